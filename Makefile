@@ -1,0 +1,39 @@
+# The two commands of the README, and the pieces they are made of.
+BUILD_DIR  ?= build
+ASAN_DIR   ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+SAMPLE     ?= samples/sample.ost
+
+.PHONY: all deps configure build run test test-unit test-asan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@scripts/run-main "$(BUILD_DIR)" "$(SAMPLE)"
+
+test-unit: build
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	@cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DSALVORA_SANITIZE=ON -DSALVORA_BUILD_UI=OFF -DSALVORA_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(ASAN_DIR) -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+test: test-unit test-asan
+
+bench: build
+	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; "$$b"; done
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

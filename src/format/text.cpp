@@ -1,0 +1,216 @@
+#include "format/text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace salvora {
+
+namespace {
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+template <typename UnitAt>
+std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, bool drop_nul) {
+  std::string out;
+  out.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    char32_t u = unit_at(i);
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      if (i + 1 < count) {
+        char32_t lo = unit_at(i + 1);
+        if (lo >= 0xDC00 && lo <= 0xDFFF) {
+          append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+          ++i;
+          continue;
+        }
+      }
+      append_utf8(out, kReplacement);
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      append_utf8(out, kReplacement);
+    } else if (u == 0 && drop_nul) {
+      continue;
+    } else {
+      append_utf8(out, u);
+    }
+  }
+  return out;
+}
+
+// Decodes one UTF-8 sequence at text[i]; returns the code point and advances i. Invalid or
+// overlong sequences yield U+FFFD and advance by one byte.
+char32_t next_utf8(std::string_view text, std::size_t& i) {
+  const auto b0 = static_cast<unsigned char>(text[i]);
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  int len = 0;
+  char32_t cp = 0;
+  char32_t min = 0;
+  if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; min = 0x80; }
+  else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; min = 0x800; }
+  else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; min = 0x10000; }
+  else { ++i; return kReplacement; }
+  if (i + static_cast<std::size_t>(len) > text.size()) { ++i; return kReplacement; }
+  for (int k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+    if ((b & 0xC0) != 0x80) { ++i; return kReplacement; }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return kReplacement; }
+  i += static_cast<std::size_t>(len);
+  return cp;
+}
+
+std::string iconv_name(std::uint32_t codepage) {
+  switch (codepage) {
+    case 20127: return "ASCII";
+    case 28591: return "ISO-8859-1";
+    case 28592: return "ISO-8859-2";
+    case 28595: return "ISO-8859-5";
+    case 28597: return "ISO-8859-7";
+    case 28605: return "ISO-8859-15";
+    case 65001: return "UTF-8";
+    case 1200: return "UTF-16LE";
+    case 932: return "CP932";
+    case 936: return "CP936";
+    case 949: return "CP949";
+    case 950: return "CP950";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 50220: case 50221: case 50222: return "ISO-2022-JP";
+    case 51932: return "EUC-JP";
+    case 51949: return "EUC-KR";
+    case 54936: return "GB18030";
+    case 10000: return "MACINTOSH";
+    default: return "CP" + std::to_string(codepage);
+  }
+}
+
+// iconv descriptors are not thread-safe; each conversion opens its own, and the answer to
+// "does iconv know this code page" is remembered.
+bool probe_codepage(std::uint32_t codepage) {
+  static std::mutex mu;
+  static std::unordered_map<std::uint32_t, bool> known;
+  std::lock_guard lock(mu);
+  auto it = known.find(codepage);
+  if (it != known.end()) return it->second;
+  iconv_t cd = iconv_open("UTF-8", iconv_name(codepage).c_str());
+  const bool ok = cd != reinterpret_cast<iconv_t>(-1);
+  if (ok) iconv_close(cd);
+  known.emplace(codepage, ok);
+  return ok;
+}
+
+}  // namespace
+
+std::string utf16_to_utf8(std::span<const std::uint8_t> utf16le, bool drop_nul) {
+  const std::size_t count = utf16le.size() / 2;
+  return utf16_units_to_utf8(
+      count,
+      [&](std::size_t i) { return static_cast<char32_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8)); },
+      drop_nul);
+}
+
+std::string utf16_to_utf8(std::u16string_view text, bool drop_nul) {
+  return utf16_units_to_utf8(
+      text.size(), [&](std::size_t i) { return static_cast<char32_t>(text[i]); }, drop_nul);
+}
+
+std::u16string utf8_to_utf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    char32_t cp = next_utf8(utf8, i);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+void append_utf16le(std::string_view utf8, std::basic_string<std::uint8_t>& out) {
+  for (char16_t u : utf8_to_utf16(utf8)) {
+    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(u >> 8));
+  }
+}
+
+bool codepage_supported(std::uint32_t codepage) { return probe_codepage(codepage); }
+
+std::string codepage_to_utf8(std::span<const std::uint8_t> bytes, std::uint32_t codepage) {
+  if (codepage == 1200) return utf16_to_utf8(bytes);
+  if (codepage == 65001) {
+    return sanitize_utf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  }
+  if (!probe_codepage(codepage)) codepage = 1252;
+  iconv_t cd = iconv_open("UTF-8", iconv_name(codepage).c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    // Without iconv's tables, Latin-1 is the closest reading of an 8-bit string.
+    std::string out;
+    for (auto b : bytes) append_utf8(out, b);
+    return out;
+  }
+  std::string out;
+  std::vector<char> buf(bytes.size() * 4 + 16);
+  auto* in = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
+  std::size_t in_left = bytes.size();
+  while (in_left > 0) {
+    char* o = buf.data();
+    std::size_t o_left = buf.size();
+    const std::size_t r = iconv(cd, &in, &in_left, &o, &o_left);
+    out.append(buf.data(), buf.size() - o_left);
+    if (r == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // An invalid or truncated sequence: show it as one replacement character and go on.
+      append_utf8(out, kReplacement);
+      ++in;
+      --in_left;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+std::string codepage_to_utf8(std::string_view bytes, std::uint32_t codepage) {
+  return codepage_to_utf8(
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), codepage);
+}
+
+std::string sanitize_utf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) append_utf8(out, next_utf8(text, i));
+  return out;
+}
+
+}  // namespace salvora
