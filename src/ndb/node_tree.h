@@ -1,0 +1,62 @@
+#pragma once
+// The node tree: every node of the node B-tree, linked under its parent NID. The tree doubles
+// as the folder hierarchy: folders, messages and the other nodes hang under their parents.
+//
+// Records live in a deque, so pointers to them stay valid for the tree's lifetime. A node whose
+// parent never appears in the index is kept apart (detached), counted, and still found by NID.
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "format/ids.h"
+#include "ndb/block_index.h"
+#include "ndb/flat_index.h"
+
+namespace salvora {
+
+struct NodeRecord {
+  Nid nid;
+  Bid data_bid;                             // as stored in the entry
+  Bid sub_bid;                              // 0 when the node has no sub-nodes
+  Nid parent_nid;                           // as stored in the entry
+  const BlockEntry* data_block = nullptr;   // null when absent or not in the block index
+  const BlockEntry* sub_block = nullptr;
+  std::int32_t child_count = 0;
+  NodeRecord* prev_sibling = nullptr;
+  NodeRecord* next_sibling = nullptr;
+  NodeRecord* parent = nullptr;             // null at the root level and for detached nodes
+  NodeRecord* first_child = nullptr;
+  NodeRecord* last_child = nullptr;
+};
+
+class NodeTree {
+ public:
+  // Adds an entry as the walk meets it; a NID met again refreshes the node in place.
+  void Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks);
+  // Links every node under its parent once the walk is done. Nodes whose parent never appeared,
+  // and nodes caught in a parent cycle, become detached.
+  void Link();
+
+  NodeRecord* Find(Nid nid) const;
+  NodeRecord* first_root() const { return first_root_; }
+  NodeRecord* last_root() const { return last_root_; }
+  const std::vector<NodeRecord*>& detached() const { return detached_; }
+  std::size_t size() const { return nodes_.size(); }
+  const std::deque<NodeRecord>& nodes() const { return nodes_; }
+
+  // Pre-order successor of a node within the whole tree (children first), or null at the end.
+  static NodeRecord* NextPreOrder(const NodeRecord* node);
+
+ private:
+  void AppendRoot(NodeRecord* node);
+  static void AppendChild(NodeRecord* parent, NodeRecord* node);
+
+  std::deque<NodeRecord> nodes_;
+  FlatIndex index_;
+  NodeRecord* first_root_ = nullptr;
+  NodeRecord* last_root_ = nullptr;
+  std::vector<NodeRecord*> detached_;
+};
+
+}  // namespace salvora

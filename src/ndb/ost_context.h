@@ -1,0 +1,74 @@
+#pragma once
+// One open source file with its header values and, once loaded, its block index and node tree.
+//
+// A context belongs to one pass and is used by one thread at a time. The indexes are held by
+// shared_ptr so that a read-only context for the same file (OpenShared) can reuse them instead
+// of walking the B-trees again. Destroying the context closes the file; the indexes live on
+// while anything shares them.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ndb/block_index.h"
+#include "ndb/node_tree.h"
+#include "ndb/store_header.h"
+#include "platform/file64.h"
+
+namespace salvora {
+
+class OstContext {
+ public:
+  OstContext() = default;
+  OstContext(const OstContext&) = delete;
+  OstContext& operator=(const OstContext&) = delete;
+
+  CFile64 file;
+  StoreHeader header;
+  PageGeometry geometry;
+  std::uint64_t file_size = 0;
+
+  std::shared_ptr<BlockIndex> blocks = std::make_shared<BlockIndex>();
+  std::shared_ptr<NodeTree> nodes = std::make_shared<NodeTree>();
+
+  // Learned by the B-tree walks: the depth of the leaf pages, 0xFF until known.
+  std::uint8_t bbt_leaf_depth = 0xFF;
+  std::uint8_t nbt_leaf_depth = 0xFF;
+  bool bbt_leaf_seen = false;
+  bool nbt_leaf_seen = false;
+
+  // Polled by every long loop; a set flag ends the work quietly. Null: never stops.
+  const std::atomic<bool>* stop_flag = nullptr;
+
+  // Code page for 8-bit strings of objects that name none (ANSI files).
+  std::uint32_t default_codepage = 1252;
+
+  // Why the last OpenStore failed, for the message the user sees.
+  CFileException open_error;
+
+  bool stopped() const { return stop_flag != nullptr && stop_flag->load(std::memory_order_relaxed); }
+  CryptMethod crypt() const { return header.crypt.value_or(CryptMethod::kNone); }
+  bool is_ansi() const { return header.layout == FileLayout::kAnsi; }
+};
+
+// Opens the source read-only with an exclusive advisory lock and reads its header. 0 on success;
+// -1 when the file cannot be opened (missing, no access, locked by another process: see
+// context.open_error). Header content never makes it fail; an unknown layout leaves the
+// indexes empty.
+int OpenStore(OstContext& context, const std::string& path);
+
+// A second, read-only context on the file of an analysed one: a fresh descriptor (shared lock
+// not taken: the first context holds the exclusive one) and the first context's indexes.
+int OpenShared(OstContext& context, const OstContext& analysed);
+
+// Walks the block B-tree into the block index. 0 on success, 2 when not even the root page
+// could be read as a B-tree page, 0 also when the stop flag ended the walk.
+int LoadBlockIndex(OstContext& context);
+// Walks the node B-tree into the node tree. 0 on success, 2 when the root page is unusable.
+int LoadNodeIndex(OstContext& context);
+
+const BlockEntry* FindBlock(const OstContext& context, Bid bid);
+NodeRecord* FindNode(const OstContext& context, Nid nid);
+
+}  // namespace salvora
