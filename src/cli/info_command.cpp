@@ -1,12 +1,29 @@
 #include <cstdio>
+#include <string>
 
 #include "cli/commands.h"
+#include "cli/source_open.h"
+#include "ndb/ost_context.h"
 
 namespace salvora::cli {
 
-int RunInfo(const Args&) {
-  std::fputs("salvora-cli: 'info' is not available in this build\n", stderr);
-  return kExitFailure;
+int RunInfo(const Args& args) {
+  SourceOptions options;
+  if (!ParseSourceArgs("info", args, options, {})) return kExitUsage;
+  OstContext ctx;
+  if (!OpenSource(ctx, options)) return kExitFailure;
+  LoadBlockIndex(ctx);
+  LoadNodeIndex(ctx);
+
+  const auto& h = ctx.header;
+  std::printf("format=%s\n", layout_name(h.layout));
+  std::printf("version=%u\n", h.version);
+  std::printf("client=%s\n", h.is_ost() ? "OST" : h.is_pst() ? "PST" : "other");
+  std::printf("crypt=%s\n", h.crypt ? crypt_method_name(*h.crypt) : "unknown");
+  std::printf("blocks=%zu\n", ctx.blocks->size());
+  std::printf("nodes=%zu\n", ctx.nodes->size());
+  std::printf("orphans=%zu\n", ctx.nodes->detached().size());
+  return kExitOk;
 }
 
 }  // namespace salvora::cli

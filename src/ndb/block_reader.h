@@ -81,6 +81,9 @@ bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink&
 bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth = 0);
 // The whole value into memory; empty optional on failure.
 std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid);
+// The data blocks of a value one by one, each decoded and inflated, in order. A heap-on-node
+// spread over a data tree needs them apart: every block is one heap block with its own map.
+std::optional<std::vector<ByteVector>> ReadNodeBlocks(const OstContext& context, Bid bid);
 
 // The sub-node list under a sub-node block (an SLBLOCK, or an SIBLOCK of SLBLOCKs), in order.
 std::optional<std::vector<SubnodeEntry>> ReadSubnodes(const OstContext& context, Bid sub_bid);

@@ -1,0 +1,264 @@
+#include "ndb/block_reader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace salvora {
+
+namespace {
+
+// Data trees nest two levels in the format (XXBLOCK over XBLOCKs) and sub-node trees two
+// (SIBLOCK over SLBLOCKs); anything deeper is a damaged or hostile file.
+constexpr int kMaxTreeDepth = 4;
+
+bool looks_like_zlib(Bytes b) {
+  return b.size() >= 2 && (b[0] & 0x0F) == 8 && ((b[0] << 8) | b[1]) % 31 == 0;
+}
+
+std::optional<ByteVector> inflate_block(Bytes stored, std::size_t inflated_size) {
+  ByteVector out(inflated_size);
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return std::nullopt;
+  zs.next_in = const_cast<Bytef*>(stored.data());
+  zs.avail_in = static_cast<uInt>(stored.size());
+  zs.next_out = out.data();
+  zs.avail_out = static_cast<uInt>(out.size());
+  const int r = inflate(&zs, Z_FINISH);
+  const std::size_t produced = out.size() - zs.avail_out;
+  inflateEnd(&zs);
+  if (r != Z_STREAM_END || produced != inflated_size) return std::nullopt;
+  return out;
+}
+
+// A block as stored, made ready: compressed blocks are inflated, external blocks decoded. The
+// order of the two steps is not settled among the writers seen so far, so the stored bytes
+// decide: a zlib header means the compressed form was written last.
+std::optional<ByteVector> prepare_block(const OstContext& ctx, const BlockEntry& entry, ByteVector stored) {
+  const bool external = !entry.bid.is_internal();
+  const CryptMethod crypt = ctx.crypt();
+  if (!entry.is_compressed()) {
+    if (external) decode_block_bytes(stored, crypt, entry.bid.value);
+    return stored;
+  }
+  if (!external || crypt == CryptMethod::kNone || looks_like_zlib(stored)) {
+    auto out = inflate_block(stored, entry.cb_inflated);
+    if (out && external) decode_block_bytes(*out, crypt, entry.bid.value);
+    return out;
+  }
+  decode_block_bytes(stored, crypt, entry.bid.value);
+  return inflate_block(stored, entry.cb_inflated);
+}
+
+std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& entry) {
+  if (entry.cb == 0) return ByteVector{};
+  ByteVector b = ReadAt(ctx, entry.ib, entry.cb);
+  if (b.size() != entry.cb) return std::nullopt;
+  return b;
+}
+
+std::optional<ByteVector> read_prepared(const OstContext& ctx, Bid bid) {
+  const BlockEntry* entry = FindBlock(ctx, bid);
+  if (!entry) return std::nullopt;
+  auto stored = read_stored(ctx, *entry);
+  if (!stored) return std::nullopt;
+  return prepare_block(ctx, *entry, std::move(*stored));
+}
+
+// Collects the blocks of a value apart from each other.
+class BlockListSink : public ValueSink {
+ public:
+  void Deliver(Bytes chunk) override {
+    blocks_.emplace_back(chunk.begin(), chunk.end());
+    total_ += chunk.size();
+  }
+  std::vector<ByteVector>& blocks() { return blocks_; }
+
+ private:
+  std::vector<ByteVector> blocks_;
+};
+
+bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth) {
+  if (depth > kMaxTreeDepth || ctx.stopped()) return false;
+  auto block = read_prepared(ctx, bid);
+  if (!block) return false;
+  const Bytes b(*block);
+  if (b.empty() || b[0] != 0x01) {
+    // Marked internal but not a data tree: take it as one plain block.
+    sink.Deliver(b);
+    return true;
+  }
+  ByteReader r(b);
+  r.u8();
+  const std::uint8_t level = r.u8();
+  const std::uint16_t count = r.u16();
+  r.u32();  // lcbTotal: the sizes of the children are what counts
+  const std::size_t width = ctx.geometry.id_size;
+  if (width == 0 || count > r.remaining() / width) return false;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const Bid child(width == 4 ? r.u32() : r.u64());
+    if (level == 1) {
+      if (child.is_internal()) {
+        if (!read_data_tree(ctx, child, sink, depth + 1)) return false;
+        continue;
+      }
+      auto data = read_prepared(ctx, child);
+      if (!data) return false;
+      sink.Deliver(*data);
+    } else if (!read_data_tree(ctx, child, sink, depth + 1)) {
+      return false;
+    }
+    if (ctx.stopped()) return false;
+  }
+  return true;
+}
+
+bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry>& out, int depth) {
+  if (depth > kMaxTreeDepth) return false;
+  auto block = read_prepared(ctx, bid);
+  if (!block || block->size() < 4) return false;
+  const Bytes b(*block);
+  ByteReader r(b);
+  const std::uint8_t btype = r.u8();
+  const std::uint8_t level = r.u8();
+  const std::uint16_t count = r.u16();
+  const bool ansi = ctx.is_ansi();
+  const std::size_t width = ctx.geometry.id_size;
+  if (btype != 0x02) return false;
+  if (!ansi) r.u32();  // dwPadding; the 32-bit layout has none
+  const std::size_t entry_size = level == 0 ? 3 * width : 2 * width;
+  if (count > r.remaining() / entry_size) return false;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const auto nid = static_cast<std::uint32_t>((width == 4 ? r.u32() : r.u64()) & 0xFFFFFFFFu);
+    if (level == 0) {
+      SubnodeEntry e;
+      e.nid = Nid(nid);
+      e.data_bid = Bid(width == 4 ? r.u32() : r.u64());
+      e.sub_bid = Bid(width == 4 ? r.u32() : r.u64());
+      e.data_block = FindBlock(ctx, e.data_bid);
+      e.sub_block = FindBlock(ctx, e.sub_bid);
+      out.push_back(e);
+    } else {
+      const Bid child(width == 4 ? r.u32() : r.u64());
+      // One unreadable leaf of a large list loses its own entries, not the others.
+      read_subnode_block(ctx, child, out, depth + 1);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void MemorySink::Deliver(Bytes chunk) {
+  value_.insert(value_.end(), chunk.begin(), chunk.end());
+  total_ += chunk.size();
+}
+
+void TripletFileSink::Deliver(Bytes chunk) {
+  std::size_t i = 0;
+  // Complete the held-back group first, then write the largest run of whole groups.
+  while (carry_count_ > 0 && carry_count_ < 3 && i < chunk.size()) carry_[carry_count_++] = chunk[i++];
+  if (carry_count_ == 3) {
+    file_.Write(carry_, 3);
+    carry_count_ = 0;
+  }
+  const std::size_t rest = chunk.size() - i;
+  const std::size_t whole = rest - rest % 3;
+  if (whole > 0) file_.Write(chunk.data() + i, whole);
+  for (std::size_t k = i + whole; k < chunk.size(); ++k) carry_[carry_count_++] = chunk[k];
+  total_ += chunk.size();
+}
+
+void TripletFileSink::Finish() {
+  if (carry_count_ > 0) file_.Write(carry_, carry_count_);
+  carry_count_ = 0;
+}
+
+ByteVector ReadAt(const OstContext& context, std::uint64_t offset, std::size_t count) {
+  ByteVector out(count);
+  const std::size_t got = context.file.ReadAt(offset, out.data(), count);
+  out.resize(got);
+  return out;
+}
+
+int DecodeBlock(std::span<std::uint8_t> data, int method, Bid bid) {
+  auto m = crypt_method_from_byte(static_cast<std::uint8_t>(method));
+  if (method < 0 || method > 0xFF || !m) return -1;
+  decode_block_bytes(data, *m, bid.value);
+  return 0;
+}
+
+std::optional<ByteVector> ReadBlock(const OstContext& context, Bid bid) {
+  const BlockEntry* entry = FindBlock(context, bid);
+  if (!entry) return std::nullopt;
+  return read_stored(context, *entry);
+}
+
+std::optional<ByteVector> ReadBlockDecoded(const OstContext& context, Bid bid) {
+  if (context.stopped()) return std::nullopt;
+  return read_prepared(context, bid);
+}
+
+bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth) {
+  return read_data_tree(context, bid, sink, depth);
+}
+
+bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink& sink) {
+  if (entry.bid.is_internal()) return read_data_tree(context, entry.bid, sink, 0);
+  auto block = read_prepared(context, entry.bid);
+  if (!block) return false;
+  sink.Deliver(*block);
+  return true;
+}
+
+std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid) {
+  const BlockEntry* entry = FindBlock(context, bid);
+  if (!entry) return std::nullopt;
+  MemorySink sink;
+  if (!ReadNodeData(context, *entry, sink)) return std::nullopt;
+  return std::move(sink.value());
+}
+
+std::optional<std::vector<ByteVector>> ReadNodeBlocks(const OstContext& context, Bid bid) {
+  const BlockEntry* entry = FindBlock(context, bid);
+  if (!entry) return std::nullopt;
+  BlockListSink sink;
+  if (!ReadNodeData(context, *entry, sink)) return std::nullopt;
+  return std::move(sink.blocks());
+}
+
+std::optional<std::vector<SubnodeEntry>> ReadSubnodes(const OstContext& context, Bid sub_bid) {
+  std::vector<SubnodeEntry> out;
+  if (sub_bid.is_null()) return out;
+  if (!read_subnode_block(context, sub_bid, out, 0)) return std::nullopt;
+  return out;
+}
+
+const SubnodeEntry* FindSubnode(const std::vector<SubnodeEntry>& subnodes, Nid nid) {
+  for (const auto& e : subnodes) {
+    if (e.nid == nid) return &e;
+  }
+  return nullptr;
+}
+
+std::optional<ByteVector> ReadSubnodeValue(const OstContext& context, Nid nid,
+                                           const std::vector<SubnodeEntry>& subnodes) {
+  const SubnodeEntry* e = FindSubnode(subnodes, nid);
+  if (!e || !e->data_block) return std::nullopt;
+  MemorySink sink;
+  if (!ReadNodeData(context, *e->data_block, sink)) return std::nullopt;
+  return std::move(sink.value());
+}
+
+std::optional<std::uint64_t> WriteAttachmentData(const OstContext& context, Bid data_bid, CFile64& file) {
+  const BlockEntry* entry = FindBlock(context, data_bid);
+  if (!entry) return std::nullopt;
+  TripletFileSink sink(file);
+  const bool ok = ReadNodeData(context, *entry, sink);
+  sink.Finish();
+  if (!ok) return std::nullopt;
+  return sink.total();
+}
+
+}  // namespace salvora

@@ -1,0 +1,126 @@
+#include "ndb/node_tree.h"
+
+#include <unordered_set>
+
+namespace salvora {
+
+void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks) {
+  NodeRecord* node = Find(nid);
+  if (node == nullptr) {
+    nodes_.emplace_back();
+    node = &nodes_.back();
+    node->nid = nid;
+    index_.Insert(nid.value, static_cast<std::uint32_t>(nodes_.size() - 1));
+  }
+  // A page walked twice (after the leaf depth was learned) meets its entries again: the node
+  // is refreshed in place, never duplicated.
+  node->data_bid = data_bid;
+  node->sub_bid = sub_bid;
+  node->parent_nid = parent_nid;
+  node->data_block = blocks.Find(data_bid);
+  node->sub_block = blocks.Find(sub_bid);
+}
+
+NodeRecord* NodeTree::Find(Nid nid) const {
+  auto pos = index_.Find(nid.value);
+  return pos ? const_cast<NodeRecord*>(&nodes_[*pos]) : nullptr;
+}
+
+void NodeTree::AppendRoot(NodeRecord* node) {
+  node->prev_sibling = last_root_;
+  if (last_root_) last_root_->next_sibling = node;
+  else first_root_ = node;
+  last_root_ = node;
+}
+
+void NodeTree::AppendChild(NodeRecord* parent, NodeRecord* node) {
+  node->parent = parent;
+  node->prev_sibling = parent->last_child;
+  if (parent->last_child) parent->last_child->next_sibling = node;
+  else parent->first_child = node;
+  parent->last_child = node;
+  ++parent->child_count;
+}
+
+NodeRecord* NodeTree::NextPreOrder(const NodeRecord* node) {
+  if (node->first_child) return node->first_child;
+  for (const NodeRecord* n = node; n != nullptr; n = n->parent) {
+    if (n->next_sibling) return n->next_sibling;
+  }
+  return nullptr;
+}
+
+namespace {
+
+// Visits a subtree in pre-order without leaving it.
+template <typename Visit>
+void walk_subtree(NodeRecord* root, Visit visit) {
+  NodeRecord* n = root;
+  while (n != nullptr) {
+    visit(n);
+    if (n->first_child) {
+      n = n->first_child;
+      continue;
+    }
+    while (n != root && n->next_sibling == nullptr) n = n->parent;
+    n = (n == root) ? nullptr : n->next_sibling;
+  }
+}
+
+void unlink_from_parent(NodeRecord* node) {
+  NodeRecord* parent = node->parent;
+  if (node->prev_sibling) node->prev_sibling->next_sibling = node->next_sibling;
+  else parent->first_child = node->next_sibling;
+  if (node->next_sibling) node->next_sibling->prev_sibling = node->prev_sibling;
+  else parent->last_child = node->prev_sibling;
+  node->parent = node->prev_sibling = node->next_sibling = nullptr;
+}
+
+}  // namespace
+
+void NodeTree::Link() {
+  first_root_ = last_root_ = nullptr;
+  detached_.clear();
+  for (auto& n : nodes_) {
+    n.child_count = 0;
+    n.parent = n.prev_sibling = n.next_sibling = n.first_child = n.last_child = nullptr;
+  }
+  // Every node is linked only after the whole index has been read, so a node reaches its
+  // parent wherever the parent's entry sits, before or after it and on any page.
+  for (auto& n : nodes_) {
+    if (n.parent_nid.is_null() || n.parent_nid == n.nid) {
+      AppendRoot(&n);
+      continue;
+    }
+    NodeRecord* parent = Find(n.parent_nid);
+    if (parent) AppendChild(parent, &n);
+    else detached_.push_back(&n);
+  }
+
+  // A damaged index can make nodes each other's parents; such a cycle hangs below no root and
+  // would hide its members. Count what the roots reach; only when nodes are missing look for
+  // cycles and cut each one, keeping the cut node apart like a node without parent.
+  std::size_t reached = 0;
+  auto count = [&](NodeRecord*) { ++reached; };
+  for (NodeRecord* r = first_root_; r; r = r->next_sibling) walk_subtree(r, count);
+  for (NodeRecord* d : detached_) walk_subtree(d, count);
+  if (reached == nodes_.size()) return;
+
+  std::unordered_set<const NodeRecord*> seen;
+  auto mark = [&](NodeRecord* x) { seen.insert(x); };
+  for (NodeRecord* r = first_root_; r; r = r->next_sibling) walk_subtree(r, mark);
+  for (NodeRecord* d : detached_) walk_subtree(d, mark);
+  for (auto& n : nodes_) {
+    if (seen.count(&n)) continue;
+    std::unordered_set<const NodeRecord*> chain;
+    NodeRecord* x = &n;
+    while (x->parent && !seen.count(x) && chain.insert(x).second) x = x->parent;
+    if (x->parent && chain.count(x)) {
+      unlink_from_parent(x);
+      detached_.push_back(x);
+      walk_subtree(x, mark);
+    }
+  }
+}
+
+}  // namespace salvora

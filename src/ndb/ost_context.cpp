@@ -1,0 +1,66 @@
+#include "ndb/ost_context.h"
+
+#include <cerrno>
+
+#include "ndb/block_reader.h"
+
+namespace salvora {
+
+namespace {
+
+void read_header(OstContext& context) {
+  ByteVector h = ReadAt(context, 0, StoreHeader::kReadSize);
+  context.header = StoreHeader::Parse(h);
+  context.geometry = geometry_for(context.header.layout);
+  context.bbt_leaf_depth = 0xFF;
+  context.nbt_leaf_depth = 0xFF;
+  context.bbt_leaf_seen = false;
+  context.nbt_leaf_seen = false;
+}
+
+}  // namespace
+
+int OpenStore(OstContext& context, const std::string& path) {
+  // The source is never created or modified: read-only, and an exclusive advisory lock so that
+  // a file another program holds locked is reported as in use instead of read half-written.
+  if (!context.file.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kExclusive, &context.open_error)) {
+    return -1;
+  }
+  try {
+    context.file_size = context.file.GetLength();
+    read_header(context);
+  } catch (const CFileException& e) {
+    context.open_error = e;
+    context.file.Close();
+    return -1;
+  }
+  return 0;
+}
+
+int OpenShared(OstContext& context, const OstContext& analysed) {
+  const std::string& path = analysed.file.GetFilePath();
+  if (!context.file.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &context.open_error)) {
+    return -1;
+  }
+  context.file_size = analysed.file_size;
+  context.header = analysed.header;
+  context.geometry = analysed.geometry;
+  context.blocks = analysed.blocks;
+  context.nodes = analysed.nodes;
+  context.bbt_leaf_depth = analysed.bbt_leaf_depth;
+  context.nbt_leaf_depth = analysed.nbt_leaf_depth;
+  context.bbt_leaf_seen = analysed.bbt_leaf_seen;
+  context.nbt_leaf_seen = analysed.nbt_leaf_seen;
+  context.default_codepage = analysed.default_codepage;
+  context.stop_flag = analysed.stop_flag;
+  return 0;
+}
+
+const BlockEntry* FindBlock(const OstContext& context, Bid bid) { return context.blocks->Find(bid); }
+
+NodeRecord* FindNode(const OstContext& context, Nid nid) {
+  if (nid.is_null()) return nullptr;
+  return context.nodes->Find(nid);
+}
+
+}  // namespace salvora
