@@ -327,7 +327,11 @@ std::string NdbBuilder::WriteTemp(const std::string& name) {
 
 std::string CorpusDir() {
   const char* env = std::getenv("SALVORA_CORPUS_DIR");
+#ifdef SALVORA_DEFAULT_CORPUS_DIR
+  std::string dir = (env && *env) ? env : SALVORA_DEFAULT_CORPUS_DIR;
+#else
   std::string dir = (env && *env) ? env : "";
+#endif
   if (dir.empty() || !std::filesystem::is_directory(dir)) return {};
   return dir;
 }
