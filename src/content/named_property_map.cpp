@@ -1,0 +1,85 @@
+#include "content/named_property_map.h"
+
+#include <algorithm>
+
+#include "format/text.h"
+
+namespace salvora {
+
+namespace {
+
+constexpr std::size_t kNameIdSize = 8;
+
+// The string stream holds, at each name's offset, a 32-bit byte length and the UTF-16LE name.
+std::optional<std::string> NameAt(Bytes strings, std::uint32_t offset) {
+  if (offset >= strings.size()) return std::nullopt;
+  ByteReader r(strings);
+  r.seek(offset);
+  const std::uint32_t length = r.u32();
+  if (!r.ok()) return std::nullopt;
+  // A length past the stream is damage; keep what the stream holds rather than nothing.
+  const std::size_t take = std::min<std::size_t>(length, r.remaining());
+  Bytes text = r.bytes(take);
+  // Names end at their length; a NUL inside ends them as well, as it would for any reader
+  // that treats the name as a C string.
+  std::string name = utf16_to_utf8(text);
+  if (auto nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
+  return name;
+}
+
+}  // namespace
+
+NamedPropertyMap NamedPropertyMap::FromStreams(Bytes entry_stream, Bytes string_stream,
+                                               const std::atomic<bool>* stop) {
+  NamedPropertyMap map;
+  const std::size_t count = entry_stream.size() / kNameIdSize;
+  map.entries_.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (stop && stop->load(std::memory_order_relaxed)) return NamedPropertyMap{};
+    const std::size_t off = i * kNameIdSize;
+    const std::uint32_t property_id = load_u32(entry_stream, off);
+    const std::uint16_t word = load_u16(entry_stream, off + 4);
+    const std::uint16_t prop_idx = load_u16(entry_stream, off + 6);
+    const std::uint16_t guid = static_cast<std::uint16_t>(word >> 1);
+    if (guid == 0) break;  // an unused record ends the map
+    NamedProperty p;
+    p.key = 0x8000u + prop_idx;
+    p.guid_index = guid;
+    if ((word & 1) == 0) {
+      p.kind = NamedProperty::kNumeric;
+      p.numeric_name = property_id & 0xFFFF;
+    } else {
+      p.kind = NamedProperty::kString;
+      // The whole 32 bits are the offset: a string stream grows past 64 KB in large stores.
+      p.name = NameAt(string_stream, property_id);
+    }
+    map.entries_.push_back(std::move(p));
+  }
+  // Later records go before earlier ones with the same key: reverse, then sort stably.
+  std::reverse(map.entries_.begin(), map.entries_.end());
+  std::stable_sort(map.entries_.begin(), map.entries_.end(),
+                   [](const NamedProperty& a, const NamedProperty& b) { return a.key < b.key; });
+  return map;
+}
+
+std::optional<NamedPropertyMap> NamedPropertyMap::FromPropertyBlock(const PropertyBlock& block) {
+  const PropertyEntry* entries = nullptr;
+  const PropertyEntry* strings = nullptr;
+  for (const auto& e : block.entries) {
+    if (e.raw_id == kPidNameidStreamEntry) entries = &e;
+    if (e.raw_id == kPidNameidStreamString) strings = &e;
+  }
+  if (entries == nullptr || !entries->value) return std::nullopt;
+  Bytes string_bytes;
+  if (strings != nullptr && strings->value) string_bytes = *strings->value;
+  return FromStreams(*entries->value, string_bytes);
+}
+
+const NamedProperty* NamedPropertyMap::Find(std::uint32_t key) const {
+  auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
+                             [](const NamedProperty& p, std::uint32_t k) { return p.key < k; });
+  if (it == entries_.end() || it->key != key) return nullptr;
+  return &*it;
+}
+
+}  // namespace salvora

@@ -1,0 +1,86 @@
+#include "content/value_resolver.h"
+
+namespace salvora {
+
+ValueForm value_form(std::uint16_t type) {
+  if ((type & kPtypMultipleFlag) != 0) return ValueForm::kVariable;
+  switch (type) {
+    case kPtypInteger16:
+    case kPtypInteger32:
+    case kPtypFloating32:
+    case kPtypErrorCode:
+    case kPtypBoolean:
+      // PT_FLOAT and PT_ERROR are 4-byte values stored in place like PT_LONG; taking them for
+      // heap ids would drop them or read unrelated bytes.
+      return ValueForm::kInline4;
+    case kPtypFloating64:
+    case kPtypCurrency:
+    case kPtypFloatingTime:
+    case kPtypInteger64:
+    case kPtypTime:
+      return ValueForm::kFixed8;
+    case kPtypObject:
+    case kPtypString8:
+    case kPtypString:
+    case kPtypGuid:
+    case kPtypServerId:
+    case kPtypRestriction:
+    case kPtypRuleAction:
+    case kPtypBinary:
+      return ValueForm::kVariable;
+    default:
+      return ValueForm::kNone;
+  }
+}
+
+PropertyEntry ValueResolver::MakeEntry(std::uint16_t raw_id, std::uint16_t type) const {
+  PropertyEntry e;
+  e.raw_id = raw_id;
+  e.type = type;
+  e.id = raw_id;
+  if (raw_id >= 0x8000 && options_.names != nullptr) {
+    if (const NamedProperty* p = options_.names->Find(raw_id)) {
+      if (p->kind == NamedProperty::kNumeric) {
+        e.id = p->numeric_name;
+      } else {
+        e.id = kStringNamedId;
+        e.name = p->name;
+      }
+    }
+  }
+  return e;
+}
+
+void ValueResolver::ReadSubnode(PropertyEntry& entry, Nid nid) const {
+  if (subnodes_ != nullptr) {
+    if (auto v = subnodes_->Value(nid)) {
+      entry.value = std::move(*v);
+      return;
+    }
+  }
+  entry.unread_subnode = nid;
+}
+
+bool ValueResolver::Resolve(PropertyEntry& entry, std::uint32_t reference) const {
+  if (reference == 0) return false;
+  if ((reference & 0x1F) != 0) {
+    // Not a heap id: the value is too large for the heap and lives in a sub-node.
+    ReadSubnode(entry, Nid(reference));
+    if (entry.type == kPtypObject) entry.object_nid = Nid(reference);
+    return true;
+  }
+  auto bytes = heap_.Lookup(Hid(reference));
+  if (!bytes) return false;
+  if (entry.type == kPtypObject) {
+    // The heap holds {sub-node NID, size}; the object's data is that sub-node's.
+    if (bytes->size() < 4) return false;
+    const Nid nid(load_u32(*bytes, 0));
+    entry.object_nid = nid;
+    ReadSubnode(entry, nid);
+    return true;
+  }
+  entry.value = ByteVector(bytes->begin(), bytes->end());
+  return true;
+}
+
+}  // namespace salvora
