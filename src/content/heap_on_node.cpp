@@ -49,9 +49,8 @@ std::optional<HeapOnNode> HeapOnNode::Parse(std::vector<ByteVector> blocks, HidL
   return heap;
 }
 
-std::optional<Bytes> HeapOnNode::Lookup(Hid hid) const {
-  if ((hid.value & 0x1F) != 0) return std::nullopt;  // a sub-node id, not a heap id
-  const HidParts parts = split_hid(hid, layout_);
+std::optional<Bytes> HeapOnNode::LookupAs(Hid hid, HidLayout layout) const {
+  const HidParts parts = split_hid(hid, layout);
   if (parts.index == 0 || parts.block >= blocks_.size()) return std::nullopt;
   const PageMap& map = maps_[parts.block];
   if (!map.valid || parts.index >= map.offsets.size()) return std::nullopt;
@@ -63,6 +62,16 @@ std::optional<Bytes> HeapOnNode::Lookup(Hid hid) const {
   // property stands with no bytes rather than vanishing.
   if (end < start) return block.subspan(start, 0);
   return block.subspan(start, end - start);
+}
+
+std::optional<Bytes> HeapOnNode::Lookup(Hid hid) const {
+  if ((hid.value & 0x1F) != 0) return std::nullopt;  // a sub-node id, not a heap id
+  auto bytes = LookupAs(hid, layout_);
+  // The wide split of 4 KB files is known from other readers only, and the samples at hand
+  // never put more than 2047 allocations in a block, so both splits read them alike. Should a
+  // file disagree, the classic split is tried before a value is given up.
+  if (!bytes && layout_ == HidLayout::kWide) bytes = LookupAs(hid, HidLayout::kStandard);
+  return bytes;
 }
 
 }  // namespace salvora

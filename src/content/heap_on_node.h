@@ -54,6 +54,7 @@ class HeapOnNode {
     std::vector<std::uint16_t> offsets;  // cAlloc + 1 boundaries
   };
   static PageMap ParsePageMap(Bytes block);
+  std::optional<Bytes> LookupAs(Hid hid, HidLayout layout) const;
 
   std::vector<ByteVector> blocks_;
   std::vector<PageMap> maps_;

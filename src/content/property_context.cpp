@@ -45,10 +45,7 @@ DecodeResult ReadPropertyContext(const ValueResolver& resolver) {
         break;
       case ValueForm::kFixed8:
       case ValueForm::kVariable:
-        if (!resolver.Resolve(e, value)) {
-          ++result.dropped_entries;
-          continue;
-        }
+        if (!ResolveInto(resolver, e, value, result)) continue;
         break;
     }
     block.entries.push_back(std::move(e));

@@ -47,6 +47,7 @@ struct DecodeResult {
   std::optional<PropertyList> list;  // empty on failure
   DecodeFailure failure;
   std::int32_t dropped_entries = 0;  // entries left out because their value could not be found
+  std::int32_t empty_references = 0; // entries left out because their reference was 0
 
   explicit operator bool() const { return list.has_value(); }
 };

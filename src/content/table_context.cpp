@@ -149,10 +149,7 @@ DecodeResult ReadTableContext(const ValueResolver& resolver) {
           (*e.value)[i] = static_cast<std::uint8_t>(cell >> (8 * i));
         }
       } else if (form != ValueForm::kNone) {
-        if (!resolver.Resolve(e, static_cast<std::uint32_t>(cell))) {
-          ++result.dropped_entries;
-          continue;
-        }
+        if (!ResolveInto(resolver, e, static_cast<std::uint32_t>(cell), result)) continue;
       }
       block.entries.push_back(std::move(e));
     }

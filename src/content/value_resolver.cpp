@@ -61,26 +61,41 @@ void ValueResolver::ReadSubnode(PropertyEntry& entry, Nid nid) const {
   entry.unread_subnode = nid;
 }
 
-bool ValueResolver::Resolve(PropertyEntry& entry, std::uint32_t reference) const {
-  if (reference == 0) return false;
+ValueResolver::Outcome ValueResolver::Resolve(PropertyEntry& entry, std::uint32_t reference) const {
+  if (reference == 0) return Outcome::kEmptyReference;
   if ((reference & 0x1F) != 0) {
     // Not a heap id: the value is too large for the heap and lives in a sub-node.
     ReadSubnode(entry, Nid(reference));
     if (entry.type == kPtypObject) entry.object_nid = Nid(reference);
-    return true;
+    return Outcome::kResolved;
   }
   auto bytes = heap_.Lookup(Hid(reference));
-  if (!bytes) return false;
+  if (!bytes) return Outcome::kUnresolved;
   if (entry.type == kPtypObject) {
     // The heap holds {sub-node NID, size}; the object's data is that sub-node's.
-    if (bytes->size() < 4) return false;
+    if (bytes->size() < 4) return Outcome::kUnresolved;
     const Nid nid(load_u32(*bytes, 0));
     entry.object_nid = nid;
     ReadSubnode(entry, nid);
-    return true;
+    return Outcome::kResolved;
   }
   entry.value = ByteVector(bytes->begin(), bytes->end());
-  return true;
+  return Outcome::kResolved;
+}
+
+bool ResolveInto(const ValueResolver& resolver, PropertyEntry& entry, std::uint32_t reference,
+                 DecodeResult& result) {
+  switch (resolver.Resolve(entry, reference)) {
+    case ValueResolver::Outcome::kResolved:
+      return true;
+    case ValueResolver::Outcome::kEmptyReference:
+      ++result.empty_references;
+      return false;
+    case ValueResolver::Outcome::kUnresolved:
+      ++result.dropped_entries;
+      return false;
+  }
+  return false;
 }
 
 }  // namespace salvora

@@ -26,9 +26,10 @@ class ValueResolver {
 
   // An entry with its id mapped and no value yet.
   PropertyEntry MakeEntry(std::uint16_t raw_id, std::uint16_t type) const;
-  // Resolves a heap id or sub-node id into the entry's value. False when the entry is to be
-  // dropped (reference 0, or a heap id that names no allocation).
-  bool Resolve(PropertyEntry& entry, std::uint32_t reference) const;
+  enum class Outcome { kResolved, kEmptyReference, kUnresolved };
+  // Resolves a heap id or sub-node id into the entry's value. Anything but kResolved drops
+  // the entry: a reference of 0, or a heap id that names no allocation.
+  Outcome Resolve(PropertyEntry& entry, std::uint32_t reference) const;
 
   bool stopped() const {
     return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed);
@@ -47,5 +48,9 @@ class ValueResolver {
 // The two readers behind decode_heap_properties.
 DecodeResult ReadPropertyContext(const ValueResolver& resolver);
 DecodeResult ReadTableContext(const ValueResolver& resolver);
+
+// Resolves a reference into entry and counts a drop in result; true when the entry stands.
+bool ResolveInto(const ValueResolver& resolver, PropertyEntry& entry, std::uint32_t reference,
+                 DecodeResult& result);
 
 }  // namespace salvora
