@@ -1,0 +1,106 @@
+#include "pststore/pst/block_store.h"
+
+#include <stdexcept>
+
+#include "pststore/pst/disk_layout.h"
+
+namespace salvora::pst {
+
+std::uint64_t BlockStore::WriteBlock(Bytes payload, bool internal, BlockList* owned) {
+  const std::uint64_t bid = next_bid | (internal ? kBidInternal : 0);
+  next_bid += 4;
+  const std::uint64_t ib = space_.AllocateBlock(BlockDiskSize(payload.size()));
+  const auto disk = BuildBlock(payload, bid, ib, crypt_);
+  space_.Write(ib, disk);
+  bytes_written += disk.size();
+  bbt_.Put(BbtEntry{bid, ib, static_cast<std::uint16_t>(payload.size()), 2});
+  if (owned) owned->push_back(bid);
+  return bid;
+}
+
+std::uint64_t BlockStore::WriteValue(Bytes data, BlockList* owned) {
+  if (data.empty()) return 0;
+  if (data.size() <= kMaxBlockData) return WriteBlock(data, false, owned);
+  DataTreeWriter w(*this, owned);
+  w.Append(data);
+  return w.Finish();
+}
+
+std::uint64_t BlockStore::WriteTree(const std::vector<std::uint64_t>& bids, const std::vector<std::uint32_t>& sizes,
+                                    BlockList* owned) {
+  if (bids.empty()) return 0;
+  if (bids.size() == 1) return bids.front();
+  const std::size_t per = XBlock::kMaxEntries;
+  if (bids.size() > per * per) throw std::length_error("value too large for a data tree");
+  std::vector<std::uint64_t> xbids;
+  std::uint64_t grand = 0;
+  for (std::size_t i = 0; i < bids.size(); i += per) {
+    XBlock x;
+    x.level = 1;
+    std::uint64_t total = 0;
+    for (std::size_t j = i; j < std::min(bids.size(), i + per); ++j) {
+      x.bids.push_back(bids[j]);
+      total += sizes[j];
+    }
+    x.total = static_cast<std::uint32_t>(total);
+    grand += total;
+    xbids.push_back(WriteBlock(x.Serialize(), true, owned));
+  }
+  if (xbids.size() == 1) return xbids.front();
+  XBlock xx;
+  xx.level = 2;
+  xx.total = static_cast<std::uint32_t>(grand);
+  xx.bids = std::move(xbids);
+  return WriteBlock(xx.Serialize(), true, owned);
+}
+
+std::uint64_t BlockStore::WriteSubnodes(const std::vector<SubnodeEntry>& entries, BlockList* owned) {
+  if (entries.empty()) return 0;
+  std::vector<SubnodeEntry> index;
+  for (std::size_t i = 0; i < entries.size(); i += SubnodeBlock::kMaxLeafEntries) {
+    SubnodeBlock leaf;
+    leaf.level = 0;
+    leaf.entries.assign(entries.begin() + static_cast<std::ptrdiff_t>(i),
+                        entries.begin() + static_cast<std::ptrdiff_t>(std::min(entries.size(), i + SubnodeBlock::kMaxLeafEntries)));
+    index.push_back(SubnodeEntry{leaf.entries.front().nid, WriteBlock(leaf.Serialize(), true, owned), 0});
+  }
+  if (index.size() == 1) return index.front().bid_data;
+  if (index.size() > SubnodeBlock::kMaxIndexEntries) throw std::length_error("too many sub-nodes");
+  SubnodeBlock top;
+  top.level = 1;
+  top.entries = std::move(index);
+  return WriteBlock(top.Serialize(), true, owned);
+}
+
+void BlockStore::FreeBlocks(const BlockList& bids) {
+  for (auto bid : bids) {
+    const BbtEntry* e = bbt_.Find(bid);
+    if (!e) continue;
+    space_.Free(e->ib, BlockDiskSize(e->cb));
+    bbt_.Erase(bid, space_);
+  }
+}
+
+void DataTreeWriter::Append(Bytes data) {
+  size_ += data.size();
+  while (!data.empty()) {
+    const std::size_t take = std::min<std::size_t>(data.size(), kMaxBlockData - block_.size());
+    block_.insert(block_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(take));
+    data = data.subspan(take);
+    if (block_.size() == kMaxBlockData) EndBlock();
+  }
+}
+
+void DataTreeWriter::EndBlock() {
+  if (block_.empty()) return;
+  bids_.push_back(store_.WriteBlock(block_, false, owned_));
+  sizes_.push_back(static_cast<std::uint32_t>(block_.size()));
+  block_.clear();
+}
+
+std::uint64_t DataTreeWriter::Finish() {
+  EndBlock();
+  return store_.WriteTree(bids_, sizes_, owned_);
+}
+
+}  // namespace salvora::pst

@@ -1,0 +1,71 @@
+#pragma once
+// Blocks going to disk: ids, placement, encoding, the block B-tree, and the trees built from
+// blocks (data trees for values longer than one block, sub-node trees).
+//
+// Every block is written as soon as it is made; only its block tree entry stays in memory.
+// Blocks are never shared, so each has cRef 2 (its tree entry plus its one reference).
+// A caller that will replace a node later passes an "owned" list that collects every block
+// id written for it, so that FreeBlocks can release them.
+
+#include <cstdint>
+#include <vector>
+
+#include "format/block_crypt.h"
+#include "pststore/pst/block.h"
+#include "pststore/pst/cow_btree.h"
+#include "pststore/pst/file_space.h"
+
+namespace salvora::pst {
+
+using BlockTree = CowBTree<BbtEntry, 0x80>;
+using BlockList = std::vector<std::uint64_t>;
+
+class BlockStore {
+ public:
+  BlockStore(CFile64& file, CryptMethod crypt) : space_(file), crypt_(crypt) {}
+
+  FileSpace& space() { return space_; }
+  BlockTree& bbt() { return bbt_; }
+  CryptMethod crypt() const { return crypt_; }
+
+  // One block of at most 8176 bytes; internal blocks are data-tree and sub-node blocks.
+  std::uint64_t WriteBlock(Bytes payload, bool internal, BlockList* owned);
+  // A value of any length as one block or a data tree; 0 for an empty value.
+  std::uint64_t WriteValue(Bytes data, BlockList* owned);
+  // A data tree over blocks already written (in order), with their sizes.
+  std::uint64_t WriteTree(const std::vector<std::uint64_t>& bids, const std::vector<std::uint32_t>& sizes, BlockList* owned);
+  // A sub-node tree (SLBLOCKs, and an SIBLOCK above them when needed); entries sorted by NID.
+  std::uint64_t WriteSubnodes(const std::vector<SubnodeEntry>& entries, BlockList* owned);
+  void FreeBlocks(const BlockList& bids);
+
+  std::uint64_t next_bid = 4;
+  std::uint64_t next_page_bid = 1;
+  std::uint64_t bytes_written = 0;
+
+ private:
+  FileSpace space_;
+  CryptMethod crypt_;
+  BlockTree bbt_;
+};
+
+// Streams a value into data blocks of 8176 bytes and builds its tree at the end, so that an
+// attachment of any size passes through a single block buffer.
+class DataTreeWriter {
+ public:
+  DataTreeWriter(BlockStore& store, BlockList* owned) : store_(store), owned_(owned) {}
+  void Append(Bytes data);
+  // Ends the current block early (heap and row-matrix blocks are cut by their owner).
+  void EndBlock();
+  std::uint64_t Finish();
+  std::uint64_t size() const { return size_; }
+
+ private:
+  BlockStore& store_;
+  BlockList* owned_;
+  std::vector<std::uint8_t> block_;
+  std::vector<std::uint64_t> bids_;
+  std::vector<std::uint32_t> sizes_;
+  std::uint64_t size_ = 0;
+};
+
+}  // namespace salvora::pst

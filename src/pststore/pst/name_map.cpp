@@ -1,0 +1,142 @@
+#include "pststore/pst/name_map.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "format/byte_writer.h"
+#include "format/crc.h"
+#include "format/text.h"
+
+namespace salvora::pst {
+
+namespace {
+
+std::vector<std::uint8_t> Utf16Bytes(const std::string& s) {
+  std::basic_string<std::uint8_t> out;
+  append_utf16le(s, out);
+  return {out.begin(), out.end()};
+}
+
+// The hash key of a name: its numeric id, or the CRC of its UTF-16LE string.
+std::uint32_t HashKey(const PropertyName& n) {
+  return n.lid ? *n.lid : ComputeCrc(Utf16Bytes(n.name));
+}
+
+}  // namespace
+
+std::uint16_t NameToIdMap::Register(const PropertyName& name) {
+  if (auto id = Find(name)) return *id;
+  if (names_.size() >= 0x7FFF) throw std::length_error("name-to-id map is full");
+  const auto id = static_cast<std::uint16_t>(0x8000 + names_.size());
+  names_.push_back(name);
+  index_.emplace(KeyOf(name), id);
+  dirty_ = true;
+  return id;
+}
+
+std::optional<std::uint16_t> NameToIdMap::Find(const PropertyName& name) const {
+  auto it = index_.find(KeyOf(name));
+  if (it == index_.end()) return std::nullopt;
+  return it->second;
+}
+
+PropertyList NameToIdMap::ToProperties() const {
+  ByteWriter guids, entries, strings;
+  std::vector<Guid> guid_list;
+  std::map<std::uint32_t, ByteWriter> buckets;
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    const PropertyName& n = names_[i];
+    std::uint16_t wguid;
+    if (n.guid == kPsMapi) {
+      wguid = 1;
+    } else if (n.guid == kPsPublicStrings) {
+      wguid = 2;
+    } else {
+      std::size_t g = 0;
+      while (g < guid_list.size() && guid_list[g] != n.guid) ++g;
+      if (g == guid_list.size()) {
+        guid_list.push_back(n.guid);
+        guids.bytes(n.guid);
+      }
+      wguid = static_cast<std::uint16_t>(3 + g);
+    }
+    const bool is_string = !n.lid.has_value();
+    const auto word = static_cast<std::uint16_t>((wguid << 1) | (is_string ? 1 : 0));
+    std::uint32_t property_id = n.lid.value_or(0);
+    if (is_string) {
+      property_id = static_cast<std::uint32_t>(strings.size());
+      const auto text = Utf16Bytes(n.name);
+      strings.u32(static_cast<std::uint32_t>(text.size()));
+      strings.bytes(text);
+      strings.pad_to((strings.size() + 3) / 4 * 4);
+    }
+    entries.u32(property_id);
+    entries.u16(word);
+    entries.u16(static_cast<std::uint16_t>(i));
+    const std::uint32_t key = HashKey(n);
+    ByteWriter& b = buckets[(key ^ word) % kNameBucketCount];
+    b.u32(key);
+    b.u16(word);
+    b.u16(static_cast<std::uint16_t>(i));
+  }
+  PropertyList out;
+  out.push_back(Property::Int32(kPidNameidBucketCount, static_cast<std::int32_t>(kNameBucketCount)));
+  out.push_back(Property::Binary(kPidNameidStreamGuid, guids.data()));
+  out.push_back(Property::Binary(kPidNameidStreamEntry, entries.data()));
+  out.push_back(Property::Binary(kPidNameidStreamString, strings.data()));
+  // Outlook stores only the buckets that hold records.
+  for (const auto& [b, w] : buckets) out.push_back(Property::Binary(static_cast<std::uint16_t>(0x1000 + b), w.data()));
+  return out;
+}
+
+NameToIdMap NameToIdMap::FromProperties(const PropertyList& props, std::vector<std::string>* problems) {
+  auto report = [&](const std::string& s) {
+    if (problems) problems->push_back("name-to-id map: " + s);
+  };
+  NameToIdMap map;
+  const Property* count = FindProp(props, kPidNameidBucketCount);
+  if (!count || count->AsInt() != kNameBucketCount) report("PidTagNameidBucketCount missing or not 251");
+  const Property* g = FindProp(props, kPidNameidStreamGuid);
+  const Property* e = FindProp(props, kPidNameidStreamEntry);
+  const Property* s = FindProp(props, kPidNameidStreamString);
+  if (!g || !e || !s) {
+    report("a stream property is missing");
+    return map;
+  }
+  if (g->data.size() % 16 != 0 || e->data.size() % 8 != 0) report("stream sizes are not whole records");
+  for (std::size_t i = 0; i + 8 <= e->data.size(); i += 8) {
+    const std::uint32_t pid = load_u32(e->data, i);
+    const std::uint16_t word = load_u16(e->data, i + 4);
+    const std::uint16_t idx = load_u16(e->data, i + 6);
+    const std::uint16_t wguid = word >> 1;
+    PropertyName n;
+    if (idx != i / 8) report("entry " + std::to_string(i / 8) + " has wPropIdx " + std::to_string(idx));
+    if (wguid == 1) n.guid = kPsMapi;
+    else if (wguid == 2) n.guid = kPsPublicStrings;
+    else if (wguid >= 3 && (wguid - 3u) * 16 + 16 <= g->data.size())
+      std::copy_n(g->data.begin() + (wguid - 3) * 16, 16, n.guid.begin());
+    else if (wguid != 0 || !(word & 1)) report("entry " + std::to_string(i / 8) + " names a GUID outside the stream");
+    if (word & 1) {
+      if (pid + 4 > s->data.size() || load_u32(s->data, pid) > s->data.size() - pid - 4) {
+        report("entry " + std::to_string(i / 8) + " names a string outside the stream");
+        continue;
+      }
+      n.name = utf16_to_utf8(Bytes(s->data).subspan(pid + 4, load_u32(s->data, pid)));
+    } else {
+      n.lid = pid;
+    }
+    // The hash record must sit in the bucket its key and word select.
+    const std::uint32_t key = HashKey(n);
+    const Property* bucket = FindProp(props, static_cast<std::uint16_t>(0x1000 + (key ^ word) % kNameBucketCount));
+    bool found = false;
+    for (std::size_t j = 0; bucket && j + 8 <= bucket->data.size(); j += 8)
+      found = found || (load_u32(bucket->data, j) == key && load_u16(bucket->data, j + 4) == word && load_u16(bucket->data, j + 6) == idx);
+    if (!found) report("entry " + std::to_string(i / 8) + " has no record in its hash bucket");
+    map.names_.push_back(n);
+    map.index_.emplace(KeyOf(n), static_cast<std::uint16_t>(0x8000 + i / 8));
+  }
+  map.dirty_ = false;
+  return map;
+}
+
+}  // namespace salvora::pst
