@@ -1,0 +1,233 @@
+// The call boundary: values keep their types, failing calls say which member failed and why, and
+// servers are found by name.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "automation/dispatch.h"
+#include "automation/member_ids.h"
+#include "automation/object_factory.h"
+#include "automation/ole_date.h"
+#include "automation/variant.h"
+
+namespace salvora {
+namespace {
+
+// A folder-like server: a name that can be read and set, and numbered subfolders.
+class FakeFolder : public Dispatch {
+ public:
+  explicit FakeFolder(std::string name) : name_(std::move(name)) {}
+
+  Variant invoke(MemberId member, InvokeKind kind, Arguments args) override {
+    if (member == dispid::kName && kind == InvokeKind::kGet) {
+      require_argument_count(member, args, 0, 0);
+      return name_;
+    }
+    if (member == dispid::kName && kind == InvokeKind::kPut) {
+      require_argument_count(member, args, 1, 1);
+      name_ = string_argument(member, args, 0);
+      return {};
+    }
+    if (member == dispid::kCount && kind == InvokeKind::kGet) return static_cast<std::int32_t>(children_.size());
+    if (member == dispid::kItem && kind == InvokeKind::kMethod) {
+      require_argument_count(member, args, 1, 1);
+      const std::int32_t i = int32_argument(member, args, 0);
+      if (i < 1 || i > static_cast<std::int32_t>(children_.size())) {
+        throw AutomationError(AutomationError::Code::kBadArgument, member, "no folder " + std::to_string(i));
+      }
+      return children_[static_cast<std::size_t>(i - 1)];
+    }
+    if (member == dispid::kAddFolder && kind == InvokeKind::kMethod) {
+      require_argument_count(member, args, 1, 2);
+      auto child = std::make_shared<FakeFolder>(string_argument(member, args, 0));
+      if (optional_argument(args, 1) != nullptr) child->type_ = int32_argument(member, args, 1);
+      children_.push_back(child);
+      return child;
+    }
+    throw_unknown_member(member, kind);
+  }
+
+  std::string name_;
+  std::int32_t type_ = 0;
+  std::vector<std::shared_ptr<FakeFolder>> children_;
+};
+
+TEST(Variant, KeepsEachTypeApart) {
+  EXPECT_TRUE(Variant().is_empty());
+  EXPECT_EQ(Variant("text").type(), VariantType::kString) << "a literal is a string, not a bool";
+  EXPECT_EQ(*Variant(std::string_view("\xE6\x97\xA5")).string_value(), "\xE6\x97\xA5");
+  EXPECT_EQ(Variant(true).bool_value(), true);
+  EXPECT_EQ(Variant(7).int32_value(), 7);
+  EXPECT_FALSE(Variant(7).bool_value().has_value());
+  EXPECT_FALSE(Variant(7).double_value().has_value()) << "no silent conversion";
+
+  const Variant date = Variant::Date(36526.5);
+  EXPECT_EQ(date.type(), VariantType::kDate);
+  EXPECT_EQ(date.date_value(), 36526.5);
+  EXPECT_FALSE(date.double_value().has_value());
+  EXPECT_NE(date, Variant(36526.5));
+
+  const Variant missing = Variant::Missing();
+  EXPECT_TRUE(missing.is_missing());
+  EXPECT_EQ(missing.error_code(), kParamNotFound);
+  EXPECT_FALSE(Variant::Error(5).is_missing());
+  EXPECT_FALSE(Variant(0).is_missing());
+
+  auto folder = std::make_shared<FakeFolder>("Inbox");
+  const Variant object = folder;  // a server type converts without a cast
+  EXPECT_EQ(object.type(), VariantType::kDispatch);
+  EXPECT_EQ(object.dispatch_value().get(), folder.get());
+  EXPECT_EQ(object, Variant(std::static_pointer_cast<Dispatch>(folder)));
+  EXPECT_EQ(Variant("x").dispatch_value(), nullptr);
+}
+
+TEST(Dispatch, CallsAndTheErrorsOfFailingCalls) {
+  DispatchPtr root = std::make_shared<FakeFolder>("Personal Folders");
+  EXPECT_EQ(*get(root, dispid::kName).string_value(), "Personal Folders");
+  put(root, dispid::kName, "Archive");
+  EXPECT_EQ(*get(root, dispid::kName).string_value(), "Archive");
+
+  const Variant added = invoke(root, dispid::kAddFolder, InvokeKind::kMethod, {"Inbox", Variant::Missing()});
+  ASSERT_EQ(added.type(), VariantType::kDispatch);
+  EXPECT_EQ(get(root, dispid::kCount).int32_value(), 1);
+  EXPECT_EQ(invoke(root, dispid::kItem, InvokeKind::kMethod, {1}).dispatch_value(), added.dispatch_value());
+  invoke(root, dispid::kAddFolder, InvokeKind::kMethod, {"Contacts", 10});
+  EXPECT_EQ(static_cast<FakeFolder&>(*root).children_[1]->type_, 10);
+
+  struct Case {
+    const char* what;
+    MemberId member;
+    InvokeKind kind;
+    std::vector<Variant> args;
+    AutomationError::Code code;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"unknown member", dispid::kBody, InvokeKind::kPut, {"x"}, AutomationError::Code::kUnknownMember,
+       "member 0x9100: no such member to put"},
+      {"known member, wrong kind", dispid::kCount, InvokeKind::kPut, {3}, AutomationError::Code::kUnknownMember,
+       "member 0x0050"},
+      {"wrong type", dispid::kName, InvokeKind::kPut, {5}, AutomationError::Code::kBadArgument,
+       "argument 1 must be a string, not int32"},
+      {"missing required", dispid::kItem, InvokeKind::kMethod, {Variant::Missing()},
+       AutomationError::Code::kBadArgument, "argument 1 is required"},
+      {"too many", dispid::kName, InvokeKind::kGet, {1}, AutomationError::Code::kBadArgument,
+       "takes 0 arguments, given 1"},
+      {"out of range", dispid::kItem, InvokeKind::kMethod, {3}, AutomationError::Code::kBadArgument, "no folder 3"},
+  };
+  for (const auto& c : cases) {
+    try {
+      root->invoke(c.member, c.kind, c.args);
+      ADD_FAILURE() << c.what << ": no error";
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.member(), c.member) << c.what;
+      EXPECT_EQ(e.code(), c.code) << c.what;
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.what << ": " << e.what();
+    }
+  }
+
+  // A call on no object does nothing.
+  EXPECT_TRUE(invoke(nullptr, dispid::kSave, InvokeKind::kMethod).is_empty());
+  EXPECT_NO_THROW(put(nullptr, dispid::kSubject, "lost"));
+}
+
+TEST(Dispatch, ArgumentReaders) {
+  const std::vector<Variant> args = {Variant::Date(2.0), 1.5, true, DispatchPtr(), Variant()};
+  EXPECT_EQ(date_argument(1, args, 0), 2.0);
+  EXPECT_EQ(date_argument(1, args, 1), 1.5) << "a plain double is taken as a date";
+  EXPECT_TRUE(bool_argument(1, args, 2));
+  EXPECT_THROW(bool_argument(1, args, 1), AutomationError);
+  try {
+    dispatch_argument(0x3001, args, 3);
+    ADD_FAILURE();
+  } catch (const AutomationError& e) {
+    EXPECT_STREQ(e.what(), "member 0x3001: argument 4 is no object");
+  }
+  EXPECT_THROW(dispatch_argument(1, args, 4), AutomationError);
+  EXPECT_EQ(optional_argument(args, 9), nullptr);
+  EXPECT_NE(optional_argument(args, 4), nullptr) << "empty is a value, not a missing argument";
+  EXPECT_THROW(require_argument_count(1, args, 1, 4), AutomationError);
+  EXPECT_NO_THROW(require_argument_count(1, args, 5, 5));
+}
+
+TEST(ObjectFactory, CreatesByNameAndReportsWhatIsMissing) {
+  ObjectFactory factory;
+  std::atomic<int> made = 0;
+  factory.Register("Outlook.Application", [&] {
+    ++made;
+    return std::make_shared<FakeFolder>("app");
+  });
+  const DispatchPtr a = factory.Create("Outlook.Application");
+  const DispatchPtr b = factory.Create("OUTLOOK.application");
+  EXPECT_NE(a, b) << "each call makes a fresh object";
+  EXPECT_EQ(made, 2);
+  EXPECT_TRUE(factory.IsRegistered("outlook.application"));
+
+  try {
+    factory.Create("Redemption.SafeMailItem");
+    ADD_FAILURE();
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.code(), AutomationError::Code::kNoServer);
+    EXPECT_EQ(e.member(), kNoMember);
+    EXPECT_NE(std::string(e.what()).find("Redemption.SafeMailItem"), std::string::npos);
+  }
+
+  factory.Register("Null.Server", [] { return DispatchPtr(); });
+  try {
+    factory.Create("Null.Server");
+    ADD_FAILURE();
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.code(), AutomationError::Code::kFailed);
+  }
+
+  // A creator may create other objects through the same factory.
+  factory.Register("Outer", [&] { return factory.Create("Outlook.Application"); });
+  EXPECT_NE(factory.Create("Outer"), nullptr);
+
+  // A later registration replaces the earlier one.
+  factory.Register("Outlook.Application", [] { return std::make_shared<FakeFolder>("second"); });
+  EXPECT_EQ(*get(factory.Create("Outlook.Application"), dispid::kName).string_value(), "second");
+
+  EXPECT_THROW(factory.Register("", [] { return DispatchPtr(); }), std::invalid_argument);
+  EXPECT_THROW(factory.Register("X", nullptr), std::invalid_argument);
+
+  register_server("Test.ProcessFactory", [] { return std::make_shared<FakeFolder>("p"); });
+  EXPECT_NE(create_object("test.processfactory"), nullptr);
+}
+
+TEST(OleDate, KnownDaysAndTheOddEncodingBeforeItsEpoch) {
+  constexpr std::uint64_t kTicksPerDay = 864'000'000'000ull;
+  const std::uint64_t epoch = 109'205ull * kTicksPerDay;  // 1899-12-30
+  struct Case {
+    std::uint64_t filetime;
+    double date;
+  };
+  const Case cases[] = {
+      {epoch, 0.0},
+      {epoch + 2 * kTicksPerDay, 2.0},                             // 1900-01-01
+      {epoch + 36526 * kTicksPerDay + kTicksPerDay / 2, 36526.5},  // 2000-01-01 12:00
+      {epoch - kTicksPerDay + kTicksPerDay / 4, -1.25},            // 1899-12-29 06:00
+      {epoch - kTicksPerDay / 4, -1.75},                           // 1899-12-29 18:00
+      {0, -109'205.0},                                             // 1601-01-01
+  };
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(filetime_to_date(c.filetime), c.date) << c.filetime;
+    EXPECT_EQ(date_to_filetime(c.date), c.filetime) << c.date;
+  }
+  // Round trip at millisecond steps across both sides of the epoch.
+  for (std::uint64_t ft : {epoch - 1234567890000ull, epoch + 9876543210000ull, 133'000'000'000'000'000ull}) {
+    EXPECT_EQ(date_to_filetime(filetime_to_date(ft)), ft);
+  }
+  EXPECT_EQ(date_to_filetime(filetime_to_date(epoch + 5001)), epoch + 10000) << "to the nearest millisecond";
+  EXPECT_EQ(date_to_filetime(-200000.0), 0u) << "before 1601";
+  EXPECT_EQ(date_to_filetime(std::nan("")), 0u);
+  EXPECT_EQ(date_to_filetime(1e300), UINT64_MAX);
+}
+
+}  // namespace
+}  // namespace salvora
