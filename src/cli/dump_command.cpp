@@ -1,12 +1,295 @@
+// salvora-cli dump: one JSON line per message of the folders' contents, in the canonical form
+// that the independent readers' dumps use, so that what we read (and later what we write) can
+// be compared with them item by item.
+//
+// Messages are found in the node tree: every normal-message node hanging below a folder under
+// the root folder. A message that no contents table lists is therefore printed too (the other
+// readers only see table rows); such extras are expected, not a fault.
+
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "cli/json.h"
+#include "cli/source_open.h"
+#include "engine/named_map_loader.h"
+#include "engine/object_reader.h"
+#include "format/prop_types.h"
+#include "format/text.h"
+#include "platform/sha256.h"
 
 namespace salvora::cli {
 
-int RunDump(const Args&) {
-  std::fputs("salvora-cli: 'dump' is not available in this build\n", stderr);
-  return kExitFailure;
+namespace {
+
+constexpr std::uint32_t kPidMessageCodepage = 0x3FFD;
+
+struct Dumper {
+  const OstContext& ctx;
+  std::uint32_t default_cp;
+  std::optional<Nid> ipm_nid;
+  std::vector<std::string> lines;
+  std::vector<std::string> errors;
+
+  static const PropertyEntry* find(const PropertyBlock& b, std::uint32_t id) { return b.find(id); }
+
+  // The canonical text of a string property: UTF-16 or code-page bytes to UTF-8, U+0000
+  // removed; any other type reads as empty.
+  std::string text(const PropertyBlock& b, std::uint32_t id, std::uint32_t cp) const {
+    const PropertyEntry* e = find(b, id);
+    if (!e || !e->value) return {};
+    if (e->type == kPtypString) return utf16_to_utf8(Bytes(*e->value), true);
+    if (e->type == kPtypString8) {
+      std::string s = codepage_to_utf8(Bytes(*e->value), cp);
+      s.erase(std::remove(s.begin(), s.end(), '\0'), s.end());
+      return s;
+    }
+    return {};
+  }
+
+  static std::optional<std::int32_t> int32(const PropertyBlock& b, std::uint32_t id) {
+    const PropertyEntry* e = b.find(id);
+    if (!e || e->type != kPtypInteger32) return std::nullopt;
+    return value_i32(*e);
+  }
+
+  static std::optional<std::string> iso_time(const PropertyBlock& b, std::uint32_t id) {
+    const PropertyEntry* e = b.find(id);
+    if (!e || e->type != kPtypTime) return std::nullopt;
+    auto ft = value_u64(*e);
+    if (!ft) return std::nullopt;
+    constexpr std::int64_t kFiletimeUnixMs = 11644473600000LL;
+    constexpr std::int64_t kMaxMs = 253402300799999LL;
+    const std::int64_t ms = static_cast<std::int64_t>(*ft / 10000) - kFiletimeUnixMs;
+    if (ms < -kFiletimeUnixMs || ms > kMaxMs) return std::nullopt;
+    std::int64_t secs = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    const std::int64_t milli = ms - secs * 1000;
+    // Civil date from days since 1970-01-01 (proleptic Gregorian), no time zone involved.
+    std::int64_t days = secs >= 0 ? secs / 86400 : (secs - 86399) / 86400;
+    const std::int64_t rem = secs - days * 86400;
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t doe = days - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    std::int64_t y = yoe + era * 400;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(y),
+                  static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(rem / 3600),
+                  static_cast<long long>(rem / 60 % 60), static_cast<long long>(rem % 60),
+                  static_cast<long long>(milli));
+    return std::string(buf);
+  }
+
+  static void digest(JsonObject& o, const char* len_key, const char* sha_key, const std::string& bytes) {
+    o.add(len_key, static_cast<std::int64_t>(bytes.size()));
+    if (bytes.empty()) o.add_null(sha_key);
+    else o.add(sha_key, sha256_hex(Bytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())));
+  }
+
+  static std::string escape_name(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+      if (c == '\\' || c == '/') out.push_back('\\');
+      out.push_back(c);
+    }
+    return out;
+  }
+
+  std::string folder_name(const NodeRecord& folder) {
+    auto obj = ReadObject(ctx, folder);
+    if (!obj || obj->properties.blocks.empty()) {
+      errors.push_back("folder " + std::to_string(folder.nid.value) + ": unreadable");
+      return {};
+    }
+    return text(obj->properties.blocks.front(), kPidDisplayName, default_cp);
+  }
+
+  class HashSink : public ValueSink {
+   public:
+    void Deliver(Bytes chunk) override {
+      sha_.Update(chunk);
+      total_ += chunk.size();
+    }
+    std::string hex() { return sha_.HexDigest(); }
+
+   private:
+    Sha256 sha_;
+  };
+
+  std::optional<std::string> attachment(const LoadedObject& message, const PropertyBlock& row, std::uint32_t cp) {
+    auto row_id = int32(row, kPidLtpRowId);
+    if (!row_id) {
+      const PropertyEntry* e = row.find(kPidLtpRowId);
+      if (e) row_id = value_i32(*e);
+    }
+    const SubnodeEntry* sub = row_id ? FindSubnode(message.subnodes, Nid(static_cast<std::uint32_t>(*row_id))) : nullptr;
+    std::optional<LoadedObject> obj;
+    if (sub) obj = ReadObject(ctx, sub->data_bid, sub->sub_bid, ReadObjectOptions{true});
+    if (!obj || obj->properties.blocks.empty()) return std::nullopt;
+    const PropertyBlock& p = obj->properties.blocks.front();
+    std::string name;
+    for (std::uint32_t id : {0x3707u, 0x3704u, 0x3001u}) {
+      name = text(p, id, cp);
+      if (!name.empty()) break;
+    }
+    const std::int32_t method = int32(p, kPidAttachMethod).value_or(0);
+    JsonObject o;
+    o.add("filename", name).add("method", method);
+    JsonObject sorted;  // the sort key: the same entry with its keys in name order
+    sorted.add("filename", name).add("method", method);
+    if (method == 1 || method == 6) {
+      const PropertyEntry* data = p.find(kPidAttachDataBinary);
+      std::int64_t size = 0;
+      std::string sha;
+      if (data && data->value) {
+        size = static_cast<std::int64_t>(data->value->size());
+        if (size > 0) sha = sha256_hex(*data->value);
+      } else if (data && !data->unread_subnode.is_null()) {
+        const SubnodeEntry* big = FindSubnode(obj->subnodes, data->unread_subnode);
+        HashSink sink;
+        if (big && StreamSubnodeValue(ctx, *big, sink)) {
+          size = static_cast<std::int64_t>(sink.total());
+          if (size > 0) sha = sink.hex();
+        }
+      }
+      o.add("size", size);
+      if (sha.empty()) o.add_null("sha256"), sorted.add_null("sha256");
+      else o.add("sha256", sha), sorted.add("sha256", sha);
+      sorted.add("size", size);
+    } else {
+      o.add_null("size").add_null("sha256");
+      sorted.add_null("sha256").add_null("size");
+    }
+    return sorted.str() + '\n' + o.str();
+  }
+
+  std::string attachments(const LoadedObject& message, std::uint32_t cp, const std::string& where) {
+    const SubnodeEntry* table = FindSubnode(message.subnodes, Nid(0x671));
+    if (!table) return "[]";
+    auto rows = ReadObject(ctx, table->data_bid, table->sub_bid);
+    if (!rows) {
+      errors.push_back(where + ": attachment table unreadable");
+      return "null";
+    }
+    std::vector<std::string> entries;  // "sortkey\nentry"
+    for (const auto& row : rows->properties.blocks) {
+      if (auto a = attachment(message, row, cp)) entries.push_back(*a);
+      else errors.push_back(where + ": attachment unreadable");
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string out = "[";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (i) out.push_back(',');
+      out += entries[i].substr(entries[i].find('\n') + 1);
+    }
+    return out + "]";
+  }
+
+  void message(const NodeRecord& node, const std::string& folder, const std::optional<std::string>& ipm) {
+    auto obj = ReadObject(ctx, node);
+    if (!obj || obj->properties.blocks.empty()) {
+      errors.push_back(folder + ": message " + std::to_string(node.nid.value) + " unreadable");
+      return;
+    }
+    const PropertyBlock& p = obj->properties.blocks.front();
+    std::uint32_t cp = default_cp;
+    if (auto c = int32(p, kPidMessageCodepage); c && *c != 0) cp = static_cast<std::uint32_t>(*c);
+    std::string subject = text(p, kPidSubject, cp);
+    if (!subject.empty() && subject[0] == '\x01') {
+      // The marker and the prefix-length character: two characters, whatever their width.
+      std::size_t i = 1;
+      if (i < subject.size()) {
+        ++i;
+        while (i < subject.size() && (static_cast<unsigned char>(subject[i]) & 0xC0) == 0x80) ++i;
+      }
+      subject = subject.substr(i);
+    }
+    JsonObject o;
+    o.add("folder", folder);
+    if (ipm) o.add("ipm_folder", *ipm);
+    else o.add_null("ipm_folder");
+    o.add("class", text(p, kPidMessageClass, cp))
+        .add("subject", subject)
+        .add("sender_name", text(p, kPidSenderName, cp))
+        .add("sender_email", text(p, kPidSenderEmailAddress, cp))
+        .add("to", text(p, kPidDisplayTo, cp))
+        .add("cc", text(p, kPidDisplayCc, cp))
+        .add_optional("submit_time", iso_time(p, kPidClientSubmitTime))
+        .add_optional("delivery_time", iso_time(p, kPidMessageDeliveryTime));
+    digest(o, "body_len", "body_sha256", text(p, kPidBody, cp));
+    std::string html;
+    if (const PropertyEntry* h = p.find(kPidHtml); h && h->value) {
+      if (h->type == kPtypBinary) html.assign(h->value->begin(), h->value->end());
+      else html = text(p, kPidHtml, cp);
+    }
+    digest(o, "html_len", "html_sha256", html);
+    o.add_raw("attachments", attachments(*obj, cp, folder));
+    lines.push_back(o.str());
+  }
+
+  void walk(const NodeRecord& folder, const std::string& path, const std::optional<std::string>& ipm_path,
+            bool ipm_found) {
+    for (const NodeRecord* child = folder.first_child; child; child = child->next_sibling) {
+      if (ctx.stopped()) return;
+      const auto type = child->nid.type();
+      if (type != kNidTypeNormalFolder && type != kNidTypeSearchFolder) continue;
+      const std::string name = escape_name(folder_name(*child));
+      const std::string sub_path = path.empty() ? name : path + "/" + name;
+      std::optional<std::string> sub_ipm;
+      bool found = ipm_found;
+      if ((ipm_nid && child->nid == *ipm_nid) || (!ipm_nid && !ipm_found && name == "IPM_SUBTREE")) {
+        sub_ipm = "";
+        found = true;
+      } else if (ipm_path) {
+        sub_ipm = ipm_path->empty() ? name : *ipm_path + "/" + name;
+      }
+      for (const NodeRecord* m = child->first_child; m; m = m->next_sibling) {
+        if (m->nid.type() == kNidTypeNormalMessage) message(*m, sub_path, sub_ipm);
+      }
+      walk(*child, sub_path, sub_ipm, found);
+    }
+  }
+};
+
+std::optional<Nid> ipm_subtree_nid(const OstContext& ctx) {
+  const NodeRecord* store = FindNode(ctx, kNidMessageStore);
+  if (!store) return std::nullopt;
+  auto obj = ReadObject(ctx, *store);
+  if (!obj || obj->properties.blocks.empty()) return std::nullopt;
+  const PropertyEntry* e = obj->properties.blocks.front().find(kPidIpmSubTreeEntryId);
+  if (!e || !e->value || e->value->size() < 24) return std::nullopt;
+  return Nid(load_u32(*e->value, 20));
+}
+
+}  // namespace
+
+int RunDump(const Args& args) {
+  SourceOptions options;
+  if (!ParseSourceArgs("dump", args, options, {})) return kExitUsage;
+  OstContext ctx;
+  if (!OpenSource(ctx, options)) return kExitFailure;
+  LoadBlockIndex(ctx);
+  LoadNodeIndex(ctx);
+  LoadNamedPropertyMap(ctx);
+  const NodeRecord* root = FindNode(ctx, kNidRootFolder);
+  if (!root) {
+    std::fprintf(stderr, "salvora-cli: %s: the file has no root folder\n", options.path.c_str());
+    return kExitFailure;
+  }
+  Dumper d{ctx, options.codepage, ipm_subtree_nid(ctx), {}, {}};
+  d.walk(*root, "", std::nullopt, false);
+  std::sort(d.lines.begin(), d.lines.end());
+  for (const auto& line : d.lines) std::printf("%s\n", line.c_str());
+  for (const auto& e : d.errors) std::fprintf(stderr, "salvora-cli dump: %s\n", e.c_str());
+  return d.errors.empty() ? kExitOk : 3;
 }
 
 }  // namespace salvora::cli

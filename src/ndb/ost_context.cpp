@@ -47,6 +47,7 @@ int OpenShared(OstContext& context, const OstContext& analysed) {
   context.geometry = analysed.geometry;
   context.blocks = analysed.blocks;
   context.nodes = analysed.nodes;
+  context.named_properties = analysed.named_properties;
   context.bbt_leaf_depth = analysed.bbt_leaf_depth;
   context.nbt_leaf_depth = analysed.nbt_leaf_depth;
   context.bbt_leaf_seen = analysed.bbt_leaf_seen;

@@ -18,6 +18,10 @@
 
 namespace salvora {
 
+// Built by the engine from node 0x61 and kept with the context like the indexes; the node
+// database itself never looks inside it.
+class NamedPropertyMap;
+
 class OstContext {
  public:
   OstContext() = default;
@@ -31,6 +35,7 @@ class OstContext {
 
   std::shared_ptr<BlockIndex> blocks = std::make_shared<BlockIndex>();
   std::shared_ptr<NodeTree> nodes = std::make_shared<NodeTree>();
+  std::shared_ptr<const NamedPropertyMap> named_properties;
 
   // Learned by the B-tree walks: the depth of the leaf pages, 0xFF until known.
   std::uint8_t bbt_leaf_depth = 0xFF;
