@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "content/property_block.h"
+#include "format/ids.h"
 
 namespace salvora {
 
@@ -160,6 +161,7 @@ struct AttachmentNode {
   // 0x3701 when that value could not be read, so that it can be streamed later.
   std::uint32_t subnode_id = 0;
   std::uint32_t data_block_id = 0;            // set by the engine after decoding the object
+  Bid data_bid;                               // the same block id at full width, for streaming
   std::optional<std::int32_t> method;         // 0x3705 PR_ATTACH_METHOD
   std::uint32_t object_nid = 0;               // 0x3701 as PT_OBJECT: the embedded object's NID
 };

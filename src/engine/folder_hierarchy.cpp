@@ -1,0 +1,61 @@
+#include "engine/folder_hierarchy.h"
+
+#include "engine/object_loader.h"
+#include "format/byte_reader.h"
+
+namespace salvora {
+
+namespace {
+
+// Today's offline stores carry no IPM subtree entry id and have no node 0x2142: their subtree
+// is the folder named IPM_SUBTREE among the children of the root folder.
+NodeRecord* find_named_subtree(const OstContext& context) {
+  NodeRecord* root = FindNode(context, kNidRootFolder);
+  if (!root) return nullptr;
+  for (NodeRecord* child = root->first_child; child; child = child->next_sibling) {
+    const auto type = child->nid.type();
+    if (type != kNidTypeNormalFolder) continue;
+    auto record = LoadItem(context, child);
+    if (record && record->display_name && *record->display_name == "IPM_SUBTREE") return child;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+NodeRecord* FindRootFolder(const OstContext& context, const ItemRecord* store_record) {
+  if (!store_record || !store_record->store) return nullptr;
+  Nid nid = kDefaultIpmSubtreeNid;
+  if (const auto& eid = store_record->store->ipm_subtree_entry_id; eid && eid->size() >= 24) {
+    nid = Nid(load_u32(*eid, 20));
+  }
+  if (NodeRecord* node = FindNode(context, nid)) return node;
+  return find_named_subtree(context);
+}
+
+bool is_folder(const ItemRecord& record) { return record.folder_counts.has_value(); }
+
+bool is_mail_folder(const ItemRecord& record) {
+  if (!is_folder(record)) return false;
+  if (record.item_class && *record.item_class == "IPF.Note") return true;
+  if (record.kind == ItemKind::kMail) return true;
+  const bool other_records = record.message || record.contact || record.store || record.journal ||
+                             record.appointment || !record.attachments.empty();
+  return !record.item_class && !other_records;
+}
+
+std::string append_path_component(std::string_view path, std::string_view name) {
+  std::string out(path);
+  out += name;
+  out += '\\';
+  return out;
+}
+
+std::string remove_last_path_component(std::string_view path) {
+  if (path.size() < 2) return std::string(path);
+  const auto second_last = path.rfind('\\', path.size() - 2);
+  if (second_last == std::string_view::npos) return std::string(path);
+  return std::string(path.substr(0, second_last + 1));
+}
+
+}  // namespace salvora

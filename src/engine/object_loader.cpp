@@ -1,0 +1,68 @@
+#include "engine/object_loader.h"
+
+#include "content/apply_properties.h"
+#include "engine/object_reader.h"
+
+namespace salvora {
+
+namespace {
+
+constexpr Nid kAttachmentTableNid{0x671};
+
+// Every attachment object is decoded with its own sub-node list, where its large values live;
+// a data sub-node is looked for there first and then in the message's list.
+const SubnodeEntry* find_data_subnode(const LoadedObject* object, const LoadedObject& message, Nid nid) {
+  if (object) {
+    if (const SubnodeEntry* e = FindSubnode(object->subnodes, nid)) return e;
+  }
+  return FindSubnode(message.subnodes, nid);
+}
+
+bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRecord& record,
+                      const ApplyOptions& options) {
+  const SubnodeEntry* table_node = FindSubnode(message.subnodes, kAttachmentTableNid);
+  if (!table_node) return true;
+  record.attachments.clear();
+  auto table = ReadObject(ctx, table_node->data_bid, table_node->sub_bid);
+  if (!table) return true;  // an unreadable table: the message without attachments
+  const auto& rows = table->properties.blocks;
+  record.attachments.resize(rows.size());
+  record.attachment_cursor = 0;
+  if (apply_properties(rows, &record, options) != 0) return false;
+  if (ctx.stopped()) return false;
+
+  for (std::size_t i = 0; i < record.attachments.size(); ++i) {
+    AttachmentNode& node = record.attachments[i];
+    const SubnodeEntry* sub = FindSubnode(message.subnodes, Nid(node.subnode_id));
+    if (!sub) continue;
+    auto object = ReadObject(ctx, sub->data_bid, sub->sub_bid, ReadObjectOptions{true});
+    if (ctx.stopped()) return false;
+    if (!object) continue;  // the table row's properties are all this attachment keeps
+    record.attachment_cursor = i;
+    apply_properties(object->properties.blocks, &record, options);
+    // The value that stayed in the file (too large, or unreadable) is streamed later from
+    // the sub-node named now; a value read into memory needs no block.
+    if (const SubnodeEntry* data = find_data_subnode(&*object, message, Nid(node.subnode_id))) {
+      node.data_block_id = static_cast<std::uint32_t>(data->data_bid.value);
+      node.data_bid = data->data_bid;
+    }
+  }
+  record.attachment_cursor = 0;
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node) {
+  if (!node || context.stopped() || !node->data_block) return nullptr;
+  auto object = ReadObject(context, *node);
+  if (!object || context.stopped()) return nullptr;
+  auto record = std::make_unique<ItemRecord>();
+  const ApplyOptions options = apply_options_for(context);
+  if (apply_properties(object->properties.blocks, record.get(), options) != 0) return nullptr;
+  if (context.stopped()) return nullptr;
+  if (!load_attachments(context, *object, *record, options) || context.stopped()) return nullptr;
+  return record;
+}
+
+}  // namespace salvora

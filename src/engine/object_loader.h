@@ -1,0 +1,16 @@
+#pragma once
+// LoadItem: one node of the store turned into a complete ItemRecord, attachments included.
+
+#include <memory>
+
+#include "content/item_record.h"
+#include "ndb/ost_context.h"
+
+namespace salvora {
+
+// A new record for the node, or null when the node has no readable property context or the
+// stop flag is set. Attachment data larger than a few megabytes is not read into memory: the
+// attachment's data_block_id names the block to stream it from.
+std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node);
+
+}  // namespace salvora
