@@ -27,34 +27,57 @@ std::uint64_t BthKey(Bytes record, std::uint8_t cb_key) {
   return k;
 }
 
-std::uint32_t BuildBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, Bytes records) {
-  BthHeader header{cb_key, cb_ent, 0, 0};
-  const std::uint32_t hid = heap.Allocate(header.Serialize());
-  const std::size_t rec = std::size_t{cb_key} + cb_ent;
-  if (records.empty()) return hid;
-  // Each level: cut into allocations of whole records; the next level indexes their first keys.
-  std::size_t size = rec;
-  Bytes level = records;
-  std::vector<std::uint8_t> index;
-  while (true) {
-    const std::size_t per = kMaxHeapAlloc / size * size;
-    ByteWriter next;
-    for (std::size_t at = 0; at < level.size(); at += per) {
-      const Bytes chunk = level.subspan(at, std::min(per, level.size() - at));
-      const std::uint32_t h = heap.Allocate(chunk);
-      next.bytes(chunk.first(cb_key));
-      next.u32(h);
+std::uint32_t BthBuilder::AllocateHeader() {
+  header_hid_ = heap_.Allocate(BthHeader{cb_key_, cb_ent_, 0, 0}.Serialize());
+  return header_hid_;
+}
+
+void BthBuilder::ReserveRecords(std::size_t count) {
+  levels_.clear();
+  std::size_t size = std::size_t{cb_key_} + cb_ent_;
+  while (count > 0) {
+    const std::size_t per = kMaxHeapAlloc / size;
+    std::vector<std::pair<std::uint32_t, std::size_t>> level;
+    for (std::size_t at = 0; at < count; at += per) {
+      const std::size_t n = std::min(per, count - at);
+      level.emplace_back(heap_.Allocate(std::vector<std::uint8_t>(n * size, 0)), n);
     }
-    if (level.size() <= per) {
-      header.hid_root = load_u32(next.data(), cb_key);
-      break;
-    }
-    ++header.levels;
-    index = next.take();
-    level = index;
-    size = std::size_t{cb_key} + 4;
+    levels_.push_back(std::move(level));
+    if (levels_.back().size() == 1) break;
+    count = levels_.back().size();
+    size = std::size_t{cb_key_} + 4;
   }
-  heap.Overwrite(hid, header.Serialize());
+}
+
+void BthBuilder::Fill(Bytes records) {
+  BthHeader header{cb_key_, cb_ent_, 0, 0};
+  if (!levels_.empty()) {
+    std::vector<std::uint8_t> below(records.begin(), records.end());
+    std::size_t size = std::size_t{cb_key_} + cb_ent_;
+    for (const auto& level : levels_) {
+      ByteWriter index;
+      std::size_t at = 0;
+      for (const auto& [hid, n] : level) {
+        const Bytes chunk = Bytes(below).subspan(at * size, n * size);
+        heap_.Overwrite(hid, chunk);
+        index.bytes(chunk.first(cb_key_));
+        index.u32(hid);
+        at += n;
+      }
+      below = index.take();
+      size = std::size_t{cb_key_} + 4;
+    }
+    header.levels = static_cast<std::uint8_t>(levels_.size() - 1);
+    header.hid_root = levels_.back().front().first;
+  }
+  heap_.Overwrite(header_hid_, header.Serialize());
+}
+
+std::uint32_t BuildBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_ent, Bytes records) {
+  BthBuilder b(heap, cb_key, cb_ent);
+  const std::uint32_t hid = b.AllocateHeader();
+  b.ReserveRecords(records.size() / (std::size_t{cb_key} + cb_ent));
+  b.Fill(records);
   return hid;
 }
 

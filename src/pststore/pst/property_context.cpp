@@ -6,14 +6,26 @@
 
 namespace salvora::pst {
 
-std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, SubnodeSink& sink) {
+std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, SubnodeSink& sink,
+                                                            const std::vector<PrebuiltValue>& prebuilt) {
+  // Prebuilt values take a placeholder in the sorted list and are swapped in below.
+  for (const auto& v : prebuilt) SetProp(props, Property{v.tag, {}});
   NormalizeProps(props);
   HeapWriter heap(kHeapSigPc);
+  // Outlook's order, which some readers rely on: BTH header, records, then the values.
+  BthBuilder bth(heap, 2, 6);
+  heap.SetUserRoot(bth.AllocateHeader());
+  bth.ReserveRecords(props.size());
   ByteWriter records(props.size() * 8);
   for (const auto& p : props) {
     records.u16(p.id());
     records.u16(p.type());
-    if (IsInlinePcValue(p.type())) {
+    const PrebuiltValue* pre = nullptr;
+    for (const auto& v : prebuilt)
+      if (v.tag == p.tag) pre = &v;
+    if (pre != nullptr) {
+      records.u32(pre->nid);
+    } else if (IsInlinePcValue(p.type())) {
       std::uint8_t cell[4] = {0, 0, 0, 0};
       std::copy(p.data.begin(), p.data.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(p.data.size(), 4)), cell);
       records.bytes(cell);
@@ -23,7 +35,7 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
       records.u32(sink.AddValue(p.data));
     }
   }
-  heap.SetUserRoot(BuildBth(heap, 2, 6, records.data()));
+  bth.Fill(records.data());
   return heap.Finish();
 }
 

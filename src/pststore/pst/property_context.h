@@ -27,8 +27,16 @@ class SubnodeSink {
 // The value of a sub-node of the node being read; empty optional when missing or unreadable.
 using SubnodeResolver = std::function<std::optional<std::vector<std::uint8_t>>(std::uint32_t nid)>;
 
-// The heap blocks of a property context over props (any order; one value per id).
-std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, SubnodeSink& sink);
+// A value already written as a sub-node (a streamed attachment): the record points at it.
+struct PrebuiltValue {
+  std::uint32_t tag = 0;
+  std::uint32_t nid = 0;
+};
+
+// The heap blocks of a property context over props (any order; one value per id) and values
+// already in sub-nodes.
+std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, SubnodeSink& sink,
+                                                            const std::vector<PrebuiltValue>& prebuilt = {});
 
 // Reads a property context back. Problems name malformed structures and values that could not
 // be resolved; the values that could be read are returned.

@@ -66,6 +66,13 @@ TableSchema TableSchema::With(const std::vector<std::uint32_t>& extra) const {
 std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, const std::vector<TableRow>& rows,
                                                          SubnodeSink& sink) {
   HeapWriter heap(kHeapSigTc);
+  // Outlook's order, which some readers rely on: row index BTH header, TCINFO, row index
+  // records, then the row matrix and the variable-size cells.
+  BthBuilder bth(heap, 4, 4);
+  const std::uint32_t hid_index = bth.AllocateHeader();
+  const std::uint32_t hid_info = heap.Allocate(std::vector<std::uint8_t>(22 + schema.columns.size() * 8, 0));
+  heap.SetUserRoot(hid_info);
+  bth.ReserveRecords(rows.size());
   const std::size_t row_size = schema.row_size();
   const std::size_t ceb_at = schema.rgib[2];
   std::vector<std::uint8_t> matrix(rows.size() * row_size, 0);
@@ -103,7 +110,7 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
     index.u32(id);
     index.u32(pos);
   }
-  const std::uint32_t hid_index = BuildBth(heap, 4, 4, index.data());
+  bth.Fill(index.data());
   std::uint32_t hnid_rows = 0;
   if (!rows.empty()) {
     if (matrix.size() <= kMaxHeapAlloc) {
@@ -135,7 +142,7 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
     info.u8(c.cb);
     info.u8(c.bit);
   }
-  heap.SetUserRoot(heap.Allocate(info.data()));
+  heap.Overwrite(hid_info, info.data());
   return heap.Finish();
 }
 

@@ -1,0 +1,206 @@
+// Messages, their recipient and attachment tables, attachments and embedded messages.
+
+#include <random>
+
+#include "format/byte_writer.h"
+#include "format/ids.h"
+#include "format/prop_types.h"
+#include "pststore/pst/disk_layout.h"
+#include "pststore/pst/table_templates.h"
+#include "pststore/pst/writer_impl.h"
+
+namespace salvora::pst {
+
+namespace {
+
+constexpr std::uint32_t kNidAttachmentTable = 0x671;
+constexpr std::uint32_t kNidRecipientTable = 0x692;
+
+// Reads a file front to back in blocks, so that an attachment never sits in memory whole.
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(const std::string& path) {
+    CFileException error;
+    if (!file_.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &error)) throw error;
+  }
+  std::size_t Read(std::span<std::uint8_t> buffer) override { return file_.Read(buffer.data(), buffer.size()); }
+
+ private:
+  CFile64 file_;
+};
+
+std::uint64_t PropsSize(const PropertyList& props) {
+  std::uint64_t n = 0;
+  for (const auto& p : props) n += p.data.size() + 8;
+  return n;
+}
+
+std::vector<std::uint8_t> RandomKey() {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  std::vector<std::uint8_t> k(16);
+  for (auto& b : k) b = static_cast<std::uint8_t>(rng());
+  return k;
+}
+
+// "A; B; C" from the recipients of one type, the way MAPI derives the display lists.
+std::string DisplayList(const std::vector<RecipientSpec>& recipients, std::int64_t type) {
+  std::string out;
+  for (const auto& r : recipients) {
+    const Property* t = FindProp(r.props, kPidRecipientType);
+    const Property* n = FindProp(r.props, kPidDisplayName);
+    if (!t || t->AsInt() != type || !n) continue;
+    if (!out.empty()) out += "; ";
+    out += n->AsString();
+  }
+  return out;
+}
+
+}  // namespace
+
+WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& spec, bool associated) {
+  WrittenMessage out;
+  NodeBuilder nb(*this, nullptr);
+
+  // Recipients: rows only. Columns the template lacks are added to this message's table.
+  {
+    std::vector<std::uint32_t> tags;
+    for (const auto& r : spec.recipients)
+      for (const auto& p : r.props) tags.push_back(p.tag);
+    const TableSchema schema = RecipientTemplate().With(tags);
+    std::vector<TableRow> rows;
+    std::uint32_t row_id = 0;
+    for (const auto& r : spec.recipients) {
+      TableRow row{row_id++, row_ver++, {}};
+      for (const auto& p : r.props)
+        if (schema.Find(p.tag)) SetProp(row.cells, p);
+      rows.push_back(std::move(row));
+    }
+    NodeBuilder tb(*this, nullptr);
+    const auto heap = BuildTableContext(schema, rows, tb);
+    nb.AddSubnode(SubnodeEntry{kNidRecipientTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
+    for (const auto& r : spec.recipients) out.size += PropsSize(r.props);
+  }
+
+  // Attachments: each a sub-node with its own property context; its data in a sub-node of
+  // its own when large, and an embedded message as a complete message below it.
+  std::vector<TableRow> attach_rows;
+  for (const auto& a : spec.attachments) {
+    const std::uint32_t anid = AllocNid(kNidTypeAttachment);
+    NodeBuilder ab(*this, nullptr);
+    PropertyList props = a.props;
+    std::vector<PrebuiltValue> prebuilt;
+    std::uint64_t data_size = 0;
+    if (a.embedded) {
+      const WrittenMessage m = WriteMessageObject(*a.embedded, false);
+      const std::uint32_t mnid = AllocNid(kNidTypeNormalMessage);
+      ab.AddSubnode(SubnodeEntry{mnid, m.bid_data, m.bid_sub});
+      data_size = m.size;
+      ByteWriter obj(8);
+      obj.u32(mnid);
+      obj.u32(static_cast<std::uint32_t>(m.size));
+      SetProp(props, Property::Raw(PropTag(kPidAttachDataBinary, kPtypObject), obj.take()));
+      if (!FindProp(props, kPidAttachMethod)) SetProp(props, Property::Int32(kPidAttachMethod, kAttachEmbeddedMessage));
+    } else {
+      if (!a.data_path.empty() || a.source != nullptr) {
+        std::unique_ptr<ByteSource> opened;
+        ByteSource* src = a.source;
+        if (src == nullptr) {
+          opened = std::make_unique<FileSource>(a.data_path);
+          src = opened.get();
+        }
+        DataTreeWriter dw(*store, nullptr);
+        std::vector<std::uint8_t> buf(kMaxBlockData);
+        for (std::size_t n; (n = src->Read(buf)) > 0;) dw.Append(Bytes(buf).first(n));
+        data_size = dw.size();
+        // Sources are single-pass, so even a short streamed value stays in its sub-node; a
+        // sub-node value is valid at any size.
+        const std::uint64_t bid = dw.Finish();
+        if (data_size == 0) {
+          SetProp(props, Property::Binary(kPidAttachDataBinary, {}));
+        } else {
+          const std::uint32_t vnid = AllocNid(kNidTypeLtp);
+          ab.AddSubnode(SubnodeEntry{vnid, bid, 0});
+          prebuilt.push_back(PrebuiltValue{PropTag(kPidAttachDataBinary, kPtypBinary), vnid});
+        }
+      } else {
+        data_size = a.data.size();
+        SetProp(props, Property::Binary(kPidAttachDataBinary, a.data));
+      }
+      if (!FindProp(props, kPidAttachMethod)) SetProp(props, Property::Int32(kPidAttachMethod, kAttachByValue));
+    }
+    if (!FindProp(props, kPidRenderingPosition)) SetProp(props, Property::Int32(kPidRenderingPosition, -1));
+    const std::uint64_t attach_size = data_size + PropsSize(a.props);
+    SetProp(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
+    const auto heap = BuildPropertyContext(props, ab, prebuilt);
+    nb.AddSubnode(SubnodeEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
+    TableRow row{anid, row_ver++, {}};
+    for (const auto& p : props)
+      if (AttachmentTemplate().Find(p.tag)) row.cells.push_back(p);
+    attach_rows.push_back(std::move(row));
+    out.size += attach_size;
+  }
+  if (!attach_rows.empty()) {
+    NodeBuilder tb(*this, nullptr);
+    const auto heap = BuildTableContext(AttachmentTemplate(), attach_rows, tb);
+    nb.AddSubnode(SubnodeEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
+  }
+
+  // The message's own properties, completed where the format requires a value.
+  PropertyList props = spec.props;
+  const std::uint64_t now = Now();
+  if (!FindProp(props, kPidMessageClass)) SetProp(props, Property::String(kPidMessageClass, "IPM.Note"));
+  std::uint32_t flags = 0;
+  if (const Property* f = FindProp(props, kPidMessageFlags)) flags = static_cast<std::uint32_t>(f->AsInt());
+  flags = spec.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
+  flags = associated ? (flags | kMsgFlagAssociated) : (flags & ~kMsgFlagAssociated);
+  SetProp(props, Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(flags)));
+  if (!FindProp(props, kPidCreationTime)) SetProp(props, Property::Time(kPidCreationTime, now));
+  if (!FindProp(props, kPidLastModificationTime)) SetProp(props, Property::Time(kPidLastModificationTime, now));
+  if (!FindProp(props, kPidSearchKey)) SetProp(props, Property::Binary(kPidSearchKey, RandomKey()));
+  if (!FindProp(props, kPidDisplayTo)) SetProp(props, Property::String(kPidDisplayTo, DisplayList(spec.recipients, 1)));
+  if (!FindProp(props, kPidDisplayCc)) SetProp(props, Property::String(kPidDisplayCc, DisplayList(spec.recipients, 2)));
+  if (!FindProp(props, kPidDisplayBcc)) SetProp(props, Property::String(kPidDisplayBcc, DisplayList(spec.recipients, 3)));
+  out.size += PropsSize(props) + 8;
+  SetProp(props, Property::Int32(kPidMessageSize, static_cast<std::int32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF))));
+  NormalizeProps(props);
+  const auto heap = BuildPropertyContext(props, nb);
+  out.bid_data = nb.WriteHeap(heap);
+  out.bid_sub = nb.FinishSubnodes();
+  out.props = std::move(props);
+  return out;
+}
+
+std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, const MessageSpec& spec) {
+  FolderState& f = Folder(folder);
+  if (f.search) throw std::invalid_argument("cannot add a message to a search folder");
+  WrittenMessage m;
+  try {
+    m = WriteMessageObject(spec, spec.associated);
+  } catch (const CFileException&) {
+    failed = true;
+    throw;
+  }
+  const std::uint32_t nid = AllocNid(spec.associated ? kNidTypeAssocMessage : kNidTypeNormalMessage);
+  PutNode(nid, m.bid_data, m.bid_sub, folder);
+  // The row copies the stored values; the message status lives only in the row.
+  const TableSchema& schema = spec.associated ? AssocContentsTemplate() : ContentsTemplate();
+  PropertyList cells;
+  for (const auto& p : m.props)
+    if (schema.Find(p.tag)) cells.push_back(p);
+  if (!FindProp(cells, kPidMessageStatus)) cells.push_back(Property::Int32(kPidMessageStatus, 0));
+  PackedRow row{nid, PackedProps(cells)};
+  if (spec.associated) {
+    f.assoc.push_back(std::move(row));
+    f.assoc_dirty = true;
+  } else {
+    f.contents.push_back(std::move(row));
+    f.contents_dirty = true;
+    const Property* flags = FindProp(m.props, kPidMessageFlags);
+    if (!flags || (flags->AsInt() & kMsgFlagRead) == 0) ++f.unread;
+    MarkFolderChanged(f);
+  }
+  ++stats.messages;
+  return nid;
+}
+
+}  // namespace salvora::pst

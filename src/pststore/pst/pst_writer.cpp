@@ -1,0 +1,385 @@
+#include "pststore/pst/pst_writer.h"
+
+#include <chrono>
+#include <random>
+#include <stdexcept>
+
+#include "format/byte_writer.h"
+#include "format/ids.h"
+#include "format/prop_types.h"
+#include "pststore/pst/disk_layout.h"
+#include "pststore/pst/table_templates.h"
+#include "pststore/pst/writer_impl.h"
+
+namespace salvora::pst {
+
+namespace {
+
+// Fixed nodes of every store (MS-PST 2.4.1, 2.7.1).
+constexpr std::uint32_t kNidSearchManagementQueue = 0x1E1;
+constexpr std::uint32_t kNidSearchActivityList = 0x201;
+constexpr std::uint32_t kNidSearchDomainObject = 0x261;
+constexpr std::uint32_t kNidHierarchyTemplate = 0x60D;
+constexpr std::uint32_t kNidContentsTemplate = 0x60E;
+constexpr std::uint32_t kNidAssocTemplate = 0x60F;
+constexpr std::uint32_t kNidSearchContentsTemplate = 0x610;
+constexpr std::uint32_t kNidAttachmentTemplate = 0x671;
+constexpr std::uint32_t kNidRecipientTemplate = 0x692;
+constexpr std::uint32_t kNidSpamSearchFolder = 0x2223;
+
+std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
+
+}  // namespace
+
+std::uint64_t FileTimeNow() {
+  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+  const auto ticks = std::chrono::duration_cast<std::chrono::microseconds>(since_epoch).count() * 10;
+  return static_cast<std::uint64_t>(ticks) + 116444736000000000ull;
+}
+
+std::vector<std::uint8_t> MakeEntryId(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid) {
+  ByteWriter w(24);
+  w.u32(0);
+  w.bytes(record_key);
+  w.u32(nid);
+  return w.take();
+}
+
+// ---- node building -------------------------------------------------------------------------
+
+std::uint32_t NodeBuilder::AddValue(Bytes data) {
+  const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
+  subs_.push_back(SubnodeEntry{nid, w_.store->WriteValue(data, owned_), 0});
+  return nid;
+}
+
+std::uint32_t NodeBuilder::AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) {
+  const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
+  subs_.push_back(SubnodeEntry{nid, WriteHeap(blocks), 0});
+  return nid;
+}
+
+std::uint64_t NodeBuilder::WriteHeap(const std::vector<std::vector<std::uint8_t>>& blocks) {
+  std::vector<std::uint64_t> bids;
+  std::vector<std::uint32_t> sizes;
+  for (const auto& b : blocks) {
+    bids.push_back(w_.store->WriteBlock(b, false, owned_));
+    sizes.push_back(static_cast<std::uint32_t>(b.size()));
+  }
+  return w_.store->WriteTree(bids, sizes, owned_);
+}
+
+std::uint64_t NodeBuilder::FinishSubnodes() {
+  std::sort(subs_.begin(), subs_.end(), [](const SubnodeEntry& a, const SubnodeEntry& b) { return a.nid < b.nid; });
+  return w_.store->WriteSubnodes(subs_, owned_);
+}
+
+// ---- impl ----------------------------------------------------------------------------------
+
+std::uint32_t PstWriter::Impl::AllocNid(std::uint8_t type) {
+  const std::uint32_t index = ++rgnid[type];
+  return Nid::make(type, index).value;
+}
+
+void PstWriter::Impl::CheckUsable() const {
+  if (failed) throw std::runtime_error(path + ": the PST writer stopped after an earlier error");
+}
+
+void PstWriter::Impl::PutNode(std::uint32_t nid, std::uint64_t data, std::uint64_t sub, std::uint32_t parent) {
+  nbt.Put(NbtEntry{nid, data, sub, parent});
+}
+
+void PstWriter::Impl::WritePcNode(std::uint32_t nid, std::uint32_t parent, const PropertyList& props, BlockList& owned) {
+  store->FreeBlocks(owned);
+  owned.clear();
+  NodeBuilder nb(*this, &owned);
+  const auto heap = BuildPropertyContext(props, nb);
+  const std::uint64_t data = nb.WriteHeap(heap);
+  PutNode(nid, data, nb.FinishSubnodes(), parent);
+}
+
+void PstWriter::Impl::WriteTcNode(std::uint32_t nid, const TableSchema& schema, const std::vector<TableRow>& rows,
+                                  BlockList& owned) {
+  store->FreeBlocks(owned);
+  owned.clear();
+  NodeBuilder nb(*this, &owned);
+  const auto heap = BuildTableContext(schema, rows, nb);
+  const std::uint64_t data = nb.WriteHeap(heap);
+  PutNode(nid, data, nb.FinishSubnodes(), 0);
+}
+
+FolderState& PstWriter::Impl::Folder(std::uint32_t nid) {
+  auto it = folders.find(nid);
+  if (it == folders.end()) throw std::invalid_argument("no folder with NID " + std::to_string(nid));
+  return it->second;
+}
+
+std::uint32_t PstWriter::Impl::NewFolder(std::uint32_t parent, std::string_view name, std::string_view container_class) {
+  const std::uint32_t nid = AllocNid(kNidTypeNormalFolder);
+  FolderState f;
+  f.nid = nid;
+  f.parent = parent;
+  f.props.push_back(Property::String(kPidDisplayName, name));
+  if (!container_class.empty()) f.props.push_back(Property::String(kPidContainerClass, container_class));
+  folders.emplace(nid, std::move(f));
+  if (parent != nid) {
+    FolderState& p = Folder(parent);
+    p.children.push_back(nid);
+    MarkFolderChanged(p);
+    p.hierarchy_dirty = true;
+  }
+  ++stats.folders;
+  return nid;
+}
+
+PropertyList PstWriter::Impl::FolderProps(const FolderState& f) const {
+  PropertyList props = f.props;
+  SetProp(props, Property::Int32(kPidContentCount, static_cast<std::int32_t>(f.contents.size())));
+  SetProp(props, Property::Int32(kPidContentUnreadCount, static_cast<std::int32_t>(f.unread)));
+  SetProp(props, Property::Bool(kPidSubfolders, !f.children.empty()));
+  NormalizeProps(props);
+  return props;
+}
+
+// A folder's counts appear in its own property context and in its parent's hierarchy row.
+void PstWriter::Impl::MarkFolderChanged(FolderState& f) {
+  f.pc_dirty = true;
+  if (f.parent != f.nid) Folder(f.parent).hierarchy_dirty = true;
+}
+
+void PstWriter::Impl::FlushFolder(FolderState& f) {
+  if (f.search) return;
+  if (f.pc_dirty) WritePcNode(f.nid, f.parent, FolderProps(f), f.owned[0]);
+  if (f.hierarchy_dirty) {
+    std::vector<TableRow> rows;
+    for (auto child : f.children) {
+      const FolderState& c = Folder(child);
+      TableRow row{child, row_ver++, {}};
+      for (auto& p : FolderProps(c))
+        if (HierarchyTemplate().Find(p.tag)) row.cells.push_back(p);
+      rows.push_back(std::move(row));
+    }
+    WriteTcNode(TableNid(f.nid, kNidTypeHierarchyTable), HierarchyTemplate(), rows, f.owned[1]);
+  }
+  auto write_contents = [&](const std::vector<PackedRow>& packed, const TableSchema& schema, std::uint8_t type, BlockList& owned) {
+    std::vector<TableRow> rows;
+    rows.reserve(packed.size());
+    for (const auto& r : packed) rows.push_back(TableRow{r.row_id, row_ver++, r.cells.Unpack()});
+    WriteTcNode(TableNid(f.nid, type), schema, rows, owned);
+  };
+  if (f.contents_dirty) write_contents(f.contents, ContentsTemplate(), kNidTypeContentsTable, f.owned[2]);
+  if (f.assoc_dirty) write_contents(f.assoc, AssocContentsTemplate(), kNidTypeAssocContentsTable, f.owned[3]);
+  f.pc_dirty = f.hierarchy_dirty = f.contents_dirty = f.assoc_dirty = false;
+}
+
+void PstWriter::Impl::FlushObjects() {
+  if (store_dirty) {
+    WritePcNode(kNidMessageStore.value, 0, store_props, store_owned);
+    store_dirty = false;
+  }
+  if (names.dirty()) {
+    WritePcNode(kNidNameToIdMap.value, 0, names.ToProperties(), names_owned);
+    names.clear_dirty();
+  }
+  for (auto& [nid, f] : folders) FlushFolder(f);
+}
+
+void PstWriter::Impl::WriteStaticNodes() {
+  BlockList none;
+  // Empty queues and lists: Outlook keeps these nodes without data.
+  PutNode(kNidSearchManagementQueue, 0, 0, 0);
+  PutNode(kNidSearchDomainObject, 0, 0, 0);
+  const std::uint8_t sal[4] = {0x23, 0x22, 0, 0};  // the spam search folder's NID
+  PutNode(kNidSearchActivityList, store->WriteBlock(sal, false, nullptr), 0, 0);
+  const std::vector<TableRow> no_rows;
+  BlockList scratch;
+  WriteTcNode(kNidHierarchyTemplate, HierarchyTemplate(), no_rows, scratch);
+  scratch.clear();
+  WriteTcNode(kNidContentsTemplate, ContentsTemplate(), no_rows, scratch);
+  scratch.clear();
+  WriteTcNode(kNidAssocTemplate, AssocContentsTemplate(), no_rows, scratch);
+  scratch.clear();
+  WriteTcNode(kNidSearchContentsTemplate, SearchContentsTemplate(), no_rows, scratch);
+  scratch.clear();
+  WriteTcNode(kNidAttachmentTemplate, AttachmentTemplate(), no_rows, scratch);
+  scratch.clear();
+  WriteTcNode(kNidRecipientTemplate, RecipientTemplate(), no_rows, scratch);
+  scratch.clear();
+
+  // The spam search folder with its update queue, criteria object and contents table.
+  FolderState spam;
+  spam.nid = kNidSpamSearchFolder;
+  spam.parent = kNidRootFolder.value;
+  spam.search = true;
+  spam.props.push_back(Property::String(kPidDisplayName, "SPAM Search Folder 2"));
+  folders.emplace(spam.nid, spam);
+  Folder(kNidRootFolder.value).children.push_back(spam.nid);
+  WritePcNode(spam.nid, spam.parent, FolderProps(spam), scratch);
+  scratch.clear();
+  PutNode(TableNid(spam.nid, kNidTypeSearchUpdateQueue), 0, 0, 0);
+  WritePcNode(TableNid(spam.nid, kNidTypeSearchCriteriaObject), 0, {Property::Int32(kPidSearchFolderStatus, 0)}, scratch);
+  scratch.clear();
+  WriteTcNode(TableNid(spam.nid, kNidTypeSearchContentsTable), SearchContentsTemplate(), no_rows, scratch);
+}
+
+void PstWriter::Impl::WriteHeader(PstHeader h) {
+  const auto bytes = h.Serialize();
+  file.WriteAt(0, bytes.data(), bytes.size());
+}
+
+// The checkpoint protocol. Everything new lands in space that the last committed header does
+// not use, so until the header moves nothing it references changes. The allocation maps are
+// the exception: they are rewritten in place, so the old header is first marked "maps not
+// valid" and synced; a file cut off while the maps change is then an old, valid store whose
+// maps a reader rebuilds (MS-PST 2.6.1.3.7). The new header, with the maps valid, goes last.
+void PstWriter::Impl::CommitNow() {
+  CheckUsable();
+  try {
+    FlushObjects();
+    const Bref nbt_root = nbt.Commit(store->space(), store->next_page_bid);
+    const Bref bbt_root = store->bbt().Commit(store->space(), store->next_page_bid);
+    store->space().Flush();
+    file.Flush();
+    if (has_committed) {
+      PstHeader old = committed;
+      old.amap_valid = 0;
+      ++old.unique;
+      WriteHeader(old);
+      file.Flush();
+    }
+    store->space().ApplyPendingFrees();
+    store->space().WriteMaps();
+    file.Flush();
+
+    PstHeader h = committed;
+    h.magic_client = options.offline_client ? 0x4F53 : 0x4D53;
+    h.crypt_method = static_cast<std::uint8_t>(options.crypt);
+    h.unique = committed.unique + 2;
+    for (std::size_t t = 0; t < 32; ++t) h.rgnid[t] = rgnid[t];
+    // A folder's tables share its index, and Outlook keeps their counters with the folder's.
+    for (std::uint8_t t : {kNidTypeHierarchyTable, kNidTypeContentsTable, kNidTypeAssocContentsTable})
+      h.rgnid[t] = std::max(h.rgnid[t], rgnid[kNidTypeNormalFolder]);
+    h.nbt = nbt_root;
+    h.bbt = bbt_root;
+    h.file_eof = store->space().file_eof();
+    h.amap_last = store->space().amap_last();
+    h.amap_free = store->space().free_bytes();
+    h.pmap_free = 0;
+    h.amap_valid = 2;
+    h.bid_next_b = store->next_bid;
+    h.bid_next_p = store->next_page_bid;
+    WriteHeader(h);
+    file.Flush();
+    store->space().MakeFreedReusable();
+    committed = h;
+    has_committed = true;
+    bytes_at_commit = store->bytes_written;
+    ++stats.commits;
+  } catch (...) {
+    failed = true;
+    throw;
+  }
+}
+
+// ---- public API ----------------------------------------------------------------------------
+
+PstWriter::PstWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+PstWriter::~PstWriter() = default;
+
+std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstOptions& options) {
+  auto impl = std::make_unique<Impl>();
+  impl->options = options;
+  impl->path = path;
+  CFileException error;
+  if (!impl->file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kExclusive, &error)) throw error;
+  if (impl->options.record_key == std::array<std::uint8_t, 16>{}) {
+    std::random_device rd;
+    for (auto& b : impl->options.record_key) b = static_cast<std::uint8_t>(rd());
+  }
+  impl->store = std::make_unique<BlockStore>(impl->file, options.crypt);
+  impl->store->space().InitNew();
+  // Starting counters of a new store: each type's last index handed out.
+  impl->rgnid.fill(0x400);
+  impl->rgnid[kNidTypeSearchFolder] = 0x4000;
+  impl->rgnid[kNidTypeNormalMessage] = 0x10000;
+  impl->rgnid[kNidTypeAssocMessage] = 0x8000;
+  impl->committed.unique = 1;
+
+  Impl& w = *impl;
+  FolderState root;
+  root.nid = kNidRootFolder.value;
+  root.parent = kNidRootFolder.value;
+  root.props.push_back(Property::String(kPidDisplayName, ""));
+  w.folders.emplace(root.nid, std::move(root));
+  w.WriteStaticNodes();
+  const std::uint32_t ipm = w.NewFolder(kNidRootFolder.value, "Top of Personal Folders", "");
+  const std::uint32_t search_root = w.NewFolder(kNidRootFolder.value, "Search Root", "");
+  const std::uint32_t deleted = w.NewFolder(ipm, "Deleted Items", "IPF.Note");
+  const auto& key = w.options.record_key;
+  w.store_props = {
+      Property::Binary(kPidRecordKey, key),
+      Property::String(kPidDisplayName, options.display_name),
+      Property::Int32(kPidValidFolderMask, 0x89),  // IPM subtree, wastebasket, finder
+      Property::Binary(kPidIpmSubTreeEntryId, MakeEntryId(key, ipm)),
+      Property::Binary(kPidIpmWastebasketEntryId, MakeEntryId(key, deleted)),
+      Property::Binary(kPidFinderEntryId, MakeEntryId(key, search_root)),
+      Property::Int32(kPidPstPassword, 0),
+  };
+  w.CommitNow();
+  return std::unique_ptr<PstWriter>(new PstWriter(std::move(impl)));
+}
+
+FolderId PstWriter::root_folder() const { return kNidRootFolder.value; }
+FolderId PstWriter::ipm_subtree() const { return Nid::make(kNidTypeNormalFolder, 0x401).value; }
+FolderId PstWriter::search_root() const { return Nid::make(kNidTypeNormalFolder, 0x402).value; }
+FolderId PstWriter::deleted_items() const { return Nid::make(kNidTypeNormalFolder, 0x403).value; }
+
+FolderId PstWriter::AddFolder(FolderId parent, std::string_view name, std::string_view container_class) {
+  impl_->CheckUsable();
+  if (impl_->Folder(parent).search) throw std::invalid_argument("cannot add a folder under a search folder");
+  return impl_->NewFolder(parent, name, container_class);
+}
+
+void PstWriter::SetFolderProperties(FolderId folder, const PropertyList& props) {
+  impl_->CheckUsable();
+  FolderState& f = impl_->Folder(folder);
+  for (const auto& p : props) {
+    if (p.id() == kPidContentCount || p.id() == kPidContentUnreadCount || p.id() == kPidSubfolders) continue;
+    SetProp(f.props, p);
+  }
+  impl_->MarkFolderChanged(f);
+}
+
+void PstWriter::SetStoreProperties(const PropertyList& props) {
+  impl_->CheckUsable();
+  for (const auto& p : props) SetProp(impl_->store_props, p);
+  impl_->store_dirty = true;
+}
+
+std::uint16_t PstWriter::RegisterName(const PropertyName& name) { return impl_->names.Register(name); }
+
+std::uint32_t PstWriter::AddMessage(FolderId folder, const MessageSpec& message) {
+  impl_->CheckUsable();
+  const std::uint32_t nid = impl_->AddMessage(folder, message);
+  if (impl_->store->bytes_written - impl_->bytes_at_commit >= impl_->options.checkpoint_bytes) impl_->CommitNow();
+  return nid;
+}
+
+void PstWriter::Commit() { impl_->CommitNow(); }
+
+void PstWriter::Close() {
+  if (!impl_->file.IsOpen()) return;
+  impl_->CommitNow();
+  impl_->file.Close();
+}
+
+const std::string& PstWriter::path() const { return impl_->path; }
+
+PstWriterStats PstWriter::stats() const {
+  PstWriterStats s = impl_->stats;
+  s.bytes_written = impl_->store->bytes_written;
+  s.file_size = impl_->store->space().file_eof();
+  return s;
+}
+
+}  // namespace salvora::pst

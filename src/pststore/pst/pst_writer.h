@@ -1,0 +1,100 @@
+#pragma once
+// PstWriter: creates a new Unicode PST file and fills it with folders and messages.
+//
+// Create writes the minimum store (store object, name-to-id map, root folder, "Top of
+// Personal Folders", "Deleted Items", "Search Root", the search management nodes and the table
+// templates) and commits it. Folders and messages are written to disk as they are added; only
+// indexes (block and node trees, allocation maps, the rows of folder tables) stay in memory.
+//
+// Durability: Commit makes everything added so far durable. Data and trees go to disk and are
+// synced first, the header last, so a file cut off at any moment (a kill, a full disk) is a
+// valid PST holding everything of the last commit. Commit runs by itself every
+// checkpoint_bytes of new data; Close commits a last time.
+//
+// Errors: file I/O throws CFileException (with the path; diskFull for a full disk). After a
+// failure the writer refuses further work; the file keeps its last committed state.
+// Not thread-safe: one thread drives a writer.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "format/block_crypt.h"
+#include "platform/file64.h"
+#include "pststore/pst/block_store.h"
+#include "pststore/pst/header.h"
+#include "pststore/pst/message_spec.h"
+#include "pststore/pst/name_map.h"
+
+namespace salvora::pst {
+
+using FolderId = std::uint32_t;  // the folder's NID
+
+struct PstOptions {
+  std::string display_name = "Personal Folders";
+  CryptMethod crypt = CryptMethod::kPermute;
+  bool offline_client = false;  // wMagicClient "SO" instead of "SM"
+  // The store's record key (provider UID); random when left zero.
+  std::array<std::uint8_t, 16> record_key{};
+  // FILETIME used for objects created without times; 0 means the current time.
+  std::uint64_t now = 0;
+  std::uint64_t checkpoint_bytes = 256ull << 20;
+};
+
+struct PstWriterStats {
+  std::uint64_t messages = 0;
+  std::uint64_t folders = 0;
+  std::uint64_t commits = 0;
+  std::uint64_t bytes_written = 0;  // block bytes, trailers and padding included
+  std::uint64_t file_size = 0;
+};
+
+class PstWriter {
+ public:
+  // Creates (or truncates) the file and commits the minimum store. Throws CFileException.
+  static std::unique_ptr<PstWriter> Create(const std::string& path, const PstOptions& options);
+  ~PstWriter();
+  PstWriter(const PstWriter&) = delete;
+  PstWriter& operator=(const PstWriter&) = delete;
+
+  FolderId root_folder() const;
+  FolderId ipm_subtree() const;
+  FolderId deleted_items() const;
+  FolderId search_root() const;
+
+  // A new folder under parent (any depth). container_class may be empty ("IPF.Note" etc.).
+  FolderId AddFolder(FolderId parent, std::string_view name, std::string_view container_class);
+  // Sets further properties of a folder (comment, hidden counts...). Counts and the subfolder
+  // flag are always computed by the writer.
+  void SetFolderProperties(FolderId folder, const PropertyList& props);
+  // Sets further properties of the store object (0x21), e.g. a display name.
+  void SetStoreProperties(const PropertyList& props);
+  // The property id (0x8000 and up) of a named property, registered when new.
+  std::uint16_t RegisterName(const PropertyName& name);
+  // Writes a message into a folder and returns its NID.
+  std::uint32_t AddMessage(FolderId folder, const MessageSpec& message);
+
+  void Commit();
+  // Commits and closes the file. The destructor closes without committing.
+  void Close();
+
+  const std::string& path() const;
+  PstWriterStats stats() const;
+
+  struct Impl;  // opaque outside the writer's own sources
+
+ private:
+  explicit PstWriter(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// 24-byte entry id of an object in a store with this record key (MS-PST 2.4.3.2).
+std::vector<std::uint8_t> MakeEntryId(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid);
+// The current time as a FILETIME.
+std::uint64_t FileTimeNow();
+
+}  // namespace salvora::pst

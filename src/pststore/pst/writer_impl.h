@@ -1,0 +1,113 @@
+#pragma once
+// The state behind PstWriter, shared by its source files. Not part of the public API.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file64.h"
+#include "pststore/pst/block_store.h"
+#include "pststore/pst/cow_btree.h"
+#include "pststore/pst/header.h"
+#include "pststore/pst/message_spec.h"
+#include "pststore/pst/name_map.h"
+#include "pststore/pst/property_context.h"
+#include "pststore/pst/pst_writer.h"
+#include "pststore/pst/table_context.h"
+
+namespace salvora::pst {
+
+using NodeTree = CowBTree<NbtEntry, 0x81>;
+
+struct PackedRow {
+  std::uint32_t row_id = 0;
+  PackedProps cells;
+};
+
+// A folder between checkpoints: its own properties, its children, and the rows of its contents
+// tables. Hierarchy rows are not kept: they are made from the children at each checkpoint.
+struct FolderState {
+  std::uint32_t nid = 0;
+  std::uint32_t parent = 0;
+  bool search = false;  // a search folder: written once at creation, never dirty after
+  PropertyList props;   // everything but the computed counts and subfolder flag
+  std::vector<std::uint32_t> children;
+  std::vector<PackedRow> contents;
+  std::vector<PackedRow> assoc;
+  std::uint32_t unread = 0;
+  bool pc_dirty = true, hierarchy_dirty = true, contents_dirty = true, assoc_dirty = true;
+  std::array<BlockList, 4> owned;  // PC, hierarchy, contents, associated contents
+};
+
+// Collects the sub-nodes of one node under construction and writes its blocks.
+class NodeBuilder : public SubnodeSink {
+ public:
+  NodeBuilder(PstWriter::Impl& w, BlockList* owned) : w_(w), owned_(owned) {}
+  std::uint32_t AddValue(Bytes data) override;
+  std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) override;
+  void AddSubnode(const SubnodeEntry& e) { subs_.push_back(e); }
+  // The node's own data: heap blocks as one data tree.
+  std::uint64_t WriteHeap(const std::vector<std::vector<std::uint8_t>>& blocks);
+  std::uint64_t FinishSubnodes();
+  BlockList* owned() { return owned_; }
+
+ private:
+  PstWriter::Impl& w_;
+  BlockList* owned_;
+  std::vector<SubnodeEntry> subs_;
+};
+
+struct WrittenMessage {
+  std::uint64_t bid_data = 0;
+  std::uint64_t bid_sub = 0;
+  PropertyList props;   // the properties as stored, for the contents row
+  std::uint64_t size = 0;
+};
+
+struct PstWriter::Impl {
+  PstOptions options;
+  std::string path;
+  CFile64 file;
+  std::unique_ptr<BlockStore> store;
+  NodeTree nbt;
+  PstHeader committed;
+  bool has_committed = false;
+  bool failed = false;
+  std::array<std::uint32_t, 32> rgnid{};
+  std::uint32_t row_ver = 1;
+  std::uint64_t bytes_at_commit = 0;
+  PstWriterStats stats;
+
+  std::map<std::uint32_t, FolderState> folders;
+  PropertyList store_props;
+  bool store_dirty = true;
+  NameToIdMap names;
+  BlockList store_owned, names_owned;
+
+  std::uint32_t AllocNid(std::uint8_t type);
+  std::uint64_t Now() const { return options.now != 0 ? options.now : FileTimeNow(); }
+  void CheckUsable() const;
+
+  void WriteStaticNodes();
+  void PutNode(std::uint32_t nid, std::uint64_t data, std::uint64_t sub, std::uint32_t parent);
+  // Writes a property or table context node (replacing the blocks in owned) and its NBT entry.
+  void WritePcNode(std::uint32_t nid, std::uint32_t parent, const PropertyList& props, BlockList& owned);
+  void WriteTcNode(std::uint32_t nid, const TableSchema& schema, const std::vector<TableRow>& rows, BlockList& owned);
+
+  FolderState& Folder(std::uint32_t nid);
+  std::uint32_t NewFolder(std::uint32_t parent, std::string_view name, std::string_view container_class);
+  PropertyList FolderProps(const FolderState& f) const;
+  void MarkFolderChanged(FolderState& f);
+  void FlushFolder(FolderState& f);
+  void FlushObjects();
+
+  WrittenMessage WriteMessageObject(const MessageSpec& spec, bool associated);
+  std::uint32_t AddMessage(std::uint32_t folder, const MessageSpec& spec);
+  void CommitNow();
+  void WriteHeader(PstHeader h);
+};
+
+}  // namespace salvora::pst
