@@ -17,6 +17,8 @@ using ByteVector = std::vector<std::uint8_t>;
 
 // The id an entry gets when the named-property map names it by a string rather than a number.
 inline constexpr std::uint32_t kStringNamedId = 2;
+// Where a numeric name below 0x8000 is moved, so it never stands for a standard property.
+inline constexpr std::uint32_t kLowNumericNameBase = 0x10000;
 
 struct PropertyEntry {
   // The property id; for a named property (raw id 0x8000 and up) the numeric name the map

@@ -41,7 +41,9 @@ PropertyEntry ValueResolver::MakeEntry(std::uint16_t raw_id, std::uint16_t type)
   if (raw_id >= 0x8000 && options_.names != nullptr) {
     if (const NamedProperty* p = options_.names->Find(raw_id)) {
       if (p->kind == NamedProperty::kNumeric) {
-        e.id = p->numeric_name;
+        // Numeric names below 0x8000 (PSETID_Meeting's 0x001A, say) would pose as the standard
+        // property of that id and overwrite it; they are moved out of the standard range.
+        e.id = p->numeric_name >= 0x8000 ? p->numeric_name : kLowNumericNameBase + p->numeric_name;
       } else {
         e.id = kStringNamedId;
         e.name = p->name;

@@ -1,0 +1,292 @@
+#include "engine/analysis_pass.h"
+
+#include <exception>
+
+#include "engine/named_map_loader.h"
+#include "engine/object_loader.h"
+#include "platform/activity_log.h"
+
+namespace salvora {
+
+namespace {
+
+// Mail counters by the path of the item's folder entry, each tested on its own.
+struct PrefixCounter {
+  std::string_view prefix;
+  AnalysisCounter counter;
+};
+constexpr PrefixCounter kPrefixCounters[] = {
+    {"Personal Folders\\Inbox", AnalysisCounter::kInbox},
+    {"Personal Folders\\Drafts", AnalysisCounter::kDrafts},
+    {"Personal Folders\\Outbox", AnalysisCounter::kOutbox},
+    {"Personal Folders\\Sent Items", AnalysisCounter::kSentItems},
+    {"Personal Folders\\Sync Issues", AnalysisCounter::kSyncIssues},
+    {"Personal Folders\\Deleted Items", AnalysisCounter::kDeletedItems},
+    {"Personal Folders\\Junk E-mail", AnalysisCounter::kJunkEmail},
+};
+
+// The list's note column shows a few hundred characters at most; the whole text is read again
+// for the preview.
+constexpr std::size_t kNoteTextKept = 512;
+
+std::optional<std::string> subject_text(const MessageFields& m) {
+  if (!m.subject) return std::nullopt;
+  return m.subject->text;
+}
+
+std::optional<std::string> clipped(const std::optional<std::string>& s, std::size_t n) {
+  if (!s || s->size() <= n) return s;
+  std::size_t cut = n;
+  while (cut > 0 && (static_cast<unsigned char>((*s)[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+  return s->substr(0, cut);
+}
+
+MailSummary summarize_mail(Nid nid, const MessageFields& m) {
+  return MailSummary{nid, m.sender_name, subject_text(m), m.display_to, m.delivery_time};
+}
+
+bool is_empty_record(const ItemRecord& r) {
+  return !r.message && !r.folder_counts && !r.contact && !r.store && !r.journal && !r.appointment &&
+         r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
+}
+
+class Walk {
+ public:
+  Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result)
+      : ctx_(ctx), control_(control), observer_(observer), result_(result) {}
+
+  // False when the stop flag ended the walk.
+  bool Run(const NodeRecord& root);
+
+ private:
+  void bump(AnalysisCounter c) {
+    int& v = result_.counters[static_cast<std::size_t>(c)];
+    ++v;
+    observer_.CounterChanged(c, v);
+  }
+  static std::int64_t count_progress(const NodeRecord& root);
+  // Returns true when the walk descends into the node's children.
+  bool visit(const NodeRecord& node);
+  void enter_folder(const NodeRecord& node, const ItemRecord& record);
+  void classify(const NodeRecord& node, const ItemRecord& record);
+
+  OstContext& ctx_;
+  PassControl& control_;
+  AnalysisObserver& observer_;
+  AnalysisResult& result_;
+  std::string path_;
+  int frames_ = 0;
+};
+
+std::int64_t Walk::count_progress(const NodeRecord& root) {
+  std::int64_t count = 0;
+  const NodeRecord* n = root.first_child;
+  while (n) {
+    ++count;
+    if (n->data_block && n->first_child) {
+      n = n->first_child;
+      continue;
+    }
+    while (n && !n->next_sibling) {
+      n = n->parent;
+      if (!n || n == &root) return count;
+    }
+    if (n) n = n->next_sibling;
+  }
+  return count;
+}
+
+bool Walk::Run(const NodeRecord& root) {
+  result_.mail_folders.Add(std::string(kRootFolderPath), root.nid);
+  path_ = std::string(kRootFolderPath);
+  frames_ = 1;
+  const NodeRecord* node = root.first_child;
+  if (!node) return true;
+  observer_.ProgressRange(count_progress(root) - 3);
+  while (node) {
+    if (control_.Poll()) return false;
+    bool descend = false;
+    if (node->data_block) descend = visit(*node);
+    if (descend) {
+      node = node->first_child;
+      continue;
+    }
+    while (!node->next_sibling && node->parent) {
+      if (--frames_ == 0) return true;
+      path_ = remove_last_path_component(path_);
+      node = node->parent;
+    }
+    node = node->next_sibling;
+  }
+  return true;
+}
+
+bool Walk::visit(const NodeRecord& node) {
+  std::unique_ptr<ItemRecord> record;
+  try {
+    record = LoadItem(ctx_, &node);
+  } catch (const std::exception&) {
+    record.reset();  // an unreadable node costs itself only
+  }
+  ++result_.nodes_decoded;
+  observer_.ProgressPosition(static_cast<std::int64_t>(result_.nodes_decoded));
+  if (!record || is_empty_record(*record)) return false;
+  if (record->folder_counts) {
+    enter_folder(node, *record);
+    if (node.first_child) return true;
+    --frames_;
+    path_ = remove_last_path_component(path_);
+    return false;
+  }
+  try {
+    classify(node, *record);
+  } catch (const std::exception&) {
+    // A failure while listing one item skips the rest of that item.
+  }
+  return false;
+}
+
+void Walk::enter_folder(const NodeRecord& node, const ItemRecord& record) {
+  result_.current_folder_class = record.item_class.value_or("");
+  ++frames_;
+  const bool mail = is_mail_folder(record);
+  path_ = append_path_component(path_, record.display_name.value_or(""));
+  FolderFound found{path_, result_.current_folder_class, node.nid, mail};
+  result_.folders.push_back(found);
+  observer_.FolderFound(found);
+  if (mail) result_.mail_folders.Add(path_, node.nid);
+}
+
+void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
+  const std::string cls = r.item_class.value_or("");
+  if (r.item_class && cls == "IPM.Task") {
+    bump(AnalysisCounter::kTasks);
+    if (r.message) result_.tasks.push_back(summarize_mail(node.nid, *r.message));
+    return;
+  }
+  if (r.item_class && cls == "IPM.StickyNote") {
+    bump(AnalysisCounter::kNotes);
+    if (r.message) {
+      result_.notes.push_back(
+          NoteSummary{node.nid, subject_text(*r.message), clipped(r.message->text_a, kNoteTextKept), r.message->delivery_time});
+    }
+    return;
+  }
+  if (r.kind == ItemKind::kJournal) {
+    if (r.message || r.journal) {
+      JournalSummary j{node.nid, {}, {}, {}};
+      if (r.journal) j.entry_type = r.journal->entry_type;
+      if (r.message) {
+        j.subject = subject_text(*r.message);
+        j.delivery_time = r.message->delivery_time;
+      }
+      result_.journal.push_back(std::move(j));
+    }
+    if (r.journal && r.journal->entry_type) bump(AnalysisCounter::kJournal);
+    return;
+  }
+  if (r.kind == ItemKind::kAppointment) {
+    bump(AnalysisCounter::kCalendar);
+    result_.calendar_folder_path = path_;
+    if (r.appointment) {
+      CalendarSummary c{node.nid, r.appointment->location, {}, {}, r.appointment->start};
+      if (r.message) {
+        c.subject = subject_text(*r.message);
+        c.delivery_time = r.message->delivery_time;
+      }
+      result_.calendar.push_back(std::move(c));
+    }
+    return;
+  }
+  if (r.contact && !(r.item_class && cls == "IPM.Note") && r.kind != ItemKind::kMail) {
+    result_.contacts.push_back(ContactSummary{node.nid, r.display_name, *r.contact});
+    bump(AnalysisCounter::kContacts);
+    return;
+  }
+  if (!r.message) return;
+  FolderEntry* entry = result_.mail_folders.FindFolderEntry(node.parent ? node.parent->nid : Nid());
+  if (!entry) return;
+  entry->items.push_back(summarize_mail(node.nid, *r.message));
+  for (const auto& p : kPrefixCounters) {
+    if (entry->path.compare(0, p.prefix.size(), p.prefix) == 0) bump(p.counter);
+  }
+}
+
+void publish_store_info(const OstContext& ctx, const AnalysisOptions& options, StoreInfo& info) {
+  info.path = options.source_path;
+  info.header = ctx.header;
+  info.geometry = ctx.geometry;
+  info.file_size = ctx.file_size;
+  info.bbt_leaf_depth = ctx.bbt_leaf_depth;
+  info.nbt_leaf_depth = ctx.nbt_leaf_depth;
+  info.default_codepage = ctx.default_codepage;
+  info.blocks = ctx.blocks;
+  info.nodes = ctx.nodes;
+  info.named_properties = ctx.named_properties;
+}
+
+}  // namespace
+
+AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control, AnalysisObserver& observer,
+                           AnalysisResult& result) {
+  OstContext ctx;
+  ctx.stop_flag = control.stop_flag();
+  ctx.default_codepage = options.default_codepage;
+  if (OpenStore(ctx, options.source_path) != 0) {
+    observer.Message(kMsgSourceInUse, true);
+    return AnalysisStatus::kSourceInUse;
+  }
+  publish_store_info(ctx, options, result.store);
+  if (options.write_log) {
+    write_log_line(LogSelector::kActivity, "\r\n");
+    write_log_line(LogSelector::kActivity, "Step2: Analysis OST File");
+    write_log_line(LogSelector::kActivity, "\r\n");
+  }
+  if (control.Poll()) return AnalysisStatus::kStopped;
+  try {
+    LoadBlockIndex(ctx);
+    LoadNodeIndex(ctx);
+    publish_store_info(ctx, options, result.store);
+    if (control.Poll()) return AnalysisStatus::kStopped;
+    LoadNamedPropertyMap(ctx);
+  } catch (const std::exception&) {
+    observer.Message(kMsgCannotReadInfo, false);
+    return AnalysisStatus::kCannotReadInfo;
+  }
+  if (control.Poll()) return AnalysisStatus::kStopped;
+  publish_store_info(ctx, options, result.store);
+
+  // In a well-formed file the first node of the root level is the message store.
+  std::unique_ptr<ItemRecord> store_record;
+  try {
+    store_record = LoadItem(ctx, ctx.nodes->first_root());
+  } catch (const std::exception&) {
+  }
+  if (!store_record || !store_record->store) {
+    if (control.StopRequested()) return AnalysisStatus::kStopped;
+    observer.Message(kMsgCannotSave, true);
+    return AnalysisStatus::kCannotSave;
+  }
+  if (control.Poll()) return AnalysisStatus::kStopped;
+  const NodeRecord* root = FindRootFolder(ctx, store_record.get());
+  if (!root) {
+    if (control.StopRequested()) return AnalysisStatus::kStopped;
+    observer.Message(kMsgCannotSearch, false);
+    return AnalysisStatus::kCannotSearch;
+  }
+  store_record.reset();
+
+  Walk walk(ctx, control, observer, result);
+  bool finished = true;
+  try {
+    finished = walk.Run(*root);
+  } catch (const std::exception&) {
+    // An error outside one node ends the walk; what was found stays, and completion follows.
+  }
+  if (!finished) return AnalysisStatus::kStopped;
+  control.RequestStop();
+  observer.Completed();
+  return AnalysisStatus::kCompleted;
+}
+
+}  // namespace salvora

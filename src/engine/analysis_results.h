@@ -1,0 +1,109 @@
+#pragma once
+// What the analysis pass leaves behind for the screens: the store's indexes (to read an item
+// again for its preview), the folders found, and per kind the short summaries the item lists
+// show. Bodies, HTML and attachment data are not kept; they are read again by NID.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "content/item_record.h"
+#include "engine/folder_hierarchy.h"
+#include "ndb/ost_context.h"
+
+namespace salvora {
+
+// Everything needed to open the same file again without walking its B-trees: the header
+// values and the indexes of the pass that read it.
+struct StoreInfo {
+  std::string path;
+  StoreHeader header;
+  PageGeometry geometry;
+  std::uint64_t file_size = 0;
+  std::uint8_t bbt_leaf_depth = 0xFF;
+  std::uint8_t nbt_leaf_depth = 0xFF;
+  std::uint32_t default_codepage = 1252;
+  std::shared_ptr<BlockIndex> blocks;
+  std::shared_ptr<NodeTree> nodes;
+  std::shared_ptr<const NamedPropertyMap> named_properties;
+};
+
+// A read-only context on the analysed file that reuses the kept indexes. 0, or -1 when the file
+// cannot be opened again.
+int OpenFromStoreInfo(OstContext& context, const StoreInfo& info);
+
+struct MailSummary {
+  Nid nid;
+  std::optional<std::string> sender_name;
+  std::optional<std::string> subject;
+  std::optional<std::string> display_to;
+  std::optional<std::uint64_t> delivery_time;
+};
+
+struct NoteSummary {
+  Nid nid;
+  std::optional<std::string> subject;
+  std::optional<std::string> text;  // the start of text A, enough for the list's column
+  std::optional<std::uint64_t> delivery_time;
+};
+
+struct JournalSummary {
+  Nid nid;
+  std::optional<std::string> entry_type;
+  std::optional<std::string> subject;
+  std::optional<std::uint64_t> delivery_time;
+};
+
+struct CalendarSummary {
+  Nid nid;
+  std::optional<std::string> location;
+  std::optional<std::string> subject;
+  std::optional<std::uint64_t> delivery_time;
+  std::optional<std::uint64_t> start;
+};
+
+struct ContactSummary {
+  Nid nid;
+  std::optional<std::string> display_name;
+  ContactFields fields;
+};
+
+enum class AnalysisCounter : int {
+  kInbox, kDrafts, kOutbox, kSentItems, kSyncIssues, kDeletedItems, kJunkEmail,
+  kContacts, kTasks, kNotes, kJournal, kCalendar, kCount
+};
+
+// The key of a counter in the command line's JSON: "inbox", "sent_items", ...
+const char* counter_key(AnalysisCounter counter);
+
+struct FolderFound {
+  std::string path;
+  std::string container_class;
+  Nid nid;
+  bool mail_folder = false;
+};
+
+using FolderEntry = FolderEntryOf<MailSummary>;
+using FolderList = FolderListOf<MailSummary>;
+
+struct AnalysisResult {
+  StoreInfo store;
+  std::vector<FolderFound> folders;  // in walk order, as inserted into the tree
+  FolderList mail_folders;           // the root first, then every mail folder
+  std::vector<MailSummary> tasks;
+  std::vector<NoteSummary> notes;
+  std::vector<JournalSummary> journal;
+  std::vector<CalendarSummary> calendar;
+  std::vector<ContactSummary> contacts;
+  std::array<int, static_cast<std::size_t>(AnalysisCounter::kCount)> counters{};
+  std::uint64_t nodes_decoded = 0;
+  std::string calendar_folder_path;
+  std::string current_folder_class;
+
+  int counter(AnalysisCounter c) const { return counters[static_cast<std::size_t>(c)]; }
+};
+
+}  // namespace salvora

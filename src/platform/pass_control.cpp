@@ -1,0 +1,37 @@
+#include "platform/pass_control.h"
+
+namespace salvora {
+
+void PassControl::RequestStop() {
+  {
+    std::lock_guard lock(mu_);
+    stop_.store(true);
+  }
+  cv_.notify_all();
+}
+
+void PassControl::Pause() {
+  std::lock_guard lock(mu_);
+  paused_ = true;
+}
+
+void PassControl::Resume() {
+  {
+    std::lock_guard lock(mu_);
+    paused_ = false;
+  }
+  cv_.notify_all();
+}
+
+bool PassControl::Paused() const {
+  std::lock_guard lock(mu_);
+  return paused_;
+}
+
+bool PassControl::Poll() {
+  std::unique_lock lock(mu_);
+  cv_.wait(lock, [this] { return !paused_ || stop_.load(); });
+  return stop_.load();
+}
+
+}  // namespace salvora

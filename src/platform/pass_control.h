@@ -1,0 +1,34 @@
+#pragma once
+// Stop and pause for a long pass running on a worker thread. The worker polls at its natural
+// steps; pause holds it at its next poll instead of suspending the thread, so it never stops
+// while holding something the user interface needs. Thread-safe.
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+namespace salvora {
+
+class PassControl {
+ public:
+  void RequestStop();
+  void ClearStop() { stop_.store(false); }
+  bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
+  const std::atomic<bool>* stop_flag() const { return &stop_; }
+
+  void Pause();
+  void Resume();
+  bool Paused() const;
+
+  // The worker's poll: waits while paused (until resumed or stopped); returns true when the
+  // pass must stop.
+  bool Poll();
+
+ private:
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  bool paused_ = false;
+};
+
+}  // namespace salvora
