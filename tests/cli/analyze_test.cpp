@@ -1,0 +1,59 @@
+// salvora-cli analyze: the pass over the bundled sample, and against libpff on the corpus.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/ndb_builder.h"
+#include "support/run_program.h"
+
+namespace salvora {
+namespace {
+
+using testing::ProgramPath;
+using testing::RunProgram;
+
+TEST(CliAnalyze, BundledSampleJson) {
+  auto r = RunProgram(ProgramPath("salvora-cli"), {"analyze", "--json", testing::SourceDir() + "/samples/sample.ost"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("{\"folders\":[{\"path\":\"Personal Folders\\\\\",\"items\":0},", 0), 0u) << r.out.substr(0, 200);
+  EXPECT_NE(r.out.find(R"({"path":"Personal Folders\\Inbox\\","items":20})"), std::string::npos);
+  EXPECT_NE(r.out.find(R"("counters":{"inbox":20,"drafts":10,"outbox":0,"sent_items":1,"sync_issues":1,)"
+                       R"("deleted_items":0,"junk_email":0,"contacts":8,"tasks":0,"notes":0,"journal":0,"calendar":169})"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(R"("nodes":241})"), std::string::npos);
+}
+
+TEST(CliAnalyze, NotAStoreIsOneLine) {
+  const std::string path = testing::TestTempDir() + "/empty.ost";
+  std::ofstream(path) << "";
+  auto r = RunProgram(ProgramPath("salvora-cli"), {"analyze", path});
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+TEST(CliAnalyze, ListsAtLeastWhatLibpffSeesBelowTheSubtree) {
+  const std::string corpus = testing::CorpusDir();
+  const std::string tools = testing::SourceDir() + "/../shared/tools";
+  if (corpus.empty() || !std::filesystem::exists(tools + "/peer-dump-pypff")) GTEST_SKIP() << "corpus or peer tools absent; skipped";
+  if (RunProgram("/usr/bin/python3", {"-c", "import pypff"}).exit_code != 0) GTEST_SKIP() << "pypff not installed; skipped";
+  const std::string checker = testing::SourceDir() + "/tests/cli/check_analyze_against_peer.py";
+  std::size_t checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    const auto ext = entry.path().extension();
+    if (ext != ".pst" && ext != ".ost") continue;
+    const std::string file = entry.path().string();
+    auto peer = RunProgram("/usr/bin/timeout", {"300", tools + "/peer-dump-pypff", file});
+    if (peer.exit_code == 2) continue;
+    const std::string dump = testing::TestTempDir() + "/" + entry.path().filename().string() + ".peer";
+    std::ofstream(dump, std::ios::binary) << peer.out;
+    auto check = RunProgram("/usr/bin/python3", {checker, ProgramPath("salvora-cli"), dump, file});
+    EXPECT_EQ(check.exit_code, 0) << file << ": " << check.out << check.err;
+    ++checked;
+  }
+  std::printf("[ peers ] %zu corpus files analysed against libpff\n", checked);
+}
+
+}  // namespace
+}  // namespace salvora
