@@ -1,0 +1,255 @@
+#include "pststore/pst/pst_file_reader.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "pststore/pst/disk_layout.h"
+#include "pststore/pst/property_context.h"
+
+namespace salvora::pst {
+
+std::string Hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+bool PstFileReader::Open(const std::string& path) {
+  CFileException error;
+  if (!file_.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &error)) {
+    sink_(error.message());
+    return false;
+  }
+  file_size_ = file_.GetLength();
+  const auto head = ReadRaw(0, kHeaderSize);
+  auto parsed = ParseHeader(head);
+  if (!parsed) {
+    sink_("header: not a Unicode PST file (magic or version)");
+    return false;
+  }
+  header_ = *parsed;
+  for (const auto& p : header_.problems) sink_(p);
+  crypt_ = static_cast<CryptMethod>(header_.header.crypt_method > 2 ? 0 : header_.header.crypt_method);
+  return true;
+}
+
+std::vector<std::uint8_t> PstFileReader::ReadRaw(std::uint64_t ib, std::size_t n) const {
+  std::vector<std::uint8_t> out(n);
+  const std::size_t got = ib < file_size_ ? file_.ReadAt(ib, out.data(), n) : 0;
+  out.resize(got);
+  return out;
+}
+
+bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_level, std::uint64_t min_key,
+                             std::uint64_t max_key, std::vector<std::vector<std::uint8_t>>& leaf_entries, int depth) {
+  const std::string where = std::string(ptype == kPtypeNbt ? "NBT" : "BBT") + " page at " + Hex(ref.ib) + ": ";
+  if (depth > 9) {
+    sink_(where + "B-tree deeper than 8 intermediate levels");
+    return false;
+  }
+  if (ref.ib % kPageSize != 0 || ref.ib + kPageSize > file_size_ || ref.ib < kFirstAmapOffset) {
+    sink_(where + "not a 512-aligned page inside the file");
+    return false;
+  }
+  pages_.push_back(ref.ib);
+  const auto raw = ReadRaw(ref.ib, kPageSize);
+  for (const auto& p : CheckPageTrailer(raw, ptype, ref.bid, ref.ib, true)) sink_(where + p);
+  auto page = BtPage::Parse(raw);
+  if (!page) {
+    sink_(where + "entry count and size do not fit the page");
+    return false;
+  }
+  if (expect_level >= 0 && page->level != expect_level) sink_(where + "cLevel " + std::to_string(page->level) + ", expected " + std::to_string(expect_level));
+  const std::uint8_t want_cb = BtPage::EntrySize(ptype, page->level);
+  if (page->cb_ent != want_cb || page->c_ent_max != BtPage::MaxEntries(ptype, page->level))
+    sink_(where + "cbEnt/cEntMax wrong for the page type");
+  if (page->c_ent > page->c_ent_max) sink_(where + "cEnt exceeds cEntMax");
+  if (page->c_ent == 0) sink_(where + "empty B-tree page");
+  if (page->cb_ent != want_cb) return false;
+  std::uint64_t prev = 0;
+  for (std::size_t i = 0; i < page->c_ent; ++i) {
+    const Bytes e = Bytes(page->entries).subspan(i * want_cb, want_cb);
+    const std::uint64_t key = ptype == kPtypeNbt && page->level == 0 ? load_u32(e, 0) : load_u64(e, 0);
+    if (i > 0 && key <= prev) sink_(where + "keys not strictly ascending");
+    if (key < min_key || key >= max_key) sink_(where + "key " + Hex(key) + " outside its parent's range");
+    prev = key;
+    if (page->level == 0) {
+      leaf_entries.emplace_back(e.begin(), e.end());
+    } else {
+      ByteReader r(e);
+      const BtEntry child = BtEntry::Parse(r);
+      std::uint64_t next = max_key;
+      if (i + 1 < page->c_ent) next = load_u64(page->entries, (i + 1) * want_cb);
+      WalkPage(child.child, ptype, page->level - 1, child.key, next, leaf_entries, depth + 1);
+    }
+  }
+  return true;
+}
+
+template <class Entry>
+void PstFileReader::WalkTree(const Bref& root, std::uint8_t ptype, std::vector<Entry>& out) {
+  std::vector<std::vector<std::uint8_t>> raw;
+  WalkPage(root, ptype, -1, 0, ~std::uint64_t{0}, raw, 0);
+  for (const auto& e : raw) {
+    ByteReader r(e);
+    out.push_back(Entry::Parse(r));
+  }
+}
+
+void PstFileReader::LoadTrees() {
+  std::vector<BbtEntry> bbt;
+  std::vector<NbtEntry> nbt;
+  WalkTree(header_.header.bbt, kPtypeBbt, bbt);
+  WalkTree(header_.header.nbt, kPtypeNbt, nbt);
+  for (const auto& e : bbt)
+    if (!blocks_.emplace(e.bid & ~std::uint64_t{1}, e).second) sink_("BBT: block " + Hex(e.bid) + " listed twice");
+  for (const auto& e : nbt)
+    if (!nodes_.emplace(e.nid, e).second) sink_("NBT: node " + Hex(e.nid) + " listed twice");
+}
+
+std::optional<std::vector<std::uint8_t>> PstFileReader::ReadBlock(std::uint64_t bid) const {
+  auto it = blocks_.find(bid & ~std::uint64_t{1});
+  if (it == blocks_.end()) {
+    sink_("block " + Hex(bid) + ": referenced but not in the block tree");
+    return std::nullopt;
+  }
+  const BbtEntry& e = it->second;
+  if (e.ib % kSlotSize != 0 || e.ib + BlockDiskSize(e.cb) > file_size_) {
+    sink_("block " + Hex(bid) + ": not 64-aligned inside the file");
+    return std::nullopt;
+  }
+  std::vector<std::string> problems;
+  auto data = OpenBlock(ReadRaw(e.ib, BlockDiskSize(e.cb)), e.bid, e.cb, e.ib, crypt_, &problems);
+  for (const auto& p : problems) sink_("block " + Hex(bid) + ": " + p);
+  if (data.size() != e.cb) return std::nullopt;
+  return data;
+}
+
+std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlocks(std::uint64_t bid) const {
+  std::vector<std::vector<std::uint8_t>> out;
+  if (bid == 0) return out;
+  auto b = ReadBlock(bid);
+  if (!b) return std::nullopt;
+  if (!IsInternalBid(bid)) {
+    out.push_back(std::move(*b));
+    return out;
+  }
+  auto x = XBlock::Parse(*b);
+  if (!x) {
+    sink_("block " + Hex(bid) + ": internal block of a data tree is no XBLOCK/XXBLOCK");
+    return std::nullopt;
+  }
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < x->bids.size(); ++i) {
+    const auto child = x->bids[i];
+    if (x->level == 2) {
+      if (!IsInternalBid(child)) sink_("block " + Hex(bid) + ": XXBLOCK child is not an XBLOCK");
+      auto sub = ReadDataBlocks(child);
+      if (!sub) return std::nullopt;
+      for (auto& s : *sub) {
+        total += s.size();
+        out.push_back(std::move(s));
+      }
+    } else {
+      if (IsInternalBid(child)) sink_("block " + Hex(bid) + ": XBLOCK child is an internal block");
+      auto d = ReadBlock(child);
+      if (!d) return std::nullopt;
+      total += d->size();
+      out.push_back(std::move(*d));
+    }
+  }
+  if (total != x->total) sink_("block " + Hex(bid) + ": lcbTotal differs from the data below it");
+  for (std::size_t i = 0; x->level == 1 && i + 1 < x->bids.size(); ++i) {
+    const auto it = blocks_.find(x->bids[i] & ~std::uint64_t{1});
+    if (it != blocks_.end() && it->second.cb != kMaxBlockData) {
+      sink_("block " + Hex(bid) + ": a data block other than the last is not full");
+      break;
+    }
+  }
+  return out;
+}
+
+std::optional<std::vector<std::uint8_t>> PstFileReader::ReadValue(std::uint64_t bid) const {
+  auto blocks = ReadDataBlocks(bid);
+  if (!blocks) return std::nullopt;
+  std::vector<std::uint8_t> out;
+  for (const auto& b : *blocks) out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+std::optional<std::vector<SubnodeEntry>> PstFileReader::ReadSubnodes(std::uint64_t bid) const {
+  std::vector<SubnodeEntry> out;
+  if (bid == 0) return out;
+  auto b = ReadBlock(bid);
+  if (!b) return std::nullopt;
+  auto s = SubnodeBlock::Parse(*b);
+  if (!IsInternalBid(bid) || !s) {
+    sink_("block " + Hex(bid) + ": sub-node tree block is no SLBLOCK/SIBLOCK");
+    return std::nullopt;
+  }
+  if (s->entries.empty()) sink_("block " + Hex(bid) + ": empty sub-node block");
+  for (const auto& e : s->entries) {
+    if (s->level == 0) {
+      out.push_back(e);
+    } else {
+      auto sub = ReadSubnodes(e.bid_data);
+      if (!sub) return std::nullopt;
+      if (!sub->empty() && sub->front().nid != e.nid) sink_("block " + Hex(bid) + ": SIENTRY key differs from its SLBLOCK's first NID");
+      out.insert(out.end(), sub->begin(), sub->end());
+    }
+  }
+  for (std::size_t i = 1; i < out.size(); ++i)
+    if (out[i - 1].nid >= out[i].nid) {
+      sink_("block " + Hex(bid) + ": sub-node NIDs not ascending");
+      break;
+    }
+  return out;
+}
+
+std::optional<NodeRef> PstFileReader::Node(std::uint32_t nid) const {
+  auto it = nodes_.find(nid);
+  if (it == nodes_.end()) return std::nullopt;
+  return NodeRef{nid, it->second.bid_data, it->second.bid_sub};
+}
+
+std::optional<HeapReader> PstFileReader::ReadHeap(const NodeRef& node) const {
+  auto blocks = ReadDataBlocks(node.bid_data);
+  if (!blocks) return std::nullopt;
+  std::vector<std::string> problems;
+  auto heap = HeapReader::Parse(std::move(*blocks), &problems);
+  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  return heap;
+}
+
+namespace {
+SubnodeResolver Resolver(const PstFileReader& r, const NodeRef& node, std::shared_ptr<std::vector<SubnodeEntry>> subs) {
+  return [&r, node, subs](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
+    for (const auto& e : *subs)
+      if (e.nid == nid) return r.ReadValue(e.bid_data);
+    r.Report("node " + Hex(node.nid) + ": value sub-node " + Hex(nid) + " is not in its sub-node list");
+    return std::nullopt;
+  };
+}
+}  // namespace
+
+std::optional<PropertyList> PstFileReader::ReadPc(const NodeRef& node) const {
+  auto heap = ReadHeap(node);
+  auto subs = ReadSubnodes(node.bid_sub);
+  if (!heap || !subs) return std::nullopt;
+  std::vector<std::string> problems;
+  auto pc = ReadPropertyContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeEntry>>(*subs)), &problems);
+  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  return pc;
+}
+
+std::optional<TableContents> PstFileReader::ReadTc(const NodeRef& node) const {
+  auto heap = ReadHeap(node);
+  auto subs = ReadSubnodes(node.bid_sub);
+  if (!heap || !subs) return std::nullopt;
+  std::vector<std::string> problems;
+  auto tc = ReadTableContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeEntry>>(*subs)), &problems);
+  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  return tc;
+}
+
+}  // namespace salvora::pst

@@ -1,0 +1,86 @@
+#pragma once
+// A strict, self-contained reader of Unicode PST files for checking what the writer produced:
+// it walks both B-trees with every structural check, then reads blocks, data trees, sub-node
+// lists, heaps, property contexts and table contexts on demand. Every problem it meets is
+// reported through a sink (one line each) and reading goes on where it can.
+//
+// It holds the whole block and node index in memory; meant for verification, not for salvage.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/block_crypt.h"
+#include "platform/file64.h"
+#include "pststore/pst/block.h"
+#include "pststore/pst/header.h"
+#include "pststore/pst/heap.h"
+#include "pststore/pst/page.h"
+#include "pststore/pst/property.h"
+#include "pststore/pst/table_context.h"
+
+namespace salvora::pst {
+
+using ProblemSink = std::function<void(const std::string&)>;
+
+// A node or sub-node: its data and its sub-node list.
+struct NodeRef {
+  std::uint32_t nid = 0;
+  std::uint64_t bid_data = 0;
+  std::uint64_t bid_sub = 0;
+};
+
+class PstFileReader {
+ public:
+  explicit PstFileReader(ProblemSink sink) : sink_(std::move(sink)) {}
+
+  // Opens the file and reads the header; false when it is no Unicode PST at all.
+  bool Open(const std::string& path);
+  // Walks both B-trees, checking pages, keys and levels; fills blocks(), nodes() and pages().
+  void LoadTrees();
+
+  const ParsedHeader& header() const { return header_; }
+  std::uint64_t file_size() const { return file_size_; }
+  const std::map<std::uint64_t, BbtEntry>& blocks() const { return blocks_; }
+  const std::map<std::uint32_t, NbtEntry>& nodes() const { return nodes_; }
+  const std::vector<std::uint64_t>& pages() const { return pages_; }
+
+  std::vector<std::uint8_t> ReadRaw(std::uint64_t ib, std::size_t n) const;
+  // A block's payload, decoded; trailer problems are reported (with the block id).
+  std::optional<std::vector<std::uint8_t>> ReadBlock(std::uint64_t bid) const;
+  // The data blocks under a data-tree root, in order (a single block is a one-block list).
+  std::optional<std::vector<std::vector<std::uint8_t>>> ReadDataBlocks(std::uint64_t bid) const;
+  std::optional<std::vector<std::uint8_t>> ReadValue(std::uint64_t bid) const;
+  // Every entry of a sub-node tree (SLBLOCK or SIBLOCK of SLBLOCKs), in order.
+  std::optional<std::vector<SubnodeEntry>> ReadSubnodes(std::uint64_t bid) const;
+
+  std::optional<HeapReader> ReadHeap(const NodeRef& node) const;
+  std::optional<PropertyList> ReadPc(const NodeRef& node) const;
+  std::optional<TableContents> ReadTc(const NodeRef& node) const;
+  // A top-level node by NID, as a NodeRef; empty when not in the node tree.
+  std::optional<NodeRef> Node(std::uint32_t nid) const;
+
+  void Report(const std::string& s) const { sink_(s); }
+
+ private:
+  template <class Entry>
+  void WalkTree(const Bref& root, std::uint8_t ptype, std::vector<Entry>& out);
+  bool WalkPage(const Bref& ref, std::uint8_t ptype, int expect_level, std::uint64_t min_key, std::uint64_t max_key,
+                std::vector<std::vector<std::uint8_t>>& leaf_entries, int depth);
+
+  ProblemSink sink_;
+  mutable CFile64 file_;
+  ParsedHeader header_;
+  std::uint64_t file_size_ = 0;
+  CryptMethod crypt_ = CryptMethod::kNone;
+  std::map<std::uint64_t, BbtEntry> blocks_;
+  std::map<std::uint32_t, NbtEntry> nodes_;
+  std::vector<std::uint64_t> pages_;
+};
+
+std::string Hex(std::uint64_t v);
+
+}  // namespace salvora::pst

@@ -1,0 +1,253 @@
+#include "pststore/pst/verifier_objects.h"
+
+#include <map>
+#include <set>
+
+#include "format/ids.h"
+#include "format/prop_types.h"
+#include "pststore/pst/name_map.h"
+#include "pststore/pst/table_templates.h"
+
+namespace salvora::pst {
+
+namespace {
+
+constexpr std::uint32_t kRequiredNodes[] = {0x21, 0x61, 0x122, 0x12D, 0x12E, 0x12F, 0x1E1, 0x201,
+                                            0x60D, 0x60E, 0x60F, 0x610, 0x671, 0x692};
+// Hierarchy columns that are not copied from the child folder (MS-PST 2.4.4.4.1).
+constexpr std::uint16_t kHierarchyNotCopied[] = {0x0E30, 0x0E33, 0x0E34};
+
+class ObjectChecks {
+ public:
+  ObjectChecks(const PstFileReader& r, VerifyResult& out) : r_(r), out_(out) {}
+
+  void Run() {
+    for (auto nid : kRequiredNodes)
+      if (!r_.nodes().count(nid)) Fail("node " + Hex(nid) + ": required node missing");
+    Store();
+    NameMap();
+    for (const auto& [nid, n] : r_.nodes())
+      if (n.nid_parent != nid) children_[n.nid_parent].push_back(nid);
+    for (const auto& [nid, n] : r_.nodes()) {
+      const auto type = static_cast<std::uint8_t>(nid & 0x1F);
+      if (type == kNidTypeNormalFolder) Folder(nid, n);
+      if (type == kNidTypeNormalMessage || type == kNidTypeAssocMessage) {
+        ++out_.messages;
+        auto parent = r_.nodes().find(n.nid_parent);
+        if (parent == r_.nodes().end() || (n.nid_parent & 0x1F) != kNidTypeNormalFolder)
+          Fail("message " + Hex(nid) + ": parent " + Hex(n.nid_parent) + " is not a folder");
+        Message(NodeRef{nid, n.bid_data, n.bid_sub}, "message " + Hex(nid), 0);
+      }
+    }
+  }
+
+ private:
+  void Fail(const std::string& s) { out_.violations.push_back(s); }
+
+  void Store() {
+    auto node = r_.Node(0x21);
+    if (!node) return;
+    auto pc = r_.ReadPc(*node);
+    if (!pc) return;
+    const Property* key = FindProp(*pc, kPidRecordKey);
+    if (!key || key->data.size() != 16) Fail("store: PidTagRecordKey missing or not 16 bytes");
+    if (!FindProp(*pc, kPidDisplayName)) Fail("store: PidTagDisplayName missing");
+    for (std::uint16_t id : {kPidIpmSubTreeEntryId, kPidIpmWastebasketEntryId, kPidFinderEntryId}) {
+      const Property* e = FindProp(*pc, id);
+      if (!e || e->data.size() != 24) {
+        Fail("store: entry id " + Hex(id) + " missing or not 24 bytes");
+        continue;
+      }
+      if (key && key->data.size() == 16 && !std::equal(key->data.begin(), key->data.end(), e->data.begin() + 4))
+        Fail("store: entry id " + Hex(id) + " names another store");
+      const std::uint32_t target = load_u32(e->data, 20);
+      if (!r_.nodes().count(target) || (target & 0x1F) != kNidTypeNormalFolder)
+        Fail("store: entry id " + Hex(id) + " points to " + Hex(target) + ", which is no folder");
+    }
+  }
+
+  void NameMap() {
+    auto node = r_.Node(0x61);
+    if (!node) return;
+    auto pc = r_.ReadPc(*node);
+    if (!pc) return;
+    std::vector<std::string> problems;
+    NameToIdMap::FromProperties(*pc, &problems);
+    for (auto& p : problems) Fail(p);
+  }
+
+  // Row cells against the object's own values: every copied column the object has must be in
+  // the row with the same bytes, and the row may hold nothing the object lacks.
+  void CompareRow(const TableRow& row, const TableSchema& schema, const PropertyList& object, const std::string& where,
+                  const std::set<std::uint16_t>& skip) {
+    for (const auto& c : schema.columns) {
+      const std::uint16_t id = PropIdOf(c.tag);
+      if (id == kPidLtpRowId || id == kPidLtpRowVer || skip.count(id)) continue;
+      const Property* in_row = nullptr;
+      for (const auto& p : row.cells)
+        if (p.tag == c.tag) in_row = &p;
+      const Property* in_obj = nullptr;
+      for (const auto& p : object)
+        if (p.tag == c.tag) in_obj = &p;
+      if (in_obj && !in_row) Fail(where + ": row lacks column " + Hex(c.tag) + " that the object has");
+      else if (!in_obj && in_row) Fail(where + ": row has column " + Hex(c.tag) + " that the object lacks");
+      else if (in_obj && in_row && in_obj->data != in_row->data) Fail(where + ": row value of " + Hex(c.tag) + " differs from the object");
+    }
+  }
+
+  void RequireTemplateColumns(const TableContents& t, const TableSchema& tmpl, const std::string& where) {
+    for (const auto& c : tmpl.columns)
+      if (!t.schema.Find(c.tag)) Fail(where + ": template column " + Hex(c.tag) + " missing");
+  }
+
+  void Folder(std::uint32_t nid, const NbtEntry& n) {
+    ++out_.folders;
+    const std::string where = "folder " + Hex(nid);
+    if (nid != 0x122) {
+      auto parent = r_.nodes().find(n.nid_parent);
+      if (parent == r_.nodes().end() || (n.nid_parent & 0x1F) != kNidTypeNormalFolder) Fail(where + ": parent " + Hex(n.nid_parent) + " is not a folder");
+    } else if (n.nid_parent != 0x122) {
+      Fail(where + ": the root folder is not its own parent");
+    }
+    auto pc = r_.ReadPc(NodeRef{nid, n.bid_data, n.bid_sub});
+    if (!pc) return;
+    for (std::uint16_t id : {kPidDisplayName, kPidContentCount, kPidContentUnreadCount, kPidSubfolders})
+      if (!FindProp(*pc, id)) Fail(where + ": required property " + Hex(id) + " missing");
+    std::vector<std::uint32_t> subfolders, messages, assoc;
+    for (const auto cn : children_[nid]) {
+      const auto t = cn & 0x1F;
+      if (t == kNidTypeNormalFolder || t == kNidTypeSearchFolder) subfolders.push_back(cn);
+      if (t == kNidTypeNormalMessage) messages.push_back(cn);
+      if (t == kNidTypeAssocMessage) assoc.push_back(cn);
+    }
+    const std::uint32_t base = nid & ~0x1Fu;
+    auto hierarchy = Table(base | kNidTypeHierarchyTable, where + " hierarchy table");
+    auto contents = Table(base | kNidTypeContentsTable, where + " contents table");
+    auto fai = Table(base | kNidTypeAssocContentsTable, where + " associated contents table");
+    if (hierarchy) {
+      RequireTemplateColumns(*hierarchy, HierarchyTemplate(), where + " hierarchy table");
+      Rows(*hierarchy, subfolders, where + " hierarchy table", {kHierarchyNotCopied, kHierarchyNotCopied + 3});
+      if (const Property* sf = FindProp(*pc, kPidSubfolders); sf && (sf->AsInt() != 0) != !hierarchy->rows.empty())
+        Fail(where + ": PidTagSubfolders disagrees with the hierarchy table");
+    }
+    if (contents) {
+      RequireTemplateColumns(*contents, ContentsTemplate(), where + " contents table");
+      // 0x3013 (change key) is kept by Outlook in rows only, like the message status.
+      Rows(*contents, messages, where + " contents table", {kPidMessageStatus, 0x3013});
+      std::int64_t unread = 0;
+      for (const auto& row : contents->rows) {
+        const Property* f = FindProp(row.cells, kPidMessageFlags);
+        if (!f || (f->AsInt() & kMsgFlagRead) == 0) ++unread;
+      }
+      const Property* cc = FindProp(*pc, kPidContentCount);
+      const Property* cu = FindProp(*pc, kPidContentUnreadCount);
+      if (cc && cc->AsInt() != static_cast<std::int64_t>(contents->rows.size()))
+        Fail(where + ": PidTagContentCount " + std::to_string(cc->AsInt()) + " but " + std::to_string(contents->rows.size()) + " contents rows");
+      if (cu && cu->AsInt() != unread)
+        Fail(where + ": PidTagContentUnreadCount " + std::to_string(cu->AsInt()) + " but " + std::to_string(unread) + " unread rows");
+    }
+    if (fai) {
+      RequireTemplateColumns(*fai, AssocContentsTemplate(), where + " associated contents table");
+      Rows(*fai, assoc, where + " associated contents table", {kPidMessageStatus});
+    }
+  }
+
+  std::optional<TableContents> Table(std::uint32_t nid, const std::string& where) {
+    auto node = r_.Node(nid);
+    if (!node) {
+      Fail(where + " (node " + Hex(nid) + ") missing");
+      return std::nullopt;
+    }
+    return r_.ReadTc(*node);
+  }
+
+  // The rows of a folder table must be exactly the children, each mirroring its object.
+  void Rows(const TableContents& t, const std::vector<std::uint32_t>& children, const std::string& where,
+            std::set<std::uint16_t> skip) {
+    std::set<std::uint32_t> want(children.begin(), children.end()), have;
+    for (const auto& row : t.rows) {
+      if (!have.insert(row.row_id).second) Fail(where + ": row " + Hex(row.row_id) + " appears twice");
+      if (!want.count(row.row_id)) {
+        Fail(where + ": row " + Hex(row.row_id) + " has no child object");
+        continue;
+      }
+      auto node = r_.Node(row.row_id);
+      auto pc = node ? r_.ReadPc(*node) : std::nullopt;
+      if (pc) CompareRow(row, t.schema, *pc, where + " row " + Hex(row.row_id), skip);
+    }
+    for (auto c : want)
+      if (!have.count(c)) Fail(where + ": child " + Hex(c) + " has no row");
+  }
+
+  void Message(const NodeRef& node, const std::string& where, int depth) {
+    if (depth > 16) {
+      Fail(where + ": embedded messages nested too deep");
+      return;
+    }
+    auto pc = r_.ReadPc(node);
+    auto subs = r_.ReadSubnodes(node.bid_sub);
+    if (!pc || !subs) return;
+    for (std::uint16_t id : {kPidMessageClass, kPidMessageFlags, kPidMessageSize})
+      if (!FindProp(*pc, id)) Fail(where + ": required property " + Hex(id) + " missing");
+    auto sub = [&](std::uint32_t nid) -> std::optional<NodeRef> {
+      for (const auto& e : *subs)
+        if (e.nid == nid) return NodeRef{nid, e.bid_data, e.bid_sub};
+      return std::nullopt;
+    };
+    if (auto rt = sub(0x692)) {
+      if (auto t = r_.ReadTc(*rt)) RequireTemplateColumns(*t, RecipientTemplate(), where + " recipient table");
+    } else {
+      Fail(where + ": recipient table missing");
+    }
+    std::vector<NodeRef> attachments;
+    for (const auto& e : *subs)
+      if ((e.nid & 0x1F) == kNidTypeAttachment) attachments.push_back(NodeRef{e.nid, e.bid_data, e.bid_sub});
+    auto at = sub(0x671);
+    std::optional<TableContents> table;
+    if (at) table = r_.ReadTc(*at);
+    else if (!attachments.empty()) Fail(where + ": attachment objects without an attachment table");
+    const std::size_t rows = table ? table->rows.size() : 0;
+    if (table && rows != attachments.size())
+      Fail(where + ": attachment table has " + std::to_string(rows) + " rows for " + std::to_string(attachments.size()) + " attachment objects");
+    if (const Property* f = FindProp(*pc, kPidMessageFlags); f && ((f->AsInt() & kMsgFlagHasAttach) != 0) != (rows > 0))
+      Fail(where + ": mfHasAttach disagrees with the attachment table");
+    for (const auto& a : attachments) {
+      const std::string aw = where + " attachment " + Hex(a.nid);
+      auto apc = r_.ReadPc(a);
+      if (!apc) continue;
+      for (std::uint16_t id : {kPidAttachSize, kPidAttachMethod, kPidRenderingPosition})
+        if (!FindProp(*apc, id)) Fail(aw + ": required property " + Hex(id) + " missing");
+      if (table) {
+        const TableRow* row = nullptr;
+        for (const auto& r : table->rows)
+          if (r.row_id == a.nid) row = &r;
+        if (!row) Fail(aw + ": no row in the attachment table");
+        else CompareRow(*row, table->schema, *apc, aw, {});
+      }
+      for (const auto& p : *apc) {
+        if (p.tag != PropTag(kPidAttachDataBinary, kPtypObject)) continue;
+        if (p.data.size() != 8) {
+          Fail(aw + ": embedded-message value is not 8 bytes");
+          continue;
+        }
+        const std::uint32_t mnid = load_u32(p.data, 0);
+        auto asubs = r_.ReadSubnodes(a.bid_sub);
+        std::optional<NodeRef> m;
+        for (const auto& e : asubs.value_or(std::vector<SubnodeEntry>{}))
+          if (e.nid == mnid) m = NodeRef{mnid, e.bid_data, e.bid_sub};
+        if (!m) Fail(aw + ": embedded message " + Hex(mnid) + " is not a sub-node of the attachment");
+        else Message(*m, aw + " embedded message", depth + 1);
+      }
+    }
+  }
+
+  const PstFileReader& r_;
+  VerifyResult& out_;
+  std::map<std::uint32_t, std::vector<std::uint32_t>> children_;
+};
+
+}  // namespace
+
+void CheckObjects(const PstFileReader& reader, VerifyResult& out) { ObjectChecks(reader, out).Run(); }
+
+}  // namespace salvora::pst
