@@ -90,6 +90,9 @@ TEST(RtfToText, FontCodePagesKeepDoubleBytePairsTogether) {
       {"explicit code page wins", fonts + "{\\f2\\'e1}}", "\xCE\xB1"},
       {"font switch back to the default font", fonts + "\\f3\\'c0\\f0\\'c0}", "\xD0\x90\xC3\x80"},
       {"default font's character set", "{\\rtf1\\deff1{\\fonttbl{\\f1\\fcharset204 C;}}\\'c0}", "\xD0\x90"},
+      {"a Western font in a Japanese document (an HTML body's no-break space)",
+       "{\\rtf1\\ansi\\ansicpg932{\\fonttbl{\\f0 Gothic;}{\\f3\\fcharset0 Courier New;}}\\f0\\'93\\'fa{\\f3\\'a0}}",
+       "\xE6\x97\xA5\xC2\xA0"},
   });
 }
 
