@@ -101,8 +101,14 @@ bool storable_name(std::string_view name) {
 
 // Writes the lines beside the target, syncs, then publishes. With exclusive set, publishing
 // fails when the target already exists (another process's first start won the race).
-bool publish(const fs::path& file, const std::vector<std::string>& lines, bool exclusive) {
+bool publish(const fs::path& link_or_file, const std::vector<std::string>& lines, bool exclusive) {
   std::error_code ec;
+  // A settings file kept elsewhere behind a link stays there; the link is not replaced.
+  fs::path file = link_or_file;
+  if (fs::is_symlink(file, ec)) {
+    file = fs::weakly_canonical(file, ec);
+    if (ec) return false;
+  }
   const fs::path folder = file.parent_path();
   if (!folder.empty()) {
     fs::create_directories(folder, ec);
@@ -127,8 +133,12 @@ bool publish(const fs::path& file, const std::vector<std::string>& lines, bool e
   }
   if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
-  if (ok) {
-    ok = exclusive ? ::link(tmp.c_str(), file.c_str()) == 0 : ::rename(tmp.c_str(), file.c_str()) == 0;
+  if (ok && exclusive) {
+    ok = ::link(tmp.c_str(), file.c_str()) == 0;
+    // A file system without hard links: publish by rename when the file is still absent.
+    if (!ok && errno != EEXIST && ::access(file.c_str(), F_OK) != 0) ok = ::rename(tmp.c_str(), file.c_str()) == 0;
+  } else if (ok) {
+    ok = ::rename(tmp.c_str(), file.c_str()) == 0;
   }
   if (exclusive || !ok) ::unlink(tmp.c_str());
   return ok;

@@ -83,6 +83,14 @@ TEST(Settings, WriteKeepsTheRestAndRefusesWhatWouldNotReadBack) {
   for (const auto& entry : fs::directory_iterator(file.parent_path())) {
     EXPECT_EQ(entry.path().filename(), "settings.ini") << "no temporary file is left behind";
   }
+
+  // A settings file reached through a link is updated where it lives.
+  const fs::path linked = home.root() / "linked.ini";
+  fs::create_symlink(file, linked);
+  SettingsStore through_link(linked);
+  ASSERT_TRUE(through_link.Write("LngFile", "DutchA.dat"));
+  EXPECT_TRUE(fs::is_symlink(linked));
+  EXPECT_EQ(store.Read("LngFile"), "DutchA.dat");
 }
 
 TEST(Settings, FirstStartWritesTheInstallationsValuesOnce) {
