@@ -56,7 +56,7 @@ DecodeResult decode_properties(const OstContext& context, Bid data_bid,
                                const NamedPropertyMap* names) {
   DecodeOptions options;
   options.hid_layout = hid_layout_for(context);
-  options.names = names;
+  options.names = names != nullptr ? names : context.named_properties.get();
   options.stop = context.stop_flag;
   DecodeResult fail;
   if (context.stopped()) {

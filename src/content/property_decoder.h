@@ -64,10 +64,11 @@ DecodeResult decode_heap_properties(std::vector<ByteVector> heap_blocks,
                                     const SubnodeSource* subnodes, const DecodeOptions& options);
 
 // The same over the file: the node value at data_bid, block by block, with the object's
-// sub-node list (may be null) for values kept in sub-nodes.
+// sub-node list (may be null) for values kept in sub-nodes. Named properties are mapped with
+// names, or else with the context's map once it is loaded.
 DecodeResult decode_properties(const OstContext& context, Bid data_bid,
                                const std::vector<SubnodeEntry>* subnodes,
-                               const NamedPropertyMap* names);
+                               const NamedPropertyMap* names = nullptr);
 
 // Sub-nodes read from the file through an object's sub-node list.
 class OstSubnodes : public SubnodeSource {
