@@ -33,7 +33,7 @@ const char* kHelloWorld =
     "03000A00 72637067 31323542 320AF320 68656C09 00206277 05B06C64 7D0A800F A0";
 const std::string kHelloWorldRtf = "{\\rtf1\\ansi\\ansicpg1252\\pard hello world}\r\n";
 
-TEST(CompressedRtf, SpecificationExamples) {
+TEST(CompressedRtf, MsOxrtfcpExamples) {
   const RtfResult hello = decompress_rtf(hex(kHelloWorld));
   EXPECT_EQ(hello.status, RtfStatus::kOk);
   EXPECT_EQ(text(hello.rtf), kHelloWorldRtf);

@@ -126,7 +126,7 @@ std::vector<Bv> PcBuilder::Build(std::size_t leaf_size) {
   return heap_.Build();
 }
 
-TcBuilder::TcBuilder(std::vector<TcColumnSpec> columns, bool ansi) : heap_(0x7C), ansi_(ansi) {
+TcBuilder::TcBuilder(std::vector<TcColumnDesc> columns, bool ansi) : heap_(0x7C), ansi_(ansi) {
   columns.insert(columns.begin(), {{0x67F2, 0x0003, 4}, {0x67F3, 0x0003, 4}});
   std::uint16_t off = 0;
   std::uint8_t bit = 0;
@@ -142,7 +142,7 @@ TcBuilder::TcBuilder(std::vector<TcColumnSpec> columns, bool ansi) : heap_(0x7C)
   }
   // Row id and version take bits 0 and 1 as MS-PST asks; the other columns follow.
   std::stable_sort(columns_.begin(), columns_.end(), [](const Column& a, const Column& b) {
-    auto rank = [](const Column& c) { return c.spec.id == 0x67F2 ? 0 : c.spec.id == 0x67F3 ? 1 : 2; };
+    auto rank = [](const Column& c) { return c.desc.id == 0x67F2 ? 0 : c.desc.id == 0x67F3 ? 1 : 2; };
     return rank(a) < rank(b);
   });
   for (std::size_t i = 0; i < columns_.size(); ++i) columns_[i].bit = static_cast<std::uint8_t>(i);
@@ -159,9 +159,9 @@ void TcBuilder::AddRow(std::uint32_t row_id, const std::map<std::uint16_t, std::
 Bv TcBuilder::RowBytes(std::size_t i) const {
   Bv row(row_size_, 0);
   for (const auto& c : columns_) {
-    auto it = rows_[i].second.find(c.spec.id);
+    auto it = rows_[i].second.find(c.desc.id);
     if (it == rows_[i].second.end()) continue;
-    for (std::size_t k = 0; k < c.spec.width; ++k) {
+    for (std::size_t k = 0; k < c.desc.width; ++k) {
       row[c.offset + k] = static_cast<std::uint8_t>(it->second >> (8 * k));
     }
     row[end1_ + c.bit / 8] = static_cast<std::uint8_t>(row[end1_ + c.bit / 8] | (0x80 >> (c.bit % 8)));
@@ -190,13 +190,13 @@ std::vector<Bv> TcBuilder::Finish(std::uint32_t rows_ref) {
   put(info, le32(0));
   auto sorted = columns_;
   std::sort(sorted.begin(), sorted.end(), [](const Column& a, const Column& b) {
-    return (std::uint32_t{a.spec.id} << 16 | a.spec.type) < (std::uint32_t{b.spec.id} << 16 | b.spec.type);
+    return (std::uint32_t{a.desc.id} << 16 | a.desc.type) < (std::uint32_t{b.desc.id} << 16 | b.desc.type);
   });
   for (const auto& c : sorted) {
-    put(info, le16(c.spec.type));
-    put(info, le16(c.spec.id));
+    put(info, le16(c.desc.type));
+    put(info, le16(c.desc.id));
     put(info, le16(c.offset));
-    info.push_back(c.spec.width);
+    info.push_back(c.desc.width);
     info.push_back(c.bit);
   }
   heap_.SetUserRoot(heap_.Add(info));

@@ -56,7 +56,7 @@ class PcBuilder {
   std::map<std::uint16_t, Bv> records_;
 };
 
-struct TcColumnSpec {
+struct TcColumnDesc {
   std::uint16_t id;
   std::uint16_t type;
   std::uint8_t width;  // 1, 2, 4 or 8
@@ -66,7 +66,7 @@ struct TcColumnSpec {
 // grouped by width as MS-PST lays them out. A cell not given is absent (its bit clear).
 class TcBuilder {
  public:
-  explicit TcBuilder(std::vector<TcColumnSpec> columns, bool ansi = false);
+  explicit TcBuilder(std::vector<TcColumnDesc> columns, bool ansi = false);
   HeapBuilder& heap() { return heap_; }
   // Cells by column id; values are little-endian integers (heap ids for variable types).
   void AddRow(std::uint32_t row_id, const std::map<std::uint16_t, std::uint64_t>& cells);
@@ -82,7 +82,7 @@ class TcBuilder {
 
  private:
   struct Column {
-    TcColumnSpec spec;
+    TcColumnDesc desc;
     std::uint16_t offset = 0;
     std::uint8_t bit = 0;
   };

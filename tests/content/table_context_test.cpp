@@ -10,7 +10,7 @@ namespace {
 
 using namespace salvora::testing;
 
-const std::vector<TcColumnSpec> kColumns = {
+const std::vector<TcColumnDesc> kColumns = {
     {0x0E06, 0x0040, 8},  // PT_SYSTIME: 8 bytes in place in a row
     {0x3704, 0x001F, 4},  // heap id of a string
     {0x0E20, 0x0003, 4},
