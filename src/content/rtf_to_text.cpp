@@ -257,6 +257,8 @@ class RtfReader {
     if (fallback_left_ > 0 && !(k != nullptr && k->kind == Kind::kHex)) {
       --fallback_left_;
       ignorable_ = false;
+      // Binary data must never be read as RTF, even where its control word is skipped.
+      if (k != nullptr && k->kind == Kind::kBin) StartBinary(has_param, param);
       return;
     }
     if (k == nullptr) {
@@ -278,10 +280,7 @@ class RtfReader {
       case Kind::kProperty: break;
       case Kind::kBin:
         // Also in a skipped group: the bytes of a picture must not be read as RTF.
-        if (has_param && param > 0) {
-          state_.input = Input::kBinary;
-          binary_left_ = param;
-        }
+        StartBinary(has_param, param);
         break;
       case Kind::kHex:
         if (state_.dest != Dest::kSkip) {
@@ -294,7 +293,9 @@ class RtfReader {
         if (state_.dest != Dest::kSkip) ignorable_ = true;
         break;
       case Kind::kUnicode:
-        if (has_param) {
+        // Fallback characters are counted only where text is shown; elsewhere counting would
+        // swallow the control words of a skipped group.
+        if (has_param && state_.dest == Dest::kNormal) {
           EmitCodePoint(static_cast<std::uint32_t>(param < 0 ? param + 65536 : param));
           fallback_left_ = state_.uc;
         }
@@ -321,6 +322,13 @@ class RtfReader {
         if (in_font_table && has_param && defining_font_ >= 0) fonts_[defining_font_].cpg = usable_codepage(param);
         break;
     }
+  }
+
+  void StartBinary(bool has_param, std::int32_t count) {
+    // A missing or zero count reads nothing: no byte after it is taken for data.
+    if (!has_param || count <= 0) return;
+    state_.input = Input::kBinary;
+    binary_left_ = count;
   }
 
   std::uint32_t CurrentCodePage() const {

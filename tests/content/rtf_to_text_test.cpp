@@ -106,6 +106,7 @@ TEST(RtfToText, BinaryDataAndOverlongWords) {
       {"overlong parameter saturates", "{\\rtf1 a\\fs99999999999999999999999 b}", "ab"},
       {"huge bin count ends at the end", "{\\rtf1 a\\bin99999999999 }}}", "a}}}", RtfTextResult::kUnmatchedBrace},
       {"minus without digits is text", "{\\rtf1 a\\b-c}", "a-c"},
+      {"a skipped group's unicode does not swallow its bin", "{\\rtf1{\\pict\\u1234\\bin2 {{}a}", "a"},
   });
 }
 
