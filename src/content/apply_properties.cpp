@@ -99,9 +99,10 @@ constexpr ContactText kContactText[] = {
     {0x3A45, &ContactFields::display_name_prefix},
 };
 
-bool is_attachment_property(std::uint32_t id) {
+bool is_attachment_property(std::uint32_t id, bool attachment_object) {
   return id == kPidAttachDataBinary || id == kPidAttachFilename || id == kPidAttachLongFilename ||
-         id == kPidLtpRowId || id == kPidAttachMethod;
+         id == kPidLtpRowId || id == kPidAttachMethod ||
+         (attachment_object && id == kPidDisplayName);
 }
 
 template <class T>
@@ -137,7 +138,7 @@ class Applier {
   }
 
   void ApplyEntry(const PropertyEntry& e) {
-    if (is_attachment_property(e.id)) {
+    if (is_attachment_property(e.id, options_.attachment_object)) {
       ApplyAttachment(e);
       return;
     }
@@ -312,6 +313,9 @@ class Applier {
         return;
       case kPidAttachMethod:
         node.method = value_i32(e);
+        return;
+      case kPidDisplayName:
+        node.display_name = Text(e);
         return;
       default:
         return;

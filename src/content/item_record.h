@@ -164,6 +164,7 @@ struct AttachmentNode {
   Bid data_bid;                               // the same block id at full width, for streaming
   std::optional<std::int32_t> method;         // 0x3705 PR_ATTACH_METHOD
   std::uint32_t object_nid = 0;               // 0x3701 as PT_OBJECT: the embedded object's NID
+  std::optional<std::string> display_name;    // 0x3001 of the attachment object
 };
 
 struct ItemRecord {

@@ -165,7 +165,12 @@ TEST(ApplyProperties, AttachmentsRowByRowThenObjects) {
   unread.unread_subnode = Nid(0x8E1F);
   apply_properties({B({unread, E(0x3705, 0x03, le32(1)), E(0x3707, 0x1E, bytes("long.bin"))})}, &rec, Ansi());
   rec.attachment_cursor = 2;
-  apply_properties({B({E(0x3701, 0x0102, bytes("DATA")), E(0x3705, 0x03, le32(1))})}, &rec, Ansi());
+  ApplyOptions object = Ansi();
+  object.attachment_object = true;
+  apply_properties({B({E(0x3701, 0x0102, bytes("DATA")), E(0x3705, 0x03, le32(1)), E(0x3001, 0x1E, bytes("Data"))})},
+                   &rec, object);
+  EXPECT_EQ(rec.attachments[2].display_name, "Data");
+  EXPECT_FALSE(rec.display_name);  // the message keeps its own
   EXPECT_EQ(rec.attachments[1].subnode_id, 0x8E1Fu);
   EXPECT_FALSE(rec.attachments[1].data);
   EXPECT_EQ(rec.attachments[1].long_file_name, "long.bin");
