@@ -1,0 +1,189 @@
+// The analysis walk over stores written in code: which list and counter every item lands in,
+// and what stop and pause do.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "engine/analysis_pass.h"
+#include "pststore/pst/pst_writer.h"
+#include "support/ndb_builder.h"
+
+namespace salvora {
+namespace {
+
+using pst::MessageSpec;
+using pst::Property;
+using pst::PstWriter;
+
+MessageSpec message(std::string_view cls, std::string_view subject) {
+  MessageSpec m;
+  m.props.push_back(Property::String(kPidMessageClass, cls));
+  m.props.push_back(Property::String(kPidSubject, subject));
+  m.props.push_back(Property::String(kPidSenderName, "Ann"));
+  return m;
+}
+
+struct Recorder : AnalysisObserver {
+  std::vector<std::string> folders;
+  std::vector<std::string> messages;
+  int completed = 0;
+  std::int64_t range = -100;
+  void FolderFound(const salvora::FolderFound& f) override { folders.push_back(f.path); }
+  void ProgressRange(std::int64_t m) override { range = m; }
+  void Message(std::string_view text, bool) override { messages.emplace_back(text); }
+  void Completed() override { ++completed; }
+};
+
+struct Run {
+  AnalysisStatus status;
+  AnalysisResult result;
+  Recorder observer;
+};
+
+std::unique_ptr<Run> analyse(const std::string& path, PassControl* control = nullptr) {
+  auto run = std::make_unique<Run>();
+  PassControl own;
+  AnalysisOptions options;
+  options.source_path = path;
+  options.write_log = false;
+  run->status = RunAnalysis(options, control ? *control : own, run->observer, run->result);
+  return run;
+}
+
+std::size_t items_in(const AnalysisResult& r, const std::string& path) {
+  for (const auto& e : r.mail_folders.entries()) {
+    if (e.path == path) return e.items.size();
+  }
+  return 9999;
+}
+
+TEST(AnalysisPass, EmptySubtreeCompletesWithZeroCounters) {
+  const std::string path = testing::TestTempDir() + "/empty-subtree.pst";
+  PstWriter::Create(path, {})->Close();
+  auto run = analyse(path);
+  EXPECT_EQ(run->status, AnalysisStatus::kCompleted);
+  EXPECT_EQ(run->observer.completed, 1);
+  for (int c : run->result.counters) EXPECT_EQ(c, 0);
+  // The root and the "Deleted Items" every new store has, both empty.
+  ASSERT_EQ(run->result.mail_folders.entries().size(), 2u);
+  EXPECT_EQ(run->result.mail_folders.entries()[0].path, "Personal Folders\\");
+  for (const auto& e : run->result.mail_folders.entries()) EXPECT_TRUE(e.items.empty());
+}
+
+TEST(AnalysisPass, ItemsLandWhereTheirKindAndFolderSay) {
+  const std::string path = testing::TestTempDir() + "/kinds.pst";
+  {
+    auto w = PstWriter::Create(path, {});
+    const auto top = w->ipm_subtree();
+    const auto inbox = w->AddFolder(top, "Inbox", "IPF.Note");
+    const auto archive = w->AddFolder(inbox, "Archive", "IPF.Note");
+    const auto calendar = w->AddFolder(top, "Calendar", "IPF.Appointment");
+    const auto junk = w->AddFolder(top, "Junk E-mail", "IPF.Note");
+    w->AddMessage(inbox, message("IPM.Note", "hello"));
+    w->AddMessage(archive, message("IPM.Note", "old news"));     // counts towards Inbox
+    w->AddMessage(calendar, message("IPM.Note", "stray mail"));  // no entry: the last one takes it
+    w->AddMessage(junk, message("IPM.Task", "a task"));
+    w->AddMessage(junk, message("IPM.Taskx", "not a task"));     // exact comparison: mail
+    w->AddMessage(junk, message("IPM.StickyNote", "a note"));
+    w->AddMessage(calendar, message("IPM.Appointment", "meeting"));
+    MessageSpec contact_as_mail = message("IPM.Note", "contact fields, mail class");
+    contact_as_mail.props.push_back(Property::String(0x3A16, "ACME"));  // company
+    w->AddMessage(junk, contact_as_mail);
+    MessageSpec contact = message("IPM.Contact", "Bob");
+    contact.props.push_back(Property::String(0x3A16, "ACME"));
+    w->AddMessage(w->AddFolder(top, "Contacts", "IPF.Contact"), contact);
+    w->Close();
+  }
+  auto run = analyse(path);
+  ASSERT_EQ(run->status, AnalysisStatus::kCompleted);
+  const auto& r = run->result;
+  // The calendar's mail has no entry of its own: it goes to the entry created last before it
+  // was met, Archive, and so counts towards the Inbox as well.
+  EXPECT_EQ(r.counter(AnalysisCounter::kInbox), 3);
+  EXPECT_EQ(items_in(r, "Personal Folders\\Inbox\\"), 1u);
+  EXPECT_EQ(items_in(r, "Personal Folders\\Inbox\\Archive\\"), 2u);
+  EXPECT_EQ(r.counter(AnalysisCounter::kTasks), 1);
+  EXPECT_EQ(r.tasks.size(), 1u);
+  EXPECT_EQ(r.counter(AnalysisCounter::kNotes), 1);
+  EXPECT_EQ(r.counter(AnalysisCounter::kCalendar), 1);
+  EXPECT_EQ(r.calendar_folder_path, "Personal Folders\\Calendar\\");
+  EXPECT_EQ(r.counter(AnalysisCounter::kContacts), 1);
+  EXPECT_EQ(r.contacts.size(), 1u);
+  // Junk holds the mail that fell through: "IPM.Taskx" and the mail-class contact.
+  EXPECT_EQ(items_in(r, "Personal Folders\\Junk E-mail\\"), 2u);
+  EXPECT_EQ(r.counter(AnalysisCounter::kJunkEmail), 2);
+  std::size_t listed = 0;
+  for (const auto& e : r.mail_folders.entries()) listed += e.items.size();
+  EXPECT_EQ(listed, 5u);  // hello, old news, stray mail, not a task, contact-as-mail
+  ASSERT_EQ(run->observer.folders.size(), 6u);  // with "Deleted Items"
+  EXPECT_EQ(run->observer.folders[1], "Personal Folders\\Inbox\\");
+  EXPECT_EQ(run->observer.folders[2], "Personal Folders\\Inbox\\Archive\\");
+}
+
+TEST(AnalysisPass, StrayMailGoesToTheLastEntryCreatedSoFar) {
+  const std::string path = testing::TestTempDir() + "/stray.pst";
+  {
+    auto w = PstWriter::Create(path, {});
+    const auto top = w->ipm_subtree();
+    w->AddFolder(top, "Inbox", "IPF.Note");
+    const auto calendar = w->AddFolder(top, "Calendar", "IPF.Appointment");
+    w->AddFolder(top, "Zed", "IPF.Note");  // walked after the calendar
+    w->AddMessage(calendar, message("IPM.Note", "stray"));
+    w->Close();
+  }
+  auto run = analyse(path);
+  EXPECT_EQ(items_in(run->result, "Personal Folders\\Inbox\\"), 1u);
+  EXPECT_EQ(items_in(run->result, "Personal Folders\\Zed\\"), 0u);
+  EXPECT_EQ(run->result.counter(AnalysisCounter::kInbox), 1);
+}
+
+// Pausing holds the walk at its next poll; a stop while paused ends it without completion.
+TEST(AnalysisPass, PauseHoldsAndStopEndsQuietly) {
+  const std::string path = testing::TestTempDir() + "/many.pst";
+  {
+    auto w = PstWriter::Create(path, {});
+    const auto inbox = w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note");
+    for (int i = 0; i < 50; ++i) w->AddMessage(inbox, message("IPM.Note", "m" + std::to_string(i)));
+    w->Close();
+  }
+  struct Pauser : AnalysisObserver {
+    PassControl* control = nullptr;
+    std::int64_t last = 0;
+    void ProgressPosition(std::int64_t p) override {
+      last = p;
+      if (p == 10) control->Pause();
+    }
+  };
+  PassControl control;
+  Pauser observer;
+  observer.control = &control;
+  AnalysisResult result;
+  AnalysisOptions options;
+  options.source_path = path;
+  options.write_log = false;
+  AnalysisStatus status = AnalysisStatus::kCompleted;
+  std::thread worker([&] { status = RunAnalysis(options, control, observer, result); });
+  while (!control.Paused()) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(observer.last, 10);  // held, not running on
+  control.RequestStop();
+  worker.join();
+  EXPECT_EQ(status, AnalysisStatus::kStopped);
+  EXPECT_LT(result.nodes_decoded, 50u);
+}
+
+TEST(AnalysisPass, UnusableSourcesGiveTheirMessages) {
+  auto missing = analyse(testing::TestTempDir() + "/missing.ost");
+  EXPECT_EQ(missing->status, AnalysisStatus::kSourceInUse);
+  ASSERT_EQ(missing->observer.messages.size(), 1u);
+  EXPECT_EQ(missing->observer.messages[0], "Selected Source File in use.");
+
+  testing::NdbBuilder b(FileLayout::kUnicode);
+  b.AddNode(kNidMessageStore, b.AddBlock({1, 2, 3}), Bid(), Nid());  // no heap: no store record
+  auto garbage = analyse(b.WriteTemp("no-store.pst"));
+  EXPECT_EQ(garbage->status, AnalysisStatus::kCannotSave);
+  EXPECT_EQ(garbage->observer.messages.at(0), "Cannot Save File");
+}
+
+}  // namespace
+}  // namespace salvora
