@@ -104,6 +104,7 @@ NameToIdMap NameToIdMap::FromProperties(const PropertyList& props, std::vector<s
     return map;
   }
   if (g->data.size() % 16 != 0 || e->data.size() % 8 != 0) report("stream sizes are not whole records");
+  if (e->data.empty()) report("no entries (libpff refuses to open such a store)");
   for (std::size_t i = 0; i + 8 <= e->data.size(); i += 8) {
     const std::uint32_t pid = load_u32(e->data, i);
     const std::uint16_t word = load_u16(e->data, i + 4);
