@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/analysis_pass.h"
+#include "engine/item_reload.h"
 #include "pststore/pst/pst_writer.h"
 #include "support/ndb_builder.h"
 
@@ -183,6 +184,37 @@ TEST(AnalysisPass, UnusableSourcesGiveTheirMessages) {
   auto garbage = analyse(b.WriteTemp("no-store.pst"));
   EXPECT_EQ(garbage->status, AnalysisStatus::kCannotSave);
   EXPECT_EQ(garbage->observer.messages.at(0), "Cannot Save File");
+}
+
+}  // namespace
+}  // namespace salvora
+
+namespace salvora {
+namespace {
+
+// The lists keep no bodies; the preview reads them again through the kept indexes.
+TEST(AnalysisPass, PreviewReloadsTheBodyByNid) {
+  const std::string path = testing::TestTempDir() + "/bodies.pst";
+  {
+    auto w = PstWriter::Create(path, {});
+    const auto inbox = w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note");
+    MessageSpec m = message("IPM.Note", "with body");
+    m.props.push_back(Property::String(kPidBody, std::string(100000, 'b')));
+    w->AddMessage(inbox, m);
+    w->Close();
+  }
+  auto run = analyse(path);
+  const auto& entries = run->result.mail_folders.entries();
+  const MailSummary* mail = nullptr;
+  for (const auto& e : entries) {
+    if (!e.items.empty()) mail = &e.items.front();
+  }
+  ASSERT_NE(mail, nullptr);
+  EXPECT_EQ(mail->subject, "with body");
+  auto record = ReloadItem(run->result.store, mail->nid);
+  ASSERT_TRUE(record && record->message && record->message->plain_body);
+  EXPECT_EQ(record->message->plain_body->size(), 100000u);
+  EXPECT_EQ(ReloadItem(run->result.store, Nid(0x7FFFFFE4)), nullptr);
 }
 
 }  // namespace

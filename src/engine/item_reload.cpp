@@ -1,0 +1,17 @@
+#include "engine/item_reload.h"
+
+#include "engine/object_loader.h"
+
+namespace salvora {
+
+std::unique_ptr<ItemRecord> ReloadItem(const StoreInfo& store, Nid nid) {
+  OstContext ctx;
+  if (OpenFromStoreInfo(ctx, store) != 0) return nullptr;
+  try {
+    return LoadItem(ctx, FindNode(ctx, nid));
+  } catch (const CFileException&) {
+    return nullptr;  // the file changed or went away since the analysis
+  }
+}
+
+}  // namespace salvora
