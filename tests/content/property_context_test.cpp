@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "content/heap_builder.h"
+#include "content/apply_properties.h"
 #include "content/property_decoder.h"
 
 namespace salvora {
@@ -108,6 +109,7 @@ TEST(PropertyContext, NamedIdsAreMapped) {
   };
   rec(0x8005, 3 << 1, 0);      // numeric name 0x8005
   rec(0, (2 << 1) | 1, 1);     // string name at offset 0
+  rec(0x001A, 4 << 1, 3);      // a meeting LID equal to PR_MESSAGE_CLASS's id
   Bv strings = le32(16);
   auto name = utf16(u"Keywords");
   strings.insert(strings.end(), name.begin(), name.end());
@@ -116,17 +118,22 @@ TEST(PropertyContext, NamedIdsAreMapped) {
   pc.Add(0x8000, 0x001F, utf16(u"Doe, John"));
   pc.Add(0x8001, 0x101F, utf16(u"x"));
   pc.Add(0x8002, 0x0003, le32(7));  // not in the map: keeps its raw id
+  pc.Add(0x8003, 0x001F, utf16(u"IPM.Task"));
   DecodeOptions o;
   o.names = &map;
   const auto r = decode_heap_properties(pc.Build(), nullptr, o);
   ASSERT_TRUE(r);
   const auto& e = r.list->blocks[0].entries;
-  ASSERT_EQ(e.size(), 3u);
+  ASSERT_EQ(e.size(), 4u);
   EXPECT_EQ(e[0].id, 0x8005u);
   EXPECT_EQ(e[0].raw_id, 0x8000u);
   EXPECT_EQ(e[1].id, kStringNamedId);
   EXPECT_EQ(e[1].name, "Keywords");
   EXPECT_EQ(e[2].id, 0x8002u);
+  EXPECT_NE(e[3].id, 0x001Au);  // never taken for the message class
+  ItemRecord rec;
+  apply_properties(r.list->blocks, &rec, {});
+  EXPECT_FALSE(rec.item_class);
 }
 
 // Damage that must fail the object, and damage that must not.
