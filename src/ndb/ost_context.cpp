@@ -37,26 +37,6 @@ int OpenStore(OstContext& context, const std::string& path) {
   return 0;
 }
 
-int OpenShared(OstContext& context, const OstContext& analysed) {
-  const std::string& path = analysed.file.GetFilePath();
-  if (!context.file.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &context.open_error)) {
-    return -1;
-  }
-  context.file_size = analysed.file_size;
-  context.header = analysed.header;
-  context.geometry = analysed.geometry;
-  context.blocks = analysed.blocks;
-  context.nodes = analysed.nodes;
-  context.named_properties = analysed.named_properties;
-  context.bbt_leaf_depth = analysed.bbt_leaf_depth;
-  context.nbt_leaf_depth = analysed.nbt_leaf_depth;
-  context.bbt_leaf_seen = analysed.bbt_leaf_seen;
-  context.nbt_leaf_seen = analysed.nbt_leaf_seen;
-  context.default_codepage = analysed.default_codepage;
-  context.stop_flag = analysed.stop_flag;
-  return 0;
-}
-
 const BlockEntry* FindBlock(const OstContext& context, Bid bid) { return context.blocks->Find(bid); }
 
 NodeRecord* FindNode(const OstContext& context, Nid nid) {

@@ -2,8 +2,8 @@
 // One open source file with its header values and, once loaded, its block index and node tree.
 //
 // A context belongs to one pass and is used by one thread at a time. The indexes are held by
-// shared_ptr so that a read-only context for the same file (OpenShared) can reuse them instead
-// of walking the B-trees again. Destroying the context closes the file; the indexes live on
+// shared_ptr so that a later read-only context for the same file can reuse them instead of
+// walking the B-trees again. Destroying the context closes the file; the indexes live on
 // while anything shares them.
 
 #include <atomic>
@@ -63,15 +63,19 @@ class OstContext {
 // indexes empty.
 int OpenStore(OstContext& context, const std::string& path);
 
-// A second, read-only context on the file of an analysed one: a fresh descriptor (shared lock
-// not taken: the first context holds the exclusive one) and the first context's indexes.
-int OpenShared(OstContext& context, const OstContext& analysed);
-
 // Walks the block B-tree into the block index. 0 on success, 2 when not even the root page
 // could be read as a B-tree page, 0 also when the stop flag ended the walk.
 int LoadBlockIndex(OstContext& context);
 // Walks the node B-tree into the node tree. 0 on success, 2 when the root page is unusable.
 int LoadNodeIndex(OstContext& context);
+
+// One page of each tree and, recursively, its children: the steps of the two loaders above.
+// An expected key of all ones checks nothing. -1 the page could not be read or does not start
+// with the expected key; 0 stopped (or, for node pages, a leaf consumed); 2 a block leaf
+// consumed; 3 an intermediate page consumed; 4 the leaf depth was just learned at this page
+// and the caller walks it again.
+int WalkBlockPage(OstContext& context, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper);
+int WalkNodePage(OstContext& context, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper);
 
 const BlockEntry* FindBlock(const OstContext& context, Bid bid);
 NodeRecord* FindNode(const OstContext& context, Nid nid);
