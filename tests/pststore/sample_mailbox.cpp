@@ -1,5 +1,7 @@
 #include "pststore/sample_mailbox.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +32,16 @@ PropertyList Recipient(const std::string& name, const std::string& email, int ty
           Property::Int32(kPidObjectType, 6), Property::Int32(kPidDisplayType, 0),
           Property::String(kPidSmtpAddress, email)};
 }
+
+// Removes the test's scratch folder when the test program ends.
+class ScratchCleanup : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::temp_directory_path() / ("salvora-pst-" + std::to_string(::getpid())), ec);
+  }
+};
+[[maybe_unused]] const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
 
 }  // namespace
 

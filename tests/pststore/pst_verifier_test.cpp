@@ -1,0 +1,230 @@
+// The verifier against files damaged on purpose: one case per rule it checks. Each case
+// writes a fresh mailbox, applies one small damage and expects a line naming the fault.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "format/crc.h"
+#include "format/ids.h"
+#include "platform/file64.h"
+#include "pststore/pst/block.h"
+#include "pststore/pst/disk_layout.h"
+#include "pststore/pst/header.h"
+#include "pststore/pst/page.h"
+#include "pststore/pst/pst_file_reader.h"
+#include "pststore/pst/pst_verifier.h"
+#include "pststore/sample_mailbox.h"
+
+namespace salvora::pst {
+namespace {
+
+// Damage verbs over an open file.
+class Damage {
+ public:
+  explicit Damage(const std::string& path) : path_(path), reader_([](const std::string&) {}) {
+    EXPECT_TRUE(file_.Open(path, CFile64::Access::kReadWrite));
+    EXPECT_TRUE(reader_.Open(path));
+    reader_.LoadTrees();
+  }
+  const PstFileReader& reader() const { return reader_; }
+
+  std::vector<std::uint8_t> Read(std::uint64_t ib, std::size_t n) {
+    std::vector<std::uint8_t> b(n);
+    file_.ReadAt(ib, b.data(), n);
+    return b;
+  }
+  void Write(std::uint64_t ib, const std::vector<std::uint8_t>& b) { file_.WriteAt(ib, b.data(), b.size()); }
+  void FlipByte(std::uint64_t ib) {
+    auto b = Read(ib, 1);
+    b[0] ^= 0x5A;
+    Write(ib, b);
+  }
+  // Edits a header field and recomputes both CRCs.
+  void EditHeader(const std::function<void(PstHeader&)>& edit) {
+    auto h = *ParseHeader(Read(0, 564));
+    edit(h.header);
+    Write(0, h.header.Serialize());
+  }
+  // Edits a page's bytes and recomputes its CRC, so only the edit itself is wrong.
+  void EditPage(std::uint64_t ib, const std::function<void(std::vector<std::uint8_t>&)>& edit) {
+    auto page = Read(ib, 512);
+    edit(page);
+    store_u32(page, 500, ComputeCrc(Bytes(page).first(496)));
+    Write(ib, page);
+  }
+  // The leaf page holding a key, and the entry's offset in it.
+  std::pair<std::uint64_t, std::size_t> FindLeafEntry(std::uint8_t ptype, std::uint64_t key) {
+    for (auto ib : reader_.pages()) {
+      auto raw = Read(ib, 512);
+      auto page = BtPage::Parse(raw);
+      if (!page || page->ptype != ptype || page->level != 0) continue;
+      for (std::size_t i = 0; i < page->c_ent; ++i) {
+        const std::uint64_t k = ptype == kPtypeNbt ? load_u32(raw, i * page->cb_ent) : load_u64(raw, i * page->cb_ent);
+        if (k == key) return {ib, i * page->cb_ent};
+      }
+    }
+    ADD_FAILURE() << "key " << key << " not found";
+    return {0, 0};
+  }
+  // Edits a block's stored payload (internal blocks are stored as they are) and fixes its CRC.
+  void EditBlock(std::uint64_t bid, const std::function<void(std::vector<std::uint8_t>&)>& edit) {
+    const BbtEntry& e = reader_.blocks().at(bid & ~std::uint64_t{1});
+    auto disk = Read(e.ib, BlockDiskSize(e.cb));
+    std::vector<std::uint8_t> payload(disk.begin(), disk.begin() + e.cb);
+    edit(payload);
+    std::copy(payload.begin(), payload.end(), disk.begin());
+    store_u32(disk, disk.size() - 12, ComputeCrc(Bytes(disk).first(e.cb)));
+    Write(e.ib, disk);
+  }
+
+ private:
+  std::string path_;
+  CFile64 file_;
+  PstFileReader reader_;
+};
+
+std::uint64_t FirstInternalBlock(const PstFileReader& r, std::uint8_t btype, std::uint8_t level) {
+  for (const auto& [bid, e] : r.blocks()) {
+    if (!IsInternalBid(bid)) continue;
+    auto data = r.ReadBlock(bid);
+    if (data && data->size() > 2 && (*data)[0] == btype && (*data)[1] == level) return bid;
+  }
+  ADD_FAILURE() << "no internal block of type " << int(btype);
+  return 0;
+}
+
+struct DamageCase {
+  const char* name;
+  std::function<void(Damage&)> damage;
+  const char* expect;  // a part of the violation line
+};
+
+TEST(PstVerifier, FindsEveryDamage) {
+  const std::vector<DamageCase> cases = {
+      {"header CRC", [](Damage& d) { d.FlipByte(40); }, "dwCRCPartial"},
+      {"header sentinel", [](Damage& d) { d.EditHeader([](PstHeader&) {}); d.FlipByte(512); }, "bSentinel"},
+      {"bidNextB too low", [](Damage& d) { d.EditHeader([](PstHeader& h) { h.bid_next_b = 4; }); }, "bidNextB"},
+      {"rgnid below a NID in use", [](Damage& d) { d.EditHeader([](PstHeader& h) { h.rgnid[4] = 0x400; }); }, "rgnid[4]"},
+      {"ibFileEof", [](Damage& d) { d.EditHeader([](PstHeader& h) { h.file_eof += 512; }); }, "ibFileEof"},
+      {"cbAMapFree", [](Damage& d) { d.EditHeader([](PstHeader& h) { h.amap_free += 64; }); }, "cbAMapFree"},
+      {"B-tree page CRC", [](Damage& d) { d.FlipByte(d.reader().header().header.nbt.ib + 3); }, "CRC does not match"},
+      {"B-tree page signature",
+       [](Damage& d) { d.EditPage(d.reader().header().header.bbt.ib, [](auto& p) { p[498] ^= 1; }); }, "signature wrong"},
+      {"B-tree entry size",
+       [](Damage& d) { d.EditPage(d.reader().header().header.nbt.ib, [](auto& p) { p[489] = 30; }); }, "cbEnt/cEntMax"},
+      {"B-tree key order",
+       [](Damage& d) {
+         auto [ib, off] = d.FindLeafEntry(kPtypeNbt, 0x21);
+         d.EditPage(ib, [off = off](auto& p) { store_u64(p, off, 0x7FFFFFF1); });
+       },
+       "not strictly ascending"},
+      {"block CRC",
+       [](Damage& d) { d.FlipByte(d.reader().blocks().begin()->second.ib); }, "trailer CRC wrong"},
+      {"block trailer size",
+       [](Damage& d) {
+         const auto& e = d.reader().blocks().begin()->second;
+         d.FlipByte(e.ib + BlockDiskSize(e.cb) - 16);
+       },
+       "trailer cb"},
+      {"reference count",
+       [](Damage& d) {
+         auto [ib, off] = d.FindLeafEntry(kPtypeBbt, d.reader().blocks().begin()->first);
+         d.EditPage(ib, [off = off](auto& p) { store_u16(p, off + 18, 7); });
+       },
+       "cRef 7"},
+      {"AMap bit of a used slot",
+       [](Damage& d) {
+         d.EditPage(kFirstAmapOffset, [](auto& p) {
+           for (std::size_t i = 8; i < 496; ++i)
+             if (p[i] == 0xFF) {
+               p[i] = 0x7F;
+               break;
+             }
+         });
+       },
+       "marked free"},
+      {"AMap bit of a free slot",
+       [](Damage& d) {
+         d.EditPage(kFirstAmapOffset, [](auto& p) {
+           for (std::size_t i = 8; i < 496; ++i)
+             if (p[i] != 0xFF) {
+               p[i] = 0xFF;
+               break;
+             }
+         });
+       },
+       "hold nothing"},
+      {"AMap page CRC", [](Damage& d) { d.FlipByte(kFirstAmapOffset + 495); }, "AMap page"},
+      {"PMap page", [](Damage& d) { d.FlipByte(PMapOffset(0) + 100); }, "PMap page"},
+      {"required node missing",
+       [](Damage& d) {
+         auto [ib, off] = d.FindLeafEntry(kPtypeNbt, 0x1E1);
+         d.EditPage(ib, [off = off](auto& p) { store_u64(p, off, 0x1E9); });
+       },
+       "node 0x1E1: required node missing"},
+      {"message moved to another folder",
+       [](Damage& d) {
+         for (const auto& [nid, n] : d.reader().nodes()) {
+           if ((nid & 0x1F) != kNidTypeNormalMessage) continue;
+           auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid);
+           d.EditPage(ib, [off = off](auto& p) { store_u32(p, off + 24, 0x8062); });
+           return;
+         }
+       },
+       "has no row"},
+      {"data tree total",
+       [](Damage& d) {
+         d.EditBlock(FirstInternalBlock(d.reader(), 1, 1), [](auto& b) { store_u32(b, 4, load_u32(b, 4) + 1); });
+       },
+       "lcbTotal"},
+      {"attachment object without a row",
+       [](Damage& d) {
+         // Turn a message's attachment table sub-node into something else.
+         for (const auto& [bid, e] : d.reader().blocks()) {
+           auto data = IsInternalBid(bid) ? d.reader().ReadBlock(bid) : std::nullopt;
+           auto sl = data ? SubnodeBlock::Parse(*data) : std::nullopt;
+           if (!sl || sl->level != 0) continue;
+           for (std::size_t i = 0; i < sl->entries.size(); ++i) {
+             if (sl->entries[i].nid != 0x671) continue;
+             d.EditBlock(bid, [i](auto& b) { store_u64(b, 8 + i * 24, 0x673); });
+             return;
+           }
+         }
+       },
+       "attachment objects without an attachment table"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = testing::TempPath("damaged.pst");
+    testing::SampleOptions o;
+    o.messages_per_folder = 2;
+    o.big_attachment = 20000;
+    testing::WriteSampleMailbox(path, o);
+    ASSERT_TRUE(PstVerifier::Verify(path).violations.empty());
+    {
+      Damage d(path);
+      c.damage(d);
+    }
+    const VerifyResult r = PstVerifier::Verify(path);
+    bool found = false;
+    for (const auto& v : r.violations) found = found || v.find(c.expect) != std::string::npos;
+    std::string all;
+    for (std::size_t i = 0; i < r.violations.size() && i < 8; ++i) all += "  " + r.violations[i] + "\n";
+    EXPECT_TRUE(found) << c.name << ": expected a line with \"" << c.expect << "\", got:\n" << all;
+  }
+}
+
+TEST(PstVerifier, RefusesWhatIsNoPst) {
+  const std::string path = testing::TempPath("text.pst");
+  {
+    CFile64 f;
+    ASSERT_TRUE(f.Open(path, CFile64::Access::kCreate));
+    const std::string text(1000, 'x');
+    f.Write(text.data(), text.size());
+  }
+  EXPECT_FALSE(PstVerifier::Verify(path).opened);
+  EXPECT_FALSE(PstVerifier::Verify(path + ".missing").opened);
+}
+
+}  // namespace
+}  // namespace salvora::pst
