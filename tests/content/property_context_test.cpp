@@ -131,9 +131,9 @@ TEST(PropertyContext, NamedIdsAreMapped) {
   EXPECT_EQ(e[1].name, "Keywords");
   EXPECT_EQ(e[2].id, 0x8002u);
   EXPECT_NE(e[3].id, 0x001Au);  // never taken for the message class
-  ItemRecord rec;
-  apply_properties(r.list->blocks, &rec, {});
-  EXPECT_FALSE(rec.item_class);
+  ItemRecord record;
+  apply_properties(r.list->blocks, &record, {});
+  EXPECT_FALSE(record.item_class);
 }
 
 // Damage that must fail the object, and damage that must not.
