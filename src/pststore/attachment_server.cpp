@@ -1,0 +1,152 @@
+#include "pststore/attachment_server.h"
+
+#include <atomic>
+#include <filesystem>
+
+#include "automation/member_ids.h"
+#include "format/prop_types.h"
+#include "platform/file64.h"
+#include "platform/temp_folder.h"
+#include "pststore/item_server.h"
+
+namespace salvora::store {
+
+namespace {
+
+[[noreturn]] void bad(MemberId member, const std::string& message) {
+  throw AutomationError(AutomationError::Code::kBadArgument, member, message);
+}
+
+// The name after the last separator; both kinds count, since a caller may hand us a path
+// written the Windows way.
+std::string file_name_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string extension_of(const std::string& name) {
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return {};
+  return name.substr(dot);
+}
+
+// Reads the whole file into memory, or copies it into a spool file when it is large.
+void take_file(const std::string& path, AttachmentState& a) {
+  CFile64 in;
+  CFileException error;
+  if (!in.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &error)) throw error;
+  a.size = in.GetLength();
+  const std::string& spool_folder = temp_folder();
+  if (a.size <= kAttachMemoryLimit || spool_folder.empty()) {
+    a.data.resize(static_cast<std::size_t>(a.size));
+    std::size_t got = 0;
+    while (got < a.data.size()) {
+      const std::size_t n = in.Read(a.data.data() + got, a.data.size() - got);
+      if (n == 0) break;
+      got += n;
+    }
+    a.data.resize(got);  // the file shrank while we read it: keep what was there
+    a.size = got;
+    return;
+  }
+  static std::atomic<std::uint32_t> counter{0};
+  const std::string spool = spool_folder + "attachment-" + std::to_string(counter.fetch_add(1)) + ".bin";
+  CFile64 out;
+  if (!out.Open(spool, CFile64::Access::kCreateNew, CFile64::Lock::kNone, &error)) throw error;
+  a.spool_path = spool;  // from here on the state removes it
+  std::vector<std::uint8_t> buf(1u << 16);
+  std::uint64_t total = 0;
+  for (std::size_t n; (n = in.Read(buf.data(), buf.size())) > 0;) {
+    out.Write(buf.data(), n);
+    total += n;
+  }
+  a.size = total;
+}
+
+}  // namespace
+
+DispatchPtr AttachmentsServer::Add(Arguments arguments) {
+  const MemberId member = dispid::kAddAttachment;
+  require_argument_count(member, arguments, 1, 4);
+  if (item_->deleted) throw AutomationError(AutomationError::Code::kFailed, member, "the item was deleted");
+  if (item_->nid) throw AutomationError(AutomationError::Code::kFailed, member, "the item is already stored in a folder");
+  const Variant& source = arguments[0];
+  std::shared_ptr<ItemState> embedded = item_state_of(source.dispatch_value());
+  if (!embedded && !source.string_value()) bad(member, "argument 1 must be a file path or an item");
+
+  std::int32_t type = embedded ? kAttachTypeEmbedded : kAttachTypeByValue;
+  if (optional_argument(arguments, 1)) type = int32_argument(member, arguments, 1);
+  if (type != kAttachTypeByValue && type != kAttachTypeEmbedded) bad(member, "only types 1 and 5 are supported");
+  if ((type == kAttachTypeEmbedded) != (embedded != nullptr))
+    bad(member, type == kAttachTypeEmbedded ? "type 5 needs an item" : "an item can only be attached with type 5");
+  std::optional<std::int32_t> position;
+  if (optional_argument(arguments, 2)) position = int32_argument(member, arguments, 2);
+  std::string display_name;
+  if (optional_argument(arguments, 3)) display_name = string_argument(member, arguments, 3);
+
+  auto a = std::make_shared<AttachmentState>();
+  const std::uint64_t now = pst::FileTimeNow();
+  if (embedded) {
+    if (embedded->deleted) bad(member, "the item to attach was deleted");
+    if (display_name.empty()) {
+      if (const pst::Property* s = embedded->Find(kPidSubject)) display_name = s->AsString();
+    }
+    a->embedded = embedded->Clone();
+    a->props.push_back(pst::Property::Int32(kPidAttachMethod, static_cast<std::int32_t>(kAttachEmbeddedMessage)));
+    a->props.push_back(pst::Property::String(kPidDisplayName, display_name));
+  } else {
+    const std::string& path = *source.string_value();
+    if (path.empty()) bad(member, "the file path is empty");
+    take_file(path, *a);
+    const std::string name = display_name.empty() ? file_name_of(path) : display_name;
+    a->props.push_back(pst::Property::Int32(kPidAttachMethod, static_cast<std::int32_t>(kAttachByValue)));
+    a->props.push_back(pst::Property::String(kPidAttachLongFilename, name));
+    a->props.push_back(pst::Property::String(kPidAttachFilename, name));
+    a->props.push_back(pst::Property::String(kPidDisplayName, name));
+    const std::string ext = extension_of(name);
+    if (!ext.empty()) a->props.push_back(pst::Property::String(pid::kAttachExtension, ext));
+  }
+  if (position) a->props.push_back(pst::Property::Int32(kPidRenderingPosition, *position));
+  a->props.push_back(pst::Property::Time(kPidCreationTime, now));
+  a->props.push_back(pst::Property::Time(kPidLastModificationTime, now));
+  item_->attachments.push_back(a);
+  return std::make_shared<AttachmentServer>(std::move(a));
+}
+
+Variant AttachmentsServer::invoke(MemberId member, InvokeKind kind, Arguments arguments) {
+  try {
+    switch (member) {
+      case dispid::kAddAttachment:
+        if (kind == InvokeKind::kMethod) return Add(arguments);
+        break;
+      case dispid::kCount:
+        if (kind == InvokeKind::kGet) return static_cast<std::int32_t>(item_->attachments.size());
+        break;
+      case dispid::kItem:
+        if (kind == InvokeKind::kMethod || kind == InvokeKind::kGet) {
+          require_argument_count(member, arguments, 1, 1);
+          const std::int32_t i = int32_argument(member, arguments, 0);
+          if (i < 1 || static_cast<std::size_t>(i) > item_->attachments.size())
+            bad(member, "index " + std::to_string(i) + " is outside 1.." + std::to_string(item_->attachments.size()));
+          return std::make_shared<AttachmentServer>(item_->attachments[static_cast<std::size_t>(i) - 1]);
+        }
+        break;
+      default: break;
+    }
+  } catch (const AutomationError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw AutomationError(AutomationError::Code::kFailed, member, e.what());
+  }
+  throw_unknown_member(member, kind);
+}
+
+Variant AttachmentServer::invoke(MemberId member, InvokeKind kind, Arguments) {
+  if (kind == InvokeKind::kGet && (member == kAttachmentDisplayName || member == kAttachmentFileName)) {
+    const pst::Property* p = pst::FindProp(attachment_->props, static_cast<std::uint16_t>(member));
+    return p ? p->AsString() : std::string();
+  }
+  throw_unknown_member(member, kind);
+}
+
+}  // namespace salvora::store

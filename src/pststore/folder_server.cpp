@@ -1,0 +1,185 @@
+#include "pststore/folder_server.h"
+
+#include "automation/member_ids.h"
+#include "pststore/call_guard.h"
+
+namespace salvora::store {
+
+namespace {
+
+[[noreturn]] void fail(MemberId member, const std::string& message) {
+  throw AutomationError(AutomationError::Code::kFailed, member, message);
+}
+
+// Outlook's folder types, for a caller that names the kind of a new folder by number.
+std::optional<std::string> class_of_folder_type(std::int32_t type) {
+  switch (type) {
+    case 6: return "IPF.Note";          // inbox
+    case 9: return "IPF.Appointment";   // calendar
+    case 10: return "IPF.Contact";      // contacts
+    case 11: return "IPF.Journal";      // journal
+    case 12: return "IPF.StickyNote";   // notes
+    case 13: return "IPF.Task";         // tasks
+    default: return std::nullopt;
+  }
+}
+
+bool same_name_ignoring_case(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<FolderServer> folder_server_of(const DispatchPtr& object) {
+  return std::dynamic_pointer_cast<FolderServer>(object);
+}
+
+Variant FolderServer::invoke(MemberId member, InvokeKind kind, Arguments arguments) {
+  return guarded_call(member, [&]() -> Variant { return Invoke(member, kind, arguments); });
+}
+
+Variant FolderServer::Invoke(MemberId member, InvokeKind kind, Arguments arguments) {
+  switch (member) {
+    case dispid::kName:
+      if (kind == InvokeKind::kGet) return is_store_root() ? store_->display_name() : folder_->name;
+      if (kind == InvokeKind::kPut) {
+        require_argument_count(member, arguments, 1, 1);
+        const std::string& name = string_argument(member, arguments, 0);
+        if (name.empty()) throw AutomationError(AutomationError::Code::kBadArgument, member, "a folder needs a name");
+        if (is_store_root()) store_->SetDisplayName(name);
+        else store_->RenameFolder(*folder_, name);
+        return {};
+      }
+      break;
+    case dispid::kDescription:
+      if (kind == InvokeKind::kGet) return folder_->description;
+      if (kind == InvokeKind::kPut) {
+        require_argument_count(member, arguments, 1, 1);
+        store_->SetDescription(*folder_, string_argument(member, arguments, 0));
+        return {};
+      }
+      break;
+    case dispid::kFolders:
+      if (kind == InvokeKind::kGet) {
+        require_argument_count(member, arguments, 0, 0);
+        return std::make_shared<FolderCollectionServer>(store_, *folder_);
+      }
+      break;
+    case dispid::kEntryID:
+      if (kind == InvokeKind::kGet) return store_->EntryIdOf(folder_->id);
+      break;
+    default: break;
+  }
+  throw_unknown_member(member, kind);
+}
+
+DispatchPtr FolderCollectionServer::FolderAt(MemberId member, const Variant& index) const {
+  const auto& children = parent_->children;
+  if (const std::string* name = index.string_value()) {
+    // By name, as Outlook looks a folder up: without regard to case.
+    for (const auto& c : children)
+      if (same_name_ignoring_case(c->name, *name)) return std::make_shared<FolderServer>(store_, *c);
+    fail(member, "no folder named \"" + *name + "\"");
+  }
+  const auto i = index.int32_value();
+  if (!i) throw AutomationError(AutomationError::Code::kBadArgument, member, "argument 1 must be an index or a name");
+  if (*i < 1 || static_cast<std::size_t>(*i) > children.size()) {
+    throw AutomationError(AutomationError::Code::kBadArgument, member,
+                          "index " + std::to_string(*i) + " is outside 1.." + std::to_string(children.size()));
+  }
+  return std::make_shared<FolderServer>(store_, *children[static_cast<std::size_t>(*i) - 1]);
+}
+
+Variant FolderCollectionServer::invoke(MemberId member, InvokeKind kind, Arguments arguments) {
+  return guarded_call(member, [&]() -> Variant { return Invoke(member, kind, arguments); });
+}
+
+Variant FolderCollectionServer::Invoke(MemberId member, InvokeKind kind, Arguments arguments) {
+  switch (member) {
+    case dispid::kCount:
+      if (kind == InvokeKind::kGet) return static_cast<std::int32_t>(parent_->children.size());
+      break;
+    case dispid::kItem:
+      if (kind == InvokeKind::kMethod || kind == InvokeKind::kGet) {
+        require_argument_count(member, arguments, 1, 1);
+        return FolderAt(member, arguments[0]);
+      }
+      break;
+    case dispid::kGetLast:
+      if (kind == InvokeKind::kMethod) {
+        require_argument_count(member, arguments, 0, 0);
+        if (parent_->children.empty()) fail(member, "the folder has no subfolders");
+        return std::make_shared<FolderServer>(store_, *parent_->children.back());
+      }
+      break;
+    case dispid::kAddFolder:
+      if (kind == InvokeKind::kMethod) {
+        require_argument_count(member, arguments, 1, 2);
+        const std::string& name = string_argument(member, arguments, 0);
+        if (name.empty()) throw AutomationError(AutomationError::Code::kBadArgument, member, "a folder needs a name");
+        // Without a class the new folder takes its parent's, as in Outlook.
+        std::string container_class = parent_->container_class;
+        if (const Variant* type = optional_argument(arguments, 1)) {
+          if (const std::string* s = type->string_value()) {
+            container_class = *s;
+          } else if (auto n = type->int32_value(); n && class_of_folder_type(*n)) {
+            container_class = *class_of_folder_type(*n);
+          } else {
+            throw AutomationError(AutomationError::Code::kBadArgument, member, "argument 2 must be a folder class");
+          }
+        }
+        // Names differing only in case are allowed here (Outlook refuses them): a source
+        // mailbox can hold both, and each keeps its own items.
+        for (const auto& c : parent_->children)
+          if (c->name == name) fail(member, "a folder named \"" + name + "\" already exists");
+        return std::make_shared<FolderServer>(store_, store_->AddFolder(*parent_, name, container_class));
+      }
+      break;
+    default: break;
+  }
+  throw_unknown_member(member, kind);
+}
+
+Variant StoreRootsServer::invoke(MemberId member, InvokeKind kind, Arguments arguments) {
+  const auto stores = open_store_files();
+  switch (member) {
+    case dispid::kCount:
+      if (kind == InvokeKind::kGet) return static_cast<std::int32_t>(stores.size());
+      break;
+    case dispid::kItem:
+      if (kind == InvokeKind::kMethod || kind == InvokeKind::kGet) {
+        require_argument_count(member, arguments, 1, 1);
+        if (const std::string* name = arguments[0].string_value()) {
+          for (const auto& s : stores)
+            if (same_name_ignoring_case(s->display_name(), *name)) return std::make_shared<FolderServer>(s, s->root());
+          fail(member, "no store named \"" + *name + "\"");
+        }
+        const std::int32_t i = int32_argument(member, arguments, 0);
+        if (i < 1 || static_cast<std::size_t>(i) > stores.size()) {
+          throw AutomationError(AutomationError::Code::kBadArgument, member,
+                                "index " + std::to_string(i) + " is outside 1.." + std::to_string(stores.size()));
+        }
+        const auto& s = stores[static_cast<std::size_t>(i) - 1];
+        return std::make_shared<FolderServer>(s, s->root());
+      }
+      break;
+    case dispid::kGetLast:
+      if (kind == InvokeKind::kMethod) {
+        require_argument_count(member, arguments, 0, 0);
+        if (stores.empty()) fail(member, "no store has been added");
+        return std::make_shared<FolderServer>(stores.back(), stores.back()->root());
+      }
+      break;
+    default: break;
+  }
+  throw_unknown_member(member, kind);
+}
+
+}  // namespace salvora::store

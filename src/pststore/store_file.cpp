@@ -1,0 +1,234 @@
+#include "pststore/store_file.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "automation/dispatch.h"
+#include "format/prop_types.h"
+
+namespace salvora::store {
+
+namespace {
+
+constexpr const char* kDefaultDisplayName = "Personal Folders";
+
+std::string hex_upper(const std::vector<std::uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (std::uint8_t b : bytes) {
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 0xF]);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::shared_ptr<StoreFile> StoreFile::Create(const std::string& path) {
+  std::shared_ptr<StoreFile> store(new StoreFile());
+  store->path_ = path;
+  std::random_device rd;
+  for (auto& b : store->record_key_) b = static_cast<std::uint8_t>(rd());
+  pst::PstOptions options;
+  options.display_name = kDefaultDisplayName;
+  options.record_key = store->record_key_;
+  store->writer_ = pst::PstWriter::Create(path, options);
+  store->display_name_ = kDefaultDisplayName;
+  store->root_ = std::make_unique<StoreFolder>();
+  store->root_->id = store->writer_->ipm_subtree();
+  store->root_->name = "Top of Personal Folders";
+  // A new store has its wastebasket below the subtree, as Outlook makes it.
+  auto deleted = std::make_unique<StoreFolder>();
+  deleted->id = store->writer_->deleted_items();
+  deleted->name = "Deleted Items";
+  deleted->container_class = "IPF.Note";
+  deleted->parent = store->root_.get();
+  store->root_->children.push_back(std::move(deleted));
+  store->last_commit_ = std::chrono::steady_clock::now();
+  return store;
+}
+
+StoreFile::~StoreFile() {
+  try {
+    Close();
+  } catch (...) {
+    // The last commit failed; the file keeps its previous checkpoint.
+  }
+}
+
+void StoreFile::RequireOpen() const {
+  if (!writer_) throw AutomationError(AutomationError::Code::kFailed, kNoMember, path_ + ": the store is closed");
+}
+
+bool StoreFile::is_open() const {
+  std::lock_guard lock(mutex_);
+  return writer_ != nullptr;
+}
+
+std::string StoreFile::display_name() const {
+  std::lock_guard lock(mutex_);
+  return display_name_;
+}
+
+void StoreFile::SetDisplayName(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  writer_->SetStoreProperties({pst::Property::String(kPidDisplayName, name)});
+  display_name_ = name;
+}
+
+StoreFolder& StoreFile::AddFolder(StoreFolder& parent, const std::string& name, const std::string& container_class) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  auto folder = std::make_unique<StoreFolder>();
+  folder->id = writer_->AddFolder(parent.id, name, container_class);
+  folder->name = name;
+  folder->container_class = container_class;
+  folder->parent = &parent;
+  parent.children.push_back(std::move(folder));
+  return *parent.children.back();
+}
+
+void StoreFile::RenameFolder(StoreFolder& folder, const std::string& name) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  writer_->SetFolderProperties(folder.id, {pst::Property::String(kPidDisplayName, name)});
+  folder.name = name;
+}
+
+void StoreFile::SetDescription(StoreFolder& folder, const std::string& description) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  writer_->SetFolderProperties(folder.id, {pst::Property::String(kPidComment, description)});
+  folder.description = description;
+}
+
+std::uint16_t StoreFile::RegisterName(const pst::PropertyName& name) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  return writer_->RegisterName(name);
+}
+
+std::uint32_t StoreFile::AddMessage(StoreFolder& folder, const pst::MessageSpec& message) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  const std::uint32_t nid = writer_->AddMessage(folder.id, message);
+  ++since_commit_;
+  CheckpointIfDue();
+  return nid;
+}
+
+std::string StoreFile::EntryIdOf(std::uint32_t nid) const { return hex_upper(pst::MakeEntryId(record_key_, nid)); }
+
+void StoreFile::CheckpointIfDue() {
+  if (since_commit_ >= kCheckpointMessages || std::chrono::steady_clock::now() - last_commit_ >= kCheckpointInterval) {
+    writer_->Commit();
+    since_commit_ = 0;
+    last_commit_ = std::chrono::steady_clock::now();
+  }
+}
+
+void StoreFile::Commit() {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  writer_->Commit();
+  since_commit_ = 0;
+  last_commit_ = std::chrono::steady_clock::now();
+}
+
+void StoreFile::Close() {
+  std::lock_guard lock(mutex_);
+  if (!writer_) return;
+  // The writer is dropped even when its last commit fails, so that the store is closed either
+  // way; the failure still reaches the caller.
+  std::unique_ptr<pst::PstWriter> writer = std::move(writer_);
+  writer->Close();
+}
+
+// ---- the stores of the process -------------------------------------------------------------
+
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  std::vector<StoreFilePtr> stores;  // in the order they were last added
+
+  ~Registry() {
+    // The end of the process closes what a save left open, so its last items are on disk.
+    for (auto& s : stores) {
+      try {
+        s->Close();
+      } catch (...) {
+      }
+    }
+  }
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+std::string key_of(const std::string& path) {
+  std::error_code ec;
+  auto p = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+  if (ec) return std::filesystem::path(path).lexically_normal().string();
+  return p.string();
+}
+
+}  // namespace
+
+StoreFilePtr open_store_file(const std::string& path) {
+  if (path.empty()) throw AutomationError(AutomationError::Code::kBadArgument, kNoMember, "a store needs a file path");
+  const std::string key = key_of(path);
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  auto it = std::find_if(r.stores.begin(), r.stores.end(), [&](const StoreFilePtr& s) { return key_of(s->path()) == key; });
+  StoreFilePtr store;
+  if (it != r.stores.end() && (*it)->is_open()) {
+    store = *it;
+    r.stores.erase(it);
+  } else {
+    if (it != r.stores.end()) r.stores.erase(it);
+    std::error_code ec;
+    if (std::filesystem::exists(key, ec) || ec) {
+      throw AutomationError(AutomationError::Code::kFailed, kNoMember,
+                            path + ": the file exists and is not a store open in this session");
+    }
+    store = StoreFile::Create(key);
+  }
+  r.stores.push_back(store);
+  return store;
+}
+
+std::vector<StoreFilePtr> open_store_files() {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  std::vector<StoreFilePtr> out;
+  for (const auto& s : r.stores)
+    if (s->is_open()) out.push_back(s);
+  return out;
+}
+
+void commit_store_files() noexcept {
+  for (const auto& s : open_store_files()) {
+    try {
+      s->Commit();
+    } catch (...) {
+    }
+  }
+}
+
+void close_store_files() {
+  std::vector<StoreFilePtr> stores;
+  {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    stores.swap(r.stores);
+  }
+  for (auto& s : stores) s->Close();
+}
+
+}  // namespace salvora::store

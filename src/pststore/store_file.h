@@ -1,0 +1,102 @@
+#pragma once
+// StoreFile: one personal store open in this process, as the store server sees it: the PST
+// writer behind it, the folder tree in the order folders were added, and the checkpoints.
+//
+// The stores of the process are kept by path (open_store_file): adding the same path again
+// gives the same store, as Outlook keeps a store in its profile once it is added. They stay
+// open until close_store_files() or the end of the process, and are committed at checkpoints
+// (every few seconds or every few thousand messages), whenever a server that used them is
+// released, and when they are closed, so a save that is stopped or killed leaves a valid file
+// with what was stored before the last checkpoint.
+//
+// Thread-safety: every member locks the store; folders are owned by the store and live as long
+// as it does.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "pststore/pst/message_spec.h"
+#include "pststore/pst/name_map.h"
+#include "pststore/pst/pst_writer.h"
+
+namespace salvora::store {
+
+struct StoreFolder {
+  pst::FolderId id = 0;
+  std::string name;
+  std::string container_class;
+  std::string description;
+  StoreFolder* parent = nullptr;
+  std::vector<std::unique_ptr<StoreFolder>> children;  // in the order they were added
+};
+
+class StoreFile {
+ public:
+  // Checkpoint rule: commit when this many messages or this much time went by since the last
+  // commit, whichever comes first.
+  static constexpr std::uint32_t kCheckpointMessages = 2000;
+  static constexpr std::chrono::seconds kCheckpointInterval{5};
+
+  // Creates a new PST at path. Throws CFileException.
+  static std::shared_ptr<StoreFile> Create(const std::string& path);
+  ~StoreFile();
+  StoreFile(const StoreFile&) = delete;
+  StoreFile& operator=(const StoreFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The folder that the store's root stands for in the folder tree (the IPM subtree).
+  StoreFolder& root() { return *root_; }
+
+  std::string display_name() const;
+  void SetDisplayName(const std::string& name);
+
+  // A new folder below parent, appended to its children.
+  StoreFolder& AddFolder(StoreFolder& parent, const std::string& name, const std::string& container_class);
+  void RenameFolder(StoreFolder& folder, const std::string& name);
+  void SetDescription(StoreFolder& folder, const std::string& description);
+
+  std::uint16_t RegisterName(const pst::PropertyName& name);
+  // Writes a message into the folder; commits when a checkpoint is due. Returns its NID.
+  std::uint32_t AddMessage(StoreFolder& folder, const pst::MessageSpec& message);
+  // The entry id (as Outlook prints it: upper-case hex) of a folder or message of this store.
+  std::string EntryIdOf(std::uint32_t nid) const;
+
+  void Commit();
+  // Commits and closes the file; later calls on the store fail.
+  void Close();
+  bool is_open() const;
+
+ private:
+  StoreFile() = default;
+  void CheckpointIfDue();
+  void RequireOpen() const;
+
+  mutable std::mutex mutex_;
+  std::string path_;
+  std::unique_ptr<pst::PstWriter> writer_;
+  std::array<std::uint8_t, 16> record_key_{};
+  std::string display_name_;
+  std::unique_ptr<StoreFolder> root_;
+  std::uint32_t since_commit_ = 0;
+  std::chrono::steady_clock::time_point last_commit_;
+};
+
+using StoreFilePtr = std::shared_ptr<StoreFile>;
+
+// The store at path: the one already open in this process for that file, or a new PST created
+// there. A file that exists but is not open here is refused (AutomationError kFailed): it is
+// never overwritten. Moves the store to the end of the process's store list.
+StoreFilePtr open_store_file(const std::string& path);
+// The open stores in the order they were last added.
+std::vector<StoreFilePtr> open_store_files();
+// Commits every open store (errors are swallowed: this runs on release paths).
+void commit_store_files() noexcept;
+// Commits and closes every open store and forgets them.
+void close_store_files();
+
+}  // namespace salvora::store
