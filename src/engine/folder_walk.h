@@ -1,0 +1,30 @@
+#pragma once
+// The depth-first walk below the mailbox root that both passes make: every node with data is
+// visited once, a folder's children only after the folder, and the walk keeps one frame per
+// folder entered so that the visitor can keep its path in step.
+
+#include <cstdint>
+
+#include "ndb/node_tree.h"
+#include "platform/pass_control.h"
+
+namespace salvora {
+
+class FolderWalkVisitor {
+ public:
+  virtual ~FolderWalkVisitor() = default;
+  // One node that has a data block. True when the node is a folder the visitor has entered
+  // (pushed onto its path); the walk then visits its children and calls Leave after them.
+  virtual bool Visit(const NodeRecord& node) = 0;
+  // The folder entered last is done.
+  virtual void Leave() = 0;
+};
+
+// Walks root's subtree, starting with its first child. False when the stop flag ended it.
+bool WalkFolderTree(const NodeRecord& root, PassControl& control, FolderWalkVisitor& visitor);
+
+// The number of nodes the walk will look at (those without data included, their children not),
+// for a progress range.
+std::int64_t CountWalkNodes(const NodeRecord& root, PassControl* control = nullptr);
+
+}  // namespace salvora

@@ -1,0 +1,252 @@
+// WriteMail, AddAttachments and set_mail_body: a mail reaches the store as a header file that the
+// import object reads into a copy of a template item, then its subject, body, display texts and
+// attachments are put on that item, and the item is moved into its folder.
+
+#include <filesystem>
+#include <system_error>
+
+#include "automation/member_ids.h"
+#include "engine/embedded_loader.h"
+#include "ndb/block_reader.h"
+#include "platform/file64.h"
+#include "writer/attachment_names.h"
+#include "writer/save_to_pst.h"
+
+namespace salvora {
+
+namespace {
+
+// A message attached to a message attached to ... is written to this depth; deeper ones (or a
+// damaged file whose attachments loop) are left out rather than recursed into forever.
+constexpr int kMaxEmbeddingDepth = 16;
+
+// Under these versions every mail gets its own copy of the template and lets it go after the
+// move; under the others the copy made at each rebuild takes every mail until the next one.
+bool copies_per_mail(const std::string& version) {
+  return version.starts_with("11") || version.starts_with("12");
+}
+
+void remove_file(const std::string& path) {
+  if (path.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+}
+
+}  // namespace
+
+DispatchPtr USave_to_PST_Format::new_mail_item() {
+  DispatchPtr item =
+      invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemNote)}).dispatch_value();
+  put(item, dispid::kMessageClass, Variant("IPM.Note"));
+  return item;
+}
+
+void USave_to_PST_Format::build_template(bool keep) {
+  template_item_ =
+      invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemNote)}).dispatch_value();
+  invoke(template_item_, dispid::kSave, InvokeKind::kMethod);
+  if (const std::string* id = get(template_item_, dispid::kEntryID).string_value()) template_entry_id_ = *id;
+  try {
+    if (DispatchPtr reread = invoke(namespace_, dispid::kGetItemFromID, InvokeKind::kMethod,
+                                    {Variant(template_entry_id_), Variant()})
+                                 .dispatch_value()) {
+      template_item_ = reread;
+    }
+  } catch (const std::exception&) {
+    // The item just made serves as well: it is still a note until its class is set below.
+  }
+  put(template_item_, dispid::kMessageClass, Variant("IPM.Note"));
+  if (!copies_per_mail(version_)) {
+    current_mail_item_ = invoke(template_item_, dispid::kCopy, InvokeKind::kMethod).dispatch_value();
+    put(safe_mail_item_, dispid::kSafeItem, Variant(current_mail_item_));
+  }
+  if (!keep) {
+    invoke(template_item_, dispid::kDelete, InvokeKind::kMethod);
+    template_item_.reset();
+  }
+}
+
+void USave_to_PST_Format::import_header(const DispatchPtr& item, const MessageFields& /*message*/) {
+  try {
+    put(safe_mail_item_, dispid::kSafeItem, Variant(item));
+    invoke(safe_mail_item_, dispid::kImport, InvokeKind::kMethod, {Variant(mail_file_path_), Variant(kImportRfc822)});
+  } catch (const std::exception&) {
+    // A header the import refuses costs the sender and times, not the mail.
+  }
+}
+
+void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr& target, const OstContext& context,
+                                    Bid message_sub_bid) {
+  attachment_collection_.reset();
+  if (!target || !record.message) return;
+  const bool per_mail = copies_per_mail(version_);
+  try {
+    if (stopped() || !write_mail_header(*record.message, mail_file_path_, options_.stop_flag) || stopped()) return;
+    {
+      std::lock_guard lock(state_.mutex);
+      int& counter = state_.mail_counter;
+      try {
+        if (version_.starts_with("9")) {
+          if (counter % 50 == 0) build_template(false);
+        } else if (counter % 800 == 0) {
+          ++counter;
+          build_template(true);
+        }
+      } catch (const std::exception&) {
+        // The mail goes on with whatever item is current.
+      }
+      ++counter;
+    }
+    if (per_mail) {
+      current_mail_item_ = invoke(template_item_, dispid::kCopy, InvokeKind::kMethod).dispatch_value();
+      put(safe_mail_item_, dispid::kSafeItem, Variant(current_mail_item_));
+    }
+    if (stopped()) {
+      current_mail_item_.reset();
+      return;
+    }
+    if (!current_mail_item_) throw AutomationError(AutomationError::Code::kFailed, dispid::kCopy, "no mail item to write into");
+    fill_mail(record, current_mail_item_, context, message_sub_bid, 0);
+    if (stopped()) {
+      current_mail_item_.reset();
+      return;
+    }
+    if (per_mail) {
+      try {
+        invoke(current_mail_item_, dispid::kSave, InvokeKind::kMethod);
+      } catch (const std::exception& e) {
+        note_store_error(e);
+      }
+    }
+    try {
+      invoke(current_mail_item_, dispid::kMove, InvokeKind::kMethod, {Variant(target)});
+    } catch (const std::exception& e) {
+      note_store_error(e);
+    }
+    if (per_mail) current_mail_item_.reset();
+  } catch (const std::exception& e) {
+    // The mail is abandoned; the next one starts afresh.
+    note_store_error(e);
+    if (per_mail) current_mail_item_.reset();
+  }
+}
+
+// Steps shared by a mail and a message attached to one: the imported header, subject, body,
+// display texts and attachments. The header file must already hold this message's header.
+void USave_to_PST_Format::fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
+                                    Bid message_sub_bid, int depth) {
+  const MessageFields& m = *record.message;
+  import_header(item, m);
+  if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
+  if (stopped()) return;
+  set_mail_body(m, item, TextDecoding{context.is_ansi(), record.codepage != 0 ? record.codepage : context.default_codepage});
+  if (stopped()) return;
+  try {
+    invoke(safe_mail_item_, dispid::kSafeFields, InvokeKind::kPut, {Variant(kIconIndexTag), Variant()});
+  } catch (const std::exception&) {
+  }
+  put(item, dispid::kUnRead, Variant(true));
+  if (m.display_cc) put(item, dispid::kCC, Variant(*m.display_cc));
+  if (m.display_to) put(item, dispid::kTo, Variant(*m.display_to));
+  attachment_depth_ = depth;
+  AddAttachments(record, item, context, message_sub_bid);
+}
+
+void USave_to_PST_Format::set_mail_body(const MessageFields& message, const DispatchPtr& item,
+                                        const TextDecoding& decoding) {
+  if (stopped()) return;
+  const MailBody body = choose_mail_body(message, decoding);
+  if (body.kind == MailBody::Kind::kNone) return;
+  const bool html = body.kind == MailBody::Kind::kHtml;
+  if (!options_.body_limit || body.length() < *options_.body_limit) {
+    put(item, html ? dispid::kHTMLBody : dispid::kBody, Variant(body.content));
+    return;
+  }
+  // A store that refuses a body this large gets it as an attached file instead.
+  const std::string path = write_export_file(temp_folder_, html ? kHtmlBodyFile : kTextBodyFile, body.content);
+  try {
+    DispatchPtr attachments = get(item, dispid::kAttachments).dispatch_value();
+    invoke(attachments, dispid::kAddAttachment, InvokeKind::kMethod,
+           {Variant(path), Variant::Missing(), Variant::Missing(), Variant::Missing()});
+  } catch (...) {
+    remove_file(path);
+    throw;
+  }
+  remove_file(path);
+}
+
+void USave_to_PST_Format::AddAttachments(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
+                                         Bid message_sub_bid) {
+  const int depth = attachment_depth_;
+  for (std::size_t i = 0; i < record.attachments.size(); ++i) {
+    if (stopped()) return;
+    const AttachmentNode& node = record.attachments[i];
+    const std::string name = attachment_display_name(node, i + 1);
+    DispatchPtr collection = get(item, dispid::kAttachments).dispatch_value();
+    attachment_collection_ = collection;
+    if (stopped()) {
+      attachment_collection_.reset();
+      return;
+    }
+    if (is_embedded_message(node)) {
+      add_embedded_message(node, i, name, collection, context, message_sub_bid, depth);
+      continue;
+    }
+    // The file gets a name of our own: the attachment's name may be one no file can have, and
+    // it travels to the store as the display name instead.
+    const std::string path = temp_folder_ + "attachment-" + std::to_string(++attachment_files_) + ".dat";
+    {
+      CFile64 file;
+      CFileException error;
+      if (!file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kNone, &error)) throw error;
+      if (node.data) {
+        if (!node.data->empty()) file.Write(node.data->data(), node.data->size());
+      } else if (!node.data_bid.is_null()) {
+        WriteAttachmentData(context, node.data_bid, file);
+      }
+      file.Close();
+    }
+    try {
+      invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
+             {Variant(path), Variant::Missing(), Variant::Missing(), Variant(name)});
+    } catch (const std::exception&) {
+      // One attachment the store refuses does not cost the others.
+    }
+    remove_file(path);
+    if (stopped()) {
+      attachment_collection_.reset();
+      return;
+    }
+  }
+}
+
+void USave_to_PST_Format::add_embedded_message(const AttachmentNode& node, std::size_t index,
+                                               const std::string& display_name, const DispatchPtr& collection,
+                                               const OstContext& context, Bid message_sub_bid, int depth) {
+  if (depth >= kMaxEmbeddingDepth) return;
+  const auto location = FindEmbeddedMessage(context, message_sub_bid, index, node);
+  if (!location) return;
+  std::unique_ptr<ItemRecord> inner;
+  try {
+    inner = LoadEmbeddedItem(context, *location);
+  } catch (const std::exception&) {
+    return;
+  }
+  if (!inner || stopped()) return;
+  if (!inner->message) inner->message.emplace();
+  try {
+    DispatchPtr item = new_mail_item();
+    if (inner->item_class && !inner->item_class->empty()) put(item, dispid::kMessageClass, Variant(*inner->item_class));
+    if (!write_mail_header(*inner->message, mail_file_path_, options_.stop_flag)) return;
+    fill_mail(*inner, item, context, location->sub_bid, depth + 1);
+    attachment_depth_ = depth;
+    if (stopped()) return;
+    invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
+           {Variant(item), Variant(kAttachEmbeddedItem), Variant::Missing(), Variant(display_name)});
+  } catch (const std::exception&) {
+    attachment_depth_ = depth;
+    // The attached message is lost; the mail and its other attachments are not.
+  }
+}
+
+}  // namespace salvora

@@ -1,0 +1,366 @@
+#include "writer/save_pass.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+
+#include "engine/folder_hierarchy.h"
+#include "engine/folder_walk.h"
+#include "engine/named_map_loader.h"
+#include "engine/object_loader.h"
+#include "platform/activity_log.h"
+
+namespace salvora {
+
+namespace {
+
+constexpr std::string_view kContactsPath = "Personal Folders\\Contacts\\";
+constexpr std::size_t kLogTextChars = 99;
+
+struct PrefixCounter {
+  std::string_view prefix;
+  SaveCounter counter;
+};
+constexpr PrefixCounter kPrefixCounters[] = {
+    {"Personal Folders\\Inbox", SaveCounter::kInbox},
+    {"Personal Folders\\Drafts", SaveCounter::kDrafts},
+    {"Personal Folders\\Outbox", SaveCounter::kOutbox},
+    {"Personal Folders\\Sent Items", SaveCounter::kSentItems},
+    {"Personal Folders\\Sync Issues", SaveCounter::kSyncIssues},
+    {"Personal Folders\\Deleted Items", SaveCounter::kDeletedItems},
+    {"Personal Folders\\Junk E-mail", SaveCounter::kJunkEmail},
+};
+
+// An error that ends the walk; the completion still follows.
+struct WalkEnded {};
+// An error that escaped the mail writer: the pass ends without its completion.
+struct SavingIncomplete {
+  std::string what;
+};
+
+// Whole characters only, so a cut never splits one.
+std::string cut_chars(std::string_view text, std::size_t chars) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && n++ == chars) return std::string(text.substr(0, i));
+  }
+  return std::string(text);
+}
+
+bool is_empty_record(const ItemRecord& r) {
+  return !r.message && !r.folder_counts && !r.contact && !r.store && !r.journal && !r.appointment &&
+         r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
+}
+
+class SaveWalk : public FolderWalkVisitor {
+ public:
+  SaveWalk(const SaveOptions& options, OstContext& ctx, SaveProgress& progress, USave_to_PST_Format& writer,
+           const NodeRecord& root)
+      : options_(options), ctx_(ctx), progress_(progress), writer_(writer), path_(kRootFolderPath) {
+    if (!root.nid.is_null()) folders_.Add(std::string(kRootFolderPath), root.nid);
+  }
+
+  bool Visit(const NodeRecord& node) override {
+    std::unique_ptr<ItemRecord> record;
+    try {
+      record = LoadItem(ctx_, &node);
+    } catch (const std::exception&) {
+      record.reset();  // an unreadable node costs itself only
+    }
+    progress_.items_saved.store(++nodes_);
+    if (!record || is_empty_record(*record)) return false;
+    if (record->folder_counts) {
+      EnterFolder(node, *record);
+      return true;
+    }
+    SaveItem(node, *record);
+    progress_.set_store_errors(writer_.store_errors(), writer_.last_store_error());
+    return false;
+  }
+
+  void Leave() override { path_ = remove_last_path_component(path_); }
+
+ private:
+  bool selected(const std::string& path) const {
+    return options_.select_all ||
+           std::find(options_.selected_folders.begin(), options_.selected_folders.end(), path) !=
+               options_.selected_folders.end();
+  }
+
+  void bump(SaveCounter c) {
+    const int v = ++progress_.counters[static_cast<std::size_t>(c)];
+    count_text_ = std::to_string(v);
+  }
+
+  void EnterFolder(const NodeRecord& node, const ItemRecord& record) {
+    path_ = append_path_component(path_, record.display_name.value_or(""));
+    if (selected(path_)) {
+      try {
+        target_ = writer_.GetOrCreateFolder(target_, path_, record);
+        progress_.set_folder_name(path_);
+        progress_.set_count_text(count_text_);
+        if (options_.write_log) {
+          write_log_line(LogSelector::kActivity, "\r\n");
+          write_log_line(LogSelector::kActivity, cut_chars("Folder Name : " + path_, kLogTextChars));
+          write_log_line(LogSelector::kActivity, cut_chars("No of E-mail : " + count_text_, kLogTextChars));
+        }
+      } catch (const std::exception&) {
+        // The folder's items still find their folder, or its nearest ancestor, one by one.
+      }
+    }
+    if (is_mail_folder(record)) folders_.Add(path_, node.nid);
+  }
+
+  // The folder of an item: a failure to reach it ends the walk.
+  DispatchPtr resolve(const std::string& path, const ItemRecord& record) {
+    try {
+      target_ = writer_.GetOrCreateFolder(target_, path, record);
+    } catch (const std::exception&) {
+      throw WalkEnded{};
+    }
+    return target_;
+  }
+
+  template <class F>
+  void ending_on_error(F&& write) {
+    try {
+      write();
+    } catch (const std::exception&) {
+      throw WalkEnded{};
+    }
+  }
+
+  void SaveItem(const NodeRecord& node, const ItemRecord& r) {
+    const bool has_class = r.item_class.has_value();
+    const std::string& cls = has_class ? *r.item_class : empty_;
+    if (has_class && cls == "IPM.Task") {
+      bump(SaveCounter::kTasks);
+      progress_.set_count_text(count_text_);
+      DispatchPtr target = resolve(path_, r);
+      last_mail_path_.clear();
+      if (r.message) {
+        try {
+          writer_.WriteTask(*r.message, target);
+        } catch (const std::exception&) {
+          // A task the store refuses is skipped.
+        }
+      }
+      return;
+    }
+    if (has_class && cls == "IPM.StickyNote") {
+      bump(SaveCounter::kNotes);
+      progress_.set_count_text(count_text_);
+      DispatchPtr target = resolve(path_, r);
+      last_mail_path_.clear();
+      if (r.message) ending_on_error([&] { writer_.WriteNote(*r.message, target); });
+      return;
+    }
+    if (r.kind == ItemKind::kJournal) {
+      DispatchPtr target = resolve(path_, r);
+      last_mail_path_.clear();
+      if (r.message) ending_on_error([&] { writer_.WriteJournal(*r.message, target); });
+      if ((r.message || r.journal) && r.journal && r.journal->entry_type) {
+        bump(SaveCounter::kJournal);
+        progress_.set_count_text(count_text_);
+      }
+      return;
+    }
+    if (r.kind == ItemKind::kAppointment) {
+      bump(SaveCounter::kCalendar);
+      DispatchPtr target = resolve(path_, r);
+      last_mail_path_.clear();
+      if (r.appointment) ending_on_error([&] { writer_.WriteAppointment(r, target); });
+      return;
+    }
+    if (r.contact && !(has_class && cls == "IPM.Note") && r.kind != ItemKind::kMail) {
+      // A contact goes to the contacts folder wherever the source kept it.
+      const std::string path = path_.starts_with(kContactsPath) ? path_ : std::string(kContactsPath);
+      try {
+        target_ = writer_.GetOrCreateFolder(target_, path, r);
+        writer_.WriteContact(r, target_);
+        bump(SaveCounter::kContacts);
+      } catch (const std::exception&) {
+        // The contact is skipped, and not counted.
+      }
+      last_mail_path_.clear();
+      return;
+    }
+    if (r.message && r.kind == ItemKind::kMail) SaveMail(node, r);
+  }
+
+  void SaveMail(const NodeRecord& node, const ItemRecord& r) {
+    // Consecutive mails of one folder share one lookup.
+    if (path_ != last_mail_path_) {
+      resolve(path_, r);
+      last_mail_path_ = path_;
+    }
+    try {
+      writer_.WriteMail(r, target_, ctx_, node.sub_bid);
+    } catch (const std::exception& e) {
+      throw SavingIncomplete{e.what()};
+    }
+    if (ctx_.stopped()) return;
+    try {
+      auto* entry = folders_.FindFolderEntry(node.parent ? node.parent->nid : Nid());
+      bump(SaveCounter::kMails);
+      progress_.set_count_text(count_text_);
+      if (!entry) return;
+      for (const auto& p : kPrefixCounters) {
+        if (entry->path.compare(0, p.prefix.size(), p.prefix) == 0) bump(p.counter);
+      }
+    } catch (const std::exception&) {
+    }
+  }
+
+  const SaveOptions& options_;
+  OstContext& ctx_;
+  SaveProgress& progress_;
+  USave_to_PST_Format& writer_;
+  FolderListOf<int> folders_;
+  std::string path_;
+  std::string last_mail_path_;
+  std::string count_text_ = "0";
+  DispatchPtr target_;
+  std::int64_t nodes_ = 0;
+  const std::string empty_;
+};
+
+}  // namespace
+
+const char* save_counter_key(SaveCounter counter) {
+  static constexpr const char* kKeys[] = {"inbox",   "drafts",   "outbox",   "sent_items", "sync_issues",
+                                          "deleted_items", "junk_email", "mails", "calendar", "contacts",
+                                          "tasks",   "journal",  "notes"};
+  const auto i = static_cast<std::size_t>(counter);
+  return i < std::size(kKeys) ? kKeys[i] : "";
+}
+
+std::string SaveProgress::folder_name() const {
+  std::lock_guard lock(mutex_);
+  return folder_name_;
+}
+std::string SaveProgress::count_text() const {
+  std::lock_guard lock(mutex_);
+  return count_text_;
+}
+std::string SaveProgress::store_path() const {
+  std::lock_guard lock(mutex_);
+  return store_path_;
+}
+int SaveProgress::store_errors() const {
+  std::lock_guard lock(mutex_);
+  return store_errors_;
+}
+std::string SaveProgress::last_store_error() const {
+  std::lock_guard lock(mutex_);
+  return last_store_error_;
+}
+void SaveProgress::set_folder_name(std::string text) {
+  std::lock_guard lock(mutex_);
+  folder_name_ = std::move(text);
+}
+void SaveProgress::set_count_text(std::string text) {
+  std::lock_guard lock(mutex_);
+  count_text_ = std::move(text);
+}
+void SaveProgress::set_store_path(std::string text) {
+  std::lock_guard lock(mutex_);
+  store_path_ = std::move(text);
+}
+void SaveProgress::set_store_errors(int count, std::string last) {
+  std::lock_guard lock(mutex_);
+  store_errors_ = count;
+  last_store_error_ = std::move(last);
+}
+
+std::string output_folder_for(const std::string& source_path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(source_path, ec);
+  if (ec) p = source_path;
+  return (p.parent_path() / "Repair").string() + "/";
+}
+
+SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveObserver& observer,
+                        SaveProgress& progress) {
+  OstContext ctx;
+  ctx.stop_flag = control.stop_flag();
+  ctx.default_codepage = options.default_codepage;
+  if (OpenStore(ctx, options.source_path) != 0) {
+    observer.Message(kMsgCannotReadOst);
+    return {SaveStatus::kCannotReadSource, ctx.open_error.message()};
+  }
+  if (options.write_log) {
+    write_log_line(LogSelector::kActivity, "\r\n");
+    write_log_line(LogSelector::kActivity, "Step3 : Saving OST File ");
+    write_log_line(LogSelector::kActivity, "\r\n");
+  }
+  if (control.Poll()) return {SaveStatus::kStopped, {}};
+  try {
+    LoadBlockIndex(ctx);
+    LoadNodeIndex(ctx);
+    if (control.Poll()) return {SaveStatus::kStopped, {}};
+    LoadNamedPropertyMap(ctx);
+  } catch (const std::exception& e) {
+    return {SaveStatus::kCannotReadIndexes, e.what()};
+  }
+  if (control.Poll()) return {SaveStatus::kStopped, {}};
+
+  std::unique_ptr<ItemRecord> store_record;
+  try {
+    store_record = LoadItem(ctx, ctx.nodes->first_root());
+  } catch (const std::exception&) {
+  }
+  if (control.Poll()) return {SaveStatus::kStopped, {}};
+  if (!store_record || !store_record->store) {
+    observer.Message(kMsgFileAnalysisFailed);
+    return {SaveStatus::kAnalysisFailed, std::string(kMsgFileAnalysisFailed)};
+  }
+  const NodeRecord* root = FindRootFolder(ctx, store_record.get());
+  if (control.Poll()) return {SaveStatus::kStopped, {}};
+  if (!root) {
+    observer.Message(kMsgRootFolderNotFound);
+    return {SaveStatus::kRootNotFound, std::string(kMsgRootFolderNotFound)};
+  }
+  store_record.reset();
+
+  const std::int64_t count = CountWalkNodes(*root, &control);
+  if (control.Poll()) return {SaveStatus::kStopped, {}};
+  progress.items_to_save.store(count - 3);
+  for (auto& c : progress.counters) c.store(0);
+
+  WriterOptions writer_options = options.writer;
+  writer_options.stop_flag = control.stop_flag();
+  writer_options.message = [&observer](std::string_view text) { observer.Message(text); };
+  USave_to_PST_Format writer(std::move(writer_options));
+  const std::string output_folder =
+      options.output_folder.empty() ? output_folder_for(options.source_path) : options.output_folder;
+  try {
+    if (writer.OpenTargetStore(options.destination, output_folder) != 0) {
+      return {SaveStatus::kTargetUnavailable, "the store server is not usable"};
+    }
+  } catch (const std::exception& e) {
+    return {SaveStatus::kTargetFailed, e.what()};
+  }
+  progress.set_store_path(writer.store_path());
+
+  SaveWalk walk(options, ctx, progress, writer, *root);
+  bool finished = true;
+  try {
+    finished = WalkFolderTree(*root, control, walk);
+  } catch (const SavingIncomplete& e) {
+    progress.set_store_errors(writer.store_errors(), writer.last_store_error());
+    observer.Message(kMsgSavingNotComplete);
+    return {SaveStatus::kIncomplete, e.what};
+  } catch (const WalkEnded&) {
+    // An item's folder could not be reached: what was written stays, and completion follows.
+  } catch (const std::exception&) {
+  }
+  progress.set_store_errors(writer.store_errors(), writer.last_store_error());
+  if (!finished) return {SaveStatus::kStopped, {}};
+  observer.Completed();
+  control.RequestStop();
+  progress.close_request.store(true);
+  return {SaveStatus::kCompleted, {}};
+}
+
+}  // namespace salvora

@@ -1,0 +1,113 @@
+#pragma once
+// The save pass: reads the source once more with a context of its own, opens the target store,
+// and walks the whole node tree writing every folder chosen and every item of a kind it knows
+// into the folder that stands for the item's path. It never touches widgets: what the status
+// dialog shows is published in SaveProgress, and messages for the user go to an observer.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/pass_control.h"
+#include "writer/save_to_pst.h"
+
+namespace salvora {
+
+inline constexpr std::string_view kMsgCannotReadOst = "Can Not Read OST File";
+inline constexpr std::string_view kMsgFileAnalysisFailed = "File Analysis Failed";
+inline constexpr std::string_view kMsgRootFolderNotFound = "Root Folder Not Found";
+inline constexpr std::string_view kMsgSavingNotComplete = "Saving Process not Complete";
+
+enum class SaveCounter : int {
+  kInbox, kDrafts, kOutbox, kSentItems, kSyncIssues, kDeletedItems, kJunkEmail,
+  kMails, kCalendar, kContacts, kTasks, kJournal, kNotes, kCount
+};
+
+// "inbox", "mails", "calendar", ... for the command line.
+const char* save_counter_key(SaveCounter counter);
+
+// The values the save worker publishes and the status display reads. Written by the worker
+// only; safe to read from any thread at any time.
+class SaveProgress {
+ public:
+  std::atomic<std::int64_t> items_to_save{0};
+  std::atomic<std::int64_t> items_saved{0};
+  std::atomic<bool> close_request{false};
+  std::array<std::atomic<int>, static_cast<std::size_t>(SaveCounter::kCount)> counters{};
+
+  int counter(SaveCounter c) const { return counters[static_cast<std::size_t>(c)].load(); }
+  std::string folder_name() const;
+  std::string count_text() const;
+  // The path of the store written, once it is open.
+  std::string store_path() const;
+  // Items the store refused (their Save or Move failed), and the last reason given.
+  int store_errors() const;
+  std::string last_store_error() const;
+
+  void set_folder_name(std::string text);
+  void set_count_text(std::string text);
+  void set_store_path(std::string text);
+  void set_store_errors(int count, std::string last);
+
+ private:
+  mutable std::mutex mutex_;
+  std::string folder_name_;
+  std::string count_text_;
+  std::string store_path_;
+  int store_errors_ = 0;
+  std::string last_store_error_;
+};
+
+class SaveObserver {
+ public:
+  virtual ~SaveObserver() = default;
+  // A message for the user (the texts above and the writer's).
+  virtual void Message(std::string_view /*text*/) {}
+  // The pass reached its end: the completion dialog's moment.
+  virtual void Completed() {}
+};
+
+struct SaveOptions {
+  std::string source_path;
+  std::uint32_t default_codepage = 1252;
+  // The folders chosen, as paths with their trailing backslash ("Personal Folders\Inbox\").
+  std::vector<std::string> selected_folders;
+  // Every folder is chosen, as when the top of the tree is checked.
+  bool select_all = false;
+  // The chosen destination; empty: the output folder.
+  std::string destination;
+  // The source's folder followed by "Repair/"; derived from the source path when empty.
+  std::string output_folder;
+  bool write_log = true;
+  WriterOptions writer;  // its stop flag and message are the pass's own
+};
+
+enum class SaveStatus {
+  kCompleted,          // the walk ran to its end, or an error ended it after the store was open
+  kStopped,            // the stop flag ended the pass; what was written stays in the store
+  kCannotReadSource,   // the source could not be opened
+  kCannotReadIndexes,  // the indexes or the named-property map could not be read
+  kAnalysisFailed,     // no message-store object
+  kRootNotFound,       // no mailbox root
+  kTargetUnavailable,  // the store server is not usable
+  kTargetFailed,       // the store could not be added, not even under the fixed name
+  kIncomplete,         // an error escaped the mail writer
+};
+
+struct SaveOutcome {
+  SaveStatus status = SaveStatus::kCompleted;
+  std::string error;  // what went wrong, for kCannotReadSource, kTargetFailed, kIncomplete
+};
+
+// The output folder for a source: its folder followed by "Repair/".
+std::string output_folder_for(const std::string& source_path);
+
+// Runs the pass on the calling thread.
+SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveObserver& observer,
+                        SaveProgress& progress);
+
+}  // namespace salvora

@@ -1,0 +1,109 @@
+#include "writer/save_to_pst.h"
+
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "automation/member_ids.h"
+#include "platform/temp_folder.h"
+
+namespace salvora {
+
+namespace {
+
+std::string with_slash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+WriterProcessState& process_writer_state() {
+  static WriterProcessState state;
+  return state;
+}
+
+std::string store_time_stamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%d-%d-%d %d-%d", local.tm_mday, local.tm_mon + 1, local.tm_year + 1900,
+                local.tm_hour, local.tm_min);
+  return buf;
+}
+
+USave_to_PST_Format::USave_to_PST_Format(WriterOptions options)
+    : options_(std::move(options)),
+      factory_(options_.factory ? *options_.factory : ObjectFactory::Process()),
+      state_(options_.state ? *options_.state : process_writer_state()) {}
+
+// Nothing is logged off or removed: the server keeps the store, and commits it when the last
+// of its objects goes with this writer.
+USave_to_PST_Format::~USave_to_PST_Format() = default;
+
+int USave_to_PST_Format::OpenTargetStore(const std::string& destination, const std::string& output_folder) {
+  auto tell = [this](std::string_view text) {
+    if (options_.message) options_.message(text);
+  };
+  try {
+    application_ = factory_.Create(kOutlookApplication);
+    safe_mail_item_ = factory_.Create(kSafeMailItem);
+  } catch (const std::exception&) {
+    application_.reset();
+    tell(kMsgOutlookNotConfigured);
+    return 2;
+  }
+  try {
+    namespace_ = invoke(application_, dispid::kGetNamespace, InvokeKind::kMethod, {Variant("MAPI")}).dispatch_value();
+    if (!namespace_) throw AutomationError(AutomationError::Code::kFailed, dispid::kGetNamespace, "no namespace");
+    invoke(namespace_, dispid::kLogon, InvokeKind::kMethod, {Variant(), Variant(), Variant(), Variant()});
+  } catch (const std::exception&) {
+    tell(kMsgOutlookNotInstalled);
+    return 2;
+  }
+  const std::string stamp = options_.time_stamp ? options_.time_stamp() : store_time_stamp();
+  const std::string folder = with_slash(destination.empty() ? output_folder : destination);
+  const std::string computed = folder + std::string(kStoreNamePrefix) + stamp + ".pst";
+  if (const std::string* v = get(application_, dispid::kVersion).string_value()) version_ = *v;
+  std::string path;
+  {
+    std::lock_guard lock(state_.mutex);
+    if (state_.store_path.empty()) state_.store_path = computed;
+    path = state_.store_path;
+  }
+  try {
+    open_store_at(path, stamp);
+  } catch (const std::exception&) {
+    // The fixed name is tried once, without becoming the process's store path.
+    open_store_at(with_slash(output_folder) + std::string(kFallbackStoreFile), stamp);
+  }
+  return 0;
+}
+
+void USave_to_PST_Format::open_store_at(const std::string& path, const std::string& time_stamp) {
+  // The store server makes the file but not the folder it goes in (the default output folder
+  // is a new one beside the source).
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  invoke(namespace_, dispid::kAddStore, InvokeKind::kMethod, {Variant(path)});
+  namespace_folders_ = get(namespace_, dispid::kFolders).dispatch_value();
+  store_root_ = invoke(namespace_folders_, dispid::kGetLast, InvokeKind::kMethod).dispatch_value();
+  if (!store_root_) throw AutomationError(AutomationError::Code::kFailed, dispid::kGetLast, "no store root");
+  display_name_ = std::string(kStoreNamePrefix) + time_stamp;
+  put(store_root_, dispid::kName, Variant(display_name_));
+  put(store_root_, dispid::kDescription, Variant(display_name_));
+  root_folders_ = get(store_root_, dispid::kFolders).dispatch_value();
+  temp_folder_ = options_.temp_folder.empty() ? temp_folder() : options_.temp_folder;
+  if (temp_folder_.empty()) throw std::runtime_error("no private temporary folder");
+  temp_folder_ = with_slash(temp_folder_);
+  mail_file_path_ = temp_folder_ + std::string(kMailHeaderFile);
+  opened_path_ = path;
+}
+
+void USave_to_PST_Format::note_store_error(const std::exception& e) {
+  ++store_errors_;
+  last_store_error_ = e.what();
+}
+
+}  // namespace salvora

@@ -1,0 +1,150 @@
+#pragma once
+// USave_to_PST_Format: the writer of one save pass. It opens the target store through the store
+// server ("Outlook.Application" behind the automation boundary), finds or creates the folders
+// items go to, and writes each item kind into them. Every call on the store is a late-bound
+// call by member id; nothing here knows how the server lays out the PST.
+//
+// A writer lives on the save worker's thread and is used only there. Releasing it releases its
+// objects; the server commits the store when its last object goes.
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "automation/dispatch.h"
+#include "automation/object_factory.h"
+#include "content/item_export.h"
+#include "content/item_record.h"
+#include "ndb/ost_context.h"
+
+namespace salvora {
+
+inline constexpr std::string_view kMsgOutlookNotConfigured = "Microsoft Outlook are not Configured Properly";
+inline constexpr std::string_view kMsgOutlookNotInstalled = "Microsoft Outlook are not Installed Properly";
+inline constexpr std::string_view kStoreNamePrefix = "Salvora_Tools_Personal_Folder";
+inline constexpr std::string_view kFallbackStoreFile = "Salvora.pst";
+// The body size an automation interface of an external store refuses (characters).
+inline constexpr std::size_t kExternalStoreBodyLimit = 500000;
+
+// What outlives one writer in the process: the path of the first store opened (later passes
+// add to it) and the mail counter that drives the template rules.
+struct WriterProcessState {
+  std::mutex mutex;
+  std::string store_path;
+  int mail_counter = 0;
+};
+WriterProcessState& process_writer_state();
+
+struct WriterOptions {
+  // The server factory; null: the process's.
+  ObjectFactory* factory = nullptr;
+  // Shared state; null: the process's.
+  WriterProcessState* state = nullptr;
+  // Where the export files go; empty: the process's private temporary folder.
+  std::string temp_folder;
+  // A store whose automation interface refuses bodies of this many characters or more; the
+  // built-in store takes any body, so none by default.
+  std::optional<std::size_t> body_limit;
+  // Polled between steps; null never stops.
+  const std::atomic<bool>* stop_flag = nullptr;
+  // A message for the user (the texts above); null: not shown.
+  std::function<void(std::string_view)> message;
+  // The time stamp of the store's name; null: the local time now.
+  std::function<std::string()> time_stamp;
+};
+
+// "%d-%d-%d %d-%d" of day, month, year, hour and minute of the local time now.
+std::string store_time_stamp();
+
+// The folder class for a folder of the target store, by the record at hand: one of the six
+// container classes, or empty when the folder is not to be created. `name` is the folder's
+// own name when it differs from the record's (an ancestor made on the way to the record's
+// folder); empty to use the record's display name.
+std::string folder_class_for(const ItemRecord& record, std::string_view path,
+                             std::optional<std::string_view> name = std::nullopt);
+
+class USave_to_PST_Format {
+ public:
+  explicit USave_to_PST_Format(WriterOptions options = {});
+  ~USave_to_PST_Format();
+  USave_to_PST_Format(const USave_to_PST_Format&) = delete;
+  USave_to_PST_Format& operator=(const USave_to_PST_Format&) = delete;
+
+  // Connects to the store server, adds the store file in the destination (empty: the output
+  // folder) and names its root. 0 when ready, 2 when the server is not usable (the user has
+  // been told). When adding the store fails, tries once more with "Salvora.pst" in the output
+  // folder; an error of that second try is thrown (AutomationError or std::exception).
+  int OpenTargetStore(const std::string& destination, const std::string& output_folder);
+
+  // The folder of the target store for a source path ("Personal Folders\Inbox\Projects\"),
+  // creating each missing folder along the path with the class its rules give. Returns the
+  // deepest folder found or created; the store root for the top path; empty when not even the
+  // first folder exists or could be made. `current` is kept for the callers' symmetry.
+  DispatchPtr GetOrCreateFolder(const DispatchPtr& current, std::string_view path, const ItemRecord& record);
+
+  // The item writers. Each writes nothing when target is empty. message_sub_bid: where the
+  // message's sub-nodes are, for its attached messages.
+  void WriteMail(const ItemRecord& record, const DispatchPtr& target, const OstContext& context, Bid message_sub_bid);
+  void AddAttachments(const ItemRecord& record, const DispatchPtr& item, const OstContext& context, Bid message_sub_bid);
+  void WriteContact(const ItemRecord& record, const DispatchPtr& target);
+  void WriteAppointment(const ItemRecord& record, const DispatchPtr& target);
+  void WriteTask(const MessageFields& message, const DispatchPtr& target);
+  void WriteJournal(const MessageFields& message, const DispatchPtr& target);
+  void WriteNote(const MessageFields& message, const DispatchPtr& target);
+
+  // Gives a mail item its body: HTMLBody, Body, or for a store with a body limit a temporary
+  // file attached to it.
+  void set_mail_body(const MessageFields& message, const DispatchPtr& item, const TextDecoding& decoding);
+
+  const std::string& store_path() const { return opened_path_; }
+  const std::string& store_display_name() const { return display_name_; }
+  const std::string& mail_file_path() const { return mail_file_path_; }
+  const std::string& version() const { return version_; }
+  // Items that the store refused to keep (their Save or Move failed), and the last reason.
+  int store_errors() const { return store_errors_; }
+  const std::string& last_store_error() const { return last_store_error_; }
+
+ private:
+  bool stopped() const { return options_.stop_flag && options_.stop_flag->load(std::memory_order_relaxed); }
+  void open_store_at(const std::string& path, const std::string& time_stamp);
+  DispatchPtr add_folder(const DispatchPtr& collection, const std::string& name, const std::string& folder_class);
+  DispatchPtr new_mail_item();
+  void build_template(bool keep);
+  void import_header(const DispatchPtr& item, const MessageFields& message);
+  void fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context, Bid message_sub_bid,
+                 int depth);
+  void add_embedded_message(const AttachmentNode& node, std::size_t index, const std::string& display_name,
+                            const DispatchPtr& collection, const OstContext& context, Bid message_sub_bid, int depth);
+  void note_store_error(const std::exception& e);
+  void finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save = false);
+
+  WriterOptions options_;
+  ObjectFactory& factory_;
+  WriterProcessState& state_;
+  std::string temp_folder_;
+
+  std::string mail_file_path_;
+  DispatchPtr application_;
+  DispatchPtr namespace_;
+  DispatchPtr template_item_;
+  DispatchPtr attachment_collection_;
+  DispatchPtr store_root_;
+  DispatchPtr namespace_folders_;
+  DispatchPtr root_folders_;
+  DispatchPtr current_mail_item_;
+  DispatchPtr safe_mail_item_;
+  std::string template_entry_id_;
+  std::string version_;
+  std::string opened_path_;
+  std::string display_name_;
+  int attachment_depth_ = 0;
+  std::uint64_t attachment_files_ = 0;
+  int store_errors_ = 0;
+  std::string last_store_error_;
+};
+
+}  // namespace salvora
