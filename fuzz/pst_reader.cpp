@@ -1,0 +1,44 @@
+// Fuzz target: the strict PST reader's entries over a file image: both B-trees, then every
+// node (up to a bound) as a heap, a property context and a table context, with its sub-nodes.
+#include <cstddef>
+#include <cstdint>
+
+#include "file_image.h"
+#include "pststore/pst/pst_file_reader.h"
+
+namespace {
+constexpr std::size_t kMaxNodes = 128;
+constexpr std::size_t kMaxSubnodes = 32;
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace salvora::pst;
+  salvora::fuzz::FileImage& image = salvora::fuzz::SharedImage();
+  if (!image.Write(data, size)) return 0;
+  try {
+    PstFileReader reader([](const std::string&) {});
+    if (!reader.Open(image.path())) return 0;
+    reader.LoadTrees();
+    std::size_t n = 0;
+    for (const auto& [nid, entry] : reader.nodes()) {
+      if (++n > kMaxNodes) break;
+      const NodeRef node{nid, entry.bid_data, entry.bid_sub};
+      (void)reader.ReadValue(entry.bid_data);
+      (void)reader.ReadHeap(node);
+      (void)reader.ReadPc(node);
+      (void)reader.ReadTc(node);
+      if (entry.bid_sub == 0) continue;
+      const auto subs = reader.ReadSubnodes(entry.bid_sub);
+      if (!subs) continue;
+      std::size_t m = 0;
+      for (const SubnodeEntry& s : *subs) {
+        if (++m > kMaxSubnodes) break;
+        const NodeRef child{s.nid, s.bid_data, s.bid_sub};
+        (void)reader.ReadPc(child);
+        (void)reader.ReadTc(child);
+      }
+    }
+  } catch (const salvora::CFileException&) {
+  }
+  return 0;
+}

@@ -1,0 +1,13 @@
+// Fuzz target: the plain text of an RTF document in memory.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "content/rtf_to_text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace salvora;
+  std::string text;
+  rtf_to_text(Bytes(data, size), text);
+  return 0;
+}
