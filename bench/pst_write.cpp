@@ -1,9 +1,10 @@
 // Writes a synthetic mailbox with the PST writer and prints throughput and peak memory.
 //
-//   bench_pst_write [--messages N] [--folders F] [--attachment-bytes B] [--out FILE] [--keep]
+//   bench_pst_write [--messages N] [--folders F] [--attachment-bytes B] [--stream] [--out FILE] [--keep]
 //
-// Every third message carries an attachment of B bytes (default 64 KB) streamed from memory
-// in one piece; bodies are a few KB of text in several scripts.
+// Every third message carries an attachment of B bytes (default 64 KB), from memory or, with
+// --stream, streamed from a scratch file (as the store server does for large attachments);
+// bodies are a few KB of text in several scripts.
 
 #include <sys/resource.h>
 
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "format/prop_types.h"
+#include "platform/file64.h"
 #include "pststore/pst/pst_writer.h"
 
 using namespace salvora;
@@ -34,7 +36,7 @@ int main(int argc, char** argv) {
   int messages = 20000, folders = 20;
   std::size_t attachment_bytes = 64 * 1024;
   std::string out = (std::filesystem::temp_directory_path() / "salvora-bench.pst").string();
-  bool keep = false;
+  bool keep = false, stream = false;
   for (int i = 1; i < argc; ++i) {
     auto next = [&] { return i + 1 < argc ? argv[++i] : "0"; };
     if (!std::strcmp(argv[i], "--messages")) messages = std::atoi(next());
@@ -42,6 +44,7 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--attachment-bytes")) attachment_bytes = std::strtoull(next(), nullptr, 10);
     else if (!std::strcmp(argv[i], "--out")) out = next();
     else if (!std::strcmp(argv[i], "--keep")) keep = true;
+    else if (!std::strcmp(argv[i], "--stream")) stream = true;
   }
   const auto start = std::chrono::steady_clock::now();
   PstOptions options;
@@ -51,8 +54,18 @@ int main(int argc, char** argv) {
   for (int f = 0; f < folders; ++f) ids.push_back(w->AddFolder(f % 4 == 0 || ids.empty() ? w->ipm_subtree() : ids.back(), "Folder " + std::to_string(f), "IPF.Note"));
   std::string body;
   while (body.size() < 3000) body += "Lorem ipsum dolor sit amet — Привет мир — こんにちは — ";
-  std::vector<std::uint8_t> blob(attachment_bytes);
+  std::vector<std::uint8_t> blob(stream ? 0 : attachment_bytes);
   for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
+  const std::string blob_path = out + ".attachment";
+  if (stream) {
+    CFile64 f;
+    f.Open(blob_path, CFile64::Access::kCreate);
+    std::vector<std::uint8_t> chunk(1 << 20);
+    for (std::size_t done = 0; done < attachment_bytes; done += chunk.size()) {
+      for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>((done + i) * 131);
+      f.Write(chunk.data(), std::min(chunk.size(), attachment_bytes - done));
+    }
+  }
   std::uint64_t payload = 0;
   for (int m = 0; m < messages; ++m) {
     MessageSpec spec;
@@ -67,13 +80,15 @@ int main(int argc, char** argv) {
     if (m % 3 == 0 && attachment_bytes > 0) {
       AttachmentSpec a;
       a.props = {Property::String(kPidAttachLongFilename, "file" + std::to_string(m) + ".bin")};
-      a.data = blob;
+      if (stream) a.data_path = blob_path;
+      else a.data = blob;
       spec.attachments.push_back(std::move(a));
-      payload += blob.size();
+      payload += attachment_bytes;
     }
     w->AddMessage(ids[static_cast<std::size_t>(m) % ids.size()], spec);
   }
   w->Close();
+  if (stream) std::filesystem::remove(blob_path);
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const auto s = w->stats();
   std::printf("messages            %d\n", messages);
