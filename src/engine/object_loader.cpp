@@ -39,7 +39,9 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
     if (ctx.stopped()) return false;
     if (!object) continue;  // the table row's properties are all this attachment keeps
     record.attachment_cursor = i;
-    apply_properties(object->properties.blocks, &record, options);
+    ApplyOptions object_options = options;
+    object_options.attachment_object = true;  // its display name is the attachment's, not the item's
+    apply_properties(object->properties.blocks, &record, object_options);
     // The value that stayed in the file (too large, or unreadable) is streamed later from
     // the sub-node named now; a value read into memory needs no block.
     if (const SubnodeEntry* data = find_data_subnode(&*object, message, Nid(node.subnode_id))) {

@@ -55,7 +55,12 @@ Bid NdbBuilder::AddBlock(const ByteVector& data, bool compress_it) {
   --next_bid_index_;
   ByteVector stored = data;
   encode_block_bytes(stored, crypt_, bid.value);
-  if (compress_it && layout_ == FileLayout::kUnicode4k) stored = compress(stored);
+  // Like the writers of such files, keep the compressed form only when it is smaller: a block
+  // whose stored size equals its inflated size reads as plain.
+  if (compress_it && layout_ == FileLayout::kUnicode4k) {
+    ByteVector packed = compress(stored);
+    if (packed.size() < stored.size()) stored = std::move(packed);
+  }
   return AddRaw(std::move(stored), static_cast<std::uint32_t>(data.size()), false);
 }
 
@@ -72,7 +77,10 @@ Bid NdbBuilder::AddDataTree(const std::vector<Bid>& children, std::uint8_t level
   }
   ByteVector data = w.take();
   const auto inflated = static_cast<std::uint32_t>(data.size());
-  if (compress_it && layout_ == FileLayout::kUnicode4k) data = compress(data);
+  if (compress_it && layout_ == FileLayout::kUnicode4k) {
+    ByteVector packed = compress(data);
+    if (packed.size() < data.size()) data = std::move(packed);
+  }
   return AddRaw(std::move(data), inflated, true);
 }
 
