@@ -22,6 +22,9 @@ function(salvora_layer_tests layer)
   target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${exe} PRIVATE salvora_${layer} salvora_testsupport ${T_DEPS} GTest::gtest GTest::gtest_main)
   add_test(NAME ${layer} COMMAND ${exe})
+  # The source reader takes an exclusive lock on the files it reads, as a file in use must be
+  # refused; test programs that read the bundled sample or the corpus therefore take turns.
+  set_tests_properties(${layer} PROPERTIES RESOURCE_LOCK salvora_source_files)
   set_tests_properties(${layer} PROPERTIES ENVIRONMENT
     "SALVORA_CORPUS_DIR=${SALVORA_CORPUS_DIR};SALVORA_TOOLS_DIR=${SALVORA_TOOLS_DIR};SALVORA_SOURCE_DIR=${CMAKE_SOURCE_DIR};SALVORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
