@@ -1,6 +1,7 @@
 #include "pststore/store_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <random>
 
@@ -122,8 +123,23 @@ std::uint32_t StoreFile::AddMessage(StoreFolder& folder, const pst::MessageSpec&
 
 std::string StoreFile::EntryIdOf(std::uint32_t nid) const { return hex_upper(pst::MakeEntryId(record_key_, nid)); }
 
+namespace {
+std::atomic<std::uint32_t> g_checkpoint_messages{CheckpointRule{}.messages};
+std::atomic<std::int64_t> g_checkpoint_millis{CheckpointRule{}.interval.count()};
+}  // namespace
+
+void set_checkpoint_rule(const CheckpointRule& rule) {
+  g_checkpoint_messages = rule.messages;
+  g_checkpoint_millis = rule.interval.count();
+}
+
+CheckpointRule checkpoint_rule() {
+  return CheckpointRule{g_checkpoint_messages.load(), std::chrono::milliseconds(g_checkpoint_millis.load())};
+}
+
 void StoreFile::CheckpointIfDue() {
-  if (since_commit_ >= kCheckpointMessages || std::chrono::steady_clock::now() - last_commit_ >= kCheckpointInterval) {
+  const CheckpointRule rule = checkpoint_rule();
+  if (since_commit_ >= rule.messages || std::chrono::steady_clock::now() - last_commit_ >= rule.interval) {
     writer_->Commit();
     since_commit_ = 0;
     last_commit_ = std::chrono::steady_clock::now();

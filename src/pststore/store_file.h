@@ -37,11 +37,6 @@ struct StoreFolder {
 
 class StoreFile {
  public:
-  // Checkpoint rule: commit when this many messages or this much time went by since the last
-  // commit, whichever comes first.
-  static constexpr std::uint32_t kCheckpointMessages = 2000;
-  static constexpr std::chrono::seconds kCheckpointInterval{5};
-
   // Creates a new PST at path. Throws CFileException.
   static std::shared_ptr<StoreFile> Create(const std::string& path);
   ~StoreFile();
@@ -87,6 +82,15 @@ class StoreFile {
 };
 
 using StoreFilePtr = std::shared_ptr<StoreFile>;
+
+// The checkpoint rule of every store: commit when this many messages were written or this much
+// time went by since the last commit, whichever comes first (by default 2000 messages or 5 s).
+struct CheckpointRule {
+  std::uint32_t messages = 2000;
+  std::chrono::milliseconds interval{5000};
+};
+void set_checkpoint_rule(const CheckpointRule& rule);
+CheckpointRule checkpoint_rule();
 
 // The store at path: the one already open in this process for that file, or a new PST created
 // there. A file that exists but is not open here is refused (AutomationError kFailed): it is
