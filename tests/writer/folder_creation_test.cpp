@@ -1,0 +1,169 @@
+// Opening the target store, the folder class rules, and GetOrCreateFolder.
+#include "automation/member_ids.h"
+#include "writer/writer_fixture.h"
+
+namespace salvora {
+namespace {
+
+using testing::FolderRecord;
+using testing::MailRecord;
+using testing::TestTempDir;
+using testing::WriterTest;
+
+struct ClassCase {
+  const char* label;
+  std::optional<std::string> name;
+  std::optional<std::string> cls;
+  bool counts_only;
+  std::string path;
+  std::string expected;
+};
+
+TEST(FolderClassRules, FirstMatchingRuleDecides) {
+  const ClassCase cases[] = {
+      {"Inbox by name despite its class", "Inbox", "IPF.Note", false, "Personal Folders\\Inbox\\", "IPF.Post"},
+      {"conflict folders", "Conflicts", "IPF.Contact", false, "Personal Folders\\Sync Issues\\Conflicts\\", "IPF.Post"},
+      {"a mail folder's class", "Projects", "IPF.Note", false, "Personal Folders\\Projects\\", "IPF.Post"},
+      {"bare folder", std::nullopt, std::nullopt, true, "Personal Folders\\X\\", "IPF.Post"},
+      {"well-known mail names", "Junk E-mail", "IPF.Other", false, "Personal Folders\\Junk E-mail\\", "IPF.Post"},
+      {"post class needs a name", "Board", "IPM.Post", false, "Personal Folders\\Board\\", "IPF.Post"},
+      {"post class without a name", std::nullopt, "IPM.Post", false, "Personal Folders\\Board\\", ""},
+      {"calendar by class", "Meetings", "IPF.Appointment", false, "Personal Folders\\Meetings\\", "IPF.Appointment"},
+      {"calendar by name", "Calendar", "IPF.Whatever", false, "Personal Folders\\Calendar\\", "IPF.Appointment"},
+      {"anything below Contacts", "Companies", "IPF.Contact.Company", false, "Personal Folders\\Contacts\\Companies\\", "IPF.Contact"},
+      {"journal", "Log", "IPF.Journal", false, "Personal Folders\\Log\\", "IPF.Journal"},
+      {"notes", "Notes", std::nullopt, false, "Personal Folders\\Notes\\", "IPF.StickyNote"},
+      {"tasks", "To do", "IPF.Task", false, "Personal Folders\\To do\\", "IPF.Task"},
+      {"names compare with case", "inbox", "IPF.Configuration", false, "Personal Folders\\inbox\\", ""},
+      {"classes compare exactly", "RSS Feeds", "IPF.Note.OutlookHomepage", false, "Personal Folders\\RSS Feeds\\", ""},
+  };
+  for (const auto& c : cases) {
+    ItemRecord r = FolderRecord(c.name, c.cls);
+    if (!c.counts_only) r.message.emplace();  // more than its counts: not a bare folder
+    EXPECT_EQ(folder_class_for(r, c.path), c.expected) << c.label;
+  }
+  // An item record: a mail's class names no folder class.
+  EXPECT_EQ(folder_class_for(MailRecord("x"), "Personal Folders\\Inbox\\Projects\\"), "");
+  // A folder on the way is judged by its own name.
+  EXPECT_EQ(folder_class_for(MailRecord("x"), "Personal Folders\\Inbox\\", std::string_view("Inbox")), "IPF.Post");
+}
+
+class FolderCreation : public WriterTest {};
+
+TEST_F(FolderCreation, OpensATimeStampedStoreAndNamesItsRoot) {
+  auto& w = Open();
+  ASSERT_EQ(store.added_store_paths.size(), 1u);
+  EXPECT_EQ(store.added_store_paths[0], TestTempDir() + "/dest/Salvora_Tools_Personal_Folder6-1-2008 9-5.pst");
+  EXPECT_EQ(store.root->name, "Salvora_Tools_Personal_Folder6-1-2008 9-5");
+  EXPECT_EQ(store.root->description, store.root->name);
+  EXPECT_EQ(w.store_path(), store.added_store_paths[0]);
+  EXPECT_EQ(w.version(), "12.0.0.4518");
+}
+
+TEST_F(FolderCreation, EmptyDestinationUsesTheOutputFolderAndKeepsTheFirstPathForLaterPasses) {
+  USave_to_PST_Format first(Options());
+  ASSERT_EQ(first.OpenTargetStore("", TestTempDir() + "/out/"), 0);
+  EXPECT_EQ(store.added_store_paths.back(), TestTempDir() + "/out/Salvora_Tools_Personal_Folder6-1-2008 9-5.pst");
+  auto later = Options();
+  later.time_stamp = [] { return std::string("7-1-2008 10-0"); };
+  USave_to_PST_Format second(later);
+  ASSERT_EQ(second.OpenTargetStore(TestTempDir() + "/elsewhere/", TestTempDir() + "/out/"), 0);
+  EXPECT_EQ(store.added_store_paths.back(), store.added_store_paths.front());
+  EXPECT_EQ(store.root->name, "Salvora_Tools_Personal_Folder7-1-2008 10-0");
+}
+
+TEST_F(FolderCreation, RetriesOnceWithTheFixedNameInTheOutputFolder) {
+  store.refuse_add_store_once = true;
+  auto& w = Open();
+  EXPECT_EQ(w.store_path(), TestTempDir() + "/Repair/Salvora.pst");
+  EXPECT_EQ(state.store_path, TestTempDir() + "/dest/Salvora_Tools_Personal_Folder6-1-2008 9-5.pst");
+}
+
+TEST_F(FolderCreation, ServerProblemsAreTheTwoMessages) {
+  {
+    ObjectFactory empty;
+    auto o = Options();
+    o.factory = &empty;
+    USave_to_PST_Format w(o);
+    EXPECT_EQ(w.OpenTargetStore("/tmp", "/tmp/"), 2);
+  }
+  store.refuse_logon = true;
+  USave_to_PST_Format w(Options());
+  EXPECT_EQ(w.OpenTargetStore("/tmp", "/tmp/"), 2);
+  EXPECT_EQ(messages, (std::vector<std::string>{std::string(kMsgOutlookNotConfigured), std::string(kMsgOutlookNotInstalled)}));
+}
+
+TEST_F(FolderCreation, TopPathIsTheRootAndCreatesNothing) {
+  auto& w = Open();
+  EXPECT_EQ(w.GetOrCreateFolder(nullptr, "Personal Folders\\", FolderRecord("x", "IPF.Note")), store.root);
+  EXPECT_EQ(store.count_calls("AddFolder"), 0);
+}
+
+TEST_F(FolderCreation, FindsByNameAndCreatesWithTheClassRules) {
+  auto& w = Open();
+  auto inbox = w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\", FolderRecord("Inbox", "IPF.Note"));
+  ASSERT_TRUE(store.folder("Inbox"));
+  EXPECT_EQ(inbox.get(), store.folder("Inbox"));
+  EXPECT_EQ(store.folder("Inbox")->folder_class, "IPF.Post");
+  auto projects = w.GetOrCreateFolder(inbox, "Personal Folders\\Inbox\\Projects\\", FolderRecord("Projects", "IPF.Note"));
+  EXPECT_EQ(projects.get(), store.folder("Inbox/Projects"));
+  auto meetings = w.GetOrCreateFolder(nullptr, "Personal Folders\\Meetings\\", FolderRecord("Meetings", "IPF.Appointment"));
+  EXPECT_EQ(store.folder("Meetings")->folder_class, "IPF.Appointment");
+  w.GetOrCreateFolder(nullptr, "Personal Folders\\Contacts\\Companies\\", FolderRecord("Companies", "IPF.Contact.Company"));
+  EXPECT_EQ(store.folder("Contacts")->folder_class, "IPF.Contact");
+  EXPECT_EQ(store.folder("Contacts/Companies")->folder_class, "IPF.Contact");
+  // Found again, not made again.
+  const int adds = store.count_calls("AddFolder");
+  EXPECT_EQ(w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\Projects\\", MailRecord("m")), projects);
+  EXPECT_EQ(store.count_calls("AddFolder"), adds);
+}
+
+TEST_F(FolderCreation, AFolderWithoutClassIsNotMadeAndItsContentsGoOneUp) {
+  auto& w = Open();
+  w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\", FolderRecord("Inbox", "IPF.Note"));
+  auto f = w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\Settings\\", FolderRecord("Settings", "IPF.Configuration"));
+  EXPECT_EQ(f.get(), store.folder("Inbox"));
+  EXPECT_EQ(store.folder("Inbox")->children->folders.size(), 0u);
+  EXPECT_EQ(w.GetOrCreateFolder(nullptr, "Personal Folders\\Settings\\", FolderRecord("Settings", "IPF.Configuration")),
+            nullptr);
+}
+
+TEST_F(FolderCreation, NamesCompareWithCase) {
+  auto& w = Open();
+  w.GetOrCreateFolder(nullptr, "Personal Folders\\inbox\\", FolderRecord("inbox", "IPF.Note"));
+  w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\", FolderRecord("Inbox", "IPF.Note"));
+  EXPECT_EQ(store.root->children->folders.size(), 2u);
+}
+
+// Issue 7, mend 10: a nested folder whose parents were not chosen gets its whole chain, and its
+// items land in it, not in its first missing ancestor.
+TEST_F(FolderCreation, CreatesEveryMissingFolderAlongThePath) {
+  auto& w = Open();
+  auto deep = w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\A\\B\\", FolderRecord("B", "IPF.Note"));
+  ASSERT_TRUE(store.folder("Inbox/A/B"));
+  EXPECT_EQ(deep.get(), store.folder("Inbox/A/B"));
+  EXPECT_EQ(store.folder("Inbox")->folder_class, "IPF.Post");
+  EXPECT_EQ(store.folder("Inbox/A")->folder_class, "IPF.Post");
+  EXPECT_EQ(w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\A\\B\\", MailRecord("in B")), deep);
+  // Each ancestor is judged by its own name: Calendar stays a calendar below which any
+  // appointment folder is made.
+  w.GetOrCreateFolder(nullptr, "Personal Folders\\Calendar\\Holidays\\", FolderRecord("Holidays", "IPF.Appointment"));
+  EXPECT_EQ(store.folder("Calendar")->folder_class, "IPF.Appointment");
+  EXPECT_EQ(store.folder("Calendar/Holidays")->folder_class, "IPF.Appointment");
+}
+
+// Issue 7, mend 4: the folder Add hands back is used as it is; the pause and the look-up by
+// position are only for a store that hands back nothing.
+TEST_F(FolderCreation, UsesTheFolderAddReturnsAndFallsBackToThePositionOtherwise) {
+  auto& w = Open();
+  for (int i = 0; i < 20; ++i) {
+    w.GetOrCreateFolder(nullptr, "Personal Folders\\F" + std::to_string(i) + "\\", FolderRecord("x", "IPF.Note"));
+  }
+  EXPECT_EQ(store.root->children->folders.size(), 20u);
+  store.add_returns_folder = false;
+  auto f = w.GetOrCreateFolder(nullptr, "Personal Folders\\Late\\", FolderRecord("Late", "IPF.Note"));
+  EXPECT_EQ(f.get(), store.folder("Late"));
+}
+
+}  // namespace
+}  // namespace salvora
