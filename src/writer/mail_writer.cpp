@@ -85,11 +85,15 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
     {
       std::lock_guard lock(state_.mutex);
       int& counter = state_.mail_counter;
+      // The counter outlives the writer but the template does not: a later pass of the same
+      // process builds its own at its first mail instead of copying from nothing.
       try {
         if (version_.starts_with("9")) {
-          if (counter % 50 == 0) build_template(false);
+          if (counter % 50 == 0 || !current_mail_item_) build_template(false);
         } else if (counter % 800 == 0) {
           ++counter;
+          build_template(true);
+        } else if (!template_item_) {
           build_template(true);
         }
       } catch (const std::exception&) {

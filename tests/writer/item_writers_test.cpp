@@ -1,0 +1,282 @@
+// The item writers on the fake store: what each kind puts, where it goes, and the mail road
+// through the template, the import and the attachments.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "automation/member_ids.h"
+#include "automation/ole_date.h"
+#include "platform/temp_folder.h"
+#include "writer/writer_fixture.h"
+
+namespace salvora {
+namespace {
+
+using testing::FakeItem;
+using testing::FolderRecord;
+using testing::MailRecord;
+using testing::WriterTest;
+
+constexpr std::uint64_t kJan6 = 128440839000000000ull;  // 2008-01-06 09:05:00 UTC
+constexpr std::uint64_t kJul1 = 128593872000000000ull;  // 2008-07-01 12:00:00 UTC
+
+class ItemWriters : public WriterTest {
+ protected:
+  DispatchPtr Folder(const std::string& name, const std::string& cls) {
+    return writer->GetOrCreateFolder(nullptr, "Personal Folders\\" + name + "\\", FolderRecord(name, cls));
+  }
+  std::shared_ptr<FakeItem> OnlyStored() {
+    auto items = store.stored_items();
+    EXPECT_EQ(items.size(), 1u);
+    return items.empty() ? nullptr : items[0];
+  }
+  OstContext ctx;  // never read: the records below hold their attachment data
+};
+
+// Issue 7, mend 1: the whole text, not its first five characters.
+TEST_F(ItemWriters, JournalGetsItsWholeTextAndTheSubjectOverTheTopic) {
+  Open();
+  MessageFields m;
+  m.text_a = "Telephone call with the bank";
+  m.common_name = "Ann Lee";
+  m.conversation_topic = "topic";
+  m.subject = SubjectFields{0, 0, "Call"};
+  writer->WriteJournal(m, Folder("Journal", "IPF.Journal"));
+  auto item = OnlyStored();
+  EXPECT_EQ(item->type_, kItemJournal);
+  EXPECT_EQ(item->text(dispid::kBody), "Telephone call with the bank");
+  EXPECT_EQ(item->text(dispid::kTo), "Ann Lee");
+  EXPECT_EQ(item->text(dispid::kSubject), "Call");
+  EXPECT_EQ(item->folder, store.folder("Journal"));
+  EXPECT_EQ(item->ended_with, (std::vector<std::string>{"Save", "Move"}));
+}
+
+// Issue 7, mend 6: start, end and location reach the appointment.
+TEST_F(ItemWriters, AppointmentCarriesStartEndAndLocation) {
+  Open();
+  ItemRecord r;
+  r.kind = ItemKind::kAppointment;
+  r.message.emplace();
+  r.message->text_a = "agenda";
+  r.message->conversation_topic = "Review";
+  r.appointment = AppointmentFields{kJul1, "Room 4", kJan6};
+  writer->WriteAppointment(r, Folder("Calendar", "IPF.Appointment"));
+  auto item = OnlyStored();
+  EXPECT_EQ(item->type_, kItemAppointment);
+  EXPECT_EQ(item->text(dispid::kSubject), "Review");
+  EXPECT_EQ(item->text(dispid::kBody), "agenda");
+  EXPECT_EQ(item->text(dispid::kLocation), "Room 4");
+  EXPECT_EQ(item->props[dispid::kStart], Variant::Date(filetime_to_date(kJan6)));
+  EXPECT_EQ(item->props[dispid::kEnd], Variant::Date(filetime_to_date(kJul1)));
+}
+
+TEST_F(ItemWriters, TaskNoteAndNothingWithoutAFolder) {
+  Open();
+  MessageFields m;
+  m.text_a = "details";
+  m.common_name = "Bob";
+  m.subject = SubjectFields{1, 4, "Task subject"};
+  m.delivery_time = kJan6;
+  writer->WriteTask(m, nullptr);
+  writer->WriteNote(m, nullptr);
+  EXPECT_TRUE(store.created.empty());
+  writer->WriteTask(m, Folder("Tasks", "IPF.Task"));
+  auto task = OnlyStored();
+  EXPECT_EQ(task->text(dispid::kSubject), "Task subject");
+  EXPECT_EQ(task->text(dispid::kTaskContactNames), "Bob");
+  EXPECT_EQ(task->props[dispid::kTaskDateCompleted], Variant::Date(filetime_to_date(kJan6)));
+  writer->WriteNote(m, Folder("Notes", "IPF.StickyNote"));
+  auto note = store.folder("Notes")->items.at(0);
+  EXPECT_EQ(note->type_, kItemNote);
+  EXPECT_EQ(note->text(dispid::kBody), "details");
+  EXPECT_EQ(note->ended_with, (std::vector<std::string>{"Close(1)", "Move"}));
+}
+
+TEST_F(ItemWriters, ContactFieldsByMemberAndNothingWithoutThem) {
+  Open();
+  auto contacts = Folder("Contacts", "IPF.Contact");
+  ItemRecord bare;
+  bare.kind = ItemKind::kContact;
+  writer->WriteContact(bare, contacts);
+  EXPECT_TRUE(store.stored_items().empty());
+  EXPECT_TRUE(store.created.at(0)->ended_with.empty());
+
+  ItemRecord r;
+  r.display_name = "Lee, Ann";
+  r.contact.emplace();
+  r.contact->generation = "Jr.";
+  r.contact->file_under = "Ann Lee";
+  r.contact->given_name = "Ann";
+  r.contact->email_address = "ann@example.com";
+  r.contact->business_postal_code = "12345";
+  r.contact->postal_address = "1 Main St";
+  r.contact->gender = 2;
+  r.message.emplace();
+  r.message->text_a = std::string(600000, 'n');  // the built-in store keeps a long body
+  writer->WriteContact(r, contacts);
+  auto item = OnlyStored();
+  EXPECT_EQ(item->type_, kItemContact);
+  EXPECT_EQ(item->text(dispid::kSubject), "Jr.");
+  EXPECT_EQ(item->text(dispid::kGeneration), "Jr.");
+  EXPECT_EQ(item->text(dispid::kFileAs), "Lee, Ann");
+  EXPECT_EQ(item->text(dispid::kFullName), "Ann Lee");
+  EXPECT_EQ(item->text(dispid::kEmail1Address), "ann@example.com");
+  EXPECT_EQ(item->text(dispid::kBusinessAddressPostalCode), "12345");
+  EXPECT_EQ(item->text(dispid::kBusinessAddress), "1 Main St");
+  EXPECT_EQ(item->props[dispid::kGender], Variant(std::int32_t{2}));
+  EXPECT_EQ(item->text(dispid::kBody).size(), 600000u);
+  EXPECT_FALSE(item->has(dispid::kMobileTelephoneNumber));  // absent sources put nothing
+}
+
+TEST_F(ItemWriters, MailGoesThroughTemplateImportAndBody) {
+  Open();
+  auto inbox = Folder("Inbox", "IPF.Note");
+  ItemRecord r = MailRecord("Quarterly report");
+  r.message->sender_name = "Ann";
+  r.message->sender_address = "ann@example.com";
+  r.message->display_to = "Bob";
+  r.message->display_cc = "Carol";
+  r.message->submit_time = kJan6;
+  r.message->html_body = ByteVector{'<', 'b', '>', 'h', 'i', '<', '/', 'b', '>'};
+  writer->WriteMail(r, inbox, ctx, Bid());
+  auto mail = OnlyStored();
+  EXPECT_EQ(mail->folder, store.folder("Inbox"));
+  EXPECT_EQ(mail->text(dispid::kMessageClass), "IPM.Note");
+  EXPECT_EQ(mail->text(dispid::kSubject), "Quarterly report");
+  EXPECT_EQ(mail->text(dispid::kHTMLBody), "<b>hi</b>");
+  EXPECT_FALSE(mail->has(dispid::kBody));
+  EXPECT_EQ(mail->text(dispid::kTo), "Bob");
+  EXPECT_EQ(mail->text(dispid::kCC), "Carol");
+  EXPECT_EQ(mail->props[dispid::kUnRead], Variant(true));
+  EXPECT_EQ(mail->imported_header, mail_header_text(*r.message));
+  EXPECT_EQ(store.count_calls("Import(1024)"), 1);
+  EXPECT_EQ(store.count_calls("SafeFields(" + std::to_string(kIconIndexTag) + ",empty)"), 1);
+  // The template was made once and never reached a folder.
+  EXPECT_EQ(store.count_calls("CreateItem(5)"), 1);
+  EXPECT_EQ(store.created.at(0)->folder, nullptr);
+  // The header file is in the process's private folder, which only we can enter.
+  EXPECT_EQ(writer->mail_file_path(), temp_folder() + "Temp.eml");
+  struct stat st{};
+  ASSERT_EQ(::stat(temp_folder().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(ItemWriters, VersionTwelveCopiesTheTemplateForEachMailAndRebuildsItEvery800) {
+  store.version = "11.0.0.8312";
+  Open();
+  auto inbox = Folder("Inbox", "IPF.Note");
+  for (int i = 0; i < 3; ++i) writer->WriteMail(MailRecord("m" + std::to_string(i)), inbox, ctx, Bid());
+  EXPECT_EQ(state.mail_counter, 4);  // the build counts once more
+  EXPECT_EQ(store.count_calls("CreateItem(5)"), 1);
+  EXPECT_EQ(store.count_calls("Copy"), 3);
+  EXPECT_EQ(store.folder("Inbox")->items.size(), 3u);
+  state.mail_counter = 800;
+  writer->WriteMail(MailRecord("m800"), inbox, ctx, Bid());
+  EXPECT_EQ(store.count_calls("CreateItem(5)"), 2);
+  EXPECT_EQ(store.count_calls("Delete"), 0);
+  // A later pass of the process continues the counter but builds a template of its own.
+  Open();
+  writer->WriteMail(MailRecord("next pass"), Folder("Inbox", "IPF.Note"), ctx, Bid());
+  EXPECT_EQ(store.folder("Inbox")->items.size(), 5u);
+  EXPECT_EQ(store.count_calls("CreateItem(5)"), 3);
+}
+
+TEST_F(ItemWriters, VersionNineMakesAFreshTemplateEvery50Mails) {
+  store.version = "9.0.0.2711";
+  Open();
+  auto inbox = Folder("Inbox", "IPF.Note");
+  writer->WriteMail(MailRecord("first"), inbox, ctx, Bid());
+  state.mail_counter = 50;
+  writer->WriteMail(MailRecord("fiftieth"), inbox, ctx, Bid());
+  EXPECT_EQ(store.count_calls("CreateItem(5)"), 2);
+  EXPECT_EQ(store.count_calls("Delete"), 2);
+  EXPECT_EQ(state.mail_counter, 51);
+}
+
+TEST_F(ItemWriters, MailWithoutFolderOrAfterStopIsNotWritten) {
+  Open();
+  writer->WriteMail(MailRecord("nowhere"), nullptr, ctx, Bid());
+  stop = true;
+  writer->WriteMail(MailRecord("stopped"), Folder("Inbox", "IPF.Note"), ctx, Bid());
+  EXPECT_TRUE(store.stored_items().empty());
+}
+
+// Issue 7, mend 2: no attachment is dropped for its name.
+TEST_F(ItemWriters, EveryAttachmentIsKeptWhateverItsName) {
+  Open();
+  ItemRecord r = MailRecord("files");
+  auto add = [&](std::optional<std::string> long_name, std::optional<std::string> short_name,
+                 std::optional<std::string> display, std::string data) {
+    AttachmentNode a;
+    a.long_file_name = std::move(long_name);
+    a.file_name = std::move(short_name);
+    a.display_name = std::move(display);
+    a.data = ByteVector(data.begin(), data.end());
+    a.data_size = static_cast<std::int32_t>(data.size());
+    a.method = 1;
+    r.attachments.push_back(std::move(a));
+  };
+  add("Résumé 日本.pdf", "RESUME~1.PDF", std::nullopt, "pdf bytes");
+  add(std::nullopt, "CON.txt", std::nullopt, "device name");
+  add("", "", "lpt1", "display name only");
+  add(std::nullopt, std::nullopt, std::nullopt, "no name at all");
+  add("a/b\\c:d*e?.txt", std::nullopt, std::nullopt, "reserved characters");
+  add(std::string(300, 'x') + ".txt", std::nullopt, std::nullopt, "");
+  writer->WriteMail(r, Folder("Inbox", "IPF.Note"), ctx, Bid());
+  auto mail = OnlyStored();
+  ASSERT_EQ(mail->attachments.size(), 6u);
+  const char* names[] = {"Résumé 日本.pdf", "CON.txt", "lpt1", "Attachment 4", "a/b\\c:d*e?.txt", nullptr};
+  for (std::size_t i = 0; i < 6; ++i) {
+    const auto& a = mail->attachments[i];
+    const std::string expected = names[i] ? names[i] : std::string(300, 'x') + ".txt";
+    EXPECT_EQ(*a.display_name.string_value(), expected);
+    EXPECT_EQ(a.bytes, std::string(r.attachments[i].data->begin(), r.attachments[i].data->end()));
+    // The file had a name of our own in the private folder, and is gone again.
+    EXPECT_EQ(a.path.rfind(temp_folder(), 0), 0u) << a.path;
+    EXPECT_EQ(a.path.find(expected), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(a.path));
+  }
+}
+
+// Issue 7, mend 9: the built-in store takes a body of any size as the item's body; a store with
+// a limit gets large bodies as attached files.
+TEST_F(ItemWriters, LargeBodiesAreBodiesUnlessTheStoreHasALimit) {
+  Open();
+  auto inbox = Folder("Inbox", "IPF.Note");
+  ItemRecord big = MailRecord("big");
+  big.message->html_body = ByteVector(700000, 'h');
+  writer->WriteMail(big, inbox, ctx, Bid());
+  EXPECT_EQ(store.folder("Inbox")->items.at(0)->text(dispid::kHTMLBody).size(), 700000u);
+  EXPECT_TRUE(store.folder("Inbox")->items.at(0)->attachments.empty());
+
+  auto limited = Options();
+  limited.body_limit = kExternalStoreBodyLimit;
+  Open(limited);
+  inbox = Folder("Inbox", "IPF.Note");
+  struct Case {
+    bool html;
+    std::size_t size;
+    bool attached;
+  } cases[] = {{true, 500000, true}, {true, 499999, false}, {false, 500000, true}, {false, 499999, false}};
+  for (const auto& c : cases) {
+    ItemRecord r = MailRecord("limit");
+    if (c.html) r.message->html_body = ByteVector(c.size, 'h');
+    else r.message->plain_body = std::string(c.size, 't');
+    const std::size_t before = store.folder("Inbox")->items.size();
+    writer->WriteMail(r, inbox, ctx, Bid());
+    auto item = store.folder("Inbox")->items.at(before);
+    if (c.attached) {
+      ASSERT_EQ(item->attachments.size(), 1u);
+      EXPECT_EQ(item->attachments[0].bytes.size(), c.size);
+      EXPECT_EQ(std::filesystem::path(item->attachments[0].path).filename(), c.html ? "temp.htm" : "temp.txt");
+      EXPECT_FALSE(std::filesystem::exists(item->attachments[0].path));
+      EXPECT_FALSE(item->has(dispid::kHTMLBody) || item->has(dispid::kBody));
+    } else {
+      EXPECT_TRUE(item->attachments.empty());
+      EXPECT_EQ(item->text(c.html ? dispid::kHTMLBody : dispid::kBody).size(), c.size);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace salvora
