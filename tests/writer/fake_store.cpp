@@ -194,6 +194,7 @@ Variant FakeItem::invoke(MemberId member, InvokeKind kind, Arguments a) {
       store_.calls.push_back("Move(" + target->name + ")");
       folder = target.get();
       target->items.push_back(shared_from_this());
+      if (store_.on_move) store_.on_move();
       return Variant(shared_from_this());
     }
     case dispid::kAttachments:

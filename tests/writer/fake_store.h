@@ -2,6 +2,7 @@
 // A store server for the writer's tests: answers the calls the writer makes, keeps what they
 // set in memory, and records each call, so a test can check both the result and the road.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -84,6 +85,7 @@ class FakeStore {
   std::vector<std::shared_ptr<FakeItem>> created;
   std::shared_ptr<FakeItem> wrapped;  // the import object's item
   int entry_ids = 0;
+  std::function<void()> on_move;  // called after each item is moved into a folder
 
   // The folder at a path of names below the root ("Inbox/Projects"), or null.
   FakeFolder* folder(const std::string& slash_path) const;
