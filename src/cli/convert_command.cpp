@@ -155,7 +155,12 @@ int RunConvert(const Args& args) {
   options.output_folder = output_folder_for(source.path);
   options.select_all = true;
   for (const auto& [name, value] : source.values) {
-    if (name == "--dest") options.destination = value;
+    if (name == "--dest") {
+      // The path printed at the end is one the user can use from anywhere.
+      std::error_code ec;
+      const auto absolute = std::filesystem::absolute(value, ec);
+      options.destination = ec ? value : absolute.lexically_normal().string();
+    }
     if (name == "--folder") {
       const std::string path = folder_path_argument(value);
       // Checking the top of the tree checks everything below it.
