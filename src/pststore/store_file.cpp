@@ -6,7 +6,9 @@
 #include <random>
 
 #include "automation/dispatch.h"
+#include "format/ids.h"
 #include "format/prop_types.h"
+#include "pststore/pst/pst_file_reader.h"
 
 namespace salvora::store {
 
@@ -47,6 +49,59 @@ std::shared_ptr<StoreFile> StoreFile::Create(const std::string& path) {
   deleted->container_class = "IPF.Note";
   deleted->parent = store->root_.get();
   store->root_->children.push_back(std::move(deleted));
+  store->last_commit_ = std::chrono::steady_clock::now();
+  return store;
+}
+
+namespace {
+
+// The folder tree below a folder, as the file's hierarchy tables list it.
+void read_folders(const pst::PstFileReader& reader, StoreFolder& folder, int depth) {
+  if (depth > 64) return;
+  const auto table = reader.Node((folder.id & ~0x1Fu) | kNidTypeHierarchyTable);
+  if (!table) return;
+  const auto tc = reader.ReadTc(*table);
+  if (!tc) return;
+  for (const auto& row : tc->rows) {
+    const auto node = reader.Node(row.row_id);
+    if (!node) continue;
+    auto child = std::make_unique<StoreFolder>();
+    child->id = row.row_id;
+    child->parent = &folder;
+    if (const auto pc = reader.ReadPc(*node)) {
+      if (const pst::Property* p = pst::FindProp(*pc, kPidDisplayName)) child->name = p->AsString();
+      if (const pst::Property* p = pst::FindProp(*pc, kPidContainerClass)) child->container_class = p->AsString();
+      if (const pst::Property* p = pst::FindProp(*pc, kPidComment)) child->description = p->AsString();
+    }
+    read_folders(reader, *child, depth + 1);
+    folder.children.push_back(std::move(child));
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<StoreFile> StoreFile::Open(const std::string& path) {
+  std::shared_ptr<StoreFile> store(new StoreFile());
+  store->path_ = path;
+  store->writer_ = pst::PstWriter::Open(path, pst::PstOptions{});
+  // The writer has what it needs to add to the file; the store server needs the folder tree by
+  // name and the store's own key, read here from what is on disk.
+  std::vector<std::string> problems;
+  pst::PstFileReader reader([&](const std::string& s) { problems.push_back(s); });
+  if (!reader.Open(path)) throw std::runtime_error(path + ": cannot be read back");
+  reader.LoadTrees();
+  const auto store_node = reader.Node(kNidMessageStore.value);
+  const auto props = store_node ? reader.ReadPc(*store_node) : std::nullopt;
+  if (!props) throw std::runtime_error(path + ": the store object cannot be read");
+  const pst::Property* key = pst::FindProp(*props, kPidRecordKey);
+  const pst::Property* subtree = pst::FindProp(*props, kPidIpmSubTreeEntryId);
+  if (!key || key->data.size() != 16 || !subtree || subtree->data.size() != 24)
+    throw std::runtime_error(path + ": the store has no record key or no IPM subtree");
+  std::copy(key->data.begin(), key->data.end(), store->record_key_.begin());
+  if (const pst::Property* name = pst::FindProp(*props, kPidDisplayName)) store->display_name_ = name->AsString();
+  store->root_ = std::make_unique<StoreFolder>();
+  store->root_->id = load_u32(subtree->data, 20);
+  read_folders(reader, *store->root_, 0);
   store->last_commit_ = std::chrono::steady_clock::now();
   return store;
 }
@@ -209,11 +264,17 @@ StoreFilePtr open_store_file(const std::string& path) {
   } else {
     if (it != r.stores.end()) r.stores.erase(it);
     std::error_code ec;
-    if (std::filesystem::exists(key, ec) || ec) {
-      throw AutomationError(AutomationError::Code::kFailed, kNoMember,
-                            path + ": the file exists and is not a store open in this session");
+    const bool exists = std::filesystem::exists(key, ec);
+    if (ec) throw AutomationError(AutomationError::Code::kFailed, kNoMember, path + ": " + ec.message());
+    if (exists) {
+      try {
+        store = StoreFile::Open(key);
+      } catch (const std::exception& e) {
+        throw AutomationError(AutomationError::Code::kFailed, kNoMember, e.what());
+      }
+    } else {
+      store = StoreFile::Create(key);
     }
-    store = StoreFile::Create(key);
   }
   r.stores.push_back(store);
   return store;

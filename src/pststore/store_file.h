@@ -39,6 +39,9 @@ class StoreFile {
  public:
   // Creates a new PST at path. Throws CFileException.
   static std::shared_ptr<StoreFile> Create(const std::string& path);
+  // Opens an existing PST at path to add to it, as Outlook adds a store file it finds there.
+  // Throws CFileException, or std::runtime_error for a file that is no store it can change.
+  static std::shared_ptr<StoreFile> Open(const std::string& path);
   ~StoreFile();
   StoreFile(const StoreFile&) = delete;
   StoreFile& operator=(const StoreFile&) = delete;
@@ -92,9 +95,10 @@ struct CheckpointRule {
 void set_checkpoint_rule(const CheckpointRule& rule);
 CheckpointRule checkpoint_rule();
 
-// The store at path: the one already open in this process for that file, or a new PST created
-// there. A file that exists but is not open here is refused (AutomationError kFailed): it is
-// never overwritten. Moves the store to the end of the process's store list.
+// The store at path: the one already open in this process for that file, the PST found there
+// opened to be added to, or a new PST. A file that exists but cannot be opened as a store is
+// refused (AutomationError kFailed) and left as it is: nothing is ever overwritten. Moves the
+// store to the end of the process's store list.
 StoreFilePtr open_store_file(const std::string& path);
 // The open stores in the order they were last added.
 std::vector<StoreFilePtr> open_store_files();

@@ -76,6 +76,14 @@ void BlockStore::FreeBlocks(const BlockList& bids) {
   for (auto bid : bids) {
     const BbtEntry* e = bbt_.Find(bid);
     if (!e) continue;
+    // A block other nodes still reference (only in files the writer opened, never in its own)
+    // loses one reference and stays.
+    if (e->cref > 2) {
+      BbtEntry shared = *e;
+      --shared.cref;
+      bbt_.Put(shared);
+      continue;
+    }
     space_.Free(e->ib, BlockDiskSize(e->cb));
     bbt_.Erase(bid, space_);
   }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "format/byte_writer.h"
@@ -129,6 +130,26 @@ class CowBTree {
     }
     root_ = children.empty() ? Bref{} : children.front().child;
     return root_;
+  }
+
+  // Takes over a tree read from an existing file: its leaf pages with their entries, in key
+  // order, stay where they are until they change; its intermediate pages are freed and built
+  // anew at the next commit, which then writes the root.
+  void Adopt(std::vector<std::pair<Bref, std::vector<Entry>>> leaf_pages, const std::vector<Bref>& inner_pages,
+             FileSpace& space) {
+    leaves_.clear();
+    levels_.clear();
+    count_ = 0;
+    for (auto& [page, entries] : leaf_pages) {
+      if (entries.empty()) {
+        space.Free(page.ib, kPageSize);
+        continue;
+      }
+      count_ += entries.size();
+      leaves_.push_back(Leaf{std::move(entries), page, false});
+    }
+    for (const Bref& page : inner_pages) space.Free(page.ib, kPageSize);
+    root_ = Bref{};
   }
 
   std::size_t size() const { return count_; }

@@ -25,6 +25,9 @@ class FileSpace {
 
   // Starts an empty file: one allocation interval, nothing allocated but the map pages.
   void InitNew();
+  // Takes over the allocation maps of an existing file, one per interval; its free space is
+  // used before the file grows. (Defined with the opening of an existing file.)
+  void Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps);
 
   // A 64-aligned range of size bytes (a multiple of 64, at most 8192) for a block.
   std::uint64_t AllocateBlock(std::uint64_t size);

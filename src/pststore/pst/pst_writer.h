@@ -57,6 +57,13 @@ class PstWriter {
  public:
   // Creates (or truncates) the file and commits the minimum store. Throws CFileException.
   static std::unique_ptr<PstWriter> Create(const std::string& path, const PstOptions& options);
+  // Opens an existing Unicode PST (ours or Outlook's) to add to it; everything in it is kept.
+  // Its encoding and client stay the file's; of the options only checkpoint_bytes and now
+  // count. root_folder() holds; ipm_subtree(), deleted_items() and search_root() name the
+  // folders of a store made by Create: read an opened store's own from its entry ids.
+  // Throws CFileException, or std::runtime_error for a file it will not change (damaged trees
+  // or maps, an unknown layout). (pst_opener.cpp)
+  static std::unique_ptr<PstWriter> Open(const std::string& path, const PstOptions& options);
   ~PstWriter();
   PstWriter(const PstWriter&) = delete;
   PstWriter& operator=(const PstWriter&) = delete;

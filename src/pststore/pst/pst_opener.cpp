@@ -1,0 +1,353 @@
+// Opening an existing Unicode PST to add to it: the writer's in-memory state (allocation maps,
+// both B-trees, store object, name-to-id map, every folder with its table rows) is rebuilt from
+// the file, so that new folders and messages go in exactly as into a store the writer made.
+//
+// Nothing of the file is rewritten until something changes: a folder's property context and
+// tables are written anew only when a child or a message is added to it, and the blocks they
+// replace are freed then. Blocks that other nodes share (a reference count above two) are
+// never freed: they give up one reference and stay with their other owners.
+
+#include <algorithm>
+#include <set>
+#include <stdexcept>
+
+#include "format/ids.h"
+#include "format/prop_types.h"
+#include "pststore/pst/disk_layout.h"
+#include "pststore/pst/pst_file_reader.h"
+#include "pststore/pst/table_templates.h"
+#include "pststore/pst/writer_impl.h"
+
+namespace salvora::pst {
+
+namespace {
+
+[[noreturn]] void refuse(const std::string& path, const std::string& why) {
+  throw std::runtime_error(path + ": cannot add to this store: " + why);
+}
+
+std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
+
+// What the strict reader reports that does not stop us adding to a file: header fields that
+// the next commit writes anew anyway, stray bytes in table cells of absent columns (tables are
+// rewritten with zeros there), and hash records of the name map (rebuilt whole when it is
+// written). Everything else, a damaged tree or an unreadable object, is refused.
+bool tolerable(const std::string& problem) {
+  static constexpr const char* kTolerated[] = {
+      "rgbFM/rgbFP", "cbPMapFree", "fAMapValid", "bPlatformCreate", "cell of an absent column is not zero",
+      "in its hash bucket", "hash record in the wrong bucket"};
+  for (const char* t : kTolerated)
+    if (problem.find(t) != std::string::npos) return true;
+  return false;
+}
+
+// Reads the pages of one B-tree, keeping the leaves with their entries and the inner pages.
+template <class Entry>
+class TreeReader {
+ public:
+  TreeReader(const PstFileReader& reader, std::uint8_t ptype, const std::string& path)
+      : reader_(reader), ptype_(ptype), path_(path) {}
+
+  void Walk(const Bref& page, int depth) {
+    if (depth > 16) refuse(path_, "a B-tree deeper than any valid file");
+    const auto bytes = reader_.ReadRaw(page.ib, kPageSize);
+    const auto parsed = BtPage::Parse(bytes);
+    if (bytes.size() != kPageSize || !parsed || parsed->ptype != ptype_) refuse(path_, "unreadable B-tree page");
+    ByteReader r(parsed->entries);
+    if (parsed->level == 0) {
+      std::vector<Entry> entries;
+      for (std::uint8_t i = 0; i < parsed->c_ent; ++i) {
+        ByteReader e(r.bytes(parsed->cb_ent));
+        entries.push_back(Entry::Parse(e));
+      }
+      if (!r.ok()) refuse(path_, "short B-tree page");
+      leaves.emplace_back(page, std::move(entries));
+      return;
+    }
+    inner.push_back(page);
+    std::vector<BtEntry> children;
+    for (std::uint8_t i = 0; i < parsed->c_ent; ++i) {
+      ByteReader e(r.bytes(parsed->cb_ent));
+      children.push_back(BtEntry::Parse(e));
+    }
+    if (!r.ok()) refuse(path_, "short B-tree page");
+    for (const auto& c : children) Walk(c.child, depth + 1);
+  }
+
+  std::vector<std::pair<Bref, std::vector<Entry>>> leaves;
+  std::vector<Bref> inner;
+
+ private:
+  const PstFileReader& reader_;
+  std::uint8_t ptype_;
+  const std::string& path_;
+};
+
+// Every block a node owns alone: its data tree and its sub-node tree with the values below.
+class OwnedBlocks {
+ public:
+  OwnedBlocks(const PstFileReader& reader, const BlockTree& bbt) : reader_(reader), bbt_(bbt) {}
+
+  BlockList Of(std::uint64_t bid_data, std::uint64_t bid_sub) {
+    BlockList out;
+    Data(bid_data, out, 0);
+    Subnodes(bid_sub, out, 0);
+    return out;
+  }
+
+ private:
+  // Lists the block; true when the node owns it alone, so that what hangs below it is the
+  // node's too. A shared block is listed to give up one reference, and its children stay
+  // with it.
+  bool Take(std::uint64_t bid, BlockList& out) {
+    const BbtEntry* e = bbt_.Find(bid);
+    if (!e || e->cref < 2) return false;
+    out.push_back(bid);
+    return e->cref == 2;
+  }
+
+  void Data(std::uint64_t bid, BlockList& out, int depth) {
+    if (bid == 0 || depth > 4 || !Take(bid, out) || !IsInternalBid(bid)) return;
+    const auto payload = reader_.ReadBlock(bid);
+    if (!payload) return;
+    if (const auto x = XBlock::Parse(*payload))
+      for (auto child : x->bids) Data(child, out, depth + 1);
+  }
+
+  void Subnodes(std::uint64_t bid, BlockList& out, int depth) {
+    if (bid == 0 || depth > 4 || !Take(bid, out)) return;
+    const auto payload = reader_.ReadBlock(bid);
+    if (!payload) return;
+    const auto s = SubnodeBlock::Parse(*payload);
+    if (!s) return;
+    for (const auto& e : s->entries) {
+      if (s->level == 0) {
+        Data(e.bid_data, out, 0);
+        Subnodes(e.bid_sub, out, depth + 1);
+      } else {
+        Subnodes(e.bid_data, out, depth + 1);
+      }
+    }
+  }
+
+  const PstFileReader& reader_;
+  const BlockTree& bbt_;
+};
+
+// Table cells without the row id and version, which the writer adds to every row itself.
+PropertyList RowCells(const TableRow& row) {
+  PropertyList cells;
+  for (const auto& p : row.cells)
+    if (p.id() != kPidLtpRowId && p.id() != kPidLtpRowVer) cells.push_back(p);
+  return cells;
+}
+
+// A contents row as the writer's table would hold it: the message's own values for every
+// column of the template, and from the old row only what the message does not carry itself
+// (its status). Outlook's tables have other columns, so a row copied as it was would lack
+// values its message has once the table is written with the writer's columns.
+PropertyList MessageRow(const PropertyList& old_cells, const std::optional<PropertyList>& message,
+                        const TableSchema& schema) {
+  if (!message) return old_cells;
+  PropertyList cells;
+  for (const auto& p : *message)
+    if (schema.Find(p.tag)) cells.push_back(p);
+  for (const auto& p : old_cells)
+    if (schema.Find(p.tag) && !FindProp(*message, p.id())) cells.push_back(p);
+  return cells;
+}
+
+}  // namespace
+
+void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
+  amaps_.assign(maps.begin(), maps.end());
+  // Written at the next commit: the maps given may differ from those on disk.
+  dirty_.assign(maps.size(), true);
+  written_.assign(maps.size(), true);
+  allocated_slots_ = 0;
+  cursor_ = AmapOffset(maps.size());
+  for (auto& list : reusable_blocks_) list.clear();
+  reusable_pages_.clear();
+  pending_.clear();
+  for (std::uint64_t k = 0; k < amaps_.size(); ++k) {
+    std::uint64_t run_start = 0, run = 0;
+    for (std::uint64_t s = 0; s <= kSlotsPerAmap; ++s) {
+      const bool used = s == kSlotsPerAmap || (amaps_[k][s / 8] & (0x80 >> (s % 8))) != 0;
+      if (s < kSlotsPerAmap && used) ++allocated_slots_;
+      if (!used) {
+        if (run == 0) run_start = s;
+        ++run;
+      } else if (run > 0) {
+        AddReusable(AmapOffset(k) + run_start * kSlotSize, run * kSlotSize);
+        run = 0;
+      }
+    }
+  }
+}
+
+std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOptions& options) {
+  std::vector<std::string> problems;
+  PstFileReader reader([&](const std::string& s) {
+    if (!tolerable(s)) problems.push_back(s);
+  });
+  if (!reader.Open(path)) {
+    if (!problems.empty()) refuse(path, problems.front());
+    refuse(path, "not a Unicode PST");
+  }
+  reader.LoadTrees();
+  if (!problems.empty()) refuse(path, problems.front());
+  const PstHeader& h = reader.header().header;
+  if (h.amap_valid == 0) refuse(path, "its allocation maps are marked invalid");
+  if (h.crypt_method > 2) refuse(path, "unknown encoding");
+  if (h.file_eof < AmapOffset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0 ||
+      h.file_eof > reader.file_size() || h.amap_last + kAmapCoverage != h.file_eof)
+    refuse(path, "its end of file does not close an allocation interval");
+
+  auto impl = std::make_unique<Impl>();
+  impl->options = options;
+  impl->options.crypt = static_cast<CryptMethod>(h.crypt_method);
+  impl->options.offline_client = h.magic_client == 0x4F53;
+  impl->path = path;
+  CFileException error;
+  if (!impl->file.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive, &error)) throw error;
+  impl->store = std::make_unique<BlockStore>(impl->file, impl->options.crypt);
+  Impl& w = *impl;
+
+  TreeReader<BbtEntry> bbt(reader, kPtypeBbt, path);
+  bbt.Walk(h.bbt, 0);
+  TreeReader<NbtEntry> nbt(reader, kPtypeNbt, path);
+  nbt.Walk(h.nbt, 0);
+
+  // The allocation maps are made anew from what the trees use, as a reader rebuilds maps it
+  // cannot trust: Outlook leaves space marked that nothing holds any more (and older files
+  // mark their maps valid only for themselves), and the maps we commit must be exact.
+  const std::uint64_t intervals = (h.file_eof - kFirstAmapOffset) / kAmapCoverage;
+  std::vector<std::array<std::uint8_t, 496>> maps(intervals);
+  for (auto& m : maps) m.fill(0);
+  const auto mark = [&](std::uint64_t ib, std::uint64_t size) {
+    if (ib < kFirstAmapOffset || ib % kSlotSize != 0 || ib + size > h.file_eof) refuse(path, "space outside its maps at " + Hex(ib));
+    for (std::uint64_t at = ib; at < ib + size; at += kSlotSize) {
+      const std::uint64_t k = IntervalOf(at);
+      const std::uint64_t slot = (at - AmapOffset(k)) / kSlotSize;
+      maps[k][slot / 8] = static_cast<std::uint8_t>(maps[k][slot / 8] | (0x80 >> (slot % 8)));
+    }
+  };
+  for (std::uint64_t k = 0; k < intervals; ++k) mark(AmapOffset(k), ReservedMapBytes(k));
+  for (const auto* pages : {&bbt.inner, &nbt.inner})
+    for (const auto& p : *pages) mark(p.ib, kPageSize);
+  for (const auto& leaf : bbt.leaves) mark(leaf.first.ib, kPageSize);
+  for (const auto& leaf : nbt.leaves) mark(leaf.first.ib, kPageSize);
+  for (const auto& leaf : bbt.leaves)
+    for (const auto& e : leaf.second) mark(e.ib, BlockDiskSize(e.cb));
+  w.store->space().Adopt(maps);
+  w.store->bbt().Adopt(std::move(bbt.leaves), bbt.inner, w.store->space());
+  w.nbt.Adopt(std::move(nbt.leaves), nbt.inner, w.store->space());
+  w.store->next_bid = h.bid_next_b;
+  w.store->next_page_bid = h.bid_next_p;
+  for (std::size_t t = 0; t < 32; ++t) w.rgnid[t] = h.rgnid[t];
+  w.committed = h;
+  w.has_committed = true;
+
+  OwnedBlocks owned(reader, w.store->bbt());
+  const auto node_of = [&](std::uint32_t nid) -> std::optional<NodeRef> { return reader.Node(nid); };
+  const auto pc_of = [&](std::uint32_t nid) -> PropertyList {
+    auto node = node_of(nid);
+    if (!node) refuse(path, "node " + Hex(nid) + " is missing");
+    auto pc = reader.ReadPc(*node);
+    if (!pc || !problems.empty()) refuse(path, "node " + Hex(nid) + " cannot be read");
+    return *pc;
+  };
+
+  w.store_props = pc_of(kNidMessageStore.value);
+  w.store_owned = owned.Of(node_of(kNidMessageStore.value)->bid_data, node_of(kNidMessageStore.value)->bid_sub);
+  w.store_dirty = false;
+  {
+    std::vector<std::string> name_problems;
+    w.names = NameToIdMap::FromProperties(pc_of(kNidNameToIdMap.value), &name_problems);
+    std::erase_if(name_problems, tolerable);
+    if (!name_problems.empty()) refuse(path, name_problems.front());
+    w.names.clear_dirty();
+    w.names_owned = owned.Of(node_of(kNidNameToIdMap.value)->bid_data, node_of(kNidNameToIdMap.value)->bid_sub);
+  }
+
+  // Folders: their own properties, their children in hierarchy order, their contents rows.
+  for (const auto& [nid, entry] : reader.nodes()) {
+    const auto type = static_cast<std::uint8_t>(nid & 0x1F);
+    if (type != kNidTypeNormalFolder && type != kNidTypeSearchFolder) continue;
+    FolderState f;
+    f.nid = nid;
+    f.parent = entry.nid_parent == 0 ? nid : entry.nid_parent;
+    f.search = type == kNidTypeSearchFolder;
+    for (auto& p : pc_of(nid))
+      if (p.id() != kPidContentCount && p.id() != kPidContentUnreadCount && p.id() != kPidSubfolders) f.props.push_back(p);
+    f.owned[0] = owned.Of(entry.bid_data, entry.bid_sub);
+    f.pc_dirty = f.hierarchy_dirty = f.contents_dirty = f.assoc_dirty = false;
+    if (!f.search) {
+      const auto read_table = [&](std::uint8_t table, BlockList& blocks) -> std::vector<TableRow> {
+        auto node = node_of(TableNid(nid, table));
+        if (!node) return {};
+        auto tc = reader.ReadTc(*node);
+        if (!tc || !problems.empty())
+          refuse(path, "a table of folder " + Hex(nid) + " cannot be read" + (problems.empty() ? "" : ": " + problems.back()));
+        blocks = owned.Of(node->bid_data, node->bid_sub);
+        return tc->rows;
+      };
+      for (const auto& row : read_table(kNidTypeHierarchyTable, f.owned[1])) f.children.push_back(row.row_id);
+      const auto message_props = [&](std::uint32_t message) -> std::optional<PropertyList> {
+        const auto node = node_of(message);
+        if (!node) return std::nullopt;
+        auto pc = reader.ReadPc(*node);
+        if (!problems.empty()) refuse(path, "message " + Hex(message) + " cannot be read: " + problems.back());
+        return pc;
+      };
+      for (const auto& row : read_table(kNidTypeContentsTable, f.owned[2])) {
+        PropertyList cells = MessageRow(RowCells(row), message_props(row.row_id), ContentsTemplate());
+        const Property* flags = FindProp(cells, kPidMessageFlags);
+        if (!flags || (flags->AsInt() & kMsgFlagRead) == 0) ++f.unread;
+        f.contents.push_back(PackedRow{row.row_id, PackedProps(cells)});
+      }
+      for (const auto& row : read_table(kNidTypeAssocContentsTable, f.owned[3]))
+        f.assoc.push_back(PackedRow{row.row_id, PackedProps(MessageRow(RowCells(row), message_props(row.row_id), AssocContentsTemplate()))});
+      // A table without a node is written at the first change, as for a new folder.
+      f.hierarchy_dirty = !node_of(TableNid(nid, kNidTypeHierarchyTable));
+      f.contents_dirty = !node_of(TableNid(nid, kNidTypeContentsTable));
+      f.assoc_dirty = !node_of(TableNid(nid, kNidTypeAssocContentsTable));
+    }
+    w.folders.emplace(nid, std::move(f));
+  }
+  if (!w.folders.count(kNidRootFolder.value)) refuse(path, "it has no root folder");
+  // The counts a folder carries are the writer's to compute. Where the file's differ (or are
+  // missing), the folder is written again at the next commit, so its own values and its
+  // parent's row agree. A search folder's count is of its search results, which stay as
+  // they are: its rows are stood in for by that many empty ones, never written.
+  for (auto& [nid, f] : w.folders) {
+    const PropertyList pc = pc_of(nid);
+    const Property* count = FindProp(pc, kPidContentCount);
+    const Property* unread = FindProp(pc, kPidContentUnreadCount);
+    const Property* subfolders = FindProp(pc, kPidSubfolders);
+    if (f.search) {
+      f.contents.resize(count ? static_cast<std::size_t>(std::max<std::int64_t>(count->AsInt(), 0)) : 0);
+      f.unread = unread ? static_cast<std::uint32_t>(std::max<std::int64_t>(unread->AsInt(), 0)) : 0;
+      continue;
+    }
+    const bool agrees = count && count->AsInt() == static_cast<std::int64_t>(f.contents.size()) && unread &&
+                        unread->AsInt() == static_cast<std::int64_t>(f.unread) && subfolders &&
+                        (subfolders->AsInt() != 0) == !f.children.empty();
+    if (!agrees) {
+      f.pc_dirty = true;
+      if (f.parent != nid) w.folders.at(f.parent).hierarchy_dirty = true;
+    }
+  }
+  // Rows naming folders that are not in the file are left out of the rebuilt tables.
+  for (auto& [nid, f] : w.folders) {
+    std::erase_if(f.children, [&](std::uint32_t c) { return !w.folders.count(c); });
+  }
+  for (auto& [nid, f] : w.folders) {
+    if (f.parent != nid && !w.folders.count(f.parent)) refuse(path, "folder " + Hex(nid) + " has no parent folder");
+  }
+  w.stats.folders = w.folders.size();
+  w.bytes_at_commit = w.store->bytes_written;
+  return std::unique_ptr<PstWriter>(new PstWriter(std::move(impl)));
+}
+
+}  // namespace salvora::pst
