@@ -26,22 +26,26 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
   auto table = ReadObject(ctx, table_node->data_bid, table_node->sub_bid);
   if (!table) return true;  // an unreadable table: the message without attachments
   const auto& rows = table->properties.blocks;
-  record.attachments.resize(rows.size());
-  record.attachment_cursor = 0;
-  if (apply_properties(rows, &record, options) != 0) return false;
+  // The table and the attachment objects are applied to a record of their own that holds
+  // only the attachment nodes: their other properties (an attachment's display name, sizes,
+  // its own contact or message fields) must not land in the item itself.
+  ItemRecord holder;
+  holder.codepage = record.codepage;
+  holder.attachments.resize(rows.size());
+  ApplyOptions attachment_options = options;
+  attachment_options.attachment_object = true;
+  if (apply_properties(rows, &holder, attachment_options) != 0) return false;
   if (ctx.stopped()) return false;
 
-  for (std::size_t i = 0; i < record.attachments.size(); ++i) {
-    AttachmentNode& node = record.attachments[i];
+  for (std::size_t i = 0; i < holder.attachments.size(); ++i) {
+    AttachmentNode& node = holder.attachments[i];
     const SubnodeEntry* sub = FindSubnode(message.subnodes, Nid(node.subnode_id));
     if (!sub) continue;
     auto object = ReadObject(ctx, sub->data_bid, sub->sub_bid, ReadObjectOptions{true});
     if (ctx.stopped()) return false;
     if (!object) continue;  // the table row's properties are all this attachment keeps
-    record.attachment_cursor = i;
-    ApplyOptions object_options = options;
-    object_options.attachment_object = true;  // its display name is the attachment's, not the item's
-    apply_properties(object->properties.blocks, &record, object_options);
+    holder.attachment_cursor = i;
+    apply_properties(object->properties.blocks, &holder, attachment_options);
     // The value that stayed in the file (too large, or unreadable) is streamed later from
     // the sub-node named now; a value read into memory needs no block.
     if (const SubnodeEntry* data = find_data_subnode(&*object, message, Nid(node.subnode_id))) {
@@ -49,6 +53,7 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
       node.data_bid = data->data_bid;
     }
   }
+  record.attachments = std::move(holder.attachments);
   record.attachment_cursor = 0;
   return true;
 }

@@ -6,6 +6,7 @@
 
 #include "engine/analysis_pass.h"
 #include "engine/item_reload.h"
+#include "engine/object_loader.h"
 #include "pststore/pst/pst_writer.h"
 #include "support/ndb_builder.h"
 
@@ -215,6 +216,51 @@ TEST(AnalysisPass, PreviewReloadsTheBodyByNid) {
   ASSERT_TRUE(record && record->message && record->message->plain_body);
   EXPECT_EQ(record->message->plain_body->size(), 100000u);
   EXPECT_EQ(ReloadItem(run->result.store, Nid(0x7FFFFFE4)), nullptr);
+}
+
+}  // namespace
+}  // namespace salvora
+
+namespace salvora {
+namespace {
+
+// An attachment's own properties describe the attachment: its display name, or a field that
+// would make the item look like a contact, must not reach the item that carries it.
+TEST(LoadItemAttachments, AttachmentPropertiesStayWithTheAttachment) {
+  const std::string path = testing::TestTempDir() + "/meeting.pst";
+  std::uint32_t nid = 0;
+  {
+    auto w = PstWriter::Create(path, {});
+    const auto inbox = w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note");
+    MessageSpec m = message("IPM.Schedule.Meeting.Request", "planning");
+    pst::AttachmentSpec a;
+    a.props.push_back(Property::String(kPidDisplayName, "invite.ics"));
+    a.props.push_back(Property::String(kPidAttachLongFilename, "invite.ics"));
+    a.props.push_back(Property::String(0x3A16, "ACME"));  // a contact field, on the attachment
+    a.data = {'B', 'E', 'G', 'I', 'N'};
+    m.attachments.push_back(a);
+    nid = w->AddMessage(inbox, m);
+    w->Close();
+  }
+  std::unique_ptr<ItemRecord> r;
+  {
+    OstContext ctx;  // closed before the analysis opens the file again
+    ASSERT_EQ(OpenStore(ctx, path), 0);
+    LoadBlockIndex(ctx);
+    LoadNodeIndex(ctx);
+    r = LoadItem(ctx, FindNode(ctx, Nid(nid)));
+  }
+  ASSERT_TRUE(r);
+  EXPECT_FALSE(r->contact.has_value());
+  EXPECT_FALSE(r->display_name.has_value());
+  ASSERT_EQ(r->attachments.size(), 1u);
+  EXPECT_EQ(r->attachments[0].long_file_name, "invite.ics");
+  ASSERT_TRUE(r->attachments[0].data.has_value());
+  EXPECT_EQ(r->attachments[0].data->size(), 5u);
+
+  auto run = analyse(path);
+  EXPECT_EQ(run->result.counter(AnalysisCounter::kContacts), 0);
+  EXPECT_EQ(run->result.counter(AnalysisCounter::kInbox), 1);
 }
 
 }  // namespace
