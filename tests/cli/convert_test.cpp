@@ -89,6 +89,9 @@ std::string CompareMail(const std::string& source, const std::string& pst, const
   if (c.out.find(" only-in-A=0 ") == std::string::npos || c.out.find(" field-differences=0\n") == std::string::npos) {
     return c.out + c.err;
   }
+  auto kinds = RunProgram("/usr/bin/python3", {testing::SourceDir() + "/tests/cli/check_convert_kinds.py",
+                                               work + ".src.jsonl", work + ".pst.jsonl"});
+  if (kinds.exit_code != 0) return kinds.out + kinds.err;
   return {};
 }
 
