@@ -125,6 +125,50 @@ TEST_F(ExistingStore, OursFromAnEarlierSessionKeepsEverything) {
   ExpectOnlyAdditions(dump_before, PeerDump(path), "earlier.pst");
 }
 
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+// Files the server will not add to are left byte for byte as they were: a damaged tree, an
+// ANSI store, something that is no store at all.
+TEST_F(ExistingStore, FilesItCannotTakeAreLeftAlone) {
+  const std::string ours = pst::testing::TempPath("damaged.pst");
+  {
+    testing::SaveDriver d(ours, "Damaged");
+    d.Folder({{"Inbox", "IPF.Post"}});
+  }
+  close_store_files();
+  std::vector<std::string> paths;
+  {
+    // The node tree's root page: one byte of its entries changed, so its CRC no longer holds.
+    std::string bytes = Slurp(ours);
+    const auto load64 = [&](std::size_t at) {
+      std::uint64_t v = 0;
+      for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+      return v;
+    };
+    const std::uint64_t nbt_ib = load64(180 + 36 + 8);  // ROOT's BREFNBT.ib
+    ASSERT_LT(nbt_ib + 10, bytes.size());
+    bytes[nbt_ib + 10] = static_cast<char>(bytes[nbt_ib + 10] ^ 0x5A);
+    std::ofstream(ours, std::ios::binary | std::ios::trunc) << bytes;
+    paths.push_back(ours);
+  }
+  const std::string ansi = CorpusDir() + "/gopst-32bit.pst";
+  if (std::filesystem::exists(ansi)) {
+    paths.push_back(pst::testing::TempPath("ansi.pst"));
+    std::filesystem::copy_file(ansi, paths.back(), std::filesystem::copy_options::overwrite_existing);
+  }
+  paths.push_back(pst::testing::TempPath("text.pst"));
+  std::ofstream(paths.back(), std::ios::binary) << "not a store";
+  for (const auto& path : paths) {
+    const std::string before = Slurp(path);
+    EXPECT_THROW(testing::SaveDriver(path, "Never"), AutomationError) << path;
+    close_store_files();
+    EXPECT_TRUE(Slurp(path) == before) << path << " changed";
+  }
+}
+
 TEST_F(ExistingStore, OutlookWrittenSamplesKeepEverything) {
   if (!std::filesystem::is_directory(CorpusDir())) GTEST_SKIP() << "no sample corpus at " << CorpusDir() << "; skipped";
   if (!HavePypff()) GTEST_SKIP() << "pypff or the dump harness is missing; skipped";
