@@ -61,8 +61,13 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
 }  // namespace
 
 std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node) {
-  if (!node || context.stopped() || !node->data_block) return nullptr;
-  auto object = ReadObject(context, *node);
+  if (!node || !node->data_block) return nullptr;
+  return LoadItemAt(context, node->data_bid, node->sub_bid);
+}
+
+std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid) {
+  if (context.stopped()) return nullptr;
+  auto object = ReadObject(context, data_bid, sub_bid);
   if (!object || context.stopped()) return nullptr;
   auto record = std::make_unique<ItemRecord>();
   const ApplyOptions options = apply_options_for(context);

@@ -13,4 +13,8 @@ namespace salvora {
 // attachment's data_block_id names the block to stream it from.
 std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node);
 
+// The same for an object that has no node of its own (a message embedded in an attachment):
+// its data block and sub-node block.
+std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid);
+
 }  // namespace salvora
