@@ -1,6 +1,7 @@
 #include "pststore/item_server.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -154,9 +155,10 @@ pst::Property property_from_variant(MemberId member, std::uint16_t id, std::uint
       std::optional<double> d = value.date_value();
       if (!d) d = value.double_value();
       if (!d) return wrong();
-      const std::uint64_t ft = date_to_filetime(*d);
-      if (ft == 0) bad(member, "the date is before 1601 or not a number");
-      return pst::Property::Time(id, ft);
+      // A date before 1601 is kept as the earliest time there is rather than refused: one odd
+      // date must not cost the item its place in the store.
+      if (!std::isfinite(*d)) bad(member, "the date is not a number");
+      return pst::Property::Time(id, date_to_filetime(*d));
     }
     default: return wrong();
   }

@@ -9,8 +9,10 @@
 // released, and when they are closed, so a save that is stopped or killed leaves a valid file
 // with what was stored before the last checkpoint.
 //
-// Thread-safety: every member locks the store; folders are owned by the store and live as long
-// as it does.
+// Thread-safety: every member locks the store, so a checkpoint and a save on another thread do
+// not meet in the writer. The folder tree itself (StoreFolder) is read without the lock: the
+// folders of one store are driven from one thread at a time, as the save pass does. Folders are
+// owned by the store and live as long as it does.
 
 #include <array>
 #include <chrono>

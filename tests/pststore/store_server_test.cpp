@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -513,6 +514,10 @@ TEST_F(StoreServerTest, PutsReadBackAndEmptyRemoves) {
   const DispatchPtr t = invoke(app, dispid::kCreateItem, K::kMethod, {kItemTask}).dispatch_value();
   put(t, dispid::kTaskDateCompleted, Variant::Date(45383.5));
   EXPECT_EQ(*get(t, dispid::kTaskDateCompleted).date_value(), 45383.5);
+  // A date before 1601 is kept as the earliest there is, not refused.
+  put(t, dispid::kTaskDateCompleted, Variant::Date(-200000.0));
+  EXPECT_EQ(*get(t, dispid::kTaskDateCompleted).date_value(), -109205.0);
+  EXPECT_THROW(put(t, dispid::kTaskDateCompleted, Variant::Date(std::nan(""))), AutomationError);
   put(t, dispid::kTaskContactNames, "Jo");
   EXPECT_EQ(*get(t, dispid::kTaskContactNames).string_value(), "Jo");
   EXPECT_TRUE(get(app, dispid::kVersion).string_value()->starts_with("12"));
