@@ -230,6 +230,8 @@ std::optional<TableContents> ReadTableContext(const HeapReader& heap, const Subn
     tr.row_ver = load_u32(row, 4);
     const Bytes ceb = row.subspan(rgib[2]);
     for (const auto& c : out.schema.columns) {
+      // Reported above; its cell or its bit would lie outside the row.
+      if (c.ib + c.cb > rgib[2] || c.bit >= ncols) continue;
       const bool present = (ceb[c.bit / 8] & (0x80 >> (c.bit % 8))) != 0;
       const Bytes cell = row.subspan(c.ib, c.cb);
       if (!present) {
