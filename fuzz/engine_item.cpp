@@ -7,6 +7,7 @@
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
 #include "file_image.h"
+#include "fuzz_checks.h"
 
 namespace {
 constexpr std::size_t kMaxItems = 128;
@@ -30,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const auto item = LoadItem(ctx, &node);
       if (item) {
         (void)is_folder(*item);
+        fuzz::require(fuzz::valid_utf8(item->display_name.value_or("")));
         (void)is_mail_folder(*item);
       }
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "content/named_property_map.h"
+#include "fuzz_checks.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -12,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const NamedPropertyMap map = NamedPropertyMap::FromStreams(s.first, s.second);
   for (const NamedProperty& p : map.entries()) {
     const NamedProperty* found = map.Find(p.key);
-    if (found == nullptr || found->key != p.key) __builtin_trap();
+    fuzz::require(found != nullptr && found->key == p.key);
+    if (p.name) fuzz::require(fuzz::valid_utf8(*p.name));
   }
   (void)map.Find(0x8000);
   (void)map.Find(0xFFFF);

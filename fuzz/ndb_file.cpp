@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "file_image.h"
+#include "fuzz_checks.h"
 #include "ndb/block_reader.h"
 #include "ndb/ost_context.h"
 
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The tree's own links must stay walkable: pre-order visits each node at most once.
     n = 0;
     for (NodeRecord* p = ctx.nodes->first_root(); p != nullptr; p = NodeTree::NextPreOrder(p)) {
-      if (++n > ctx.nodes->size()) __builtin_trap();
+      fuzz::require(++n <= ctx.nodes->size());
     }
   } catch (const CFileException&) {
     // A read error of the file itself is reported by exception; the image never fails a read,

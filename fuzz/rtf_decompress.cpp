@@ -6,14 +6,16 @@
 
 #include "content/compressed_rtf.h"
 #include "content/rtf_to_text.h"
+#include "fuzz_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace salvora;
   const RtfResult r = decompress_rtf(Bytes(data, size));
-  if (r.status == RtfStatus::kShortHeader && !r.rtf.empty()) __builtin_trap();
+  fuzz::require(r.status != RtfStatus::kShortHeader || r.rtf.empty());
   if (r.usable()) {
     std::string text;
     rtf_to_text(Bytes(r.rtf.data(), r.rtf.size()), text);
+    fuzz::require(fuzz::valid_utf8(text));
   }
   return 0;
 }
