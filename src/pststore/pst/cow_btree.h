@@ -29,7 +29,11 @@ class CowBTree {
     const std::uint64_t key = e.key();
     const std::size_t cap = BtPage::MaxEntries(kPtype, 0);
     if (leaves_.empty() || key > leaves_.back().entries.back().key()) {
-      if (leaves_.empty() || leaves_.back().entries.size() >= cap) leaves_.emplace_back();
+      if (leaves_.empty() || leaves_.back().entries.size() >= cap) {
+        // Exactly one page's worth: the index of a large store is mostly full leaves.
+        leaves_.emplace_back();
+        leaves_.back().entries.reserve(cap);
+      }
       leaves_.back().entries.push_back(e);
       leaves_.back().dirty = true;
       ++count_;

@@ -162,10 +162,14 @@ void PstWriter::Impl::FlushFolder(FolderState& f) {
     WriteTcNode(TableNid(f.nid, kNidTypeHierarchyTable), HierarchyTemplate(), rows, f.owned[1]);
   }
   auto write_contents = [&](const std::vector<PackedRow>& packed, const TableSchema& schema, std::uint8_t type, BlockList& owned) {
-    std::vector<TableRow> rows;
-    rows.reserve(packed.size());
-    for (const auto& r : packed) rows.push_back(TableRow{r.row_id, row_ver++, r.cells.Unpack()});
-    WriteTcNode(TableNid(f.nid, type), schema, rows, owned);
+    store->FreeBlocks(owned);
+    owned.clear();
+    NodeBuilder nb(*this, &owned);
+    const auto heap = BuildTableContext(schema, packed.size(), [&](std::size_t i) {
+      return TableRow{packed[i].row_id, row_ver++, packed[i].cells.Unpack()};
+    }, nb);
+    const std::uint64_t data = nb.WriteHeap(heap);
+    PutNode(TableNid(f.nid, type), data, nb.FinishSubnodes(), 0);
   };
   if (f.contents_dirty) write_contents(f.contents, ContentsTemplate(), kNidTypeContentsTable, f.owned[2]);
   if (f.assoc_dirty) write_contents(f.assoc, AssocContentsTemplate(), kNidTypeAssocContentsTable, f.owned[3]);

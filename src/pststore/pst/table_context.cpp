@@ -65,6 +65,12 @@ TableSchema TableSchema::With(const std::vector<std::uint32_t>& extra) const {
 
 std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, const std::vector<TableRow>& rows,
                                                          SubnodeSink& sink) {
+  return BuildTableContext(schema, rows.size(), [&rows](std::size_t i) { return rows[i]; }, sink);
+}
+
+std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, std::size_t row_count,
+                                                         const std::function<TableRow(std::size_t)>& row_at,
+                                                         SubnodeSink& sink) {
   HeapWriter heap(kHeapSigTc);
   // Outlook's order, which some readers rely on: row index BTH header, TCINFO, row index
   // records, then the row matrix and the variable-size cells.
@@ -72,15 +78,15 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
   const std::uint32_t hid_index = bth.AllocateHeader();
   const std::uint32_t hid_info = heap.Allocate(std::vector<std::uint8_t>(22 + schema.columns.size() * 8, 0));
   heap.SetUserRoot(hid_info);
-  bth.ReserveRecords(rows.size());
+  bth.ReserveRecords(row_count);
   const std::size_t row_size = schema.row_size();
   const std::size_t ceb_at = schema.rgib[2];
-  std::vector<std::uint8_t> matrix(rows.size() * row_size, 0);
-  ByteWriter index(rows.size() * 8);
+  std::vector<std::uint8_t> matrix(row_count * row_size, 0);
+  ByteWriter index(row_count * 8);
   std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
-  order.reserve(rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const TableRow& row = rows[i];
+  order.reserve(row_count);
+  for (std::size_t i = 0; i < row_count; ++i) {
+    const TableRow row = row_at(i);
     auto cell = std::span(matrix).subspan(i * row_size, row_size);
     auto set_bit = [&](std::uint8_t bit) { cell[ceb_at + bit / 8] = static_cast<std::uint8_t>(cell[ceb_at + bit / 8] | (0x80 >> (bit % 8))); };
     store_u32(cell, 0, row.row_id);
@@ -112,15 +118,15 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
   }
   bth.Fill(index.data());
   std::uint32_t hnid_rows = 0;
-  if (!rows.empty()) {
+  if (row_count > 0) {
     if (matrix.size() <= kMaxHeapAlloc) {
       hnid_rows = heap.Allocate(matrix);
     } else {
       // Rows never straddle blocks, and every block but the last is a full one.
       const std::size_t per = kMaxBlockData / row_size;
       std::vector<std::vector<std::uint8_t>> blocks;
-      for (std::size_t r = 0; r < rows.size(); r += per) {
-        const std::size_t n = std::min(per, rows.size() - r);
+      for (std::size_t r = 0; r < row_count; r += per) {
+        const std::size_t n = std::min(per, row_count - r);
         std::vector<std::uint8_t> b(matrix.begin() + static_cast<std::ptrdiff_t>(r * row_size),
                                     matrix.begin() + static_cast<std::ptrdiff_t>((r + n) * row_size));
         blocks.push_back(std::move(b));

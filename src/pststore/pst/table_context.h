@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ struct TableRow {
 };
 
 std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, const std::vector<TableRow>& rows,
+                                                         SubnodeSink& sink);
+// The same over rows made one at a time, so that a folder's rows are never all expanded at once.
+std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, std::size_t row_count,
+                                                         const std::function<TableRow(std::size_t)>& row_at,
                                                          SubnodeSink& sink);
 
 struct TableContents {
