@@ -8,6 +8,7 @@
 #include "automation/dispatch.h"
 #include "format/ids.h"
 #include "format/prop_types.h"
+#include "platform/file64.h"
 #include "pststore/pst/pst_file_reader.h"
 
 namespace salvora::store {
@@ -81,6 +82,16 @@ void read_folders(const pst::PstFileReader& reader, StoreFolder& folder, int dep
 }  // namespace
 
 std::shared_ptr<StoreFile> StoreFile::Open(const std::string& path) {
+  {
+    // An offline store is someone's mailbox cache, the very file a recovery reads: never
+    // written to, whatever its layout.
+    CFile64 file;
+    CFileException error;
+    if (!file.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &error)) throw error;
+    std::uint8_t head[10] = {};
+    if (file.ReadAt(0, head, sizeof head) == sizeof head && head[8] == 'S' && head[9] == 'O')
+      throw std::runtime_error(path + ": an offline store (OST) is never added to");
+  }
   std::shared_ptr<StoreFile> store(new StoreFile());
   store->path_ = path;
   store->writer_ = pst::PstWriter::Open(path, pst::PstOptions{});

@@ -14,6 +14,7 @@
 #include "automation/member_ids.h"
 #include "format/prop_types.h"
 #include "pststore/pst/pst_verifier.h"
+#include "pststore/pst/pst_writer.h"
 #include "pststore/sample_mailbox.h"
 #include "pststore/store_driver.h"
 #include "pststore/store_file.h"
@@ -131,7 +132,7 @@ std::string Slurp(const std::string& path) {
 }
 
 // Files the server will not add to are left byte for byte as they were: a damaged tree, an
-// ANSI store, something that is no store at all.
+// ANSI store, an offline store, something that is no store at all.
 TEST_F(ExistingStore, FilesItCannotTakeAreLeftAlone) {
   const std::string ours = pst::testing::TempPath("damaged.pst");
   {
@@ -158,6 +159,13 @@ TEST_F(ExistingStore, FilesItCannotTakeAreLeftAlone) {
   if (std::filesystem::exists(ansi)) {
     paths.push_back(pst::testing::TempPath("ansi.pst"));
     std::filesystem::copy_file(ansi, paths.back(), std::filesystem::copy_options::overwrite_existing);
+  }
+  {
+    // A valid store of the offline kind: a mailbox cache is never written to.
+    paths.push_back(pst::testing::TempPath("offline.ost"));
+    pst::PstOptions options;
+    options.offline_client = true;
+    pst::PstWriter::Create(paths.back(), options)->Close();
   }
   paths.push_back(pst::testing::TempPath("text.pst"));
   std::ofstream(paths.back(), std::ios::binary) << "not a store";
