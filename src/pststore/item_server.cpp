@@ -310,6 +310,7 @@ void ItemServer::Save(MemberId member) {
   if (state_->nid) fail(member, "the item is already stored; a change after Move is not kept");
   if (state_->folder && state_->store) {
     write_item(*state_, state_->store, *state_->folder);
+    remember(entry_id_of(*state_), state_);
     return;
   }
   // In no folder: kept in this process, where its entry id finds it.
@@ -323,6 +324,8 @@ Variant ItemServer::Move(Arguments arguments) {
   if (!folder) bad(member, "argument 1 is not a folder of this store server");
   RequireChangeable(member);
   write_item(*state_, folder->store(), folder->folder());
+  // Found again by its new entry id while someone holds it.
+  remember(entry_id_of(*state_), state_);
   return std::make_shared<ItemServer>(state_);
 }
 

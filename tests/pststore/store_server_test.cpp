@@ -462,8 +462,11 @@ TEST_F(StoreServerTest, TemplateIsFoundByEntryIdAndNeverStored) {
     put(copy, dispid::kSubject, "the copy");
     EXPECT_EQ(*get(t, dispid::kSubject).string_value(), "");
     invoke(copy, dispid::kMove, K::kMethod, {folder});
-    // Once stored, an item's entry id is the store's.
-    EXPECT_NE(*get(copy, dispid::kEntryID).string_value(), id);
+    // Once stored, an item's entry id is the store's, and finds it while it is held.
+    const std::string stored_id = *get(copy, dispid::kEntryID).string_value();
+    EXPECT_NE(stored_id, id);
+    const DispatchPtr found = invoke(d.ns, dispid::kGetItemFromID, K::kMethod, {stored_id, Variant()}).dispatch_value();
+    EXPECT_EQ(*get(found, dispid::kSubject).string_value(), "the copy");
     invoke(t, dispid::kDelete, K::kMethod);
     EXPECT_THROW(invoke(d.ns, dispid::kGetItemFromID, K::kMethod, {id, Variant()}), AutomationError);
   }
