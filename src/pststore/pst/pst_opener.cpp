@@ -283,12 +283,13 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
     f.owned[0] = owned.Of(entry.bid_data, entry.bid_sub);
     f.pc_dirty = f.hierarchy_dirty = f.contents_dirty = f.assoc_dirty = false;
     if (!f.search) {
-      const auto read_table = [&](std::uint8_t table, BlockList& blocks) -> std::vector<TableRow> {
-        auto node = node_of(TableNid(nid, table));
+      // A structured binding cannot be captured by every compiler (clang 14): copy it.
+      const auto read_table = [&, folder_nid = nid](std::uint8_t table, BlockList& blocks) -> std::vector<TableRow> {
+        auto node = node_of(TableNid(folder_nid, table));
         if (!node) return {};
         auto tc = reader.ReadTc(*node);
         if (!tc || !problems.empty())
-          refuse(path, "a table of folder " + Hex(nid) + " cannot be read" + (problems.empty() ? "" : ": " + problems.back()));
+          refuse(path, "a table of folder " + Hex(folder_nid) + " cannot be read" + (problems.empty() ? "" : ": " + problems.back()));
         blocks = owned.Of(node->bid_data, node->bid_sub);
         return tc->rows;
       };
