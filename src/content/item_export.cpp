@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "content/rtf_to_text.h"
 #include "format/text.h"
@@ -18,6 +20,16 @@ constexpr std::int64_t kFiletimeEpochOffset = 11'644'473'600;
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Truncating a file that holds data makes ext4 force its blocks to disk when it is closed
+// (its guard for programs that rewrite files in place); the header file is rewritten for every
+// mail, so the old one is removed and a new one made instead.
+void create_fresh(CFile64& file, const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  CFileException error;
+  if (!file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kNone, &error)) throw error;
+}
 
 bool stopped(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(std::memory_order_relaxed); }
 
@@ -94,8 +106,7 @@ bool write_mail_header(const MessageFields& message, const std::string& path, co
   if (stopped(stop_flag)) return false;
   const std::string text = mail_header_text(message);
   CFile64 file;
-  CFileException error;
-  if (!file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kNone, &error)) throw error;
+  create_fresh(file, path);
   // One line at a time, so that a stop leaves the lines written so far and no more.
   std::size_t start = 0;
   while (start < text.size()) {
@@ -164,8 +175,7 @@ std::string write_export_file(const std::string& folder, std::string_view name, 
   if (!path.empty() && path.back() != '/') path += '/';
   path += name;
   CFile64 file;
-  CFileException error;
-  if (!file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kNone, &error)) throw error;
+  create_fresh(file, path);
   file.Write(content.data(), content.size());
   file.Close();
   return path;
