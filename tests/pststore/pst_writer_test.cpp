@@ -75,6 +75,54 @@ TEST(PstWriter, LargeFolderAcrossManyCheckpoints) {
   EXPECT_TRUE(problems.empty()) << Join(problems);
 }
 
+// A message with more sub-nodes than one SLBLOCK holds (an SIBLOCK above them), embedded
+// messages inside embedded messages, and a recipient with columns the template lacks.
+TEST(PstWriter, ManyAttachmentsAndNestedMessages) {
+  const std::string path = testing::TempPath("nested.pst");
+  auto w = PstWriter::Create(path, PstOptions{});
+  MessageSpec m;
+  m.props = {Property::String(kPidSubject, "many")};
+  for (int i = 0; i < 400; ++i)
+    m.attachments.push_back(AttachmentSpec{{Property::String(kPidAttachLongFilename, "a" + std::to_string(i))},
+                                           std::vector<std::uint8_t>(static_cast<std::size_t>(i), 'a'), {}, nullptr, nullptr});
+  auto inner = std::make_shared<MessageSpec>();
+  inner->props = {Property::String(kPidSubject, "level 2")};
+  for (int depth = 0; depth < 3; ++depth) {
+    auto outer = std::make_shared<MessageSpec>();
+    outer->props = {Property::String(kPidSubject, "level " + std::to_string(depth))};
+    outer->attachments.push_back(AttachmentSpec{{}, {}, {}, nullptr, inner});
+    inner = outer;
+  }
+  m.attachments.push_back(AttachmentSpec{{}, {}, {}, nullptr, inner});
+  m.recipients.push_back({{Property::String(kPidDisplayName, "X"), Property::Int32(kPidRecipientType, 1),
+                           Property::Int64(0x5FF7, 42), Property::Bool(0x5FFD, true)}});
+  const std::uint32_t nid = w->AddMessage(w->ipm_subtree(), m);
+  w->Close();
+  const VerifyResult r = PstVerifier::Verify(path);
+  EXPECT_TRUE(r.violations.empty()) << Join(r.violations);
+
+  PstFileReader reader([](const std::string&) {});
+  ASSERT_TRUE(reader.Open(path));
+  reader.LoadTrees();
+  auto node = reader.Node(nid);
+  ASSERT_TRUE(node);
+  auto first = reader.ReadBlock(node->bid_sub);
+  ASSERT_TRUE(first);
+  EXPECT_EQ((*first)[1], 1) << "expected an SIBLOCK";
+  auto subs = reader.ReadSubnodes(node->bid_sub);
+  ASSERT_TRUE(subs);
+  std::size_t attachments = 0;
+  for (const auto& e : *subs) attachments += (e.nid & 0x1F) == kNidTypeAttachment;
+  EXPECT_EQ(attachments, 401u);
+  for (const auto& e : *subs) {
+    if (e.nid != 0x692) continue;
+    auto t = reader.ReadTc(NodeRef{e.nid, e.bid_data, e.bid_sub});
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->rows.size(), 1u);
+    EXPECT_EQ(FindProp(t->rows[0].cells, 0x5FF7)->AsInt(), 42);
+  }
+}
+
 // ---- peers ---------------------------------------------------------------------------------
 
 std::string ToolsDir() {

@@ -57,96 +57,94 @@ std::string DisplayList(const std::vector<RecipientSpec>& recipients, std::int64
 
 }  // namespace
 
-WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& spec, bool associated) {
-  WrittenMessage out;
-  NodeBuilder nb(*this, nullptr);
-
-  // Recipients: rows only. Columns the template lacks are added to this message's table.
-  {
-    std::vector<std::uint32_t> tags;
-    for (const auto& r : spec.recipients)
-      for (const auto& p : r.props) tags.push_back(p.tag);
-    const TableSchema schema = RecipientTemplate().With(tags);
-    std::vector<TableRow> rows;
-    std::uint32_t row_id = 0;
-    for (const auto& r : spec.recipients) {
-      TableRow row{row_id++, row_ver++, {}};
-      for (const auto& p : r.props)
-        if (schema.Find(p.tag)) SetProp(row.cells, p);
-      rows.push_back(std::move(row));
-    }
-    NodeBuilder tb(*this, nullptr);
-    const auto heap = BuildTableContext(schema, rows, tb);
-    nb.AddSubnode(SubnodeEntry{kNidRecipientTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
-    for (const auto& r : spec.recipients) out.size += PropsSize(r.props);
+// Recipients exist only as rows; columns the template lacks are added to this message's table.
+std::uint64_t PstWriter::Impl::WriteRecipientTable(const std::vector<RecipientSpec>& recipients, NodeBuilder& nb) {
+  std::vector<std::uint32_t> tags;
+  for (const auto& r : recipients)
+    for (const auto& p : r.props) tags.push_back(p.tag);
+  const TableSchema schema = RecipientTemplate().With(tags);
+  std::vector<TableRow> rows;
+  std::uint64_t size = 0;
+  std::uint32_t row_id = 0;
+  for (const auto& r : recipients) {
+    TableRow row{row_id++, row_ver++, {}};
+    for (const auto& p : r.props)
+      if (schema.Find(p.tag)) SetProp(row.cells, p);
+    rows.push_back(std::move(row));
+    size += PropsSize(r.props);
   }
+  NodeBuilder tb(*this, nullptr);
+  const auto heap = BuildTableContext(schema, rows, tb);
+  nb.AddSubnode(SubnodeEntry{kNidRecipientTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
+  return size;
+}
 
-  // Attachments: each a sub-node with its own property context; its data in a sub-node of
-  // its own when large, and an embedded message as a complete message below it.
-  std::vector<TableRow> attach_rows;
-  for (const auto& a : spec.attachments) {
-    const std::uint32_t anid = AllocNid(kNidTypeAttachment);
-    NodeBuilder ab(*this, nullptr);
-    PropertyList props = a.props;
-    std::vector<PrebuiltValue> prebuilt;
-    std::uint64_t data_size = 0;
-    if (a.embedded) {
-      const WrittenMessage m = WriteMessageObject(*a.embedded, false);
-      const std::uint32_t mnid = AllocNid(kNidTypeNormalMessage);
-      ab.AddSubnode(SubnodeEntry{mnid, m.bid_data, m.bid_sub});
-      data_size = m.size;
-      ByteWriter obj(8);
-      obj.u32(mnid);
-      obj.u32(static_cast<std::uint32_t>(m.size));
-      SetProp(props, Property::Raw(PropTag(kPidAttachDataBinary, kPtypObject), obj.take()));
-      if (!FindProp(props, kPidAttachMethod)) SetProp(props, Property::Int32(kPidAttachMethod, kAttachEmbeddedMessage));
+std::uint64_t PstWriter::Impl::StreamAttachmentData(const AttachmentSpec& a, NodeBuilder& ab, PropertyList& props,
+                                                    std::vector<PrebuiltValue>& prebuilt) {
+  std::unique_ptr<ByteSource> opened;
+  ByteSource* src = a.source;
+  if (src == nullptr) {
+    opened = std::make_unique<FileSource>(a.data_path);
+    src = opened.get();
+  }
+  DataTreeWriter dw(*store, nullptr);
+  std::vector<std::uint8_t> buf(kMaxBlockData);
+  for (std::size_t n; (n = src->Read(buf)) > 0;) dw.Append(Bytes(buf).first(n));
+  const std::uint64_t size = dw.size();
+  const std::uint64_t bid = dw.Finish();
+  if (size == 0) {
+    SetProp(props, Property::Binary(kPidAttachDataBinary, {}));
+    return 0;
+  }
+  // Sources are single-pass, so even a short streamed value stays in its sub-node; a sub-node
+  // value is valid at any size.
+  const std::uint32_t vnid = AllocNid(kNidTypeLtp);
+  ab.AddSubnode(SubnodeEntry{vnid, bid, 0});
+  prebuilt.push_back(PrebuiltValue{PropTag(kPidAttachDataBinary, kPtypBinary), vnid});
+  return size;
+}
+
+// An attachment is a sub-node with its own property context; its data goes to a sub-node of
+// its own when large, and an embedded message is a complete message object below it.
+std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuilder& nb, std::vector<TableRow>& rows) {
+  const std::uint32_t anid = AllocNid(kNidTypeAttachment);
+  NodeBuilder ab(*this, nullptr);
+  PropertyList props = a.props;
+  std::vector<PrebuiltValue> prebuilt;
+  std::uint64_t data_size = 0;
+  if (a.embedded) {
+    const WrittenMessage m = WriteMessageObject(*a.embedded, false);
+    const std::uint32_t mnid = AllocNid(kNidTypeNormalMessage);
+    ab.AddSubnode(SubnodeEntry{mnid, m.bid_data, m.bid_sub});
+    data_size = m.size;
+    ByteWriter obj(8);
+    obj.u32(mnid);
+    obj.u32(static_cast<std::uint32_t>(m.size));
+    SetProp(props, Property::Raw(PropTag(kPidAttachDataBinary, kPtypObject), obj.take()));
+    if (!FindProp(props, kPidAttachMethod)) SetProp(props, Property::Int32(kPidAttachMethod, kAttachEmbeddedMessage));
+  } else {
+    if (!a.data_path.empty() || a.source != nullptr) {
+      data_size = StreamAttachmentData(a, ab, props, prebuilt);
     } else {
-      if (!a.data_path.empty() || a.source != nullptr) {
-        std::unique_ptr<ByteSource> opened;
-        ByteSource* src = a.source;
-        if (src == nullptr) {
-          opened = std::make_unique<FileSource>(a.data_path);
-          src = opened.get();
-        }
-        DataTreeWriter dw(*store, nullptr);
-        std::vector<std::uint8_t> buf(kMaxBlockData);
-        for (std::size_t n; (n = src->Read(buf)) > 0;) dw.Append(Bytes(buf).first(n));
-        data_size = dw.size();
-        // Sources are single-pass, so even a short streamed value stays in its sub-node; a
-        // sub-node value is valid at any size.
-        const std::uint64_t bid = dw.Finish();
-        if (data_size == 0) {
-          SetProp(props, Property::Binary(kPidAttachDataBinary, {}));
-        } else {
-          const std::uint32_t vnid = AllocNid(kNidTypeLtp);
-          ab.AddSubnode(SubnodeEntry{vnid, bid, 0});
-          prebuilt.push_back(PrebuiltValue{PropTag(kPidAttachDataBinary, kPtypBinary), vnid});
-        }
-      } else {
-        data_size = a.data.size();
-        SetProp(props, Property::Binary(kPidAttachDataBinary, a.data));
-      }
-      if (!FindProp(props, kPidAttachMethod)) SetProp(props, Property::Int32(kPidAttachMethod, kAttachByValue));
+      data_size = a.data.size();
+      SetProp(props, Property::Binary(kPidAttachDataBinary, a.data));
     }
-    if (!FindProp(props, kPidRenderingPosition)) SetProp(props, Property::Int32(kPidRenderingPosition, -1));
-    const std::uint64_t attach_size = data_size + PropsSize(a.props);
-    SetProp(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
-    const auto heap = BuildPropertyContext(props, ab, prebuilt);
-    nb.AddSubnode(SubnodeEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
-    TableRow row{anid, row_ver++, {}};
-    for (const auto& p : props)
-      if (AttachmentTemplate().Find(p.tag)) row.cells.push_back(p);
-    attach_rows.push_back(std::move(row));
-    out.size += attach_size;
+    if (!FindProp(props, kPidAttachMethod)) SetProp(props, Property::Int32(kPidAttachMethod, kAttachByValue));
   }
-  if (!attach_rows.empty()) {
-    NodeBuilder tb(*this, nullptr);
-    const auto heap = BuildTableContext(AttachmentTemplate(), attach_rows, tb);
-    nb.AddSubnode(SubnodeEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
-  }
+  if (!FindProp(props, kPidRenderingPosition)) SetProp(props, Property::Int32(kPidRenderingPosition, -1));
+  const std::uint64_t attach_size = data_size + PropsSize(a.props);
+  SetProp(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
+  const auto heap = BuildPropertyContext(props, ab, prebuilt);
+  nb.AddSubnode(SubnodeEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
+  TableRow row{anid, row_ver++, {}};
+  for (const auto& p : props)
+    if (AttachmentTemplate().Find(p.tag)) row.cells.push_back(p);
+  rows.push_back(std::move(row));
+  return attach_size;
+}
 
-  // The message's own properties, completed where the format requires a value.
-  PropertyList props = spec.props;
+// Values the format requires of every message, filled in where the caller gave none.
+void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpec& spec, bool associated) const {
   const std::uint64_t now = Now();
   if (!FindProp(props, kPidMessageClass)) SetProp(props, Property::String(kPidMessageClass, "IPM.Note"));
   std::uint32_t flags = 0;
@@ -160,6 +158,21 @@ WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& spec, bool
   if (!FindProp(props, kPidDisplayTo)) SetProp(props, Property::String(kPidDisplayTo, DisplayList(spec.recipients, 1)));
   if (!FindProp(props, kPidDisplayCc)) SetProp(props, Property::String(kPidDisplayCc, DisplayList(spec.recipients, 2)));
   if (!FindProp(props, kPidDisplayBcc)) SetProp(props, Property::String(kPidDisplayBcc, DisplayList(spec.recipients, 3)));
+}
+
+WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& spec, bool associated) {
+  WrittenMessage out;
+  NodeBuilder nb(*this, nullptr);
+  out.size += WriteRecipientTable(spec.recipients, nb);
+  std::vector<TableRow> attach_rows;
+  for (const auto& a : spec.attachments) out.size += WriteAttachment(a, nb, attach_rows);
+  if (!attach_rows.empty()) {
+    NodeBuilder tb(*this, nullptr);
+    const auto heap = BuildTableContext(AttachmentTemplate(), attach_rows, tb);
+    nb.AddSubnode(SubnodeEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
+  }
+  PropertyList props = spec.props;
+  CompleteMessageProps(props, spec, associated);
   out.size += PropsSize(props) + 8;
   SetProp(props, Property::Int32(kPidMessageSize, static_cast<std::int32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF))));
   NormalizeProps(props);

@@ -105,6 +105,14 @@ struct PstWriter::Impl {
   void FlushObjects();
 
   WrittenMessage WriteMessageObject(const MessageSpec& spec, bool associated);
+  // Pieces of a message object: each adds its sub-node to nb and returns the bytes it counts
+  // towards the message size.
+  std::uint64_t WriteRecipientTable(const std::vector<RecipientSpec>& recipients, NodeBuilder& nb);
+  std::uint64_t WriteAttachment(const AttachmentSpec& a, NodeBuilder& nb, std::vector<TableRow>& rows);
+  // The data of a by-value attachment streamed from a file or source into a sub-node of ab.
+  std::uint64_t StreamAttachmentData(const AttachmentSpec& a, NodeBuilder& ab, PropertyList& props,
+                                     std::vector<PrebuiltValue>& prebuilt);
+  void CompleteMessageProps(PropertyList& props, const MessageSpec& spec, bool associated) const;
   std::uint32_t AddMessage(std::uint32_t folder, const MessageSpec& spec);
   void CommitNow();
   void WriteHeader(PstHeader h);
