@@ -184,15 +184,23 @@ int RunConvert(const Args& args) {
   PassWatcher watcher(control, progress);
   const SaveOutcome outcome = RunSavePass(options, control, observer, progress);
   watcher.Finish();
-  // The store is committed and closed before its path is reported as done.
-  store::shutdown_store_servers();
+  // The store is committed and closed before its path is reported as done; a store that cannot
+  // be completed (a full disk) is the run's failure.
+  std::string close_error;
+  try {
+    store::shutdown_store_servers();
+  } catch (const std::exception& e) {
+    close_error = e.what();
+  }
 
   const std::string store = progress.store_path();
   switch (outcome.status) {
     case SaveStatus::kCompleted:
       break;
     case SaveStatus::kStopped:
-      if (store.empty()) {
+      if (!close_error.empty()) {
+        std::fprintf(stderr, "salvora-cli: stopped, and the PST could not be completed: %s\n", close_error.c_str());
+      } else if (store.empty()) {
         std::fprintf(stderr, "salvora-cli: stopped before the PST was created\n");
       } else {
         std::fprintf(stderr, "salvora-cli: stopped; %s holds what was saved before the stop\n", store.c_str());
@@ -218,12 +226,16 @@ int RunConvert(const Args& args) {
                    observer.message().empty() ? outcome.error.c_str() : observer.message().c_str());
       return kExitFailure;
   }
-  print_result(progress);
   if (progress.store_errors() > 0) {
     std::fprintf(stderr, "salvora-cli: %s: %d items could not be written: %s\n", store.c_str(),
-                 progress.store_errors(), progress.last_store_error().c_str());
+                 progress.store_errors(), progress.first_store_error().c_str());
     return kExitFailure;
   }
+  if (!close_error.empty()) {
+    std::fprintf(stderr, "salvora-cli: the PST could not be completed: %s\n", close_error.c_str());
+    return kExitFailure;
+  }
+  print_result(progress);
   return kExitOk;
 }
 

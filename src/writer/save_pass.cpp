@@ -74,7 +74,7 @@ class SaveWalk : public FolderWalkVisitor {
       return true;
     }
     SaveItem(node, *record);
-    progress_.set_store_errors(writer_.store_errors(), writer_.last_store_error());
+    progress_.set_store_errors(writer_.store_errors(), writer_.first_store_error());
     return false;
   }
 
@@ -251,9 +251,9 @@ int SaveProgress::store_errors() const {
   std::lock_guard lock(mutex_);
   return store_errors_;
 }
-std::string SaveProgress::last_store_error() const {
+std::string SaveProgress::first_store_error() const {
   std::lock_guard lock(mutex_);
-  return last_store_error_;
+  return first_store_error_;
 }
 void SaveProgress::set_folder_name(std::string text) {
   std::lock_guard lock(mutex_);
@@ -270,7 +270,7 @@ void SaveProgress::set_store_path(std::string text) {
 void SaveProgress::set_store_errors(int count, std::string last) {
   std::lock_guard lock(mutex_);
   store_errors_ = count;
-  last_store_error_ = std::move(last);
+  first_store_error_ = std::move(last);
 }
 
 std::string output_folder_for(const std::string& source_path) {
@@ -348,14 +348,14 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   try {
     finished = WalkFolderTree(*root, control, walk);
   } catch (const SavingIncomplete& e) {
-    progress.set_store_errors(writer.store_errors(), writer.last_store_error());
+    progress.set_store_errors(writer.store_errors(), writer.first_store_error());
     observer.Message(kMsgSavingNotComplete);
     return {SaveStatus::kIncomplete, e.what};
   } catch (const WalkEnded&) {
     // An item's folder could not be reached: what was written stays, and completion follows.
   } catch (const std::exception&) {
   }
-  progress.set_store_errors(writer.store_errors(), writer.last_store_error());
+  progress.set_store_errors(writer.store_errors(), writer.first_store_error());
   if (!finished) return {SaveStatus::kStopped, {}};
   observer.Completed();
   control.RequestStop();

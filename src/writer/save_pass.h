@@ -44,9 +44,9 @@ class SaveProgress {
   std::string count_text() const;
   // The path of the store written, once it is open.
   std::string store_path() const;
-  // Items the store refused (their Save or Move failed), and the last reason given.
+  // Items the store refused (their Save or Move failed), and the first reason given.
   int store_errors() const;
-  std::string last_store_error() const;
+  std::string first_store_error() const;
 
   void set_folder_name(std::string text);
   void set_count_text(std::string text);
@@ -59,7 +59,7 @@ class SaveProgress {
   std::string count_text_;
   std::string store_path_;
   int store_errors_ = 0;
-  std::string last_store_error_;
+  std::string first_store_error_;
 };
 
 class SaveObserver {

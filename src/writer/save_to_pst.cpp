@@ -102,8 +102,8 @@ void USave_to_PST_Format::open_store_at(const std::string& path, const std::stri
 }
 
 void USave_to_PST_Format::note_store_error(const std::exception& e) {
-  ++store_errors_;
-  last_store_error_ = e.what();
+  // The first reason is the cause (a full disk, say); later ones tend to repeat its effect.
+  if (store_errors_++ == 0) first_store_error_ = e.what();
 }
 
 }  // namespace salvora

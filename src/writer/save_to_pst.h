@@ -104,9 +104,9 @@ class USave_to_PST_Format {
   const std::string& store_display_name() const { return display_name_; }
   const std::string& mail_file_path() const { return mail_file_path_; }
   const std::string& version() const { return version_; }
-  // Items that the store refused to keep (their Save or Move failed), and the last reason.
+  // Items that the store refused to keep (their Save or Move failed), and the first reason.
   int store_errors() const { return store_errors_; }
-  const std::string& last_store_error() const { return last_store_error_; }
+  const std::string& first_store_error() const { return first_store_error_; }
 
  private:
   bool stopped() const { return options_.stop_flag && options_.stop_flag->load(std::memory_order_relaxed); }
@@ -144,7 +144,7 @@ class USave_to_PST_Format {
   int attachment_depth_ = 0;
   std::uint64_t attachment_files_ = 0;
   int store_errors_ = 0;
-  std::string last_store_error_;
+  std::string first_store_error_;
 };
 
 }  // namespace salvora

@@ -52,7 +52,7 @@ TEST_F(SavePass, BundledSampleEveryFolder) {
   EXPECT_EQ(progress.counter(SaveCounter::kInbox), 7);
   EXPECT_EQ(progress.counter(SaveCounter::kSyncIssues), 1);
   EXPECT_EQ(progress.counter(SaveCounter::kCalendar), 169);
-  EXPECT_EQ(progress.store_errors(), 0) << progress.last_store_error();
+  EXPECT_EQ(progress.store_errors(), 0) << progress.first_store_error();
   EXPECT_EQ(progress.store_path(), TestTempDir() + "/save/Salvora_Tools_Personal_Folder6-1-2008 9-5.pst");
   ASSERT_TRUE(store.folder("Inbox"));
   EXPECT_EQ(store.folder("Inbox")->folder_class, "IPF.Post");
