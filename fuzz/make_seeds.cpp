@@ -316,6 +316,16 @@ const char* const kRtfDocuments[] = {
     "{\\rtf1\\ansi \\'4",
 };
 
+// Header blocks as the mail writer produces them, and a few that other programs write.
+const char* const kMailHeaders[] = {
+    "From: Sender Name<sender@example.com>\r\nTo: A<a@example.com>; B <b@example.com>; c@example.com\r\n"
+    "Date: Wed Jan  2 03:04:05 2008\r\nReceived: from x by y; Wed, 2 Jan 2008 03:04:05 +0100\r\n"
+    "Delivery-date: Thu, 3 Jan 2008 23:59:59 -0830\r\nSubject: hello\r\n\r\nbody\r\n",
+    "From: <Only Name>\nTo: UnKnown\nDate: Mon, 29 Feb 2016 12:00:00 GMT\n\n",
+    "From: /O=ORG/OU=EXCHANGE/CN=RECIPIENTS/CN=USER\r\nTo: \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD <ivan@example.ru>\r\n"
+    "Date: Sun, 31 Dec 1600 23:59:59 +1400\r\n Folded: continued\r\n\r\n",
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -365,6 +375,9 @@ int main(int argc, char** argv) {
     Put("rtf_decompress", "mela-" + std::to_string(i), MelaValue(doc));
     ++i;
   }
+
+  i = 0;
+  for (const char* header : kMailHeaders) Put("mail_header", "header-" + std::to_string(i++), bytes(header));
 
   if (argc > 2) SampleSeeds(argv[2]);
   fs::remove_all(scratch);
