@@ -18,6 +18,7 @@
 #include "cli/commands.h"
 #include "cli/source_open.h"
 #include "engine/folder_hierarchy.h"
+#include "platform/product_globals.h"
 #include "pststore/store_servers.h"
 #include "writer/save_pass.h"
 
@@ -177,6 +178,9 @@ int RunConvert(const Args& args) {
     return kExitFailure;
   }
   store::register_store_servers();
+  // The settings the wizard's start-up writes on first start: the activity log's folder among
+  // them, which the pass's lines go to.
+  product_globals();
 
   PassControl control;
   CliSaveObserver observer;

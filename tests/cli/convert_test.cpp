@@ -127,6 +127,28 @@ TEST(CliConvert, ChosenFoldersAndTheDefaultOutputFolder) {
   EXPECT_EQ(Verify(pst), "");
 }
 
+TEST(CliConvert, ActivityLogHasTheStepAndEachChosenFolder) {
+  const std::string home = TestTempDir() + "/convert-log-home";
+  fs::remove_all(home);
+  fs::create_directories(home + "/config");
+  fs::create_directories(home + "/state");
+  const std::string old_config = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+  const std::string old_state = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+  ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+  ::setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
+  auto c = Convert(testing::SourceDir() + "/samples/sample.ost", home + "/dest", {"--folder", "Inbox"});
+  if (old_config.empty()) ::unsetenv("XDG_CONFIG_HOME"); else ::setenv("XDG_CONFIG_HOME", old_config.c_str(), 1);
+  if (old_state.empty()) ::unsetenv("XDG_STATE_HOME"); else ::setenv("XDG_STATE_HOME", old_state.c_str(), 1);
+  ASSERT_EQ(c.exit_code, 0) << c.err;
+  std::string log;
+  for (const auto& e : fs::recursive_directory_iterator(home + "/state")) {
+    if (e.path().filename() == "Activity Log.txt") log = slurp(e.path().string());
+  }
+  EXPECT_NE(log.find("\r\nStep3 : Saving OST File \r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\r\nFolder Name : Personal Folders\\Inbox\\\r\nNo of E-mail : "), std::string::npos) << log;
+  EXPECT_EQ(log.find("Folder Name : Personal Folders\\Calendar"), std::string::npos);
+}
+
 TEST(CliConvert, ErrorsAreOneLineAndNonZero) {
   auto one_line = [](const testing::ProgramResult& r) {
     return std::count(r.err.begin(), r.err.end(), '\n') == 1 && r.out.empty();
