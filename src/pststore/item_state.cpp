@@ -176,6 +176,11 @@ void complete_contact(pst::PropertyList& props, NamedProps& n) {
     if (const pst::Property* name = pst::FindProp(props, kPidDisplayName))
       n.Set(kPsetidAddress, lid::kFileUnder, pst::Property::String(0, name->AsString()));
   }
+  // Outlook titles a contact by its name; one given no subject of its own shows that.
+  if (!pst::FindProp(props, kPidSubject)) {
+    if (const pst::Property* name = pst::FindProp(props, kPidDisplayName))
+      pst::SetProp(props, pst::Property::String(kPidSubject, name->AsString()));
+  }
   const pst::Property* email = n.Find(lid::kEmail1EmailAddress, kPsetidAddress);
   if (email && !email->AsString().empty()) {
     const std::string address = email->AsString();

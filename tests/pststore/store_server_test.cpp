@@ -504,6 +504,27 @@ TEST_F(StoreServerTest, CopyOfAStoredItemIsWrittenWhereItIsSaved) {
   EXPECT_EQ(store.subtree.Child("B")->messages.size(), 1u);
 }
 
+// A contact given no subject is titled by its name, as Outlook titles it; its file-as and
+// display name follow from the name parts when they were not put.
+TEST_F(StoreServerTest, ContactWithoutSubjectOrFullName) {
+  const std::string path = pst::testing::TempPath("contact.pst");
+  {
+    testing::SaveDriver d(path, "Contacts");
+    const DispatchPtr f = d.Folder({{"Contacts", "IPF.Contact"}});
+    const DispatchPtr c = d.CreateItem(kItemContact);
+    put(c, dispid::kGivenName, "Ada");
+    put(c, dispid::kSurname, "Lovelace");
+    d.SaveAndMove(c, f);
+  }
+  close_store_files();
+  const auto store = ReadBack(path);
+  const auto* c = store.subtree.Child("Contacts")->Message("Ada Lovelace");
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->Text(kPidDisplayName), "Ada Lovelace");
+  EXPECT_EQ(NamedText(store, *c, kPsetidAddress, lid::kFileUnder), "Ada Lovelace");
+  EXPECT_FALSE(store.Named(*c, named(kPsetidAddress, lid::kEmail1AddressType)));  // no address, no e-mail entry
+}
+
 TEST_F(StoreServerTest, PutsReadBackAndEmptyRemoves) {
   register_store_servers();
   const DispatchPtr app = create_object(kOutlookApplication);
