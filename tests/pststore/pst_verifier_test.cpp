@@ -163,6 +163,17 @@ TEST(PstVerifier, FindsEveryDamage) {
          d.EditPage(ib, [off = off](auto& p) { store_u64(p, off, 0x1E9); });
        },
        "node 0x1E1: required node missing"},
+      {"receive folder gone",
+       [](Damage& d) {
+         // The Inbox's NBT entry renamed to a NID no folder has.
+         for (const auto& [nid, n] : d.reader().nodes()) {
+           if ((nid & 0x1F) != kNidTypeNormalFolder || nid <= 0x8062) continue;
+           auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid);
+           d.EditPage(ib, [off = off](auto& p) { store_u64(p, off, load_u64(p, off) | 0x10); });
+           return;
+         }
+       },
+       "receive-folder table"},
       {"message moved to another folder",
        [](Damage& d) {
          for (const auto& [nid, n] : d.reader().nodes()) {

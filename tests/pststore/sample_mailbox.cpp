@@ -63,6 +63,7 @@ std::vector<ExpectedMessage> WriteSampleMailbox(const std::string& path, const S
   const FolderId inbox = w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note");
   const FolderId sub = w->AddFolder(inbox, "Projekte – 2024", "IPF.Note");
   const FolderId deep = w->AddFolder(sub, "深い フォルダ", "IPF.Note");
+  w->SetReceiveFolder(inbox);
   const FolderId contacts = w->AddFolder(w->ipm_subtree(), "Contacts", "IPF.Contact");
   const std::vector<std::pair<FolderId, std::string>> targets = {
       {inbox, "Top of Personal Folders/Inbox"},

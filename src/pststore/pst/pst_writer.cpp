@@ -26,6 +26,8 @@ constexpr std::uint32_t kNidSearchContentsTemplate = 0x610;
 constexpr std::uint32_t kNidAttachmentTemplate = 0x671;
 constexpr std::uint32_t kNidRecipientTemplate = 0x692;
 constexpr std::uint32_t kNidSpamSearchFolder = 0x2223;
+constexpr std::uint32_t kNidReceiveFolderTable = 0x62B;
+constexpr std::uint16_t kPidReceiveFolderNid = 0x6605;
 
 std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
 
@@ -180,6 +182,16 @@ void PstWriter::Impl::FlushObjects() {
   if (store_dirty) {
     WritePcNode(kNidMessageStore.value, 0, store_props, store_owned);
     store_dirty = false;
+  }
+  if (receive_dirty) {
+    // One row for the default message class "": where mail without a more specific entry goes.
+    static const TableSchema schema = TableSchema::Layout({PropTag(kPidReceiveFolderNid, kPtypInteger32),
+                                                          PropTag(kPidMessageClass, kPtypString)});
+    const std::vector<TableRow> rows = {TableRow{1, row_ver++,
+                                                 {Property::Int32(kPidReceiveFolderNid, static_cast<std::int32_t>(receive_folder)),
+                                                  Property::String(kPidMessageClass, "")}}};
+    WriteTcNode(kNidReceiveFolderTable, schema, rows, receive_owned);
+    receive_dirty = false;
   }
   if (names.dirty()) {
     WritePcNode(kNidNameToIdMap.value, 0, names.ToProperties(), names_owned);
@@ -364,6 +376,13 @@ void PstWriter::SetStoreProperties(const PropertyList& props) {
   impl_->CheckUsable();
   for (const auto& p : props) SetProp(impl_->store_props, p);
   impl_->store_dirty = true;
+}
+
+void PstWriter::SetReceiveFolder(FolderId folder) {
+  impl_->CheckUsable();
+  if (impl_->Folder(folder).search) throw std::invalid_argument("a search folder cannot receive mail");
+  impl_->receive_folder = folder;
+  impl_->receive_dirty = true;
 }
 
 std::uint16_t PstWriter::RegisterName(const PropertyName& name) { return impl_->names.Register(name); }

@@ -80,6 +80,9 @@ class PstWriter {
   void SetFolderProperties(FolderId folder, const PropertyList& props);
   // Sets further properties of the store object (0x21), e.g. a display name.
   void SetStoreProperties(const PropertyList& props);
+  // The folder new mail is delivered to (the receive-folder table, node 0x62B): the Inbox once
+  // there is one. A new store names the root folder, as Outlook does.
+  void SetReceiveFolder(FolderId folder);
   // The property id (0x8000 and up) of a named property, registered when new.
   std::uint16_t RegisterName(const PropertyName& name);
   // Writes a message into a folder and returns its NID.

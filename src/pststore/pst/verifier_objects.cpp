@@ -25,6 +25,7 @@ class ObjectChecks {
     for (auto nid : kRequiredNodes)
       if (!r_.nodes().count(nid)) Fail("node " + Hex(nid) + ": required node missing");
     Store();
+    ReceiveFolders();
     NameMap();
     for (const auto& [nid, n] : r_.nodes())
       if (n.nid_parent != nid) children_[n.nid_parent].push_back(nid);
@@ -63,6 +64,19 @@ class ObjectChecks {
       const std::uint32_t target = load_u32(e->data, 20);
       if (!r_.nodes().count(target) || (target & 0x1F) != kNidTypeNormalFolder)
         Fail("store: entry id " + Hex(id) + " points to " + Hex(target) + ", which is no folder");
+    }
+  }
+
+  // The receive-folder table is optional; when present each row must name a folder.
+  void ReceiveFolders() {
+    auto node = r_.Node(0x62B);
+    auto t = node ? r_.ReadTc(*node) : std::nullopt;
+    if (!t) return;
+    for (const auto& row : t->rows) {
+      const Property* f = FindProp(row.cells, 0x6605);
+      const auto target = f ? static_cast<std::uint32_t>(f->AsInt()) : 0u;
+      if (!r_.nodes().count(target) || (target & 0x1F) != kNidTypeNormalFolder)
+        Fail("receive-folder table: row " + Hex(row.row_id) + " names no folder");
     }
   }
 

@@ -84,6 +84,9 @@ struct PstWriter::Impl {
   std::map<std::uint32_t, FolderState> folders;
   PropertyList store_props;
   bool store_dirty = true;
+  std::uint32_t receive_folder = 0x122;
+  bool receive_dirty = true;
+  BlockList receive_owned;
   NameToIdMap names;
   BlockList store_owned, names_owned;
 
