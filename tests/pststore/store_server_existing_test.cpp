@@ -13,6 +13,7 @@
 
 #include "automation/member_ids.h"
 #include "format/prop_types.h"
+#include "pststore/pst/pst_file_reader.h"
 #include "pststore/pst/pst_verifier.h"
 #include "pststore/pst/pst_writer.h"
 #include "pststore/sample_mailbox.h"
@@ -56,6 +57,23 @@ std::vector<std::string> Violations(const std::string& path) {
   auto v = pst::PstVerifier::Verify(path).violations;
   std::sort(v.begin(), v.end());
   return v;
+}
+
+// The folder the store delivers mail of the default class to, as its receive-folder table says.
+std::optional<std::int64_t> ReceiveFolder(const std::string& path) {
+  pst::PstFileReader reader([](const std::string&) {});
+  if (!reader.Open(path)) return std::nullopt;
+  reader.LoadTrees();
+  const auto node = reader.Node(0x62B);
+  if (!node) return std::nullopt;
+  const auto tc = reader.ReadTc(*node);
+  if (!tc) return std::nullopt;
+  for (const auto& row : tc->rows) {
+    const pst::Property* cls = pst::FindProp(row.cells, kPidMessageClass);
+    const pst::Property* folder = pst::FindProp(row.cells, 0x6605);
+    if (cls && folder && cls->AsString().empty()) return folder->AsInt();
+  }
+  return std::nullopt;
 }
 
 // Adds a folder with one mail, and one note into the first folder below the root, through a
@@ -196,6 +214,7 @@ TEST_F(ExistingStore, OutlookWrittenSamplesKeepEverything) {
     std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
     const auto dump_before = PeerDump(path);
     const auto violations_before = Violations(path);
+    const auto receive_before = ReceiveFolder(path);
     try {
       AddThroughTheServer(path);
     } catch (const AutomationError& e) {
@@ -211,6 +230,7 @@ TEST_F(ExistingStore, OutlookWrittenSamplesKeepEverything) {
     close_store_files();
     ++opened;
     ExpectOnlyAdditions(dump_before, PeerDump(path), source.filename().string());
+    if (receive_before) EXPECT_EQ(ReceiveFolder(path), receive_before) << source.filename() << ": the Inbox stays the receive folder";
     // Whatever the verifier says of Outlook's own file, adding to it makes nothing worse.
     const auto violations_after = Violations(path);
     std::vector<std::string> fresh;

@@ -28,6 +28,9 @@ namespace {
 
 std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
 
+constexpr std::uint32_t kNidReceiveFolderTable = 0x62B;
+constexpr std::uint16_t kPidReceiveFolderNid = 0x6605;
+
 // What the strict reader reports that does not stop us adding to a file: header fields that
 // the next commit writes anew anyway, stray bytes in table cells of absent columns (tables are
 // rewritten with zeros there), and hash records of the name map (rebuilt whole when it is
@@ -268,6 +271,21 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
     if (!name_problems.empty()) refuse(path, name_problems.front());
     w.names.clear_dirty();
     w.names_owned = owned.Of(node_of(kNidNameToIdMap.value)->bid_data, node_of(kNidNameToIdMap.value)->bid_sub);
+  }
+
+  // The receive-folder table stays the file's (Outlook's names the Inbox) until someone sets
+  // another folder; without one, the next commit writes the writer's.
+  if (const auto receive = node_of(kNidReceiveFolderTable)) {
+    w.receive_dirty = false;
+    w.receive_owned = owned.Of(receive->bid_data, receive->bid_sub);
+    if (const auto tc = reader.ReadTc(*receive)) {
+      for (const auto& row : tc->rows) {
+        const Property* cls = FindProp(row.cells, kPidMessageClass);
+        const Property* folder = FindProp(row.cells, kPidReceiveFolderNid);
+        if (cls && folder && cls->AsString().empty()) w.receive_folder = static_cast<std::uint32_t>(folder->AsInt());
+      }
+    }
+    if (!problems.empty()) refuse(path, "its receive-folder table cannot be read: " + problems.back());
   }
 
   // Folders: their own properties, their children in hierarchy order, their contents rows.
