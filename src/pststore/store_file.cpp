@@ -50,6 +50,7 @@ std::shared_ptr<StoreFile> StoreFile::Create(const std::string& path) {
   deleted->container_class = "IPF.Note";
   deleted->parent = store->root_.get();
   store->root_->children.push_back(std::move(deleted));
+  store->receive_in_root_ = true;
   store->last_commit_ = std::chrono::steady_clock::now();
   return store;
 }
@@ -154,6 +155,10 @@ StoreFolder& StoreFile::AddFolder(StoreFolder& parent, const std::string& name, 
   folder->name = name;
   folder->container_class = container_class;
   folder->parent = &parent;
+  if (receive_in_root_ && &parent == root_.get() && name == "Inbox") {
+    writer_->SetReceiveFolder(folder->id);
+    receive_in_root_ = false;
+  }
   parent.children.push_back(std::move(folder));
   return *parent.children.back();
 }

@@ -55,7 +55,8 @@ class StoreFile {
   std::string display_name() const;
   void SetDisplayName(const std::string& name);
 
-  // A new folder below parent, appended to its children.
+  // A new folder below parent, appended to its children. The first "Inbox" below the root of
+  // a store made here becomes the folder it receives mail in, as an Outlook mailbox's is.
   StoreFolder& AddFolder(StoreFolder& parent, const std::string& name, const std::string& container_class);
   void RenameFolder(StoreFolder& folder, const std::string& name);
   void SetDescription(StoreFolder& folder, const std::string& description);
@@ -82,6 +83,8 @@ class StoreFile {
   std::array<std::uint8_t, 16> record_key_{};
   std::string display_name_;
   std::unique_ptr<StoreFolder> root_;
+  // A new store receives mail in its root until an Inbox is added below it.
+  bool receive_in_root_ = false;
   std::uint32_t since_commit_ = 0;
   std::chrono::steady_clock::time_point last_commit_;
 };

@@ -16,6 +16,7 @@
 #include "automation/ole_date.h"
 #include "format/prop_types.h"
 #include "pststore/item_properties.h"
+#include "pststore/pst/pst_file_reader.h"
 #include "pststore/pst/pst_verifier.h"
 #include "pststore/sample_mailbox.h"
 #include "pststore/store_driver.h"
@@ -104,6 +105,17 @@ TEST_F(StandardMailbox, FoldersInTheOrderTheyWereAddedWithTheirClasses) {
   // Content counts: the mail was marked unread.
   EXPECT_EQ(pst::FindProp(inbox->props, kPidContentCount)->AsInt(), 1);
   EXPECT_EQ(pst::FindProp(inbox->props, kPidContentUnreadCount)->AsInt(), 1);
+}
+
+TEST_F(StandardMailbox, TheInboxReceivesMail) {
+  pst::PstFileReader reader([](const std::string&) {});
+  ASSERT_TRUE(reader.Open(path_));
+  reader.LoadTrees();
+  const auto node = reader.Node(0x62B);
+  ASSERT_TRUE(node);
+  const auto tc = reader.ReadTc(*node);
+  ASSERT_TRUE(tc && tc->rows.size() == 1);
+  EXPECT_EQ(pst::FindProp(tc->rows[0].cells, 0x6605)->AsInt(), store_.subtree.Child("Inbox")->nid);
 }
 
 TEST_F(StandardMailbox, NothingButWhatWasMovedIntoFolders) {
