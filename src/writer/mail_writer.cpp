@@ -45,7 +45,8 @@ void USave_to_PST_Format::build_template(bool keep) {
   template_item_ =
       invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemNote)}).dispatch_value();
   invoke(template_item_, dispid::kSave, InvokeKind::kMethod);
-  if (const std::string* id = get(template_item_, dispid::kEntryID).string_value()) template_entry_id_ = *id;
+  const Variant entry_id = get(template_item_, dispid::kEntryID);
+  if (const std::string* id = entry_id.string_value()) template_entry_id_ = *id;
   try {
     if (DispatchPtr reread = invoke(namespace_, dispid::kGetItemFromID, InvokeKind::kMethod,
                                     {Variant(template_entry_id_), Variant()})

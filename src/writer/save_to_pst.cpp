@@ -65,7 +65,8 @@ int USave_to_PST_Format::OpenTargetStore(const std::string& destination, const s
   const std::string stamp = options_.time_stamp ? options_.time_stamp() : store_time_stamp();
   const std::string folder = with_slash(destination.empty() ? output_folder : destination);
   const std::string computed = folder + std::string(kStoreNamePrefix) + stamp + ".pst";
-  if (const std::string* v = get(application_, dispid::kVersion).string_value()) version_ = *v;
+  const Variant version = get(application_, dispid::kVersion);
+  if (const std::string* v = version.string_value()) version_ = *v;
   std::string path;
   {
     std::lock_guard lock(state_.mutex);
