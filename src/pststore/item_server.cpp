@@ -105,8 +105,8 @@ std::shared_ptr<ItemState> item_state_of(const DispatchPtr& object) {
 }
 
 void write_item(ItemState& item, const StoreFilePtr& store, StoreFolder& folder) {
-  const pst::MessageSpec spec = build_message(item, *store, pst::FileTimeNow());
-  const std::uint32_t nid = store->AddMessage(folder, spec);
+  const pst::MessageSpec message = build_message(item, *store, pst::FileTimeNow());
+  const std::uint32_t nid = store->AddMessage(folder, message);
   if (!item.transient_id.empty()) forget(item.transient_id);
   item.store = store;
   item.folder = &folder;

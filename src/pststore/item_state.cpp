@@ -197,7 +197,7 @@ void complete_contact(pst::PropertyList& props, NamedProps& n) {
 }  // namespace
 
 pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uint64_t now) {
-  pst::MessageSpec spec;
+  pst::MessageSpec message;
   pst::PropertyList props = item.props;
   NamedProps n{item.named};
 
@@ -239,8 +239,8 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
     p.tag = PropTag(store.RegisterName(v.name), p.type());
     pst::SetProp(props, std::move(p));
   }
-  spec.props = std::move(props);
-  spec.recipients = item.recipients;
+  message.props = std::move(props);
+  message.recipients = item.recipients;
   for (const auto& a : item.attachments) {
     pst::AttachmentSpec as;
     as.props = a->props;
@@ -251,9 +251,9 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
     } else {
       as.data = a->data;
     }
-    spec.attachments.push_back(std::move(as));
+    message.attachments.push_back(std::move(as));
   }
-  return spec;
+  return message;
 }
 
 }  // namespace salvora::store
