@@ -95,6 +95,27 @@ std::string CompareMail(const std::string& source, const std::string& pst, const
   return {};
 }
 
+// pst-extractor, readpst and pffexport read the PST without an error, each where installed.
+std::string OtherReaders(const std::string& pst, const std::string& work) {
+  std::string problems;
+  const std::string node = ToolsDir() + "/peer-dump-node";
+  if (fs::exists(node)) {
+    auto r = RunProgram("/usr/bin/timeout", {"300", node, "--summary", pst});
+    if (r.exit_code != 0 || r.out.find("\"errors\":0") == std::string::npos) problems += "pst-extractor: " + r.out + r.err;
+  }
+  if (fs::exists("/usr/bin/readpst")) {
+    fs::create_directories(work + "/readpst");
+    auto r = RunProgram("/usr/bin/timeout", {"300", "/usr/bin/readpst", "-r", "-q", "-o", work + "/readpst", pst});
+    if (r.exit_code != 0) problems += "readpst: " + r.err;
+  }
+  if (fs::exists("/usr/bin/pffexport")) {
+    auto r = RunProgram("/usr/bin/timeout", {"300", "/usr/bin/pffexport", "-q", "-t", work + "/pffexport", pst});
+    if (r.exit_code != 0) problems += "pffexport: " + r.err;
+  }
+  fs::remove_all(work);
+  return problems;
+}
+
 TEST(CliConvert, BundledSampleBecomesACleanPstAndTheSourceStaysAsItWas) {
   const std::string source = testing::SourceDir() + "/samples/sample.ost";
   const std::string before = slurp(source);
@@ -110,6 +131,7 @@ TEST(CliConvert, BundledSampleBecomesACleanPstAndTheSourceStaysAsItWas) {
   EXPECT_EQ(value_of(c.out, "objects"), "241");
   EXPECT_TRUE(c.err.empty()) << c.err;
   EXPECT_EQ(Verify(c.pst), "");
+  EXPECT_EQ(OtherReaders(c.pst, dest + "/peers"), "");
   EXPECT_EQ(slurp(source), before);
   if (!HavePypff()) GTEST_SKIP() << "pypff not installed; the peer comparison is skipped";
   EXPECT_EQ(CompareMail(source, c.pst, dest + "/sample"), "");
@@ -229,6 +251,7 @@ TEST(CliConvert, EveryCorpusFileConvertsAndReadsBackAsTheSource) {
     ASSERT_EQ(c.exit_code, 0) << name << ": " << c.err;
     EXPECT_EQ(Verify(c.pst), "") << name;
     ++converted;
+    EXPECT_EQ(OtherReaders(c.pst, dest + "/peers"), "") << name;
     if (!peers) continue;
     EXPECT_EQ(CompareMail(entry.path().string(), c.pst, dest + "/cmp"), "") << name;
     ++compared;
