@@ -197,6 +197,35 @@ TEST(CliConvert, ErrorsAreOneLineAndNonZero) {
   EXPECT_NE(usage.exit_code, 0);
 }
 
+// A damaged source costs what is damaged: the program ends normally (a PST with what could be
+// read, or one clear line), and any PST it made is whole.
+TEST(CliConvert, DamagedSourcesEndCleanly) {
+  const std::string sample = slurp(testing::SourceDir() + "/samples/sample.ost");
+  struct Damage {
+    const char* name;
+    std::size_t keep;        // bytes kept from the start
+    std::size_t scribble;    // where 4 KB of 0xA5 go (0: none)
+  } damages[] = {
+      {"cut-at-half", sample.size() / 2, 0},
+      {"cut-at-nine-tenths", sample.size() * 9 / 10, 0},
+      {"scribbled-early", sample.size(), 0x4400},
+      {"scribbled-middle", sample.size(), sample.size() / 2},
+      {"scribbled-late", sample.size(), sample.size() - 0x3000},
+  };
+  for (const auto& d : damages) {
+    std::string bytes = sample.substr(0, d.keep);
+    if (d.scribble) bytes.replace(d.scribble, 4096, 4096, '\xA5');
+    const std::string dir = TestTempDir() + "/convert-damaged/" + d.name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(dir + "/mail.ost", std::ios::binary) << bytes;
+    auto c = Convert(dir + "/mail.ost", dir + "/out");
+    EXPECT_TRUE(c.exit_code == 0 || (c.exit_code == 1 && std::count(c.err.begin(), c.err.end(), '\n') == 1))
+        << d.name << ": exit " << c.exit_code << " " << c.err;
+    if (!c.pst.empty()) EXPECT_EQ(Verify(c.pst), "") << d.name;
+  }
+}
+
 pid_t Spawn(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
