@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 
 #include "format/prop_types.h"
 
@@ -79,6 +80,13 @@ std::pair<std::string, std::string> split_subject(const std::string& subject) {
 namespace {
 
 std::uint64_t time_of(const pst::Property* p) { return p ? static_cast<std::uint64_t>(p->AsInt()) : 0; }
+
+std::vector<std::uint8_t> random_key() {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  std::vector<std::uint8_t> key(16);
+  for (auto& b : key) b = static_cast<std::uint8_t>(rng());
+  return key;
+}
 
 // Named properties are completed on a copy keyed by name, so a value the caller put always
 // wins over a default.
@@ -231,6 +239,9 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
     if (pst::FindProp(props, kPidHtml)) pst::SetProp(props, pst::Property::Int32(pid::kNativeBody, 3));
     else if (pst::FindProp(props, kPidBody)) pst::SetProp(props, pst::Property::Int32(pid::kNativeBody, 1));
   }
+  // Every message its own search key, drawn here so that items added to one file in different
+  // sessions never share one (a key is how duplicates are recognised).
+  if (!pst::FindProp(props, kPidSearchKey)) pst::SetProp(props, pst::Property::Binary(kPidSearchKey, random_key()));
   pst::SetProp(props, pst::Property::Time(kPidCreationTime, item.created));
   pst::SetProp(props, pst::Property::Time(kPidLastModificationTime, now));
 

@@ -316,6 +316,8 @@ TEST_F(StoreServerTest, SecondAddStoreOfTheSamePathIsTheSameStore) {
   EXPECT_TRUE(inbox->Message("one"));
   EXPECT_TRUE(inbox->Message("two"));
   EXPECT_EQ(store.message_nodes, 2u);
+  // Items of the two sessions do not share a search key.
+  EXPECT_NE(inbox->Message("one")->Find(kPidSearchKey)->data, inbox->Message("two")->Find(kPidSearchKey)->data);
 }
 
 TEST_F(StoreServerTest, AnExistingFileIsNeverOverwritten) {
