@@ -13,6 +13,15 @@ namespace {
 // (SIBLOCK over SLBLOCKs); anything deeper is a damaged or hostile file.
 constexpr int kMaxTreeDepth = 4;
 
+// A sound tree names each block once, so its walk visits no more blocks than the index holds.
+// A tree that names blocks again and again would make a few kilobytes of a damaged or hostile
+// file expand without end: the walk stops when the visits run out.
+bool take_visit(std::size_t& visits_left) {
+  if (visits_left == 0) return false;
+  --visits_left;
+  return true;
+}
+
 bool looks_like_zlib(Bytes b) {
   return b.size() >= 2 && (b[0] & 0x0F) == 8 && ((b[0] << 8) | b[1]) % 31 == 0;
 }
@@ -79,8 +88,8 @@ class BlockListSink : public ValueSink {
   std::vector<ByteVector> blocks_;
 };
 
-bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth) {
-  if (depth > kMaxTreeDepth || ctx.stopped()) return false;
+bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, std::size_t& visits) {
+  if (depth > kMaxTreeDepth || ctx.stopped() || !take_visit(visits)) return false;
   auto block = read_prepared(ctx, bid);
   if (!block) return false;
   const Bytes b(*block);
@@ -100,13 +109,14 @@ bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth) 
     const Bid child(width == 4 ? r.u32() : r.u64());
     if (level == 1) {
       if (child.is_internal()) {
-        if (!read_data_tree(ctx, child, sink, depth + 1)) return false;
+        if (!read_data_tree(ctx, child, sink, depth + 1, visits)) return false;
         continue;
       }
+      if (!take_visit(visits)) return false;
       auto data = read_prepared(ctx, child);
       if (!data) return false;
       sink.Deliver(*data);
-    } else if (!read_data_tree(ctx, child, sink, depth + 1)) {
+    } else if (!read_data_tree(ctx, child, sink, depth + 1, visits)) {
       return false;
     }
     if (ctx.stopped()) return false;
@@ -114,8 +124,9 @@ bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth) 
   return true;
 }
 
-bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry>& out, int depth) {
-  if (depth > kMaxTreeDepth) return false;
+bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry>& out, int depth,
+                        std::size_t& visits) {
+  if (depth > kMaxTreeDepth || !take_visit(visits)) return false;
   auto block = read_prepared(ctx, bid);
   if (!block || block->size() < 4) return false;
   const Bytes b(*block);
@@ -142,7 +153,7 @@ bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry
     } else {
       const Bid child(width == 4 ? r.u32() : r.u64());
       // One unreadable leaf of a large list loses its own entries, not the others.
-      read_subnode_block(ctx, child, out, depth + 1);
+      read_subnode_block(ctx, child, out, depth + 1, visits);
     }
   }
   return true;
@@ -201,11 +212,13 @@ std::optional<ByteVector> ReadBlockDecoded(const OstContext& context, Bid bid) {
 }
 
 bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth) {
-  return read_data_tree(context, bid, sink, depth);
+  std::size_t visits = context.blocks->size();
+  return read_data_tree(context, bid, sink, depth, visits);
 }
 
 bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink& sink) {
-  if (entry.bid.is_internal()) return read_data_tree(context, entry.bid, sink, 0);
+  std::size_t visits = context.blocks->size();
+  if (entry.bid.is_internal()) return read_data_tree(context, entry.bid, sink, 0, visits);
   auto block = read_prepared(context, entry.bid);
   if (!block) return false;
   sink.Deliver(*block);
@@ -231,7 +244,8 @@ std::optional<std::vector<ByteVector>> ReadNodeBlocks(const OstContext& context,
 std::optional<std::vector<SubnodeEntry>> ReadSubnodes(const OstContext& context, Bid sub_bid) {
   std::vector<SubnodeEntry> out;
   if (sub_bid.is_null()) return out;
-  if (!read_subnode_block(context, sub_bid, out, 0)) return std::nullopt;
+  std::size_t visits = context.blocks->size();
+  if (!read_subnode_block(context, sub_bid, out, 0, visits)) return std::nullopt;
   return out;
 }
 
