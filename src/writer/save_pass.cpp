@@ -61,6 +61,12 @@ class SaveWalk : public FolderWalkVisitor {
   }
 
   bool Visit(const NodeRecord& node) override {
+    // A folder's associated messages are its hidden settings (views, rules, forms): written as
+    // items they would be empty mails among the user's.
+    if (node.nid.type() == kNidTypeAssocMessage) {
+      progress_.items_saved.store(++nodes_);
+      return false;
+    }
     std::unique_ptr<ItemRecord> record;
     try {
       record = LoadItem(ctx_, &node);
@@ -69,7 +75,9 @@ class SaveWalk : public FolderWalkVisitor {
     }
     progress_.items_saved.store(++nodes_);
     if (!record || is_empty_record(*record)) return false;
-    if (record->folder_counts) {
+    // A folder whose object lacks its counts (some writers leave them out) is still a folder:
+    // taken for an item it would become an empty mail and its contents would be lost.
+    if (record->folder_counts || node.nid.type() == kNidTypeNormalFolder) {
       EnterFolder(node, *record);
       return true;
     }
