@@ -14,6 +14,7 @@ int RunVerify(const Args& args);
 int RunDump(const Args& args);
 int RunAnalyze(const Args& args);
 int RunConvert(const Args& args);
+int RunSynth(const Args& args);
 
 // Exit statuses shared by the commands.
 inline constexpr int kExitOk = 0;

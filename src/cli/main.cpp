@@ -13,7 +13,9 @@ constexpr const char* kUsage =
     "  analyze FILE [--json]      the analysis pass: folders, item counts and counters\n"
     "  dump FILE                  one JSON line per message, for comparison with other readers\n"
     "  convert FILE [--dest DIR] [--folder PATH]...   write the mailbox into a new PST\n"
-    "  verify FILE.pst            strict structural check of a PST\n";
+    "  verify FILE.pst            strict structural check of a PST\n"
+    "  synth OUT.pst [--messages N] [--folders F] [--attachments-per-message A] [--seed S]\n"
+    "        [--client ost] [--dump]  write a synthetic mailbox (content follows from the seed)\n";
 
 }  // namespace
 
@@ -31,6 +33,7 @@ int main(int argc, char** argv) {
     if (command == "dump") return RunDump(args);
     if (command == "analyze") return RunAnalyze(args);
     if (command == "convert") return RunConvert(args);
+    if (command == "synth") return RunSynth(args);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "salvora-cli: %s\n", e.what());
     return kExitFailure;

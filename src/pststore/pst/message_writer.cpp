@@ -35,8 +35,7 @@ std::uint64_t PropsSize(const PropertyList& props) {
   return n;
 }
 
-std::vector<std::uint8_t> RandomKey() {
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
+std::vector<std::uint8_t> RandomKey(std::mt19937_64& rng) {
   std::vector<std::uint8_t> k(16);
   for (auto& b : k) b = static_cast<std::uint8_t>(rng());
   return k;
@@ -144,7 +143,7 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
 }
 
 // Values the format requires of every message, filled in where the caller gave none.
-void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpec& spec, bool associated) const {
+void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpec& spec, bool associated) {
   const std::uint64_t now = Now();
   if (!FindProp(props, kPidMessageClass)) SetProp(props, Property::String(kPidMessageClass, "IPM.Note"));
   std::uint32_t flags = 0;
@@ -154,7 +153,7 @@ void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpe
   SetProp(props, Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(flags)));
   if (!FindProp(props, kPidCreationTime)) SetProp(props, Property::Time(kPidCreationTime, now));
   if (!FindProp(props, kPidLastModificationTime)) SetProp(props, Property::Time(kPidLastModificationTime, now));
-  if (!FindProp(props, kPidSearchKey)) SetProp(props, Property::Binary(kPidSearchKey, RandomKey()));
+  if (!FindProp(props, kPidSearchKey)) SetProp(props, Property::Binary(kPidSearchKey, RandomKey(rng)));
   if (!FindProp(props, kPidDisplayTo)) SetProp(props, Property::String(kPidDisplayTo, DisplayList(spec.recipients, 1)));
   if (!FindProp(props, kPidDisplayCc)) SetProp(props, Property::String(kPidDisplayCc, DisplayList(spec.recipients, 2)));
   if (!FindProp(props, kPidDisplayBcc)) SetProp(props, Property::String(kPidDisplayBcc, DisplayList(spec.recipients, 3)));

@@ -312,6 +312,7 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
     std::random_device rd;
     for (auto& b : impl->options.record_key) b = static_cast<std::uint8_t>(rd());
   }
+  impl->rng.seed(options.random_seed != 0 ? options.random_seed : std::random_device{}());
   impl->store = std::make_unique<BlockStore>(impl->file, options.crypt);
   impl->store->space().InitNew();
   // Starting counters of a new store: each type's last index handed out.

@@ -43,6 +43,9 @@ struct PstOptions {
   // FILETIME used for objects created without times; 0 means the current time.
   std::uint64_t now = 0;
   std::uint64_t checkpoint_bytes = 256ull << 20;
+  // Seed of the generated search keys; 0 draws one at random. A fixed seed with a fixed record
+  // key and time makes the file a function of its content.
+  std::uint64_t random_seed = 0;
 };
 
 struct PstWriterStats {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,7 @@ struct PstWriter::Impl {
   bool failed = false;
   std::array<std::uint32_t, 32> rgnid{};
   std::uint32_t row_ver = 1;
+  std::mt19937_64 rng;
   std::uint64_t bytes_at_commit = 0;
   PstWriterStats stats;
 
@@ -115,7 +117,7 @@ struct PstWriter::Impl {
   // The data of a by-value attachment streamed from a file or source into a sub-node of ab.
   std::uint64_t StreamAttachmentData(const AttachmentSpec& a, NodeBuilder& ab, PropertyList& props,
                                      std::vector<PrebuiltValue>& prebuilt);
-  void CompleteMessageProps(PropertyList& props, const MessageSpec& spec, bool associated) const;
+  void CompleteMessageProps(PropertyList& props, const MessageSpec& spec, bool associated);
   std::uint32_t AddMessage(std::uint32_t folder, const MessageSpec& spec);
   void CommitNow();
   void WriteHeader(PstHeader h);
