@@ -67,7 +67,7 @@ void USave_to_PST_Format::build_template(bool keep) {
   }
 }
 
-void USave_to_PST_Format::import_header(const DispatchPtr& item, const MessageFields& /*message*/) {
+void USave_to_PST_Format::import_header(const DispatchPtr& item) {
   try {
     put(safe_mail_item_, dispid::kSafeItem, Variant(item));
     invoke(safe_mail_item_, dispid::kImport, InvokeKind::kMethod, {Variant(mail_file_path_), Variant(kImportRfc822)});
@@ -141,7 +141,7 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
 void USave_to_PST_Format::fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
                                     Bid message_sub_bid, int depth) {
   const MessageFields& m = *record.message;
-  import_header(item, m);
+  import_header(item);
   if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
   if (stopped()) return;
   set_mail_body(m, item, TextDecoding{context.is_ansi(), record.codepage != 0 ? record.codepage : context.default_codepage});

@@ -114,7 +114,8 @@ class USave_to_PST_Format {
   DispatchPtr add_folder(const DispatchPtr& collection, const std::string& name, const std::string& folder_class);
   DispatchPtr new_mail_item();
   void build_template(bool keep);
-  void import_header(const DispatchPtr& item, const MessageFields& message);
+  // Lets the import object read the header file into the item.
+  void import_header(const DispatchPtr& item);
   void fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context, Bid message_sub_bid,
                  int depth);
   void add_embedded_message(const AttachmentNode& node, std::size_t index, const std::string& display_name,
