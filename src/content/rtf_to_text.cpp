@@ -296,7 +296,9 @@ class RtfReader {
         // Fallback characters are counted only where text is shown; elsewhere counting would
         // swallow the control words of a skipped group.
         if (has_param && state_.dest == Dest::kNormal) {
-          EmitCodePoint(static_cast<std::uint32_t>(param < 0 ? param + 65536 : param));
+          // N is one UTF-16 unit, written signed (-4 for U+FFFC); a damaged N outside 16 bits
+          // keeps its low 16 bits, as a 16-bit reader would, rather than make no character.
+          EmitCodePoint(static_cast<std::uint16_t>(param));
           fallback_left_ = state_.uc;
         }
         break;
