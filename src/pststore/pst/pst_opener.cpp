@@ -8,6 +8,7 @@
 // never freed: they give up one reference and stay with their other owners.
 
 #include <algorithm>
+#include <random>
 #include <set>
 #include <stdexcept>
 
@@ -250,6 +251,8 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   for (std::size_t t = 0; t < 32; ++t) w.rgnid[t] = h.rgnid[t];
   w.committed = h;
   w.has_committed = true;
+  // Keys drawn in this session must not repeat those of the session that made the file.
+  w.rng.seed(options.random_seed != 0 ? options.random_seed : std::random_device{}());
 
   OwnedBlocks owned(reader, w.store->bbt());
   const auto node_of = [&](std::uint32_t nid) -> std::optional<NodeRef> { return reader.Node(nid); };
