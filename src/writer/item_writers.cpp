@@ -117,6 +117,10 @@ void put_time(const DispatchPtr& item, MemberId member, const std::optional<std:
   if (filetime) put(item, member, Variant::Date(filetime_to_date(*filetime)));
 }
 
+// The body of an item other than mail: its text A, where an offline store keeps it; a store
+// that has none there (a personal store, say) keeps the body as the plain body.
+const std::optional<std::string>& item_body(const MessageFields& m) { return m.text_a ? m.text_a : m.plain_body; }
+
 }  // namespace
 
 void USave_to_PST_Format::finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save) {
@@ -134,7 +138,7 @@ void USave_to_PST_Format::WriteAppointment(const ItemRecord& record, const Dispa
       invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemAppointment)}).dispatch_value();
   if (record.message) {
     const MessageFields& m = *record.message;
-    put_text(item, dispid::kBody, m.text_a);
+    put_text(item, dispid::kBody, item_body(m));
     if (m.conversation_topic) {
       put(item, dispid::kSubject, Variant(*m.conversation_topic));
     } else if (m.subject) {
@@ -159,8 +163,8 @@ void USave_to_PST_Format::WriteContact(const ItemRecord& record, const DispatchP
   put_all(item, c, kContactHead);
   put_text(item, dispid::kFileAs, record.display_name);
   put_all(item, c, kContactMiddle);
-  if (record.message && record.message->text_a) {
-    const std::string& body = *record.message->text_a;
+  if (record.message && item_body(*record.message)) {
+    const std::string& body = *item_body(*record.message);
     // Only an external store's interface refuses a long contact body; the built-in one keeps it.
     if (!options_.body_limit || utf8_length(body) <= kExternalContactBodyLimit) {
       put(item, dispid::kBody, Variant(body));
@@ -177,7 +181,7 @@ void USave_to_PST_Format::WriteContact(const ItemRecord& record, const DispatchP
 void USave_to_PST_Format::WriteTask(const MessageFields& m, const DispatchPtr& target) {
   if (!target) return;
   DispatchPtr item = invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemTask)}).dispatch_value();
-  put_text(item, dispid::kBody, m.text_a);
+  put_text(item, dispid::kBody, item_body(m));
   put_text(item, dispid::kTaskContactNames, m.common_name);
   if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
   put_time(item, dispid::kTaskDateCompleted, m.delivery_time);
@@ -188,7 +192,7 @@ void USave_to_PST_Format::WriteJournal(const MessageFields& m, const DispatchPtr
   if (!target) return;
   DispatchPtr item =
       invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemJournal)}).dispatch_value();
-  put_text(item, dispid::kBody, m.text_a);
+  put_text(item, dispid::kBody, item_body(m));
   put_text(item, dispid::kTo, m.common_name);
   put_text(item, dispid::kSubject, m.conversation_topic);
   if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
@@ -198,7 +202,7 @@ void USave_to_PST_Format::WriteJournal(const MessageFields& m, const DispatchPtr
 void USave_to_PST_Format::WriteNote(const MessageFields& m, const DispatchPtr& target) {
   if (!target) return;
   DispatchPtr item = invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemNote)}).dispatch_value();
-  put_text(item, dispid::kBody, m.text_a);
+  put_text(item, dispid::kBody, item_body(m));
   finish_item(item, target, true);
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Checks that the items other than mail arrive in the PST made from a source, from the two
-canonical dumps: tasks, appointments, journal entries and notes in the folder of the same name
-path, each with its subject and body, appointments by folder; contacts and distribution lists as contacts below
-Contacts. Prints what is missing and exits 1, else exits 0."""
+canonical dumps: tasks, journal entries and notes in the folder of the same path, each with
+its subject (a note: its text) and body; appointments in their folder; contacts and
+distribution lists as contacts below Contacts. Prints what is missing and exits 1, else 0."""
 import collections
 import json
 import sys
@@ -17,10 +17,11 @@ def main():
     src, pst = load(sys.argv[1]), load(sys.argv[2])
     problems = []
     for prefix in ('IPM.Task', 'IPM.Activity', 'IPM.StickyNote'):
-        want = collections.Counter((r['ipm_folder'], r['subject'], r['body_sha256'])
-                                   for r in src if r['class'] == prefix)
-        have = collections.Counter((r['ipm_folder'], r['subject'], r['body_sha256'])
-                                   for r in pst if r['class'] == prefix)
+        # A note is given only its text; the store titles it by the text, as Outlook does.
+        key = ((lambda r: (r['ipm_folder'], r['body_sha256'])) if prefix == 'IPM.StickyNote'
+               else (lambda r: (r['ipm_folder'], r['subject'], r['body_sha256'])))
+        want = collections.Counter(key(r) for r in src if r['class'] == prefix)
+        have = collections.Counter(key(r) for r in pst if r['class'] == prefix)
         for key, n in (want - have).items():
             problems.append('%s missing: %s x%d' % (prefix, key, n))
     # An appointment takes its conversation topic as subject and its text A as body, which

@@ -70,6 +70,21 @@ TEST_F(ItemWriters, AppointmentCarriesStartEndAndLocation) {
   EXPECT_EQ(item->props[dispid::kEnd], Variant::Date(filetime_to_date(kJul1)));
 }
 
+TEST_F(ItemWriters, WithoutTextAnItemTakesItsPlainBody) {
+  Open();
+  MessageFields m;
+  m.plain_body = "kept as the plain body";
+  writer->WriteTask(m, Folder("Tasks", "IPF.Task"));
+  writer->WriteNote(m, Folder("Notes", "IPF.StickyNote"));
+  writer->WriteJournal(m, Folder("Journal", "IPF.Journal"));
+  for (const char* f : {"Tasks", "Notes", "Journal"}) {
+    EXPECT_EQ(store.folder(f)->items.at(0)->text(dispid::kBody), "kept as the plain body") << f;
+  }
+  m.text_a = "text A wins";
+  writer->WriteNote(m, Folder("Notes", "IPF.StickyNote"));
+  EXPECT_EQ(store.folder("Notes")->items.at(1)->text(dispid::kBody), "text A wins");
+}
+
 TEST_F(ItemWriters, TaskNoteAndNothingWithoutAFolder) {
   Open();
   MessageFields m;
