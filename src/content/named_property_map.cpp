@@ -11,7 +11,9 @@ namespace {
 constexpr std::size_t kNameIdSize = 8;
 
 // The string stream holds, at each name's offset, a 32-bit byte length and the UTF-16LE name.
-std::optional<std::string> NameAt(Bytes strings, std::uint32_t offset) {
+// budget is what the names of the map may still copy out of the stream; a name past it reads
+// as unreadable.
+std::optional<std::string> NameAt(Bytes strings, std::uint32_t offset, std::size_t& budget) {
   if (offset >= strings.size()) return std::nullopt;
   ByteReader r(strings);
   r.seek(offset);
@@ -19,6 +21,8 @@ std::optional<std::string> NameAt(Bytes strings, std::uint32_t offset) {
   if (!r.ok()) return std::nullopt;
   // A length past the stream is damage; keep what the stream holds rather than nothing.
   const std::size_t take = std::min<std::size_t>(length, r.remaining());
+  if (take > budget) return std::nullopt;
+  budget -= take;
   Bytes text = r.bytes(take);
   // Names end at their length; a NUL inside ends them as well, as it would for any reader
   // that treats the name as a C string.
@@ -34,6 +38,10 @@ NamedPropertyMap NamedPropertyMap::FromStreams(Bytes entry_stream, Bytes string_
   NamedPropertyMap map;
   const std::size_t count = entry_stream.size() / kNameIdSize;
   map.entries_.reserve(count);
+  // A sound map gives each name its own string, so its names together are about the size of
+  // the stream. Records that name one long string over and over (a damaged or hostile map)
+  // would multiply it without end; the names may copy four times the stream, then no more.
+  std::size_t name_budget = 4 * string_stream.size() + 4096;
   for (std::size_t i = 0; i < count; ++i) {
     if (stop && stop->load(std::memory_order_relaxed)) return NamedPropertyMap{};
     const std::size_t off = i * kNameIdSize;
@@ -51,7 +59,7 @@ NamedPropertyMap NamedPropertyMap::FromStreams(Bytes entry_stream, Bytes string_
     } else {
       p.kind = NamedProperty::kString;
       // The whole 32 bits are the offset: a string stream grows past 64 KB in large stores.
-      p.name = NameAt(string_stream, property_id);
+      p.name = NameAt(string_stream, property_id, name_budget);
     }
     map.entries_.push_back(std::move(p));
   }
