@@ -4,8 +4,8 @@
 //   bench_convert [--synthetic N] [FILE...]
 //
 // Without files: the largest file of the corpus (when present) and the bundled sample. With
-// --synthetic N (default 20000; 0 for none) a synthetic mailbox of N messages is written first
-// and converted too. Each program runs as a child; its peak memory is the child's.
+// --synthetic N (default 5000; 0 for none) a synthetic offline store of N messages is made
+// first and converted too. Each program runs as a child; its peak memory is the child's.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -21,8 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "format/prop_types.h"
-#include "pststore/pst/pst_writer.h"
 #include "support/ndb_builder.h"
 
 extern char** environ;
@@ -84,42 +82,21 @@ void Report(const char* program, const std::string& file, const RunResult& r, lo
               r.exit_code == 0 ? "" : "  (failed)");
 }
 
-std::string Synthetic(int messages, const std::string& dir) {
-  const std::string path = dir + "/synthetic.pst";
-  pst::PstOptions options;
-  options.display_name = "synthetic";
-  auto w = pst::PstWriter::Create(path, options);
-  std::vector<pst::FolderId> folders;
-  for (int f = 0; f < 12; ++f) {
-    folders.push_back(w->AddFolder(f % 4 == 0 || folders.empty() ? w->ipm_subtree() : folders.back(),
-                                   "Folder " + std::to_string(f), "IPF.Note"));
-  }
-  std::string body;
-  while (body.size() < 3000) body += "Lorem ipsum dolor sit amet — Привет мир — こんにちは — ";
-  std::vector<std::uint8_t> blob(48 * 1024);
-  for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(i * 131 + (i >> 9));
-  for (int m = 0; m < messages; ++m) {
-    pst::MessageSpec spec;
-    spec.props = {pst::Property::String(kPidMessageClass, "IPM.Note"),
-                  pst::Property::String(kPidSubject, "Message number " + std::to_string(m)),
-                  pst::Property::String(kPidBody, body),
-                  pst::Property::Time(kPidMessageDeliveryTime, 133000000000000000ull + static_cast<std::uint64_t>(m) * 10000000ull)};
-    if (m % 3 == 0) {
-      pst::AttachmentSpec a;
-      a.props = {pst::Property::String(kPidAttachLongFilename, "file" + std::to_string(m) + ".bin")};
-      a.data = blob;
-      spec.attachments.push_back(std::move(a));
-    }
-    w->AddMessage(folders[static_cast<std::size_t>(m) % folders.size()], spec);
-  }
-  w->Close();
+// A synthetic offline store of N messages (mail in many scripts with attachments, tasks,
+// notes, appointments, contacts), made by salvora-cli synth.
+std::string Synthetic(const std::string& cli, int messages, const std::string& dir) {
+  const std::string path = dir + "/synthetic.ost";
+  const RunResult r = Run({cli, "synth", path, "--messages", std::to_string(messages), "--folders", "24", "--client",
+                           "ost", "--seed", "1"},
+                          dir + "/synth.out");
+  if (r.exit_code != 0) std::printf("synth failed (%d)\n", r.exit_code);
   return path;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int synthetic = 20000;
+  int synthetic = 5000;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--synthetic") && i + 1 < argc) synthetic = std::atoi(argv[++i]);
@@ -145,7 +122,7 @@ int main(int argc, char** argv) {
     const fs::path sample = fs::path(source_dir ? source_dir : bin.parent_path().parent_path()) / "samples/sample.ost";
     if (fs::exists(sample)) files.push_back(sample.string());
   }
-  if (synthetic > 0) files.push_back(Synthetic(synthetic, work));
+  if (synthetic > 0) files.push_back(Synthetic(cli, synthetic, work));
 
   for (const auto& file : files) {
     const std::string dest = work + "/out-" + fs::path(file).stem().string();
