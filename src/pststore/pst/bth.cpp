@@ -1,5 +1,7 @@
 #include "pststore/pst/bth.h"
 
+#include <set>
+
 #include "format/byte_writer.h"
 #include "pststore/pst/disk_layout.h"
 
@@ -83,10 +85,16 @@ std::uint32_t BuildBth(HeapWriter& heap, std::uint8_t cb_key, std::uint8_t cb_en
 
 namespace {
 bool Walk(const HeapReader& heap, std::uint32_t hid, int level, const BthHeader& h, std::vector<Bytes>& out,
-          std::vector<std::string>* problems) {
+          std::set<std::uint32_t>& seen, std::vector<std::string>* problems) {
+  // Each record block belongs to one place in a sound tree; reaching one again means a cycle
+  // or shared subtrees, which would repeat records, up to without end.
+  if (!seen.insert(hid).second) {
+    if (problems) problems->push_back("BTH: a record block is reached twice");
+    return false;
+  }
   auto data = heap.Get(hid);
   const std::size_t size = level == 0 ? std::size_t{h.cb_key} + h.cb_ent : std::size_t{h.cb_key} + 4;
-  if (!data || data->size() % size != 0) {
+  if (!data || size == 0 || data->size() % size != 0) {
     if (problems) problems->push_back("BTH: record block missing or not a whole number of records");
     return false;
   }
@@ -94,7 +102,7 @@ bool Walk(const HeapReader& heap, std::uint32_t hid, int level, const BthHeader&
     const Bytes r = data->subspan(at, size);
     if (level == 0) {
       out.push_back(r);
-    } else if (!Walk(heap, load_u32(r, h.cb_key), level - 1, h, out, problems)) {
+    } else if (!Walk(heap, load_u32(r, h.cb_key), level - 1, h, out, seen, problems)) {
       return false;
     }
   }
@@ -110,7 +118,9 @@ std::optional<BthContents> ReadBth(const HeapReader& heap, std::uint32_t hid, st
     return std::nullopt;
   }
   BthContents c{*header, {}};
-  if (header->hid_root != 0 && !Walk(heap, header->hid_root, header->levels, *header, c.records, problems)) return std::nullopt;
+  std::set<std::uint32_t> seen;
+  if (header->hid_root != 0 && !Walk(heap, header->hid_root, header->levels, *header, c.records, seen, problems))
+    return std::nullopt;
   for (std::size_t i = 1; i < c.records.size(); ++i) {
     if (BthKey(c.records[i - 1], header->cb_key) >= BthKey(c.records[i], header->cb_key)) {
       if (problems) problems->push_back("BTH: keys not in ascending order");
