@@ -112,6 +112,11 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
     }
     if (!current_mail_item_) throw AutomationError(AutomationError::Code::kFailed, dispid::kCopy, "no mail item to write into");
     fill_mail(record, current_mail_item_, context, message_sub_bid, 0);
+    // Meeting requests and responses, reports, posts and every other message class travel the
+    // mail road too, but stay what they are.
+    if (record.item_class && !record.item_class->empty() && *record.item_class != "IPM.Note") {
+      put(current_mail_item_, dispid::kMessageClass, Variant(*record.item_class));
+    }
     if (stopped()) {
       current_mail_item_.reset();
       return;

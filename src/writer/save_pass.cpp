@@ -193,7 +193,13 @@ class SaveWalk : public FolderWalkVisitor {
       last_mail_path_.clear();
       return;
     }
-    if (r.message && r.kind == ItemKind::kMail) SaveMail(node, r);
+    // Messages of classes no other writer takes (meeting requests and responses, reports,
+    // posts, documents) are written as mail with their own class: none of the user's messages
+    // is left behind for its class.
+    if (r.message && (r.kind == ItemKind::kMail || r.kind == ItemKind::kOther || r.kind == ItemKind::kReport ||
+                      r.kind == ItemKind::kNone)) {
+      SaveMail(node, r);
+    }
   }
 
   void SaveMail(const NodeRecord& node, const ItemRecord& r) {

@@ -123,8 +123,8 @@ TEST(CliConvert, BundledSampleBecomesACleanPstAndTheSourceStaysAsItWas) {
   EXPECT_EQ(fs::path(c.pst).parent_path(), fs::path(dest));
   EXPECT_EQ(fs::path(c.pst).filename().string().rfind("Salvora_Tools_Personal_Folder", 0), 0u);
   ASSERT_TRUE(fs::exists(c.pst));
-  EXPECT_EQ(value_of(c.out, "mails"), "8");
-  EXPECT_EQ(value_of(c.out, "inbox"), "7");
+  EXPECT_EQ(value_of(c.out, "mails"), "14");
+  EXPECT_EQ(value_of(c.out, "inbox"), "10");
   EXPECT_EQ(value_of(c.out, "calendar"), "169");
   EXPECT_EQ(value_of(c.out, "objects"), "241");
   EXPECT_TRUE(c.err.empty()) << c.err;
@@ -172,7 +172,7 @@ TEST(CliConvert, ChosenFoldersAndTheDefaultOutputFolder) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::string pst = value_of(r.out, "pst");
   EXPECT_EQ(fs::path(pst).parent_path(), fs::path(dir + "/Repair"));
-  EXPECT_EQ(value_of(r.out, "inbox"), "7");
+  EXPECT_EQ(value_of(r.out, "inbox"), "10");
   EXPECT_EQ(Verify(pst), "");
 }
 
