@@ -61,16 +61,14 @@ bool FileSpace::IsAllocated(std::uint64_t ib) const {
 }
 
 void FileSpace::AddReusable(std::uint64_t ib, std::uint64_t size) {
+  // A freed page serves the next page; any other extent serves blocks, in pieces of at most
+  // one largest block, kept whole so that full-size blocks can reuse it.
+  if (size == kPageSize && ib % kPageSize == 0) {
+    reusable_pages_.push_back(ib);
+    return;
+  }
   while (size > 0) {
-    if (ib % kPageSize == 0 && size >= kPageSize) {
-      reusable_pages_.push_back(ib);
-      ib += kPageSize;
-      size -= kPageSize;
-      continue;
-    }
-    // Up to the next page boundary, so that whole pages stay available for pages.
-    const std::uint64_t to_boundary = kPageSize - ib % kPageSize;
-    const std::uint64_t chunk = std::min(size, to_boundary);
+    const std::uint64_t chunk = std::min<std::uint64_t>(size, kMaxBlockSize);
     reusable_blocks_[chunk / kSlotSize].push_back(ib);
     ib += chunk;
     size -= chunk;
