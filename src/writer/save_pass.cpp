@@ -177,7 +177,11 @@ class SaveWalk : public FolderWalkVisitor {
       bump(SaveCounter::kCalendar);
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
-      if (r.appointment) ending_on_error([&] { writer_.WriteAppointment(r, target); });
+      if (r.appointment) {
+        ending_on_error([&] { writer_.WriteAppointment(r, target); });
+      } else if (r.message) {
+        SaveMail(node, r);  // no start, end or location to write: its text and class still come out
+      }
       return;
     }
     if (r.contact && !(has_class && cls == "IPM.Note") && r.kind != ItemKind::kMail) {
@@ -197,7 +201,7 @@ class SaveWalk : public FolderWalkVisitor {
     // posts, documents) are written as mail with their own class: none of the user's messages
     // is left behind for its class.
     if (r.message && (r.kind == ItemKind::kMail || r.kind == ItemKind::kOther || r.kind == ItemKind::kReport ||
-                      r.kind == ItemKind::kNone)) {
+                      r.kind == ItemKind::kContact || r.kind == ItemKind::kNone)) {
       SaveMail(node, r);
     }
   }
