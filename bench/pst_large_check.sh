@@ -15,9 +15,9 @@ CLI="$BUILD/bin/salvora-cli"
 mkdir -p "$WORK"
 status=0
 
-check() {  # name command...
-  name=$1; shift
-  if "$@" > "$WORK/check.out" 2>&1; then echo "ok    $name"; else echo "FAIL  $name"; tail -5 "$WORK/check.out"; status=1; fi
+check() {  # label command...  (shell functions share variables: no "name" here)
+  label=$1; shift
+  if "$@" > "$WORK/check.out" 2>&1; then echo "ok    $label"; else echo "FAIL  $label"; tail -5 "$WORK/check.out"; status=1; fi
 }
 
 run_case() {  # name synth-args...
