@@ -309,8 +309,8 @@ const char* const kRtfDocuments[] = {
     "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss Arial;}{\\f1\\fcharset128 MS Gothic;}}"
     "{\\colortbl;\\red255\\green0\\blue0;}\\f0\\fs20 Hello, \\b world\\b0 !\\par"
     "{\\f1 \\'82\\'b1\\'82\\'f1}\\par\\uc1\\u1047?\\u1076?\\tab end\\line}",
-    "{\\rtf1\\ansi\\deff0{\\*\\htmltag64 <p>}{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}}"
-    "{\\pict\\wmetafile8 0102ab}\\bin3 abc{\\*\\unknown skipped}\\'e9\\~\\-\\_\\{\\}\\\\}",
+    ("{\\rtf1\\ansi\\deff0{\\*\\htmltag64 <p>}{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}}"
+     "{\\pict\\wmetafile8 0102ab}\\bin3 abc{\\*\\unknown skipped}\\'e9\\~\\-\\_\\{\\}\\\\}"),
     "{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset204 Times;}}\\f0 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2\\uc2\\u8364??\\par}",
     "{\\rtf1{{{{{{{{deep}}}}}}}}}}",
     "{\\rtf1\\ansi \\'4",
@@ -322,8 +322,8 @@ const char* const kMailHeaders[] = {
     "Date: Wed Jan  2 03:04:05 2008\r\nReceived: from x by y; Wed, 2 Jan 2008 03:04:05 +0100\r\n"
     "Delivery-date: Thu, 3 Jan 2008 23:59:59 -0830\r\nSubject: hello\r\n\r\nbody\r\n",
     "From: <Only Name>\nTo: UnKnown\nDate: Mon, 29 Feb 2016 12:00:00 GMT\n\n",
-    "From: /O=ORG/OU=EXCHANGE/CN=RECIPIENTS/CN=USER\r\nTo: \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD <ivan@example.ru>\r\n"
-    "Date: Sun, 31 Dec 1600 23:59:59 +1400\r\n Folded: continued\r\n\r\n",
+    ("From: /O=ORG/OU=EXCHANGE/CN=RECIPIENTS/CN=USER\r\nTo: \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD <ivan@example.ru>\r\n"
+     "Date: Sun, 31 Dec 1600 23:59:59 +1400\r\n Folded: continued\r\n\r\n"),
 };
 
 }  // namespace
