@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "engine/folder_walk.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
 #include "platform/activity_log.h"
@@ -50,7 +51,7 @@ bool is_empty_record(const ItemRecord& r) {
          r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
 }
 
-class Walk {
+class Walk : public FolderWalkVisitor {
  public:
   Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result)
       : ctx_(ctx), control_(control), observer_(observer), result_(result) {}
@@ -58,15 +59,16 @@ class Walk {
   // False when the stop flag ended the walk.
   bool Run(const NodeRecord& root);
 
+  // True when the node is a folder, now entered: its path is the current one until Leave.
+  bool Visit(const NodeRecord& node) override;
+  void Leave() override { path_ = remove_last_path_component(path_); }
+
  private:
   void bump(AnalysisCounter c) {
     int& v = result_.counters[static_cast<std::size_t>(c)];
     ++v;
     observer_.CounterChanged(c, v);
   }
-  static std::int64_t count_progress(const NodeRecord& root);
-  // Returns true when the walk descends into the node's children.
-  bool visit(const NodeRecord& node);
   void enter_folder(const NodeRecord& node, const ItemRecord& record);
   void classify(const NodeRecord& node, const ItemRecord& record);
 
@@ -75,53 +77,17 @@ class Walk {
   AnalysisObserver& observer_;
   AnalysisResult& result_;
   std::string path_;
-  int frames_ = 0;
 };
-
-std::int64_t Walk::count_progress(const NodeRecord& root) {
-  std::int64_t count = 0;
-  const NodeRecord* n = root.first_child;
-  while (n) {
-    ++count;
-    if (n->data_block && n->first_child) {
-      n = n->first_child;
-      continue;
-    }
-    while (n && !n->next_sibling) {
-      n = n->parent;
-      if (!n || n == &root) return count;
-    }
-    if (n) n = n->next_sibling;
-  }
-  return count;
-}
 
 bool Walk::Run(const NodeRecord& root) {
   result_.mail_folders.Add(std::string(kRootFolderPath), root.nid);
   path_ = std::string(kRootFolderPath);
-  frames_ = 1;
-  const NodeRecord* node = root.first_child;
-  if (!node) return true;
-  observer_.ProgressRange(count_progress(root) - 3);
-  while (node) {
-    if (control_.Poll()) return false;
-    bool descend = false;
-    if (node->data_block) descend = visit(*node);
-    if (descend) {
-      node = node->first_child;
-      continue;
-    }
-    while (!node->next_sibling && node->parent) {
-      if (--frames_ == 0) return true;
-      path_ = remove_last_path_component(path_);
-      node = node->parent;
-    }
-    node = node->next_sibling;
-  }
-  return true;
+  if (!root.first_child) return true;
+  observer_.ProgressRange(CountWalkNodes(root) - 3);
+  return WalkFolderTree(root, control_, *this);
 }
 
-bool Walk::visit(const NodeRecord& node) {
+bool Walk::Visit(const NodeRecord& node) {
   std::unique_ptr<ItemRecord> record;
   try {
     record = LoadItem(ctx_, &node);
@@ -133,10 +99,7 @@ bool Walk::visit(const NodeRecord& node) {
   if (!record || is_empty_record(*record)) return false;
   if (record->folder_counts) {
     enter_folder(node, *record);
-    if (node.first_child) return true;
-    --frames_;
-    path_ = remove_last_path_component(path_);
-    return false;
+    return true;
   }
   try {
     classify(node, *record);
@@ -148,7 +111,6 @@ bool Walk::visit(const NodeRecord& node) {
 
 void Walk::enter_folder(const NodeRecord& node, const ItemRecord& record) {
   result_.current_folder_class = record.item_class.value_or("");
-  ++frames_;
   const bool mail = is_mail_folder(record);
   path_ = append_path_component(path_, record.display_name.value_or(""));
   FolderFound found{path_, result_.current_folder_class, node.nid, mail};
