@@ -68,13 +68,13 @@ int main(int argc, char** argv) {
   }
   std::uint64_t payload = 0;
   for (int m = 0; m < messages; ++m) {
-    MessageSpec spec;
-    spec.props = {Property::String(kPidSubject, "Message number " + std::to_string(m)),
+    MessageSpec msg;
+    msg.props = {Property::String(kPidSubject, "Message number " + std::to_string(m)),
                   Property::String(kPidSenderName, "Sender " + std::to_string(m % 97)),
                   Property::String(kPidSenderEmailAddress, "sender@example.org"),
                   Property::String(kPidBody, body),
                   Property::Time(kPidMessageDeliveryTime, 133000000000000000ull + static_cast<std::uint64_t>(m) * 10000000ull)};
-    spec.recipients.push_back({{Property::Int32(kPidRecipientType, 1), Property::String(kPidDisplayName, "Recipient"),
+    msg.recipients.push_back({{Property::Int32(kPidRecipientType, 1), Property::String(kPidDisplayName, "Recipient"),
                                 Property::String(kPidEmailAddress, "rcpt@example.org")}});
     payload += body.size() * 2;
     if (m % 3 == 0 && attachment_bytes > 0) {
@@ -82,10 +82,10 @@ int main(int argc, char** argv) {
       a.props = {Property::String(kPidAttachLongFilename, "file" + std::to_string(m) + ".bin")};
       if (stream) a.data_path = blob_path;
       else a.data = blob;
-      spec.attachments.push_back(std::move(a));
+      msg.attachments.push_back(std::move(a));
       payload += attachment_bytes;
     }
-    w->AddMessage(ids[static_cast<std::size_t>(m) % ids.size()], spec);
+    w->AddMessage(ids[static_cast<std::size_t>(m) % ids.size()], msg);
   }
   w->Close();
   if (stream) std::filesystem::remove(blob_path);

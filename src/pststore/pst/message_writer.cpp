@@ -143,35 +143,35 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
 }
 
 // Values the format requires of every message, filled in where the caller gave none.
-void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpec& spec, bool associated) {
+void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpec& msg, bool associated) {
   const std::uint64_t now = Now();
   if (!FindProp(props, kPidMessageClass)) SetProp(props, Property::String(kPidMessageClass, "IPM.Note"));
   std::uint32_t flags = 0;
   if (const Property* f = FindProp(props, kPidMessageFlags)) flags = static_cast<std::uint32_t>(f->AsInt());
-  flags = spec.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
+  flags = msg.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
   flags = associated ? (flags | kMsgFlagAssociated) : (flags & ~kMsgFlagAssociated);
   SetProp(props, Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(flags)));
   if (!FindProp(props, kPidCreationTime)) SetProp(props, Property::Time(kPidCreationTime, now));
   if (!FindProp(props, kPidLastModificationTime)) SetProp(props, Property::Time(kPidLastModificationTime, now));
   if (!FindProp(props, kPidSearchKey)) SetProp(props, Property::Binary(kPidSearchKey, RandomKey(rng)));
-  if (!FindProp(props, kPidDisplayTo)) SetProp(props, Property::String(kPidDisplayTo, DisplayList(spec.recipients, 1)));
-  if (!FindProp(props, kPidDisplayCc)) SetProp(props, Property::String(kPidDisplayCc, DisplayList(spec.recipients, 2)));
-  if (!FindProp(props, kPidDisplayBcc)) SetProp(props, Property::String(kPidDisplayBcc, DisplayList(spec.recipients, 3)));
+  if (!FindProp(props, kPidDisplayTo)) SetProp(props, Property::String(kPidDisplayTo, DisplayList(msg.recipients, 1)));
+  if (!FindProp(props, kPidDisplayCc)) SetProp(props, Property::String(kPidDisplayCc, DisplayList(msg.recipients, 2)));
+  if (!FindProp(props, kPidDisplayBcc)) SetProp(props, Property::String(kPidDisplayBcc, DisplayList(msg.recipients, 3)));
 }
 
-WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& spec, bool associated) {
+WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& msg, bool associated) {
   WrittenMessage out;
   NodeBuilder nb(*this, nullptr);
-  out.size += WriteRecipientTable(spec.recipients, nb);
+  out.size += WriteRecipientTable(msg.recipients, nb);
   std::vector<TableRow> attach_rows;
-  for (const auto& a : spec.attachments) out.size += WriteAttachment(a, nb, attach_rows);
+  for (const auto& a : msg.attachments) out.size += WriteAttachment(a, nb, attach_rows);
   if (!attach_rows.empty()) {
     NodeBuilder tb(*this, nullptr);
     const auto heap = BuildTableContext(AttachmentTemplate(), attach_rows, tb);
     nb.AddSubnode(SubnodeEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
   }
-  PropertyList props = spec.props;
-  CompleteMessageProps(props, spec, associated);
+  PropertyList props = msg.props;
+  CompleteMessageProps(props, msg, associated);
   out.size += PropsSize(props) + 8;
   SetProp(props, Property::Int32(kPidMessageSize, static_cast<std::int32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF))));
   NormalizeProps(props);
@@ -182,26 +182,26 @@ WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& spec, bool
   return out;
 }
 
-std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, const MessageSpec& spec) {
+std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, const MessageSpec& msg) {
   FolderState& f = Folder(folder);
   if (f.search) throw std::invalid_argument("cannot add a message to a search folder");
   WrittenMessage m;
   try {
-    m = WriteMessageObject(spec, spec.associated);
+    m = WriteMessageObject(msg, msg.associated);
   } catch (const CFileException&) {
     failed = true;
     throw;
   }
-  const std::uint32_t nid = AllocNid(spec.associated ? kNidTypeAssocMessage : kNidTypeNormalMessage);
+  const std::uint32_t nid = AllocNid(msg.associated ? kNidTypeAssocMessage : kNidTypeNormalMessage);
   PutNode(nid, m.bid_data, m.bid_sub, folder);
   // The row copies the stored values; the message status lives only in the row.
-  const TableSchema& schema = spec.associated ? AssocContentsTemplate() : ContentsTemplate();
+  const TableSchema& schema = msg.associated ? AssocContentsTemplate() : ContentsTemplate();
   PropertyList cells;
   for (const auto& p : m.props)
     if (schema.Find(p.tag)) cells.push_back(p);
   if (!FindProp(cells, kPidMessageStatus)) cells.push_back(Property::Int32(kPidMessageStatus, 0));
   PackedRow row{nid, PackedProps(cells)};
-  if (spec.associated) {
+  if (msg.associated) {
     f.assoc.push_back(std::move(row));
     f.assoc_dirty = true;
   } else {

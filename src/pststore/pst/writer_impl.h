@@ -109,7 +109,7 @@ struct PstWriter::Impl {
   void FlushFolder(FolderState& f);
   void FlushObjects();
 
-  WrittenMessage WriteMessageObject(const MessageSpec& spec, bool associated);
+  WrittenMessage WriteMessageObject(const MessageSpec& msg, bool associated);
   // Pieces of a message object: each adds its sub-node to nb and returns the bytes it counts
   // towards the message size.
   std::uint64_t WriteRecipientTable(const std::vector<RecipientSpec>& recipients, NodeBuilder& nb);
@@ -117,8 +117,8 @@ struct PstWriter::Impl {
   // The data of a by-value attachment streamed from a file or source into a sub-node of ab.
   std::uint64_t StreamAttachmentData(const AttachmentSpec& a, NodeBuilder& ab, PropertyList& props,
                                      std::vector<PrebuiltValue>& prebuilt);
-  void CompleteMessageProps(PropertyList& props, const MessageSpec& spec, bool associated);
-  std::uint32_t AddMessage(std::uint32_t folder, const MessageSpec& spec);
+  void CompleteMessageProps(PropertyList& props, const MessageSpec& msg, bool associated);
+  std::uint32_t AddMessage(std::uint32_t folder, const MessageSpec& msg);
   void CommitNow();
   void WriteHeader(PstHeader h);
 };
