@@ -79,6 +79,7 @@ void USave_to_PST_Format::import_header(const DispatchPtr& item) {
 void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr& target, const OstContext& context,
                                     Bid message_sub_bid) {
   attachment_collection_.reset();
+  embedded_seen_.clear();
   if (!target || !record.message) return;
   const bool per_mail = copies_per_mail(version_);
   try {
@@ -235,7 +236,7 @@ void USave_to_PST_Format::add_embedded_message(const AttachmentNode& node, std::
                                                const OstContext& context, Bid message_sub_bid, int depth) {
   if (depth >= kMaxEmbeddingDepth) return;
   const auto location = FindEmbeddedMessage(context, message_sub_bid, index, node);
-  if (!location) return;
+  if (!location || !embedded_seen_.insert(location->data_bid.value).second) return;
   std::unique_ptr<ItemRecord> inner;
   try {
     inner = LoadEmbeddedItem(context, *location);

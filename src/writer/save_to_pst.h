@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <string_view>
 
 #include "automation/dispatch.h"
@@ -143,6 +144,9 @@ class USave_to_PST_Format {
   std::string opened_path_;
   std::string display_name_;
   int attachment_depth_ = 0;
+  // Embedded messages written for the current mail, by data block: a damaged file that embeds
+  // one message under many attachments at every level is written once, not exponentially often.
+  std::unordered_set<std::uint64_t> embedded_seen_;
   std::uint64_t attachment_files_ = 0;
   int store_errors_ = 0;
   std::string first_store_error_;
