@@ -100,6 +100,10 @@ int main(int argc, char** argv) {
   std::printf("file MB             %.1f\n", static_cast<double>(s.file_size) / 1e6);
   std::printf("commits             %llu\n", static_cast<unsigned long long>(s.commits));
   std::printf("peak RSS MB         %.1f\n", static_cast<double>(PeakRssKb()) / 1024.0);
+  // What grows with the messages: the folder tables' rows; the indexes stay small.
+  std::printf("table rows MB       %.1f\n", static_cast<double>(s.row_bytes) / 1e6);
+  std::printf("indexes MB          %.2f\n", static_cast<double>(s.index_bytes) / 1e6);
+  std::printf("index bytes/message %.1f\n", static_cast<double>(s.index_bytes) / std::max(1, messages));
   if (!keep) std::filesystem::remove(out);
   else std::printf("file                %s\n", out.c_str());
   return 0;

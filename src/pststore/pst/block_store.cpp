@@ -74,7 +74,7 @@ std::uint64_t BlockStore::WriteSubnodes(const std::vector<SubnodeEntry>& entries
 
 void BlockStore::FreeBlocks(const BlockList& bids) {
   for (auto bid : bids) {
-    const BbtEntry* e = bbt_.Find(bid);
+    const std::optional<BbtEntry> e = bbt_.Find(bid);
     if (!e) continue;
     // A block other nodes still reference (only in files the writer opened, never in its own)
     // loses one reference and stays.

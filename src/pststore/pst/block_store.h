@@ -2,7 +2,8 @@
 // Blocks going to disk: ids, placement, encoding, the block B-tree, and the trees built from
 // blocks (data trees for values longer than one block, sub-node trees).
 //
-// Every block is written as soon as it is made; only its block tree entry stays in memory.
+// Every block is written as soon as it is made; its block tree entry stays in memory until
+// the next commit has written it.
 // Blocks are never shared, so each has cRef 2 (its tree entry plus its one reference).
 // A caller that will replace a node later passes an "owned" list that collects every block
 // id written for it, so that FreeBlocks can release them.
@@ -13,6 +14,7 @@
 #include "format/block_crypt.h"
 #include "pststore/pst/block.h"
 #include "pststore/pst/cow_btree.h"
+#include "pststore/pst/disk_layout.h"
 #include "pststore/pst/file_space.h"
 
 namespace salvora::pst {
@@ -22,7 +24,9 @@ using BlockList = std::vector<std::uint64_t>;
 
 class BlockStore {
  public:
-  BlockStore(CFile64& file, CryptMethod crypt) : space_(file), crypt_(crypt) {}
+  BlockStore(CFile64& file, CryptMethod crypt) : space_(file), crypt_(crypt) {
+    bbt_.SetPageSource([this](std::uint64_t ib) { return space_.Read(ib, kPageSize); });
+  }
 
   FileSpace& space() { return space_; }
   BlockTree& bbt() { return bbt_; }

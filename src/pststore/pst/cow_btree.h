@@ -1,9 +1,14 @@
 #pragma once
-// The node and block B-trees as the writer keeps them: every leaf entry in memory, grouped as
-// the leaf pages on disk, and copy-on-write at commit. Only leaves that changed since the last
-// commit are written again, to new pages; intermediate pages are rebuilt from the leaves and
-// written only where their content differs. Replaced pages are freed through the file space,
-// which keeps them allocated until the new header is durable.
+// The node and block B-trees as the writer keeps them: grouped as the leaf pages on disk, and
+// copy-on-write at commit. Only leaves that changed since the last commit are written again, to
+// new pages; intermediate pages are rebuilt from the leaves and written only where their
+// content differs. Replaced pages are freed through the file space, which keeps them allocated
+// until the new header is durable.
+//
+// Memory: a leaf that is on disk as it is (clean) keeps only its first key and page in memory;
+// its entries are read back from its page when a lookup or change needs them. After every
+// commit all clean leaves but the last (where new keys are appended) are dropped, so a tree of
+// millions of entries costs a few dozen bytes per leaf page, not per entry.
 //
 // Keys are appended in ascending order most of the time (new block ids, new message NIDs), so
 // leaves fill completely; an insertion in the middle splits a full leaf in two.
@@ -11,9 +16,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "format/byte_reader.h"
 #include "format/byte_writer.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/file_space.h"
@@ -24,79 +34,113 @@ namespace salvora::pst {
 template <class Entry, std::uint8_t kPtype>
 class CowBTree {
  public:
+  // Clean leaves loaded between two commits beyond this many are dropped again at once.
+  static constexpr std::size_t kResidentLimit = 1024;
+
+  // Where dropped leaves are read back from; without a source, leaves are never dropped.
+  void SetPageSource(std::function<std::vector<std::uint8_t>(std::uint64_t ib)> source) {
+    source_ = std::move(source);
+  }
+
   // Inserts an entry or replaces the one with the same key.
   void Put(const Entry& e) {
     const std::uint64_t key = e.key();
     const std::size_t cap = BtPage::MaxEntries(kPtype, 0);
-    if (leaves_.empty() || key > leaves_.back().entries.back().key()) {
-      if (leaves_.empty() || leaves_.back().entries.size() >= cap) {
-        // Exactly one page's worth: the index of a large store is mostly full leaves.
+    if (leaves_.empty() || key > last_key_) {
+      if (leaves_.empty() || leaves_.back().count >= cap) {
         leaves_.emplace_back();
-        leaves_.back().entries.reserve(cap);
+        leaves_.back().first = key;
+        leaves_.back().entries = std::make_unique<std::vector<Entry>>();
+        // Exactly one page's worth: the index of a large store is mostly full leaves.
+        leaves_.back().entries->reserve(cap);
+        ++resident_;
       }
-      leaves_.back().entries.push_back(e);
-      leaves_.back().dirty = true;
+      Leaf& leaf = leaves_.back();
+      auto& entries = Entries(leaf);
+      entries.push_back(e);
+      leaf.count = static_cast<std::uint32_t>(entries.size());
+      leaf.dirty = true;
+      last_key_ = key;
       ++count_;
       return;
     }
-    Leaf& leaf = leaves_[LeafFor(key)];
-    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), key,
+    const std::size_t li = LeafFor(key);
+    Leaf& leaf = leaves_[li];
+    auto& entries = Entries(leaf);
+    auto it = std::lower_bound(entries.begin(), entries.end(), key,
                                [](const Entry& a, std::uint64_t k) { return a.key() < k; });
     leaf.dirty = true;
-    if (it != leaf.entries.end() && it->key() == key) {
+    if (it != entries.end() && it->key() == key) {
       *it = e;
       return;
     }
-    leaf.entries.insert(it, e);
+    entries.insert(it, e);
+    leaf.count = static_cast<std::uint32_t>(entries.size());
+    leaf.first = entries.front().key();
     ++count_;
-    if (leaf.entries.size() > cap) {
-      const std::size_t at = static_cast<std::size_t>(&leaf - leaves_.data());
+    if (entries.size() > cap) {
       Leaf right;
-      right.entries.assign(leaf.entries.begin() + static_cast<std::ptrdiff_t>(leaf.entries.size() / 2), leaf.entries.end());
-      leaf.entries.resize(leaf.entries.size() / 2);
-      leaves_.insert(leaves_.begin() + static_cast<std::ptrdiff_t>(at + 1), std::move(right));
+      right.entries = std::make_unique<std::vector<Entry>>(entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2),
+                                                           entries.end());
+      entries.resize(entries.size() / 2);
+      leaf.count = static_cast<std::uint32_t>(entries.size());
+      right.count = static_cast<std::uint32_t>(right.entries->size());
+      right.first = right.entries->front().key();
+      leaves_.insert(leaves_.begin() + static_cast<std::ptrdiff_t>(li + 1), std::move(right));
+      ++resident_;
     }
   }
 
-  const Entry* Find(std::uint64_t key) const {
-    if (leaves_.empty()) return nullptr;
-    const Leaf& leaf = leaves_[LeafFor(key)];
-    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), key,
+  // A copy: the leaf it comes from may be dropped by the next call.
+  std::optional<Entry> Find(std::uint64_t key) {
+    if (leaves_.empty() || key < leaves_.front().first || key > last_key_) return std::nullopt;
+    auto& entries = Entries(leaves_[LeafFor(key)]);
+    auto it = std::lower_bound(entries.begin(), entries.end(), key,
                                [](const Entry& a, std::uint64_t k) { return a.key() < k; });
-    return (it != leaf.entries.end() && it->key() == key) ? &*it : nullptr;
+    if (it != entries.end() && it->key() == key) return *it;
+    return std::nullopt;
   }
 
   bool Erase(std::uint64_t key, FileSpace& space) {
-    if (leaves_.empty()) return false;
+    if (leaves_.empty() || key < leaves_.front().first || key > last_key_) return false;
     const std::size_t li = LeafFor(key);
     Leaf& leaf = leaves_[li];
-    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), key,
+    auto& entries = Entries(leaf);
+    auto it = std::lower_bound(entries.begin(), entries.end(), key,
                                [](const Entry& a, std::uint64_t k) { return a.key() < k; });
-    if (it == leaf.entries.end() || it->key() != key) return false;
-    leaf.entries.erase(it);
+    if (it == entries.end() || it->key() != key) return false;
+    entries.erase(it);
     leaf.dirty = true;
+    leaf.count = static_cast<std::uint32_t>(entries.size());
     --count_;
-    if (leaf.entries.empty()) {
+    if (entries.empty()) {
       if (leaf.page.ib != 0) space.Free(leaf.page.ib, kPageSize);
+      --resident_;
       leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
+      if (li == leaves_.size()) last_key_ = leaves_.empty() ? 0 : Entries(leaves_.back()).back().key();
+    } else {
+      leaf.first = entries.front().key();
+      if (li + 1 == leaves_.size()) last_key_ = entries.back().key();
     }
     return true;
   }
 
-  // Writes what changed and returns the root page; next_page_bid hands out page ids.
+  // Writes what changed and returns the root page; next_page_bid hands out page ids. Clean
+  // leaves are dropped from memory afterwards.
   Bref Commit(FileSpace& space, std::uint64_t& next_page_bid) {
     std::vector<BtEntry> children;
     children.reserve(leaves_.size());
     for (Leaf& leaf : leaves_) {
       if (leaf.dirty) {
-        BtPage page{kPtype, 0, Entry::kSize, BtPage::MaxEntries(kPtype, 0), static_cast<std::uint8_t>(leaf.entries.size()), {}};
+        const auto& entries = Entries(leaf);
+        BtPage page{kPtype, 0, Entry::kSize, BtPage::MaxEntries(kPtype, 0), static_cast<std::uint8_t>(entries.size()), {}};
         ByteWriter w(488);
-        for (const auto& e : leaf.entries) e.Serialize(w);
+        for (const auto& e : entries) e.Serialize(w);
         page.entries = w.take();
         leaf.page = WritePage(page, leaf.page, space, next_page_bid);
         leaf.dirty = false;
       }
-      children.push_back(BtEntry{leaf.entries.front().key(), leaf.page});
+      children.push_back(BtEntry{leaf.first, leaf.page});
     }
     std::size_t level = 1;
     const std::size_t cap = BtPage::MaxEntries(kPtype, 1);
@@ -133,50 +177,110 @@ class CowBTree {
       levels_.pop_back();
     }
     root_ = children.empty() ? Bref{} : children.front().child;
+    DropClean();
     return root_;
   }
 
   // Takes over a tree read from an existing file: its leaf pages with their entries, in key
   // order, stay where they are until they change; its intermediate pages are freed and built
-  // anew at the next commit, which then writes the root.
+  // anew at the next commit, which then writes the root. The entries stay in memory until
+  // DropClean.
   void Adopt(std::vector<std::pair<Bref, std::vector<Entry>>> leaf_pages, const std::vector<Bref>& inner_pages,
              FileSpace& space) {
     leaves_.clear();
     levels_.clear();
     count_ = 0;
+    resident_ = 0;
+    last_key_ = 0;
     for (auto& [page, entries] : leaf_pages) {
       if (entries.empty()) {
         space.Free(page.ib, kPageSize);
         continue;
       }
       count_ += entries.size();
-      leaves_.push_back(Leaf{std::move(entries), page, false});
+      last_key_ = entries.back().key();
+      Leaf leaf;
+      leaf.first = entries.front().key();
+      leaf.page = page;
+      leaf.count = static_cast<std::uint32_t>(entries.size());
+      leaf.dirty = false;
+      leaf.entries = std::make_unique<std::vector<Entry>>(std::move(entries));
+      ++resident_;
+      leaves_.push_back(std::move(leaf));
     }
     for (const Bref& page : inner_pages) space.Free(page.ib, kPageSize);
     root_ = Bref{};
   }
 
+  // Drops the entries of every clean leaf but the last one.
+  void DropClean() {
+    if (!source_) return;
+    for (std::size_t i = 0; i + 1 < leaves_.size(); ++i) {
+      Leaf& leaf = leaves_[i];
+      if (!leaf.dirty && leaf.entries) {
+        leaf.entries.reset();
+        --resident_;
+      }
+    }
+  }
+
   std::size_t size() const { return count_; }
+  std::size_t leaf_count() const { return leaves_.size(); }
+  std::size_t resident_leaves() const { return resident_; }
+  // What the tree holds in memory, roughly.
+  std::uint64_t memory_bytes() const {
+    std::uint64_t inner = 0;
+    for (const auto& level : levels_) inner += level.size() * (sizeof(Inner) + BtPage::MaxEntries(kPtype, 1) * sizeof(BtEntry));
+    return leaves_.capacity() * sizeof(Leaf) + resident_ * BtPage::MaxEntries(kPtype, 0) * sizeof(Entry) + inner;
+  }
   Bref root() const { return root_; }
-  void ForEach(const std::function<void(const Entry&)>& f) const {
-    for (const auto& leaf : leaves_)
-      for (const auto& e : leaf.entries) f(e);
+  void ForEach(const std::function<void(const Entry&)>& f) {
+    for (auto& leaf : leaves_)
+      for (const auto& e : Entries(leaf)) f(e);
   }
 
  private:
   struct Leaf {
-    std::vector<Entry> entries;
-    Bref page;
+    std::uint64_t first = 0;  // key of the first entry
+    Bref page;                // where it is on disk; 0 before its first commit
+    std::uint32_t count = 0;
     bool dirty = true;
+    std::unique_ptr<std::vector<Entry>> entries;  // null while dropped (clean leaves only)
   };
   struct Inner {
     std::vector<BtEntry> children;
     Bref page;
   };
 
+  std::vector<Entry>& Entries(Leaf& leaf) {
+    if (!leaf.entries) {
+      // Too many clean leaves read back since the last commit: drop them before reading one more.
+      if (resident_ >= kResidentLimit) DropClean();
+      leaf.entries = std::make_unique<std::vector<Entry>>(Load(leaf));
+      ++resident_;
+    }
+    return *leaf.entries;
+  }
+
+  std::vector<Entry> Load(const Leaf& leaf) const {
+    const auto bytes = source_(leaf.page.ib);
+    const auto parsed = BtPage::Parse(bytes);
+    if (bytes.size() != kPageSize || !CheckPageTrailer(bytes, kPtype, leaf.page.bid, leaf.page.ib, true).empty() || !parsed ||
+        parsed->level != 0 || parsed->c_ent != leaf.count)
+      throw std::runtime_error("the B-tree page at offset " + std::to_string(leaf.page.ib) + " changed on disk while writing");
+    std::vector<Entry> entries;
+    entries.reserve(parsed->c_ent);
+    ByteReader r(parsed->entries);
+    for (std::uint8_t i = 0; i < parsed->c_ent; ++i) {
+      ByteReader e(r.bytes(parsed->cb_ent));
+      entries.push_back(Entry::Parse(e));
+    }
+    return entries;
+  }
+
   std::size_t LeafFor(std::uint64_t key) const {
     auto it = std::upper_bound(leaves_.begin(), leaves_.end(), key,
-                               [](std::uint64_t k, const Leaf& l) { return k < l.entries.front().key(); });
+                               [](std::uint64_t k, const Leaf& l) { return k < l.first; });
     return it == leaves_.begin() ? 0 : static_cast<std::size_t>(it - leaves_.begin() - 1);
   }
 
@@ -187,9 +291,12 @@ class CowBTree {
     return fresh;
   }
 
+  std::function<std::vector<std::uint8_t>(std::uint64_t ib)> source_;
   std::vector<Leaf> leaves_;
   std::vector<std::vector<Inner>> levels_;
   std::size_t count_ = 0;
+  std::size_t resident_ = 0;
+  std::uint64_t last_key_ = 0;  // the largest key; meaningful while the tree is not empty
   Bref root_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <stdexcept>
+#include <string>
 
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/page.h"
@@ -13,51 +15,66 @@ constexpr std::size_t kBufferLimit = 1 << 20;
 }
 
 void FileSpace::InitNew() {
-  amaps_.clear();
-  dirty_.clear();
-  written_.clear();
+  intervals_.clear();
+  resident_.clear();
   allocated_slots_ = 0;
   cursor_ = kFirstAmapOffset;
   EnsureInterval(0);
 }
 
 void FileSpace::EnsureInterval(std::uint64_t k) {
-  while (amaps_.size() <= k) {
-    const std::uint64_t n = amaps_.size();
-    amaps_.emplace_back();
-    amaps_.back().fill(0);
-    dirty_.push_back(true);
-    written_.push_back(false);
+  while (intervals_.size() <= k) {
+    const std::uint64_t n = intervals_.size();
+    intervals_.push_back(Interval{});
+    auto map = std::make_unique<Map>();
+    map->fill(0);
+    resident_[n] = std::move(map);
     // The map pages map themselves.
     Mark(AmapOffset(n), ReservedMapBytes(n), true);
   }
 }
 
+FileSpace::Map& FileSpace::MapOf(std::uint64_t k) {
+  auto it = resident_.find(k);
+  if (it != resident_.end()) return *it->second;
+  // Only maps as they are on disk are ever dropped, so the page holds this map exactly.
+  const auto page = Read(AmapOffset(k), kPageSize);
+  if (page.size() != kPageSize || !CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty())
+    throw std::runtime_error("the allocation map at offset " + std::to_string(AmapOffset(k)) + " changed on disk while writing");
+  auto map = std::make_unique<Map>();
+  std::copy(page.begin(), page.begin() + kAmapBytes, map->begin());
+  return *resident_.emplace(k, std::move(map)).first->second;
+}
+
 void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
   assert(ib % kSlotSize == 0 && size % kSlotSize == 0 && ib >= kFirstAmapOffset);
-  for (std::uint64_t at = ib; at < ib + size; at += kSlotSize) {
-    const std::uint64_t k = IntervalOf(at);
-    const std::uint64_t slot = (at - AmapOffset(k)) / kSlotSize;
-    auto& byte = amaps_[k][slot / 8];
-    const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
-    const bool was = (byte & bit) != 0;
-    if (allocated && !was) {
-      byte = static_cast<std::uint8_t>(byte | bit);
-      ++allocated_slots_;
-    } else if (!allocated && was) {
-      byte = static_cast<std::uint8_t>(byte & ~bit);
-      --allocated_slots_;
+  const std::uint64_t end = ib + size;
+  while (ib < end) {
+    const std::uint64_t k = IntervalOf(ib);
+    const std::uint64_t stop = std::min(end, AmapOffset(k + 1));
+    Map& map = MapOf(k);
+    for (std::uint64_t slot = (ib - AmapOffset(k)) / kSlotSize; ib < stop; ib += kSlotSize, ++slot) {
+      auto& byte = map[slot / 8];
+      const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
+      const bool was = (byte & bit) != 0;
+      if (allocated && !was) {
+        byte = static_cast<std::uint8_t>(byte | bit);
+        ++allocated_slots_;
+      } else if (!allocated && was) {
+        byte = static_cast<std::uint8_t>(byte & ~bit);
+        --allocated_slots_;
+      }
     }
-    dirty_[k] = true;
+    intervals_[k].dirty = true;
   }
 }
 
-bool FileSpace::IsAllocated(std::uint64_t ib) const {
+bool FileSpace::IsAllocated(std::uint64_t ib) {
   if (ib < kFirstAmapOffset) return false;
   const std::uint64_t k = IntervalOf(ib);
-  if (k >= amaps_.size()) return false;
+  if (k >= intervals_.size()) return false;
   const std::uint64_t slot = (ib - AmapOffset(k)) / kSlotSize;
-  return (amaps_[k][slot / 8] & (0x80 >> (slot % 8))) != 0;
+  return (MapOf(k)[slot / 8] & (0x80 >> (slot % 8))) != 0;
 }
 
 void FileSpace::AddReusable(std::uint64_t ib, std::uint64_t size) {
@@ -145,45 +162,67 @@ void FileSpace::Flush() {
   buffer_.clear();
 }
 
+std::vector<std::uint8_t> FileSpace::Read(std::uint64_t ib, std::size_t size) {
+  if (!buffer_.empty() && ib < buffer_start_ + buffer_.size() && buffer_start_ < ib + size) Flush();
+  std::vector<std::uint8_t> out(size);
+  out.resize(file_.ReadAt(ib, out.data(), size));
+  return out;
+}
+
+namespace {
+
+std::uint16_t LongestFreeRun(const std::array<std::uint8_t, 496>& map) {
+  std::uint32_t best = 0, run = 0;
+  for (std::uint32_t s = 0; s < kSlotsPerAmap; ++s) {
+    const bool used = (map[s / 8] & (0x80 >> (s % 8))) != 0;
+    run = used ? 0 : run + 1;
+    best = std::max(best, run);
+  }
+  return static_cast<std::uint16_t>(best);
+}
+
+}  // namespace
+
 void FileSpace::WriteMaps() {
   Flush();
   if (file_.GetLength() < file_eof()) file_.SetLength(file_eof());
-  std::vector<bool> fmap_dirty(amaps_.size(), false);
-  for (std::uint64_t k = 0; k < amaps_.size(); ++k) {
-    if (!dirty_[k]) continue;
-    file_.WriteAt(AmapOffset(k), SerializeMapPage(kPtypeAMap, amaps_[k], AmapOffset(k)).data(), kPageSize);
-    if (!written_[k]) {
+  std::vector<std::uint64_t> fmaps_due;
+  for (std::uint64_t k = 0; k < intervals_.size(); ++k) {
+    Interval& in = intervals_[k];
+    if (!in.dirty) continue;
+    const Map& map = MapOf(k);
+    file_.WriteAt(AmapOffset(k), SerializeMapPage(kPtypeAMap, map, AmapOffset(k)).data(), kPageSize);
+    if (!in.written) {
       // The page maps are deprecated; Outlook writes them all ones, meaning "no free page".
       std::array<std::uint8_t, 496> ones;
       ones.fill(0xFF);
       if (HasPMap(k)) file_.WriteAt(PMapOffset(k), SerializeMapPage(kPtypePMap, ones, PMapOffset(k)).data(), kPageSize);
       if (HasFPMap(k)) file_.WriteAt(FPMapOffset(k), SerializeMapPage(kPtypeFPMap, ones, FPMapOffset(k)).data(), kPageSize);
-      written_[k] = true;
+      in.written = true;
     }
-    if (k >= 128) fmap_dirty[128 + (k - 128) / 496 * 496] = true;
-    dirty_[k] = false;
+    in.longest_free = LongestFreeRun(map);
+    if (k >= 128) {
+      const std::uint64_t f = 128 + (k - 128) / 496 * 496;
+      if (fmaps_due.empty() || fmaps_due.back() != f) fmaps_due.push_back(f);
+    }
+    in.dirty = false;
   }
-  for (std::uint64_t f = 128; f < amaps_.size(); f += 496) {
-    if (!fmap_dirty[f]) continue;
+  for (std::uint64_t f : fmaps_due) {
     // Each byte: the longest run of free slots in one AMap, capped at 255.
     std::array<std::uint8_t, 496> fmap{};
-    for (std::uint64_t j = 0; j < 496 && f + j < amaps_.size(); ++j) {
-      std::uint32_t best = 0, run = 0;
-      for (std::uint32_t s = 0; s < kSlotsPerAmap; ++s) {
-        const bool used = (amaps_[f + j][s / 8] & (0x80 >> (s % 8))) != 0;
-        run = used ? 0 : run + 1;
-        best = std::max(best, run);
-      }
-      fmap[j] = static_cast<std::uint8_t>(std::min<std::uint32_t>(best, 255));
-    }
+    for (std::uint64_t j = 0; j < 496 && f + j < intervals_.size(); ++j)
+      fmap[j] = static_cast<std::uint8_t>(std::min<std::uint16_t>(intervals_[f + j].longest_free, 255));
     file_.WriteAt(FMapOffset(f), SerializeMapPage(kPtypeFMap, fmap, FMapOffset(f)).data(), kPageSize);
   }
+  // Everything is on disk now: keep only the map new space is taken from.
+  const std::uint64_t current = IntervalOf(std::max(cursor_, kFirstAmapOffset));
+  std::erase_if(resident_, [&](const auto& entry) { return entry.first != current; });
 }
 
-std::uint64_t FileSpace::file_eof() const { return AmapOffset(amaps_.size()); }
-std::uint64_t FileSpace::amap_last() const { return AmapOffset(amaps_.size() - 1); }
+std::uint64_t FileSpace::file_eof() const { return AmapOffset(intervals_.size()); }
+std::uint64_t FileSpace::amap_last() const { return AmapOffset(intervals_.size() - 1); }
 std::uint64_t FileSpace::free_bytes() const {
-  return (amaps_.size() * kSlotsPerAmap - allocated_slots_) * kSlotSize;
+  return (intervals_.size() * kSlotsPerAmap - allocated_slots_) * kSlotSize;
 }
 
 }  // namespace salvora::pst

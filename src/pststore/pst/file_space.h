@@ -5,12 +5,19 @@
 // Freed space is not handed out again at once: a freed page or block may still be referenced
 // by the last committed header, so Free only queues it. At a checkpoint the queue is cleared
 // from the maps (ApplyPendingFrees) and, once the new header is durable, becomes reusable
-// (MakeFreedReusable). The maps live in memory: 496 bytes per 248 KB of file.
+// (MakeFreedReusable).
+//
+// Memory: a map changed since the last WriteMaps stays in memory until it is written; after
+// that it is dropped and read back from its page when space in its interval is allocated or
+// freed again. What stays per interval is a few bytes (its longest free run for the FMap and
+// its state), so a 50 GB file needs well under a megabyte of maps in memory.
 //
 // Not thread-safe; owned by one writer.
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -41,26 +48,44 @@ class FileSpace {
   // Buffered positioned write; Flush pushes the buffer to the file (not to the disk).
   void Write(std::uint64_t ib, Bytes data);
   void Flush();
-  // Writes every map page whose interval changed since the last call and sets the file length.
+  // Reads back what was written (the buffer is flushed first when it holds part of it).
+  std::vector<std::uint8_t> Read(std::uint64_t ib, std::size_t size);
+  // Writes every map page whose interval changed since the last call and sets the file length;
+  // the maps written are dropped from memory.
   void WriteMaps();
 
   std::uint64_t file_eof() const;
   std::uint64_t amap_last() const;
   std::uint64_t free_bytes() const;
-  std::size_t interval_count() const { return amaps_.size(); }
-  bool IsAllocated(std::uint64_t ib) const;
+  std::size_t interval_count() const { return intervals_.size(); }
+  std::size_t resident_maps() const { return resident_.size(); }
+  std::uint64_t memory_bytes() const {
+    return intervals_.capacity() * sizeof(Interval) + resident_.size() * (sizeof(Map) + 32) + pending_.capacity() * 16 +
+           reusable_pages_.capacity() * 8 + [this] {
+             std::uint64_t n = 0;
+             for (const auto& list : reusable_blocks_) n += list.capacity() * 8;
+             return n;
+           }();
+  }
+  bool IsAllocated(std::uint64_t ib);
 
  private:
   using Map = std::array<std::uint8_t, 496>;
+  struct Interval {
+    std::uint16_t longest_free = 0;  // as last written, for the FMap
+    bool dirty = true;               // its map differs from its page on disk
+    bool written = false;            // its map pages exist on disk
+  };
   void EnsureInterval(std::uint64_t k);
+  // The map of interval k, read back from disk when it was dropped.
+  Map& MapOf(std::uint64_t k);
   void Mark(std::uint64_t ib, std::uint64_t size, bool allocated);
   void AddReusable(std::uint64_t ib, std::uint64_t size);
   std::uint64_t Append(std::uint64_t size, std::uint64_t align);
 
   CFile64& file_;
-  std::vector<Map> amaps_;
-  std::vector<bool> dirty_;
-  std::vector<bool> written_;  // map pages of the interval exist on disk
+  std::vector<Interval> intervals_;
+  std::unordered_map<std::uint64_t, std::unique_ptr<Map>> resident_;
   std::uint64_t allocated_slots_ = 0;
   std::uint64_t cursor_ = 0;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> pending_;

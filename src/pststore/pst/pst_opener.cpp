@@ -90,7 +90,7 @@ class TreeReader {
 // Every block a node owns alone: its data tree and its sub-node tree with the values below.
 class OwnedBlocks {
  public:
-  OwnedBlocks(const PstFileReader& reader, const BlockTree& bbt) : reader_(reader), bbt_(bbt) {}
+  OwnedBlocks(const PstFileReader& reader, BlockTree& bbt) : reader_(reader), bbt_(bbt) {}
 
   BlockList Of(std::uint64_t bid_data, std::uint64_t bid_sub) {
     BlockList out;
@@ -104,7 +104,7 @@ class OwnedBlocks {
   // node's too. A shared block is listed to give up one reference, and its children stay
   // with it.
   bool Take(std::uint64_t bid, BlockList& out) {
-    const BbtEntry* e = bbt_.Find(bid);
+    const std::optional<BbtEntry> e = bbt_.Find(bid);
     if (!e || e->cref < 2) return false;
     out.push_back(bid);
     return e->cref == 2;
@@ -135,7 +135,7 @@ class OwnedBlocks {
   }
 
   const PstFileReader& reader_;
-  const BlockTree& bbt_;
+  BlockTree& bbt_;
 };
 
 // Table cells without the row id and version, which the writer adds to every row itself.
@@ -164,28 +164,37 @@ PropertyList MessageRow(const PropertyList& old_cells, const std::optional<Prope
 }  // namespace
 
 void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
-  amaps_.assign(maps.begin(), maps.end());
-  // Written at the next commit: the maps given may differ from those on disk.
-  dirty_.assign(maps.size(), true);
-  written_.assign(maps.size(), true);
+  intervals_.assign(maps.size(), Interval{});
+  resident_.clear();
   allocated_slots_ = 0;
   cursor_ = AmapOffset(maps.size());
   for (auto& list : reusable_blocks_) list.clear();
   reusable_pages_.clear();
   pending_.clear();
-  for (std::uint64_t k = 0; k < amaps_.size(); ++k) {
+  for (std::uint64_t k = 0; k < maps.size(); ++k) {
+    const Map& map = maps[k];
+    Interval& in = intervals_[k];
+    in.written = true;
     std::uint64_t run_start = 0, run = 0;
     for (std::uint64_t s = 0; s <= kSlotsPerAmap; ++s) {
-      const bool used = s == kSlotsPerAmap || (amaps_[k][s / 8] & (0x80 >> (s % 8))) != 0;
+      const bool used = s == kSlotsPerAmap || (map[s / 8] & (0x80 >> (s % 8))) != 0;
       if (s < kSlotsPerAmap && used) ++allocated_slots_;
       if (!used) {
         if (run == 0) run_start = s;
         ++run;
       } else if (run > 0) {
+        in.longest_free = std::max<std::uint16_t>(in.longest_free, static_cast<std::uint16_t>(run));
         AddReusable(AmapOffset(k) + run_start * kSlotSize, run * kSlotSize);
         run = 0;
       }
     }
+    // A map the file already holds as given stays on disk; any other is written at the next
+    // commit and kept in memory until then.
+    const auto page = Read(AmapOffset(k), kPageSize);
+    const bool same = page.size() == kPageSize && std::equal(map.begin(), map.end(), page.begin()) &&
+                      CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty();
+    in.dirty = !same;
+    if (!same) resident_[k] = std::make_unique<Map>(map);
   }
 }
 
@@ -215,6 +224,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   CFileException error;
   if (!impl->file.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive, &error)) throw error;
   impl->store = std::make_unique<BlockStore>(impl->file, impl->options.crypt);
+  impl->AttachNodeTree();
   Impl& w = *impl;
 
   TreeReader<BbtEntry> bbt(reader, kPtypeBbt, path);
@@ -244,6 +254,8 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   for (const auto& leaf : bbt.leaves)
     for (const auto& e : leaf.second) mark(e.ib, BlockDiskSize(e.cb));
   w.store->space().Adopt(maps);
+  maps.clear();
+  maps.shrink_to_fit();
   w.store->bbt().Adopt(std::move(bbt.leaves), bbt.inner, w.store->space());
   w.nbt.Adopt(std::move(nbt.leaves), nbt.inner, w.store->space());
   w.store->next_bid = h.bid_next_b;
@@ -368,6 +380,8 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
     if (f.parent != nid && !w.folders.count(f.parent)) refuse(path, "folder " + Hex(nid) + " has no parent folder");
   }
   w.stats.folders = w.folders.size();
+  w.store->bbt().DropClean();
+  w.nbt.DropClean();
   w.bytes_at_commit = w.store->bytes_written;
   return std::unique_ptr<PstWriter>(new PstWriter(std::move(impl)));
 }

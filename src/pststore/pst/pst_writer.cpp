@@ -314,6 +314,7 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
   }
   impl->rng.seed(options.random_seed != 0 ? options.random_seed : std::random_device{}());
   impl->store = std::make_unique<BlockStore>(impl->file, options.crypt);
+  impl->AttachNodeTree();
   impl->store->space().InitNew();
   // Starting counters of a new store: each type's last index handed out.
   impl->rgnid.fill(0x400);
@@ -409,6 +410,12 @@ PstWriterStats PstWriter::stats() const {
   PstWriterStats s = impl_->stats;
   s.bytes_written = impl_->store->bytes_written;
   s.file_size = impl_->store->space().file_eof();
+  for (const auto& [nid, f] : impl_->folders)
+    for (const auto* rows : {&f.contents, &f.assoc}) {
+      s.row_bytes += rows->capacity() * sizeof(PackedRow);
+      for (const auto& row : *rows) s.row_bytes += row.cells.bytes();
+    }
+  s.index_bytes = impl_->nbt.memory_bytes() + impl_->store->bbt().memory_bytes() + impl_->store->space().memory_bytes();
   return s;
 }
 

@@ -54,6 +54,10 @@ struct PstWriterStats {
   std::uint64_t commits = 0;
   std::uint64_t bytes_written = 0;  // block bytes, trailers and padding included
   std::uint64_t file_size = 0;
+  // Memory held now: the rows of folder tables (which grow with the messages), and the indexes
+  // (leaf directory and resident leaves of both B-trees, allocation maps in memory).
+  std::uint64_t row_bytes = 0;
+  std::uint64_t index_bytes = 0;
 };
 
 class PstWriter {

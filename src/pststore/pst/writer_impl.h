@@ -92,6 +92,10 @@ struct PstWriter::Impl {
   NameToIdMap names;
   BlockList store_owned, names_owned;
 
+  // Lets the node tree read its dropped leaves back through the block store's file space.
+  void AttachNodeTree() {
+    nbt.SetPageSource([this](std::uint64_t ib) { return store->space().Read(ib, kPageSize); });
+  }
   std::uint32_t AllocNid(std::uint8_t type);
   std::uint64_t Now() const { return options.now != 0 ? options.now : FileTimeNow(); }
   void CheckUsable() const;

@@ -1,0 +1,212 @@
+// The writer's indexes kept mostly on disk: B-trees whose clean leaves are dropped and read
+// back, and allocation maps dropped once written. Each test runs against a model and checks
+// what is on disk after every commit, so that a leaf or map read back stale shows up.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "pststore/pst/cow_btree.h"
+#include "pststore/pst/disk_layout.h"
+#include "pststore/pst/page.h"
+#include "pststore/sample_mailbox.h"
+
+namespace salvora::pst {
+namespace {
+
+using Tree = CowBTree<BbtEntry, kPtypeBbt>;
+
+struct Scratch {
+  explicit Scratch(const std::string& name) : path(testing::TempPath(name)), space(file) {
+    file.Open(path, CFile64::Access::kCreate);
+    space.InitNew();
+  }
+  // What the writer does at a checkpoint, minus the header.
+  Bref Commit(Tree& tree) {
+    const Bref root = tree.Commit(space, next_page_bid);
+    space.ApplyPendingFrees();
+    space.WriteMaps();
+    space.MakeFreedReusable();
+    return root;
+  }
+  std::string path;
+  CFile64 file;
+  FileSpace space;
+  std::uint64_t next_page_bid = 1;
+};
+
+// Every leaf entry reachable from root, read from the file alone.
+void ReadTree(CFile64& file, const Bref& page, int level, std::vector<BbtEntry>& out) {
+  ASSERT_LT(level, 8);
+  std::vector<std::uint8_t> bytes(kPageSize);
+  ASSERT_EQ(file.ReadAt(page.ib, bytes.data(), bytes.size()), kPageSize);
+  ASSERT_TRUE(CheckPageTrailer(bytes, kPtypeBbt, page.bid, page.ib, true).empty()) << page.ib;
+  const auto parsed = BtPage::Parse(bytes);
+  ASSERT_TRUE(parsed);
+  ByteReader r(parsed->entries);
+  for (std::uint8_t i = 0; i < parsed->c_ent; ++i) {
+    ByteReader e(r.bytes(parsed->cb_ent));
+    if (parsed->level == 0) {
+      out.push_back(BbtEntry::Parse(e));
+    } else {
+      const BtEntry child = BtEntry::Parse(e);
+      ReadTree(file, child.child, level + 1, out);
+    }
+  }
+}
+
+BbtEntry Entry(std::uint64_t bid, std::uint16_t cref = 2) { return BbtEntry{bid, bid * 64, 100, cref}; }
+
+TEST(WriterIndex, TreeMatchesModelWhileLeavesAreDroppedAndReadBack) {
+  Scratch s("tree-model.bin");
+  Tree tree;
+  tree.SetPageSource([&](std::uint64_t ib) { return s.space.Read(ib, kPageSize); });
+  std::map<std::uint64_t, BbtEntry> model;
+  std::mt19937_64 rng(7);
+  std::uint64_t next = 4;
+  for (int round = 0; round < 12; ++round) {
+    // Mostly appends, as new blocks come; then changes anywhere in what is already there.
+    for (int i = 0; i < 3000; ++i, next += 4) {
+      tree.Put(Entry(next));
+      model[next] = Entry(next);
+    }
+    for (int i = 0; i < 400; ++i) {
+      const std::uint64_t key = 4 + (rng() % (next / 4)) * 4;
+      switch (rng() % 4) {
+        case 0:  // a shared block loses a reference
+          tree.Put(Entry(key, 3));
+          model[key] = Entry(key, 3);
+          break;
+        case 1:  // an odd key between existing ones splits a full leaf
+          tree.Put(Entry(key + 1));
+          model[key + 1] = Entry(key + 1);
+          break;
+        case 2:
+          EXPECT_EQ(tree.Erase(key, s.space), model.erase(key) == 1) << key;
+          break;
+        default: {
+          const auto found = tree.Find(key);
+          const auto it = model.find(key);
+          ASSERT_EQ(found.has_value(), it != model.end()) << key;
+          if (found) {
+            EXPECT_EQ(*found, it->second);
+          }
+        }
+      }
+    }
+    const Bref root = s.Commit(tree);
+    // Only the leaf new keys go to stays in memory.
+    EXPECT_LE(tree.resident_leaves(), 1u);
+    std::vector<BbtEntry> on_disk;
+    ReadTree(s.file, root, 0, on_disk);
+    ASSERT_EQ(on_disk.size(), model.size());
+    auto it = model.begin();
+    for (const auto& e : on_disk) ASSERT_EQ(e, (it++)->second);
+    EXPECT_EQ(tree.size(), model.size());
+  }
+  EXPECT_GT(tree.leaf_count(), 1000u);
+}
+
+TEST(WriterIndex, LookupsBetweenCommitsStayWithinTheResidentLimit) {
+  Scratch s("tree-limit.bin");
+  Tree tree;
+  tree.SetPageSource([&](std::uint64_t ib) { return s.space.Read(ib, kPageSize); });
+  const std::uint64_t n = 20 * 3 * Tree::kResidentLimit;
+  for (std::uint64_t i = 1; i <= n; ++i) tree.Put(Entry(i * 4));
+  s.Commit(tree);
+  for (std::uint64_t i = 1; i <= n; i += 7) {
+    const auto e = tree.Find(i * 4);
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->ib, i * 4 * 64);
+  }
+  EXPECT_LE(tree.resident_leaves(), Tree::kResidentLimit + 1);
+  EXPECT_FALSE(tree.Find(2));
+  EXPECT_FALSE(tree.Find(n * 4 + 4));
+}
+
+TEST(WriterIndex, LeafChangedOnDiskIsAnErrorNotGarbage) {
+  Scratch s("tree-damage.bin");
+  Tree tree;
+  tree.SetPageSource([&](std::uint64_t ib) { return s.space.Read(ib, kPageSize); });
+  for (std::uint64_t i = 1; i <= 200; ++i) tree.Put(Entry(i * 4));
+  const Bref root = s.Commit(tree);
+  std::vector<std::uint8_t> page(kPageSize);
+  s.file.ReadAt(root.ib, page.data(), page.size());
+  const auto inner = BtPage::Parse(page);
+  ASSERT_TRUE(inner && inner->level == 1);
+  ByteReader r(inner->entries);
+  const BtEntry first = BtEntry::Parse(r);
+  const std::uint8_t junk = 0x5A;
+  s.file.WriteAt(first.child.ib + 3, &junk, 1);
+  EXPECT_THROW(tree.Find(8), std::runtime_error);
+}
+
+// Allocation maps: after WriteMaps only the current interval's map stays in memory; frees and
+// reuse in dropped intervals read the map back and land on disk at the next WriteMaps, and
+// the FMap bytes follow the longest free run of each interval.
+TEST(WriterIndex, AllocationMapsDroppedAndReadBackStayExact) {
+  Scratch s("maps.bin");
+  FileSpace& space = s.space;
+  std::vector<std::uint64_t> blocks;
+  // Past the 128 intervals the header covers, so that the first FMap page is written.
+  while (space.interval_count() < 140) blocks.push_back(space.AllocateBlock(8192));
+  space.WriteMaps();
+  EXPECT_LE(space.resident_maps(), 1u);
+  const std::uint64_t free_before = space.free_bytes();
+
+  // Free a run of 20 blocks in an early interval and single blocks in late ones, each
+  // between two blocks of its own interval that stay.
+  const std::uint64_t run_start = 100;
+  std::vector<std::uint64_t> singles;
+  for (std::uint64_t i = 3900; i + 1 < blocks.size(); i += 61)
+    if (IntervalOf(blocks[i - 1]) == IntervalOf(blocks[i + 1])) singles.push_back(i);
+  ASSERT_GE(singles.size(), 3u);
+  for (std::uint64_t i = run_start; i < run_start + 20; ++i) space.Free(blocks[i], 8192);
+  for (std::uint64_t i : singles) space.Free(blocks[i], 8192);
+  space.ApplyPendingFrees();
+  space.WriteMaps();
+  space.MakeFreedReusable();
+  EXPECT_LE(space.resident_maps(), 1u);
+  const std::uint64_t freed = 20 + singles.size();
+  EXPECT_EQ(space.free_bytes(), free_before + freed * 8192);
+  for (std::uint64_t i = 0; i < blocks.size(); ++i) {
+    const bool is_free = (i >= run_start && i < run_start + 20) || std::count(singles.begin(), singles.end(), i) > 0;
+    ASSERT_EQ(space.IsAllocated(blocks[i]), !is_free) << i;
+  }
+
+  // The map page on disk says the same, read without the writer.
+  const std::uint64_t k = IntervalOf(blocks[run_start]);
+  std::vector<std::uint8_t> page(kPageSize);
+  s.file.ReadAt(AmapOffset(k), page.data(), page.size());
+  ASSERT_TRUE(CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty());
+  const auto bit = [&](std::uint64_t ib) {
+    const std::uint64_t slot = (ib - AmapOffset(k)) / kSlotSize;
+    return (page[slot / 8] >> (7 - slot % 8)) & 1;
+  };
+  EXPECT_EQ(bit(blocks[run_start]), 0);
+  EXPECT_EQ(bit(blocks[run_start - 1]), 1);
+
+  // A late interval shows its one free block in the FMap: 128 slots of 64 bytes, more than
+  // the interval's unused tail.
+  const std::uint64_t late = IntervalOf(blocks[singles.front()]);
+  ASSERT_GE(late, 128u);
+  s.file.ReadAt(FMapOffset(128), page.data(), page.size());
+  ASSERT_TRUE(CheckPageTrailer(page, kPtypeFMap, FMapOffset(128), FMapOffset(128), false).empty());
+  EXPECT_EQ(page[late - 128], 128);
+  std::uint64_t untouched = 128;
+  while (std::any_of(singles.begin(), singles.end(), [&](std::uint64_t i) { return IntervalOf(blocks[i]) == untouched; }))
+    ++untouched;
+  EXPECT_LT(page[untouched - 128], 128);
+
+  // Freed space is used again, and allocating it marks the dropped map once more.
+  const std::uint64_t again = space.AllocateBlock(8192);
+  EXPECT_LT(again, blocks.back());
+  EXPECT_TRUE(space.IsAllocated(again));
+  space.WriteMaps();
+  EXPECT_EQ(space.free_bytes(), free_before + (freed - 1) * 8192);
+}
+
+}  // namespace
+}  // namespace salvora::pst
