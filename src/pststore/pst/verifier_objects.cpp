@@ -1,5 +1,6 @@
 #include "pststore/pst/verifier_objects.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -14,6 +15,8 @@ namespace {
 
 constexpr std::uint32_t kRequiredNodes[] = {0x21, 0x61, 0x122, 0x12D, 0x12E, 0x12F, 0x1E1, 0x201,
                                             0x60D, 0x60E, 0x60F, 0x610, 0x671, 0x692};
+constexpr int kMaxDepth = 16;  // deepest embedded message checked
+constexpr int kInProgress = -1;
 // Hierarchy columns that are not copied from the child folder (MS-PST 2.4.4.4.1).
 constexpr std::uint16_t kHierarchyNotCopied[] = {0x0E30, 0x0E33, 0x0E34};
 
@@ -37,7 +40,10 @@ class ObjectChecks {
         auto parent = r_.nodes().find(n.nid_parent);
         if (parent == r_.nodes().end() || (n.nid_parent & 0x1F) != kNidTypeNormalFolder)
           Fail("message " + Hex(nid) + ": parent " + Hex(n.nid_parent) + " is not a folder");
-        Message(NodeRef{nid, n.bid_data, n.bid_sub}, "message " + Hex(nid), 0);
+        const NodeRef m{nid, n.bid_data, n.bid_sub};
+        Checked& c = checked_[{m.bid_data, m.bid_sub}];
+        c = Checked{0, kInProgress};
+        c.height = Message(m, "message " + Hex(nid), 0);
       }
     }
   }
@@ -193,14 +199,36 @@ class ObjectChecks {
       if (!have.count(c)) Fail(where + ": child " + Hex(c) + " has no row");
   }
 
-  void Message(const NodeRef& node, const std::string& where, int depth) {
-    if (depth > 16) {
+  // An embedded message whose blocks were checked before in this run is not checked again:
+  // attachments of a hostile file can share sub-node blocks at every level, and walking each
+  // path would cost fan-out to the power of the depth. The first visit's findings stand; only
+  // the nesting depth can be new on a deeper path, so that much is judged from the height the
+  // first visit found, and reported once. Meeting a message again while it is still being
+  // checked means it contains itself, which nests without end.
+  int Embedded(const NodeRef& m, const std::string& where, int depth) {
+    auto [it, fresh] = checked_.try_emplace({m.bid_data, m.bid_sub}, Checked{depth, kInProgress});
+    Checked& c = it->second;
+    if (fresh) return c.height = Message(m, where, depth);
+    if (c.height == kInProgress) {
+      Fail(where + ": embedded messages nested too deep (the message contains itself)");
+      return kMaxDepth + 1;
+    }
+    if (depth > c.depth) {
+      if (depth + c.height > kMaxDepth && c.depth + c.height <= kMaxDepth) Fail(where + ": embedded messages nested too deep");
+      c.depth = depth;
+    }
+    return c.height;
+  }
+
+  // Checks a message and its attachments; returns how deep embedded messages nest below it.
+  int Message(const NodeRef& node, const std::string& where, int depth) {
+    if (depth > kMaxDepth) {
       Fail(where + ": embedded messages nested too deep");
-      return;
+      return 0;
     }
     auto pc = r_.ReadPc(node);
     auto subs = r_.ReadSubnodes(node.bid_sub);
-    if (!pc || !subs) return;
+    if (!pc || !subs) return 0;
     for (std::uint16_t id : {kPidMessageClass, kPidMessageFlags, kPidMessageSize})
       if (!FindProp(*pc, id)) Fail(where + ": required property " + Hex(id) + " missing");
     auto sub = [&](std::uint32_t nid) -> std::optional<NodeRef> {
@@ -225,6 +253,7 @@ class ObjectChecks {
       Fail(where + ": attachment table has " + std::to_string(rows) + " rows for " + std::to_string(attachments.size()) + " attachment objects");
     if (const Property* f = FindProp(*pc, kPidMessageFlags); f && ((f->AsInt() & kMsgFlagHasAttach) != 0) != (rows > 0))
       Fail(where + ": mfHasAttach disagrees with the attachment table");
+    int height = 0;
     for (const auto& a : attachments) {
       const std::string aw = where + " attachment " + Hex(a.nid);
       auto apc = r_.ReadPc(a);
@@ -250,14 +279,22 @@ class ObjectChecks {
         for (const auto& e : asubs.value_or(std::vector<SubnodeEntry>{}))
           if (e.nid == mnid) m = NodeRef{mnid, e.bid_data, e.bid_sub};
         if (!m) Fail(aw + ": embedded message " + Hex(mnid) + " is not a sub-node of the attachment");
-        else Message(*m, aw + " embedded message", depth + 1);
+        else height = std::max(height, 1 + Embedded(*m, aw + " embedded message", depth + 1));
       }
     }
+    return height;
   }
 
   const PstFileReader& r_;
   VerifyResult& out_;
   std::map<std::uint32_t, std::vector<std::uint32_t>> children_;
+  // A message checked so far: the deepest level it was met at and how deep embedded messages
+  // nest below it (kInProgress while it is being checked).
+  struct Checked {
+    int depth = 0;
+    int height = kInProgress;
+  };
+  std::map<std::pair<std::uint64_t, std::uint64_t>, Checked> checked_;  // by (bid_data, bid_sub)
 };
 
 }  // namespace
