@@ -86,7 +86,8 @@ std::string Sha(const std::string& s) {
 struct Synth {
   std::mt19937_64 rng;
   std::unique_ptr<pst::PstWriter> writer;
-  std::vector<std::string> dump;
+  bool keep_dump = false;
+  std::vector<std::string> dump;  // only with --dump: it is printed sorted, after the last message
 
   std::uint64_t Pick(std::uint64_t n) { return rng() % n; }
   std::string Words(std::size_t count) {
@@ -159,6 +160,7 @@ void AddMessage(Synth& s, const FolderInfo& f, int attachments) {
     m.attachments.push_back(std::move(a));
   }
   s.writer->AddMessage(f.id, m);
+  if (!s.keep_dump) return;
 
   JsonObject o;
   o.add("folder", "Top of Personal Folders/" + f.path).add("ipm_folder", f.path).add("class", cls).add("subject", subject);
@@ -242,7 +244,7 @@ int RunSynth(const Args& args) {
     std::fputs("usage: salvora-cli synth OUT.pst [options]\n", stderr);
     return kExitUsage;
   }
-  Synth s{std::mt19937_64(seed), nullptr, {}};
+  Synth s{std::mt19937_64(seed), nullptr, dump, {}};
   pst::PstOptions options;
   options.display_name = "Synthetic mailbox " + std::to_string(seed);
   options.offline_client = ost;

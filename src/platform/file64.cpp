@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 namespace salvora {
@@ -149,6 +150,18 @@ void CFile64::SetLength(std::uint64_t length) {
 
 void CFile64::Flush() {
   if (::fdatasync(fd_) != 0) ThrowErrno(errno);
+}
+
+void CFile64::Rename(const std::string& new_path) {
+  if (::rename(path_.c_str(), new_path.c_str()) != 0) throw CFileException::FromErrno(errno, new_path);
+  path_ = new_path;
+  const auto slash = new_path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : new_path.substr(0, slash));
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
 }
 
 void CFile64::Close() {

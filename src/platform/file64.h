@@ -54,6 +54,9 @@ class CFile64 {
   void SetLength(std::uint64_t length);
   // Makes everything written so far durable (fdatasync).
   void Flush();
+  // Gives the open file another name (replacing a file of that name, as rename(2) does) and
+  // makes the new name durable. Later errors name the new path.
+  void Rename(const std::string& new_path);
   void Close();
   const std::string& GetFilePath() const { return path_; }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -275,16 +276,27 @@ TEST(PstWriter, KilledWriterLeavesTheLastCheckpoint) {
   }
 }
 
-// A write that fails (here: past the process's file size limit, the same path as a full
-// disk) is reported with the file name, and the file keeps its last committed state.
-TEST(PstWriter, FailedWriteKeepsLastCommit) {
-  const std::string path = testing::TempPath("limited.pst");
+// Runs body in a child process whose files cannot grow past limit bytes (the same error as a
+// full disk) and returns the child's exit status.
+int ExitStatusWithFileLimit(rlim_t limit, const std::function<int()>& body) {
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
+  if (child < 0) return -1;
   if (child == 0) {
     signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{4 << 20, 4 << 20};
-    setrlimit(RLIMIT_FSIZE, &limit);
+    rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A write that fails is reported with the file name, and the file keeps its last committed
+// state.
+TEST(PstWriter, FailedWriteKeepsLastCommit) {
+  const std::string path = testing::TempPath("limited.pst");
+  const int status = ExitStatusWithFileLimit(4 << 20, [&] {
     int committed = 0;
     try {
       auto w = PstWriter::Create(path, PstOptions{});
@@ -300,18 +312,40 @@ TEST(PstWriter, FailedWriteKeepsLastCommit) {
       }
     } catch (const CFileException& e) {
       const bool named = e.message().find(path) != std::string::npos;
-      _exit(named && committed > 0 ? 10 + committed / 10 : 1);
+      return named && committed > 0 ? 10 + committed / 10 : 1;
     } catch (...) {
-      _exit(2);
+      return 2;
     }
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_GE(WEXITSTATUS(status), 10) << "no CFileException naming the file";
+  });
+  ASSERT_GE(status, 10) << "no CFileException naming the file";
   const VerifyResult r = PstVerifier::Verify(path);
   EXPECT_TRUE(r.violations.empty()) << Join(r.violations);
-  EXPECT_EQ(r.messages, static_cast<std::size_t>(WEXITSTATUS(status) - 10) * 10);
+  EXPECT_EQ(r.messages, static_cast<std::size_t>(status - 10) * 10);
+}
+
+// A store that cannot even be created whole (the disk fills during the first commit) leaves
+// nothing at its path: neither a file that is not a PST nor the scratch file it was made in.
+TEST(PstWriter, FailedCreationLeavesNoFile) {
+  const std::string path = testing::TempPath("never.pst");
+  std::filesystem::remove(path);
+  const int status = ExitStatusWithFileLimit(64 << 10, [&] {
+    try {
+      PstWriter::Create(path, PstOptions{});
+      return 1;
+    } catch (const CFileException& e) {
+      const bool named = e.message().find(path) != std::string::npos && e.message().find(".partial") == std::string::npos;
+      return named && e.cause() == CFileException::diskFull ? 0 : 3;
+    } catch (...) {
+      return 2;
+    }
+  });
+  EXPECT_EQ(status, 0) << "expected a full-disk error naming the PST";
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
+  // With room, the same path is created and is a valid store.
+  PstWriter::Create(path, PstOptions{})->Close();
+  EXPECT_TRUE(PstVerifier::Verify(path).violations.empty());
+  EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
 }
 
 }  // namespace

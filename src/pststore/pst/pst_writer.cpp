@@ -1,6 +1,7 @@
 #include "pststore/pst/pst_writer.h"
 
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <stdexcept>
 
@@ -306,8 +307,22 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
   auto impl = std::make_unique<Impl>();
   impl->options = options;
   impl->path = path;
+  // The file is made under a scratch name and takes its own name only once the minimum store
+  // is committed, so the path never holds a file that is not a valid PST.
+  const std::string partial = path + ".partial";
   CFileException error;
-  if (!impl->file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kExclusive, &error)) throw error;
+  if (!impl->file.Open(partial, CFile64::Access::kCreate, CFile64::Lock::kExclusive, &error))
+    throw CFileException(error.cause(), error.os_error(), path);
+  struct RemoveUnlessNamed {
+    Impl& w;
+    const std::string& partial;
+    ~RemoveUnlessNamed() {
+      if (w.file.IsOpen() && w.file.GetFilePath() == partial) {
+        w.file.Close();
+        std::remove(partial.c_str());
+      }
+    }
+  } cleanup{*impl, partial};
   if (impl->options.record_key == std::array<std::uint8_t, 16>{}) {
     std::random_device rd;
     for (auto& b : impl->options.record_key) b = static_cast<std::uint8_t>(rd());
@@ -349,7 +364,12 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
       Property::Binary(kPidFinderEntryId, MakeEntryId(key, search_root)),
       Property::Int32(kPidPstPassword, 0),
   };
-  w.CommitNow();
+  try {
+    w.CommitNow();
+  } catch (const CFileException& e) {
+    throw CFileException(e.cause(), e.os_error(), path);
+  }
+  w.file.Rename(path);
   return std::unique_ptr<PstWriter>(new PstWriter(std::move(impl)));
 }
 
