@@ -3,6 +3,8 @@
 // happens only when its source is present, so a later put to the same member replaces an
 // earlier one only with a real value. Errors are left to the save pass, which decides per kind.
 
+#include <utility>
+
 #include "automation/member_ids.h"
 #include "automation/ole_date.h"
 #include "writer/save_to_pst.h"
@@ -123,7 +125,24 @@ const std::optional<std::string>& item_body(const MessageFields& m) { return m.t
 
 }  // namespace
 
+void USave_to_PST_Format::set_next_item_attachments(const ItemRecord* record, const OstContext* context,
+                                                    Bid message_sub_bid) {
+  next_item_attachments_ = PendingAttachments{record, context, message_sub_bid};
+}
+
 void USave_to_PST_Format::finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save) {
+  // An appointment's agenda or a contact's picture comes along as with mail. Attachments that
+  // cannot be written cost only themselves: the item is kept.
+  const PendingAttachments pending = std::exchange(next_item_attachments_, PendingAttachments{});
+  if (pending.record && pending.context && !pending.record->attachments.empty()) {
+    embedded_seen_.clear();
+    attachment_depth_ = 0;
+    try {
+      AddAttachments(*pending.record, item, *pending.context, pending.sub_bid);
+    } catch (const std::exception&) {
+    }
+    attachment_collection_.reset();
+  }
   if (close_instead_of_save) {
     invoke(item, dispid::kClose, InvokeKind::kMethod, {Variant(std::int32_t{1})});
   } else {

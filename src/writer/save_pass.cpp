@@ -138,6 +138,17 @@ class SaveWalk : public FolderWalkVisitor {
     }
   }
 
+  // The item a property writer makes takes the record's attachments along.
+  template <class F>
+  void with_attachments(const NodeRecord& node, const ItemRecord& r, F&& write) {
+    struct Clear {
+      USave_to_PST_Format& w;
+      ~Clear() { w.set_next_item_attachments(nullptr, nullptr, Bid()); }
+    } clear{writer_};
+    writer_.set_next_item_attachments(&r, &ctx_, node.sub_bid);
+    write();
+  }
+
   void SaveItem(const NodeRecord& node, const ItemRecord& r) {
     const bool has_class = r.item_class.has_value();
     const std::string& cls = has_class ? *r.item_class : empty_;
@@ -148,7 +159,7 @@ class SaveWalk : public FolderWalkVisitor {
       last_mail_path_.clear();
       if (r.message) {
         try {
-          writer_.WriteTask(*r.message, target);
+          with_attachments(node, r, [&] { writer_.WriteTask(*r.message, target); });
         } catch (const std::exception&) {
           // A task the store refuses is skipped.
         }
@@ -160,13 +171,13 @@ class SaveWalk : public FolderWalkVisitor {
       progress_.set_count_text(count_text_);
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
-      if (r.message) ending_on_error([&] { writer_.WriteNote(*r.message, target); });
+      if (r.message) ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteNote(*r.message, target); }); });
       return;
     }
     if (r.kind == ItemKind::kJournal) {
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
-      if (r.message) ending_on_error([&] { writer_.WriteJournal(*r.message, target); });
+      if (r.message) ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteJournal(*r.message, target); }); });
       if ((r.message || r.journal) && r.journal && r.journal->entry_type) {
         bump(SaveCounter::kJournal);
         progress_.set_count_text(count_text_);
@@ -178,7 +189,7 @@ class SaveWalk : public FolderWalkVisitor {
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
       if (r.appointment) {
-        ending_on_error([&] { writer_.WriteAppointment(r, target); });
+        ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteAppointment(r, target); }); });
       } else if (r.message) {
         SaveMail(node, r);  // no start, end or location to write: its text and class still come out
       }
@@ -189,7 +200,7 @@ class SaveWalk : public FolderWalkVisitor {
       const std::string path = path_.starts_with(kContactsPath) ? path_ : std::string(kContactsPath);
       try {
         target_ = writer_.GetOrCreateFolder(target_, path, r);
-        writer_.WriteContact(r, target_);
+        with_attachments(node, r, [&] { writer_.WriteContact(r, target_); });
         bump(SaveCounter::kContacts);
       } catch (const std::exception&) {
         // The contact is skipped, and not counted.

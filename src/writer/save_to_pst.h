@@ -96,6 +96,10 @@ class USave_to_PST_Format {
   void WriteTask(const MessageFields& message, const DispatchPtr& target);
   void WriteJournal(const MessageFields& message, const DispatchPtr& target);
   void WriteNote(const MessageFields& message, const DispatchPtr& target);
+  // The attachments the item of the next WriteContact, WriteAppointment, WriteTask, WriteJournal
+  // or WriteNote takes along: set right before that call, used once (null clears). The record
+  // and context must outlive the call.
+  void set_next_item_attachments(const ItemRecord* record, const OstContext* context, Bid message_sub_bid);
 
   // Gives a mail item its body: HTMLBody, Body, or for a store with a body limit a temporary
   // file attached to it.
@@ -144,6 +148,12 @@ class USave_to_PST_Format {
   std::string opened_path_;
   std::string display_name_;
   int attachment_depth_ = 0;
+  struct PendingAttachments {
+    const ItemRecord* record = nullptr;
+    const OstContext* context = nullptr;
+    Bid sub_bid;
+  };
+  PendingAttachments next_item_attachments_;
   // Embedded messages written for the current mail, by data block: a damaged file that embeds
   // one message under many attachments at every level is written once, not exponentially often.
   std::unordered_set<std::uint64_t> embedded_seen_;

@@ -180,5 +180,37 @@ TEST_F(SavePass, AttachedMessagesStayMessagesAtEveryDepth) {
   EXPECT_GE(files, 2u);
 }
 
+// Items written field by field keep their attachments as mail does: a contact its picture,
+// an appointment the messages attached to it.
+TEST_F(SavePass, ContactsAndAppointmentsKeepTheirAttachments) {
+  const std::string corpus = testing::CorpusDir();
+  if (corpus.empty() || !std::filesystem::exists(corpus + "/fairport-items.pst")) GTEST_SKIP() << "corpus absent; skipped";
+  const auto items_of_type = [&](std::int32_t type) {
+    std::vector<const FakeItem*> out;
+    for (const auto& item : store.stored_items())
+      if (item->type_ == type) out.push_back(item.get());
+    return out;
+  };
+  SaveOptions o = Sample();
+  o.source_path = corpus + "/fairport-items.pst";
+  ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
+  std::size_t pictures = 0;
+  for (const FakeItem* contact : items_of_type(kItemContact))
+    for (const auto& a : contact->attachments) pictures += a.bytes.size() == 25401 && !a.item ? 1 : 0;
+  EXPECT_EQ(pictures, 1u);
+
+  const auto attached_to_appointments = [&] {
+    std::size_t n = 0;
+    for (const FakeItem* appointment : items_of_type(kItemAppointment))
+      for (const auto& a : appointment->attachments) n += a.item ? 1 : 0;
+    return n;
+  };
+  const std::size_t before = attached_to_appointments();
+  control.ClearStop();
+  o.source_path = corpus + "/jlp-dist-list.pst";
+  ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
+  EXPECT_EQ(attached_to_appointments() - before, 2u);
+}
+
 }  // namespace
 }  // namespace salvora
