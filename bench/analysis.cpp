@@ -71,7 +71,7 @@ void report(const std::string& label, const std::string& path) {
               "grown=%7ld KB  per_item=%6.0f B\n",
               label.c_str(), mb, static_cast<unsigned long long>(f.nodes), static_cast<unsigned long long>(f.items),
               f.seconds, f.seconds > 0 ? mb / f.seconds : 0.0, f.peak_kb, grown,
-              f.items ? grown * 1024.0 / static_cast<double>(f.items) : 0.0);
+              f.items ? static_cast<double>(grown) * 1024.0 / static_cast<double>(f.items) : 0.0);
 }
 
 std::string large_store(int messages) {

@@ -16,13 +16,14 @@ namespace {
 
 using namespace salvora;
 
-double load_ms(const std::string& path, std::size_t& blocks, std::size_t& nodes) {
+double load_ms(const std::string& path, std::size_t& blocks, std::size_t& nodes, std::uint64_t& block_index_bytes) {
   const auto t0 = std::chrono::steady_clock::now();
   OstContext ctx;
   if (OpenStore(ctx, path) != 0) return -1;
   LoadBlockIndex(ctx);
   LoadNodeIndex(ctx);
   blocks = ctx.blocks->size();
+  block_index_bytes = ctx.blocks->memory_bytes();
   nodes = ctx.nodes->size();
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -30,9 +31,11 @@ double load_ms(const std::string& path, std::size_t& blocks, std::size_t& nodes)
 void report(const std::string& label, const std::string& path, int runs) {
   double best = 1e300;
   std::size_t blocks = 0, nodes = 0;
-  for (int i = 0; i < runs; ++i) best = std::min(best, load_ms(path, blocks, nodes));
-  std::printf("%-40s size=%10ju blocks=%8zu nodes=%8zu load_ms=%9.2f (best of %d)\n", label.c_str(),
-              static_cast<std::uintmax_t>(std::filesystem::file_size(path)), blocks, nodes, best, runs);
+  std::uint64_t bytes = 0;
+  for (int i = 0; i < runs; ++i) best = std::min(best, load_ms(path, blocks, nodes, bytes));
+  std::printf("%-40s size=%10ju blocks=%8zu nodes=%8zu load_ms=%9.2f (best of %d) block_index_bytes/block=%.1f\n",
+              label.c_str(), static_cast<std::uintmax_t>(std::filesystem::file_size(path)), blocks, nodes, best, runs,
+              blocks ? static_cast<double>(bytes) / static_cast<double>(blocks) : 0.0);
 }
 
 std::string synthetic(std::size_t messages) {

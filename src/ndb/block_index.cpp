@@ -6,17 +6,18 @@ void BlockIndex::Append(const BlockEntry& entry) { entries_.push_back(entry); }
 
 void BlockIndex::Seal() {
   index_.Clear();
-  index_.Reserve(entries_.size());
+  const auto key_of = [this](std::uint32_t position) { return KeyAt(position); };
+  index_.Reserve(entries_.size(), key_of);
   // Insert keeps the first position for a key: a block the walk met twice answers with its
   // first occurrence.
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    index_.Insert(entries_[i].bid.key().value, static_cast<std::uint32_t>(i));
+    index_.Insert(entries_[i].bid.key().value, static_cast<std::uint32_t>(i), key_of);
   }
 }
 
 const BlockEntry* BlockIndex::Find(Bid bid) const {
   if (bid.is_null()) return nullptr;
-  auto pos = index_.Find(bid.key().value);
+  auto pos = index_.Find(bid.key().value, [this](std::uint32_t position) { return KeyAt(position); });
   return pos ? &entries_[*pos] : nullptr;
 }
 

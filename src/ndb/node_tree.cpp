@@ -10,7 +10,8 @@ void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const B
     nodes_.emplace_back();
     node = &nodes_.back();
     node->nid = nid;
-    index_.Insert(nid.value, static_cast<std::uint32_t>(nodes_.size() - 1));
+    index_.Insert(nid.value, static_cast<std::uint32_t>(nodes_.size() - 1),
+                  [this](std::uint32_t position) { return nodes_[position].nid.value; });
   }
   // A page walked twice (after the leaf depth was learned) meets its entries again: the node
   // is refreshed in place, never duplicated.
@@ -22,7 +23,7 @@ void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const B
 }
 
 NodeRecord* NodeTree::Find(Nid nid) const {
-  auto pos = index_.Find(nid.value);
+  auto pos = index_.Find(nid.value, [this](std::uint32_t position) { return nodes_[position].nid.value; });
   return pos ? const_cast<NodeRecord*>(&nodes_[*pos]) : nullptr;
 }
 
