@@ -19,6 +19,29 @@ std::vector<std::uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.
 TEST(Crc, KnownVectors) {
   EXPECT_EQ(ComputeCrc(bytes_of("123456789")), 0x2DFD2D88u);
   EXPECT_EQ(ComputeCrc({}), 0u);
+  EXPECT_EQ(ComputeCrc({}, 0x12345678u), 0x12345678u);
+}
+
+// The format's CRC by its definition, bit by bit: any seed, any length, and a value computed in
+// two parts equals the value over the whole (the seed carries the first part).
+TEST(Crc, MatchesTheBitwiseDefinition) {
+  const auto bitwise = [](const std::vector<std::uint8_t>& data, std::uint32_t crc) {
+    for (std::uint8_t b : data) {
+      crc ^= b;
+      for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    return crc;
+  };
+  std::uint32_t x = 1;
+  const auto next = [&] { return x = x * 1664525u + 1013904223u; };
+  for (std::size_t len : {1u, 7u, 8u, 63u, 512u, 8176u, 70000u}) {
+    std::vector<std::uint8_t> data(len);
+    for (auto& b : data) b = static_cast<std::uint8_t>(next() >> 24);
+    const std::uint32_t seed = next();
+    EXPECT_EQ(ComputeCrc(data, seed), bitwise(data, seed)) << len;
+    const std::span<const std::uint8_t> all(data);
+    EXPECT_EQ(ComputeCrc(all.subspan(len / 3), ComputeCrc(all.first(len / 3), seed)), bitwise(data, seed)) << len;
+  }
 }
 
 TEST(Signature, KnownVectors) {
