@@ -81,13 +81,21 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
   bth.ReserveRecords(row_count);
   const std::size_t row_size = schema.row_size();
   const std::size_t ceb_at = schema.rgib[2];
-  std::vector<std::uint8_t> matrix(row_count * row_size, 0);
+  // The row matrix is built in its final blocks: in the heap when it fits one allocation, else
+  // in data blocks where rows never straddle blocks and every block but the last is full.
+  const bool rows_in_heap = row_count * row_size <= kMaxHeapAlloc;
+  const std::size_t per_block = rows_in_heap ? std::max<std::size_t>(row_count, 1) : kMaxBlockData / row_size;
+  std::vector<std::vector<std::uint8_t>> matrix;
   ByteWriter index(row_count * 8);
   std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
   order.reserve(row_count);
   for (std::size_t i = 0; i < row_count; ++i) {
     const TableRow row = row_at(i);
-    auto cell = std::span(matrix).subspan(i * row_size, row_size);
+    if (i % per_block == 0) {
+      const bool last = i + per_block >= row_count;
+      matrix.emplace_back(last ? (row_count - i) * row_size : std::size_t{kMaxBlockData}, 0);
+    }
+    auto cell = std::span(matrix.back()).subspan((i % per_block) * row_size, row_size);
     auto set_bit = [&](std::uint8_t bit) { cell[ceb_at + bit / 8] = static_cast<std::uint8_t>(cell[ceb_at + bit / 8] | (0x80 >> (bit % 8))); };
     store_u32(cell, 0, row.row_id);
     store_u32(cell, 4, row.row_ver);
@@ -118,23 +126,7 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
   }
   bth.Fill(index.data());
   std::uint32_t hnid_rows = 0;
-  if (row_count > 0) {
-    if (matrix.size() <= kMaxHeapAlloc) {
-      hnid_rows = heap.Allocate(matrix);
-    } else {
-      // Rows never straddle blocks, and every block but the last is a full one.
-      const std::size_t per = kMaxBlockData / row_size;
-      std::vector<std::vector<std::uint8_t>> blocks;
-      for (std::size_t r = 0; r < row_count; r += per) {
-        const std::size_t n = std::min(per, row_count - r);
-        std::vector<std::uint8_t> b(matrix.begin() + static_cast<std::ptrdiff_t>(r * row_size),
-                                    matrix.begin() + static_cast<std::ptrdiff_t>((r + n) * row_size));
-        blocks.push_back(std::move(b));
-      }
-      for (std::size_t b = 0; b + 1 < blocks.size(); ++b) blocks[b].resize(kMaxBlockData, 0);
-      hnid_rows = sink.AddBlocks(blocks);
-    }
-  }
+  if (row_count > 0) hnid_rows = rows_in_heap ? heap.Allocate(matrix.front()) : sink.AddBlocks(matrix);
   ByteWriter info(22 + schema.columns.size() * 8);
   info.u8(kHeapSigTc);
   info.u8(static_cast<std::uint8_t>(schema.columns.size()));
