@@ -20,5 +20,7 @@ int RunSynth(const Args& args);
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// The work was done, but part of the source could not be read (named on standard error).
+inline constexpr int kExitPartial = 3;
 
 }  // namespace salvora::cli

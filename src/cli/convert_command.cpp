@@ -138,6 +138,7 @@ void print_result(const SaveProgress& progress) {
     std::printf("%s=%d\n", save_counter_key(static_cast<SaveCounter>(c)), progress.counter(static_cast<SaveCounter>(c)));
   }
   std::printf("objects=%lld\n", static_cast<long long>(progress.items_saved.load()));
+  std::printf("unreadable=%d\n", progress.unreadable_count());
 }
 
 }  // namespace
@@ -240,6 +241,15 @@ int RunConvert(const Args& args) {
     return kExitFailure;
   }
   print_result(progress);
+  if (progress.unreadable_count() > 0) {
+    // The PST holds everything else; what is missing from it is named, one line each.
+    const auto lines = progress.unreadable();
+    for (const auto& line : lines) std::fprintf(stderr, "salvora-cli: %s\n", line.c_str());
+    if (progress.unreadable_count() > static_cast<int>(lines.size()))
+      std::fprintf(stderr, "salvora-cli: and %d more that could not be read\n",
+                   progress.unreadable_count() - static_cast<int>(lines.size()));
+    return kExitPartial;
+  }
   return kExitOk;
 }
 

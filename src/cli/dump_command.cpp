@@ -289,7 +289,7 @@ int RunDump(const Args& args) {
   std::sort(d.lines.begin(), d.lines.end());
   for (const auto& line : d.lines) std::printf("%s\n", line.c_str());
   for (const auto& e : d.errors) std::fprintf(stderr, "salvora-cli dump: %s\n", e.c_str());
-  return d.errors.empty() ? kExitOk : 3;
+  return d.errors.empty() ? kExitOk : kExitPartial;
 }
 
 }  // namespace salvora::cli

@@ -74,7 +74,10 @@ class SaveWalk : public FolderWalkVisitor {
       record.reset();  // an unreadable node costs itself only
     }
     progress_.items_saved.store(++nodes_);
-    if (!record || is_empty_record(*record)) return false;
+    if (!record || is_empty_record(*record)) {
+      ReportUnreadable(node);
+      return false;
+    }
     // A folder whose object lacks its counts (some writers leave them out) is still a folder:
     // taken for an item it would become an empty mail and its contents would be lost.
     if (record->folder_counts || node.nid.type() == kNidTypeNormalFolder) {
@@ -87,6 +90,30 @@ class SaveWalk : public FolderWalkVisitor {
   }
 
   void Leave() override { path_ = remove_last_path_component(path_); }
+
+  // A folder or message that yields nothing is named to the user: the pass goes on without it,
+  // but nobody should believe the PST holds everything.
+  void ReportUnreadable(const NodeRecord& node) {
+    const auto type = node.nid.type();
+    const std::string where = path_ + ": ";
+    if (type == kNidTypeNormalMessage) {
+      progress_.add_unreadable(where + "item " + std::to_string(node.nid.value) + " could not be read");
+    } else if (type == kNidTypeNormalFolder) {
+      std::size_t items = 0, folders = 0;
+      for (const NodeRecord* n = node.first_child; n != nullptr;) {
+        items += n->nid.type() == kNidTypeNormalMessage ? 1 : 0;
+        folders += n->nid.type() == kNidTypeNormalFolder ? 1 : 0;
+        if (n->first_child) {
+          n = n->first_child;
+          continue;
+        }
+        while (n != nullptr && n != &node && n->next_sibling == nullptr) n = n->parent;
+        n = (n == nullptr || n == &node) ? nullptr : n->next_sibling;
+      }
+      progress_.add_unreadable(where + "folder " + std::to_string(node.nid.value) + " could not be read; lost with it: " +
+                               std::to_string(items) + " items in " + std::to_string(folders) + " folders below it");
+    }
+  }
 
  private:
   bool selected(const std::string& path) const {
@@ -296,6 +323,22 @@ void SaveProgress::set_store_path(std::string text) {
   std::lock_guard lock(mutex_);
   store_path_ = std::move(text);
 }
+void SaveProgress::add_unreadable(std::string line) {
+  std::lock_guard lock(mutex_);
+  ++unreadable_count_;
+  if (unreadable_.size() < kMaxUnreadableLines) unreadable_.push_back(std::move(line));
+}
+
+int SaveProgress::unreadable_count() const {
+  std::lock_guard lock(mutex_);
+  return unreadable_count_;
+}
+
+std::vector<std::string> SaveProgress::unreadable() const {
+  std::lock_guard lock(mutex_);
+  return unreadable_;
+}
+
 void SaveProgress::set_store_errors(int count, std::string last) {
   std::lock_guard lock(mutex_);
   store_errors_ = count;

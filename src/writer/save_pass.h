@@ -52,6 +52,12 @@ class SaveProgress {
   void set_count_text(std::string text);
   void set_store_path(std::string text);
   void set_store_errors(int count, std::string last);
+  // Source objects that could not be read (a folder, with what it held, or an item): one line
+  // each for the user, the first kMaxUnreadableLines kept, all counted.
+  static constexpr std::size_t kMaxUnreadableLines = 1000;
+  void add_unreadable(std::string line);
+  int unreadable_count() const;
+  std::vector<std::string> unreadable() const;
 
  private:
   mutable std::mutex mutex_;
@@ -60,6 +66,8 @@ class SaveProgress {
   std::string store_path_;
   int store_errors_ = 0;
   std::string first_store_error_;
+  int unreadable_count_ = 0;
+  std::vector<std::string> unreadable_;
 };
 
 class SaveObserver {

@@ -15,6 +15,7 @@
 
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
+#include "support/source_damage.h"
 
 extern char** environ;
 
@@ -162,6 +163,21 @@ TEST(CliConvert, SyntheticOfflineStore) {
   auto tasks = RunProgram(tools + "/compare-dumps", {dir + "/a.jsonl", dir + "/b.jsonl", "--pair-on", "subject",
                                                      "--class-prefix", "IPM.Task", "--fields", "subject,body_sha256"});
   EXPECT_EQ(tasks.exit_code, 0) << tasks.out;
+}
+
+// Objects of the source that cannot be read do not fail the conversion, but they are named on
+// standard error, counted, and the exit status says the PST is not the whole mailbox.
+TEST(CliConvert, UnreadableObjectsAreNamedAndTheExitSaysSo) {
+  const std::string dir = TestTempDir() + "/convert-damaged";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const auto damaged = testing::DamageMessageAndFolder(testing::SourceDir() + "/samples/sample.ost", dir + "/mail.ost");
+  auto c = Convert(dir + "/mail.ost", dir + "/out");
+  EXPECT_EQ(c.exit_code, 3) << c.err;
+  EXPECT_EQ(value_of(c.out, "unreadable"), "2");
+  EXPECT_NE(c.err.find("item " + std::to_string(damaged.message.value) + " could not be read"), std::string::npos) << c.err;
+  EXPECT_NE(c.err.find("folder " + std::to_string(damaged.folder.value) + " could not be read"), std::string::npos) << c.err;
+  EXPECT_EQ(Verify(c.pst), "");
 }
 
 TEST(CliConvert, ChosenFoldersAndTheDefaultOutputFolder) {

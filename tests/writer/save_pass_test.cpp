@@ -1,9 +1,11 @@
 // The save pass over real files, writing into the fake store: counters, published values,
 // folder choice, stop, and messages attached to messages.
+#include <algorithm>
 #include <filesystem>
 
 #include "automation/member_ids.h"
 #include "support/run_program.h"
+#include "support/source_damage.h"
 #include "writer/save_pass.h"
 #include "writer/writer_fixture.h"
 
@@ -210,6 +212,25 @@ TEST_F(SavePass, ContactsAndAppointmentsKeepTheirAttachments) {
   o.source_path = corpus + "/jlp-dist-list.pst";
   ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
   EXPECT_EQ(attached_to_appointments() - before, 2u);
+}
+
+// A message and a folder whose objects cannot be read are named, the folder with what was lost
+// with it; everything else is still saved.
+TEST_F(SavePass, UnreadableObjectsAreNamed) {
+  const std::string path = TestTempDir() + "/damaged.ost";
+  const auto damaged = testing::DamageMessageAndFolder(testing::SourceDir() + "/samples/sample.ost", path);
+  SaveOptions o = Sample();
+  o.source_path = path;
+  ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
+  const auto lines = progress.unreadable();
+  ASSERT_EQ(progress.unreadable_count(), 2) << ::testing::PrintToString(lines);
+  const auto has = [&](const std::string& text) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  };
+  EXPECT_TRUE(has("item " + std::to_string(damaged.message.value) + " could not be read"));
+  EXPECT_TRUE(has("folder " + std::to_string(damaged.folder.value) + " could not be read; lost with it: " +
+                  std::to_string(damaged.folder_items) + " items in 0 folders below it"));
+  EXPECT_GT(store.stored_items().size(), 100u);
 }
 
 }  // namespace
