@@ -212,8 +212,8 @@ void USave_to_PST_Format::AddAttachments(const ItemRecord& record, const Dispatc
       if (!file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kNone, &error)) throw error;
       if (node.data) {
         if (!node.data->empty()) file.Write(node.data->data(), node.data->size());
-      } else if (!node.data_bid.is_null()) {
-        WriteAttachmentData(context, node.data_bid, file);
+      } else if (!node.data_bid.is_null() && !WriteAttachmentData(context, node.data_bid, file)) {
+        unreadable_attachments_.push_back(name);
       }
       file.Close();
     }
@@ -236,14 +236,18 @@ void USave_to_PST_Format::add_embedded_message(const AttachmentNode& node, std::
                                                const OstContext& context, Bid message_sub_bid, int depth) {
   if (depth >= kMaxEmbeddingDepth) return;
   const auto location = FindEmbeddedMessage(context, message_sub_bid, index, node);
-  if (!location || !embedded_seen_.insert(location->data_bid.value).second) return;
+  if (location && !embedded_seen_.insert(location->data_bid.value).second) return;
   std::unique_ptr<ItemRecord> inner;
   try {
-    inner = LoadEmbeddedItem(context, *location);
+    if (location) inner = LoadEmbeddedItem(context, *location);
   } catch (const std::exception&) {
+    inner.reset();
+  }
+  if (stopped()) return;
+  if (!inner) {
+    unreadable_attachments_.push_back(display_name);
     return;
   }
-  if (!inner || stopped()) return;
   if (!inner->message) inner->message.emplace();
   try {
     DispatchPtr item = new_mail_item();

@@ -86,6 +86,9 @@ class SaveWalk : public FolderWalkVisitor {
     }
     SaveItem(node, *record);
     progress_.set_store_errors(writer_.store_errors(), writer_.first_store_error());
+    for (const auto& name : writer_.take_unreadable_attachments())
+      progress_.add_unreadable(path_ + ": item " + std::to_string(node.nid.value) + ": attachment \"" + name +
+                               "\" could not be read");
     return false;
   }
 

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
+#include <utility>
 #include <unordered_set>
 #include <string_view>
 
@@ -111,6 +113,9 @@ class USave_to_PST_Format {
   const std::string& version() const { return version_; }
   // Items that the store refused to keep (their Save or Move failed), and the first reason.
   int store_errors() const { return store_errors_; }
+  // Attachments of the items written since the last call whose data or attached message could
+  // not be read from the source (by display name); what could be read of them was still added.
+  std::vector<std::string> take_unreadable_attachments() { return std::exchange(unreadable_attachments_, {}); }
   const std::string& first_store_error() const { return first_store_error_; }
 
  private:
@@ -160,6 +165,7 @@ class USave_to_PST_Format {
   std::uint64_t attachment_files_ = 0;
   int store_errors_ = 0;
   std::string first_store_error_;
+  std::vector<std::string> unreadable_attachments_;
 };
 
 }  // namespace salvora

@@ -253,6 +253,33 @@ TEST_F(ItemWriters, EveryAttachmentIsKeptWhateverItsName) {
   }
 }
 
+// Attachment data and attached messages the source cannot give are reported by name; the mail
+// and its other attachments are written all the same.
+TEST_F(ItemWriters, UnreadableAttachmentsAreReported) {
+  Open();
+  ItemRecord r = MailRecord("damaged attachments");
+  AttachmentNode lost_data;
+  lost_data.long_file_name = "report.pdf";
+  lost_data.method = 1;
+  lost_data.data_bid = Bid(0x9990);  // in no block index
+  AttachmentNode lost_message;
+  lost_message.display_name = "Forwarded";
+  lost_message.method = 5;
+  lost_message.object_nid = 0x8025;
+  AttachmentNode fine;
+  fine.long_file_name = "fine.txt";
+  fine.method = 1;
+  fine.data = ByteVector{'o', 'k'};
+  fine.data_size = 2;
+  r.attachments = {lost_data, lost_message, fine};
+  writer->WriteMail(r, Folder("Inbox", "IPF.Note"), ctx, Bid());
+  auto mail = OnlyStored();
+  ASSERT_TRUE(mail);
+  EXPECT_EQ(mail->attachments.back().bytes, "ok");
+  EXPECT_EQ(writer->take_unreadable_attachments(), (std::vector<std::string>{"report.pdf", "Forwarded"}));
+  EXPECT_TRUE(writer->take_unreadable_attachments().empty());
+}
+
 // Issue 7, mend 9: the built-in store takes a body of any size as the item's body; a store with
 // a limit gets large bodies as attached files.
 TEST_F(ItemWriters, LargeBodiesAreBodiesUnlessTheStoreHasALimit) {
