@@ -194,10 +194,18 @@ struct Dumper {
   }
 
   void message(const NodeRecord& node, const std::string& folder, const std::optional<std::string>& ipm) {
+    const std::uint64_t damaged_before = ctx.damaged_blocks.load();
+    if (dump_message(node, folder, ipm) && ctx.damaged_blocks.load() != damaged_before)
+      errors.push_back(folder + ": message " + std::to_string(node.nid.value) +
+                       ": part of its data is damaged (block checksums do not match); shown as read");
+  }
+
+  // False when the message could not be read at all (and is named so).
+  bool dump_message(const NodeRecord& node, const std::string& folder, const std::optional<std::string>& ipm) {
     auto obj = ReadObject(ctx, node);
     if (!obj || obj->properties.blocks.empty()) {
       errors.push_back(folder + ": message " + std::to_string(node.nid.value) + " unreadable");
-      return;
+      return false;
     }
     const PropertyBlock& p = obj->properties.blocks.front();
     std::uint32_t cp = default_cp;
@@ -233,6 +241,7 @@ struct Dumper {
     digest(o, "html_len", "html_sha256", html);
     o.add_raw("attachments", attachments(*obj, cp, folder));
     lines.push_back(o.str());
+    return true;
   }
 
   void walk(const NodeRecord& folder, const std::string& path, const std::optional<std::string>& ipm_path,

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "format/byte_reader.h"
+#include "format/crc.h"
+
 namespace salvora {
 
 namespace {
@@ -60,10 +63,33 @@ std::optional<ByteVector> prepare_block(const OstContext& ctx, const BlockEntry&
   return inflate_block(stored, entry.cb_inflated);
 }
 
+// The trailer behind a block's data: its size, checksum over the stored bytes and id must be
+// the block's own.
+bool trailer_vouches(const OstContext& ctx, const BlockEntry& entry, Bytes stored, Bytes trailer) {
+  const std::uint16_t cb = load_u16(trailer, 0);
+  std::uint32_t crc = 0;
+  std::uint64_t bid = 0;
+  if (ctx.is_ansi()) {
+    bid = load_u32(trailer, 4);
+    crc = load_u32(trailer, 8);
+  } else {
+    crc = load_u32(trailer, 4);
+    bid = load_u64(trailer, 8);
+  }
+  return cb == entry.cb && bid == entry.bid.value && crc == ComputeCrc(stored);
+}
+
 std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& entry) {
   if (entry.cb == 0) return ByteVector{};
-  ByteVector b = ReadAt(ctx, entry.ib, entry.cb);
-  if (b.size() != entry.cb) return std::nullopt;
+  const std::size_t trailer = ctx.geometry.block_trailer_size;
+  const std::size_t align = std::max<std::size_t>(ctx.geometry.block_alignment, 1);
+  // Data, padding and trailer in one read.
+  const std::size_t disk = (entry.cb + trailer + align - 1) / align * align;
+  ByteVector b = ReadAt(ctx, entry.ib, disk);
+  if (b.size() < entry.cb) return std::nullopt;
+  if (trailer != 0 && (b.size() < disk || !trailer_vouches(ctx, entry, Bytes(b).first(entry.cb), Bytes(b).last(trailer))))
+    ctx.damaged_blocks.fetch_add(1, std::memory_order_relaxed);
+  b.resize(entry.cb);
   return b;
 }
 

@@ -49,6 +49,11 @@ class OstContext {
   // Code page for 8-bit strings of objects that name none (ANSI files).
   std::uint32_t default_codepage = 1252;
 
+  // Blocks read whose trailer does not vouch for them (checksum, size or id wrong, or cut off by
+  // the end of the file). Their bytes are still used: damaged data is better than none, but
+  // the user must hear of it, so the passes compare this count before and after an object.
+  mutable std::atomic<std::uint64_t> damaged_blocks{0};
+
   // Why the last OpenStore failed, for the message the user sees.
   CFileException open_error;
 

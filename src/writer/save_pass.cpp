@@ -67,6 +67,18 @@ class SaveWalk : public FolderWalkVisitor {
       progress_.items_saved.store(++nodes_);
       return false;
     }
+    const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
+    const bool readable = VisitObject(node);
+    if (readable && ctx_.damaged_blocks.load() != damaged_before) ReportDamaged(node);
+    return descend_;
+  }
+
+  void Leave() override { path_ = remove_last_path_component(path_); }
+
+ private:
+  // Loads and saves one node; false when it yielded nothing. Sets descend_ for a folder to enter.
+  bool VisitObject(const NodeRecord& node) {
+    descend_ = false;
     std::unique_ptr<ItemRecord> record;
     try {
       record = LoadItem(ctx_, &node);
@@ -82,6 +94,7 @@ class SaveWalk : public FolderWalkVisitor {
     // taken for an item it would become an empty mail and its contents would be lost.
     if (record->folder_counts || node.nid.type() == kNidTypeNormalFolder) {
       EnterFolder(node, *record);
+      descend_ = true;
       return true;
     }
     SaveItem(node, *record);
@@ -89,10 +102,15 @@ class SaveWalk : public FolderWalkVisitor {
     for (const auto& name : writer_.take_unreadable_attachments())
       progress_.add_unreadable(path_ + ": item " + std::to_string(node.nid.value) + ": attachment \"" + name +
                                "\" could not be read");
-    return false;
+    return true;
   }
 
-  void Leave() override { path_ = remove_last_path_component(path_); }
+  // Blocks whose checksums fail are used as read (damaged text beats none), and named.
+  void ReportDamaged(const NodeRecord& node) {
+    const char* what = node.nid.type() == kNidTypeNormalFolder ? "folder " : "item ";
+    progress_.add_unreadable(path_ + ": " + what + std::to_string(node.nid.value) +
+                             ": part of its data is damaged (block checksums do not match); saved as read");
+  }
 
   // A folder or message that yields nothing is named to the user: the pass goes on without it,
   // but nobody should believe the PST holds everything.
@@ -118,7 +136,6 @@ class SaveWalk : public FolderWalkVisitor {
     }
   }
 
- private:
   bool selected(const std::string& path) const {
     return options_.select_all ||
            std::find(options_.selected_folders.begin(), options_.selected_folders.end(), path) !=
@@ -282,6 +299,7 @@ class SaveWalk : public FolderWalkVisitor {
   DispatchPtr target_;
   std::int64_t nodes_ = 0;
   const std::string empty_;
+  bool descend_ = false;
 };
 
 }  // namespace

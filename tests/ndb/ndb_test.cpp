@@ -203,6 +203,39 @@ TEST_P(EveryLayout, MissingAndTruncatedBlocksFailTheValue) {
   EXPECT_FALSE(ReadNodeValue(l->ctx, Bid(0x9990)).has_value());
 }
 
+// A block whose trailer does not vouch for it (checksum, size or id) is still delivered, and
+// counted as damaged; sound blocks never are.
+TEST_P(EveryLayout, BlockTrailersAreCheckedButDamageStillDelivers) {
+  NdbBuilder b(GetParam());
+  const Bid good = b.AddBlock(pattern(300, 3));
+  const Bid bad_crc = b.AddBlock(pattern(500, 4));
+  const Bid bad_id = b.AddBlock(pattern(70, 5));
+  b.AddNode(kNidMessageStore, good, Bid(), Nid());
+  const std::string path = b.WriteTemp("trailers.pst");
+  const PageGeometry g = geometry_for(GetParam());
+  const auto trailer_of = [&](Bid bid, std::size_t cb) {
+    return b.offset_of(bid) + (cb + g.block_trailer_size + g.block_alignment - 1) / g.block_alignment * g.block_alignment -
+           g.block_trailer_size;
+  };
+  {
+    CFile64 f;
+    ASSERT_TRUE(f.Open(path, CFile64::Access::kReadWrite));
+    const std::uint8_t junk = 0xA5;
+    const bool ansi = GetParam() == FileLayout::kAnsi;
+    f.WriteAt(trailer_of(bad_crc, 500) + (ansi ? 8 : 4), &junk, 1);  // dwCRC
+    f.WriteAt(trailer_of(bad_id, 70) + (ansi ? 4 : 8), &junk, 1);    // bid
+  }
+  OstContext ctx;
+  ASSERT_EQ(OpenStore(ctx, path), 0);
+  LoadBlockIndex(ctx);
+  EXPECT_EQ(ReadBlock(ctx, good), pattern(300, 3));
+  EXPECT_EQ(ctx.damaged_blocks.load(), 0u);
+  EXPECT_EQ(ReadBlock(ctx, bad_crc), pattern(500, 4));
+  EXPECT_EQ(ctx.damaged_blocks.load(), 1u);
+  EXPECT_EQ(ReadBlock(ctx, bad_id), pattern(70, 5));
+  EXPECT_EQ(ctx.damaged_blocks.load(), 2u);
+}
+
 TEST(NdbCompression, CompressedBlocksAndTreesInflate) {
   NdbBuilder b(FileLayout::kUnicode4k);
   const auto a = pattern(9000, 5), c = ByteVector(20000, 'x'), d = pattern(33, 9);

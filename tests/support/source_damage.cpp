@@ -60,4 +60,33 @@ DamagedSource DamageMessageAndFolder(const std::string& source, const std::strin
   return out;
 }
 
+Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest) {
+  std::filesystem::copy_file(source, dest, std::filesystem::copy_options::overwrite_existing);
+  Nid message;
+  std::uint64_t crc_at = 0;
+  {
+    OstContext ctx;
+    EXPECT_EQ(OpenStore(ctx, dest), 0);
+    LoadBlockIndex(ctx);
+    LoadNodeIndex(ctx);
+    for (const NodeRecord& n : ctx.nodes->nodes()) {
+      if (n.nid.type() != kNidTypeNormalMessage || !n.data_block || !n.parent) continue;
+      const auto& g = ctx.geometry;
+      const std::uint64_t disk = (n.data_block->cb + g.block_trailer_size + g.block_alignment - 1) / g.block_alignment *
+                                 g.block_alignment;
+      crc_at = n.data_block->ib + disk - g.block_trailer_size + (ctx.is_ansi() ? 8 : 4);
+      message = n.nid;
+      break;
+    }
+  }
+  EXPECT_NE(crc_at, 0u) << "no message in " << source;
+  CFile64 file;
+  EXPECT_TRUE(file.Open(dest, CFile64::Access::kReadWrite));
+  std::uint8_t byte = 0;
+  file.ReadAt(crc_at, &byte, 1);
+  byte = static_cast<std::uint8_t>(byte ^ 0x5A);
+  file.WriteAt(crc_at, &byte, 1);
+  return message;
+}
+
 }  // namespace salvora::testing

@@ -19,4 +19,8 @@ struct DamagedSource {
 // such message and folder.
 DamagedSource DamageMessageAndFolder(const std::string& source, const std::string& dest);
 
+// Writes a copy of source to dest in which one message's data block keeps its bytes but its
+// trailer's checksum is wrong; returns that message.
+Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest);
+
 }  // namespace salvora::testing

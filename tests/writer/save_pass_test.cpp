@@ -233,5 +233,21 @@ TEST_F(SavePass, UnreadableObjectsAreNamed) {
   EXPECT_GT(store.stored_items().size(), 100u);
 }
 
+// A block whose checksum fails is still used (its bytes may be all there is), and the item it
+// belongs to is named as damaged.
+TEST_F(SavePass, DamagedBlocksAreUsedAndNamed) {
+  const std::string path = TestTempDir() + "/bad-checksum.ost";
+  const Nid message = testing::BreakChecksumOfOneMessage(testing::SourceDir() + "/samples/sample.ost", path);
+  SaveOptions o = Sample();
+  o.source_path = path;
+  ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
+  EXPECT_EQ(progress.items_saved.load(), 241);
+  EXPECT_EQ(progress.counter(SaveCounter::kCalendar) + progress.counter(SaveCounter::kMails), 169 + 14);
+  ASSERT_EQ(progress.unreadable_count(), 1) << ::testing::PrintToString(progress.unreadable());
+  EXPECT_NE(progress.unreadable()[0].find("item " + std::to_string(message.value) + ": part of its data is damaged"),
+            std::string::npos)
+      << progress.unreadable()[0];
+}
+
 }  // namespace
 }  // namespace salvora
