@@ -17,17 +17,29 @@ std::size_t ChildrenOfType(const NodeRecord& node, std::uint8_t type) {
   return n;
 }
 
+// Overwrites bytes of the copy once the reader that chose them has let go of it.
+void Overwrite(const std::string& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+  CFile64 file;
+  EXPECT_TRUE(file.Open(path, CFile64::Access::kReadWrite));
+  file.WriteAt(offset, bytes.data(), bytes.size());
+}
+
+// Copies source to dest and opens the copy with both indexes loaded.
+void LoadCopy(const std::string& source, const std::string& dest, OstContext& ctx) {
+  std::filesystem::copy_file(source, dest, std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(OpenStore(ctx, dest), 0);
+  LoadBlockIndex(ctx);
+  LoadNodeIndex(ctx);
+}
+
 }  // namespace
 
 DamagedSource DamageMessageAndFolder(const std::string& source, const std::string& dest) {
-  std::filesystem::copy_file(source, dest, std::filesystem::copy_options::overwrite_existing);
   DamagedSource out;
   std::vector<std::pair<std::uint64_t, std::uint32_t>> spans;  // offset, bytes
   {
     OstContext ctx;
-    EXPECT_EQ(OpenStore(ctx, dest), 0);
-    LoadBlockIndex(ctx);
-    LoadNodeIndex(ctx);
+    LoadCopy(source, dest, ctx);
     const NodeRecord* folder = nullptr;
     for (const NodeRecord& n : ctx.nodes->nodes()) {
       if (n.nid.type() == kNidTypeNormalFolder && n.data_block && ChildrenOfType(n, kNidTypeNormalMessage) >= 2 &&
@@ -51,41 +63,30 @@ DamagedSource DamageMessageAndFolder(const std::string& source, const std::strin
     out.folder_items = ChildrenOfType(*folder, kNidTypeNormalMessage);
     for (const NodeRecord* n : {message, folder}) spans.emplace_back(n->data_block->ib, n->data_block->cb);
   }
-  CFile64 file;
-  EXPECT_TRUE(file.Open(dest, CFile64::Access::kReadWrite));
-  for (const auto& [ib, cb] : spans) {
-    const std::vector<std::uint8_t> junk(cb, 0xFF);
-    file.WriteAt(ib, junk.data(), junk.size());
-  }
+  for (const auto& [ib, cb] : spans) Overwrite(dest, ib, std::vector<std::uint8_t>(cb, 0xFF));
   return out;
 }
 
 Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest) {
-  std::filesystem::copy_file(source, dest, std::filesystem::copy_options::overwrite_existing);
   Nid message;
   std::uint64_t crc_at = 0;
+  std::uint8_t crc_byte = 0;
   {
     OstContext ctx;
-    EXPECT_EQ(OpenStore(ctx, dest), 0);
-    LoadBlockIndex(ctx);
-    LoadNodeIndex(ctx);
+    LoadCopy(source, dest, ctx);
     for (const NodeRecord& n : ctx.nodes->nodes()) {
       if (n.nid.type() != kNidTypeNormalMessage || !n.data_block || !n.parent) continue;
       const auto& g = ctx.geometry;
       const std::uint64_t disk = (n.data_block->cb + g.block_trailer_size + g.block_alignment - 1) / g.block_alignment *
                                  g.block_alignment;
       crc_at = n.data_block->ib + disk - g.block_trailer_size + (ctx.is_ansi() ? 8 : 4);
+      ctx.file.ReadAt(crc_at, &crc_byte, 1);
       message = n.nid;
       break;
     }
   }
   EXPECT_NE(crc_at, 0u) << "no message in " << source;
-  CFile64 file;
-  EXPECT_TRUE(file.Open(dest, CFile64::Access::kReadWrite));
-  std::uint8_t byte = 0;
-  file.ReadAt(crc_at, &byte, 1);
-  byte = static_cast<std::uint8_t>(byte ^ 0x5A);
-  file.WriteAt(crc_at, &byte, 1);
+  Overwrite(dest, crc_at, {static_cast<std::uint8_t>(crc_byte ^ 0x5A)});
   return message;
 }
 

@@ -36,6 +36,12 @@ class SavePass : public WriterTest {
     return o;
   }
   SaveOutcome Run(const SaveOptions& o) { return RunSavePass(o, control, observer, progress); }
+  // Every folder of another source, as Sample() saves the bundled one.
+  SaveOutcome RunOn(const std::string& source) {
+    SaveOptions o = Sample();
+    o.source_path = source;
+    return Run(o);
+  }
 
   PassControl control;
   RecordingObserver observer;
@@ -193,9 +199,7 @@ TEST_F(SavePass, ContactsAndAppointmentsKeepTheirAttachments) {
       if (item->type_ == type) out.push_back(item.get());
     return out;
   };
-  SaveOptions o = Sample();
-  o.source_path = corpus + "/fairport-items.pst";
-  ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
+  ASSERT_EQ(RunOn(corpus + "/fairport-items.pst").status, SaveStatus::kCompleted);
   std::size_t pictures = 0;
   for (const FakeItem* contact : items_of_type(kItemContact))
     for (const auto& a : contact->attachments) pictures += a.bytes.size() == 25401 && !a.item ? 1 : 0;
@@ -209,8 +213,7 @@ TEST_F(SavePass, ContactsAndAppointmentsKeepTheirAttachments) {
   };
   const std::size_t before = attached_to_appointments();
   control.ClearStop();
-  o.source_path = corpus + "/jlp-dist-list.pst";
-  ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
+  ASSERT_EQ(RunOn(corpus + "/jlp-dist-list.pst").status, SaveStatus::kCompleted);
   EXPECT_EQ(attached_to_appointments() - before, 2u);
 }
 
@@ -219,9 +222,7 @@ TEST_F(SavePass, ContactsAndAppointmentsKeepTheirAttachments) {
 TEST_F(SavePass, UnreadableObjectsAreNamed) {
   const std::string path = TestTempDir() + "/damaged.ost";
   const auto damaged = testing::DamageMessageAndFolder(testing::SourceDir() + "/samples/sample.ost", path);
-  SaveOptions o = Sample();
-  o.source_path = path;
-  ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
+  ASSERT_EQ(RunOn(path).status, SaveStatus::kCompleted);
   const auto lines = progress.unreadable();
   ASSERT_EQ(progress.unreadable_count(), 2) << ::testing::PrintToString(lines);
   const auto has = [&](const std::string& text) {
@@ -238,9 +239,7 @@ TEST_F(SavePass, UnreadableObjectsAreNamed) {
 TEST_F(SavePass, DamagedBlocksAreUsedAndNamed) {
   const std::string path = TestTempDir() + "/bad-checksum.ost";
   const Nid message = testing::BreakChecksumOfOneMessage(testing::SourceDir() + "/samples/sample.ost", path);
-  SaveOptions o = Sample();
-  o.source_path = path;
-  ASSERT_EQ(Run(o).status, SaveStatus::kCompleted);
+  ASSERT_EQ(RunOn(path).status, SaveStatus::kCompleted);
   EXPECT_EQ(progress.items_saved.load(), 241);
   EXPECT_EQ(progress.counter(SaveCounter::kCalendar) + progress.counter(SaveCounter::kMails), 169 + 14);
   ASSERT_EQ(progress.unreadable_count(), 1) << ::testing::PrintToString(progress.unreadable());
