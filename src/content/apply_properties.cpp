@@ -102,7 +102,7 @@ constexpr ContactText kContactText[] = {
 bool is_attachment_property(std::uint32_t id, bool attachment_object) {
   return id == kPidAttachDataBinary || id == kPidAttachFilename || id == kPidAttachLongFilename ||
          id == kPidLtpRowId || id == kPidAttachMethod ||
-         (attachment_object && id == kPidDisplayName);
+         (attachment_object && (id == kPidDisplayName || id == kPidAttachMimeTag || id == kPidAttachContentId));
 }
 
 template <class T>
@@ -316,6 +316,12 @@ class Applier {
         return;
       case kPidDisplayName:
         node.display_name = Text(e);
+        return;
+      case kPidAttachMimeTag:
+        node.mime_tag = Text(e);
+        return;
+      case kPidAttachContentId:
+        node.content_id = Text(e);
         return;
       default:
         return;

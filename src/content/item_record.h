@@ -165,6 +165,8 @@ struct AttachmentNode {
   std::optional<std::int32_t> method;         // 0x3705 PR_ATTACH_METHOD
   std::uint32_t object_nid = 0;               // 0x3701 as PT_OBJECT: the embedded object's NID
   std::optional<std::string> display_name;    // 0x3001 of the attachment object
+  std::optional<std::string> mime_tag;        // 0x370E of the attachment object
+  std::optional<std::string> content_id;      // 0x3712: how an HTML body names the attachment
 };
 
 struct ItemRecord {

@@ -42,8 +42,16 @@ std::optional<std::string> clipped(const std::optional<std::string>& s, std::siz
   return s->substr(0, cut);
 }
 
-MailSummary summarize_mail(Nid nid, const MessageFields& m) {
-  return MailSummary{nid, m.sender_name, subject_text(m), m.display_to, m.delivery_time};
+// A message of a folder's associated contents (a view, a rule, a configuration message) is
+// the folder's own machinery, not an item the user filed there.
+constexpr std::int32_t kMessageFlagAssociated = 0x40;
+
+bool is_associated(const ItemRecord& r) {
+  return r.message && r.message->message_flags && (*r.message->message_flags & kMessageFlagAssociated) != 0;
+}
+
+MailSummary summarize_mail(Nid nid, Nid folder, const MessageFields& m) {
+  return MailSummary{nid, folder, m.sender_name, subject_text(m), m.display_to, m.delivery_time};
 }
 
 bool is_empty_record(const ItemRecord& r) {
@@ -69,6 +77,13 @@ class Walk : public FolderWalkVisitor {
     ++v;
     observer_.CounterChanged(c, v);
   }
+  // Readers of the lists on other threads take the same lock; observers are never called
+  // while it is held.
+  template <class List, class Value>
+  void append(List& list, Value&& value) {
+    std::lock_guard lock(result_.lists_mutex);
+    list.push_back(std::forward<Value>(value));
+  }
   void enter_folder(const NodeRecord& node, const ItemRecord& record);
   void classify(const NodeRecord& node, const ItemRecord& record);
 
@@ -80,7 +95,10 @@ class Walk : public FolderWalkVisitor {
 };
 
 bool Walk::Run(const NodeRecord& root) {
-  result_.mail_folders.Add(std::string(kRootFolderPath), root.nid);
+  {
+    std::lock_guard lock(result_.lists_mutex);
+    result_.mail_folders.Add(std::string(kRootFolderPath), root.nid);
+  }
   path_ = std::string(kRootFolderPath);
   if (!root.first_child) return true;
   observer_.ProgressRange(CountWalkNodes(root) - 3);
@@ -114,35 +132,40 @@ void Walk::enter_folder(const NodeRecord& node, const ItemRecord& record) {
   const bool mail = is_mail_folder(record);
   path_ = append_path_component(path_, record.display_name.value_or(""));
   FolderFound found{path_, result_.current_folder_class, node.nid, mail};
-  result_.folders.push_back(found);
+  {
+    std::lock_guard lock(result_.lists_mutex);
+    result_.folders.push_back(found);
+    if (mail) result_.mail_folders.Add(path_, node.nid);
+  }
   observer_.FolderFound(found);
-  if (mail) result_.mail_folders.Add(path_, node.nid);
 }
 
 void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
+  if (is_associated(r)) return;
+  const Nid folder = node.parent ? node.parent->nid : Nid();
   const std::string cls = r.item_class.value_or("");
   if (r.item_class && cls == "IPM.Task") {
     bump(AnalysisCounter::kTasks);
-    if (r.message) result_.tasks.push_back(summarize_mail(node.nid, *r.message));
+    if (r.message) append(result_.tasks, summarize_mail(node.nid, folder, *r.message));
     return;
   }
   if (r.item_class && cls == "IPM.StickyNote") {
     bump(AnalysisCounter::kNotes);
     if (r.message) {
-      result_.notes.push_back(
-          NoteSummary{node.nid, subject_text(*r.message), clipped(r.message->text_a, kNoteTextKept), r.message->delivery_time});
+      append(result_.notes,
+          NoteSummary{node.nid, folder, subject_text(*r.message), clipped(r.message->text_a, kNoteTextKept), r.message->delivery_time});
     }
     return;
   }
   if (r.kind == ItemKind::kJournal) {
     if (r.message || r.journal) {
-      JournalSummary j{node.nid, {}, {}, {}};
+      JournalSummary j{node.nid, folder, {}, {}, {}};
       if (r.journal) j.entry_type = r.journal->entry_type;
       if (r.message) {
         j.subject = subject_text(*r.message);
         j.delivery_time = r.message->delivery_time;
       }
-      result_.journal.push_back(std::move(j));
+      append(result_.journal, std::move(j));
     }
     if (r.journal && r.journal->entry_type) bump(AnalysisCounter::kJournal);
     return;
@@ -151,24 +174,24 @@ void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
     bump(AnalysisCounter::kCalendar);
     result_.calendar_folder_path = path_;
     if (r.appointment) {
-      CalendarSummary c{node.nid, r.appointment->location, {}, {}, r.appointment->start};
+      CalendarSummary c{node.nid, folder, r.appointment->location, {}, {}, r.appointment->start};
       if (r.message) {
         c.subject = subject_text(*r.message);
         c.delivery_time = r.message->delivery_time;
       }
-      result_.calendar.push_back(std::move(c));
+      append(result_.calendar, std::move(c));
     }
     return;
   }
   if (r.contact && !(r.item_class && cls == "IPM.Note") && r.kind != ItemKind::kMail) {
-    result_.contacts.push_back(ContactSummary{node.nid, r.display_name, *r.contact});
+    append(result_.contacts, ContactSummary{node.nid, folder, r.display_name, *r.contact});
     bump(AnalysisCounter::kContacts);
     return;
   }
   if (!r.message) return;
-  FolderEntry* entry = result_.mail_folders.FindFolderEntry(node.parent ? node.parent->nid : Nid());
+  FolderEntry* entry = result_.mail_folders.FindFolderEntry(folder);
   if (!entry) return;
-  entry->items.push_back(summarize_mail(node.nid, *r.message));
+  append(entry->items, summarize_mail(node.nid, folder, *r.message));
   for (const auto& p : kPrefixCounters) {
     if (entry->path.compare(0, p.prefix.size(), p.prefix) == 0) bump(p.counter);
   }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ int OpenFromStoreInfo(OstContext& context, const StoreInfo& info);
 
 struct MailSummary {
   Nid nid;
+  Nid folder_nid;  // the folder node the item lives in
   std::optional<std::string> sender_name;
   std::optional<std::string> subject;
   std::optional<std::string> display_to;
@@ -45,6 +47,7 @@ struct MailSummary {
 
 struct NoteSummary {
   Nid nid;
+  Nid folder_nid;  // the folder node the item lives in
   std::optional<std::string> subject;
   std::optional<std::string> text;  // the start of text A, enough for the list's column
   std::optional<std::uint64_t> delivery_time;
@@ -52,6 +55,7 @@ struct NoteSummary {
 
 struct JournalSummary {
   Nid nid;
+  Nid folder_nid;  // the folder node the item lives in
   std::optional<std::string> entry_type;
   std::optional<std::string> subject;
   std::optional<std::uint64_t> delivery_time;
@@ -59,6 +63,7 @@ struct JournalSummary {
 
 struct CalendarSummary {
   Nid nid;
+  Nid folder_nid;  // the folder node the item lives in
   std::optional<std::string> location;
   std::optional<std::string> subject;
   std::optional<std::uint64_t> delivery_time;
@@ -67,6 +72,7 @@ struct CalendarSummary {
 
 struct ContactSummary {
   Nid nid;
+  Nid folder_nid;  // the folder node the item lives in
   std::optional<std::string> display_name;
   ContactFields fields;
 };
@@ -89,7 +95,11 @@ struct FolderFound {
 using FolderEntry = FolderEntryOf<MailSummary>;
 using FolderList = FolderListOf<MailSummary>;
 
+// Written by the pass on its worker thread. The lists below may be read while the pass runs, by
+// a reader that holds lists_mutex: the pass appends to them only under it. The counters and
+// the store information are for after the pass.
 struct AnalysisResult {
+  mutable std::mutex lists_mutex;
   StoreInfo store;
   std::vector<FolderFound> folders;  // in walk order, as inserted into the tree
   FolderList mail_folders;           // the root first, then every mail folder

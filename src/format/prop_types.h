@@ -121,6 +121,7 @@ enum PropId : std::uint16_t {
   kPidAttachLongFilename = 0x3707,
   kPidRenderingPosition = 0x370B,
   kPidAttachMimeTag = 0x370E,
+  kPidAttachContentId = 0x3712,
   kPidDisplayType = 0x3900,
   kPidSmtpAddress = 0x39FE,
   kPidSendRichInfo = 0x3A40,

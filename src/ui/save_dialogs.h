@@ -1,0 +1,78 @@
+#pragma once
+// The two dialogs around a save: the status while it runs (ListPSTFile) and the completion
+// (Last_Saving_Dialog).
+//
+// The status dialog reads what the save publishes on a timer, first after 100 ms and then once
+// a second, and shows the share of items saved. Its Stop asks first and then only asks the
+// pass to stop: the pass ends at its next poll and commits what it saved, and the screen closes
+// the dialog (Finish) when the pass has ended. User-interface thread only.
+
+#include <QDialog>
+
+#include "writer/save_pass.h"
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace salvora::ui {
+
+class ListPSTFile : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int kFirstRefreshMs = 100;
+  static constexpr int kRefreshMs = 1000;
+
+  ListPSTFile(const SaveProgress& progress, QWidget* parent = nullptr);
+
+  // The pass has ended: the dialog closes.
+  void Finish();
+
+  QLabel* folder_label() const { return folder_; }
+  QLabel* count_label() const { return count_; }
+  QProgressBar* progress_bar() const { return bar_; }
+  QPushButton* stop_button() const { return stop_; }
+  int refreshes() const { return refreshes_; }
+
+ signals:
+  // The user answered Yes to the stop question.
+  void stop_confirmed();
+
+ public slots:
+  void Refresh();
+
+ protected:
+  void reject() override;
+
+ private:
+  void OnStop();
+
+  const SaveProgress& progress_;
+  QLabel* folder_ = nullptr;
+  QLabel* count_ = nullptr;
+  QProgressBar* bar_ = nullptr;
+  QPushButton* stop_ = nullptr;
+  QTimer* timer_ = nullptr;
+  int refreshes_ = 0;
+  bool finished_ = false;
+};
+
+class Last_Saving_Dialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  Last_Saving_Dialog(const SaveProgress& progress, QWidget* parent = nullptr);
+
+  bool view_log() const;
+  QCheckBox* view_log_box() const { return view_log_; }
+  QLabel* message_label() const { return message_; }
+
+ private:
+  QCheckBox* view_log_ = nullptr;
+  QLabel* message_ = nullptr;
+};
+
+}  // namespace salvora::ui
