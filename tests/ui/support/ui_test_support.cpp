@@ -1,0 +1,140 @@
+#include "ui/support/ui_test_support.h"
+
+#include <stdlib.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include "format/prop_types.h"
+#include "pststore/pst/pst_writer.h"
+#include "ui/ui_services.h"
+
+namespace salvora::ui::testing {
+
+namespace {
+
+using salvora::pst::AttachmentSpec;
+using salvora::pst::MessageSpec;
+using salvora::pst::Property;
+using salvora::pst::PstOptions;
+using salvora::pst::PstWriter;
+
+std::vector<std::uint8_t> png_picture() {
+  QImage image(24, 24, QImage::Format_RGB32);
+  image.fill(QColor(200, 30, 30));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+MessageSpec mail(const std::string& subject, const std::string& sender, const std::string& to) {
+  MessageSpec m;
+  m.props = {Property::String(kPidMessageClass, "IPM.Note"), Property::String(kPidSubject, subject),
+             Property::String(kPidSenderName, sender), Property::String(0x0042, sender),
+             Property::String(kPidDisplayTo, to),
+             Property::String(kPidBody, "Body of " + subject),
+             Property::Time(kPidMessageDeliveryTime, 133500000000000000ull)};
+  return m;
+}
+
+MessageSpec contact(const std::string& name, const std::string& email) {
+  MessageSpec m;
+  m.props = {Property::String(kPidMessageClass, "IPM.Contact"), Property::String(kPidSubject, name),
+             Property::String(kPidDisplayName, name), Property::String(0x3003, email),
+             Property::String(0x3A1C, "+49 170 000000")};
+  return m;
+}
+
+}  // namespace
+
+QString MakePrivateHome() {
+  static QTemporaryDir dir;
+  const QString root = dir.path();
+  for (const char* sub : {"home", "config", "state", "tmp"}) QDir(root).mkpath(QLatin1String(sub));
+  ::setenv("HOME", (root + "/home").toUtf8().constData(), 1);
+  ::setenv("XDG_CONFIG_HOME", (root + "/config").toUtf8().constData(), 1);
+  ::setenv("XDG_STATE_HOME", (root + "/state").toUtf8().constData(), 1);
+  ::setenv("TMPDIR", (root + "/tmp").toUtf8().constData(), 1);
+  return root;
+}
+
+void ScriptedHooks::Install() {
+  UiHooks& hooks = ui_hooks();
+  hooks.inform = [this](QWidget*, const QString& text, const QString&, QMessageBox::Icon) { informed << text; };
+  hooks.ask = [this](QWidget*, const QString& text, const QString&, bool) {
+    asked << text;
+    if (answers.empty()) return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  };
+  hooks.open_file = [this](const QString& path) {
+    opened << path;
+    return true;
+  };
+  hooks.open_url = [this](const QString& url) {
+    urls << url;
+    return true;
+  };
+  hooks.end_program = [this](int code) { ended.push_back(code); };
+}
+
+void ScriptedHooks::Clear() {
+  informed.clear();
+  asked.clear();
+  answers.clear();
+  opened.clear();
+  urls.clear();
+  ended.clear();
+}
+
+std::string WriteFixtureMailbox(const QString& folder) {
+  const std::string path = QDir(folder).filePath(QStringLiteral("fixture.pst")).toStdString();
+  PstOptions options;
+  options.display_name = "Fixture";
+  auto w = PstWriter::Create(path, options);
+  const auto inbox = w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note");
+  w->AddMessage(inbox, mail(kJapaneseSubject, "山田 太郎", "佐藤 花子"));
+
+  MessageSpec html = mail("Pictures", "Alice", "Bob");
+  const std::string page = std::string("<html><body><p>Logo:</p><img src=\"cid:") + kPictureContentId +
+                           "\" width=24 height=24><img src=\"" + kRemotePicture + "\"></body></html>";
+  html.props.push_back(Property::Binary(kPidHtml, Bytes(reinterpret_cast<const std::uint8_t*>(page.data()), page.size())));
+  AttachmentSpec picture;
+  picture.props = {Property::String(kPidAttachLongFilename, "logo.png"), Property::String(kPidAttachFilename, "logo.png"),
+                   Property::String(kPidAttachMimeTag, "image/png"), Property::String(0x3712, kPictureContentId)};
+  picture.data = png_picture();
+  html.attachments.push_back(std::move(picture));
+  w->AddMessage(inbox, html);
+
+  MessageSpec hidden;
+  hidden.props = {Property::String(kPidMessageClass, "IPM.Configuration.Test"), Property::String(kPidSubject, "")};
+  hidden.associated = true;
+  w->AddMessage(inbox, hidden);
+
+  const auto kontakte = w->AddFolder(w->ipm_subtree(), "Kontakte", "IPF.Contact");
+  w->AddMessage(kontakte, contact("Erika Mustermann", "erika@example.de"));
+  w->AddMessage(kontakte, contact("Max Mustermann", "max@example.de"));
+  const auto other = w->AddFolder(w->ipm_subtree(), "Vereine", "IPF.Contact");
+  w->AddMessage(other, contact("Sportverein", "info@verein.example.de"));
+  w->Close();
+  return path;
+}
+
+std::string WriteSyntheticStore(const QString& folder, int messages) {
+  const std::string path = QDir(folder).filePath(QStringLiteral("synthetic.ost")).toStdString();
+  const auto r = RunCli({"synth", path, "--messages", std::to_string(messages), "--attachments-per-message", "0",
+                         "--client", "ost"});
+  if (r.exit_code != 0) return {};
+  return path;
+}
+
+salvora::testing::ProgramResult RunCli(const std::vector<std::string>& args) {
+  return salvora::testing::RunProgram(salvora::testing::ProgramPath("salvora-cli"), args);
+}
+
+}  // namespace salvora::ui::testing
