@@ -25,6 +25,7 @@
 #include "ui/item_list_model.h"
 #include "ui/preview_browser.h"
 #include "ui/save_dialogs.h"
+#include "ui/screen_commands.h"
 #include "ui/ui_services.h"
 
 namespace salvora::ui {
@@ -189,7 +190,7 @@ Repair_Recover::Repair_Recover(WizardState& state, QWidget* parent)
   tick_->setInterval(kTickMs);
   connect(tick_, &QTimer::timeout, this, &Repair_Recover::OnTick);
 
-  // screen commands
+  install_screen_commands(this, menu_bar_, ScreenCommandSet::kRecovery, [this] { close(); });
 
   resize(1100, 760);
 }

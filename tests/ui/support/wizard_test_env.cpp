@@ -1,0 +1,100 @@
+#include "ui/support/wizard_test_env.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <memory>
+
+#include "ui/file_choosers.h"
+#include "ui/ui_services.h"
+
+namespace wizard_test {
+
+namespace {
+
+std::unique_ptr<QTemporaryDir>& home_dir() {
+  static std::unique_ptr<QTemporaryDir> dir;
+  return dir;
+}
+
+}  // namespace
+
+QString prepare_private_home() {
+  if (!home_dir()) {
+    home_dir() = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/salvora-wizard-test-XXXXXX"));
+    const QString home = home_dir()->path();
+    for (const char* sub : {"config", "state", "tmp"}) QDir(home).mkpath(QString::fromLatin1(sub));
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/config")));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(home + QStringLiteral("/state")));
+    qputenv("TMPDIR", QFile::encodeName(home + QStringLiteral("/tmp")));
+  }
+  return home_dir()->path();
+}
+
+QString private_home() { return prepare_private_home(); }
+
+QByteArray read_file(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+bool write_file(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray log_text(const QStringList& lines) {
+  QByteArray text;
+  for (const QString& line : lines) text += "\r\n" + line.toUtf8();
+  return text;
+}
+
+ScriptedUser::ScriptedUser() {
+  using salvora::ui::ui_hooks;
+  ui_hooks().inform = [this](QWidget*, const QString& text, const QString& caption, QMessageBox::Icon icon) {
+    informed.append({text, caption, icon, false});
+    if (on_inform) on_inform(informed.back());
+  };
+  ui_hooks().ask = [this](QWidget*, const QString& text, const QString& caption, bool ok_cancel) {
+    asked.append({text, caption, QMessageBox::Question, ok_cancel});
+    return answer(asked.back());
+  };
+  ui_hooks().open_file = [this](const QString& path) {
+    opened_files.append(path);
+    return viewer_available;
+  };
+  ui_hooks().open_url = [this](const QString& url) {
+    opened_urls.append(url);
+    return viewer_available;
+  };
+  ui_hooks().end_program = [this](int code) { ended.append(code); };
+
+  auto& choosers = salvora::ui::file_choosers();
+  choosers.open_file = [this](QWidget*, const QString& caption, const QString&, const QString& filter) {
+    dialog_captions.append(caption);
+    dialog_filters.append(filter);
+    return files_to_open.isEmpty() ? std::nullopt : files_to_open.takeFirst();
+  };
+  choosers.choose_folder = [this](QWidget*, const QString& caption, const QString&) {
+    dialog_captions.append(caption);
+    return folders_to_choose.isEmpty() ? std::nullopt : folders_to_choose.takeFirst();
+  };
+}
+
+ScriptedUser::~ScriptedUser() {
+  salvora::ui::reset_ui_hooks();
+  salvora::ui::reset_file_choosers();
+}
+
+QStringList ScriptedUser::informed_texts() const {
+  QStringList texts;
+  for (const Shown& s : informed) texts.append(s.text);
+  return texts;
+}
+
+}  // namespace wizard_test
