@@ -151,6 +151,7 @@ Repair_Recover::Repair_Recover(WizardState& state, QWidget* parent)
   panes->setStretchFactor(0, 1);
   panes->setStretchFactor(1, 3);
   panes->setSizes({260, 740});
+  for (int c = 0; c < model_->columnCount(); ++c) list_->setColumnWidth(c, 150);
   layout->addWidget(panes, 1);
 
   layout->addWidget(BuildCounters());
@@ -419,6 +420,7 @@ void Repair_Recover::OnSave() {
   options.default_codepage = result_->store.default_codepage;
   for (const QString& f : folders) options.selected_folders.push_back(f.toStdString());
   options.destination = wizard_.chosen_destination.toStdString();
+  options.writer.state = &writer_state_;
   options.output_folder = wizard_.output_folder.isEmpty() ? output_folder_for(options.source_path)
                                                           : wizard_.output_folder.toStdString();
   save_thread_.Start(

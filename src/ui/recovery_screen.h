@@ -110,6 +110,8 @@ class Repair_Recover : public QWidget {
   PassThread analysis_thread_;
 
   PassControl save_control_;
+  // Each screen's save makes a PST of its own, also after Back and a new recovery.
+  WriterProcessState writer_state_;
   std::unique_ptr<SaveProgress> save_progress_;
   std::unique_ptr<SaveBridge> save_bridge_;
   SaveStatus save_status_ = SaveStatus::kStopped;

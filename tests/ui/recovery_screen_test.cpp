@@ -1,0 +1,272 @@
+// The recovery screen driven through its real widgets: the analysis with Pause, Resume and
+// Stop, the folder tree and the lists by folder kind, the preview, and saving with its status
+// and completion dialogs, down to the PST on disk.
+
+#include <QtTest>
+#include <QtWidgets>
+#include <algorithm>
+#include <sstream>
+
+#include "ui/folder_tree.h"
+#include "ui/item_list_model.h"
+#include "ui/preview_browser.h"
+#include "ui/recovery_screen.h"
+#include "ui/save_dialogs.h"
+#include "ui/ui_services.h"
+#include "ui/support/ui_test_support.h"
+
+using namespace salvora::ui;
+using salvora::AnalysisCounter;
+
+namespace {
+
+constexpr int kLongWaitMs = 60000;
+
+std::vector<std::string> sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+}  // namespace
+
+class RecoveryScreenTest : public QObject {
+  Q_OBJECT
+
+ private:
+  testing::ScriptedHooks hooks_;
+  QString home_;
+  std::string fixture_;
+  std::string synthetic_;
+  WizardState state_;
+
+  std::unique_ptr<Repair_Recover> open(const std::string& source, bool wait = true) {
+    state_ = WizardState();
+    state_.source_path = QString::fromStdString(source);
+    auto screen = std::make_unique<Repair_Recover>(state_);
+    screen->show();
+    QSignalSpy finished(screen.get(), &Repair_Recover::analysis_finished);
+    screen->StartAnalysis();
+    if (wait) {
+      if (!finished.wait(kLongWaitMs)) qWarning("the analysis did not finish");
+    }
+    return screen;
+  }
+
+  static void choose(Repair_Recover& screen, const QString& path) {
+    QTreeWidgetItem* item = screen.tree()->FindPath(path);
+    QVERIFY2(item, qPrintable(path));
+    screen.tree()->setCurrentItem(item);
+  }
+
+  static QString cell(Repair_Recover& screen, int row, int column) {
+    return screen.item_model()->data(screen.item_model()->index(row, column), Qt::DisplayRole).toString();
+  }
+
+  static QString only_pst_in(const QString& folder) {
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.pst")}, QDir::Files);
+    return files.size() == 1 ? QDir(folder).filePath(files.front()) : QString();
+  }
+
+ private slots:
+  void initTestCase() {
+    home_ = testing::MakePrivateHome();
+    hooks_.Install();
+    fixture_ = testing::WriteFixtureMailbox(home_);
+    synthetic_ = testing::WriteSyntheticStore(home_, 20000);
+    QVERIFY(!synthetic_.empty());
+  }
+  void init() { hooks_.Clear(); }
+
+  void lists_follow_the_folder_kind_and_hide_folder_machinery() {
+    auto screen = open(fixture_);
+    QCOMPARE(screen->state(), Repair_Recover::State::kCompleted);
+    QVERIFY(screen->save_button()->isEnabled());
+    // The hidden configuration message is neither listed nor counted.
+    QCOMPARE(screen->counter_label(AnalysisCounter::kInbox)->text(), QStringLiteral("2"));
+    QCOMPARE(screen->counter_label(AnalysisCounter::kContacts)->text(), QStringLiteral("3"));
+    choose(*screen, QStringLiteral("Personal Folders\\Inbox\\"));
+    QCOMPARE(screen->item_model()->layout(), ListLayout::kMail);
+    QCOMPARE(screen->item_model()->rowCount(), 2);
+    QCOMPARE(screen->item_model()->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Received"));
+    QCOMPARE(cell(*screen, 0, 1), QString::fromUtf8(testing::kJapaneseSubject));
+    QCOMPARE(cell(*screen, 0, 0), QStringLiteral("山田 太郎"));
+    QCOMPARE(cell(*screen, 0, 2), QStringLiteral("佐藤 花子"));
+
+    // A contacts folder under another name lists its own contacts, and only those.
+    choose(*screen, QStringLiteral("Personal Folders\\Kontakte\\"));
+    QCOMPARE(screen->item_model()->layout(), ListLayout::kContacts);
+    QCOMPARE(screen->item_model()->rowCount(), 2);
+    QCOMPARE(cell(*screen, 0, 0), QStringLiteral("Erika Mustermann"));
+    QCOMPARE(cell(*screen, 0, 1), QStringLiteral("erika@example.de"));
+    choose(*screen, QStringLiteral("Personal Folders\\Vereine\\"));
+    QCOMPARE(screen->item_model()->rowCount(), 1);
+    QCOMPARE(cell(*screen, 0, 0), QStringLiteral("Sportverein"));
+    // The selection look of the list is the same for every layout.
+    QCOMPARE(screen->item_list()->selectionBehavior(), QAbstractItemView::SelectRows);
+  }
+
+  void preview_shows_cid_pictures_and_never_fetches_remote_ones() {
+    auto screen = open(fixture_);
+    choose(*screen, QStringLiteral("Personal Folders\\Inbox\\"));
+    screen->item_list()->setCurrentIndex(screen->item_model()->index(1, 0));
+    QCOMPARE(screen->preview_header(0)->text(), QStringLiteral("Alice"));
+    QCOMPARE(screen->preview_header(1)->text(), QStringLiteral("Bob"));
+    QCOMPARE(screen->preview_header(2)->text(), QStringLiteral("Pictures"));
+    QVERIFY(screen->preview()->toPlainText().contains(QStringLiteral("Logo:")));
+    const QVariant picture = screen->preview()->document()->resource(
+        QTextDocument::ImageResource, QUrl(QStringLiteral("cid:") + QLatin1String(testing::kPictureContentId)));
+    QVERIFY(picture.canConvert<QImage>() && !picture.value<QImage>().isNull());
+    QCOMPARE(picture.value<QImage>().width(), 24);
+    QVERIFY(screen->preview()->refused().contains(QUrl(QLatin1String(testing::kRemotePicture))));
+    QVERIFY(hooks_.urls.isEmpty());
+
+    // The Japanese mail previews in its own script.
+    screen->item_list()->setCurrentIndex(screen->item_model()->index(0, 0));
+    QCOMPARE(screen->preview_header(2)->text(), QString::fromUtf8(testing::kJapaneseSubject));
+  }
+
+  void list_ends_on_the_folder_chosen_last() {
+    auto screen = open(synthetic_, false);
+    QTRY_VERIFY_WITH_TIMEOUT(screen->tree()->topLevelItemCount() > 0 && screen->tree()->topLevelItem(0)->childCount() >= 3,
+                             kLongWaitMs);
+    QTreeWidgetItem* top = screen->tree()->topLevelItem(0);
+    screen->tree()->setCurrentItem(top->child(0));
+    screen->tree()->setCurrentItem(top->child(1));
+    screen->tree()->setCurrentItem(top->child(2));
+    QCOMPARE(screen->item_model()->folder().value, top->child(2)->data(0, CFolderTreeCtrl1::kNidRole).toUInt());
+    QSignalSpy finished(screen.get(), &Repair_Recover::analysis_finished);
+    QVERIFY(finished.wait(kLongWaitMs));
+    QCOMPARE(screen->item_model()->folder().value, top->child(2)->data(0, CFolderTreeCtrl1::kNidRole).toUInt());
+  }
+
+  void pause_holds_counters_and_progress_until_resume() {
+    auto screen = open(synthetic_, false);
+    QTest::mouseClick(screen->pause_button(), Qt::LeftButton);
+    QCOMPARE(screen->pause_button()->text(), QStringLiteral("Resume"));
+    QCOMPARE(screen->state(), Repair_Recover::State::kPaused);
+    QTest::qWait(300);
+    const QString inbox = screen->counter_label(AnalysisCounter::kInbox)->text();
+    const int progress = screen->progress_bar()->value();
+    QTest::qWait(500);
+    QCOMPARE(screen->counter_label(AnalysisCounter::kInbox)->text(), inbox);
+    QCOMPARE(screen->progress_bar()->value(), progress);
+    QVERIFY(!screen->save_button()->isEnabled());
+
+    QSignalSpy finished(screen.get(), &Repair_Recover::analysis_finished);
+    QTest::mouseClick(screen->pause_button(), Qt::LeftButton);
+    QCOMPARE(screen->pause_button()->text(), QStringLiteral("Pause"));
+    QVERIFY(finished.wait(kLongWaitMs));
+    QCOMPARE(screen->state(), Repair_Recover::State::kCompleted);
+    QVERIFY(screen->counter_label(AnalysisCounter::kInbox)->text().toInt() > 0);
+  }
+
+  void stop_asks_first_and_leaves_the_tree_browsable() {
+    auto screen = open(synthetic_, false);
+    QTest::mouseClick(screen->pause_button(), Qt::LeftButton);  // hold it while we ask
+    hooks_.answers = {false};
+    QTest::mouseClick(screen->stop_button(), Qt::LeftButton);
+    QCOMPARE(hooks_.asked, QStringList{QStringLiteral("Do you want to stop this search ?")});
+    QCOMPARE(screen->state(), Repair_Recover::State::kPaused);
+
+    QSignalSpy finished(screen.get(), &Repair_Recover::analysis_finished);
+    hooks_.answers = {true};
+    QTest::mouseClick(screen->stop_button(), Qt::LeftButton);
+    QCOMPARE(screen->state(), Repair_Recover::State::kStopped);
+    QVERIFY(finished.wait(kLongWaitMs));  // a paused pass ends on Stop too
+    QVERIFY(screen->save_button()->isHidden());
+    QVERIFY(!screen->progress_bar()->isVisible());
+    if (screen->tree()->topLevelItemCount() > 0) {
+      screen->tree()->setCurrentItem(screen->tree()->topLevelItem(0));  // browsing still works
+    }
+    QVERIFY(screen->save_button()->isHidden());
+  }
+
+  void save_with_nothing_checked_asks_for_a_folder() {
+    auto screen = open(fixture_);
+    screen->tree()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    QTest::mouseClick(screen->save_button(), Qt::LeftButton);
+    QCOMPARE(hooks_.informed, QStringList{QStringLiteral("Please Select Any Folder")});
+    QCOMPARE(screen->state(), Repair_Recover::State::kCompleted);
+  }
+
+  void stop_during_a_save_leaves_a_pst_that_verifies() {
+    auto screen = open(synthetic_);
+    const QString dest = home_ + QStringLiteral("/stopped");
+    state_.chosen_destination = dest;
+    screen->tree()->SetChecked(screen->tree()->topLevelItem(0), true);
+    QSignalSpy saved(screen.get(), &Repair_Recover::save_finished);
+    QTest::mouseClick(screen->save_button(), Qt::LeftButton);
+    QCOMPARE(screen->state(), Repair_Recover::State::kSaving);
+    QVERIFY(!screen->back_button()->isEnabled());
+    ListPSTFile* status = screen->status_dialog();
+    QVERIFY(status && status->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(screen->save_progress().items_saved.load() > 100, kLongWaitMs);
+
+    hooks_.answers = {false};
+    QTest::mouseClick(status->stop_button(), Qt::LeftButton);
+    QCOMPARE(screen->state(), Repair_Recover::State::kSaving);
+    QVERIFY(status->stop_button()->isEnabled());
+
+    hooks_.answers = {true};
+    QTest::mouseClick(status->stop_button(), Qt::LeftButton);
+    QVERIFY(saved.wait(kLongWaitMs));
+    QCOMPARE(screen->save_status(), salvora::SaveStatus::kStopped);
+    QVERIFY(screen->save_button()->isHidden());
+    QVERIFY(hooks_.ended.empty());  // no completion after a stop
+    const QString pst = only_pst_in(dest);
+    QVERIFY2(!pst.isEmpty(), qPrintable(dest));
+    QVERIFY(hooks_.informed.join(QLatin1Char('\n')).contains(pst));
+    const auto verify = testing::RunCli({"verify", pst.toStdString()});
+    QVERIFY2(verify.exit_code == 0, verify.out.c_str());
+  }
+
+  void whole_recovery_matches_the_command_line_data() {
+    QTest::addColumn<bool>("view_log");
+    QTest::newRow("log not viewed") << false;
+    QTest::newRow("log viewed") << true;
+  }
+  void whole_recovery_matches_the_command_line() {
+    QFETCH(bool, view_log);
+    const std::string sample = salvora::testing::SourceDir() + "/samples/sample.ost";
+    auto screen = open(sample);
+    const QString dest = home_ + (view_log ? QStringLiteral("/viewed") : QStringLiteral("/whole"));
+    state_.chosen_destination = dest;
+    screen->tree()->SetChecked(screen->tree()->topLevelItem(0), true);
+    QSignalSpy saved(screen.get(), &Repair_Recover::save_finished);
+    QTest::mouseClick(screen->save_button(), Qt::LeftButton);
+    QVERIFY(saved.wait(kLongWaitMs));
+    QCOMPARE(screen->save_status(), salvora::SaveStatus::kCompleted);
+    auto* done = screen->findChild<Last_Saving_Dialog*>();
+    QVERIFY(done && done->isVisible());
+    const QString pst = only_pst_in(dest);
+    QVERIFY2(!pst.isEmpty(), qPrintable(QString::fromStdString(screen->save_progress().store_path())));
+    QVERIFY(done->message_label()->text().contains(pst));
+    done->view_log_box()->setChecked(view_log);
+    QVERIFY(hooks_.ended.empty());
+    done->accept();
+    QCOMPARE(hooks_.ended, std::vector<int>{0});
+    QCOMPARE(hooks_.opened.size(), view_log ? 1 : 0);
+    if (view_log) QCOMPARE(hooks_.opened.front(), activity_log_path());
+    if (view_log) return;  // one comparison with the command line is enough
+
+    std::vector<std::string> args = {"convert", sample, "--dest", (home_ + QStringLiteral("/cli")).toStdString()};
+    for (const QString& f : state_.selected_folders) {
+      args.push_back("--folder");
+      args.push_back(f.toStdString());
+    }
+    const auto converted = testing::RunCli(args);
+    QVERIFY2(converted.exit_code == 0, converted.err.c_str());
+    const QString cli_pst = only_pst_in(home_ + QStringLiteral("/cli"));
+    const auto ours = testing::RunCli({"dump", pst.toStdString()});
+    const auto theirs = testing::RunCli({"dump", cli_pst.toStdString()});
+    QCOMPARE(ours.exit_code, 0);
+    QVERIFY(!ours.out.empty());
+    QVERIFY(sorted_lines(ours.out) == sorted_lines(theirs.out));
+  }
+};
+
+QTEST_MAIN(RecoveryScreenTest)
+#include "recovery_screen_test.moc"
