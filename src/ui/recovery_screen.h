@@ -18,6 +18,7 @@
 #include "engine/analysis_pass.h"
 #include "platform/pass_control.h"
 #include "ui/pass_thread.h"
+#include "ui/save_dialogs.h"
 #include "ui/wizard_state.h"
 #include "writer/save_pass.h"
 
@@ -33,7 +34,6 @@ namespace salvora::ui {
 
 class CFolderTreeCtrl1;
 class ItemListModel;
-class ListPSTFile;
 class PreviewBrowser;
 class AnalysisBridge;
 class SaveBridge;
