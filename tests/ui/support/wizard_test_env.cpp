@@ -3,35 +3,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-#include <cstdlib>
-#include <memory>
 
 #include "ui/file_choosers.h"
+#include "ui/support/ui_test_support.h"
 #include "ui/ui_services.h"
 
 namespace wizard_test {
 
-namespace {
-
-std::unique_ptr<QTemporaryDir>& home_dir() {
-  static std::unique_ptr<QTemporaryDir> dir;
-  return dir;
-}
-
-}  // namespace
-
 QString prepare_private_home() {
-  if (!home_dir()) {
-    home_dir() = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/salvora-wizard-test-XXXXXX"));
-    const QString home = home_dir()->path();
-    for (const char* sub : {"config", "state", "tmp"}) QDir(home).mkpath(QString::fromLatin1(sub));
-    qputenv("HOME", QFile::encodeName(home));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/config")));
-    qputenv("XDG_STATE_HOME", QFile::encodeName(home + QStringLiteral("/state")));
-    qputenv("TMPDIR", QFile::encodeName(home + QStringLiteral("/tmp")));
-  }
-  return home_dir()->path();
+  static const QString home = salvora::ui::testing::MakePrivateHome();
+  return home;
 }
 
 QString private_home() { return prepare_private_home(); }

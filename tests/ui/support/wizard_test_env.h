@@ -13,8 +13,8 @@
 
 namespace wizard_test {
 
-// Points HOME, XDG_CONFIG_HOME, XDG_STATE_HOME and TMPDIR at a fresh folder that is removed when
-// the program ends; must run before anything reads the settings. Returns the folder.
+// The private home of ui_test_support.h, made once; must run before anything reads the settings.
+// Returns the folder.
 QString prepare_private_home();
 QString private_home();
 

@@ -1,0 +1,107 @@
+// Start-up and the way between the screens: `salvora [FILE]`, Next to the recovery screen and
+// Back to a fresh first screen.
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "platform/product_globals.h"
+#include "support/run_program.h"
+#include "ui/recovery_screen.h"
+#include "ui/save_dialogs.h"
+#include "ui/source_selection_screen.h"
+#include "ui/support/wizard_test_env.h"
+#include "ui/ui_services.h"
+#include "ui/wizard_app.h"
+
+using namespace salvora::ui;
+using wizard_test::ScriptedUser;
+
+class WizardAppTest : public QObject {
+  Q_OBJECT
+
+ private:
+  static QString sample() {
+    return QDir::cleanPath(QString::fromStdString(salvora::testing::SourceDir()) + "/samples/sample.ost");
+  }
+
+ private slots:
+  void file_argument_is_the_first_non_option_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("none") << QStringList{"salvora"} << "";
+    QTest::newRow("a file") << QStringList{"salvora", "box.ost"} << "box.ost";
+    QTest::newRow("options skipped") << QStringList{"salvora", "--verbose", "/m/box.ost", "more"} << "/m/box.ost";
+  }
+  void file_argument_is_the_first_non_option() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
+    QCOMPARE(salvora::ui::file_argument(arguments), file);
+  }
+
+  void start_up_writes_the_first_start_settings() {
+    const salvora::ProductGlobals& globals = salvora::product_globals();
+    QVERIFY(QFileInfo(QString::fromStdString(globals.install_folder) + "/help/index.html").isFile());
+    QVERIFY(QFileInfo(QString::fromStdString(globals.log_folder)).isDir());
+    QVERIFY(QFileInfo(QString::fromStdString(globals.log_folder)).absoluteFilePath().startsWith(wizard_test::private_home()));
+  }
+
+  void file_on_the_command_line_is_chosen_as_with_browse() {
+    QVERIFY2(QFileInfo(sample()).isFile(), qPrintable(sample()));
+    // A relative name, from another folder: the screen shows the absolute path, case kept.
+    const QString folder = wizard_test::private_home() + "/Mixed Case";
+    QDir().mkpath(folder);
+    const QString copy = folder + "/Sample.OST";
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(sample(), copy));
+    const QString old_cwd = QDir::currentPath();
+    QDir::setCurrent(wizard_test::private_home());
+    ScriptedUser user;
+    CTarnwellApp wizard;
+    wizard.InitInstance({"salvora", "Mixed Case/Sample.OST"});
+    QDir::setCurrent(old_cwd);
+
+    QVERIFY(wizard.source_screen() && wizard.source_screen()->isVisible());
+    QCOMPARE(wizard.source_screen()->source_field()->text(), copy);
+    QCOMPARE(wizard.state().output_folder, folder + "/Repair/");
+    QVERIFY(wizard_test::read_file(activity_log_path()).contains(copy.toUtf8()));
+    QVERIFY(user.informed.isEmpty());
+  }
+
+  void missing_file_on_the_command_line_is_reported() {
+    ScriptedUser user;
+    CTarnwellApp wizard;
+    wizard.InitInstance({"salvora", wizard_test::private_home() + "/none.ost"});
+    QCOMPARE(user.informed_texts(), QStringList{QStringLiteral("Source path doesn't exist")});
+    QVERIFY(wizard.state().source_path.isEmpty());
+    QVERIFY(wizard.source_screen()->isVisible());
+  }
+
+  void next_opens_the_recovery_screen_and_back_a_fresh_first_screen() {
+    ScriptedUser user;
+    CTarnwellApp wizard;
+    wizard.InitInstance({"salvora", sample()});
+    QPointer<DiskSelection> first = wizard.source_screen();
+    first->next_button()->click();
+
+    QPointer<Repair_Recover> recovery = wizard.recovery_screen();
+    QVERIFY(recovery && recovery->isVisible());
+    QTRY_VERIFY(first.isNull());
+    QSignalSpy analysed(recovery.data(), &Repair_Recover::analysis_finished);
+    QVERIFY(analysed.count() > 0 || analysed.wait(60000));
+
+    user.answer = [](const wizard_test::Shown& q) { return q.text == QStringLiteral("Do you want to Go Back ?"); };
+    recovery->back_button()->click();
+    QTRY_VERIFY(recovery.isNull());
+    DiskSelection* fresh = wizard.source_screen();
+    QVERIFY(fresh && fresh->isVisible());
+    QCOMPARE(fresh->source_field()->text(), sample());
+    QVERIFY(user.ended.isEmpty());
+  }
+};
+
+WIZARD_TEST_MAIN(WizardAppTest)
+#include "wizard_app_test.moc"
