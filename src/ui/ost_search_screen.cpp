@@ -55,6 +55,7 @@ Settings::Settings(WizardState& state, QWidget* parent)
   commands_ = install_screen_commands(this, menu_bar_, ScreenCommandSet::kSearch, [this] { request_exit(); });
   connect(browse_, &QPushButton::clicked, this, &Settings::on_browse);
   connect(search_, &QPushButton::clicked, this, &Settings::on_search);
+  connect(folder_field_, &QLineEdit::returnPressed, this, &Settings::on_search);
   connect(results_, &QTableWidget::currentCellChanged, this, [this](int row) { on_row_chosen(row); });
   connect(results_, &QTableWidget::cellClicked, this, [this](int row) { on_row_chosen(row); });
   connect(convert_, &QPushButton::clicked, this, &Settings::on_convert);
@@ -72,7 +73,7 @@ void Settings::build_layout() {
   group->setAccessibleName(group->title());
   auto* caption = new QLabel(QStringLiteral("Enter Searching Path"), group);
   folder_field_ = new QLineEdit(group);
-  folder_field_->setReadOnly(true);
+  folder_field_->setClearButtonEnabled(true);
   folder_field_->setAccessibleName(caption->text());
   caption->setBuddy(folder_field_);
   browse_ = make_button(group, QStringLiteral("Bro&wse"));
@@ -80,7 +81,6 @@ void Settings::build_layout() {
   subfolders_->setAccessibleName(QStringLiteral("Search in subdirectories"));
   subfolders_->setChecked(true);
   search_ = make_button(group, QStringLiteral("Search"));
-  search_->setDefault(true);
   auto* grid = new QGridLayout(group);
   grid->addWidget(caption, 0, 0);
   grid->addWidget(folder_field_, 0, 1);
@@ -128,11 +128,11 @@ void Settings::build_layout() {
 }
 
 void Settings::on_browse() {
-  const QString start = search_folder_.isEmpty() ? QDir::homePath() : search_folder_;
+  const QString typed = folder_field_->text().trimmed();
+  const QString start = typed.isEmpty() ? QDir::homePath() : typed;
   const auto chosen = file_choosers().choose_folder(this, QStringLiteral("Select Path for Searching Files"), start);
   if (!chosen) return;
   if (!chosen->isEmpty()) {
-    search_folder_ = *chosen;
     folder_field_->setText(*chosen);
     // Without a destination of the user's own, the PST goes next to where the file was found.
     if (!destination_chosen_before_) state_.chosen_destination = *chosen;
@@ -148,6 +148,7 @@ void Settings::on_search() {
     finder_->RequestStop();
     return;
   }
+  search_folder_ = folder_field_->text().trimmed();
   if (search_folder_.isEmpty() || !QFileInfo(search_folder_).isDir()) {
     ask_ok_cancel(this, QStringLiteral("Please Select search path  ? "));
     return;

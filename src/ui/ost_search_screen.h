@@ -72,7 +72,7 @@ class Settings : public QWidget {
   WizardState& state_;
   // True when the first screen had a destination already: the search folder must not replace it.
   bool destination_chosen_before_;
-  QString search_folder_;
+  QString search_folder_;  // the folder of the running or last search
   bool searching_ = false;
   std::unique_ptr<OstFileFinder> finder_;
   std::thread worker_;
