@@ -100,6 +100,7 @@ void Settings::build_layout() {
   results_->setSortingEnabled(false);  // rows stay in the order they were found
   results_->setWordWrap(false);
   results_->verticalHeader()->hide();
+  results_->verticalHeader()->setDefaultSectionSize(results_->fontMetrics().height() + 8);
   results_->horizontalHeader()->setSectionsClickable(false);
   results_->horizontalHeader()->setStretchLastSection(true);
   results_->setColumnWidth(kName, 150);

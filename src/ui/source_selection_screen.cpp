@@ -73,6 +73,7 @@ DiskSelection::DiskSelection(WizardState& state, QWidget* parent) : QWidget(pare
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { follow_focus(now); });
   refresh_fields();
   browse_source_->setFocus(Qt::OtherFocusReason);
+  resize(sizeHint().expandedTo(QSize(840, 340)));
 }
 
 DiskSelection::~DiskSelection() { delete search_screen_.data(); }
