@@ -89,24 +89,7 @@ void Settings::build_layout() {
   grid->addWidget(search_, 1, 2);
   grid->setColumnStretch(1, 1);
 
-  results_ = new QTableWidget(0, kColumnCount, this);
-  results_->setAccessibleName(QStringLiteral("Files found"));
-  results_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("In Folder"), QStringLiteral("Size"),
-                                       QStringLiteral("Modified")});
-  results_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  results_->setSelectionMode(QAbstractItemView::SingleSelection);
-  results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  results_->setShowGrid(true);
-  results_->setSortingEnabled(false);  // rows stay in the order they were found
-  results_->setWordWrap(false);
-  results_->verticalHeader()->hide();
-  results_->verticalHeader()->setDefaultSectionSize(results_->fontMetrics().height() + 8);
-  results_->horizontalHeader()->setSectionsClickable(false);
-  results_->horizontalHeader()->setStretchLastSection(true);
-  results_->setColumnWidth(kName, 150);
-  results_->setColumnWidth(kInFolder, 300);
-  results_->setColumnWidth(kSize, 100);
-  results_->setColumnWidth(kModified, 120);
+  build_result_list();
 
   status_ = new QLabel(found_count_text(0), this);
   status_->setAccessibleName(QStringLiteral("Search status"));
@@ -126,6 +109,27 @@ void Settings::build_layout() {
   layout->addWidget(group);
   layout->addWidget(results_, 1);
   layout->addLayout(bottom);
+}
+
+void Settings::build_result_list() {
+  results_ = new QTableWidget(0, kColumnCount, this);
+  results_->setAccessibleName(QStringLiteral("Files found"));
+  results_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("In Folder"), QStringLiteral("Size"),
+                                       QStringLiteral("Modified")});
+  results_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  results_->setSelectionMode(QAbstractItemView::SingleSelection);
+  results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  results_->setShowGrid(true);
+  results_->setSortingEnabled(false);  // rows stay in the order they were found
+  results_->setWordWrap(false);
+  results_->verticalHeader()->hide();
+  results_->verticalHeader()->setDefaultSectionSize(results_->fontMetrics().height() + 8);
+  results_->horizontalHeader()->setSectionsClickable(false);
+  results_->horizontalHeader()->setStretchLastSection(true);
+  results_->setColumnWidth(kName, 150);
+  results_->setColumnWidth(kInFolder, 300);
+  results_->setColumnWidth(kSize, 100);
+  results_->setColumnWidth(kModified, 120);
 }
 
 void Settings::on_browse() {

@@ -57,6 +57,7 @@ class Settings : public QWidget {
 
  private:
   void build_layout();
+  void build_result_list();
   void on_browse();
   void on_search();
   void start_search();

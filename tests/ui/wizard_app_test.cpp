@@ -35,26 +35,6 @@ class WizardAppTest : public QObject {
   }
 
  private slots:
-  void file_argument_is_the_first_non_option_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("file");
-    QTest::newRow("none") << QStringList{"salvora"} << "";
-    QTest::newRow("a file") << QStringList{"salvora", "box.ost"} << "box.ost";
-    QTest::newRow("options skipped") << QStringList{"salvora", "--verbose", "/m/box.ost", "more"} << "/m/box.ost";
-  }
-  void file_argument_is_the_first_non_option() {
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, file);
-    QCOMPARE(salvora::ui::file_argument(arguments), file);
-  }
-
-  void start_up_writes_the_first_start_settings() {
-    const salvora::ProductGlobals& globals = salvora::product_globals();
-    QVERIFY(QFileInfo(QString::fromStdString(globals.install_folder) + "/help/index.html").isFile());
-    QVERIFY(QFileInfo(QString::fromStdString(globals.log_folder)).isDir());
-    QVERIFY(QFileInfo(QString::fromStdString(globals.log_folder)).absoluteFilePath().startsWith(wizard_test::private_home()));
-  }
-
   void file_on_the_command_line_is_chosen_as_with_browse() {
     QVERIFY2(QFileInfo(sample()).isFile(), qPrintable(sample()));
     // A relative name, from another folder: the screen shows the absolute path, case kept.

@@ -13,7 +13,6 @@
 #include "ui/exit_confirmation.h"
 #include "ui/ost_search_screen.h"
 #include "ui/source_selection_screen.h"
-#include "ui/step_picture.h"
 #include "ui/support/wizard_test_env.h"
 #include "ui/ui_services.h"
 
@@ -263,19 +262,6 @@ class SourceSelectionTest : public QObject {
     user.answer = [](const wizard_test::Shown&) { return true; };
     screen.close();
     QCOMPARE(user.ended, QList<int>{0});
-  }
-
-  void step_picture_follows_the_focus() {
-    ScriptedUser user;
-    WizardState state;
-    DiskSelection screen(state);
-    screen.show();
-    screen.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&screen));
-    screen.browse_destination_button()->setFocus();
-    QTRY_COMPARE(screen.step_picture()->step(), 2);
-    screen.next_button()->setFocus();
-    QTRY_COMPARE(screen.step_picture()->step(), 1);
   }
 
   void fresh_screen_shows_the_choices_of_the_state() {
