@@ -10,6 +10,7 @@
 
 #include "platform/product_globals.h"
 #include "support/run_program.h"
+#include "ui/folder_tree.h"
 #include "ui/recovery_screen.h"
 #include "ui/save_dialogs.h"
 #include "ui/source_selection_screen.h"
@@ -86,6 +87,60 @@ class WizardAppTest : public QObject {
     QVERIFY(fresh && fresh->isVisible());
     QCOMPARE(fresh->source_field()->text(), sample());
     QVERIFY2(user.ended.isEmpty(), qPrintable(user.informed_texts().join(" | ")));
+  }
+
+  // A whole recovery as a person makes it: the file and the destination chosen with Browse,
+  // Next, the analysis, every folder checked, Save, the completion's OK. The PST verifies and
+  // holds what the command line writes for the same folders.
+  void whole_wizard_from_the_first_screen_to_the_completion() {
+    const QString dest = wizard_test::private_home() + "/chosen";
+    QDir().mkpath(dest);
+    ScriptedUser user;
+    user.files_to_open = {sample()};
+    user.folders_to_choose = {dest};
+    CTarnwellApp wizard;
+    wizard.InitInstance({"salvora"});
+    DiskSelection* first = wizard.source_screen();
+    first->browse_source_button()->click();
+    first->browse_destination_button()->click();
+    first->next_button()->click();
+    QPointer<Repair_Recover> recovery = wizard.recovery_screen();
+    QVERIFY(recovery);
+    QSignalSpy analysed(recovery.data(), &Repair_Recover::analysis_finished);
+    QVERIFY(analysed.count() > 0 || analysed.wait(60000));
+    recovery->tree()->SetChecked(recovery->tree()->topLevelItem(0), true);
+    QSignalSpy saved(recovery.data(), &Repair_Recover::save_finished);
+    recovery->save_button()->click();
+    QVERIFY(saved.wait(60000));
+    auto* done = recovery->findChild<Last_Saving_Dialog*>();
+    QVERIFY2(done && done->isVisible(), qPrintable(user.informed_texts().join(" | ")));
+    done->accept();
+    QCOMPARE(user.ended, QList<int>{0});
+
+    const QStringList psts = QDir(dest + "/Repair").entryList({QStringLiteral("*.pst")}, QDir::Files);
+    QCOMPARE(psts.size(), 1);
+    const std::string pst = (dest + "/Repair/" + psts.front()).toStdString();
+    const std::string cli = salvora::testing::ProgramPath("salvora-cli");
+    QCOMPARE(salvora::testing::RunProgram(cli, {"verify", pst}).exit_code, 0);
+    const QString cli_dest = wizard_test::private_home() + "/by-cli";
+    std::vector<std::string> args = {"convert", sample().toStdString(), "--dest", cli_dest.toStdString()};
+    for (const QString& f : wizard.state().selected_folders) {
+      args.push_back("--folder");
+      args.push_back(f.toStdString());
+    }
+    const auto converted = salvora::testing::RunProgram(cli, args);
+    QVERIFY2(converted.exit_code == 0, converted.err.c_str());
+    const QStringList cli_psts = QDir(cli_dest).entryList({QStringLiteral("*.pst")}, QDir::Files);
+    QCOMPARE(cli_psts.size(), 1);
+    auto lines = [&](const std::string& path) {
+      QStringList out = QString::fromStdString(salvora::testing::RunProgram(cli, {"dump", path}).out)
+                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      out.sort();
+      return out;
+    };
+    const QStringList ours = lines(pst);
+    QVERIFY(!ours.isEmpty());
+    QCOMPARE(ours, lines((cli_dest + "/" + cli_psts.front()).toStdString()));
   }
 };
 
