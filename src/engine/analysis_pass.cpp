@@ -141,7 +141,7 @@ void Walk::enter_folder(const NodeRecord& node, const ItemRecord& record) {
 }
 
 void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
-  if (is_associated(r)) return;
+  if (node.nid.type() == kNidTypeAssocMessage || is_associated(r)) return;
   const Nid folder = node.parent ? node.parent->nid : Nid();
   const std::string cls = r.item_class.value_or("");
   if (r.item_class && cls == "IPM.Task") {

@@ -323,6 +323,7 @@ void Repair_Recover::OnAnalysisDone(AnalysisStatus status) {
   tick_->stop();
   pause_->setEnabled(false);
   stop_->setEnabled(false);
+  pause_->setText(QStringLiteral("Pause"));
   if (status == AnalysisStatus::kCompleted) {
     state_ = State::kCompleted;
     preview_->ShowPage(QStringLiteral("completed.html"));
