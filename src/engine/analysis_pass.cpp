@@ -108,7 +108,9 @@ bool Walk::Run(const NodeRecord& root) {
 bool Walk::Visit(const NodeRecord& node) {
   std::unique_ptr<ItemRecord> record;
   try {
-    record = LoadItem(ctx_, &node);
+    // The lists show no attachment: their table tells that there are some, which is all the
+    // walk needs, and the bytes are read again only for a preview or a save.
+    record = LoadItem(ctx_, &node, AttachmentLoad::kTableOnly);
   } catch (const std::exception&) {
     record.reset();  // an unreadable node costs itself only
   }

@@ -19,7 +19,7 @@ const SubnodeEntry* find_data_subnode(const LoadedObject* object, const LoadedOb
 }
 
 bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRecord& record,
-                      const ApplyOptions& options) {
+                      const ApplyOptions& options, AttachmentLoad load) {
   const SubnodeEntry* table_node = FindSubnode(message.subnodes, kAttachmentTableNid);
   if (!table_node) return true;
   record.attachments.clear();
@@ -37,7 +37,7 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
   if (apply_properties(rows, &holder, attachment_options) != 0) return false;
   if (ctx.stopped()) return false;
 
-  for (std::size_t i = 0; i < holder.attachments.size(); ++i) {
+  for (std::size_t i = 0; load == AttachmentLoad::kObjects && i < holder.attachments.size(); ++i) {
     AttachmentNode& node = holder.attachments[i];
     const SubnodeEntry* sub = FindSubnode(message.subnodes, Nid(node.subnode_id));
     if (!sub) continue;
@@ -60,12 +60,13 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
 
 }  // namespace
 
-std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node) {
+std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node, AttachmentLoad attachments) {
   if (!node || !node->data_block) return nullptr;
-  return LoadItemAt(context, node->data_bid, node->sub_bid);
+  return LoadItemAt(context, node->data_bid, node->sub_bid, attachments);
 }
 
-std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid) {
+std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
+                                       AttachmentLoad attachments) {
   if (context.stopped()) return nullptr;
   auto object = ReadObject(context, data_bid, sub_bid);
   if (!object || context.stopped()) return nullptr;
@@ -73,7 +74,7 @@ std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, 
   const ApplyOptions options = apply_options_for(context);
   if (apply_properties(object->properties.blocks, record.get(), options) != 0) return nullptr;
   if (context.stopped()) return nullptr;
-  if (!load_attachments(context, *object, *record, options) || context.stopped()) return nullptr;
+  if (!load_attachments(context, *object, *record, options, attachments) || context.stopped()) return nullptr;
   return record;
 }
 

@@ -8,13 +8,21 @@
 
 namespace salvora {
 
+// How much of a message's attachments to read.
+enum class AttachmentLoad {
+  kObjects,     // every attachment object with its properties and (up to a few MB) its data
+  kTableOnly,   // only the attachment table's rows: name, size and method, never the data
+};
+
 // A new record for the node, or null when the node has no readable property context or the
 // stop flag is set. Attachment data larger than a few megabytes is not read into memory: the
 // attachment's data_block_id names the block to stream it from.
-std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node);
+std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node,
+                                     AttachmentLoad attachments = AttachmentLoad::kObjects);
 
 // The same for an object that has no node of its own (a message embedded in an attachment):
 // its data block and sub-node block.
-std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid);
+std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
+                                       AttachmentLoad attachments = AttachmentLoad::kObjects);
 
 }  // namespace salvora

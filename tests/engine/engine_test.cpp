@@ -130,6 +130,21 @@ TEST(LoadItem, CjkMessageWithThreeAttachments) {
   EXPECT_EQ(sizes["C \xE4\xBD\xA0\xE5\xA5\xBD.png"], 920);
   EXPECT_EQ(sizes["J \xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF.png"], 689);
   EXPECT_EQ(sizes["K \xEC\x95\x88\xEB\x85\x95\xED\x95\x98\xEC\x84\xB8\xEC\x9A\x94.png"], 822);
+
+  // The analysis's road: the rows of the attachment table, never the bytes.
+  std::unique_ptr<ItemRecord> listed;
+  for (const auto& n : o->ctx.nodes->nodes()) {
+    if (n.nid.type() != kNidTypeNormalMessage) continue;
+    listed = LoadItem(o->ctx, &n, AttachmentLoad::kTableOnly);
+    if (listed) break;
+  }
+  ASSERT_TRUE(listed);
+  ASSERT_EQ(listed->attachments.size(), 3u);
+  for (const auto& a : listed->attachments) {
+    EXPECT_FALSE(a.data.has_value());
+    EXPECT_TRUE(a.file_name || a.long_file_name);
+    EXPECT_NE(a.subnode_id, 0u);  // enough to read it again by its row
+  }
 }
 
 }  // namespace
