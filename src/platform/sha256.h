@@ -1,10 +1,9 @@
 #pragma once
-// SHA-256 (FIPS 180-4), incremental, for fingerprints of bodies and attachments in dumps and
+// SHA-256 (FIPS 180-4, computed by nettle), incremental, for fingerprints of bodies and attachments in dumps and
 // checks. Not used for anything secret.
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -13,18 +12,19 @@ namespace salvora {
 class Sha256 {
  public:
   Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  Sha256(Sha256&&) noexcept;
+  Sha256& operator=(Sha256&&) noexcept;
   void Update(std::span<const std::uint8_t> data);
   void Update(const std::string& data);
   // The digest as 64 lowercase hex characters; the object is spent afterwards.
   std::string HexDigest();
 
  private:
-  void Block(const std::uint8_t* p);
-
-  std::array<std::uint32_t, 8> h_;
-  std::array<std::uint8_t, 64> buf_{};
-  std::size_t buf_len_ = 0;
-  std::uint64_t total_ = 0;
+  struct State;  // the library's context, kept out of this header
+  std::unique_ptr<State> state_;
 };
 
 std::string sha256_hex(std::span<const std::uint8_t> data);
