@@ -3,9 +3,9 @@
 namespace salvora {
 
 int OpenFromStoreInfo(OstContext& context, const StoreInfo& info) {
-  // Read-only and unlocked: the analysis has released its exclusive hold, and the preview only
-  // reads single objects.
-  if (!context.file.Open(info.path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &context.open_error)) {
+  // Read-only under the shared lock every reader of a source takes: the preview reads single
+  // objects beside other readers, but not from a file another program is writing.
+  if (!context.file.Open(info.path, CFile64::Access::kReadOnly, CFile64::Lock::kShared, &context.open_error)) {
     return -1;
   }
   context.header = info.header;

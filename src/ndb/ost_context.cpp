@@ -21,9 +21,11 @@ void read_header(OstContext& context) {
 }  // namespace
 
 int OpenStore(OstContext& context, const std::string& path) {
-  // The source is never created or modified: read-only, and an exclusive advisory lock so that
-  // a file another program holds locked is reported as in use instead of read half-written.
-  if (!context.file.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kExclusive, &context.open_error)) {
+  // The source is never created or modified: read-only, under a shared advisory lock. Readers
+  // (an analysis beside a save, two commands on one file) do not stand in each other's way,
+  // while a file another program holds locked for writing is reported as in use instead of
+  // read half-written.
+  if (!context.file.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kShared, &context.open_error)) {
     return -1;
   }
   try {

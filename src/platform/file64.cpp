@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <stdio.h>
 #include <utility>
 
 namespace salvora {
@@ -29,25 +30,33 @@ CFile64& CFile64::operator=(CFile64&& other) noexcept {
 
 bool CFile64::Open(const std::string& path, Access access, Lock lock, CFileException* error) {
   if (fd_ >= 0) Close();
-  int flags = O_CLOEXEC;
+  // O_NONBLOCK only for the open itself: opening a FIFO for reading would otherwise wait for a
+  // writer that never comes. It is cleared again below for the regular file that remains.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   switch (access) {
     case Access::kReadOnly: flags |= O_RDONLY; break;
     case Access::kReadWrite: flags |= O_RDWR; break;
     case Access::kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case Access::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    // A new file is never reached through a link planted at its name.
+    case Access::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     case Access::kOpenOrCreate: flags |= O_RDWR | O_CREAT; break;
   }
-  const int fd = ::open(path.c_str(), flags, 0644);
+  // What this program writes is mail: readable by its owner only.
+  const int fd = ::open(path.c_str(), flags, 0600);
   if (fd < 0) {
     if (error) *error = CFileException::FromErrno(errno, path);
     return false;
   }
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // A folder, a FIFO, a socket or a device is no store and no file of ours: reading one would
+    // hang or never end.
+    const int e = S_ISDIR(st.st_mode) ? EISDIR : 0;
     ::close(fd);
-    if (error) *error = CFileException(CFileException::invalidFile, EISDIR, path);
+    if (error) *error = CFileException(CFileException::invalidFile, e, path);
     return false;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (lock != Lock::kNone) {
     const int op = (lock == Lock::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     if (::flock(fd, op) != 0) {
@@ -152,16 +161,38 @@ void CFile64::Flush() {
   if (::fdatasync(fd_) != 0) ThrowErrno(errno);
 }
 
-void CFile64::Rename(const std::string& new_path) {
-  if (::rename(path_.c_str(), new_path.c_str()) != 0) throw CFileException::FromErrno(errno, new_path);
-  path_ = new_path;
-  const auto slash = new_path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : new_path.substr(0, slash));
+namespace {
+
+// Makes a change of name in dir durable.
+void sync_folder_of(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);
   }
+}
+
+}  // namespace
+
+void CFile64::Rename(const std::string& new_path) {
+  if (::rename(path_.c_str(), new_path.c_str()) != 0) throw CFileException::FromErrno(errno, new_path);
+  path_ = new_path;
+  sync_folder_of(new_path);
+}
+
+void CFile64::RenameNew(const std::string& new_path) {
+  if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, new_path.c_str(), RENAME_NOREPLACE) != 0) {
+    const int e = errno;
+    if (e != EINVAL && e != ENOSYS) throw CFileException::FromErrno(e, new_path);
+    // A file system without the no-replace rename: a hard link fails just the same when the
+    // name is taken.
+    if (::link(path_.c_str(), new_path.c_str()) != 0) throw CFileException::FromErrno(errno, new_path);
+    ::unlink(path_.c_str());
+  }
+  path_ = new_path;
+  sync_folder_of(new_path);
 }
 
 void CFile64::Close() {

@@ -5,6 +5,9 @@
 // cause and the name. Every other operation throws CFileException on failure. ReadAt and
 // WriteAt use positioned I/O and do not move the file position, so one open file can serve
 // readers on several threads. A CFile64 owns its descriptor and closes it when destroyed.
+//
+// Only regular files are opened: a folder, FIFO, socket or device is refused at once (a FIFO
+// is never waited on). Files created here get mode 0600.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +24,7 @@ class CFile64 {
     kReadOnly,     // existing file, read only
     kReadWrite,    // existing file, read and write
     kCreate,       // create or truncate, read and write
-    kCreateNew,    // create; fails when the file exists
+    kCreateNew,    // create; fails when the name exists, a link at it included
     kOpenOrCreate  // existing file or a new empty one, read and write
   };
   enum class Lock {
@@ -57,6 +60,8 @@ class CFile64 {
   // Gives the open file another name (replacing a file of that name, as rename(2) does) and
   // makes the new name durable. Later errors name the new path.
   void Rename(const std::string& new_path);
+  // The same, but fails (EEXIST) instead of replacing a file that has the new name.
+  void RenameNew(const std::string& new_path);
   void Close();
   const std::string& GetFilePath() const { return path_; }
 

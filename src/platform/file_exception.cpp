@@ -12,8 +12,12 @@ CFileException::CFileException(Cause cause, int os_error, std::string file_name)
     reason = "the file is in use by another program";
   } else if (cause == diskFull) {
     reason = "the disk is full";
+    // The system's own words say which limit it was (space, quota, largest file size).
+    if (os_error != 0) reason += std::string(" (") + std::strerror(os_error) + ")";
   } else if (cause == endOfFile) {
     reason = "unexpected end of file";
+  } else if (cause == invalidFile && os_error == 0) {
+    reason = "not a regular file (a FIFO, device or socket)";
   } else if (os_error != 0) {
     reason = std::strerror(os_error);
   } else {

@@ -38,6 +38,7 @@ std::shared_ptr<StoreFile> StoreFile::Create(const std::string& path) {
   pst::PstOptions options;
   options.display_name = kDefaultDisplayName;
   options.record_key = store->record_key_;
+  options.keep_existing = true;
   store->writer_ = pst::PstWriter::Create(path, options);
   store->display_name_ = kDefaultDisplayName;
   store->root_ = std::make_unique<StoreFolder>();
@@ -186,11 +187,39 @@ std::uint16_t StoreFile::RegisterName(const pst::PropertyName& name) {
 std::uint32_t StoreFile::AddMessage(StoreFolder& folder, const pst::MessageSpec& message) {
   std::lock_guard lock(mutex_);
   RequireOpen();
-  const std::uint32_t nid = writer_->AddMessage(folder.id, message);
+  std::uint32_t nid = 0;
+  try {
+    nid = writer_->AddMessage(folder.id, message);
+  } catch (...) {
+    NoteFailure(*writer_);
+    throw;
+  }
   ++since_commit_;
-  CheckpointIfDue();
+  try {
+    CheckpointIfDue();
+  } catch (...) {
+    // This message's caller hears of it through the error; the ones before it are counted here.
+    --since_commit_;
+    NoteFailure(*writer_);
+    throw;
+  }
   return nid;
 }
+
+namespace {
+std::atomic<std::uint64_t> g_lost_messages{0};
+}  // namespace
+
+void StoreFile::NoteFailure(const pst::PstWriter& writer) {
+  // Once the writer has failed nothing more reaches the file: every message accepted since the
+  // last commit is lost, though its caller was told it was stored.
+  if (!writer.failed() || lost_counted_) return;
+  lost_counted_ = true;
+  g_lost_messages += since_commit_;
+  since_commit_ = 0;
+}
+
+std::uint64_t lost_store_messages() { return g_lost_messages.load(); }
 
 std::string StoreFile::EntryIdOf(std::uint32_t nid) const { return hex_upper(pst::MakeEntryId(record_key_, nid)); }
 
@@ -220,7 +249,12 @@ void StoreFile::CheckpointIfDue() {
 void StoreFile::Commit() {
   std::lock_guard lock(mutex_);
   RequireOpen();
-  writer_->Commit();
+  try {
+    writer_->Commit();
+  } catch (...) {
+    NoteFailure(*writer_);
+    throw;
+  }
   since_commit_ = 0;
   last_commit_ = std::chrono::steady_clock::now();
 }
@@ -231,7 +265,12 @@ void StoreFile::Close() {
   // The writer is dropped even when its last commit fails, so that the store is closed either
   // way; the failure still reaches the caller.
   std::unique_ptr<pst::PstWriter> writer = std::move(writer_);
-  writer->Close();
+  try {
+    writer->Close();
+  } catch (...) {
+    NoteFailure(*writer);
+    throw;
+  }
 }
 
 // ---- the stores of the process -------------------------------------------------------------

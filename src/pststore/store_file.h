@@ -39,7 +39,8 @@ struct StoreFolder {
 
 class StoreFile {
  public:
-  // Creates a new PST at path. Throws CFileException.
+  // Creates a new PST at path; fails (CFileException, EEXIST) rather than replace a file that
+  // is there, or follow a link at the scratch name. Throws CFileException.
   static std::shared_ptr<StoreFile> Create(const std::string& path);
   // Opens an existing PST at path to add to it, as Outlook adds a store file it finds there.
   // Throws CFileException, or std::runtime_error for a file that is no store it can change.
@@ -76,6 +77,7 @@ class StoreFile {
   StoreFile() = default;
   void CheckpointIfDue();
   void RequireOpen() const;
+  void NoteFailure(const pst::PstWriter& writer);
 
   mutable std::mutex mutex_;
   std::string path_;
@@ -85,7 +87,8 @@ class StoreFile {
   std::unique_ptr<StoreFolder> root_;
   // A new store receives mail in its root until an Inbox is added below it.
   bool receive_in_root_ = false;
-  std::uint32_t since_commit_ = 0;
+  std::uint32_t since_commit_ = 0;  // messages accepted since the last commit
+  bool lost_counted_ = false;
   std::chrono::steady_clock::time_point last_commit_;
 };
 
@@ -111,5 +114,10 @@ std::vector<StoreFilePtr> open_store_files();
 void commit_store_files() noexcept;
 // Commits and closes every open store and forgets them.
 void close_store_files();
+
+// Messages that stores of this process accepted and then lost, because a commit after them
+// failed (a full disk): the file keeps its earlier checkpoint, without them. Their writers were
+// told they were stored, so whoever counts what is missing adds these.
+std::uint64_t lost_store_messages();
 
 }  // namespace salvora::store

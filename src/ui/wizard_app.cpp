@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "platform/product_globals.h"
+#include "platform/temp_folder.h"
 #include "pststore/store_servers.h"
 #include "ui/icons.h"
 #include "ui/save_dialogs.h"  // before recovery_screen.h, which needs ListPSTFile whole
@@ -27,6 +28,8 @@ Repair_Recover* CTarnwellApp::recovery_screen() const { return recovery_.data();
 void CTarnwellApp::InitInstance(const QStringList& arguments) {
   // Reading the globals writes the settings of a first start and finds the install folder.
   product_globals();
+  // A wizard killed mid-save left its private folder with mail in it; the next start clears it.
+  remove_abandoned_temp_folders(temp_base_folder());
   store::register_store_servers();
   QApplication::setApplicationName(QStringLiteral("salvora"));
   QApplication::setApplicationDisplayName(product_title());

@@ -81,6 +81,14 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
   attachment_collection_.reset();
   embedded_seen_.clear();
   if (!target || !record.message) return;
+  // A mail whose Save and Move both fail is still one mail not written: counted once.
+  struct CountOnce {
+    USave_to_PST_Format& w;
+    int before;
+    ~CountOnce() {
+      if (w.store_errors_ > before) w.store_errors_ = before + 1;
+    }
+  } count_once{*this, store_errors_};
   const bool per_mail = copies_per_mail(version_);
   try {
     if (stopped() || !write_mail_header(*record.message, mail_file_path_, options_.stop_flag) || stopped()) return;

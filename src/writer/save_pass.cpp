@@ -67,13 +67,27 @@ class SaveWalk : public FolderWalkVisitor {
       progress_.items_saved.store(++nodes_);
       return false;
     }
+    if (ended_) return CountUnwritten(node);
     const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
-    const bool readable = VisitObject(node);
-    if (readable && ctx_.damaged_blocks.load() != damaged_before) ReportDamaged(node);
+    try {
+      const bool readable = VisitObject(node);
+      if (readable && ctx_.damaged_blocks.load() != damaged_before) ReportDamaged(node);
+    } catch (const WalkEnded&) {
+      // Nothing more is written; what the rest of the walk holds is counted as not written.
+      ended_ = true;
+      return false;
+    }
     return descend_;
   }
 
-  void Leave() override { path_ = remove_last_path_component(path_); }
+  void Leave() override {
+    if (!ended_) path_ = remove_last_path_component(path_);
+  }
+
+  // Items the store refused, or never got because an error ended the writing, and the first
+  // reason: beside the writer's own count of the mails it could not store.
+  int not_written() const { return not_written_; }
+  const std::string& first_not_written_reason() const { return first_reason_; }
 
  private:
   // Loads and saves one node; false when it yielded nothing. Sets descend_ for a folder to enter.
@@ -98,11 +112,24 @@ class SaveWalk : public FolderWalkVisitor {
       return true;
     }
     SaveItem(node, *record);
-    progress_.set_store_errors(writer_.store_errors(), writer_.first_store_error());
+    progress_.set_store_errors(writer_.store_errors() + not_written_,
+                               writer_.first_store_error().empty() ? first_reason_ : writer_.first_store_error());
     for (const auto& name : writer_.take_unreadable_attachments())
       progress_.add_unreadable(path_ + ": item " + std::to_string(node.nid.value) + ": attachment \"" + name +
                                "\" could not be read");
     return true;
+  }
+
+  void NotWritten(const std::exception& e) {
+    if (not_written_++ == 0) first_reason_ = e.what();
+  }
+
+  // After the writing ended: every item below is one the PST lacks. Folders are entered
+  // without being read, items counted without being read.
+  bool CountUnwritten(const NodeRecord& node) {
+    progress_.items_saved.store(++nodes_);
+    if (node.nid.type() == kNidTypeNormalMessage) ++not_written_;
+    return node.nid.type() == kNidTypeNormalFolder;
   }
 
   // Blocks whose checksums fail are used as read (damaged text beats none), and named.
@@ -170,7 +197,8 @@ class SaveWalk : public FolderWalkVisitor {
   DispatchPtr resolve(const std::string& path, const ItemRecord& record) {
     try {
       target_ = writer_.GetOrCreateFolder(target_, path, record);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      NotWritten(e);
       throw WalkEnded{};
     }
     return target_;
@@ -180,7 +208,8 @@ class SaveWalk : public FolderWalkVisitor {
   void ending_on_error(F&& write) {
     try {
       write();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      NotWritten(e);
       throw WalkEnded{};
     }
   }
@@ -207,8 +236,8 @@ class SaveWalk : public FolderWalkVisitor {
       if (r.message) {
         try {
           with_attachments(node, r, [&] { writer_.WriteTask(*r.message, target); });
-        } catch (const std::exception&) {
-          // A task the store refuses is skipped.
+        } catch (const std::exception& e) {
+          NotWritten(e);  // a task the store refuses is skipped, and counted
         }
       }
       return;
@@ -249,8 +278,8 @@ class SaveWalk : public FolderWalkVisitor {
         target_ = writer_.GetOrCreateFolder(target_, path, r);
         with_attachments(node, r, [&] { writer_.WriteContact(r, target_); });
         bump(SaveCounter::kContacts);
-      } catch (const std::exception&) {
-        // The contact is skipped, and not counted.
+      } catch (const std::exception& e) {
+        NotWritten(e);  // the contact is skipped: not in the contacts counter, but not written
       }
       last_mail_path_.clear();
       return;
@@ -300,7 +329,16 @@ class SaveWalk : public FolderWalkVisitor {
   std::int64_t nodes_ = 0;
   const std::string empty_;
   bool descend_ = false;
+  bool ended_ = false;
+  int not_written_ = 0;
+  std::string first_reason_;
 };
+
+void publish_store_errors(SaveProgress& progress, const USave_to_PST_Format& writer, const SaveWalk& walk) {
+  const std::string& first = writer.first_store_error();
+  progress.set_store_errors(writer.store_errors() + walk.not_written(),
+                            first.empty() ? walk.first_not_written_reason() : first);
+}
 
 }  // namespace
 
@@ -441,14 +479,14 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   try {
     finished = WalkFolderTree(*root, control, walk);
   } catch (const SavingIncomplete& e) {
-    progress.set_store_errors(writer.store_errors(), writer.first_store_error());
+    publish_store_errors(progress, writer, walk);
     observer.Message(kMsgSavingNotComplete);
     return {SaveStatus::kIncomplete, e.what};
-  } catch (const WalkEnded&) {
-    // An item's folder could not be reached: what was written stays, and completion follows.
   } catch (const std::exception&) {
   }
-  progress.set_store_errors(writer.store_errors(), writer.first_store_error());
+  // An error that ended the writing leaves what was written, and completion follows; the
+  // items it cost are in the count.
+  publish_store_errors(progress, writer, walk);
   if (!finished) return {SaveStatus::kStopped, {}};
   observer.Completed();
   control.RequestStop();

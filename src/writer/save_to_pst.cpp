@@ -64,30 +64,81 @@ int USave_to_PST_Format::OpenTargetStore(const std::string& destination, const s
   }
   const std::string stamp = options_.time_stamp ? options_.time_stamp() : store_time_stamp();
   const std::string folder = with_slash(destination.empty() ? output_folder : destination);
-  const std::string computed = folder + std::string(kStoreNamePrefix) + stamp + ".pst";
   const Variant version = get(application_, dispid::kVersion);
   if (const std::string* v = version.string_value()) version_ = *v;
-  std::string path;
+  std::string earlier;
   {
     std::lock_guard lock(state_.mutex);
-    if (state_.store_path.empty()) state_.store_path = computed;
-    path = state_.store_path;
+    earlier = state_.store_path;
   }
+  // A later pass of the same recovery adds to the store its first pass made, when it writes to
+  // the same folder; any other store is a new file.
+  if (!earlier.empty() && std::filesystem::path(earlier).parent_path() == std::filesystem::path(folder).parent_path()) {
+    open_store_at(earlier, stamp);
+    return 0;
+  }
+  const std::string base = std::string(kStoreNamePrefix) + stamp;
   try {
-    open_store_at(path, stamp);
+    open_new_store(folder, base, stamp);
+    std::lock_guard lock(state_.mutex);
+    state_.store_path = opened_path_;
   } catch (const std::exception&) {
-    // The fixed name is tried once, without becoming the process's store path.
-    open_store_at(with_slash(output_folder) + std::string(kFallbackStoreFile), stamp);
+    // The fixed name is tried once, in the same folder, without becoming the recovery's store.
+    const std::string fixed(kFallbackStoreFile);
+    open_new_store(folder, fixed.substr(0, fixed.size() - 4), stamp);
   }
   return 0;
 }
 
+namespace {
+
+// True when nothing, not even a link, has this name.
+bool name_is_free(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
+}
+
+}  // namespace
+
+void USave_to_PST_Format::open_new_store(const std::string& folder, const std::string& base,
+                                         const std::string& time_stamp) {
+  // Two recoveries in one minute, or a retry after a killed one, must not add to each other's
+  // store: a name that is taken, or whose scratch file the store server is still writing (or a
+  // killed run left), gets " (2)", " (3)"... A name that another run takes between the check
+  // and the store's creation fails the creation (the server never replaces a file) and the
+  // next one is tried.
+  constexpr int kMaxSuffix = 9999;
+  for (int n = 1; n <= kMaxSuffix; ++n) {
+    const std::string path = folder + base + (n == 1 ? std::string() : " (" + std::to_string(n) + ")") + ".pst";
+    if (!name_is_free(path) || !name_is_free(path + ".partial")) continue;
+    try {
+      open_store_at(path, time_stamp);
+      return;
+    } catch (const std::exception&) {
+      if (name_is_free(path) && name_is_free(path + ".partial")) throw;
+    }
+  }
+  throw std::runtime_error(folder + base + ".pst: every name up to \"(" + std::to_string(kMaxSuffix) + ")\" is taken");
+}
+
 void USave_to_PST_Format::open_store_at(const std::string& path, const std::string& time_stamp) {
   // The store server makes the file but not the folder it goes in (the default output folder
-  // is a new one beside the source).
+  // is a new one beside the source). Folders made here go again when the store cannot be
+  // added: a recovery that writes nothing leaves nothing behind.
+  std::vector<std::filesystem::path> made;
+  for (auto p = std::filesystem::path(path).parent_path(); !p.empty() && !std::filesystem::exists(p);
+       p = p.parent_path()) {
+    made.push_back(p);
+    if (p == p.parent_path()) break;
+  }
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-  invoke(namespace_, dispid::kAddStore, InvokeKind::kMethod, {Variant(path)});
+  try {
+    invoke(namespace_, dispid::kAddStore, InvokeKind::kMethod, {Variant(path)});
+  } catch (const std::exception&) {
+    for (const auto& p : made) std::filesystem::remove(p, ignored);  // innermost first; empty ones only
+    throw;
+  }
   namespace_folders_ = get(namespace_, dispid::kFolders).dispatch_value();
   store_root_ = invoke(namespace_folders_, dispid::kGetLast, InvokeKind::kMethod).dispatch_value();
   if (!store_root_) throw AutomationError(AutomationError::Code::kFailed, dispid::kGetLast, "no store root");

@@ -33,8 +33,9 @@ inline constexpr std::string_view kFallbackStoreFile = "Salvora.pst";
 // The body size an automation interface of an external store refuses (characters).
 inline constexpr std::size_t kExternalStoreBodyLimit = 500000;
 
-// What outlives one writer in the process: the path of the first store opened (later passes
-// add to it) and the mail counter that drives the template rules.
+// What outlives one writer in a recovery: the path of the first store opened (later passes
+// that write to the same folder add to it) and the mail counter that drives the template
+// rules.
 struct WriterProcessState {
   std::mutex mutex;
   std::string store_path;
@@ -77,10 +78,14 @@ class USave_to_PST_Format {
   USave_to_PST_Format(const USave_to_PST_Format&) = delete;
   USave_to_PST_Format& operator=(const USave_to_PST_Format&) = delete;
 
-  // Connects to the store server, adds the store file in the destination (empty: the output
-  // folder) and names its root. 0 when ready, 2 when the server is not usable (the user has
-  // been told). When adding the store fails, tries once more with "Salvora.pst" in the output
-  // folder; an error of that second try is thrown (AutomationError or std::exception).
+  // Connects to the store server, adds a new store file in the destination (empty: the output
+  // folder) and names its root. The file is new: when the time-stamped name is taken, " (2)",
+  // " (3)"... is added before ".pst"; only a later pass of the same state that writes to the
+  // same folder adds to the store of its first pass. 0 when ready, 2 when the server is not
+  // usable (the user has been told). When adding the store fails, tries once more with
+  // "Salvora.pst" (or "Salvora (2).pst"...) in the same folder; an error of that second try is
+  // thrown (AutomationError or std::exception). Folders made for a store that could not be
+  // added are removed again.
   int OpenTargetStore(const std::string& destination, const std::string& output_folder);
 
   // The folder of the target store for a source path ("Personal Folders\Inbox\Projects\"),
@@ -121,6 +126,8 @@ class USave_to_PST_Format {
  private:
   bool stopped() const { return options_.stop_flag && options_.stop_flag->load(std::memory_order_relaxed); }
   void open_store_at(const std::string& path, const std::string& time_stamp);
+  // A new store named folder + base + ".pst", or base + " (n).pst" for the first free n.
+  void open_new_store(const std::string& folder, const std::string& base, const std::string& time_stamp);
   DispatchPtr add_folder(const DispatchPtr& collection, const std::string& name, const std::string& folder_class);
   DispatchPtr new_mail_item();
   void build_template(bool keep);

@@ -75,6 +75,7 @@ class FakeNamespace : public Dispatch {
       case dispid::kAddStore: {
         const std::string path = string_argument(member, a, 0);
         store_.calls.push_back("AddStore(" + path + ")");
+        if (store_.refuse_add_store) throw AutomationError(AutomationError::Code::kFailed, member, "cannot create");
         if (store_.refuse_add_store_once) {
           store_.refuse_add_store_once = false;
           throw AutomationError(AutomationError::Code::kFailed, member, "cannot create");

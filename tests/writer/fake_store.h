@@ -79,6 +79,7 @@ class FakeStore {
   bool add_returns_folder = true;  // false: Add answers nothing, like an asynchronous store
   bool refuse_logon = false;
   bool refuse_add_store_once = false;
+  bool refuse_add_store = false;  // every AddStore fails
   std::vector<std::string> added_store_paths;
   std::vector<std::string> calls;  // "CreateItem(5)", "AddFolder(Inbox,IPF.Post)", "Copy", ...
   std::shared_ptr<FakeFolder> root;

@@ -1,4 +1,7 @@
 // Opening the target store, the folder class rules, and GetOrCreateFolder.
+#include <filesystem>
+#include <fstream>
+
 #include "automation/member_ids.h"
 #include "writer/writer_fixture.h"
 
@@ -60,23 +63,62 @@ TEST_F(FolderCreation, OpensATimeStampedStoreAndNamesItsRoot) {
   EXPECT_EQ(w.version(), "12.0.0.4518");
 }
 
-TEST_F(FolderCreation, EmptyDestinationUsesTheOutputFolderAndKeepsTheFirstPathForLaterPasses) {
+TEST_F(FolderCreation, LaterPassesAddToTheFirstStoreOnlyInTheSameFolder) {
   USave_to_PST_Format first(Options());
   ASSERT_EQ(first.OpenTargetStore("", TestTempDir() + "/out/"), 0);
-  EXPECT_EQ(store.added_store_paths.back(), TestTempDir() + "/out/Salvora_Tools_Personal_Folder6-1-2008 9-5.pst");
+  const std::string first_path = TestTempDir() + "/out/Salvora_Tools_Personal_Folder6-1-2008 9-5.pst";
+  EXPECT_EQ(store.added_store_paths.back(), first_path);
   auto later = Options();
   later.time_stamp = [] { return std::string("7-1-2008 10-0"); };
-  USave_to_PST_Format second(later);
-  ASSERT_EQ(second.OpenTargetStore(TestTempDir() + "/elsewhere/", TestTempDir() + "/out/"), 0);
-  EXPECT_EQ(store.added_store_paths.back(), store.added_store_paths.front());
+  USave_to_PST_Format same_folder(later);
+  ASSERT_EQ(same_folder.OpenTargetStore(TestTempDir() + "/out", TestTempDir() + "/out/"), 0);
+  EXPECT_EQ(store.added_store_paths.back(), first_path);
   EXPECT_EQ(store.root->name, "Salvora_Tools_Personal_Folder7-1-2008 10-0");
+  // Another destination is honoured: a store of its own there.
+  USave_to_PST_Format elsewhere(later);
+  ASSERT_EQ(elsewhere.OpenTargetStore(TestTempDir() + "/elsewhere/", TestTempDir() + "/out/"), 0);
+  EXPECT_EQ(store.added_store_paths.back(), TestTempDir() + "/elsewhere/Salvora_Tools_Personal_Folder7-1-2008 10-0.pst");
+  std::filesystem::remove_all(TestTempDir() + "/out");
+  std::filesystem::remove_all(TestTempDir() + "/elsewhere");
 }
 
-TEST_F(FolderCreation, RetriesOnceWithTheFixedNameInTheOutputFolder) {
+TEST_F(FolderCreation, RetriesOnceWithTheFixedNameInTheDestination) {
   store.refuse_add_store_once = true;
   auto& w = Open();
-  EXPECT_EQ(w.store_path(), TestTempDir() + "/Repair/Salvora.pst");
-  EXPECT_EQ(state.store_path, TestTempDir() + "/dest/Salvora_Tools_Personal_Folder6-1-2008 9-5.pst");
+  EXPECT_EQ(w.store_path(), TestTempDir() + "/dest/Salvora.pst");
+  EXPECT_EQ(state.store_path, "") << "the fixed name does not become the recovery's store";
+  std::filesystem::remove_all(TestTempDir() + "/dest");
+}
+
+// A name another run holds (its PST, the scratch file it is writing, or a link someone planted
+// at that scratch name) is passed over: the new store never adds to another run's.
+TEST_F(FolderCreation, TakenNamesGetTheNextNumber) {
+  namespace fs = std::filesystem;
+  const std::string dir = TestTempDir() + "/taken/";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string name = dir + "Salvora_Tools_Personal_Folder6-1-2008 9-5";
+  std::ofstream(name + ".pst") << "earlier run";
+  std::ofstream(name + " (2).pst.partial") << "a run still writing";
+  fs::create_symlink(dir + "nowhere", name + " (3).pst.partial");
+  USave_to_PST_Format w(Options());
+  ASSERT_EQ(w.OpenTargetStore(dir, dir), 0);
+  EXPECT_EQ(w.store_path(), name + " (4).pst");
+  EXPECT_EQ(store.added_store_paths, std::vector<std::string>{name + " (4).pst"});
+  fs::remove_all(dir);
+}
+
+// A store that cannot be added at all leaves no folder made for it.
+TEST_F(FolderCreation, FailureLeavesNoFolderBehind) {
+  namespace fs = std::filesystem;
+  const std::string base = TestTempDir() + "/nothing-left";
+  fs::remove_all(base);
+  store.refuse_add_store = true;
+  USave_to_PST_Format w(Options());
+  EXPECT_ANY_THROW(w.OpenTargetStore(base + "/a/b", base + "/Repair/"));
+  EXPECT_FALSE(fs::exists(base));
+  EXPECT_EQ(store.added_store_paths.size(), 0u);
+  EXPECT_EQ(store.count_calls("AddStore"), 2) << "the time-stamped name, then the fixed one";
 }
 
 TEST_F(FolderCreation, ServerProblemsAreTheTwoMessages) {

@@ -188,8 +188,9 @@ std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, const MessageSpe
   WrittenMessage m;
   try {
     m = WriteMessageObject(msg, msg.associated);
-  } catch (const CFileException&) {
+  } catch (const CFileException& e) {
     failed = true;
+    if (failure.empty()) failure = e.what();
     throw;
   }
   const std::uint32_t nid = AllocNid(msg.associated ? kNidTypeAssocMessage : kNidTypeNormalMessage);

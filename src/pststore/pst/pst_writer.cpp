@@ -1,5 +1,8 @@
 #include "pststore/pst/pst_writer.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -85,7 +88,13 @@ std::uint32_t PstWriter::Impl::AllocNid(std::uint8_t type) {
 }
 
 void PstWriter::Impl::CheckUsable() const {
-  if (failed) throw std::runtime_error(path + ": the PST writer stopped after an earlier error");
+  // The first error's own words go along: with a full disk, the call that failed first is often
+  // one whose caller carries on (a folder, a template item), and only this repeat reaches the
+  // user.
+  if (failed) {
+    throw std::runtime_error(path + ": the PST writer stopped after an earlier error" +
+                             (failure.empty() ? std::string() : " (" + failure + ")"));
+  }
 }
 
 void PstWriter::Impl::PutNode(std::uint32_t nid, std::uint64_t data, std::uint64_t sub, std::uint32_t parent) {
@@ -292,6 +301,10 @@ void PstWriter::Impl::CommitNow() {
     has_committed = true;
     bytes_at_commit = store->bytes_written;
     ++stats.commits;
+  } catch (const std::exception& e) {
+    if (!failed && failure.empty()) failure = e.what();
+    failed = true;
+    throw;
   } catch (...) {
     failed = true;
     throw;
@@ -310,9 +323,13 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
   // The file is made under a scratch name and takes its own name only once the minimum store
   // is committed, so the path never holds a file that is not a valid PST.
   const std::string partial = path + ".partial";
+  // A scratch file left by a killed run is replaced only where the caller replaces the store
+  // itself; otherwise the name is someone's (a live writer's, or a link planted there) and
+  // creating the scratch file fails rather than follow or truncate what is there.
+  if (!options.keep_existing) ::unlink(partial.c_str());
   CFileException error;
-  if (!impl->file.Open(partial, CFile64::Access::kCreate, CFile64::Lock::kExclusive, &error))
-    throw CFileException(error.cause(), error.os_error(), path);
+  if (!impl->file.Open(partial, CFile64::Access::kCreateNew, CFile64::Lock::kExclusive, &error))
+    throw CFileException(error.cause(), error.os_error(), error.os_error() == EEXIST ? partial : path);
   struct RemoveUnlessNamed {
     Impl& w;
     const std::string& partial;
@@ -369,7 +386,11 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
   } catch (const CFileException& e) {
     throw CFileException(e.cause(), e.os_error(), path);
   }
-  w.file.Rename(path);
+  if (options.keep_existing) {
+    w.file.RenameNew(path);
+  } else {
+    w.file.Rename(path);
+  }
   return std::unique_ptr<PstWriter>(new PstWriter(std::move(impl)));
 }
 
@@ -425,6 +446,8 @@ void PstWriter::Close() {
 }
 
 const std::string& PstWriter::path() const { return impl_->path; }
+
+bool PstWriter::failed() const { return impl_->failed; }
 
 PstWriterStats PstWriter::stats() const {
   PstWriterStats s = impl_->stats;

@@ -46,6 +46,9 @@ struct PstOptions {
   // Seed of the generated search keys; 0 draws one at random. A fixed seed with a fixed record
   // key and time makes the file a function of its content.
   std::uint64_t random_seed = 0;
+  // Create fails (EEXIST) instead of replacing a file already at the path: a new store never
+  // takes the place of another.
+  bool keep_existing = false;
 };
 
 struct PstWriterStats {
@@ -62,7 +65,9 @@ struct PstWriterStats {
 
 class PstWriter {
  public:
-  // Creates (or truncates) the file and commits the minimum store. Throws CFileException.
+  // Creates (or, unless options.keep_existing, replaces) the file and commits the minimum store.
+  // The file is written as path + ".partial", created new (never through a link at that name)
+  // with mode 0600, and takes its name once whole. Throws CFileException.
   static std::unique_ptr<PstWriter> Create(const std::string& path, const PstOptions& options);
   // Opens an existing Unicode PST (ours or Outlook's) to add to it; everything in it is kept.
   // Its encoding and client stay the file's; of the options only checkpoint_bytes and now
@@ -100,6 +105,9 @@ class PstWriter {
   void Close();
 
   const std::string& path() const;
+  // True once a write or commit failed: the file keeps its last commit and every later call
+  // fails.
+  bool failed() const;
   PstWriterStats stats() const;
 
   struct Impl;  // opaque outside the writer's own sources

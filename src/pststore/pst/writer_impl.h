@@ -77,6 +77,8 @@ struct PstWriter::Impl {
   PstHeader committed;
   bool has_committed = false;
   bool failed = false;
+  // What made it fail first, for the errors of every later call.
+  std::string failure;
   std::array<std::uint32_t, 32> rgnid{};
   std::uint32_t row_ver = 1;
   std::mt19937_64 rng;
