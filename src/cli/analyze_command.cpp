@@ -10,6 +10,7 @@
 #include "cli/json.h"
 #include "cli/source_open.h"
 #include "engine/analysis_pass.h"
+#include "engine/folder_walk.h"
 
 namespace salvora::cli {
 
@@ -21,7 +22,7 @@ class CliObserver : public AnalysisObserver {
   CliObserver() : tty_(::isatty(STDERR_FILENO) != 0) {}
   ~CliObserver() override { clear(); }
 
-  void ProgressRange(std::int64_t maximum) override { maximum_ = maximum + 3; }
+  void ProgressRange(std::int64_t maximum) override { maximum_ = maximum + kWalkProgressShortfall; }
   void ProgressPosition(std::int64_t position) override {
     if (!tty_ || (position % 64 != 0 && position != maximum_)) return;
     std::fprintf(stderr, "\ranalysing: %lld of %lld objects", static_cast<long long>(position),
@@ -53,13 +54,20 @@ std::size_t items_for(const AnalysisResult& r, Nid nid, bool mail_folder) {
 
 void print_json(const AnalysisResult& r) {
   std::string folders = "[";
-  auto add_folder = [&](const std::string& path, std::size_t items) {
+  // A folder of another kind (calendar, contacts) keeps its container class, as the text form
+  // shows it: its mail item count alone would say it is empty.
+  auto add_folder = [&](const std::string& path, std::size_t items, const std::string* container_class) {
     if (folders.size() > 1) folders += ',';
-    folders += JsonObject().add("path", path).add("items", static_cast<std::int64_t>(items)).str();
+    JsonObject folder;
+    folder.add("path", path).add("items", static_cast<std::int64_t>(items));
+    if (container_class) folder.add("class", *container_class);
+    folders += folder.str();
   };
   const auto& entries = r.mail_folders.entries();
-  if (!entries.empty()) add_folder(entries.front().path, entries.front().items.size());
-  for (const auto& f : r.folders) add_folder(f.path, items_for(r, f.nid, f.mail_folder));
+  if (!entries.empty()) add_folder(entries.front().path, entries.front().items.size(), nullptr);
+  for (const auto& f : r.folders) {
+    add_folder(f.path, items_for(r, f.nid, f.mail_folder), f.mail_folder ? nullptr : &f.container_class);
+  }
   folders += ']';
   JsonObject counters;
   for (int c = 0; c < static_cast<int>(AnalysisCounter::kCount); ++c) {
@@ -86,9 +94,8 @@ void print_text(const AnalysisResult& r) {
 
 }  // namespace
 
-int RunAnalyze(const Args& args) {
-  SourceOptions options;
-  if (!ParseSourceArgs("analyze", args, options, {"--json"})) return kExitUsage;
+int RunAnalyze(const ParsedCommand& args) {
+  const SourceOptions options = SourceOptionsFrom(args);
   {
     // The same checks as every command, for a clear message before the pass starts.
     OstContext probe;
@@ -104,10 +111,10 @@ int RunAnalyze(const Args& args) {
   observer.clear();
   if (status != AnalysisStatus::kCompleted) {
     const std::string text = observer.message().empty() ? "the analysis was stopped" : observer.message();
-    std::fprintf(stderr, "salvora-cli: %s: %s\n", options.path.c_str(), text.c_str());
+    PrintError("%s: %s", options.path.c_str(), text.c_str());
     return kExitFailure;
   }
-  if (HasFlag(options, "--json")) print_json(result);
+  if (args.flag("json")) print_json(result);
   else print_text(result);
   return kExitOk;
 }

@@ -1,20 +1,27 @@
 #pragma once
-// The subcommands of salvora-cli. Each takes the arguments after its name and returns the
-// process exit status; errors are one line on standard error.
+// The commands of salvora-cli. Each runs with its checked command line and returns the
+// process exit status; errors are one line on standard error (PrintError).
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "cli/command_line.h"
 
 namespace salvora::cli {
 
-using Args = std::vector<std::string>;
+int RunInfo(const ParsedCommand& args);
+int RunVerify(const ParsedCommand& args);
+int RunDump(const ParsedCommand& args);
+int RunAnalyze(const ParsedCommand& args);
+int RunConvert(const ParsedCommand& args);
+int RunSynth(const ParsedCommand& args);
 
-int RunInfo(const Args& args);
-int RunVerify(const Args& args);
-int RunDump(const Args& args);
-int RunAnalyze(const Args& args);
-int RunConvert(const Args& args);
-int RunSynth(const Args& args);
+// Every command with its options, in the order the overview lists them.
+const std::vector<CommandSpec>& Commands();
+const CommandSpec* FindCommand(std::string_view name);
+// The overview: what `salvora-cli --help` prints.
+std::string OverviewHelp();
 
 // Exit statuses shared by the commands.
 inline constexpr int kExitOk = 0;
@@ -22,5 +29,7 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 // The work was done, but part of the source could not be read (named on standard error).
 inline constexpr int kExitPartial = 3;
+// Stopped by Ctrl-C or a termination signal (128 + SIGINT, as a shell reports it).
+inline constexpr int kExitStopped = 130;
 
 }  // namespace salvora::cli

@@ -17,16 +17,16 @@
 
 #include "cli/commands.h"
 #include "cli/source_open.h"
+#include "cli/store_folders.h"
 #include "engine/folder_hierarchy.h"
 #include "platform/product_globals.h"
+#include "pststore/store_file.h"
 #include "pststore/store_servers.h"
 #include "writer/save_pass.h"
 
 namespace salvora::cli {
 
 namespace {
-
-constexpr int kExitStopped = 130;
 
 class CliSaveObserver : public SaveObserver {
  public:
@@ -60,17 +60,23 @@ std::string folder_path_argument(const std::string& text) {
   return path;
 }
 
-// A folder the PST can be made in: created when missing, and writable.
+// A folder the PST can be made in: there and writable, or creatable where the nearest existing
+// folder above it is writable. Nothing is created here: the folder is made with the store, so
+// a convert that fails before it writes anything leaves no empty folder behind.
 bool prepare_destination(const std::string& folder) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec || !std::filesystem::is_directory(folder)) {
-    std::fprintf(stderr, "salvora-cli: %s: the destination folder cannot be created (%s)\n", folder.c_str(),
-                 ec ? ec.message().c_str() : "not a folder");
+  fs::path existing = fs::path(folder).lexically_normal();
+  while (!fs::exists(existing, ec) && existing.has_parent_path() && existing != existing.parent_path()) {
+    existing = existing.parent_path();
+  }
+  if (!fs::is_directory(existing, ec)) {
+    PrintError("%s: the destination folder cannot be created (%s is not a folder)", folder.c_str(),
+               existing.c_str());
     return false;
   }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    std::fprintf(stderr, "salvora-cli: %s: the destination folder is not writable\n", folder.c_str());
+  if (::access(existing.c_str(), W_OK | X_OK) != 0) {
+    PrintError("%s: the destination folder is not writable", folder.c_str());
     return false;
   }
   return true;
@@ -78,7 +84,8 @@ bool prepare_destination(const std::string& folder) {
 
 // Watches for Ctrl-C and termination while the pass runs on the calling thread, and draws the
 // progress line on a terminal. The signals are taken synchronously on this thread, so stopping
-// needs nothing a signal handler may not do.
+// needs nothing a signal handler may not do. Finish wakes the thread with a signal of its own
+// rather than letting it wait out its redraw interval: a small convert ends when its work does.
 class PassWatcher {
  public:
   PassWatcher(PassControl& control, const SaveProgress& progress) : control_(control), progress_(progress) {
@@ -86,6 +93,7 @@ class PassWatcher {
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
     sigaddset(&signals_, SIGHUP);
+    sigaddset(&signals_, kWakeSignal);
     pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
     tty_ = ::isatty(STDERR_FILENO) != 0;
     thread_ = std::thread([this] { Run(); });
@@ -95,28 +103,29 @@ class PassWatcher {
   void Finish() {
     if (!thread_.joinable()) return;
     done_.store(true);
+    // Blocked everywhere, the wake signal stays pending for the thread until its next wait
+    // takes it, so it cannot be lost between the thread's check of done_ and that wait.
+    pthread_kill(thread_.native_handle(), kWakeSignal);
     thread_.join();
     if (shown_) std::fprintf(stderr, "\r%70s\r", "");
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
   }
-  bool signalled() const { return signal_.load() != 0; }
 
  private:
+  static constexpr int kWakeSignal = SIGUSR1;
+
   void Run() {
-    const timespec wait{0, 200'000'000};
+    const timespec redraw_interval{0, 200'000'000};
     while (!done_.load()) {
-      const int sig = sigtimedwait(&signals_, nullptr, &wait);
-      if (sig > 0) {
-        signal_.store(sig);
-        control_.RequestStop();
-      }
+      const int sig = sigtimedwait(&signals_, nullptr, &redraw_interval);
+      if (sig > 0 && sig != kWakeSignal) control_.RequestStop();
       if (tty_ && !done_.load()) Draw();
     }
   }
   void Draw() {
-    const long long total = std::max<long long>(progress_.items_to_save.load() + 3, 0);
     std::fprintf(stderr, "\rsaving: %lld of %lld objects, %d mails", static_cast<long long>(progress_.items_saved.load()),
-                 total, progress_.counter(SaveCounter::kMails));
+                 static_cast<long long>(std::max<std::int64_t>(progress_.objects_to_visit(), 0)),
+                 progress_.counter(SaveCounter::kMails));
     std::fflush(stderr);
     shown_ = true;
   }
@@ -128,7 +137,6 @@ class PassWatcher {
   bool tty_ = false;
   bool shown_ = false;
   std::atomic<bool> done_{false};
-  std::atomic<int> signal_{0};
   std::thread thread_;
 };
 
@@ -141,116 +149,136 @@ void print_result(const SaveProgress& progress) {
   std::printf("unreadable=%d\n", progress.unreadable_count());
 }
 
-}  // namespace
-
-int RunConvert(const Args& args) {
-  SourceOptions source;
-  if (!ParseSourceArgs("convert", args, source, {"--dest=", "--folder="})) return kExitUsage;
-  {
-    // The same checks as every command, for a clear message before anything is created.
-    OstContext probe;
-    if (!OpenSource(probe, source)) return kExitFailure;
-  }
+// The save pass's options from the command line: the destination and the chosen folders.
+SaveOptions options_from(const ParsedCommand& args, const SourceOptions& source) {
   SaveOptions options;
   options.source_path = source.path;
   options.default_codepage = source.codepage;
   options.output_folder = output_folder_for(source.path);
   options.select_all = true;
-  for (const auto& [name, value] : source.values) {
-    if (name == "--dest") {
-      // The path printed at the end is one the user can use from anywhere.
-      std::error_code ec;
-      const auto absolute = std::filesystem::absolute(value, ec);
-      options.destination = ec ? value : absolute.lexically_normal().string();
-    }
-    if (name == "--folder") {
-      const std::string path = folder_path_argument(value);
-      // Checking the top of the tree checks everything below it.
-      if (path != kRootFolderPath) options.select_all = false;
-      options.selected_folders.push_back(path);
-    }
+  if (auto dest = args.value("dest")) {
+    // The path printed at the end is one the user can use from anywhere.
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(*dest, ec);
+    options.destination = ec ? *dest : absolute.lexically_normal().string();
   }
-  if (!options.selected_folders.empty() &&
-      std::find(options.selected_folders.begin(), options.selected_folders.end(), std::string(kRootFolderPath)) !=
-          options.selected_folders.end()) {
-    options.select_all = true;
+  for (const auto& value : args.values("folder")) options.selected_folders.push_back(folder_path_argument(value));
+  // Checking the top of the tree checks everything below it.
+  const auto& chosen = options.selected_folders;
+  options.select_all = chosen.empty() || std::find(chosen.begin(), chosen.end(), kRootFolderPath) != chosen.end();
+  return options;
+}
+
+// A --folder that names no folder of the store would make a PST without what was asked for
+// and look like success; it fails before anything is made, and shows what could be chosen.
+bool chosen_folders_exist(const SaveOptions& options, const SourceOptions& source) {
+  if (options.select_all) return true;
+  OstContext ctx;
+  if (!OpenSource(ctx, source)) return false;
+  const std::vector<std::string> paths = StoreFolderPaths(ctx);
+  for (const auto& chosen : options.selected_folders) {
+    if (std::find(paths.begin(), paths.end(), chosen) != paths.end()) continue;
+    PrintError("%s: no folder %s in this store; its folders are:", source.path.c_str(), chosen.c_str());
+    for (const auto& path : paths) std::fprintf(stderr, "  %s\n", path.c_str());
+    return false;
   }
-  if (!prepare_destination(options.destination.empty() ? options.output_folder : options.destination)) {
-    return kExitFailure;
-  }
+  return true;
+}
+
+// Runs the pass with the signal watcher, then commits and closes the store. Returns the
+// store's closing error, empty when it closed.
+std::string run_pass(const SaveOptions& options, SaveOutcome& outcome, CliSaveObserver& observer,
+                     SaveProgress& progress) {
   store::register_store_servers();
   // The settings the wizard's start-up writes on first start: the activity log's folder among
   // them, which the pass's lines go to.
   product_globals();
-
   PassControl control;
-  CliSaveObserver observer;
-  SaveProgress progress;
   PassWatcher watcher(control, progress);
-  const SaveOutcome outcome = RunSavePass(options, control, observer, progress);
+  outcome = RunSavePass(options, control, observer, progress);
   watcher.Finish();
   // The store is committed and closed before its path is reported as done; a store that cannot
   // be completed (a full disk) is the run's failure.
-  std::string close_error;
   try {
     store::shutdown_store_servers();
   } catch (const std::exception& e) {
-    close_error = e.what();
+    return e.what();
   }
+  return {};
+}
 
-  const std::string store = progress.store_path();
+// The exit status of a pass that did not complete, with its one line.
+int report_unfinished(const SaveOutcome& outcome, const CliSaveObserver& observer, const SaveOptions& options,
+                      const std::string& close_error, const std::string& store) {
+  const std::string& reason = outcome.error.empty() ? observer.message() : outcome.error;
   switch (outcome.status) {
-    case SaveStatus::kCompleted:
-      break;
     case SaveStatus::kStopped:
-      if (!close_error.empty()) {
-        std::fprintf(stderr, "salvora-cli: stopped, and the PST could not be completed: %s\n", close_error.c_str());
-      } else if (store.empty()) {
-        std::fprintf(stderr, "salvora-cli: stopped before the PST was created\n");
-      } else {
-        std::fprintf(stderr, "salvora-cli: stopped; %s holds what was saved before the stop\n", store.c_str());
-      }
+      if (!close_error.empty()) PrintError("stopped, and the PST could not be completed: %s", close_error.c_str());
+      else if (store.empty()) PrintError("stopped before the PST was created");
+      else PrintError("stopped; %s holds what was saved before the stop", store.c_str());
       return kExitStopped;
     case SaveStatus::kCannotReadSource:
     case SaveStatus::kCannotReadIndexes:
-      std::fprintf(stderr, "salvora-cli: %s: the source cannot be read (%s)\n", source.path.c_str(),
-                   outcome.error.empty() ? observer.message().c_str() : outcome.error.c_str());
+      PrintError("%s: the source cannot be read (%s)", options.source_path.c_str(), reason.c_str());
       return kExitFailure;
     case SaveStatus::kTargetFailed:
     case SaveStatus::kTargetUnavailable:
-      std::fprintf(stderr, "salvora-cli: the PST cannot be created in %s: %s\n",
-                   (options.destination.empty() ? options.output_folder : options.destination).c_str(),
-                   outcome.error.empty() ? observer.message().c_str() : outcome.error.c_str());
+      PrintError("the PST cannot be created in %s: %s",
+                 (options.destination.empty() ? options.output_folder : options.destination).c_str(), reason.c_str());
       return kExitFailure;
     case SaveStatus::kIncomplete:
-      std::fprintf(stderr, "salvora-cli: %s: %s (%s)\n", store.c_str(), observer.message().c_str(),
-                   outcome.error.c_str());
+      PrintError("%s: %s (%s)", store.c_str(), observer.message().c_str(), outcome.error.c_str());
       return kExitFailure;
     default:
-      std::fprintf(stderr, "salvora-cli: %s: %s\n", source.path.c_str(),
-                   observer.message().empty() ? outcome.error.c_str() : observer.message().c_str());
+      PrintError("%s: %s", options.source_path.c_str(),
+                 observer.message().empty() ? outcome.error.c_str() : observer.message().c_str());
       return kExitFailure;
   }
-  if (progress.store_errors() > 0) {
-    std::fprintf(stderr, "salvora-cli: %s: %d items could not be written: %s\n", store.c_str(),
-                 progress.store_errors(), progress.first_store_error().c_str());
+}
+
+// The PST holds everything else; what is missing from it is named, one line each.
+int report_unreadable(const SaveProgress& progress) {
+  const auto lines = progress.unreadable();
+  for (const auto& line : lines) PrintError("%s", line.c_str());
+  if (progress.unreadable_count() > static_cast<int>(lines.size()))
+    PrintError("and %d more that could not be read", progress.unreadable_count() - static_cast<int>(lines.size()));
+  return kExitPartial;
+}
+
+}  // namespace
+
+int RunConvert(const ParsedCommand& args) {
+  const SourceOptions source = SourceOptionsFrom(args);
+  {
+    // The same checks as every command, for a clear message before anything is created.
+    OstContext probe;
+    if (!OpenSource(probe, source)) return kExitFailure;
+  }
+  const SaveOptions options = options_from(args, source);
+  if (!chosen_folders_exist(options, source)) return kExitFailure;
+  if (!prepare_destination(options.destination.empty() ? options.output_folder : options.destination)) {
+    return kExitFailure;
+  }
+  SaveOutcome outcome;
+  CliSaveObserver observer;
+  SaveProgress progress;
+  const std::string close_error = run_pass(options, outcome, observer, progress);
+  const std::string store = progress.store_path();
+  if (outcome.status != SaveStatus::kCompleted) return report_unfinished(outcome, observer, options, close_error, store);
+  // Items the store accepted before a commit that failed (a full disk) are not in the file
+  // either: the count is of what the PST lacks, whichever step lost it.
+  const long long not_written = progress.store_errors() + static_cast<long long>(store::lost_store_messages());
+  if (not_written > 0) {
+    const std::string cause = progress.first_store_error().empty() ? close_error : progress.first_store_error();
+    PrintError("%s: %lld items could not be written: %s", store.c_str(), not_written, cause.c_str());
     return kExitFailure;
   }
   if (!close_error.empty()) {
-    std::fprintf(stderr, "salvora-cli: the PST could not be completed: %s\n", close_error.c_str());
+    PrintError("the PST could not be completed: %s", close_error.c_str());
     return kExitFailure;
   }
   print_result(progress);
-  if (progress.unreadable_count() > 0) {
-    // The PST holds everything else; what is missing from it is named, one line each.
-    const auto lines = progress.unreadable();
-    for (const auto& line : lines) std::fprintf(stderr, "salvora-cli: %s\n", line.c_str());
-    if (progress.unreadable_count() > static_cast<int>(lines.size()))
-      std::fprintf(stderr, "salvora-cli: and %d more that could not be read\n",
-                   progress.unreadable_count() - static_cast<int>(lines.size()));
-    return kExitPartial;
-  }
-  return kExitOk;
+  return progress.unreadable_count() > 0 ? report_unreadable(progress) : kExitOk;
 }
 
 }  // namespace salvora::cli

@@ -280,9 +280,8 @@ std::optional<Nid> ipm_subtree_nid(const OstContext& ctx) {
 
 }  // namespace
 
-int RunDump(const Args& args) {
-  SourceOptions options;
-  if (!ParseSourceArgs("dump", args, options, {})) return kExitUsage;
+int RunDump(const ParsedCommand& args) {
+  const SourceOptions options = SourceOptionsFrom(args);
   OstContext ctx;
   if (!OpenSource(ctx, options)) return kExitFailure;
   LoadBlockIndex(ctx);
@@ -290,14 +289,14 @@ int RunDump(const Args& args) {
   LoadNamedPropertyMap(ctx);
   const NodeRecord* root = FindNode(ctx, kNidRootFolder);
   if (!root) {
-    std::fprintf(stderr, "salvora-cli: %s: the file has no root folder\n", options.path.c_str());
+    PrintError("%s: the file has no root folder", options.path.c_str());
     return kExitFailure;
   }
   Dumper d{ctx, options.codepage, ipm_subtree_nid(ctx), {}, {}};
   d.walk(*root, "", std::nullopt, false);
   std::sort(d.lines.begin(), d.lines.end());
   for (const auto& line : d.lines) std::printf("%s\n", line.c_str());
-  for (const auto& e : d.errors) std::fprintf(stderr, "salvora-cli dump: %s\n", e.c_str());
+  for (const auto& e : d.errors) PrintError("%s", e.c_str());
   return d.errors.empty() ? kExitOk : kExitPartial;
 }
 

@@ -7,9 +7,8 @@
 
 namespace salvora::cli {
 
-int RunInfo(const Args& args) {
-  SourceOptions options;
-  if (!ParseSourceArgs("info", args, options, {})) return kExitUsage;
+int RunInfo(const ParsedCommand& args) {
+  const SourceOptions options = SourceOptionsFrom(args);
   OstContext ctx;
   if (!OpenSource(ctx, options)) return kExitFailure;
   LoadBlockIndex(ctx);

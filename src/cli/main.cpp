@@ -1,43 +1,57 @@
 #include <cstdio>
-#include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: salvora-cli COMMAND [options] FILE\n"
-    "  info FILE                  format, version, client, crypt method, block and node counts\n"
-    "  analyze FILE [--json]      the analysis pass: folders, item counts and counters\n"
-    "  dump FILE                  one JSON line per message, for comparison with other readers\n"
-    "  convert FILE [--dest DIR] [--folder PATH]...   write the mailbox into a new PST\n"
-    "  verify FILE.pst            strict structural check of a PST\n"
-    "  synth OUT.pst [--messages N] [--folders F] [--attachments-per-message A] [--seed S]\n"
-    "        [--client ost] [--dump]  write a synthetic mailbox (content follows from the seed)\n";
+using namespace salvora::cli;
+
+// "help", "help COMMAND", "--help", "-h", "--version": what a user asks before any command.
+std::optional<int> answer_question(const std::vector<std::string>& args) {
+  const std::string& first = args[0];
+  if (first == "--version") {
+    std::printf("salvora-cli %s\n", SALVORA_VERSION);
+    return kExitOk;
+  }
+  if (first == "--help" || first == "-h" || (first == "help" && args.size() == 1)) {
+    std::fputs(OverviewHelp().c_str(), stdout);
+    return kExitOk;
+  }
+  if (first != "help") return std::nullopt;
+  const CommandSpec* spec = FindCommand(args[1]);
+  if (!spec) {
+    PrintError("no command '%s' (see salvora-cli --help)", args[1].c_str());
+    return kExitUsage;
+  }
+  std::fputs(CommandHelp(*spec).c_str(), stdout);
+  return kExitOk;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace salvora::cli;
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    std::fputs(kUsage, argc < 2 ? stderr : stdout);
-    return argc < 2 ? kExitUsage : kExitOk;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fputs(OverviewHelp().c_str(), stderr);
+    return kExitUsage;
   }
-  const std::string command = argv[1];
-  Args args(argv + 2, argv + argc);
+  if (auto status = answer_question(args)) return *status;
+  const CommandSpec* spec = FindCommand(args[0]);
+  if (!spec) {
+    PrintError("unknown command '%s' (see salvora-cli --help)", args[0].c_str());
+    return kExitUsage;
+  }
+  SetCommandName(spec->name);
+  ParsedCommand parsed;
+  if (auto status = ParseCommandLine(*spec, {args.begin() + 1, args.end()}, parsed)) return *status;
   try {
-    if (command == "info") return RunInfo(args);
-    if (command == "verify") return RunVerify(args);
-    if (command == "dump") return RunDump(args);
-    if (command == "analyze") return RunAnalyze(args);
-    if (command == "convert") return RunConvert(args);
-    if (command == "synth") return RunSynth(args);
+    return spec->run(parsed);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "salvora-cli: %s\n", e.what());
+    PrintError("%s", e.what());
     return kExitFailure;
   }
-  std::fprintf(stderr, "salvora-cli: unknown command '%s'\n%s", command.c_str(), kUsage);
-  return kExitUsage;
 }

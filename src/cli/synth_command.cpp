@@ -213,37 +213,19 @@ std::vector<FolderInfo> MakeFolders(Synth& s, int extra) {
 
 }  // namespace
 
-// synth OUT.pst [--messages N] [--folders F] [--attachments-per-message A] [--seed S]
-//               [--client ost] [--dump]
-int RunSynth(const Args& args) {
-  std::string out;
-  long messages = 200, folders = 5, attachments = 1;
-  std::uint64_t seed = 1;
-  bool dump = false, ost = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto number = [&](long& v) {
-      if (i + 1 >= args.size()) return false;
-      v = std::strtol(args[++i].c_str(), nullptr, 10);
-      return v >= 0;
-    };
-    long seed_value = 0;
-    if (a == "--messages" ? number(messages) : a == "--folders" ? number(folders)
-        : a == "--attachments-per-message" ? number(attachments) : false) continue;
-    if (a == "--seed" && number(seed_value)) seed = static_cast<std::uint64_t>(seed_value);
-    else if (a == "--client" && i + 1 < args.size()) ost = args[++i] == "ost";
-    else if (a == "--dump") dump = true;
-    else if (out.empty() && !a.empty() && a[0] != '-') out = a;
-    else {
-      std::fputs("usage: salvora-cli synth OUT.pst [--messages N] [--folders F] [--attachments-per-message A] "
-                 "[--seed S] [--client ost] [--dump]\n", stderr);
-      return kExitUsage;
-    }
-  }
-  if (out.empty()) {
-    std::fputs("usage: salvora-cli synth OUT.pst [options]\n", stderr);
+int RunSynth(const ParsedCommand& args) {
+  const std::string out = args.file();
+  const long messages = static_cast<long>(args.number("messages").value_or(200));
+  const long folders = static_cast<long>(args.number("folders").value_or(5));
+  const long attachments = static_cast<long>(args.number("attachments-per-message").value_or(1));
+  const auto seed = static_cast<std::uint64_t>(args.number("seed").value_or(1));
+  const bool dump = args.flag("dump");
+  const std::string client = args.value("client").value_or("pst");
+  if (client != "pst" && client != "ost") {
+    PrintError("--client: '%s' is neither pst nor ost", client.c_str());
     return kExitUsage;
   }
+  const bool ost = client == "ost";
   Synth s{std::mt19937_64(seed), nullptr, dump, {}};
   pst::PstOptions options;
   options.display_name = "Synthetic mailbox " + std::to_string(seed);

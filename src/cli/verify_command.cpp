@@ -1,27 +1,46 @@
+#include <array>
 #include <cstdio>
+#include <fstream>
 
 #include "cli/commands.h"
 #include "pststore/pst/pst_verifier.h"
 
 namespace salvora::cli {
 
-// Prints one line per violation on standard output; notes and the summary go to standard
-// error so that the output of a clean file is empty.
-int RunVerify(const Args& args) {
-  if (args.size() != 1) {
-    std::fputs("usage: salvora-cli verify FILE.pst\n", stderr);
-    return kExitUsage;
+namespace {
+
+constexpr int kExitViolations = 1;
+constexpr int kExitUnreadable = 2;
+
+// An offline store passes the magic check but is laid out for another client: verified as a
+// PST it would give hundreds of "violations" that only say it is not one.
+bool is_offline_store(const std::string& path) {
+  std::array<char, 10> head{};
+  std::ifstream in(path, std::ios::binary);
+  if (!in.read(head.data(), head.size())) return false;
+  return std::string_view(head.data(), 4) == "!BDN" && std::string_view(head.data() + 8, 2) == "SO";
+}
+
+}  // namespace
+
+// The findings go to standard error, one line each under the program's name, like the
+// complaints of a compiler; standard output stays empty, whatever the file.
+int RunVerify(const ParsedCommand& args) {
+  const std::string& path = args.file();
+  if (is_offline_store(path)) {
+    PrintError("%s: not a PST: this is an offline store (OST); convert makes a PST of it", path.c_str());
+    return kExitUnreadable;
   }
-  const auto result = pst::PstVerifier::Verify(args[0]);
-  for (const auto& v : result.violations) std::printf("%s\n", v.c_str());
+  const auto result = pst::PstVerifier::Verify(path);
+  for (const auto& v : result.violations) PrintError("%s: %s", path.c_str(), v.c_str());
   if (!result.opened) {
-    if (result.violations.empty()) std::fprintf(stderr, "salvora-cli: %s: not a Unicode PST file\n", args[0].c_str());
-    return kExitFailure;
+    if (result.violations.empty()) PrintError("%s: not a Unicode PST file", path.c_str());
+    return kExitUnreadable;
   }
-  for (const auto& n : result.notes) std::fprintf(stderr, "note: %s\n", n.c_str());
-  std::fprintf(stderr, "%s: %zu violation(s); %zu blocks, %zu nodes, %zu folders, %zu messages\n", args[0].c_str(),
+  for (const auto& n : result.notes) PrintError("%s: note: %s", path.c_str(), n.c_str());
+  std::fprintf(stderr, "%s: %zu violation(s); %zu blocks, %zu nodes, %zu folders, %zu messages\n", path.c_str(),
                result.violations.size(), result.blocks, result.nodes, result.folders, result.messages);
-  return result.violations.empty() ? kExitOk : kExitFailure;
+  return result.violations.empty() ? kExitOk : kExitViolations;
 }
 
 }  // namespace salvora::cli

@@ -101,7 +101,7 @@ bool Walk::Run(const NodeRecord& root) {
   }
   path_ = std::string(kRootFolderPath);
   if (!root.first_child) return true;
-  observer_.ProgressRange(CountWalkNodes(root) - 3);
+  observer_.ProgressRange(CountWalkNodes(root) - kWalkProgressShortfall);
   return WalkFolderTree(root, control_, *this);
 }
 

@@ -23,6 +23,10 @@ class FolderWalkVisitor {
 // Walks root's subtree, starting with its first child. False when the stop flag ended it.
 bool WalkFolderTree(const NodeRecord& root, PassControl& control, FolderWalkVisitor& visitor);
 
+// Both passes publish a progress total this many short of the nodes the walk visits, as the
+// wizard's progress bars have always been set; a display that shows "N of TOTAL" adds it back.
+inline constexpr std::int64_t kWalkProgressShortfall = 3;
+
 // The number of nodes the walk will look at (those without data included, their children not),
 // for a progress range.
 std::int64_t CountWalkNodes(const NodeRecord& root, PassControl* control = nullptr);

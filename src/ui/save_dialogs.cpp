@@ -72,10 +72,9 @@ void ListPSTFile::Refresh() {
   ++refreshes_;
   folder_->setText(QString::fromStdString(progress_.folder_name()));
   count_->setText(QString::fromStdString(progress_.count_text()));
-  // The pass counts the objects it visits against a total three short of them.
-  const std::int64_t total = progress_.items_to_save.load() + 3;
+  const std::int64_t total = progress_.objects_to_visit();
   const std::int64_t saved = progress_.items_saved.load();
-  if (total > 3) {
+  if (total > kWalkProgressShortfall) {
     const int maximum = static_cast<int>(std::min<std::int64_t>(total, INT32_MAX));
     bar_->setRange(0, maximum);
     bar_->setValue(static_cast<int>(std::clamp<std::int64_t>(saved, 0, maximum)));

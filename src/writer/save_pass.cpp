@@ -456,7 +456,7 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
 
   const std::int64_t count = CountWalkNodes(*root, &control);
   if (control.Poll()) return {SaveStatus::kStopped, {}};
-  progress.items_to_save.store(count - 3);
+  progress.items_to_save.store(count - kWalkProgressShortfall);
   for (auto& c : progress.counters) c.store(0);
 
   WriterOptions writer_options = options.writer;

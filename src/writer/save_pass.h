@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/folder_walk.h"
 #include "platform/pass_control.h"
 #include "writer/save_to_pst.h"
 
@@ -40,6 +41,9 @@ class SaveProgress {
   std::array<std::atomic<int>, static_cast<std::size_t>(SaveCounter::kCount)> counters{};
 
   int counter(SaveCounter c) const { return counters[static_cast<std::size_t>(c)].load(); }
+  // The nodes the walk visits in all, which items_saved counts up to (items_to_save is the
+  // shorter progress total the wizard's bar has always had).
+  std::int64_t objects_to_visit() const { return items_to_save.load() + kWalkProgressShortfall; }
   std::string folder_name() const;
   std::string count_text() const;
   // The path of the store written, once it is open.

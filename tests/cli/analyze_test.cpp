@@ -23,6 +23,10 @@ TEST(CliAnalyze, BundledSampleJson) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find(R"("nodes":241})"), std::string::npos);
+  // Folders of other kinds keep their class; mail folders have none to show.
+  EXPECT_NE(r.out.find(R"({"path":"Personal Folders\\Calendar\\","items":0,"class":"IPF.Appointment"})"),
+            std::string::npos);
+  EXPECT_NE(r.out.find(R"({"path":"Personal Folders\\Tasks\\","items":0,"class":"IPF.Task"})"), std::string::npos);
 }
 
 TEST(CliAnalyze, NotAStoreIsOneLine) {

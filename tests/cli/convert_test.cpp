@@ -192,6 +192,22 @@ TEST(CliConvert, ChosenFoldersAndTheDefaultOutputFolder) {
   EXPECT_EQ(Verify(pst), "");
 }
 
+// A --folder the store does not have fails before any PST is made, and shows what there is.
+TEST(CliConvert, AFolderNotInTheStoreFailsAndListsTheFolders) {
+  const std::string dest = TestTempDir() + "/convert-no-folder";
+  fs::remove_all(dest);
+  for (const std::string& folder : {"Inbx", "Inbox/Projects"}) {
+    auto c = Convert(testing::SourceDir() + "/samples/sample.ost", dest, {"--folder", "Inbox", "--folder", folder});
+    EXPECT_EQ(c.exit_code, 1);
+    EXPECT_TRUE(c.out.empty()) << c.out;
+    EXPECT_EQ(c.err.rfind("salvora-cli convert: ", 0), 0u) << c.err;
+    EXPECT_NE(c.err.find("no folder Personal Folders\\" + folder.substr(0, 5)), std::string::npos) << c.err;
+    EXPECT_NE(c.err.find("\n  Personal Folders\\Inbox\\\n"), std::string::npos) << c.err;
+    EXPECT_NE(c.err.find("\n  Personal Folders\\Calendar\\Birthdays\\\n"), std::string::npos) << c.err;
+    EXPECT_FALSE(fs::exists(dest));
+  }
+}
+
 TEST(CliConvert, ActivityLogHasTheStepAndEachChosenFolder) {
   const std::string home = TestTempDir() + "/convert-log-home";
   fs::remove_all(home);

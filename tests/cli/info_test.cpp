@@ -46,7 +46,7 @@ TEST(CliInfo, UnusableFilesGiveOneLineAndFailure) {
       {{"info", locked}, "in use"},
       {{"info", dir}, "directory"},
       {{"info"}, "no file given"},
-      {{"info", "a.ost", "--codepage", "abc"}, "not a code page"},
+      {{"info", "a.ost", "--codepage", "abc"}, "not a number"},
   };
   for (const auto& c : cases) {
     auto r = RunProgram(ProgramPath("salvora-cli"), c.args);

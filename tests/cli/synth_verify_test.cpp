@@ -62,12 +62,20 @@ TEST_F(SynthVerify, VerifyReportsDamageAndRefusesNonPst) {
     f.seekp(40);
     f.put('\x7F');  // dwUnique, under both header CRCs
   }
+  // Findings go to standard error under the program's name; 1 says there are some.
   auto v = RunProgram(ProgramPath("salvora-cli"), {"verify", a});
   EXPECT_EQ(v.exit_code, 1);
-  EXPECT_NE(v.out.find("dwCRCPartial"), std::string::npos) << v.out;
+  EXPECT_NE(v.err.find("salvora-cli verify: " + a + ": header: dwCRCPartial does not match\n"), std::string::npos) << v.err;
+  EXPECT_TRUE(v.out.empty()) << v.out;
+  // 2: the file could not be read as a PST at all, which is not the same as a PST with faults.
   WriteText(a, "not a store");
-  EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"verify", a}).exit_code, 1);
+  EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"verify", a}).exit_code, 2);
   EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"verify"}).exit_code, 2);
+  const std::string ost = Scratch("offline.ost");
+  ASSERT_EQ(RunProgram(ProgramPath("salvora-cli"), {"synth", ost, "--messages", "3", "--client", "ost"}).exit_code, 0);
+  auto o = RunProgram(ProgramPath("salvora-cli"), {"verify", ost});
+  EXPECT_EQ(o.exit_code, 2);
+  EXPECT_EQ(o.err, "salvora-cli verify: " + ost + ": not a PST: this is an offline store (OST); convert makes a PST of it\n");
 }
 
 TEST_F(SynthVerify, DumpsOfEveryReaderEqualWhatSynthWrote) {

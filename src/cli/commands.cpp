@@ -1,0 +1,100 @@
+#include "cli/commands.h"
+
+namespace salvora::cli {
+
+namespace {
+
+constexpr std::string_view kReadStatuses =
+    "  0  done\n"
+    "  1  failed: the file cannot be used or the work cannot be done (one line on standard error)\n"
+    "  2  the command line is wrong\n";
+
+constexpr std::string_view kPartialStatuses =
+    "  0  done\n"
+    "  1  failed: the file cannot be used or the work cannot be done (one line on standard error)\n"
+    "  2  the command line is wrong\n"
+    "  3  done, but part of the source could not be read (each part named on standard error)\n";
+
+constexpr std::string_view kConvertStatuses =
+    "  0  done: the PST holds the whole mailbox (or the folders chosen)\n"
+    "  1  failed: nothing usable was written (one line on standard error)\n"
+    "  2  the command line is wrong\n"
+    "  3  done, but part of the source could not be read (each part named on standard error)\n"
+    "  130  stopped by Ctrl-C or a termination signal; the PST holds what was saved before\n";
+
+constexpr std::string_view kVerifyStatuses =
+    "  0  the PST is clean\n"
+    "  1  violations found (one line each on standard error)\n"
+    "  2  the file could not be read as a PST, or the command line is wrong\n";
+
+OptionSpec codepage_option() {
+  return {"codepage", OptionKind::kNumber, "N",
+          "Windows code page of 8-bit strings that name none (default 1252)", 1, 65535};
+}
+
+std::vector<CommandSpec> make_commands() {
+  return {
+      {"info", "FILE", "Show the format, version, client, crypt method, block and node counts of a PST or OST.",
+       "Prints key=value lines: format, version, client, crypt, blocks (block index entries), nodes\n"
+       "(node index entries) and orphans (nodes whose parent is missing).\n",
+       {codepage_option()}, kReadStatuses, RunInfo},
+      {"analyze", "FILE", "Run the analysis pass: the folders, the mail items in each, and the counters.",
+       "Counts and names folders as convert and dump do: a folder's hidden associated items\n"
+       "(views, rules, forms) are not items.\n",
+       {{"json", OptionKind::kFlag, "", "print one JSON object instead of text"}, codepage_option()},
+       kReadStatuses, RunAnalyze},
+      {"dump", "FILE", "Print one JSON line per message, comparable with other readers' dumps.", "",
+       {codepage_option()}, kPartialStatuses, RunDump},
+      {"convert", "FILE", "Write the mailbox of an OST (or PST) into a new PST.",
+       "Prints pst=PATH and the counters of what was written. Without --folder every folder is\n"
+       "chosen; a --folder that is not in the store is an error that lists the folders there are.\n"
+       "A folder's path is its display names from the mailbox root, each followed by a backslash\n"
+       "(\"Personal Folders\\Inbox\\\"), as analyze prints it; \"Inbox/Projects\" is accepted too.\n",
+       {{"dest", OptionKind::kText, "DIR", "folder for the PST (default: Repair beside FILE)"},
+        {"folder", OptionKind::kText, "PATH", "choose this folder, as a tick in the wizard does (repeatable)"},
+        codepage_option()},
+       kConvertStatuses, RunConvert},
+      {"verify", "FILE.pst", "Check a PST strictly against the format, one line per violation.", "",
+       {}, kVerifyStatuses, RunVerify},
+      {"synth", "OUT.pst", "Write a synthetic mailbox for tests; the content follows from the seed.", "",
+       {{"messages", OptionKind::kNumber, "N", "messages to write (default 200)", 0, 100'000'000},
+        {"folders", OptionKind::kNumber, "F", "extra mail folders (default 5)", 0, 100'000},
+        {"attachments-per-message", OptionKind::kNumber, "A", "attachments per message (default 1)", 0, 1000},
+        {"seed", OptionKind::kNumber, "S", "seed of the content (default 1)", 0, INT64_MAX},
+        {"client", OptionKind::kText, "pst|ost", "write a PST (default) or an offline store"},
+        {"dump", OptionKind::kFlag, "", "print what was written in the dump form"}},
+       kReadStatuses, RunSynth},
+  };
+}
+
+}  // namespace
+
+const std::vector<CommandSpec>& Commands() {
+  static const std::vector<CommandSpec> commands = make_commands();
+  return commands;
+}
+
+const CommandSpec* FindCommand(std::string_view name) {
+  for (const auto& c : Commands()) {
+    if (c.name == name) return &c;
+  }
+  return nullptr;
+}
+
+std::string OverviewHelp() {
+  std::string text = "usage: salvora-cli COMMAND [options] FILE\n\ncommands:\n";
+  for (const auto& c : Commands()) {
+    std::string left = std::string(c.name);
+    left.resize(10, ' ');
+    text += "  " + left + std::string(c.summary) + "\n";
+  }
+  text +=
+      "\n'salvora-cli help COMMAND' or 'salvora-cli COMMAND --help' shows a command's options.\n"
+      "'salvora-cli --version' shows the version.\n\n"
+      "exit status: 0 done; 1 failed (one line on standard error); 2 wrong command line (verify:\n"
+      "also a file that is not a readable PST); 3 done, but part of the source could not be read\n"
+      "(convert, dump; verify: violations found is 1); 130 stopped by Ctrl-C or a termination signal.\n";
+  return text;
+}
+
+}  // namespace salvora::cli
