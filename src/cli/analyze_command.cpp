@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "cli/commands.h"
@@ -44,12 +45,23 @@ class CliObserver : public AnalysisObserver {
   std::string message_;
 };
 
-std::size_t items_for(const AnalysisResult& r, Nid nid, bool mail_folder) {
-  if (!mail_folder) return 0;
+// Mail items per folder node, by the folder each item lives in. The wizard's lists put an item
+// whose folder is not a mail folder (the post folders of a PST written by this program, for
+// one) into the last mail folder listed; counted that way, analyze would place mail where dump
+// and the other readers do not.
+using ItemCounts = std::map<std::uint32_t, std::size_t>;
+
+ItemCounts mail_items_by_folder(const AnalysisResult& r) {
+  ItemCounts counts;
   for (const auto& e : r.mail_folders.entries()) {
-    if (e.folder_nid == nid) return e.items.size();
+    for (const auto& item : e.items) ++counts[item.folder_nid.value];
   }
-  return 0;
+  return counts;
+}
+
+std::size_t items_in(const ItemCounts& counts, Nid nid) {
+  const auto it = counts.find(nid.value);
+  return it == counts.end() ? 0 : it->second;
 }
 
 void print_json(const AnalysisResult& r) {
@@ -63,10 +75,11 @@ void print_json(const AnalysisResult& r) {
     if (container_class) folder.add("class", *container_class);
     folders += folder.str();
   };
+  const ItemCounts counts = mail_items_by_folder(r);
   const auto& entries = r.mail_folders.entries();
-  if (!entries.empty()) add_folder(entries.front().path, entries.front().items.size(), nullptr);
+  if (!entries.empty()) add_folder(entries.front().path, items_in(counts, entries.front().folder_nid), nullptr);
   for (const auto& f : r.folders) {
-    add_folder(f.path, items_for(r, f.nid, f.mail_folder), f.mail_folder ? nullptr : &f.container_class);
+    add_folder(f.path, items_in(counts, f.nid), f.mail_folder ? nullptr : &f.container_class);
   }
   folders += ']';
   JsonObject counters;
@@ -79,11 +92,16 @@ void print_json(const AnalysisResult& r) {
 }
 
 void print_text(const AnalysisResult& r) {
+  const ItemCounts counts = mail_items_by_folder(r);
   const auto& entries = r.mail_folders.entries();
-  if (!entries.empty()) std::printf("%-60s %6zu mail items\n", entries.front().path.c_str(), entries.front().items.size());
+  if (!entries.empty()) {
+    std::printf("%-60s %6zu mail items\n", entries.front().path.c_str(), items_in(counts, entries.front().folder_nid));
+  }
   for (const auto& f : r.folders) {
-    if (f.mail_folder) std::printf("%-60s %6zu mail items\n", f.path.c_str(), items_for(r, f.nid, true));
-    else std::printf("%-60s %s\n", f.path.c_str(), f.container_class.c_str());
+    const std::size_t items = items_in(counts, f.nid);
+    if (f.mail_folder) std::printf("%-60s %6zu mail items\n", f.path.c_str(), items);
+    else if (items == 0) std::printf("%-60s %s\n", f.path.c_str(), f.container_class.c_str());
+    else std::printf("%-60s %6zu mail items, %s\n", f.path.c_str(), items, f.container_class.c_str());
   }
   std::printf("\n");
   for (int c = 0; c < static_cast<int>(AnalysisCounter::kCount); ++c) {

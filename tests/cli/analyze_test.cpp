@@ -29,6 +29,30 @@ TEST(CliAnalyze, BundledSampleJson) {
   EXPECT_NE(r.out.find(R"({"path":"Personal Folders\\Tasks\\","items":0,"class":"IPF.Task"})"), std::string::npos);
 }
 
+// A PST this program wrote keeps mail in post folders, which the wizard's lists do not count
+// as mail folders: analyze still counts each mail in the folder that holds it, as dump does,
+// not in the last mail folder listed.
+TEST(CliAnalyze, CountsMailInTheFolderThatHoldsIt) {
+  const std::string dest = testing::TestTempDir() + "/analyze-own-pst";
+  std::filesystem::remove_all(dest);
+  auto c = RunProgram(ProgramPath("salvora-cli"), {"convert", testing::SourceDir() + "/samples/sample.ost", "--dest", dest});
+  ASSERT_EQ(c.exit_code, 0) << c.err;
+  const std::string pst = c.out.substr(4, c.out.find('\n') - 4);
+  auto r = RunProgram(ProgramPath("salvora-cli"), {"analyze", "--json", pst});
+  std::filesystem::remove_all(dest);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  struct Folder {
+    const char* name;
+    int items;
+  } folders[] = {{"Inbox", 10}, {"Sent Items", 2}, {"Deleted Items", 1}, {"Sync Issues", 1}, {"Drafts", 0}};
+  for (const auto& f : folders) {
+    const std::string entry = std::string(R"({"path":"Personal Folders\\)") + f.name + R"(\\","items":)" +
+                              std::to_string(f.items) + ",";
+    const std::string last = entry.substr(0, entry.size() - 1) + "}";
+    EXPECT_TRUE(r.out.find(entry) != std::string::npos || r.out.find(last) != std::string::npos) << f.name << "\n" << r.out;
+  }
+}
+
 TEST(CliAnalyze, NotAStoreIsOneLine) {
   const std::string path = testing::TestTempDir() + "/empty.ost";
   std::ofstream(path) << "";
