@@ -74,6 +74,7 @@ DispatchPtr USave_to_PST_Format::add_folder(const DispatchPtr& collection, const
 
 DispatchPtr USave_to_PST_Format::GetOrCreateFolder(const DispatchPtr& /*current*/, std::string_view path,
                                                    const ItemRecord& record) {
+  folder_error_.clear();
   if (path == kRootFolderPath) return store_root_;
   const auto components = split_path(path);
   DispatchPtr collection = root_folders_;
@@ -100,10 +101,14 @@ DispatchPtr USave_to_PST_Format::GetOrCreateFolder(const DispatchPtr& /*current*
       if (folder_class.empty()) continue;  // no folder for this component: its contents go one up
       try {
         match = add_folder(collection, std::string(component), folder_class);
-      } catch (const std::exception&) {
+      } catch (const std::exception& e) {
+        folder_error_ = e.what();
         return folder;
       }
-      if (!match) return folder;
+      if (!match) {
+        folder_error_ = "the folder \"" + walked + "\" could not be made in the PST";
+        return folder;
+      }
     }
     folder = match;
     collection = get(folder, dispid::kFolders).dispatch_value();

@@ -120,8 +120,18 @@ class SaveWalk : public FolderWalkVisitor {
     return true;
   }
 
-  void NotWritten(const std::exception& e) {
-    if (not_written_++ == 0) first_reason_ = e.what();
+  void NotWritten(const std::exception& e) { NotWritten(std::string(e.what())); }
+  void NotWritten(std::string reason) {
+    if (not_written_++ == 0) first_reason_ = std::move(reason);
+  }
+
+  // An item whose folder the store failed to make is not written: counted, with the store's
+  // reason. (A folder that no rule gives a class is no failure: its items are left out by
+  // design.)
+  bool placed(const DispatchPtr& target) {
+    if (target) return true;
+    if (!writer_.folder_error().empty()) NotWritten(writer_.folder_error());
+    return false;
   }
 
   // After the writing ended: every item below is one the PST lacks. Folders are entered
@@ -233,7 +243,7 @@ class SaveWalk : public FolderWalkVisitor {
       progress_.set_count_text(count_text_);
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
-      if (r.message) {
+      if (r.message && placed(target)) {
         try {
           with_attachments(node, r, [&] { writer_.WriteTask(*r.message, target); });
         } catch (const std::exception& e) {
@@ -247,13 +257,17 @@ class SaveWalk : public FolderWalkVisitor {
       progress_.set_count_text(count_text_);
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
-      if (r.message) ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteNote(*r.message, target); }); });
+      if (r.message && placed(target)) {
+        ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteNote(*r.message, target); }); });
+      }
       return;
     }
     if (r.kind == ItemKind::kJournal) {
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
-      if (r.message) ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteJournal(*r.message, target); }); });
+      if (r.message && placed(target)) {
+        ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteJournal(*r.message, target); }); });
+      }
       if ((r.message || r.journal) && r.journal && r.journal->entry_type) {
         bump(SaveCounter::kJournal);
         progress_.set_count_text(count_text_);
@@ -265,7 +279,7 @@ class SaveWalk : public FolderWalkVisitor {
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
       if (r.appointment) {
-        ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteAppointment(r, target); }); });
+        if (placed(target)) ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteAppointment(r, target); }); });
       } else if (r.message) {
         SaveMail(node, r);  // no start, end or location to write: its text and class still come out
       }
@@ -276,8 +290,10 @@ class SaveWalk : public FolderWalkVisitor {
       const std::string path = path_.starts_with(kContactsPath) ? path_ : std::string(kContactsPath);
       try {
         target_ = writer_.GetOrCreateFolder(target_, path, r);
-        with_attachments(node, r, [&] { writer_.WriteContact(r, target_); });
-        bump(SaveCounter::kContacts);
+        if (placed(target_)) {
+          with_attachments(node, r, [&] { writer_.WriteContact(r, target_); });
+          bump(SaveCounter::kContacts);
+        }
       } catch (const std::exception& e) {
         NotWritten(e);  // the contact is skipped: not in the contacts counter, but not written
       }
@@ -299,6 +315,7 @@ class SaveWalk : public FolderWalkVisitor {
       resolve(path_, r);
       last_mail_path_ = path_;
     }
+    if (!placed(target_)) return;
     try {
       writer_.WriteMail(r, target_, ctx_, node.sub_bid);
     } catch (const std::exception& e) {

@@ -122,6 +122,9 @@ class USave_to_PST_Format {
   // not be read from the source (by display name); what could be read of them was still added.
   std::vector<std::string> take_unreadable_attachments() { return std::exchange(unreadable_attachments_, {}); }
   const std::string& first_store_error() const { return first_store_error_; }
+  // Why the last GetOrCreateFolder stopped short of its path because the store refused a
+  // folder; empty when it did not (a folder no rule gives a class is not made, by design).
+  const std::string& folder_error() const { return folder_error_; }
 
  private:
   bool stopped() const { return options_.stop_flag && options_.stop_flag->load(std::memory_order_relaxed); }
@@ -172,6 +175,7 @@ class USave_to_PST_Format {
   std::uint64_t attachment_files_ = 0;
   int store_errors_ = 0;
   std::string first_store_error_;
+  std::string folder_error_;
   std::vector<std::string> unreadable_attachments_;
 };
 

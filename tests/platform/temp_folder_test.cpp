@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/temp_folder.h"
 #include "platform/test_home.h"
@@ -84,6 +85,81 @@ TEST(TempFolder, ProcessFolderGoesAtExit) {
   ASSERT_FALSE(path.empty());
   EXPECT_EQ(fs::path(path).parent_path().parent_path(), home.root() / "tmp");
   EXPECT_FALSE(fs::exists(path));
+}
+
+// A process id that no process has now: a child that has been waited for.
+pid_t DeadProcessId() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+// The folder of a process killed mid-save goes at the next start; a live process's, a link,
+// and folders that are not of this program's naming stay.
+TEST(TempFolder, AbandonedFoldersOfDeadProcessesAreRemoved) {
+  TestHome home;
+  const fs::path base = home.root() / "tmp";
+  {
+    TempFolder mine(base);
+    const std::string name = fs::path(mine.path()).parent_path().filename().string();
+    EXPECT_EQ(name.rfind("salvora-" + std::to_string(::getpid()) + "-", 0), 0u) << name;
+  }
+  const pid_t dead = DeadProcessId();
+  const fs::path abandoned = base / ("salvora-" + std::to_string(dead) + "-a1B2c3");
+  fs::create_directories(abandoned / "sub");
+  spit(abandoned / "Temp.eml", "From: someone");
+  const fs::path outside = home.root() / "outside.txt";
+  spit(outside, "keep");
+  fs::create_symlink(outside, abandoned / "link");
+  const std::vector<fs::path> kept = {
+      base / ("salvora-" + std::to_string(::getpid()) + "-Xy12Zz"),   // this process's
+      base / ("salvora-" + std::to_string(::getppid()) + "-Xy12Zz"),  // a live parent's
+      base / "salvora-XyZ123",                                         // the older naming
+      base / ("salvora-" + std::to_string(dead) + "-toolongname"),     // not a name of ours
+      base / ("other-" + std::to_string(dead) + "-a1B2c3"),
+  };
+  for (const auto& k : kept) fs::create_directories(k);
+  const fs::path elsewhere = home.root() / "elsewhere";
+  fs::create_directories(elsewhere);
+  const fs::path linked = base / ("salvora-" + std::to_string(dead) + "-LiNk00");
+  fs::create_directory_symlink(elsewhere, linked);
+
+  // Another user's folder: only root can make one here to see that it stays.
+  const fs::path others = base / ("salvora-" + std::to_string(dead) + "-0ther5");
+  if (::geteuid() == 0) {
+    fs::create_directories(others);
+    ASSERT_EQ(::chown(others.c_str(), 65534, 65534), 0);
+  }
+
+  EXPECT_EQ(remove_abandoned_temp_folders(base), 1);
+  if (::geteuid() == 0) {
+    EXPECT_TRUE(fs::is_directory(others)) << "another user's folder is left alone";
+  }
+  EXPECT_FALSE(fs::exists(abandoned));
+  EXPECT_EQ(slurp(outside), "keep");
+  for (const auto& k : kept) EXPECT_TRUE(fs::is_directory(k)) << k;
+  EXPECT_TRUE(fs::is_symlink(linked)) << "a link is never taken for a folder of ours";
+  EXPECT_TRUE(fs::is_directory(elsewhere));
+  EXPECT_EQ(remove_abandoned_temp_folders(base / "missing"), 0);
+}
+
+// The process folder's creation is the start that clears: a child that makes its folder
+// removes the one a dead process left.
+TEST(TempFolder, FirstUseClearsWhatADeadProcessLeft) {
+  TestHome home;
+  const fs::path abandoned = home.root() / "tmp" / ("salvora-" + std::to_string(DeadProcessId()) + "-q9W8e7");
+  fs::create_directories(abandoned);
+  spit(abandoned / "attachment.bin", "data");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) std::exit(temp_folder().empty() ? 1 : 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(fs::exists(abandoned));
 }
 
 }  // namespace

@@ -168,6 +168,7 @@ Variant FakeItem::invoke(MemberId member, InvokeKind kind, Arguments a) {
   }
   switch (member) {
     case dispid::kSave:
+      if (store_.full) throw AutomationError(AutomationError::Code::kFailed, member, "the disk is full");
       ended_with.push_back("Save");
       store_.calls.push_back("Save");
       return Variant();
@@ -191,6 +192,7 @@ Variant FakeItem::invoke(MemberId member, InvokeKind kind, Arguments a) {
     case dispid::kMove: {
       auto target = std::dynamic_pointer_cast<FakeFolder>(dispatch_argument(member, a, 0));
       if (!target) throw AutomationError(AutomationError::Code::kBadArgument, member, "not a folder");
+      if (store_.full) throw AutomationError(AutomationError::Code::kFailed, member, "the disk is full");
       ended_with.push_back("Move");
       store_.calls.push_back("Move(" + target->name + ")");
       folder = target.get();
@@ -221,6 +223,7 @@ Variant FakeFolders::invoke(MemberId member, InvokeKind kind, Arguments a) {
       const std::string name = string_argument(member, a, 0);
       const std::string cls = string_argument(member, a, 1);
       store_.calls.push_back("AddFolder(" + name + "," + cls + ")");
+      if (store_.full) throw AutomationError(AutomationError::Code::kFailed, member, "the disk is full");
       auto f = std::make_shared<FakeFolder>(store_, name, cls);
       folders.push_back(f);
       return store_.add_returns_folder ? Variant(f) : Variant();

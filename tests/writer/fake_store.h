@@ -80,6 +80,7 @@ class FakeStore {
   bool refuse_logon = false;
   bool refuse_add_store_once = false;
   bool refuse_add_store = false;  // every AddStore fails
+  bool full = false;  // Save, Move and AddFolder fail, as on a full disk
   std::vector<std::string> added_store_paths;
   std::vector<std::string> calls;  // "CreateItem(5)", "AddFolder(Inbox,IPF.Post)", "Copy", ...
   std::shared_ptr<FakeFolder> root;

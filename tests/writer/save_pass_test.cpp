@@ -119,6 +119,37 @@ TEST_F(SavePass, NestedChosenFolderBelowAnUnchosenParent) {
   EXPECT_EQ(store.folder("Calendar/United States holidays")->items.size(), 160u);
 }
 
+// A store that fills up part way: every item the store does not hold is counted once as not
+// written, whichever item kind met the full disk first and whether or not that ended the walk,
+// and the store's own reason is the one kept.
+TEST_F(SavePass, FullStoreCountsEveryItemItLacks) {
+  ASSERT_EQ(Run(Sample()).status, SaveStatus::kCompleted);
+  const std::size_t whole = store.stored_items().size();
+  ASSERT_EQ(progress.store_errors(), 0);
+  for (std::size_t room : {std::size_t{0}, std::size_t{5}, std::size_t{13}, std::size_t{100}, whole - 1}) {
+    const std::size_t before = store.stored_items().size();
+    store.full = false;
+    store.on_move = [&] {
+      if (store.stored_items().size() - before == room) store.full = true;
+    };
+    store.full = room == 0;
+    WriterProcessState state_of_run;
+    SaveOptions o = Sample();
+    o.writer.state = &state_of_run;
+    PassControl run_control;
+    SaveProgress run_progress;
+    const SaveOutcome out = RunSavePass(o, run_control, observer, run_progress);
+    EXPECT_EQ(out.status, SaveStatus::kCompleted) << room;
+    const std::size_t written = store.stored_items().size() - before;
+    EXPECT_EQ(written, room);
+    EXPECT_EQ(static_cast<std::size_t>(run_progress.store_errors()), whole - written) << "room for " << room;
+    EXPECT_NE(run_progress.first_store_error().find("the disk is full"), std::string::npos)
+        << run_progress.first_store_error();
+  }
+  store.on_move = nullptr;
+  store.full = false;
+}
+
 TEST_F(SavePass, StopBeforeAndDuringTheWalk) {
   control.RequestStop();
   EXPECT_EQ(Run(Sample()).status, SaveStatus::kStopped);

@@ -1,0 +1,126 @@
+// CFile64's refusals: files that are not regular files, links at a new file's name, names that
+// are taken, and the mode of what it creates.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/file64.h"
+#include "platform/test_home.h"
+
+namespace salvora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::slurp;
+using test::spit;
+using test::TestHome;
+
+// A FIFO without a writer would block a plain open for ever; a folder, a device and a socket
+// are no store either. Each is refused by Open itself, with the name and the reason.
+TEST(File64, OnlyRegularFilesOpen) {
+  TestHome home;
+  const std::string fifo = (home.root() / "pipe.ost").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string socket_path = (home.root() / "sock.ost").string();
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  socket_path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  struct Case {
+    std::string path;
+    CFile64::Access access;
+    const char* reason;
+  } cases[] = {
+      {fifo, CFile64::Access::kReadOnly, "not a regular file"},
+      {fifo, CFile64::Access::kReadWrite, "not a regular file"},
+      {"/dev/null", CFile64::Access::kReadOnly, "not a regular file"},
+      {home.root().string(), CFile64::Access::kReadOnly, "directory"},
+  };
+  for (const auto& c : cases) {
+    CFile64 file;
+    CFileException error;
+    EXPECT_FALSE(file.Open(c.path, c.access, CFile64::Lock::kShared, &error)) << c.path;
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(error.cause(), CFileException::invalidFile) << c.path;
+    EXPECT_NE(error.message().find(c.path + ": "), std::string::npos) << error.message();
+    EXPECT_NE(error.message().find(c.reason), std::string::npos) << error.message();
+  }
+  CFile64 file;
+  EXPECT_FALSE(file.Open(socket_path, CFile64::Access::kReadOnly));
+  ::close(sock);
+}
+
+TEST(File64, NewFilesArePrivateAndNeverReachedThroughALink) {
+  TestHome home;
+  const fs::path target = home.root() / "someone-elses.txt";
+  spit(target, "keep");
+  const fs::path link = home.root() / "store.pst.partial";
+  fs::create_symlink(target, link);
+  CFile64 file;
+  CFileException error;
+  EXPECT_FALSE(file.Open(link.string(), CFile64::Access::kCreateNew, CFile64::Lock::kExclusive, &error));
+  EXPECT_EQ(error.os_error(), EEXIST);
+  EXPECT_EQ(slurp(target), "keep");
+
+  for (auto access : {CFile64::Access::kCreateNew, CFile64::Access::kCreate, CFile64::Access::kOpenOrCreate}) {
+    const fs::path path = home.root() / ("new-" + std::to_string(static_cast<int>(access)));
+    ASSERT_TRUE(file.Open(path.string(), access));
+    file.Close();
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+  }
+}
+
+// RenameNew gives a file its name only when no file has it; Rename replaces, as rename(2).
+TEST(File64, RenameNewNeverReplaces) {
+  TestHome home;
+  const std::string taken = (home.root() / "taken.pst").string();
+  spit(taken, "another run's store");
+  const std::string scratch = (home.root() / "mine.partial").string();
+  CFile64 file;
+  ASSERT_TRUE(file.Open(scratch, CFile64::Access::kCreateNew));
+  file.Write("mine", 4);
+  try {
+    file.RenameNew(taken);
+    ADD_FAILURE() << "the taken name was replaced";
+  } catch (const CFileException& e) {
+    EXPECT_EQ(e.os_error(), EEXIST);
+  }
+  EXPECT_EQ(slurp(taken), "another run's store");
+  EXPECT_EQ(file.GetFilePath(), scratch);
+  const std::string free_name = (home.root() / "free.pst").string();
+  file.RenameNew(free_name);
+  EXPECT_EQ(file.GetFilePath(), free_name);
+  EXPECT_FALSE(fs::exists(scratch));
+  EXPECT_EQ(slurp(free_name), "mine");
+}
+
+// Readers share a file; a writer's exclusive lock keeps them out, and theirs keeps it out.
+TEST(File64, SharedLocksAgreeAndExclusiveMeansInUse) {
+  TestHome home;
+  const std::string path = (home.root() / "mail.ost").string();
+  spit(path, "data");
+  CFile64 first, second, writer;
+  ASSERT_TRUE(first.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kShared));
+  ASSERT_TRUE(second.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kShared));
+  CFileException error;
+  EXPECT_FALSE(writer.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive, &error));
+  EXPECT_EQ(error.cause(), CFileException::sharingViolation);
+  first.Close();
+  second.Close();
+  ASSERT_TRUE(writer.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive));
+  EXPECT_FALSE(first.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kShared, &error));
+  EXPECT_EQ(error.cause(), CFileException::sharingViolation);
+}
+
+}  // namespace
+}  // namespace salvora
