@@ -171,10 +171,8 @@ SaveOptions options_from(const ParsedCommand& args, const SourceOptions& source)
 
 // A --folder that names no folder of the store would make a PST without what was asked for
 // and look like success; it fails before anything is made, and shows what could be chosen.
-bool chosen_folders_exist(const SaveOptions& options, const SourceOptions& source) {
+bool chosen_folders_exist(OstContext& ctx, const SaveOptions& options, const SourceOptions& source) {
   if (options.select_all) return true;
-  OstContext ctx;
-  if (!OpenSource(ctx, source)) return false;
   const std::vector<std::string> paths = StoreFolderPaths(ctx);
   for (const auto& chosen : options.selected_folders) {
     if (std::find(paths.begin(), paths.end(), chosen) != paths.end()) continue;
@@ -249,13 +247,12 @@ int report_unreadable(const SaveProgress& progress) {
 
 int RunConvert(const ParsedCommand& args) {
   const SourceOptions source = SourceOptionsFrom(args);
+  const SaveOptions options = options_from(args, source);
   {
     // The same checks as every command, for a clear message before anything is created.
     OstContext probe;
-    if (!OpenSource(probe, source)) return kExitFailure;
+    if (!OpenSource(probe, source) || !chosen_folders_exist(probe, options, source)) return kExitFailure;
   }
-  const SaveOptions options = options_from(args, source);
-  if (!chosen_folders_exist(options, source)) return kExitFailure;
   if (!prepare_destination(options.destination.empty() ? options.output_folder : options.destination)) {
     return kExitFailure;
   }

@@ -76,6 +76,11 @@ TEST_F(SynthVerify, VerifyReportsDamageAndRefusesNonPst) {
   auto o = RunProgram(ProgramPath("salvora-cli"), {"verify", ost});
   EXPECT_EQ(o.exit_code, 2);
   EXPECT_EQ(o.err, "salvora-cli verify: " + ost + ": not a PST: this is an offline store (OST); convert makes a PST of it\n");
+  // Today's offline stores (4 KB pages) are told apart the same way.
+  const std::string sample = testing::SourceDir() + "/samples/sample.ost";
+  auto real = RunProgram(ProgramPath("salvora-cli"), {"verify", sample});
+  EXPECT_EQ(real.exit_code, 2);
+  EXPECT_NE(real.err.find("not a PST: this is an offline store (OST)"), std::string::npos) << real.err;
 }
 
 TEST_F(SynthVerify, DumpsOfEveryReaderEqualWhatSynthWrote) {
