@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <map>
 
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
@@ -128,9 +129,15 @@ class SaveWalk : public FolderWalkVisitor {
   // An item whose folder the store failed to make is not written: counted, with the store's
   // reason. (A folder that no rule gives a class is no failure: its items are left out by
   // design.)
+  // An item's own lookup may find no error when its folder's failed earlier (the record of an
+  // item in it names no class to make it by): that earlier failure is the reason.
   bool placed(const DispatchPtr& target) {
     if (target) return true;
-    if (!writer_.folder_error().empty()) NotWritten(writer_.folder_error());
+    if (!writer_.folder_error().empty()) {
+      NotWritten(writer_.folder_error());
+    } else if (const auto it = failed_folders_.find(path_); it != failed_folders_.end()) {
+      NotWritten(it->second);
+    }
     return false;
   }
 
@@ -189,6 +196,7 @@ class SaveWalk : public FolderWalkVisitor {
     if (selected(path_)) {
       try {
         target_ = writer_.GetOrCreateFolder(target_, path_, record);
+        if (!writer_.folder_error().empty()) failed_folders_.emplace(path_, writer_.folder_error());
         progress_.set_folder_name(path_);
         progress_.set_count_text(count_text_);
         if (options_.write_log) {
@@ -196,8 +204,9 @@ class SaveWalk : public FolderWalkVisitor {
           write_log_line(LogSelector::kActivity, cut_chars("Folder Name : " + path_, kLogTextChars));
           write_log_line(LogSelector::kActivity, cut_chars("No of E-mail : " + count_text_, kLogTextChars));
         }
-      } catch (const std::exception&) {
+      } catch (const std::exception& e) {
         // The folder's items still find their folder, or its nearest ancestor, one by one.
+        failed_folders_.emplace(path_, e.what());
       }
     }
     if (is_mail_folder(record)) folders_.Add(path_, node.nid);
@@ -347,6 +356,8 @@ class SaveWalk : public FolderWalkVisitor {
   const std::string empty_;
   bool descend_ = false;
   bool ended_ = false;
+  // Chosen folders the store failed to make, with its reason.
+  std::map<std::string, std::string> failed_folders_;
   int not_written_ = 0;
   std::string first_reason_;
 };
