@@ -108,8 +108,8 @@ void ItemListModel::Clear() {
   result_ = nullptr;
   folder_ = Nid();
   layout_ = ListLayout::kMail;
-  mail_entry_.reset();
-  mail_rows_ = 0;
+  mail_rows_.clear();
+  mail_scanned_.clear();
   rows_.clear();
   scanned_ = 0;
   endResetModel();
@@ -120,25 +120,33 @@ void ItemListModel::ShowFolder(const AnalysisResult* result, Nid folder, ListLay
   result_ = result;
   folder_ = folder;
   layout_ = layout;
-  mail_entry_.reset();
-  mail_rows_ = 0;
+  mail_rows_.clear();
+  mail_scanned_.clear();
   rows_.clear();
   scanned_ = 0;
-  if (result_) {
-    std::lock_guard lock(result_->lists_mutex);
-    if (layout_ == ListLayout::kMail) {
-      const auto& entries = result_->mail_folders.entries();
-      for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].folder_nid == folder) {
-          mail_entry_ = i;
-          mail_rows_ = entries[i].items.size();
-          break;
-        }
-      }
+  if (layout_ == ListLayout::kMail) mail_rows_ = ScanNewMail();
+  else rows_ = ScanNewRows();
+  endResetModel();
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> ItemListModel::ScanNewMail() {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> found;
+  if (!result_) return found;
+  std::lock_guard lock(result_->lists_mutex);
+  const auto& entries = result_->mail_folders.entries();
+  mail_scanned_.resize(entries.size(), 0);
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    const auto& items = entries[e].items;
+    for (std::size_t& i = mail_scanned_[e]; i < items.size(); ++i) {
+      if (items[i].folder_nid == folder_) found.emplace_back(static_cast<std::uint32_t>(e), static_cast<std::uint32_t>(i));
     }
   }
-  if (layout_ != ListLayout::kMail) rows_ = ScanNewRows();
-  endResetModel();
+  return found;
+}
+
+const MailSummary& ItemListModel::MailAt(int row) const {
+  const auto [entry, item] = mail_rows_[static_cast<std::size_t>(row)];
+  return result_->mail_folders.entries()[entry].items[item];
 }
 
 std::vector<std::uint32_t> ItemListModel::ScanNewRows() {
@@ -164,23 +172,12 @@ std::vector<std::uint32_t> ItemListModel::ScanNewRows() {
 void ItemListModel::Refresh() {
   if (!result_) return;
   if (layout_ == ListLayout::kMail) {
-    std::size_t now = mail_rows_;
-    {
-      std::lock_guard lock(result_->lists_mutex);
-      const auto& entries = result_->mail_folders.entries();
-      if (!mail_entry_) {
-        // The folder's entry may be made after the folder was chosen.
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-          if (entries[i].folder_nid == folder_) mail_entry_ = i;
-        }
-      }
-      if (mail_entry_) now = entries[*mail_entry_].items.size();
-    }
-    if (now > mail_rows_) {
-      beginInsertRows({}, static_cast<int>(mail_rows_), static_cast<int>(now - 1));
-      mail_rows_ = now;
-      endInsertRows();
-    }
+    auto added = ScanNewMail();
+    if (added.empty()) return;
+    const int first = static_cast<int>(mail_rows_.size());
+    beginInsertRows({}, first, first + static_cast<int>(added.size()) - 1);
+    mail_rows_.insert(mail_rows_.end(), added.begin(), added.end());
+    endInsertRows();
     return;
   }
   std::vector<std::uint32_t> added = ScanNewRows();
@@ -193,7 +190,7 @@ void ItemListModel::Refresh() {
 
 int ItemListModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return static_cast<int>(layout_ == ListLayout::kMail ? mail_rows_ : rows_.size());
+  return static_cast<int>(layout_ == ListLayout::kMail ? mail_rows_.size() : rows_.size());
 }
 
 int ItemListModel::columnCount(const QModelIndex& parent) const {
@@ -219,7 +216,7 @@ Nid ItemListModel::NidAt(int row) const {
   const std::size_t i = SourceIndex(row);
   std::lock_guard lock(result_->lists_mutex);
   switch (layout_) {
-    case ListLayout::kMail: return result_->mail_folders.entries()[*mail_entry_].items[i].nid;
+    case ListLayout::kMail: return MailAt(row).nid;
     case ListLayout::kContacts: return result_->contacts[i].nid;
     case ListLayout::kTasks: return result_->tasks[i].nid;
     case ListLayout::kJournal: return result_->journal[i].nid;
@@ -249,7 +246,7 @@ QString ItemListModel::Text(std::size_t i, int column) const {
   std::lock_guard lock(result_->lists_mutex);
   switch (layout_) {
     case ListLayout::kMail: {
-      const MailSummary& m = result_->mail_folders.entries()[*mail_entry_].items[i];
+      const MailSummary& m = MailAt(static_cast<int>(i));
       switch (column) {
         case 0: return text_or(m.sender_name, "None");
         case 1: return text_or(m.subject, "Unspecified");

@@ -57,14 +57,19 @@ class ItemListModel : public QAbstractTableModel {
   std::size_t SourceIndex(int row) const;
   // Rows found for the folder, under the lock, from scanned_ on.
   std::vector<std::uint32_t> ScanNewRows();
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ScanNewMail();
+  const MailSummary& MailAt(int row) const;
   QString Text(std::size_t source, int column) const;
   bool NewestFirst() const { return layout_ == ListLayout::kTasks || layout_ == ListLayout::kNotes; }
 
   const AnalysisResult* result_ = nullptr;
   Nid folder_;
   ListLayout layout_ = ListLayout::kMail;
-  std::optional<std::size_t> mail_entry_;  // the folder's entry in the mail folder list
-  std::size_t mail_rows_ = 0;              // mail: rows shown, the first of the entry's items
+  // Mail: (entry, item) positions in the mail folder list of the items whose folder this is.
+  // A mail whose folder is not a mail folder sits in another folder's entry, so every entry is
+  // looked at, each from where the last look ended.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> mail_rows_;
+  std::vector<std::size_t> mail_scanned_;
   std::vector<std::uint32_t> rows_;        // other kinds: positions in the kind's list, in the order found
   std::size_t scanned_ = 0;                // how much of the kind's list has been looked at
 };

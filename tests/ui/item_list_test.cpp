@@ -94,6 +94,20 @@ class ItemListTest : public QObject {
     QCOMPARE(model.data(model.index(1, 1), Qt::DisplayRole).toString(), QStringLiteral("Unspecified"));
     QCOMPARE(model.NidAt(1).value, 0x200064u);
 
+    // A mail of a folder that is not a mail folder (a note in a calendar) rides in another
+    // folder's entry, and is listed under its own folder only.
+    const salvora::Nid calendar(0x8062);
+    {
+      std::lock_guard lock(result.lists_mutex);
+      result.mail_folders.entries()[1].items.push_back(
+          {salvora::Nid(0x200104), calendar, std::nullopt, std::string("stray"), std::nullopt, std::nullopt});
+    }
+    model.Refresh();
+    QCOMPARE(model.rowCount(), 2);
+    model.ShowFolder(&result, calendar, ListLayout::kMail);
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("stray"));
+
     // Tasks of this folder only, the newest first.
     model.ShowFolder(&result, inbox, ListLayout::kTasks);
     QCOMPARE(model.rowCount(), 1);
