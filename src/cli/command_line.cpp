@@ -36,6 +36,12 @@ std::optional<std::int64_t> parse_number(std::string_view text) {
 
 // Checks one option's value; prints the error and returns false when it is not acceptable.
 bool check_value(const OptionSpec& option, const std::string& value) {
+  if (option.kind == OptionKind::kFlag) return true;
+  if (value.empty()) {
+    // "--dest=" is a value forgotten, not a wish for the current folder.
+    PrintError("--%s needs a value", std::string(option.name).c_str());
+    return false;
+  }
   if (option.kind != OptionKind::kNumber) return true;
   const auto number = parse_number(value);
   if (!number) {

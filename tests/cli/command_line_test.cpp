@@ -90,6 +90,7 @@ TEST_F(CliCommandLine, WrongCommandLinesAreOneNamedLineAndStatusTwo) {
       {{"analyze", "-x", Sample()}, "salvora-cli analyze: unknown option '-x'\n"},
       {{"analyze", "--json=yes", Sample()}, "salvora-cli analyze: --json takes no value\n"},
       {{"convert", Sample(), "--dest"}, "salvora-cli convert: --dest needs a value\n"},
+      {{"convert", Sample(), "--dest="}, "salvora-cli convert: --dest needs a value\n"},
       {{"dump"}, "salvora-cli dump: no file given (see salvora-cli dump --help)\n"},
       {{"info", Sample(), Sample()}, "salvora-cli info: only one file can be given, not '" + Sample() + "' as well\n"},
       {{"frobnicate", Sample()}, "salvora-cli: unknown command 'frobnicate' (see salvora-cli --help)\n"},

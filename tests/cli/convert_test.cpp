@@ -190,6 +190,14 @@ TEST(CliConvert, ChosenFoldersAndTheDefaultOutputFolder) {
   EXPECT_EQ(fs::path(pst).parent_path(), fs::path(dir + "/Repair"));
   EXPECT_EQ(value_of(r.out, "inbox"), "10");
   EXPECT_EQ(Verify(pst), "");
+  // The counters are what the PST holds: as many items as a dump of it lists, no more.
+  auto dump = RunProgram(ProgramPath("salvora-cli"), {"dump", pst});
+  ASSERT_EQ(dump.exit_code, 0) << dump.err;
+  int counted = 0;
+  for (const char* kind : {"mails", "calendar", "contacts", "tasks", "notes", "journal"})
+    counted += std::stoi(value_of(r.out, kind));
+  EXPECT_EQ(counted, std::count(dump.out.begin(), dump.out.end(), '\n')) << r.out;
+  fs::remove_all(dir);
 }
 
 // A --folder the store does not have fails before any PST is made, and shows what there is.
@@ -206,6 +214,7 @@ TEST(CliConvert, AFolderNotInTheStoreFailsAndListsTheFolders) {
     EXPECT_NE(c.err.find("\n  Personal Folders\\Calendar\\Birthdays\\\n"), std::string::npos) << c.err;
     EXPECT_FALSE(fs::exists(dest));
   }
+  fs::remove_all(dest);
 }
 
 TEST(CliConvert, ActivityLogHasTheStepAndEachChosenFolder) {
