@@ -1,0 +1,204 @@
+// Where convert's PST goes and the faults around it: a new PST per run, never through a planted
+// link, private to its owner, nothing left behind by a run that wrote nothing; sources that are
+// no regular file; readers side by side; and a full disk counted item for item.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "support/ndb_builder.h"
+#include "support/run_program.h"
+
+namespace salvora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProgramPath;
+using testing::RunProgram;
+using testing::TestTempDir;
+
+std::string Sample() { return testing::SourceDir() + "/samples/sample.ost"; }
+
+std::string PstOf(const testing::ProgramResult& r) {
+  std::smatch m;
+  return std::regex_search(r.out, m, std::regex("(^|\n)pst=([^\n]*)")) ? m[2].str() : std::string();
+}
+
+// The messages of a PST as our own dump lists them (one line each).
+std::size_t MessagesIn(const std::string& pst) {
+  const auto r = RunProgram(ProgramPath("salvora-cli"), {"dump", pst});
+  return static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n'));
+}
+
+// The time-stamped name a convert started at `when` gives its PST.
+std::string StampedName(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "Salvora_Tools_Personal_Folder%d-%d-%d %d-%d.pst", local.tm_mday, local.tm_mon + 1,
+                local.tm_year + 1900, local.tm_hour, local.tm_min);
+  return buf;
+}
+
+class ConvertTarget : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TestTempDir() + "/convert-target";
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string dir_;
+};
+
+// Two converts into one folder in the same minute, with a link planted at the scratch name the
+// first would use: two whole PSTs, each the whole sample and nothing more, each 0600, and the
+// link's target untouched.
+TEST_F(ConvertTarget, EachRunMakesItsOwnPrivatePstAndNoLinkIsFollowed) {
+  const std::string dest = dir_ + "/out";
+  fs::create_directories(dest);
+  const std::string victim = dir_ + "/victim.txt";
+  std::ofstream(victim) << "keep";
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t when : {now, now + 60}) fs::create_symlink(victim, dest + "/" + StampedName(when) + ".partial");
+
+  const auto first = RunProgram(ProgramPath("salvora-cli"), {"convert", Sample(), "--dest", dest});
+  const auto second = RunProgram(ProgramPath("salvora-cli"), {"convert", Sample(), "--dest", dest});
+  ASSERT_EQ(first.exit_code, 0) << first.err;
+  ASSERT_EQ(second.exit_code, 0) << second.err;
+  const std::string a = PstOf(first), b = PstOf(second);
+  EXPECT_NE(a, b);
+  EXPECT_NE(a.find(" (2).pst"), std::string::npos) << a << ": the planted name is passed over";
+  const std::size_t whole = MessagesIn(a);
+  EXPECT_GT(whole, 0u);
+  EXPECT_EQ(MessagesIn(b), whole);
+  for (const auto& pst : {a, b}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(pst.c_str(), &st), 0) << pst;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << pst;
+    EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"verify", pst}).exit_code, 0) << pst;
+    EXPECT_FALSE(fs::exists(pst + ".partial"));
+  }
+  std::ifstream in(victim);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "keep");
+}
+
+// A convert that fails before it writes anything leaves no folder: not the default Repair
+// folder beside the source, not a --dest that did not exist.
+TEST_F(ConvertTarget, ARunThatWritesNothingLeavesNothing) {
+  std::ifstream in(Sample(), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The header stays (the source opens and is an OST); every index it points at is zeros.
+  std::fill(bytes.begin() + 4096, bytes.end(), '\0');
+  const std::string source = dir_ + "/blank.ost";
+  std::ofstream(source, std::ios::binary) << bytes;
+  const auto to_default = RunProgram(ProgramPath("salvora-cli"), {"convert", source});
+  EXPECT_EQ(to_default.exit_code, 1) << to_default.err;
+  EXPECT_FALSE(fs::exists(dir_ + "/Repair"));
+  const auto to_dest = RunProgram(ProgramPath("salvora-cli"), {"convert", source, "--dest", dir_ + "/new/nested"});
+  EXPECT_EQ(to_dest.exit_code, 1) << to_dest.err;
+  EXPECT_FALSE(fs::exists(dir_ + "/new"));
+}
+
+// A FIFO would make every command wait for a writer; it and the other files that are no store
+// are refused at once with the reason.
+TEST_F(ConvertTarget, SourcesThatAreNoRegularFileAreRefusedAtOnce) {
+  const std::string fifo = dir_ + "/mail.ost";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& source : {fifo, std::string("/dev/zero"), dir_}) {
+    for (const char* command : {"info", "analyze", "dump", "convert"}) {
+      // The timeout only keeps a regression from hanging the suite.
+      const auto r = RunProgram("/usr/bin/timeout", {"60", ProgramPath("salvora-cli"), command, source});
+      EXPECT_EQ(r.exit_code, 1) << command << " " << source << ": " << r.err;
+      const bool named = r.err.find("not a regular file") != std::string::npos ||
+                         r.err.find("Is a directory") != std::string::npos;
+      EXPECT_TRUE(named) << command << " " << source << ": " << r.err;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ + "/Repair"));
+}
+
+// Readers of one file run side by side; a program that holds it locked for writing keeps
+// them out with "in use".
+TEST_F(ConvertTarget, ReadersShareTheSourceAndAWriterKeepsThemOut) {
+  const std::string source = dir_ + "/mail.ost";
+  fs::copy_file(Sample(), source);
+  const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+  EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"info", source}).exit_code, 0);
+  const auto convert = RunProgram(ProgramPath("salvora-cli"), {"convert", source, "--dest", dir_ + "/out"});
+  EXPECT_EQ(convert.exit_code, 0) << convert.err;
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  for (const char* command : {"info", "analyze", "convert"}) {
+    const auto r = RunProgram(ProgramPath("salvora-cli"), {command, source});
+    EXPECT_EQ(r.exit_code, 1) << command;
+    EXPECT_NE(r.err.find("in use"), std::string::npos) << command << ": " << r.err;
+  }
+  ::close(fd);
+}
+
+// Runs convert in a child whose files cannot grow past limit bytes (the error a full disk
+// gives); returns its exit status and what it printed on standard error.
+std::pair<int, std::string> ConvertWithFileLimit(const std::string& dest, rlim_t limit, const std::string& err_file) {
+  const std::string program = ProgramPath("salvora-cli");
+  const std::string source = Sample();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of killing the process
+    const int out = ::open("/dev/null", O_WRONLY);
+    const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    const rlimit r{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    ::execl(program.c_str(), program.c_str(), "convert", source.c_str(), "--dest", dest.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  std::ifstream in(err_file);
+  std::stringstream text;
+  text << in.rdbuf();
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+}
+
+// The disk fills at several points of the sample: the run fails naming the full disk, and the
+// count of items not written is exactly what the PST lacks.
+TEST_F(ConvertTarget, FullDiskCountsEveryItemThePstLacks) {
+  const auto whole_run = RunProgram(ProgramPath("salvora-cli"), {"convert", Sample(), "--dest", dir_ + "/whole"});
+  ASSERT_EQ(whole_run.exit_code, 0) << whole_run.err;
+  const std::size_t whole = MessagesIn(PstOf(whole_run));
+  for (rlim_t limit : {rlim_t{500000}, rlim_t{700000}, rlim_t{900000}}) {
+    const std::string dest = dir_ + "/limit-" + std::to_string(limit);
+    const auto [status, err] = ConvertWithFileLimit(dest, limit, dir_ + "/err.txt");
+    EXPECT_EQ(status, 1) << err;
+    EXPECT_NE(err.find("the disk is full"), std::string::npos) << err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(err, m, std::regex(": (\\d+) items could not be written"))) << err;
+    const std::size_t reported = std::stoul(m[1].str());
+    std::size_t kept = 0;
+    for (const auto& e : fs::directory_iterator(dest)) {
+      if (e.path().extension() != ".pst") continue;
+      EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"verify", e.path().string()}).exit_code, 0);
+      kept += MessagesIn(e.path().string());
+    }
+    EXPECT_EQ(reported + kept, whole) << "limit " << limit << ": " << err;
+  }
+}
+
+}  // namespace
+}  // namespace salvora
