@@ -163,7 +163,7 @@ std::string CommandHelp(const CommandSpec& spec) {
   if (!spec.details.empty()) text += "\n" + std::string(spec.details);
   text += "\noptions:\n";
   auto line = [&text](std::string left, std::string_view help) {
-    left.resize(std::max<std::size_t>(left.size() + 2, 28), ' ');
+    left.resize(std::max<std::size_t>(left.size() + 2, 31), ' ');
     text += "  " + left + std::string(help) + "\n";
   };
   for (const auto& o : spec.options) {

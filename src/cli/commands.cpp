@@ -91,9 +91,12 @@ std::string OverviewHelp() {
   text +=
       "\n'salvora-cli help COMMAND' or 'salvora-cli COMMAND --help' shows a command's options.\n"
       "'salvora-cli --version' shows the version.\n\n"
-      "exit status: 0 done; 1 failed (one line on standard error); 2 wrong command line (verify:\n"
-      "also a file that is not a readable PST); 3 done, but part of the source could not be read\n"
-      "(convert, dump; verify: violations found is 1); 130 stopped by Ctrl-C or a termination signal.\n";
+      "exit status:\n"
+      "  0    done (verify: the PST is clean)\n"
+      "  1    failed, with one line on standard error (verify: violations found)\n"
+      "  2    the command line is wrong (verify: also a file that cannot be read as a PST)\n"
+      "  3    convert, dump: done, but part of the source could not be read\n"
+      "  130  convert: stopped by Ctrl-C or a termination signal\n";
   return text;
 }
 
