@@ -1,8 +1,8 @@
 #include <array>
 #include <cstdio>
-#include <fstream>
 
 #include "cli/commands.h"
+#include "platform/file64.h"
 #include "pststore/pst/pst_verifier.h"
 
 namespace salvora::cli {
@@ -13,11 +13,13 @@ constexpr int kExitViolations = 1;
 constexpr int kExitUnreadable = 2;
 
 // An offline store passes the magic check but is laid out for another client: verified as a
-// PST it would give hundreds of "violations" that only say it is not one.
+// PST it would give hundreds of "violations" that only say it is not one. Read through CFile64,
+// which refuses a FIFO at once instead of waiting for a writer.
 bool is_offline_store(const std::string& path) {
   std::array<char, 10> head{};
-  std::ifstream in(path, std::ios::binary);
-  if (!in.read(head.data(), head.size())) return false;
+  CFile64 file;
+  if (!file.Open(path, CFile64::Access::kReadOnly)) return false;
+  if (file.ReadAt(0, head.data(), head.size()) != head.size()) return false;
   return std::string_view(head.data(), 4) == "!BDN" && std::string_view(head.data() + 8, 2) == "SO";
 }
 
@@ -31,7 +33,7 @@ int RunVerify(const ParsedCommand& args) {
     PrintError("%s: not a PST: this is an offline store (OST); convert makes a PST of it", path.c_str());
     return kExitUnreadable;
   }
-  const auto result = pst::PstVerifier::Verify(path);
+  const auto result = pst::PstVerifier::Verify(path, CFile64::Lock::kShared);
   for (const auto& v : result.violations) PrintError("%s: %s", path.c_str(), v.c_str());
   if (!result.opened) {
     if (result.violations.empty()) PrintError("%s: not a Unicode PST file", path.c_str());

@@ -187,9 +187,17 @@ void CFile64::RenameNew(const std::string& new_path) {
     const int e = errno;
     if (e != EINVAL && e != ENOSYS) throw CFileException::FromErrno(e, new_path);
     // A file system without the no-replace rename: a hard link fails just the same when the
-    // name is taken.
-    if (::link(path_.c_str(), new_path.c_str()) != 0) throw CFileException::FromErrno(errno, new_path);
-    ::unlink(path_.c_str());
+    // name is taken. One without hard links either (FAT, some FUSE mounts) gets a check and a
+    // plain rename, the best it allows.
+    if (::link(path_.c_str(), new_path.c_str()) == 0) {
+      ::unlink(path_.c_str());
+    } else {
+      const int link_error = errno;
+      struct stat st {};
+      if (link_error == EEXIST || ::lstat(new_path.c_str(), &st) == 0) throw CFileException::FromErrno(EEXIST, new_path);
+      if (link_error != EPERM && link_error != EOPNOTSUPP) throw CFileException::FromErrno(link_error, new_path);
+      if (::rename(path_.c_str(), new_path.c_str()) != 0) throw CFileException::FromErrno(errno, new_path);
+    }
   }
   path_ = new_path;
   sync_folder_of(new_path);

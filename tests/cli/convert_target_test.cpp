@@ -118,10 +118,10 @@ TEST_F(ConvertTarget, SourcesThatAreNoRegularFileAreRefusedAtOnce) {
   const std::string fifo = dir_ + "/mail.ost";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& source : {fifo, std::string("/dev/zero"), dir_}) {
-    for (const char* command : {"info", "analyze", "dump", "convert"}) {
+    for (const char* command : {"info", "analyze", "dump", "convert", "verify"}) {
       // The timeout only keeps a regression from hanging the suite.
       const auto r = RunProgram("/usr/bin/timeout", {"60", ProgramPath("salvora-cli"), command, source});
-      EXPECT_EQ(r.exit_code, 1) << command << " " << source << ": " << r.err;
+      EXPECT_EQ(r.exit_code, std::string(command) == "verify" ? 2 : 1) << command << " " << source << ": " << r.err;
       const bool named = r.err.find("not a regular file") != std::string::npos ||
                          r.err.find("Is a directory") != std::string::npos;
       EXPECT_TRUE(named) << command << " " << source << ": " << r.err;
@@ -148,6 +148,20 @@ TEST_F(ConvertTarget, ReadersShareTheSourceAndAWriterKeepsThemOut) {
     EXPECT_NE(r.err.find("in use"), std::string::npos) << command << ": " << r.err;
   }
   ::close(fd);
+  // A PST another program is still writing is not verified half-written.
+  const std::string pst = [&] {
+    for (const auto& e : fs::directory_iterator(dir_ + "/out")) return e.path().string();
+    return std::string();
+  }();
+  const int pst_fd = ::open(pst.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(pst_fd, 0) << pst;
+  ASSERT_EQ(::flock(pst_fd, LOCK_SH), 0);
+  EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"verify", pst}).exit_code, 0);
+  ASSERT_EQ(::flock(pst_fd, LOCK_EX), 0);
+  const auto busy = RunProgram(ProgramPath("salvora-cli"), {"verify", pst});
+  EXPECT_EQ(busy.exit_code, 2);
+  EXPECT_NE(busy.err.find("in use"), std::string::npos) << busy.err;
+  ::close(pst_fd);
 }
 
 // Runs convert in a child whose files cannot grow past limit bytes (the error a full disk

@@ -14,9 +14,9 @@ std::string Hex(std::uint64_t v) {
   return buf;
 }
 
-bool PstFileReader::Open(const std::string& path) {
+bool PstFileReader::Open(const std::string& path, CFile64::Lock lock) {
   CFileException error;
-  if (!file_.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &error)) {
+  if (!file_.Open(path, CFile64::Access::kReadOnly, lock, &error)) {
     sink_(error.message());
     return false;
   }

@@ -37,8 +37,9 @@ class PstFileReader {
  public:
   explicit PstFileReader(ProblemSink sink) : sink_(std::move(sink)) {}
 
-  // Opens the file and reads the header; false when it is no Unicode PST at all.
-  bool Open(const std::string& path);
+  // Opens the file and reads the header; false when it is no Unicode PST at all. `lock`: the
+  // advisory lock to hold while reading (none for a file this process also writes).
+  bool Open(const std::string& path, CFile64::Lock lock = CFile64::Lock::kNone);
   // Walks both B-trees, checking pages, keys and levels; fills blocks(), nodes() and pages().
   void LoadTrees();
 

@@ -147,10 +147,10 @@ class NdbChecks {
 
 }  // namespace
 
-VerifyResult PstVerifier::Verify(const std::string& path) {
+VerifyResult PstVerifier::Verify(const std::string& path, CFile64::Lock lock) {
   VerifyResult out;
   PstFileReader reader([&out](const std::string& s) { out.violations.push_back(s); });
-  if (!reader.Open(path)) return out;
+  if (!reader.Open(path, lock)) return out;
   out.opened = true;
   reader.LoadTrees();
   out.blocks = reader.blocks().size();

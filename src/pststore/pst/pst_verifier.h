@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file64.h"
+
 namespace salvora::pst {
 
 struct VerifyResult {
@@ -24,7 +26,9 @@ struct VerifyResult {
 
 class PstVerifier {
  public:
-  static VerifyResult Verify(const std::string& path);
+  // `lock`: the advisory lock to read under; a program that verifies another's file takes the
+  // shared one, so a file still being written is reported as in use rather than half read.
+  static VerifyResult Verify(const std::string& path, CFile64::Lock lock = CFile64::Lock::kNone);
 };
 
 }  // namespace salvora::pst
