@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -162,6 +163,31 @@ TEST_F(ConvertTarget, ReadersShareTheSourceAndAWriterKeepsThemOut) {
   EXPECT_EQ(busy.exit_code, 2);
   EXPECT_NE(busy.err.find("in use"), std::string::npos) << busy.err;
   ::close(pst_fd);
+}
+
+// What a killed convert left in its private temporary folder (a mail header, say) goes with the
+// next convert; the folder of a live process stays.
+TEST_F(ConvertTarget, NextConvertRemovesTheFolderAKilledOneLeft) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);  // its process id now names no process
+  const std::string tmp = dir_ + "/tmp";
+  const std::string dead = tmp + "/salvora-" + std::to_string(child) + "-kIlLed";
+  const std::string live = tmp + "/salvora-" + std::to_string(::getpid()) + "-aLiVe0";
+  fs::create_directories(dead);
+  fs::create_directories(live);
+  std::ofstream(dead + "/Temp.eml") << "From: someone\r\nSubject: private\r\n";
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  const auto r = RunProgram(ProgramPath("salvora-cli"), {"convert", Sample(), "--dest", dir_ + "/out"});
+  if (old) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_FALSE(fs::exists(dead));
+  EXPECT_TRUE(fs::is_directory(live));
+  // The convert's own folder went with it at its end.
+  EXPECT_EQ(std::distance(fs::directory_iterator(tmp), fs::directory_iterator()), 1);
 }
 
 // Runs convert in a child whose files cannot grow past limit bytes (the error a full disk
