@@ -295,18 +295,7 @@ class SaveWalk : public FolderWalkVisitor {
       return;
     }
     if (r.contact && !(has_class && cls == "IPM.Note") && r.kind != ItemKind::kMail) {
-      // A contact goes to the contacts folder wherever the source kept it.
-      const std::string path = path_.starts_with(kContactsPath) ? path_ : std::string(kContactsPath);
-      try {
-        target_ = writer_.GetOrCreateFolder(target_, path, r);
-        if (placed(target_)) {
-          with_attachments(node, r, [&] { writer_.WriteContact(r, target_); });
-          bump(SaveCounter::kContacts);
-        }
-      } catch (const std::exception& e) {
-        NotWritten(e);  // the contact is skipped: not in the contacts counter, but not written
-      }
-      last_mail_path_.clear();
+      SaveContact(node, r);
       return;
     }
     // Messages of classes no other writer takes (meeting requests and responses, reports,
@@ -316,6 +305,21 @@ class SaveWalk : public FolderWalkVisitor {
                       r.kind == ItemKind::kContact || r.kind == ItemKind::kNone)) {
       SaveMail(node, r);
     }
+  }
+
+  // A contact goes to the contacts folder wherever the source kept it.
+  void SaveContact(const NodeRecord& node, const ItemRecord& r) {
+    const std::string path = path_.starts_with(kContactsPath) ? path_ : std::string(kContactsPath);
+    try {
+      target_ = writer_.GetOrCreateFolder(target_, path, r);
+      if (placed(target_)) {
+        with_attachments(node, r, [&] { writer_.WriteContact(r, target_); });
+        bump(SaveCounter::kContacts);
+      }
+    } catch (const std::exception& e) {
+      NotWritten(e);  // the contact is skipped: not in the contacts counter, but not written
+    }
+    last_mail_path_.clear();
   }
 
   void SaveMail(const NodeRecord& node, const ItemRecord& r) {
