@@ -1,9 +1,7 @@
-// CFile64's refusals: files that are not regular files, links at a new file's name, names that
-// are taken, and the mode of what it creates.
+// CFile64's refusals: files that are not regular files, and names that are taken.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -58,28 +56,6 @@ TEST(File64, OnlyRegularFilesOpen) {
   ::close(sock);
 }
 
-TEST(File64, NewFilesArePrivateAndNeverReachedThroughALink) {
-  TestHome home;
-  const fs::path target = home.root() / "someone-elses.txt";
-  spit(target, "keep");
-  const fs::path link = home.root() / "store.pst.partial";
-  fs::create_symlink(target, link);
-  CFile64 file;
-  CFileException error;
-  EXPECT_FALSE(file.Open(link.string(), CFile64::Access::kCreateNew, CFile64::Lock::kExclusive, &error));
-  EXPECT_EQ(error.os_error(), EEXIST);
-  EXPECT_EQ(slurp(target), "keep");
-
-  for (auto access : {CFile64::Access::kCreateNew, CFile64::Access::kCreate, CFile64::Access::kOpenOrCreate}) {
-    const fs::path path = home.root() / ("new-" + std::to_string(static_cast<int>(access)));
-    ASSERT_TRUE(file.Open(path.string(), access));
-    file.Close();
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
-  }
-}
-
 // RenameNew gives a file its name only when no file has it; Rename replaces, as rename(2).
 TEST(File64, RenameNewNeverReplaces) {
   TestHome home;
@@ -102,24 +78,6 @@ TEST(File64, RenameNewNeverReplaces) {
   EXPECT_EQ(file.GetFilePath(), free_name);
   EXPECT_FALSE(fs::exists(scratch));
   EXPECT_EQ(slurp(free_name), "mine");
-}
-
-// Readers share a file; a writer's exclusive lock keeps them out, and theirs keeps it out.
-TEST(File64, SharedLocksAgreeAndExclusiveMeansInUse) {
-  TestHome home;
-  const std::string path = (home.root() / "mail.ost").string();
-  spit(path, "data");
-  CFile64 first, second, writer;
-  ASSERT_TRUE(first.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kShared));
-  ASSERT_TRUE(second.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kShared));
-  CFileException error;
-  EXPECT_FALSE(writer.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive, &error));
-  EXPECT_EQ(error.cause(), CFileException::sharingViolation);
-  first.Close();
-  second.Close();
-  ASSERT_TRUE(writer.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive));
-  EXPECT_FALSE(first.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kShared, &error));
-  EXPECT_EQ(error.cause(), CFileException::sharingViolation);
 }
 
 }  // namespace

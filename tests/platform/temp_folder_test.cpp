@@ -145,22 +145,5 @@ TEST(TempFolder, AbandonedFoldersOfDeadProcessesAreRemoved) {
   EXPECT_EQ(remove_abandoned_temp_folders(base / "missing"), 0);
 }
 
-// The process folder's creation is the start that clears: a child that makes its folder
-// removes the one a dead process left.
-TEST(TempFolder, FirstUseClearsWhatADeadProcessLeft) {
-  TestHome home;
-  const fs::path abandoned = home.root() / "tmp" / ("salvora-" + std::to_string(DeadProcessId()) + "-q9W8e7");
-  fs::create_directories(abandoned);
-  spit(abandoned / "attachment.bin", "data");
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) std::exit(temp_folder().empty() ? 1 : 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_FALSE(fs::exists(abandoned));
-}
-
 }  // namespace
 }  // namespace salvora
