@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "engine/item_reload.h"
+#include "pststore/store_file.h"
 #include "pststore/store_servers.h"
 #include "ui/exit_confirmation.h"
 #include "ui/folder_tree.h"
@@ -427,6 +428,7 @@ void Repair_Recover::OnSave() {
   save_thread_.Start(
       [this, options] {
         store::register_store_servers();
+        const std::uint64_t lost_before = store::lost_store_messages();
         save_status_ = RunSavePass(options, save_control_, *save_bridge_, *save_progress_).status;
         // The PST is committed and closed before the screen says anything about it.
         try {
@@ -434,6 +436,7 @@ void Repair_Recover::OnSave() {
         } catch (const std::exception& e) {
           save_close_error_ = e.what();
         }
+        save_lost_ = store::lost_store_messages() - lost_before;
       },
       this, [this] { OnSaveDone(); });
 
@@ -455,11 +458,12 @@ void Repair_Recover::OnSaveDone() {
   const auto unreadable = save_progress_->unreadable();
   for (const auto& line : unreadable) log_line(QString::fromStdString(line));
   const QString store = QString::fromStdString(save_progress_->store_path());
-  if (!save_close_error_.empty()) {
+  const bool counted_loss = save_progress_->store_errors() > 0 || save_lost_ > 0;
+  if (save_status_ == SaveStatus::kCompleted && (save_close_error_.empty() || counted_loss)) {
+    ShowCompletion();
+  } else if (!save_close_error_.empty()) {
     inform(this, QStringLiteral("The PST could not be completed: %1").arg(QString::fromStdString(save_close_error_)),
            QMessageBox::Critical);
-  } else if (save_status_ == SaveStatus::kCompleted) {
-    ShowCompletion();
   } else if (save_status_ == SaveStatus::kStopped) {
     if (!store.isEmpty()) {
       inform(this, QStringLiteral("Saving was stopped. The PST holds the items saved before the stop:\n%1").arg(store));
@@ -473,7 +477,12 @@ void Repair_Recover::OnSaveDone() {
 }
 
 void Repair_Recover::ShowCompletion() {
-  auto* done = new Last_Saving_Dialog(*save_progress_, this);
+  // What the store refused or a failed commit lost is not in the PST either.
+  const long long not_written = save_progress_->store_errors() + static_cast<long long>(save_lost_);
+  const QString cause = QString::fromStdString(save_progress_->first_store_error().empty()
+                                                   ? save_close_error_
+                                                   : save_progress_->first_store_error());
+  auto* done = new Last_Saving_Dialog(*save_progress_, this, not_written, cause);
   connect(done, &Last_Saving_Dialog::accepted, this, [done] {
     if (done->view_log()) open_in_viewer(done, activity_log_path());
     end_program(0);

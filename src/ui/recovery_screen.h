@@ -116,6 +116,7 @@ class Repair_Recover : public QWidget {
   std::unique_ptr<SaveBridge> save_bridge_;
   SaveStatus save_status_ = SaveStatus::kStopped;
   std::string save_close_error_;
+  std::uint64_t save_lost_ = 0;  // messages a failed commit took with it
   PassThread save_thread_;
 
   QMenuBar* menu_bar_ = nullptr;

@@ -103,7 +103,9 @@ void ListPSTFile::Finish() {
   done(QDialog::Accepted);
 }
 
-Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* parent) : QDialog(parent) {
+Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* parent, long long not_written,
+                                       const QString& cause)
+    : QDialog(parent) {
   setObjectName(QStringLiteral("Last_Saving_Dialog"));
   setWindowTitle(QStringLiteral("Salvora Tools for Microsoft Exchange OST- MS Outlook PST"));
   setWindowIcon(application_icon());
@@ -121,6 +123,15 @@ Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* pa
     text = QStringLiteral("Saving completed, but %1 object(s) of the source could not be read and are not in the "
                           "PST. The activity log names each of them.")
                .arg(unreadable);
+  }
+  if (not_written > 0) {
+    text = QStringLiteral("Saving finished, but %1 item(s) could not be written into the PST: %2")
+               .arg(not_written)
+               .arg(cause.isEmpty() ? QStringLiteral("the store refused them") : cause) +
+           (unreadable > 0 ? QStringLiteral("\n\n%1 object(s) of the source could not be read; the activity log "
+                                            "names each of them.")
+                                 .arg(unreadable)
+                           : QString());
   }
   if (!store.isEmpty()) text += QStringLiteral("\n\nThe PST is at:\n") + store;
   message_ = new QLabel(text, group);

@@ -64,7 +64,9 @@ class Last_Saving_Dialog : public QDialog {
   Q_OBJECT
 
  public:
-  Last_Saving_Dialog(const SaveProgress& progress, QWidget* parent = nullptr);
+  // not_written: items the store refused or lost (a full disk), with the first cause given.
+  Last_Saving_Dialog(const SaveProgress& progress, QWidget* parent = nullptr, long long not_written = 0,
+                     const QString& cause = {});
 
   bool view_log() const;
   QCheckBox* view_log_box() const { return view_log_; }

@@ -74,6 +74,11 @@ class SaveDialogsTest : public QObject {
     QVERIFY(lossy.message_label()->text().contains(QStringLiteral("2 object(s)")));
     auto* list = lossy.findChild<QPlainTextEdit*>(QStringLiteral("unreadableList"));
     QVERIFY(list && list->toPlainText().contains(QStringLiteral("item 2097220")));
+
+    // Items the store could not take (a full disk) are not in the PST either, and say why.
+    Last_Saving_Dialog full(whole, nullptr, 7, QStringLiteral("the disk is full"));
+    QVERIFY(!full.message_label()->text().contains(QStringLiteral("Sucessfully")));
+    QVERIFY(full.message_label()->text().contains(QStringLiteral("7 item(s) could not be written into the PST: the disk is full")));
   }
 };
 
