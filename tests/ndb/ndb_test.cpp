@@ -150,6 +150,26 @@ TEST_P(EveryLayout, DamagedTrailersFallBackToKeyOrder) {
   EXPECT_EQ(l->ctx.blocks->size(), 1u);
 }
 
+// A repeated NID breaks the key order as a falling one does, even under an intact trailer: the
+// first entry stands, and neither the repeat nor what follows it on the page is believed.
+TEST_P(EveryLayout, RepeatedKeyEndsTheLeafPage) {
+  NdbBuilder b(GetParam());
+  b.omit_node_sort = true;
+  const Bid first = b.AddBlock(pattern(10, 0));
+  const Bid second = b.AddBlock(pattern(20, 1));
+  const Nid later = Nid::make(kNidTypeNormalFolder, 0x300);
+  b.AddNode(kNidMessageStore, first, Bid(), Nid());
+  b.AddNode(kNidRootFolder, first, Bid(), kNidRootFolder);
+  b.AddNode(kNidRootFolder, second, Bid(), kNidRootFolder);
+  b.AddNode(later, first, Bid(), kNidRootFolder);
+  auto l = load(b, "repeated-key.pst");
+  EXPECT_EQ(l->ctx.nodes->size(), 2u);
+  const NodeRecord* root = FindNode(l->ctx, kNidRootFolder);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->data_bid, first);
+  EXPECT_EQ(FindNode(l->ctx, later), nullptr);
+}
+
 TEST_P(EveryLayout, ParentsListedLaterAndOrphans) {
   NdbBuilder b(GetParam());
   b.leaf_capacity = 2;  // the folder's entry lands on a later page than its messages
@@ -234,6 +254,25 @@ TEST_P(EveryLayout, BlockTrailersAreCheckedButDamageStillDelivers) {
   EXPECT_EQ(ctx.damaged_blocks.load(), 1u);
   EXPECT_EQ(ReadBlock(ctx, bad_id), pattern(70, 5));
   EXPECT_EQ(ctx.damaged_blocks.load(), 2u);
+}
+
+// Version-36 files pad each block with its trailer to a multiple of 512 bytes, not 64 as the
+// 512-byte-page layouts do: the trailer sits at the end of that padding. Sizes on either side of
+// the boundaries, where a wrong alignment puts the trailer somewhere else, all read back whole
+// with every trailer vouching for its block.
+TEST(NdbLayout4k, BlockTrailersSitAtTheEndOf512BytePadding) {
+  NdbBuilder b(FileLayout::kUnicode4k);
+  const std::vector<std::size_t> sizes = {1, 40, 41, 100, 488, 489, 1000, 4072, 8000};
+  std::vector<Bid> bids;
+  for (std::size_t i = 0; i < sizes.size(); ++i) bids.push_back(b.AddBlock(pattern(sizes[i], static_cast<std::uint8_t>(i))));
+  b.AddNode(kNidMessageStore, bids[0], Bid(), Nid());
+  auto l = load(b, "aligned-4k.ost");
+  ASSERT_EQ(l->ctx.header.layout, FileLayout::kUnicode4k);
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const auto damaged = l->ctx.damaged_blocks.load();
+    EXPECT_EQ(ReadBlock(l->ctx, bids[i]), pattern(sizes[i], static_cast<std::uint8_t>(i))) << sizes[i];
+    EXPECT_EQ(l->ctx.damaged_blocks.load(), damaged) << "the trailer of the " << sizes[i] << "-byte block";
+  }
 }
 
 TEST(NdbCompression, CompressedBlocksAndTreesInflate) {

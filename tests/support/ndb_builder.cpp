@@ -23,6 +23,11 @@ void put_id(ByteVector& page, std::size_t off, std::uint64_t v, std::size_t widt
   else store_u64(page, off, v);
 }
 
+// Blocks start on these boundaries and fill whole multiples of them, trailer included. The
+// builder states them itself rather than taking the reader's geometry, so a wrong value in the
+// reader reads trailers from the wrong place instead of agreeing with the files it is tested on.
+std::size_t block_alignment_of(FileLayout layout) { return layout == FileLayout::kUnicode4k ? 512 : 64; }
+
 ByteVector compress(const ByteVector& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   ByteVector out(size);
@@ -141,7 +146,7 @@ ByteVector NdbBuilder::Build() {
 
   // Blocks: data, padding, trailer.
   for (auto& b : blocks_) {
-    const std::size_t total = align_up(b.stored.size() + g_.block_trailer_size, g_.block_alignment);
+    const std::size_t total = align_up(b.stored.size() + g_.block_trailer_size, block_alignment_of(layout_));
     b.ib = file.size();
     file.resize(file.size() + total, 0);
     std::copy(b.stored.begin(), b.stored.end(), file.begin() + static_cast<std::ptrdiff_t>(b.ib));
