@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 SAMPLE     ?= samples/sample.ost
 
-.PHONY: all deps configure build run test test-unit test-asan bench clean
+.PHONY: all deps configure build run test test-unit test-quick test-asan bench clean
 
 all: build
 
@@ -23,6 +23,10 @@ run: build
 
 test-unit: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The unit tests without the slow ones that go over the whole sample corpus.
+test-quick: build
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -LE slow
 
 # The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps

@@ -10,9 +10,11 @@ function(salvora_layer name)
   target_link_libraries(${lib} PUBLIC ${L_DEPS} PRIVATE ${L_PRIVATE_DEPS})
 endfunction()
 
-# One GoogleTest program per layer under tests/<layer>.
+# One GoogleTest program per layer under tests/<layer>. SLOW names the tests (a gtest filter,
+# patterns joined by ':') that run over the whole sample corpus: they become a second ctest entry,
+# <layer>_corpus, of the same program, labelled "slow" so that `ctest -LE slow` leaves them out.
 function(salvora_layer_tests layer)
-  cmake_parse_arguments(T "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(T "" "SLOW" "DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${layer}/*.cpp)
   if(NOT srcs)
     return()
@@ -21,10 +23,16 @@ function(salvora_layer_tests layer)
   add_executable(${exe} ${srcs})
   target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(${exe} PRIVATE salvora_${layer} salvora_testsupport ${T_DEPS} GTest::gtest GTest::gtest_main)
-  add_test(NAME ${layer} COMMAND ${exe})
-  # The source reader takes an exclusive lock on the files it reads, as a file in use must be
-  # refused; test programs that read the bundled sample or the corpus therefore take turns.
-  set_tests_properties(${layer} PROPERTIES RESOURCE_LOCK salvora_source_files)
-  set_tests_properties(${layer} PROPERTIES ENVIRONMENT
-    "SALVORA_CORPUS_DIR=${SALVORA_CORPUS_DIR};SALVORA_TOOLS_DIR=${SALVORA_TOOLS_DIR};SALVORA_SOURCE_DIR=${CMAKE_SOURCE_DIR};SALVORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  set(env "SALVORA_CORPUS_DIR=${SALVORA_CORPUS_DIR};SALVORA_TOOLS_DIR=${SALVORA_TOOLS_DIR};SALVORA_SOURCE_DIR=${CMAKE_SOURCE_DIR};SALVORA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  # No resource lock: the source reader and the verifier share their lock on the files they read,
+  # every test that writes or locks a file exclusively works on its own copy, and each program's
+  # scratch folders carry its process id, so the programs run side by side.
+  if(T_SLOW)
+    add_test(NAME ${layer} COMMAND ${exe} --gtest_filter=-${T_SLOW})
+    add_test(NAME ${layer}_corpus COMMAND ${exe} --gtest_filter=${T_SLOW})
+    set_tests_properties(${layer}_corpus PROPERTIES LABELS slow ENVIRONMENT "${env}")
+  else()
+    add_test(NAME ${layer} COMMAND ${exe})
+  endif()
+  set_tests_properties(${layer} PROPERTIES ENVIRONMENT "${env}")
 endfunction()
