@@ -33,22 +33,28 @@ PropertyList Recipient(const std::string& name, const std::string& email, int ty
           Property::String(kPidSmtpAddress, email)};
 }
 
+std::filesystem::path ScratchDir(pid_t pid) {
+  return std::filesystem::temp_directory_path() / ("salvora-pst-" + std::to_string(pid));
+}
+
 // Removes the test's scratch folder when the test program ends.
 class ScratchCleanup : public ::testing::Environment {
  public:
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::temp_directory_path() / ("salvora-pst-" + std::to_string(::getpid())), ec);
-  }
+  void TearDown() override { RemoveScratchOf(::getpid()); }
 };
 [[maybe_unused]] const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
 
 }  // namespace
 
 std::string TempPath(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / ("salvora-pst-" + std::to_string(::getpid()));
+  const auto dir = ScratchDir(::getpid());
   std::filesystem::create_directories(dir);
   return (dir / name).string();
+}
+
+void RemoveScratchOf(pid_t pid) {
+  std::error_code ec;
+  std::filesystem::remove_all(ScratchDir(pid), ec);
 }
 
 std::vector<ExpectedMessage> WriteSampleMailbox(const std::string& path, const SampleOptions& o) {

@@ -3,6 +3,8 @@
 // messages with Unicode text in many scripts, recipients, attachments (in memory, streamed
 // from a file, embedded messages) and named properties.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,7 +31,9 @@ struct ExpectedMessage {
 
 std::vector<ExpectedMessage> WriteSampleMailbox(const std::string& path, const SampleOptions& options = {});
 
-// A directory for the test's files, removed by the caller's fixture.
+// A path in this process's scratch folder, which is removed when the test program ends.
 std::string TempPath(const std::string& name);
+// Removes a process's scratch folder: a forked child killed on purpose leaves its own behind.
+void RemoveScratchOf(pid_t pid);
 
 }  // namespace salvora::pst::testing

@@ -604,6 +604,7 @@ TEST_F(StoreServerTest, KilledSaveLeavesTheLastCheckpoint) {
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
+  pst::testing::RemoveScratchOf(child);
   ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended on its own: " << status;
   ExpectClean(path);
   const auto store = ReadBack(path);

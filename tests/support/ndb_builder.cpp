@@ -319,12 +319,33 @@ ByteVector NdbBuilder::Build() {
   return file;
 }
 
+namespace {
+
+std::string& temp_dir_path() {
+  static std::string dir;
+  return dir;
+}
+pid_t temp_dir_owner = 0;
+
+// Removed when the test program ends. A forked child that exits normally runs the same handlers,
+// so only the process that made the folder removes it.
+void remove_temp_dir() {
+  if (::getpid() != temp_dir_owner) return;
+  std::error_code ec;
+  std::filesystem::remove_all(temp_dir_path(), ec);
+}
+
+}  // namespace
+
 std::string TestTempDir() {
   static const std::string dir = [] {
     const char* t = std::getenv("TMPDIR");
     std::string base = (t && *t) ? t : "/tmp";
     std::string d = base + "/salvora-test-" + std::to_string(::getpid());
     std::filesystem::create_directories(d);
+    temp_dir_path() = d;
+    temp_dir_owner = ::getpid();
+    std::atexit(remove_temp_dir);
     return d;
   }();
   return dir;

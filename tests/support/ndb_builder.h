@@ -79,7 +79,7 @@ class NdbBuilder {
   std::vector<BuiltNode> nodes_;
 };
 
-// The folder for files a test writes; created on first use.
+// The folder for files a test writes: created on first use, removed when the program exits.
 std::string TestTempDir();
 
 // Where the public corpus lives, or empty when absent (tests then skip with one line).
