@@ -30,8 +30,6 @@ void ByteWriter::pad_to(std::size_t size) {
 }
 
 void ByteWriter::put_u16(std::size_t off, std::uint16_t v) { store_u16(out_, off, v); }
-void ByteWriter::put_u32(std::size_t off, std::uint32_t v) { store_u32(out_, off, v); }
-void ByteWriter::put_u64(std::size_t off, std::uint64_t v) { store_u64(out_, off, v); }
 
 void store_u16(std::span<std::uint8_t> out, std::size_t off, std::uint16_t v) {
   assert(off + 2 <= out.size());

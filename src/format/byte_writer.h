@@ -25,8 +25,6 @@ class ByteWriter {
 
   // Overwrites bytes already written (for counts and CRCs filled in last).
   void put_u16(std::size_t off, std::uint16_t v);
-  void put_u32(std::size_t off, std::uint32_t v);
-  void put_u64(std::size_t off, std::uint64_t v);
 
   std::size_t size() const { return out_.size(); }
   const std::vector<std::uint8_t>& data() const { return out_; }

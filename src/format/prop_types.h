@@ -62,10 +62,6 @@ constexpr std::uint32_t FixedPropSize(std::uint16_t type) {
   }
 }
 constexpr bool IsMultiValued(std::uint16_t type) { return (type & kPtypMultipleFlag) != 0; }
-// Variable multi-valued types store a count and an offset table before the items.
-constexpr bool IsVariableMulti(std::uint16_t type) {
-  return type == kPtypMultipleString || type == kPtypMultipleString8 || type == kPtypMultipleBinary;
-}
 
 // Property ids used by the store, folder, message, recipient and attachment objects.
 enum PropId : std::uint16_t {

@@ -163,7 +163,6 @@ void append_utf16le(std::string_view utf8, std::basic_string<std::uint8_t>& out)
   }
 }
 
-bool codepage_supported(std::uint32_t codepage) { return probe_codepage(codepage); }
 
 std::string codepage_to_utf8(std::span<const std::uint8_t> bytes, std::uint32_t codepage) {
   if (codepage == 1200) return utf16_to_utf8(bytes);

@@ -24,8 +24,6 @@ void append_utf16le(std::string_view utf8, std::basic_string<std::uint8_t>& out)
 std::string codepage_to_utf8(std::span<const std::uint8_t> bytes, std::uint32_t codepage);
 std::string codepage_to_utf8(std::string_view bytes, std::uint32_t codepage);
 
-// Whether iconv can convert from this Windows code page.
-bool codepage_supported(std::uint32_t codepage);
 
 // Makes any byte string valid UTF-8 (invalid sequences become U+FFFD).
 std::string sanitize_utf8(std::string_view text);

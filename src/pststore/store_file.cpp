@@ -344,15 +344,6 @@ std::vector<StoreFilePtr> open_store_files() {
   return out;
 }
 
-void commit_store_files() noexcept {
-  for (const auto& s : open_store_files()) {
-    try {
-      s->Commit();
-    } catch (...) {
-    }
-  }
-}
-
 void close_store_files() {
   std::vector<StoreFilePtr> stores;
   {

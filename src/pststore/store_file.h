@@ -110,8 +110,6 @@ CheckpointRule checkpoint_rule();
 StoreFilePtr open_store_file(const std::string& path);
 // The open stores in the order they were last added.
 std::vector<StoreFilePtr> open_store_files();
-// Commits every open store (errors are swallowed: this runs on release paths).
-void commit_store_files() noexcept;
 // Commits and closes every open store and forgets them.
 void close_store_files();
 

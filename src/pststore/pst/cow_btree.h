@@ -234,10 +234,6 @@ class CowBTree {
     return leaves_.capacity() * sizeof(Leaf) + resident_ * BtPage::MaxEntries(kPtype, 0) * sizeof(Entry) + inner;
   }
   Bref root() const { return root_; }
-  void ForEach(const std::function<void(const Entry&)>& f) {
-    for (auto& leaf : leaves_)
-      for (const auto& e : Entries(leaf)) f(e);
-  }
 
  private:
   struct Leaf {
