@@ -83,6 +83,8 @@ struct Walk {
 
 // ---- Block B-tree ----------------------------------------------------------------------------
 
+// One page of a tree and, recursively, its children: the steps of the two loaders. An expected
+// key of all ones checks nothing; the result is one of the k* codes above.
 int walk_block_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper);
 
 int walk_block_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t upper) {
@@ -236,16 +238,6 @@ int walk_node_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expec
 }
 
 }  // namespace
-
-int WalkBlockPage(OstContext& context, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper) {
-  Walk w{context, context.geometry, {}};
-  return walk_block_page(w, offset, depth, expected, upper);
-}
-
-int WalkNodePage(OstContext& context, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper) {
-  Walk w{context, context.geometry, {}};
-  return walk_node_page(w, offset, depth, expected, upper);
-}
 
 int LoadBlockIndex(OstContext& context) {
   if (context.header.layout == FileLayout::kUnknown) return 2;

@@ -74,13 +74,6 @@ int LoadBlockIndex(OstContext& context);
 // Walks the node B-tree into the node tree. 0 on success, 2 when the root page is unusable.
 int LoadNodeIndex(OstContext& context);
 
-// One page of each tree and, recursively, its children: the steps of the two loaders above.
-// An expected key of all ones checks nothing. -1 the page could not be read or does not start
-// with the expected key; 0 stopped (or, for node pages, a leaf consumed); 2 a block leaf
-// consumed; 3 an intermediate page consumed; 4 the leaf depth was just learned at this page
-// and the caller walks it again.
-int WalkBlockPage(OstContext& context, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper);
-int WalkNodePage(OstContext& context, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper);
 
 const BlockEntry* FindBlock(const OstContext& context, Bid bid);
 NodeRecord* FindNode(const OstContext& context, Nid nid);
