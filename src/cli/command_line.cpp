@@ -35,7 +35,7 @@ std::optional<std::int64_t> parse_number(std::string_view text) {
 }
 
 // Checks one option's value; prints the error and returns false when it is not acceptable.
-bool check_value(const OptionSpec& option, const std::string& value) {
+bool check_value(const OptionDef& option, const std::string& value) {
   if (option.kind == OptionKind::kFlag) return true;
   if (value.empty()) {
     // "--dest=" is a value forgotten, not a wish for the current folder.
@@ -56,10 +56,10 @@ bool check_value(const OptionSpec& option, const std::string& value) {
   return true;
 }
 
-std::vector<option> long_options_for(const CommandSpec& spec) {
+std::vector<option> long_options_for(const CommandDef& command) {
   std::vector<option> options;
-  for (std::size_t i = 0; i < spec.options.size(); ++i) {
-    const OptionSpec& o = spec.options[i];
+  for (std::size_t i = 0; i < command.options.size(); ++i) {
+    const OptionDef& o = command.options[i];
     options.push_back({o.name.data(), o.kind == OptionKind::kFlag ? no_argument : required_argument, nullptr,
                        kLongOptionBase + static_cast<int>(i)});
   }
@@ -105,17 +105,17 @@ std::optional<std::int64_t> ParsedCommand::number(std::string_view name) const {
   return text ? parse_number(*text) : std::nullopt;
 }
 
-std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<std::string>& args,
+std::optional<int> ParseCommandLine(const CommandDef& command, const std::vector<std::string>& args,
                                     ParsedCommand& out) {
   // getopt_long permutes its argv, so it gets copies; index 0 stands for the program.
   std::vector<std::string> copies;
   copies.reserve(args.size() + 1);
-  copies.push_back("salvora-cli " + std::string(spec.name));
+  copies.push_back("salvora-cli " + std::string(command.name));
   copies.insert(copies.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : copies) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const std::vector<option> long_options = long_options_for(spec);
+  const std::vector<option> long_options = long_options_for(command);
 
   optind = 0;  // 0, not 1: makes glibc start afresh
   opterr = 0;  // errors are reported here, in this program's form
@@ -124,7 +124,7 @@ std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<s
     const int c = getopt_long(argc, argv.data(), ":h", long_options.data(), nullptr);
     if (c == -1) break;
     if (c == 'h' || c == kHelpValue) {
-      std::fputs(CommandHelp(spec).c_str(), stdout);
+      std::fputs(CommandHelp(command).c_str(), stdout);
       return kExitOk;
     }
     if (c == kVersionValue) {
@@ -135,18 +135,18 @@ std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<s
       PrintError("%s needs a value", option_name_in(argv[optind - 1]).c_str());
       return kExitUsage;
     }
-    if (c < kLongOptionBase || c >= kLongOptionBase + static_cast<int>(spec.options.size())) {
+    if (c < kLongOptionBase || c >= kLongOptionBase + static_cast<int>(command.options.size())) {
       print_unknown(optopt, argv[optind - 1]);
       return kExitUsage;
     }
-    const OptionSpec& option = spec.options[static_cast<std::size_t>(c - kLongOptionBase)];
+    const OptionDef& option = command.options[static_cast<std::size_t>(c - kLongOptionBase)];
     const std::string value = optarg ? optarg : "";
     if (!check_value(option, value)) return kExitUsage;
     out.given_.emplace_back(std::string(option.name), value);
   }
   const int operands = argc - optind;
   if (operands == 0) {
-    PrintError("no file given (see salvora-cli %s --help)", std::string(spec.name).c_str());
+    PrintError("no file given (see salvora-cli %s --help)", std::string(command.name).c_str());
     return kExitUsage;
   }
   if (operands > 1) {
@@ -157,16 +157,16 @@ std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<s
   return std::nullopt;
 }
 
-std::string CommandHelp(const CommandSpec& spec) {
-  std::string text = "usage: salvora-cli " + std::string(spec.name) + " [options] " + std::string(spec.operands) +
-                     "\n" + std::string(spec.summary) + "\n";
-  if (!spec.details.empty()) text += "\n" + std::string(spec.details);
+std::string CommandHelp(const CommandDef& command) {
+  std::string text = "usage: salvora-cli " + std::string(command.name) + " [options] " + std::string(command.operands) +
+                     "\n" + std::string(command.summary) + "\n";
+  if (!command.details.empty()) text += "\n" + std::string(command.details);
   text += "\noptions:\n";
   auto line = [&text](std::string left, std::string_view help) {
     left.resize(std::max<std::size_t>(left.size() + 2, 31), ' ');
     text += "  " + left + std::string(help) + "\n";
   };
-  for (const auto& o : spec.options) {
+  for (const auto& o : command.options) {
     std::string left = "--" + std::string(o.name);
     if (o.kind != OptionKind::kFlag) left += " " + std::string(o.value_name);
     line(left, o.help);
@@ -174,7 +174,7 @@ std::string CommandHelp(const CommandSpec& spec) {
   line("-h, --help", "show this help");
   line("--version", "show the program's version");
   text += "  Put -- before a file name that starts with a dash.\n";
-  text += "\nexit status:\n" + std::string(spec.exit_statuses);
+  text += "\nexit status:\n" + std::string(command.exit_statuses);
   return text;
 }
 

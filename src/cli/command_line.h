@@ -14,7 +14,7 @@ namespace salvora::cli {
 
 enum class OptionKind { kFlag, kText, kNumber };
 
-struct OptionSpec {
+struct OptionDef {
   std::string_view name;        // without the dashes: "dest"
   OptionKind kind = OptionKind::kFlag;
   std::string_view value_name;  // "DIR", "N"; empty for a flag
@@ -25,12 +25,12 @@ struct OptionSpec {
 
 class ParsedCommand;
 
-struct CommandSpec {
+struct CommandDef {
   std::string_view name;
   std::string_view operands;   // "FILE", "OUT.pst"
   std::string_view summary;    // one line, for the overview and the help's first line
   std::string_view details;    // more lines for the command's help; may be empty
-  std::vector<OptionSpec> options;
+  std::vector<OptionDef> options;
   std::string_view exit_statuses;
   int (*run)(const ParsedCommand&) = nullptr;
 };
@@ -48,7 +48,7 @@ class ParsedCommand {
   std::optional<std::int64_t> number(std::string_view name) const;
 
  private:
-  friend std::optional<int> ParseCommandLine(const CommandSpec&, const std::vector<std::string>&, ParsedCommand&);
+  friend std::optional<int> ParseCommandLine(const CommandDef&, const std::vector<std::string>&, ParsedCommand&);
   std::string file_;
   std::vector<std::pair<std::string, std::string>> given_;  // option name, value ("" for a flag)
 };
@@ -56,10 +56,10 @@ class ParsedCommand {
 // Parses a command's arguments (those after its name). Returns nothing when the command
 // should run; otherwise the exit status to end with, after printing the help (0) or one error
 // line (kExitUsage).
-std::optional<int> ParseCommandLine(const CommandSpec& spec, const std::vector<std::string>& args,
+std::optional<int> ParseCommandLine(const CommandDef& command, const std::vector<std::string>& args,
                                     ParsedCommand& out);
 
-std::string CommandHelp(const CommandSpec& spec);
+std::string CommandHelp(const CommandDef& command);
 
 // The command that errors are reported under; set once, before the command runs.
 void SetCommandName(std::string_view name);

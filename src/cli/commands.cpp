@@ -27,12 +27,12 @@ constexpr std::string_view kVerifyStatuses =
     "  1  violations found (one line each on standard error)\n"
     "  2  the file could not be read as a PST, or the command line is wrong\n";
 
-OptionSpec codepage_option() {
+OptionDef codepage_option() {
   return {"codepage", OptionKind::kNumber, "N",
           "Windows code page of 8-bit strings that name none (default 1252)", 1, 65535};
 }
 
-std::vector<CommandSpec> make_commands() {
+std::vector<CommandDef> make_commands() {
   return {
       {"info", "FILE", "Show the format, version, client, crypt method, block and node counts of a PST or OST.",
        "Prints key=value lines: format, version, client, crypt, blocks (block index entries), nodes\n"
@@ -69,12 +69,12 @@ std::vector<CommandSpec> make_commands() {
 
 }  // namespace
 
-const std::vector<CommandSpec>& Commands() {
-  static const std::vector<CommandSpec> commands = make_commands();
+const std::vector<CommandDef>& Commands() {
+  static const std::vector<CommandDef> commands = make_commands();
   return commands;
 }
 
-const CommandSpec* FindCommand(std::string_view name) {
+const CommandDef* FindCommand(std::string_view name) {
   for (const auto& c : Commands()) {
     if (c.name == name) return &c;
   }

@@ -18,8 +18,8 @@ int RunConvert(const ParsedCommand& args);
 int RunSynth(const ParsedCommand& args);
 
 // Every command with its options, in the order the overview lists them.
-const std::vector<CommandSpec>& Commands();
-const CommandSpec* FindCommand(std::string_view name);
+const std::vector<CommandDef>& Commands();
+const CommandDef* FindCommand(std::string_view name);
 // The overview: what `salvora-cli --help` prints.
 std::string OverviewHelp();
 

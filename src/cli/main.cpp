@@ -22,12 +22,12 @@ std::optional<int> answer_question(const std::vector<std::string>& args) {
     return kExitOk;
   }
   if (first != "help") return std::nullopt;
-  const CommandSpec* spec = FindCommand(args[1]);
-  if (!spec) {
+  const CommandDef* command = FindCommand(args[1]);
+  if (!command) {
     PrintError("no command '%s' (see salvora-cli --help)", args[1].c_str());
     return kExitUsage;
   }
-  std::fputs(CommandHelp(*spec).c_str(), stdout);
+  std::fputs(CommandHelp(*command).c_str(), stdout);
   return kExitOk;
 }
 
@@ -40,16 +40,16 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   if (auto status = answer_question(args)) return *status;
-  const CommandSpec* spec = FindCommand(args[0]);
-  if (!spec) {
+  const CommandDef* command = FindCommand(args[0]);
+  if (!command) {
     PrintError("unknown command '%s' (see salvora-cli --help)", args[0].c_str());
     return kExitUsage;
   }
-  SetCommandName(spec->name);
+  SetCommandName(command->name);
   ParsedCommand parsed;
-  if (auto status = ParseCommandLine(*spec, {args.begin() + 1, args.end()}, parsed)) return *status;
+  if (auto status = ParseCommandLine(*command, {args.begin() + 1, args.end()}, parsed)) return *status;
   try {
-    return spec->run(parsed);
+    return command->run(parsed);
   } catch (const std::exception& e) {
     PrintError("%s", e.what());
     return kExitFailure;
