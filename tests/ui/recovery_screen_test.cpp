@@ -14,6 +14,7 @@
 #include "ui/save_dialogs.h"
 #include "ui/ui_services.h"
 #include "ui/support/ui_test_support.h"
+#include "ui/support/wizard_test_env.h"
 
 using namespace salvora::ui;
 using salvora::AnalysisCounter;
@@ -36,7 +37,7 @@ class RecoveryScreenTest : public QObject {
   Q_OBJECT
 
  private:
-  testing::ScriptedHooks hooks_;
+  std::unique_ptr<wizard_test::ScriptedUser> user_;
   QString home_;
   std::string fixture_;
   std::string synthetic_;
@@ -73,12 +74,12 @@ class RecoveryScreenTest : public QObject {
  private slots:
   void initTestCase() {
     home_ = testing::MakePrivateHome();
-    hooks_.Install();
     fixture_ = testing::WriteFixtureMailbox(home_);
     synthetic_ = testing::WriteSyntheticStore(home_, 20000);
     QVERIFY(!synthetic_.empty());
   }
-  void init() { hooks_.Clear(); }
+  void init() { user_ = std::make_unique<wizard_test::ScriptedUser>(); }
+  void cleanup() { user_.reset(); }
 
   void lists_follow_the_folder_kind_and_hide_folder_machinery() {
     auto screen = open(fixture_);
@@ -121,7 +122,7 @@ class RecoveryScreenTest : public QObject {
     QVERIFY(picture.canConvert<QImage>() && !picture.value<QImage>().isNull());
     QCOMPARE(picture.value<QImage>().width(), 24);
     QVERIFY(screen->preview()->refused().contains(QUrl(QLatin1String(testing::kRemotePicture))));
-    QVERIFY(hooks_.urls.isEmpty());
+    QVERIFY(user_->opened_urls.isEmpty());
 
     // The Japanese mail previews in its own script.
     screen->item_list()->setCurrentIndex(screen->item_model()->index(0, 0));
@@ -166,13 +167,13 @@ class RecoveryScreenTest : public QObject {
   void stop_asks_first_and_leaves_the_tree_browsable() {
     auto screen = open(synthetic_, false);
     QTest::mouseClick(screen->pause_button(), Qt::LeftButton);  // hold it while we ask
-    hooks_.answers = {false};
+    user_->answers = {false};
     QTest::mouseClick(screen->stop_button(), Qt::LeftButton);
-    QCOMPARE(hooks_.asked, QStringList{QStringLiteral("Do you want to stop this search ?")});
+    QCOMPARE(user_->asked_texts(), QStringList{QStringLiteral("Do you want to stop this search ?")});
     QCOMPARE(screen->state(), Repair_Recover::State::kPaused);
 
     QSignalSpy finished(screen.get(), &Repair_Recover::analysis_finished);
-    hooks_.answers = {true};
+    user_->answers = {true};
     QTest::mouseClick(screen->stop_button(), Qt::LeftButton);
     QCOMPARE(screen->state(), Repair_Recover::State::kStopped);
     QVERIFY(finished.wait(kLongWaitMs));  // a paused pass ends on Stop too
@@ -188,7 +189,7 @@ class RecoveryScreenTest : public QObject {
     auto screen = open(fixture_);
     screen->tree()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
     QTest::mouseClick(screen->save_button(), Qt::LeftButton);
-    QCOMPARE(hooks_.informed, QStringList{QStringLiteral("Please Select Any Folder")});
+    QCOMPARE(user_->informed_texts(), QStringList{QStringLiteral("Please Select Any Folder")});
     QCOMPARE(screen->state(), Repair_Recover::State::kCompleted);
   }
 
@@ -205,20 +206,20 @@ class RecoveryScreenTest : public QObject {
     QVERIFY(status && status->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(screen->save_progress().items_saved.load() > 100, kLongWaitMs);
 
-    hooks_.answers = {false};
+    user_->answers = {false};
     QTest::mouseClick(status->stop_button(), Qt::LeftButton);
     QCOMPARE(screen->state(), Repair_Recover::State::kSaving);
     QVERIFY(status->stop_button()->isEnabled());
 
-    hooks_.answers = {true};
+    user_->answers = {true};
     QTest::mouseClick(status->stop_button(), Qt::LeftButton);
     QVERIFY(saved.wait(kLongWaitMs));
     QCOMPARE(screen->save_status(), salvora::SaveStatus::kStopped);
     QVERIFY(screen->save_button()->isHidden());
-    QVERIFY(hooks_.ended.empty());  // no completion after a stop
+    QVERIFY(user_->ended.isEmpty());  // no completion after a stop
     const QString pst = only_pst_in(dest);
     QVERIFY2(!pst.isEmpty(), qPrintable(dest));
-    QVERIFY(hooks_.informed.join(QLatin1Char('\n')).contains(pst));
+    QVERIFY(user_->informed_texts().join(QLatin1Char('\n')).contains(pst));
     const auto verify = testing::RunCli({"verify", pst.toStdString()});
     QVERIFY2(verify.exit_code == 0, verify.out.c_str());
   }
@@ -245,11 +246,11 @@ class RecoveryScreenTest : public QObject {
     QVERIFY2(!pst.isEmpty(), qPrintable(QString::fromStdString(screen->save_progress().store_path())));
     QVERIFY(done->message_label()->text().contains(pst));
     done->view_log_box()->setChecked(view_log);
-    QVERIFY(hooks_.ended.empty());
+    QVERIFY(user_->ended.isEmpty());
     done->accept();
-    QCOMPARE(hooks_.ended, std::vector<int>{0});
-    QCOMPARE(hooks_.opened.size(), view_log ? 1 : 0);
-    if (view_log) QCOMPARE(hooks_.opened.front(), activity_log_path());
+    QCOMPARE(user_->ended, QList<int>{0});
+    QCOMPARE(user_->opened_files.size(), view_log ? 1 : 0);
+    if (view_log) QCOMPARE(user_->opened_files.front(), activity_log_path());
     if (view_log) return;  // one comparison with the command line is enough
 
     std::vector<std::string> args = {"convert", sample, "--dest", (home_ + QStringLiteral("/cli")).toStdString()};

@@ -6,6 +6,7 @@
 
 #include "ui/save_dialogs.h"
 #include "ui/support/ui_test_support.h"
+#include "ui/support/wizard_test_env.h"
 
 using namespace salvora::ui;
 
@@ -13,14 +14,14 @@ class SaveDialogsTest : public QObject {
   Q_OBJECT
 
  private:
-  testing::ScriptedHooks hooks_;
+  std::unique_ptr<wizard_test::ScriptedUser> user_;
 
  private slots:
   void initTestCase() {
     testing::MakePrivateHome();
-    hooks_.Install();
   }
-  void init() { hooks_.Clear(); }
+  void init() { user_ = std::make_unique<wizard_test::ScriptedUser>(); }
+  void cleanup() { user_.reset(); }
 
   void status_texts_are_refreshed_at_most_once_a_second() {
     salvora::SaveProgress progress;
@@ -47,11 +48,11 @@ class SaveDialogsTest : public QObject {
     salvora::SaveProgress progress;
     ListPSTFile dialog(progress);
     QSignalSpy stopped(&dialog, &ListPSTFile::stop_confirmed);
-    hooks_.answers = {false};
+    user_->answers = {false};
     QTest::mouseClick(dialog.stop_button(), Qt::LeftButton);
-    QCOMPARE(hooks_.asked, QStringList{QStringLiteral("Do you want to stop this search ?")});
+    QCOMPARE(user_->asked_texts(), QStringList{QStringLiteral("Do you want to stop this search ?")});
     QCOMPARE(stopped.count(), 0);
-    hooks_.answers = {true};
+    user_->answers = {true};
     QTest::mouseClick(dialog.stop_button(), Qt::LeftButton);
     QCOMPARE(stopped.count(), 1);
     QVERIFY(!dialog.stop_button()->isEnabled());  // the pass is finishing its commit

@@ -9,7 +9,6 @@
 
 #include "format/prop_types.h"
 #include "pststore/pst/pst_writer.h"
-#include "ui/ui_services.h"
 
 namespace salvora::ui::testing {
 
@@ -60,36 +59,6 @@ QString MakePrivateHome() {
   ::setenv("XDG_STATE_HOME", (root + "/state").toUtf8().constData(), 1);
   ::setenv("TMPDIR", (root + "/tmp").toUtf8().constData(), 1);
   return root;
-}
-
-void ScriptedHooks::Install() {
-  UiHooks& hooks = ui_hooks();
-  hooks.inform = [this](QWidget*, const QString& text, const QString&, QMessageBox::Icon) { informed << text; };
-  hooks.ask = [this](QWidget*, const QString& text, const QString&, bool) {
-    asked << text;
-    if (answers.empty()) return false;
-    const bool answer = answers.front();
-    answers.pop_front();
-    return answer;
-  };
-  hooks.open_file = [this](const QString& path) {
-    opened << path;
-    return true;
-  };
-  hooks.open_url = [this](const QString& url) {
-    urls << url;
-    return true;
-  };
-  hooks.end_program = [this](int code) { ended.push_back(code); };
-}
-
-void ScriptedHooks::Clear() {
-  informed.clear();
-  asked.clear();
-  answers.clear();
-  opened.clear();
-  urls.clear();
-  ended.clear();
 }
 
 std::string WriteFixtureMailbox(const QString& folder) {

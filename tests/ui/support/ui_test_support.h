@@ -1,11 +1,10 @@
 #pragma once
-// What the wizard's tests share: a private home for the settings and logs, hooks that answer
-// the program's questions and record its messages, fixture mailboxes written with the PST
-// writer, and the command-line program for checks.
+// What the wizard's tests share: a private home for the settings and logs, fixture mailboxes
+// written with the PST writer, and the command-line program for checks. The stand-in for the
+// user who answers the message boxes is wizard_test::ScriptedUser.
 
 #include <QString>
 #include <QStringList>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -16,19 +15,6 @@ namespace salvora::ui::testing {
 // Points HOME, XDG_CONFIG_HOME, XDG_STATE_HOME and TMPDIR at a fresh folder. Call before
 // anything reads the settings (the product globals load once per process).
 QString MakePrivateHome();
-
-// Replaces the message boxes and the program's exits for the rest of the test program.
-struct ScriptedHooks {
-  QStringList informed;      // texts of the message boxes shown
-  QStringList asked;         // texts of the questions asked
-  std::deque<bool> answers;  // answers to the next questions; No when empty
-  QStringList opened;        // files handed to the desktop's viewer
-  QStringList urls;          // addresses handed to the desktop's browser
-  std::vector<int> ended;    // exit codes the program would have ended with
-
-  void Install();
-  void Clear();
-};
 
 // A small mailbox written with our PST writer: an Inbox with a Japanese subject, an HTML mail
 // naming a picture by cid: and a remote picture, and a hidden configuration message; a

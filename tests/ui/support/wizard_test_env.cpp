@@ -43,6 +43,11 @@ ScriptedUser::ScriptedUser() {
   };
   ui_hooks().ask = [this](QWidget*, const QString& text, const QString& caption, bool ok_cancel) {
     asked.append({text, caption, QMessageBox::Question, ok_cancel});
+    if (!answers.empty()) {
+      const bool next = answers.front();
+      answers.pop_front();
+      return next;
+    }
     return answer(asked.back());
   };
   ui_hooks().open_file = [this](const QString& path) {
@@ -75,6 +80,12 @@ ScriptedUser::~ScriptedUser() {
 QStringList ScriptedUser::informed_texts() const {
   QStringList texts;
   for (const Shown& s : informed) texts.append(s.text);
+  return texts;
+}
+
+QStringList ScriptedUser::asked_texts() const {
+  QStringList texts;
+  for (const Shown& s : asked) texts.append(s.text);
   return texts;
 }
 

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -46,6 +47,8 @@ class ScriptedUser {
   QStringList opened_files;
   QStringList opened_urls;
   QList<int> ended;
+  // The answers to the next questions, taken in turn before `answer` is asked.
+  std::deque<bool> answers;
   // Called while a question is up; its result is the answer (No / Cancel by default).
   std::function<bool(const Shown&)> answer = [](const Shown&) { return false; };
   // Called while a message is up.
@@ -60,6 +63,7 @@ class ScriptedUser {
   QStringList dialog_filters;
 
   QStringList informed_texts() const;
+  QStringList asked_texts() const;
 };
 
 }  // namespace wizard_test
