@@ -74,10 +74,8 @@ QIcon folder_icon(const QString& name, const QString& container_class) {
   QIcon icon = load_icon(file, QStyle::SP_DirClosedIcon);
   const QIcon open = load_icon(QStringLiteral("folder-open.png"), QStyle::SP_DirOpenIcon);
   QIcon both;
-  for (const QSize& size : {QSize(16, 16)}) {
-    both.addPixmap(icon.pixmap(size), QIcon::Normal, QIcon::Off);
-    both.addPixmap(open.pixmap(size), QIcon::Selected, QIcon::Off);
-  }
+  both.addPixmap(icon.pixmap(QSize(16, 16)), QIcon::Normal, QIcon::Off);
+  both.addPixmap(open.pixmap(QSize(16, 16)), QIcon::Selected, QIcon::Off);
   return both;
 }
 

@@ -42,7 +42,7 @@ class AnalysisBridge : public AnalysisObserver {
     QMetaObject::invokeMethod(screen_, [s = screen_, folder] { s->OnFolderFound(folder); }, Qt::QueuedConnection);
   }
   void ProgressRange(std::int64_t maximum) override { range.store(maximum); }
-  void ProgressPosition(std::int64_t position) override { position_.store(position); }
+  void ProgressPosition(std::int64_t value) override { position.store(value); }
   void CounterChanged(AnalysisCounter counter, int value) override {
     counters[static_cast<std::size_t>(counter)].store(value);
   }
@@ -54,7 +54,7 @@ class AnalysisBridge : public AnalysisObserver {
   }
 
   std::atomic<std::int64_t> range{-1};
-  std::atomic<std::int64_t> position_{0};
+  std::atomic<std::int64_t> position{0};
   std::array<std::atomic<int>, static_cast<std::size_t>(AnalysisCounter::kCount)> counters{};
 
  private:
@@ -303,7 +303,7 @@ void Repair_Recover::OnTick() {
   const std::int64_t range = analysis_bridge_->range.load();
   if (range >= 0) progress_->setRange(0, static_cast<int>(std::clamp<std::int64_t>(range, 1, INT32_MAX)));
   progress_->setValue(static_cast<int>(
-      std::clamp<std::int64_t>(analysis_bridge_->position_.load(), 0, progress_->maximum())));
+      std::clamp<std::int64_t>(analysis_bridge_->position.load(), 0, progress_->maximum())));
   for (std::size_t i = 0; i < counters_.size(); ++i) {
     counters_[i]->setText(QString::number(analysis_bridge_->counters[i].load()));
   }
