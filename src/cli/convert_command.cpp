@@ -147,6 +147,7 @@ void print_result(const SaveProgress& progress) {
   }
   std::printf("objects=%lld\n", static_cast<long long>(progress.items_saved.load()));
   std::printf("unreadable=%d\n", progress.unreadable_count());
+  std::printf("properties_dropped=%d\n", progress.dropped_property_count());
 }
 
 // The save pass's options from the command line: the destination and the chosen folders.
@@ -235,11 +236,15 @@ int report_unfinished(const SaveOutcome& outcome, const CliSaveObserver& observe
 }
 
 // The PST holds everything else; what is missing from it is named, one line each.
-int report_unreadable(const SaveProgress& progress) {
+int report_losses(const SaveProgress& progress) {
   const auto lines = progress.unreadable();
   for (const auto& line : lines) PrintError("%s", line.c_str());
   if (progress.unreadable_count() > static_cast<int>(lines.size()))
     PrintError("and %d more that could not be read", progress.unreadable_count() - static_cast<int>(lines.size()));
+  const auto dropped = progress.dropped_properties();
+  for (const auto& line : dropped) PrintError("%s", line.c_str());
+  if (progress.dropped_property_count() > static_cast<int>(dropped.size()))
+    PrintError("and %d more properties that were not copied", progress.dropped_property_count() - static_cast<int>(dropped.size()));
   return kExitPartial;
 }
 
@@ -275,7 +280,7 @@ int RunConvert(const ParsedCommand& args) {
     return kExitFailure;
   }
   print_result(progress);
-  return progress.unreadable_count() > 0 ? report_unreadable(progress) : kExitOk;
+  return progress.unreadable_count() > 0 || progress.dropped_property_count() > 0 ? report_losses(progress) : kExitOk;
 }
 
 }  // namespace salvora::cli

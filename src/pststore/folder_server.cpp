@@ -1,15 +1,14 @@
 #include "pststore/folder_server.h"
 
 #include "automation/member_ids.h"
+#include "format/prop_types.h"
 #include "pststore/call_guard.h"
+#include "pststore/item_server.h"
+#include "pststore/property_accessor_server.h"
 
 namespace salvora::store {
 
 namespace {
-
-[[noreturn]] void fail(MemberId member, const std::string& message) {
-  throw AutomationError(AutomationError::Code::kFailed, member, message);
-}
 
 // Outlook's folder types, for a caller that names the kind of a new folder by number.
 std::optional<std::string> class_of_folder_type(std::int32_t type) {
@@ -75,9 +74,46 @@ Variant FolderServer::Invoke(MemberId member, InvokeKind kind, Arguments argumen
     case dispid::kEntryID:
       if (kind == InvokeKind::kGet) return store_->EntryIdOf(folder_->id);
       break;
+    case dispid::kPropertyAccessor:
+      if (kind == InvokeKind::kGet) return std::make_shared<PropertyAccessorServer>(folder_bag(store_, *folder_));
+      break;
+    case dispid::kGetStorage:
+      if (kind == InvokeKind::kMethod) return GetStorage(arguments);
+      break;
     default: break;
   }
   throw_unknown_member(member, kind);
+}
+
+// A folder's hidden item by its message class or subject: the one this process still holds
+// for that identifier, else a new one placed in the folder, written there by its Save.
+DispatchPtr FolderServer::GetStorage(Arguments arguments) {
+  const MemberId member = dispid::kGetStorage;
+  require_argument_count(member, arguments, 2, 2);
+  const std::string& identifier = string_argument(member, arguments, 0);
+  const std::int32_t type = int32_argument(member, arguments, 1);
+  if (type == kIdentifyByEntryId) {
+    auto item = find_item(identifier);
+    if (!item || !item->associated) fail(member, "no hidden item has the entry id " + identifier);
+    return std::make_shared<ItemServer>(std::move(item));
+  }
+  if (type != kIdentifyBySubject && type != kIdentifyByMessageClass)
+    throw AutomationError(AutomationError::Code::kBadArgument, member, "the identifier type must be 0, 1 or 2");
+  if (identifier.empty()) throw AutomationError(AutomationError::Code::kBadArgument, member, "the identifier is empty");
+  const std::string key = std::to_string(type) + ":" + identifier;
+  std::erase_if(folder_->storage, [](const auto& e) { return e.second.expired(); });
+  for (const auto& [k, held] : folder_->storage) {
+    if (k != key) continue;
+    if (auto item = held.lock(); item && !item->nid && !item->deleted) return std::make_shared<ItemServer>(std::move(item));
+  }
+  auto item = new_item(ItemKind::kMail);
+  item->associated = true;
+  item->store = store_;
+  item->folder = folder_;
+  if (type == kIdentifyByMessageClass) item->Set(pst::Property::String(kPidMessageClass, identifier));
+  else item->Set(pst::Property::String(kPidSubject, identifier));
+  folder_->storage.emplace_back(key, item);
+  return std::make_shared<ItemServer>(std::move(item));
 }
 
 DispatchPtr FolderCollectionServer::FolderAt(MemberId member, const Variant& index) const {

@@ -40,6 +40,9 @@ std::shared_ptr<ItemState> ItemState::Clone() const {
   copy->named = named;
   copy->recipients = recipients;
   copy->attachments = attachments;
+  copy->kept = kept;
+  copy->kept_named = kept_named;
+  copy->associated = associated;
   copy->created = pst::FileTimeNow();
   copy->unread = unread;
   copy->received = received;
@@ -202,12 +205,33 @@ void complete_contact(pst::PropertyList& props, NamedProps& n) {
   }
 }
 
+// Named values mapped through the store's name map into tagged ones.
+void add_named(pst::PropertyList& props, const std::vector<NamedValue>& named, StoreFile& store) {
+  for (const auto& v : named) {
+    pst::Property p = v.value;
+    p.tag = PropTag(store.RegisterName(v.name), p.type());
+    pst::SetProp(props, std::move(p));
+  }
+}
+
+void apply_kept(const ItemState& item, pst::PropertyList& props, NamedProps& n) {
+  for (const auto& p : item.kept) pst::SetProp(props, p);
+  for (const auto& v : item.kept_named) {
+    auto it = std::find_if(n.values.begin(), n.values.end(), [&](const NamedValue& e) { return e.name == v.name; });
+    if (it != n.values.end()) it->value = v.value;
+    else n.values.push_back(v);
+  }
+}
+
 }  // namespace
 
 pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uint64_t now) {
   pst::MessageSpec message;
   pst::PropertyList props = item.props;
   NamedProps n{item.named};
+  // Kept values go in first, so that what is derived from them (an appointment's length, the
+  // subject's parts) is derived from them, and once more at the end, so nothing replaces them.
+  apply_kept(item, props, n);
 
   std::string message_class(message_class_of(item.kind));
   if (const pst::Property* c = pst::FindProp(props, kPidMessageClass)) message_class = c->AsString();
@@ -244,17 +268,21 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
   if (!pst::FindProp(props, kPidSearchKey)) pst::SetProp(props, pst::Property::Binary(kPidSearchKey, random_key()));
   pst::SetProp(props, pst::Property::Time(kPidCreationTime, item.created));
   pst::SetProp(props, pst::Property::Time(kPidLastModificationTime, now));
+  apply_kept(item, props, n);
 
-  for (const auto& v : n.values) {
-    pst::Property p = v.value;
-    p.tag = PropTag(store.RegisterName(v.name), p.type());
-    pst::SetProp(props, std::move(p));
-  }
+  add_named(props, n.values, store);
   message.props = std::move(props);
-  message.recipients = item.recipients;
+  message.associated = item.associated;
+  for (const auto& r : item.recipients) {
+    pst::RecipientSpec spec;
+    spec.props = r.props;
+    add_named(spec.props, r.named, store);
+    message.recipients.push_back(std::move(spec));
+  }
   for (const auto& a : item.attachments) {
     pst::AttachmentSpec as;
     as.props = a->props;
+    add_named(as.props, a->named, store);
     if (a->embedded) {
       as.embedded = std::make_shared<pst::MessageSpec>(build_message(*a->embedded, store, now));
     } else if (!a->spool_path.empty()) {

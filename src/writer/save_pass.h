@@ -62,6 +62,10 @@ class SaveProgress {
   void add_unreadable(std::string line);
   int unreadable_count() const;
   std::vector<std::string> unreadable() const;
+  // Properties of written objects that did not reach the PST: one line each, as above.
+  void add_dropped_property(std::string line);
+  int dropped_property_count() const;
+  std::vector<std::string> dropped_properties() const;
 
  private:
   mutable std::mutex mutex_;
@@ -72,6 +76,8 @@ class SaveProgress {
   std::string first_store_error_;
   int unreadable_count_ = 0;
   std::vector<std::string> unreadable_;
+  int dropped_count_ = 0;
+  std::vector<std::string> dropped_;
 };
 
 class SaveObserver {
