@@ -51,6 +51,7 @@ void remove_named_in(std::vector<NamedValue>& list, const pst::PropertyName& nam
 class ItemBag : public PropertyBag {
  public:
   explicit ItemBag(std::shared_ptr<ItemState> item) : item_(std::move(item)) {}
+  AccessorObject kind() const override { return AccessorObject::kItem; }
   std::optional<pst::Property> Find(std::uint16_t id) const override {
     if (auto p = find_in(item_->kept, id)) return p;
     return find_in(item_->props, id);
@@ -81,6 +82,7 @@ class ItemBag : public PropertyBag {
 class RecipientBag : public PropertyBag {
  public:
   RecipientBag(std::shared_ptr<ItemState> item, std::size_t index) : item_(std::move(item)), index_(index) {}
+  AccessorObject kind() const override { return AccessorObject::kRecipient; }
   std::optional<pst::Property> Find(std::uint16_t id) const override { return find_in(row().props, id); }
   std::optional<pst::Property> FindNamed(const pst::PropertyName& name) const override {
     return find_named_in(row().named, name);
@@ -105,6 +107,7 @@ class AttachmentBag : public PropertyBag {
  public:
   AttachmentBag(std::shared_ptr<ItemState> item, std::shared_ptr<AttachmentState> attachment)
       : item_(std::move(item)), attachment_(std::move(attachment)) {}
+  AccessorObject kind() const override { return AccessorObject::kAttachment; }
   std::optional<pst::Property> Find(std::uint16_t id) const override { return find_in(attachment_->props, id); }
   std::optional<pst::Property> FindNamed(const pst::PropertyName& name) const override {
     return find_named_in(attachment_->named, name);
@@ -128,6 +131,7 @@ class AttachmentBag : public PropertyBag {
 class FolderBag : public PropertyBag {
  public:
   FolderBag(StoreFilePtr store, StoreFolder& folder) : store_(std::move(store)), folder_(&folder) {}
+  AccessorObject kind() const override { return AccessorObject::kFolder; }
   std::optional<pst::Property> Find(std::uint16_t id) const override {
     if (id == kPidDisplayName) return pst::Property::String(id, folder_->name);
     if (id == kPidContainerClass) return pst::Property::String(id, folder_->container_class);
@@ -178,25 +182,29 @@ const std::string& text_of(MemberId member, const Variant& v) {
 
 }  // namespace
 
-// What the store gives each object itself, and so keeps from a caller:
-bool store_computed_property(std::uint16_t id) {
-  switch (id) {
-    case kPidEntryId:            // made from the store's record key and the object's node id
-    case kPidMessageSize:        // the bytes this store takes for the message
-    case kPidAttachSize:         // the same for an attachment
-    case 0x0E21:                 // PR_ATTACH_NUM: the attachment's row in this message
-    case kPidAttachDataBinary:   // the attachment's data travels by Add, not as a value
-    case kPidContentCount:       // a folder's counts and subfolder flag follow what it holds here
-    case kPidContentUnreadCount:
-    case kPidSubfolders:
-    case 0x0FF6:                 // PR_INSTANCE_KEY: a table row's key in this store's tables
-    case 0x0FF4:                 // PR_ACCESS and PR_ACCESS_LEVEL: the rights of this store's user
-    case 0x0FF7:
-      return true;
-    default:
-      // The store's own bookkeeping (node ids, row ids and versions, hidden counts, password).
-      return id >= 0x6600 && id <= 0x67FF;
+// What the store gives each object itself, and so keeps from a caller. Everything else a
+// source object has is the object's own and is kept.
+bool store_computed_property(AccessorObject kind, std::uint16_t id) {
+  // The store's own bookkeeping in every object: node and row ids, row versions, the key of a
+  // row in this store's tables.
+  if (id >= 0x67F0 && id <= 0x67FF) return true;
+  if (id == 0x0FF6) return true;  // PR_INSTANCE_KEY
+  switch (kind) {
+    case AccessorObject::kItem:
+      return id == kPidEntryId         // made from this store's record key and the message's node
+             || id == kPidMessageSize;  // the bytes this store takes for it
+    case AccessorObject::kRecipient:
+      return false;  // a recipient's entry id is its address book entry: the recipient's own
+    case AccessorObject::kAttachment:
+      return id == kPidAttachSize         // the bytes this store takes for it
+             || id == 0x0E21              // PR_ATTACH_NUM: its row in this message's table
+             || id == kPidAttachDataBinary;  // the data travels by Add, not as a value
+    case AccessorObject::kFolder:
+      return id == kPidEntryId || id == kPidContentCount || id == kPidContentUnreadCount ||
+             id == kPidSubfolders    // what the folder holds in this store
+             || id == kPidPstHiddenCount || id == kPidPstHiddenUnread;
   }
+  return false;
 }
 
 std::unique_ptr<PropertyBag> item_bag(std::shared_ptr<ItemState> item) { return std::make_unique<ItemBag>(std::move(item)); }
@@ -220,7 +228,7 @@ Variant PropertyAccessorServer::GetOne(MemberId member, const std::string& schem
 
 void PropertyAccessorServer::SetOne(MemberId member, const std::string& schema_name, const Variant& value) {
   const PropertySchema s = schema_of(member, schema_name);
-  if (!s.named() && store_computed_property(s.id)) fail(member, "the store computes " + schema_name + " itself");
+  if (!s.named() && store_computed_property(bag_->kind(), s.id)) fail(member, "the store computes " + schema_name + " itself");
   if (s.type == kPtypObject || s.type == kPtypUnspecified || s.type == kPtypNull)
     bad(member, "a value of type " + std::to_string(s.type) + " cannot be set");
   bag_->RequireChangeable(member);
@@ -276,7 +284,7 @@ Variant PropertyAccessorServer::invoke(MemberId member, InvokeKind kind, Argumen
         errors.reserve(names->size());
         for (std::size_t i = 0; i < names->size(); ++i) {
           const std::string& name = text_of(member, (*names)[i]);
-          if (const auto s = parse_schema_name(name); s && !s->named() && store_computed_property(s->id)) {
+          if (const auto s = parse_schema_name(name); s && !s->named() && store_computed_property(bag_->kind(), s->id)) {
             errors.push_back(Variant::Error(kAccessorComputed));
             continue;
           }

@@ -20,9 +20,13 @@ namespace salvora::store {
 
 // What an accessor reads and writes. Tagged properties by id, named ones by name; a value set
 // here wins over any the store would give the object itself.
+// The kinds of object an accessor stands for: what the store computes differs between them.
+enum class AccessorObject { kItem, kRecipient, kAttachment, kFolder };
+
 class PropertyBag {
  public:
   virtual ~PropertyBag() = default;
+  virtual AccessorObject kind() const = 0;
   virtual std::optional<pst::Property> Find(std::uint16_t id) const = 0;
   virtual std::optional<pst::Property> FindNamed(const pst::PropertyName& name) const = 0;
   virtual void Set(pst::Property property) = 0;
@@ -50,7 +54,8 @@ class PropertyAccessorServer : public Dispatch {
   std::unique_ptr<PropertyBag> bag_;
 };
 
-// Whether the store computes this tagged property itself for every object it writes.
-bool store_computed_property(std::uint16_t id);
+// Whether the store computes this tagged property itself for every object of the kind it
+// writes, so that a value given for it is refused rather than written over the store's own.
+bool store_computed_property(AccessorObject kind, std::uint16_t id);
 
 }  // namespace salvora::store

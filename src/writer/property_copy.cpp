@@ -1,5 +1,6 @@
 #include "writer/property_copy.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "automation/member_ids.h"
@@ -197,6 +198,12 @@ std::vector<DroppedProperty> copy_recipients(const DispatchPtr& item, const Sour
     put(recipient, dispid::kRecipientType, Variant(type));
     auto lost = copy_properties(recipient, row, copy);
     dropped.insert(dropped.end(), lost.begin(), lost.end());
+    // A row the source kept without an object type stays without one.
+    if (std::none_of(row.begin(), row.end(), [](const PropertyEntry& e) { return e.raw_id == kPidObjectType; })) {
+      DispatchPtr accessor = get(recipient, dispid::kPropertyAccessor).dispatch_value();
+      invoke(accessor, dispid::kDeleteProperty, InvokeKind::kMethod,
+             {Variant(proptag_schema_name(kPidObjectType, kPtypInteger32))});
+    }
   }
   return dropped;
 }

@@ -215,6 +215,10 @@ std::string FakeItem::text(MemberId member) const {
 }
 
 Variant FakeAccessor::invoke(MemberId member, InvokeKind kind, Arguments a) {
+  if (member == dispid::kDeleteProperty && kind == InvokeKind::kMethod) {
+    into_->erase(*a[0].string_value());
+    return Variant();
+  }
   if (member != dispid::kSetProperties || kind != InvokeKind::kMethod) throw_unknown_member(member, kind);
   const auto* names = a[0].array_value();
   const auto* values = a[1].array_value();
