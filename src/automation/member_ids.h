@@ -136,6 +136,7 @@ inline constexpr MemberId kSetProperty = 0xFA0B;       // method (schema name, v
 inline constexpr MemberId kGetProperties = 0xFA0C;     // method (array of names) -> array of values
 inline constexpr MemberId kSetProperties = 0xFA0D;     // method (array of names, array of values) -> array of errors
 inline constexpr MemberId kDeleteProperty = 0xFA0E;    // method (schema name)
+inline constexpr MemberId kDeleteProperties = 0xFA0F;  // method (array of names) -> array of errors
 inline constexpr MemberId kRecipients = 0xF814;        // get -> recipient collection
 inline constexpr MemberId kAddRecipient = 0x006F;      // method (name) -> recipient
 inline constexpr MemberId kRemove = 0x0054;            // method (int32, 1-based)

@@ -42,6 +42,8 @@ std::shared_ptr<ItemState> ItemState::Clone() const {
   copy->attachments = attachments;
   copy->kept = kept;
   copy->kept_named = kept_named;
+  copy->deleted_ids = deleted_ids;
+  copy->deleted_names = deleted_names;
   copy->associated = associated;
   copy->created = pst::FileTimeNow();
   copy->unread = unread;
@@ -270,9 +272,14 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
   pst::SetProp(props, pst::Property::Time(kPidLastModificationTime, now));
   apply_kept(item, props, n);
 
+  for (std::uint16_t id : item.deleted_ids) std::erase_if(props, [&](const pst::Property& p) { return p.id() == id; });
+  for (const auto& name : item.deleted_names) std::erase_if(n.values, [&](const NamedValue& v) { return v.name == name; });
+
   add_named(props, n.values, store);
   message.props = std::move(props);
   message.associated = item.associated;
+  message.complete_times = std::find(item.deleted_ids.begin(), item.deleted_ids.end(), kPidCreationTime) ==
+                           item.deleted_ids.end();
   for (const auto& r : item.recipients) {
     pst::RecipientSpec spec;
     spec.props = r.props;

@@ -62,6 +62,10 @@ struct ItemState {
   // written (flags, times, subject parts, an appointment's fields).
   pst::PropertyList kept;
   std::vector<NamedValue> kept_named;
+  // Tagged properties deleted through a property accessor: the item has none, not even one the
+  // store would derive for it.
+  std::vector<std::uint16_t> deleted_ids;
+  std::vector<pst::PropertyName> deleted_names;
   std::uint64_t created = 0;  // FILETIME
   bool unread = false;
   bool received = false;  // imported from a message file: no longer a draft

@@ -114,7 +114,8 @@ void apply_mail_header(const MailHeader& h, ItemState& item) {
     if (!display_to.empty()) display_to += "; ";
     display_to += a.name;
   }
-  item.Set(pst::Property::String(kPidDisplayTo, display_to));
+  if (display_to.empty()) item.Remove(kPidDisplayTo);
+  else item.Set(pst::Property::String(kPidDisplayTo, display_to));
   item.Remove(kPidClientSubmitTime);
   item.Remove(kPidMessageDeliveryTime);
   const auto submit = h.date ? h.date : (h.delivered ? h.delivered : h.received);

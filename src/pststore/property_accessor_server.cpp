@@ -62,16 +62,24 @@ class ItemBag : public PropertyBag {
   }
   void Set(pst::Property p) override {
     if (p.id() == kPidMessageClass) item_->kind = item_kind_of_class(p.AsString());
+    std::erase(item_->deleted_ids, p.id());
     pst::SetProp(item_->kept, std::move(p));
   }
-  void SetNamed(const pst::PropertyName& name, pst::Property p) override { set_named_in(item_->kept_named, name, std::move(p)); }
+  void SetNamed(const pst::PropertyName& name, pst::Property p) override {
+    std::erase(item_->deleted_names, name);
+    set_named_in(item_->kept_named, name, std::move(p));
+  }
   void Remove(std::uint16_t id) override {
     remove_in(item_->kept, id);
     item_->Remove(id);
+    if (std::find(item_->deleted_ids.begin(), item_->deleted_ids.end(), id) == item_->deleted_ids.end())
+      item_->deleted_ids.push_back(id);
   }
   void RemoveNamed(const pst::PropertyName& name) override {
     remove_named_in(item_->kept_named, name);
     remove_named_in(item_->named, name);
+    if (std::find(item_->deleted_names.begin(), item_->deleted_names.end(), name) == item_->deleted_names.end())
+      item_->deleted_names.push_back(name);
   }
   void RequireChangeable(MemberId member) const override { require_item_changeable(*item_, member); }
 
@@ -258,6 +266,24 @@ Variant PropertyAccessorServer::invoke(MemberId member, InvokeKind kind, Argumen
         if (s.named()) bag_->RemoveNamed(name_of(s));
         else bag_->Remove(s.id);
         return {};
+      }
+      case dispid::kDeleteProperties: {
+        require_argument_count(member, arguments, 1, 1);
+        const std::vector<Variant>* names = arguments[0].array_value();
+        if (!names) bad(member, "argument 1 must be an array of schema names");
+        bag_->RequireChangeable(member);
+        std::vector<Variant> errors;
+        for (const Variant& n : *names) {
+          const auto s = parse_schema_name(text_of(member, n));
+          if (!s) {
+            errors.push_back(Variant::Error(kAccessorInvalid));
+            continue;
+          }
+          if (s->named()) bag_->RemoveNamed(name_of(*s));
+          else bag_->Remove(s->id);
+          errors.emplace_back();
+        }
+        return Variant::Array(std::move(errors));
       }
       case dispid::kGetProperties: {
         require_argument_count(member, arguments, 1, 1);

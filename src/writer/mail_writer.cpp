@@ -182,6 +182,7 @@ void USave_to_PST_Format::copy_item(const DispatchPtr& item, const SourceObject&
   try {
     note_dropped(copy_properties(item, source.properties, copy));
     note_dropped(copy_recipients(item, source, copy));
+    remove_unsourced(item, source.properties, copy);
   } catch (const std::exception& e) {
     // The item keeps what its writer gave it; what the copy would have added is named.
     note_dropped({{"(the item's properties)", e.what()}});

@@ -1,6 +1,7 @@
 #include "writer/property_copy.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "automation/member_ids.h"
@@ -178,6 +179,91 @@ std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const st
     dropped.push_back({*names[i].string_value(), "the PST could not store its value"});
   }
   return dropped;
+}
+
+void remove_unsourced(const DispatchPtr& item, const std::vector<PropertyEntry>& source, const PropertyCopy& copy) {
+  // What the header import, the item writers and a new item's defaults put on an item.
+  static constexpr std::pair<std::uint16_t, std::uint16_t> kRoad[] = {
+      {0x0E04, kPtypString}, {0x0E03, kPtypString}, {0x0E02, kPtypString},    // display lists
+      {0x0039, kPtypTime},   {0x0E06, kPtypTime},                             // submit, delivery
+      {0x0C1A, kPtypString}, {0x0C1F, kPtypString}, {0x0C1E, kPtypString},    // sender
+      {0x0C19, kPtypBinary}, {0x0C1D, kPtypBinary},
+      {0x0042, kPtypString}, {0x0065, kPtypString}, {0x0064, kPtypString},    // sent representing
+      {0x0041, kPtypBinary}, {0x003B, kPtypBinary},
+      {0x0017, kPtypInteger32}, {0x0036, kPtypInteger32},                     // importance, sensitivity
+      {0x003D, kPtypString}, {0x0E1D, kPtypString}, {0x0070, kPtypString},    // subject parts, topic
+      {0x1016, kPtypInteger32}, {0x3FDE, kPtypInteger32}, {0x1080, kPtypInteger32},
+      {0x0037, kPtypString}, {0x1000, kPtypString}, {0x1013, kPtypBinary},    // subject, bodies
+      {0x0060, kPtypTime}, {0x0061, kPtypTime},                               // an appointment's ends
+      {0x3001, kPtypString}, {0x3A4D, kPtypInteger16},                        // a contact's name, gender
+      {0x3007, kPtypTime},   {0x3008, kPtypTime},                             // created, modified
+  };
+  // The item writers' named fields and the defaults a new appointment, task, journal entry,
+  // note or contact is given.
+  struct RoadName {
+    std::array<std::uint8_t, 16> set;
+    std::uint32_t lid;
+    std::uint16_t type;
+  };
+  static constexpr std::array<std::uint8_t, 16> kAppointment = {0x02, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  static constexpr std::array<std::uint8_t, 16> kTask = {0x03, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  static constexpr std::array<std::uint8_t, 16> kAddress = {0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  static constexpr std::array<std::uint8_t, 16> kCommon = {0x08, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  static constexpr std::array<std::uint8_t, 16> kLog = {0x0A, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  static constexpr std::array<std::uint8_t, 16> kNote = {0x0E, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  static constexpr RoadName kRoadNames[] = {
+      {kAppointment, 0x8205, kPtypInteger32}, {kAppointment, 0x8208, kPtypString},
+      {kAppointment, 0x820D, kPtypTime},      {kAppointment, 0x820E, kPtypTime},
+      {kAppointment, 0x8213, kPtypInteger32}, {kAppointment, 0x8215, kPtypBoolean},
+      {kAppointment, 0x8217, kPtypInteger32}, {kAppointment, 0x8223, kPtypBoolean},
+      {kCommon, 0x8501, kPtypInteger32},      {kCommon, 0x8503, kPtypBoolean},
+      {kCommon, 0x8516, kPtypTime},           {kCommon, 0x8517, kPtypTime},
+      {kCommon, 0x853C, kPtypMultipleString}, {kCommon, 0x8534, kPtypString},
+      {kTask, 0x8101, kPtypInteger32},        {kTask, 0x8102, kPtypFloating64},
+      {kTask, 0x810F, kPtypTime},             {kTask, 0x811C, kPtypBoolean},
+      {kLog, 0x8700, kPtypString},            {kLog, 0x8706, kPtypTime},
+      {kLog, 0x8707, kPtypInteger32},         {kLog, 0x8708, kPtypTime},
+      {kLog, 0x8712, kPtypString},            {kNote, 0x8B00, kPtypInteger32},
+      {kNote, 0x8B02, kPtypInteger32},        {kNote, 0x8B03, kPtypInteger32},
+      {kAddress, 0x8005, kPtypString},        {kAddress, 0x801B, kPtypString},
+      {kAddress, 0x801C, kPtypString},        {kAddress, 0x8028, kPtypMultipleInteger32},
+      {kAddress, 0x8029, kPtypInteger32},     {kAddress, 0x8045, kPtypString},
+      {kAddress, 0x8046, kPtypString},        {kAddress, 0x8047, kPtypString},
+      {kAddress, 0x8048, kPtypString},        {kAddress, 0x8049, kPtypString},
+      {kAddress, 0x8080, kPtypString},        {kAddress, 0x8082, kPtypString},
+      {kAddress, 0x8083, kPtypString},        {kAddress, 0x8084, kPtypString},
+      {kAddress, 0x80D8, kPtypString},
+  };
+  const auto has_tag = [&](std::uint16_t id) {
+    return std::any_of(source.begin(), source.end(), [&](const PropertyEntry& e) { return e.raw_id == id; });
+  };
+  const auto has_name = [&](const RoadName& r) {
+    if (!copy.names) return true;  // unknown: leave the writer's value
+    return std::any_of(source.begin(), source.end(), [&](const PropertyEntry& e) {
+      if (e.raw_id < 0x8000) return false;
+      const NamedProperty* n = copy.names->Find(e.raw_id);
+      return n && n->kind == NamedProperty::kNumeric && n->lid == r.lid && copy.names->property_set(*n) == r.set;
+    });
+  };
+  std::vector<Variant> names;
+  for (const auto& [id, type] : kRoad)
+    if (!has_tag(id)) names.emplace_back(proptag_schema_name(id, type));
+  // The fields of the other kinds only where a writer of that kind can have put them: a
+  // contact's fields are tags of their own range, the rest named.
+  std::string message_class;
+  for (const auto& e : source)
+    if (e.raw_id == kPidMessageClass) message_class = value_text(e, copy.codepage, copy.ansi_file, true);
+  if (!message_class.starts_with("IPM.Note")) {
+    if (message_class.starts_with("IPM.Contact") || message_class.starts_with("IPM.DistList")) {
+      for (std::uint16_t id = 0x3A00; id <= 0x3A71; ++id)
+        if (!has_tag(id)) names.emplace_back(proptag_schema_name(id, kPtypString));
+    }
+    for (const auto& r : kRoadNames)
+      if (!has_name(r)) names.emplace_back(id_schema_name(r.set, r.lid, r.type));
+  }
+  if (names.empty()) return;
+  DispatchPtr accessor = get(item, dispid::kPropertyAccessor).dispatch_value();
+  invoke(accessor, dispid::kDeleteProperties, InvokeKind::kMethod, {Variant::Array(std::move(names))});
 }
 
 std::vector<DroppedProperty> copy_recipients(const DispatchPtr& item, const SourceObject& source,

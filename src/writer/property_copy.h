@@ -36,6 +36,12 @@ bool copied_another_way(std::uint16_t raw_id, std::uint16_t type);
 std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const std::vector<PropertyEntry>& entries,
                                              const PropertyCopy& copy);
 
+// The properties the item writers' road gives an item (the imported header's sender, times
+// and display lists, the writers' fields and defaults) that the source object lacks are taken
+// off again, so the copy has no more than the source had. The store derives a few of its own
+// (search key, flags, times) whatever is done here.
+void remove_unsourced(const DispatchPtr& item, const std::vector<PropertyEntry>& source, const PropertyCopy& copy);
+
 // The recipients of item made those of the source, row for row in the source's order and with
 // each row's type: rows already there (from an imported header, a display list) are replaced.
 std::vector<DroppedProperty> copy_recipients(const DispatchPtr& item, const SourceObject& source,

@@ -238,6 +238,7 @@ class SaveWalk : public FolderWalkVisitor {
 
   void EnterFolder(const NodeRecord& node, const ItemRecord& record) {
     path_ = append_path_component(path_, record.display_name.value_or(""));
+    if (record.item_class) folder_classes_[path_] = *record.item_class;
     if (selected(path_)) {
       try {
         target_ = writer_.GetOrCreateFolder(target_, path_, record);
@@ -370,8 +371,13 @@ class SaveWalk : public FolderWalkVisitor {
   }
 
   // A contact goes to the contacts folder wherever the source kept it.
+  // A contact kept in a folder of contacts (whatever its name: "連絡先", "Kontakte") stays
+  // there; one kept anywhere else goes to the Contacts folder.
   void SaveContact(const NodeRecord& node, const ItemRecord& r) {
-    const std::string path = path_.starts_with(kContactsPath) ? path_ : std::string(kContactsPath);
+    const auto cls = folder_classes_.find(path_);
+    const bool in_contacts_folder = cls != folder_classes_.end() && cls->second.starts_with("IPF.Contact");
+    const std::string path =
+        path_.starts_with(kContactsPath) || in_contacts_folder ? path_ : std::string(kContactsPath);
     try {
       target_ = writer_.GetOrCreateFolder(target_, path, r);
       if (placed(target_)) {
@@ -428,8 +434,9 @@ class SaveWalk : public FolderWalkVisitor {
   std::string first_reason_;
   // The item being written, every property as the source has it.
   std::optional<SourceObject> source_;
-  // The target folder made for each source folder's path.
+  // The target folder made for each source folder's path, and each source folder's class.
   std::map<std::string, DispatchPtr> folder_targets_;
+  std::map<std::string, std::string> folder_classes_;
 };
 
 void publish_store_errors(SaveProgress& progress, const USave_to_PST_Format& writer, const SaveWalk& walk) {

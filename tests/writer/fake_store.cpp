@@ -219,6 +219,10 @@ Variant FakeAccessor::invoke(MemberId member, InvokeKind kind, Arguments a) {
     into_->erase(*a[0].string_value());
     return Variant();
   }
+  if (member == dispid::kDeleteProperties && kind == InvokeKind::kMethod) {
+    for (const auto& n : *a[0].array_value()) into_->erase(*n.string_value());
+    return Variant();
+  }
   if (member != dispid::kSetProperties || kind != InvokeKind::kMethod) throw_unknown_member(member, kind);
   const auto* names = a[0].array_value();
   const auto* values = a[1].array_value();
