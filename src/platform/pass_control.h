@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 namespace salvora {
@@ -24,11 +25,19 @@ class PassControl {
   // pass must stop.
   bool Poll();
 
+  // For tests, which must not guess how long a pass takes: a hook the worker calls at each poll
+  // before it looks at the pause (set it before the worker starts; it may pause or stop the pass
+  // there), and a wait until the worker is held at a poll by a pause.
+  void SetPollHook(std::function<void()> hook) { poll_hook_ = std::move(hook); }
+  void WaitUntilHeld();
+
  private:
   std::atomic<bool> stop_{false};
   mutable std::mutex mu_;
   std::condition_variable cv_;
   bool paused_ = false;
+  bool held_ = false;  // the worker waits in Poll
+  std::function<void()> poll_hook_;
 };
 
 }  // namespace salvora
