@@ -163,6 +163,8 @@ void print_result(const SaveProgress& progress) {
   for (int c = 0; c < static_cast<int>(SaveCounter::kCount); ++c) {
     std::printf("%s=%d\n", save_counter_key(static_cast<SaveCounter>(c)), progress.counter(static_cast<SaveCounter>(c)));
   }
+  // items_saved, the wizard's progress value, counts every node the walk visited, written or
+  // not: printed as objects=, beside the counters of what was written.
   std::printf("objects=%lld\n", static_cast<long long>(progress.items_saved.load()));
   std::printf("unreadable=%d\n", progress.unreadable_count());
 }
