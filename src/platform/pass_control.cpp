@@ -40,9 +40,9 @@ bool PassControl::Poll() {
   return stop_.load();
 }
 
-void PassControl::WaitUntilHeld() {
+bool PassControl::WaitUntilHeld(std::chrono::milliseconds limit) const {
   std::unique_lock lock(mu_);
-  cv_.wait(lock, [this] { return held_; });
+  return cv_.wait_for(lock, limit, [this] { return held_; });
 }
 
 }  // namespace salvora

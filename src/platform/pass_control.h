@@ -4,6 +4,7 @@
 // while holding something the user interface needs. Thread-safe.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -27,14 +28,15 @@ class PassControl {
 
   // For tests, which must not guess how long a pass takes: a hook the worker calls at each poll
   // before it looks at the pause (set it before the worker starts; it may pause or stop the pass
-  // there), and a wait until the worker is held at a poll by a pause.
+  // there), and a wait until the worker is held at a poll by a pause: false when it was not held
+  // within the limit, which only keeps a broken test from hanging.
   void SetPollHook(std::function<void()> hook) { poll_hook_ = std::move(hook); }
-  void WaitUntilHeld();
+  bool WaitUntilHeld(std::chrono::milliseconds limit = std::chrono::minutes(1)) const;
 
  private:
   std::atomic<bool> stop_{false};
   mutable std::mutex mu_;
-  std::condition_variable cv_;
+  mutable std::condition_variable cv_;
   bool paused_ = false;
   bool held_ = false;  // the worker waits in Poll
   std::function<void()> poll_hook_;

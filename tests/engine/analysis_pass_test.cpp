@@ -167,7 +167,7 @@ TEST(AnalysisPass, PauseHoldsAndStopEndsQuietly) {
   std::thread worker([&] { status = RunAnalysis(options, control, observer, result); });
   // Held at its poll, the worker reports nothing more: what it reported before the hold is
   // read under the control's lock, after the worker took it.
-  control.WaitUntilHeld();
+  EXPECT_TRUE(control.WaitUntilHeld());
   EXPECT_EQ(observer.last, 10);
   control.RequestStop();
   worker.join();

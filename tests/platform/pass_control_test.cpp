@@ -20,7 +20,7 @@ TEST(PassControl, HookPausesAtAnExactPollAndStopReleasesTheHold) {
   std::thread worker([&] {
     while (!control.Poll()) ++polls_answered_go_on;
   });
-  control.WaitUntilHeld();
+  EXPECT_TRUE(control.WaitUntilHeld());
   EXPECT_EQ(polls, 3);
   EXPECT_EQ(polls_answered_go_on, 2);
   control.RequestStop();
@@ -34,7 +34,7 @@ TEST(PassControl, ResumeLetsTheHeldWorkerGoOn) {
   control.Pause();
   bool stopped = true;
   std::thread worker([&] { stopped = control.Poll(); });
-  control.WaitUntilHeld();
+  EXPECT_TRUE(control.WaitUntilHeld());
   control.Resume();
   worker.join();
   EXPECT_FALSE(stopped);
