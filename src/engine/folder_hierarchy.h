@@ -6,6 +6,7 @@
 // "Personal Folders\" for the mailbox root; the root's own name is never used.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,14 @@ inline constexpr Nid kDefaultIpmSubtreeNid{0x2142};
 // of the entry id), else node 0x2142. When that node does not exist, the folder named
 // "IPM_SUBTREE" below the root folder (0x122), as in today's offline stores. Null when none.
 NodeRecord* FindRootFolder(const OstContext& context, const ItemRecord* store_record);
+
+// The well-known mail folders whose mails both passes count apart, in the order both counter
+// lists begin with: Inbox, Drafts, Outbox, Sent Items, Sync Issues, Deleted Items, Junk E-mail.
+inline constexpr std::size_t kCountedMailFolders = 7;
+// Which of them a folder's path begins with, or empty. The test is on the text, as the counts
+// have always been made: a folder below the Inbox counts as the Inbox, and so does one whose
+// name only begins with "Inbox".
+std::optional<std::size_t> counted_mail_folder(std::string_view folder_path);
 
 bool is_folder(const ItemRecord& record);
 // A folder of class exactly "IPF.Note", or of mail kind, or one with no class and nothing but

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "automation/member_ids.h"
+#include "format/filetime.h"
 #include "format/prop_types.h"
 #include "platform/file64.h"
 #include "platform/temp_folder.h"
@@ -83,7 +84,7 @@ DispatchPtr AttachmentsServer::Add(Arguments arguments) {
   if (optional_argument(arguments, 3)) display_name = string_argument(member, arguments, 3);
 
   auto a = std::make_shared<AttachmentState>();
-  const std::uint64_t now = pst::FileTimeNow();
+  const std::uint64_t now = filetime_now();
   if (embedded) {
     if (embedded->deleted) bad(member, "the item to attach was deleted");
     if (display_name.empty()) {

@@ -2,6 +2,7 @@
 
 #include "automation/member_ids.h"
 #include "format/prop_types.h"
+#include "platform/plain_text.h"
 #include "pststore/call_guard.h"
 #include "pststore/item_server.h"
 #include "pststore/property_accessor_server.h"
@@ -21,17 +22,6 @@ std::optional<std::string> class_of_folder_type(std::int32_t type) {
     case 13: return "IPF.Task";         // tasks
     default: return std::nullopt;
   }
-}
-
-bool same_name_ignoring_case(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -121,7 +111,7 @@ DispatchPtr FolderCollectionServer::FolderAt(MemberId member, const Variant& ind
   if (const std::string* name = index.string_value()) {
     // By name, as Outlook looks a folder up: without regard to case.
     for (const auto& c : children)
-      if (same_name_ignoring_case(c->name, *name)) return std::make_shared<FolderServer>(store_, *c);
+      if (equal_ignoring_ascii_case(c->name, *name)) return std::make_shared<FolderServer>(store_, *c);
     fail(member, "no folder named \"" + *name + "\"");
   }
   const auto i = index.int32_value();
@@ -194,7 +184,7 @@ Variant StoreRootsServer::invoke(MemberId member, InvokeKind kind, Arguments arg
         require_argument_count(member, arguments, 1, 1);
         if (const std::string* name = arguments[0].string_value()) {
           for (const auto& s : stores)
-            if (same_name_ignoring_case(s->display_name(), *name)) return std::make_shared<FolderServer>(s, s->root());
+            if (equal_ignoring_ascii_case(s->display_name(), *name)) return std::make_shared<FolderServer>(s, s->root());
           fail(member, "no store named \"" + *name + "\"");
         }
         const std::int32_t i = int32_argument(member, arguments, 0);

@@ -8,8 +8,8 @@
 #include <random>
 
 #include "automation/member_ids.h"
-#include "automation/ole_date.h"
 #include "format/byte_reader.h"
+#include "format/filetime.h"
 #include "format/text.h"
 #include "format/prop_types.h"
 #include "pststore/attachment_server.h"
@@ -100,7 +100,7 @@ std::shared_ptr<ItemState> item_state_of(const DispatchPtr& object) {
 }
 
 void write_item(ItemState& item, const StoreFilePtr& store, StoreFolder& folder) {
-  const pst::MessageSpec message = build_message(item, *store, pst::FileTimeNow());
+  const pst::MessageSpec message = build_message(item, *store, filetime_now());
   const std::uint32_t nid = store->AddMessage(folder, message);
   if (!item.transient_id.empty()) forget(item.transient_id);
   item.store = store;

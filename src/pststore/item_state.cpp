@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <random>
 
+#include "format/filetime.h"
 #include "format/prop_types.h"
 
 namespace salvora::store {
@@ -45,7 +46,7 @@ std::shared_ptr<ItemState> ItemState::Clone() const {
   copy->deleted_ids = deleted_ids;
   copy->deleted_names = deleted_names;
   copy->associated = associated;
-  copy->created = pst::FileTimeNow();
+  copy->created = filetime_now();
   copy->unread = unread;
   copy->received = received;
   // A copy of an item in a folder is made in that folder, as Outlook does; it is written when
@@ -59,7 +60,7 @@ std::shared_ptr<ItemState> ItemState::Clone() const {
 std::shared_ptr<ItemState> new_item(ItemKind kind) {
   auto item = std::make_shared<ItemState>();
   item->kind = kind;
-  item->created = pst::FileTimeNow();
+  item->created = filetime_now();
   item->Set(pst::Property::String(kPidMessageClass, message_class_of(kind)));
   item->Set(pst::Property::Int32(kPidImportance, 1));
   item->Set(pst::Property::Int32(kPidSensitivity, 0));

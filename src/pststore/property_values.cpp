@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "automation/ole_date.h"
 #include "format/byte_reader.h"
+#include "format/filetime.h"
 #include "format/prop_types.h"
 #include "format/text.h"
 #include "pststore/call_guard.h"

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "automation/member_ids.h"
-#include "automation/ole_date.h"
+#include "format/filetime.h"
 #include "writer/save_to_pst.h"
 
 namespace salvora {

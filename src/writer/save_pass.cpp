@@ -19,19 +19,8 @@ namespace {
 constexpr std::string_view kContactsPath = "Personal Folders\\Contacts\\";
 constexpr std::size_t kLogTextChars = 99;
 
-struct PrefixCounter {
-  std::string_view prefix;
-  SaveCounter counter;
-};
-constexpr PrefixCounter kPrefixCounters[] = {
-    {"Personal Folders\\Inbox", SaveCounter::kInbox},
-    {"Personal Folders\\Drafts", SaveCounter::kDrafts},
-    {"Personal Folders\\Outbox", SaveCounter::kOutbox},
-    {"Personal Folders\\Sent Items", SaveCounter::kSentItems},
-    {"Personal Folders\\Sync Issues", SaveCounter::kSyncIssues},
-    {"Personal Folders\\Deleted Items", SaveCounter::kDeletedItems},
-    {"Personal Folders\\Junk E-mail", SaveCounter::kJunkEmail},
-};
+static_assert(static_cast<std::size_t>(SaveCounter::kJunkEmail) + 1 == kCountedMailFolders,
+              "the counted mail folders begin the counters");
 
 // An error that ends the walk; the completion still follows.
 struct WalkEnded {};
@@ -408,9 +397,7 @@ class SaveWalk : public FolderWalkVisitor {
       bump(SaveCounter::kMails);
       progress_.set_count_text(count_text_);
       if (!entry) return;
-      for (const auto& p : kPrefixCounters) {
-        if (entry->path.compare(0, p.prefix.size(), p.prefix) == 0) bump(p.counter);
-      }
+      if (const auto counted = counted_mail_folder(entry->path)) bump(static_cast<SaveCounter>(*counted));
     } catch (const std::exception&) {
     }
   }

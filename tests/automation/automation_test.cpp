@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,7 +11,6 @@
 #include "automation/dispatch.h"
 #include "automation/member_ids.h"
 #include "automation/object_factory.h"
-#include "automation/ole_date.h"
 #include "automation/schema_name.h"
 #include "automation/variant.h"
 
@@ -199,35 +197,6 @@ TEST(ObjectFactory, CreatesByNameAndReportsWhatIsMissing) {
 
   register_server("Test.ProcessFactory", [] { return std::make_shared<FakeFolder>("p"); });
   EXPECT_NE(create_object("test.processfactory"), nullptr);
-}
-
-TEST(OleDate, KnownDaysAndTheOddEncodingBeforeItsEpoch) {
-  constexpr std::uint64_t kTicksPerDay = 864'000'000'000ull;
-  const std::uint64_t epoch = 109'205ull * kTicksPerDay;  // 1899-12-30
-  struct Case {
-    std::uint64_t filetime;
-    double date;
-  };
-  const Case cases[] = {
-      {epoch, 0.0},
-      {epoch + 2 * kTicksPerDay, 2.0},                             // 1900-01-01
-      {epoch + 36526 * kTicksPerDay + kTicksPerDay / 2, 36526.5},  // 2000-01-01 12:00
-      {epoch - kTicksPerDay + kTicksPerDay / 4, -1.25},            // 1899-12-29 06:00
-      {epoch - kTicksPerDay / 4, -1.75},                           // 1899-12-29 18:00
-      {0, -109'205.0},                                             // 1601-01-01
-  };
-  for (const auto& c : cases) {
-    EXPECT_DOUBLE_EQ(filetime_to_date(c.filetime), c.date) << c.filetime;
-    EXPECT_EQ(date_to_filetime(c.date), c.filetime) << c.date;
-  }
-  // Round trip at millisecond steps across both sides of the epoch.
-  for (std::uint64_t ft : {epoch - 1234567890000ull, epoch + 9876543210000ull, 133'000'000'000'000'000ull}) {
-    EXPECT_EQ(date_to_filetime(filetime_to_date(ft)), ft);
-  }
-  EXPECT_EQ(date_to_filetime(filetime_to_date(epoch + 5001)), epoch + 10000) << "to the nearest millisecond";
-  EXPECT_EQ(date_to_filetime(-200000.0), 0u) << "before 1601";
-  EXPECT_EQ(date_to_filetime(std::nan("")), 0u);
-  EXPECT_EQ(date_to_filetime(1e300), UINT64_MAX);
 }
 
 }  // namespace

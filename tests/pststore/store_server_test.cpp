@@ -13,7 +13,7 @@
 
 #include "automation/member_ids.h"
 #include "automation/object_factory.h"
-#include "automation/ole_date.h"
+#include "format/filetime.h"
 #include "format/prop_types.h"
 #include "pststore/item_properties.h"
 #include "pststore/pst/pst_file_reader.h"
