@@ -13,10 +13,12 @@ import sys
 # Lines readpst derives from where a message sits in its file, not from the message.
 VOLATILE = ('X-libpst-forensic-',)
 # Parts readpst makes up anew on each export: MIME boundaries drawn at random, the UID of a
-# calendar entry (the node id the item has in that file) and its time stamp (the export's).
+# calendar entry (the node id the item has in that file), its time stamp (the export's) and the
+# name of the calendar file it attaches to a meeting request (a number drawn at random).
 MADE_UP = [(re.compile(rb'boundary-LibPST-iamunique-[0-9]+_-_-'), b'boundary-LibPST'),
            (re.compile(rb'^UID:0x[0-9a-f]+', re.M), b'UID:'),
-           (re.compile(rb'^DTSTAMP:[0-9TZ]+', re.M), b'DTSTAMP:')]
+           (re.compile(rb'^DTSTAMP:[0-9TZ]+', re.M), b'DTSTAMP:'),
+           (re.compile(rb'\bi[0-9]+\.ics\b'), b'i.ics')]
 
 
 def export(store, out):
