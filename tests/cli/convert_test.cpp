@@ -362,7 +362,9 @@ TEST(CliConvert, StoppedOrKilledMidwayLeavesACleanPst) {
 // Sources whose export by readpst is no stable reference for their copy's, with what readpst
 // does with them.
 const std::map<std::string, std::string> kReadpstInconsistent = {
-    {"p2j-97-pass12345.pst", "readpst exports this source differently from one run to the next (its RTF parts)"},
+    {"p2j-97-pass12345.pst", "readpst exports this source differently from one run to the next, and now and "
+                             "then exports a long body of the copy (Unicode, where the source's is 8-bit) cut "
+                             "after its first character; libpff and pffexport read every body whole"},
     {"hht-contacts97-2002.pst", "readpst cannot read the source's folder name, written in code page 932"},
     {"tghanem-user1.pst", "readpst puts the message of a folder that has a subfolder named like the top into "
                           "that subfolder's place"},
