@@ -9,82 +9,16 @@
 #include "pststore/pst/block.h"
 #include "pststore/pst/bth.h"
 #include "pststore/pst/disk_layout.h"
-#include "pststore/pst/header.h"
+#include "format/header.h"
 #include "pststore/pst/heap.h"
 #include "pststore/pst/name_map.h"
-#include "pststore/pst/page.h"
+#include "format/page.h"
 #include "pststore/pst/property_context.h"
 #include "pststore/pst/table_context.h"
 #include "pststore/pst/table_templates.h"
 
 namespace salvora::pst {
 namespace {
-
-TEST(PstHeader, RoundTripsAndDetectsDamage) {
-  PstHeader h;
-  h.bid_next_p = 0x1234;
-  h.unique = 77;
-  h.rgnid.fill(0x400);
-  h.rgnid[4] = 0x10042;
-  h.file_eof = AmapOffset(3);
-  h.amap_last = AmapOffset(2);
-  h.amap_free = 4096;
-  h.nbt = {0x55, 0x8000};
-  h.bbt = {0x56, 0x8200};
-  h.crypt_method = 2;
-  h.bid_next_b = 0x4444;
-  auto bytes = h.Serialize();
-  ASSERT_EQ(bytes.size(), 564u);
-  auto p = ParseHeader(bytes);
-  ASSERT_TRUE(p);
-  EXPECT_TRUE(p->problems.empty());
-  EXPECT_EQ(p->header.rgnid, h.rgnid);
-  EXPECT_EQ(p->header.nbt, h.nbt);
-  EXPECT_EQ(p->header.bbt, h.bbt);
-  EXPECT_EQ(p->header.bid_next_b, h.bid_next_b);
-  EXPECT_EQ(p->header.file_eof, h.file_eof);
-  // A byte inside both CRC ranges breaks both; one past the partial range only the full one.
-  bytes[100] ^= 1;
-  EXPECT_EQ(ParseHeader(bytes)->problems.size(), 2u);
-  bytes[100] ^= 1;
-  bytes[517] ^= 1;
-  EXPECT_EQ(ParseHeader(bytes)->problems.size(), 1u);
-}
-
-TEST(BtPage, EntriesRoundTripForEveryKind) {
-  NbtEntry n{0x200024, 0x104, 0x10A, 0x8022};
-  BbtEntry b{0x104, 0x4600, 300, 2};
-  BtEntry i{0x200024, {0x99, 0x5000}};
-  for (int kind = 0; kind < 3; ++kind) {
-    BtPage page;
-    page.ptype = kind == 1 ? kPtypeNbt : kPtypeBbt;
-    page.level = kind == 2 ? 1 : 0;
-    page.cb_ent = BtPage::EntrySize(page.ptype, page.level);
-    page.c_ent_max = BtPage::MaxEntries(page.ptype, page.level);
-    page.c_ent = 1;
-    ByteWriter w;
-    if (kind == 0) b.Serialize(w);
-    if (kind == 1) n.Serialize(w);
-    if (kind == 2) i.Serialize(w);
-    page.entries = w.take();
-    const auto raw = page.Serialize(0x77, 0x6000);
-    EXPECT_TRUE(CheckPageTrailer(raw, page.ptype, 0x77, 0x6000, true).empty());
-    auto back = BtPage::Parse(raw);
-    ASSERT_TRUE(back);
-    ByteReader r(back->entries);
-    if (kind == 0) {
-      EXPECT_EQ(BbtEntry::Parse(r), b);
-    } else if (kind == 1) {
-      EXPECT_EQ(NbtEntry::Parse(r), n);
-    } else {
-      EXPECT_EQ(BtEntry::Parse(r), i);
-    }
-    EXPECT_EQ(CheckPageTrailer(raw, page.ptype, 0x78, 0x6000, true).size(), 2u);  // bid and signature
-  }
-  EXPECT_EQ(BtPage::MaxEntries(kPtypeNbt, 0), 15);
-  EXPECT_EQ(BtPage::MaxEntries(kPtypeBbt, 0), 20);
-  EXPECT_EQ(BtPage::MaxEntries(kPtypeNbt, 1), 20);
-}
 
 TEST(Block, EncodesOnlyExternalDataAndChecksTrailer) {
   const std::vector<std::uint8_t> payload = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};

@@ -10,8 +10,8 @@
 #include "platform/file64.h"
 #include "pststore/pst/block.h"
 #include "pststore/pst/disk_layout.h"
-#include "pststore/pst/header.h"
-#include "pststore/pst/page.h"
+#include "format/header.h"
+#include "format/page.h"
 #include "pststore/pst/pst_file_reader.h"
 #include "pststore/pst/pst_verifier.h"
 #include "pststore/sample_mailbox.h"
@@ -42,7 +42,8 @@ class Damage {
   }
   // Edits a header field and recomputes both CRCs.
   void EditHeader(const std::function<void(PstHeader&)>& edit) {
-    auto h = *ParseHeader(Read(0, 564));
+    Findings findings(Tolerance::kStrict);
+    auto h = parse_header(Read(0, 564), findings);
     edit(h.header);
     Write(0, h.header.Serialize());
   }

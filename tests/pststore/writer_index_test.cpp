@@ -10,7 +10,7 @@
 
 #include "pststore/pst/cow_btree.h"
 #include "pststore/pst/disk_layout.h"
-#include "pststore/pst/page.h"
+#include "format/page.h"
 #include "pststore/sample_mailbox.h"
 
 namespace salvora::pst {
@@ -42,7 +42,7 @@ void ReadTree(CFile64& file, const Bref& page, int level, std::vector<BbtEntry>&
   ASSERT_LT(level, 8);
   std::vector<std::uint8_t> bytes(kPageSize);
   ASSERT_EQ(file.ReadAt(page.ib, bytes.data(), bytes.size()), kPageSize);
-  ASSERT_TRUE(CheckPageTrailer(bytes, kPtypeBbt, page.bid, page.ib, true).empty()) << page.ib;
+  ASSERT_TRUE(check_page_trailer(bytes, kPtypeBbt, page.bid, page.ib, true).empty()) << page.ib;
   const auto parsed = BtPage::Parse(bytes);
   ASSERT_TRUE(parsed);
   ByteReader r(parsed->entries);
@@ -180,7 +180,7 @@ TEST(WriterIndex, AllocationMapsDroppedAndReadBackStayExact) {
   const std::uint64_t k = IntervalOf(blocks[run_start]);
   std::vector<std::uint8_t> page(kPageSize);
   s.file.ReadAt(AmapOffset(k), page.data(), page.size());
-  ASSERT_TRUE(CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty());
+  ASSERT_TRUE(check_page_trailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty());
   const auto bit = [&](std::uint64_t ib) {
     const std::uint64_t slot = (ib - AmapOffset(k)) / kSlotSize;
     return (page[slot / 8] >> (7 - slot % 8)) & 1;
@@ -193,7 +193,7 @@ TEST(WriterIndex, AllocationMapsDroppedAndReadBackStayExact) {
   const std::uint64_t late = IntervalOf(blocks[singles.front()]);
   ASSERT_GE(late, 128u);
   s.file.ReadAt(FMapOffset(128), page.data(), page.size());
-  ASSERT_TRUE(CheckPageTrailer(page, kPtypeFMap, FMapOffset(128), FMapOffset(128), false).empty());
+  ASSERT_TRUE(check_page_trailer(page, kPtypeFMap, FMapOffset(128), FMapOffset(128), false).empty());
   EXPECT_EQ(page[late - 128], 128);
   std::uint64_t untouched = 128;
   while (std::any_of(singles.begin(), singles.end(), [&](std::uint64_t i) { return IntervalOf(blocks[i]) == untouched; }))

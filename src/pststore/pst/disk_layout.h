@@ -5,33 +5,16 @@
 
 #include <cstdint>
 
+#include "format/layout.h"
+
 namespace salvora::pst {
 
-inline constexpr std::uint64_t kPageSize = 512;
 inline constexpr std::uint64_t kSlotSize = 64;              // one AMap bit
-inline constexpr std::uint32_t kMaxBlockData = 8176;        // 8192 minus the trailer
-inline constexpr std::uint32_t kMaxBlockSize = 8192;
-inline constexpr std::uint32_t kBlockTrailerSize = 16;
-inline constexpr std::uint32_t kMaxHeapAlloc = 3580;        // largest heap allocation (2.3.1)
-inline constexpr std::uint64_t kHeaderSize = 564;
 inline constexpr std::uint64_t kFirstAmapOffset = 0x4400;
 inline constexpr std::uint64_t kDListOffset = 0x4200;
 inline constexpr std::uint64_t kAmapBytes = 496;            // bitmap bytes per AMap page
 inline constexpr std::uint64_t kAmapCoverage = kAmapBytes * 8 * kSlotSize;  // 253,952 bytes
 inline constexpr std::uint64_t kSlotsPerAmap = kAmapBytes * 8;
-
-// Page types (2.2.2.7.1).
-inline constexpr std::uint8_t kPtypeBbt = 0x80;
-inline constexpr std::uint8_t kPtypeNbt = 0x81;
-inline constexpr std::uint8_t kPtypeFMap = 0x82;
-inline constexpr std::uint8_t kPtypePMap = 0x83;
-inline constexpr std::uint8_t kPtypeAMap = 0x84;
-inline constexpr std::uint8_t kPtypeFPMap = 0x85;
-inline constexpr std::uint8_t kPtypeDList = 0x86;
-
-constexpr std::uint64_t Align64(std::uint64_t v) { return (v + 63) & ~std::uint64_t{63}; }
-// Bytes a block with cb data bytes occupies on disk: data, padding and trailer.
-constexpr std::uint64_t BlockDiskSize(std::uint64_t cb) { return Align64(cb + kBlockTrailerSize); }
 
 constexpr std::uint64_t AmapOffset(std::uint64_t k) { return kFirstAmapOffset + k * kAmapCoverage; }
 // One PMap per eight AMaps, the page after the AMap.

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "pststore/pst/disk_layout.h"
-#include "pststore/pst/page.h"
+#include "format/page.h"
 
 namespace salvora::pst {
 
@@ -39,7 +39,7 @@ FileSpace::Map& FileSpace::MapOf(std::uint64_t k) {
   if (it != resident_.end()) return *it->second;
   // Only maps as they are on disk are ever dropped, so the page holds this map exactly.
   const auto page = Read(AmapOffset(k), kPageSize);
-  if (page.size() != kPageSize || !CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty())
+  if (page.size() != kPageSize || !check_page_trailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty())
     throw std::runtime_error("the allocation map at offset " + std::to_string(AmapOffset(k)) + " changed on disk while writing");
   auto map = std::make_unique<Map>();
   std::copy(page.begin(), page.begin() + kAmapBytes, map->begin());
@@ -191,13 +191,13 @@ void FileSpace::WriteMaps() {
     Interval& in = intervals_[k];
     if (!in.dirty) continue;
     const Map& map = MapOf(k);
-    file_.WriteAt(AmapOffset(k), SerializeMapPage(kPtypeAMap, map, AmapOffset(k)).data(), kPageSize);
+    file_.WriteAt(AmapOffset(k), serialize_map_page(kPtypeAMap, map, AmapOffset(k)).data(), kPageSize);
     if (!in.written) {
       // The page maps are deprecated; Outlook writes them all ones, meaning "no free page".
       std::array<std::uint8_t, 496> ones;
       ones.fill(0xFF);
-      if (HasPMap(k)) file_.WriteAt(PMapOffset(k), SerializeMapPage(kPtypePMap, ones, PMapOffset(k)).data(), kPageSize);
-      if (HasFPMap(k)) file_.WriteAt(FPMapOffset(k), SerializeMapPage(kPtypeFPMap, ones, FPMapOffset(k)).data(), kPageSize);
+      if (HasPMap(k)) file_.WriteAt(PMapOffset(k), serialize_map_page(kPtypePMap, ones, PMapOffset(k)).data(), kPageSize);
+      if (HasFPMap(k)) file_.WriteAt(FPMapOffset(k), serialize_map_page(kPtypeFPMap, ones, FPMapOffset(k)).data(), kPageSize);
       in.written = true;
     }
     in.longest_free = LongestFreeRun(map);
@@ -212,7 +212,7 @@ void FileSpace::WriteMaps() {
     std::array<std::uint8_t, 496> fmap{};
     for (std::uint64_t j = 0; j < 496 && f + j < intervals_.size(); ++j)
       fmap[j] = static_cast<std::uint8_t>(std::min<std::uint16_t>(intervals_[f + j].longest_free, 255));
-    file_.WriteAt(FMapOffset(f), SerializeMapPage(kPtypeFMap, fmap, FMapOffset(f)).data(), kPageSize);
+    file_.WriteAt(FMapOffset(f), serialize_map_page(kPtypeFMap, fmap, FMapOffset(f)).data(), kPageSize);
   }
   // Everything is on disk now: keep only the map new space is taken from.
   const std::uint64_t current = IntervalOf(std::max(cursor_, kFirstAmapOffset));

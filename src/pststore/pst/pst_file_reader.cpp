@@ -22,13 +22,16 @@ bool PstFileReader::Open(const std::string& path, CFile64::Lock lock) {
   }
   file_size_ = file_.GetLength();
   const auto head = ReadRaw(0, kHeaderSize);
-  auto parsed = ParseHeader(head);
-  if (!parsed) {
+  Findings findings(Tolerance::kStrict);
+  header_ = parse_header(head, findings);
+  if (!header_.magic_ok || !header_.complete || header_.header.version < 23) {
     sink_("header: not a Unicode PST file (magic or version)");
     return false;
   }
-  header_ = *parsed;
-  for (const auto& p : header_.problems) sink_(p);
+  // This reader checks what the writer makes: the 512-byte-page Unicode layout.
+  if (header_.header.version != 23)
+    sink_("header: wVer is " + std::to_string(header_.header.version) + ", expected 23");
+  for (const auto& p : findings.items()) sink_(p);
   crypt_ = static_cast<CryptMethod>(header_.header.crypt_method > 2 ? 0 : header_.header.crypt_method);
   return true;
 }
@@ -53,7 +56,7 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
   }
   pages_.push_back(ref.ib);
   const auto raw = ReadRaw(ref.ib, kPageSize);
-  for (const auto& p : CheckPageTrailer(raw, ptype, ref.bid, ref.ib, true)) sink_(where + p);
+  for (const auto& p : check_page_trailer(raw, ptype, ref.bid, ref.ib, true)) sink_(where + p);
   auto page = BtPage::Parse(raw);
   if (!page) {
     sink_(where + "entry count and size do not fit the page");

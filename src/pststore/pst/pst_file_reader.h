@@ -16,9 +16,9 @@
 #include "format/block_crypt.h"
 #include "platform/file64.h"
 #include "pststore/pst/block.h"
-#include "pststore/pst/header.h"
+#include "format/header.h"
 #include "pststore/pst/heap.h"
-#include "pststore/pst/page.h"
+#include "format/page.h"
 #include "pststore/pst/property.h"
 #include "pststore/pst/table_context.h"
 

@@ -192,7 +192,7 @@ void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
     // commit and kept in memory until then.
     const auto page = Read(AmapOffset(k), kPageSize);
     const bool same = page.size() == kPageSize && std::equal(map.begin(), map.end(), page.begin()) &&
-                      CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty();
+                      check_page_trailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty();
     in.dirty = !same;
     if (!same) resident_[k] = std::make_unique<Map>(map);
   }

@@ -138,7 +138,7 @@ class NdbChecks {
   void Fail(const std::string& s) { out_.violations.push_back(s); }
   void CheckMapPage(std::uint64_t ib, std::uint8_t ptype, const char* name) {
     const auto raw = r_.ReadRaw(ib, kPageSize);
-    for (const auto& p : CheckPageTrailer(raw, ptype, ib, ib, false)) Fail(std::string(name) + " page at " + Hex(ib) + ": " + p);
+    for (const auto& p : check_page_trailer(raw, ptype, ib, ib, false)) Fail(std::string(name) + " page at " + Hex(ib) + ": " + p);
   }
 
   PstFileReader& r_;

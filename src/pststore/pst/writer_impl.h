@@ -12,7 +12,7 @@
 #include "platform/file64.h"
 #include "pststore/pst/block_store.h"
 #include "pststore/pst/cow_btree.h"
-#include "pststore/pst/header.h"
+#include "format/header.h"
 #include "pststore/pst/message_spec.h"
 #include "pststore/pst/name_map.h"
 #include "pststore/pst/property_context.h"
