@@ -35,4 +35,19 @@ FileLayout layout_for_version(std::uint16_t version) {
   }
 }
 
+std::uint64_t read_id(ByteReader& r, FileLayout layout) { return layout == FileLayout::kAnsi ? r.u32() : r.u64(); }
+std::size_t id_width(FileLayout layout) { return layout == FileLayout::kAnsi ? 4 : 8; }
+
+CrcAndId read_crc_and_id(ByteReader& r, FileLayout layout) {
+  CrcAndId out;
+  if (layout == FileLayout::kAnsi) {
+    out.id = r.u32();
+    out.crc = r.u32();
+  } else {
+    out.crc = r.u32();
+    out.id = r.u64();
+  }
+  return out;
+}
+
 }  // namespace salvora

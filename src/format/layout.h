@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/byte_reader.h"
+
 namespace salvora {
 
 enum class FileLayout { kUnknown, kAnsi, kUnicode, kUnicode4k };
@@ -29,6 +31,19 @@ struct PageGeometry {
 };
 
 PageGeometry geometry_for(FileLayout layout);
+
+// Ids, keys and offsets in entries and internal blocks: 32 bits in the ANSI layout, 64 in the
+// Unicode ones.
+std::uint64_t read_id(ByteReader& r, FileLayout layout);
+std::size_t id_width(FileLayout layout);
+
+// The end of a page or block trailer: a CRC and an id, the ANSI layout storing its 32-bit id
+// first and the Unicode ones the CRC first.
+struct CrcAndId {
+  std::uint32_t crc = 0;
+  std::uint64_t id = 0;
+};
+CrcAndId read_crc_and_id(ByteReader& r, FileLayout layout);
 
 // The Unicode layout the writer produces.
 inline constexpr std::uint64_t kPageSize = 512;

@@ -9,9 +9,6 @@ namespace salvora {
 
 namespace {
 
-// Ids, keys and offsets in entries: 32 bits in the ANSI layout, 64 in the Unicode ones.
-std::uint64_t read_id(ByteReader& r, FileLayout layout) { return layout == FileLayout::kAnsi ? r.u32() : r.u64(); }
-
 // Where the trailer and the B-tree counts sit in a page of each layout.
 struct PagePlaces {
   std::size_t page_size = 0;
@@ -91,13 +88,9 @@ std::optional<PageTrailer> parse_page_trailer(Bytes page, FileLayout layout) {
   t.ptype = r.u8();
   t.ptype_repeat = r.u8();
   t.sig = r.u16();
-  if (layout == FileLayout::kAnsi) {
-    t.bid = r.u32();
-    t.crc = r.u32();
-  } else {
-    t.crc = r.u32();
-    t.bid = r.u64();
-  }
+  const CrcAndId tail = read_crc_and_id(r, layout);
+  t.crc = tail.crc;
+  t.bid = tail.id;
   t.crc_ok = t.crc == ComputeCrc(page.first(places->trailer));
   return t;
 }

@@ -7,6 +7,7 @@
 
 #include "format/crc.h"
 #include "format/page.h"
+#include "format/layout_names.h"
 #include "support/ndb_builder.h"
 
 namespace salvora {
@@ -157,11 +158,7 @@ TEST(NbtEntry, OnlyTheLowHalfIsTheNid) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, EveryLayout,
                          ::testing::Values(FileLayout::kAnsi, FileLayout::kUnicode, FileLayout::kUnicode4k),
-                         [](const auto& info) {
-                           std::string s = layout_name(info.param);
-                           std::erase(s, '-');
-                           return s;
-                         });
+                         LayoutTestName());
 
 }  // namespace
 }  // namespace salvora

@@ -6,7 +6,7 @@
 
 #include "format/crc.h"
 #include "format/prop_types.h"
-#include "pststore/pst/block.h"
+#include "format/block.h"
 #include "pststore/pst/bth.h"
 #include "pststore/pst/disk_layout.h"
 #include "format/header.h"
@@ -19,48 +19,6 @@
 
 namespace salvora::pst {
 namespace {
-
-TEST(Block, EncodesOnlyExternalDataAndChecksTrailer) {
-  const std::vector<std::uint8_t> payload = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-  struct Case {
-    CryptMethod crypt;
-    std::uint64_t bid;
-    bool encoded;
-  } cases[] = {{CryptMethod::kNone, 8, false},
-               {CryptMethod::kPermute, 8, true},
-               {CryptMethod::kCyclic, 0x12345678, true},
-               {CryptMethod::kPermute, 8 | kBidInternal, false}};
-  for (const auto& c : cases) {
-    const auto disk = BuildBlock(payload, c.bid, 0x8040, c.crypt);
-    ASSERT_EQ(disk.size(), 64u);
-    EXPECT_EQ(std::equal(payload.begin(), payload.end(), disk.begin()), !c.encoded);
-    std::vector<std::string> problems;
-    EXPECT_EQ(OpenBlock(disk, c.bid, 10, 0x8040, c.crypt, &problems), payload);
-    EXPECT_TRUE(problems.empty());
-    auto bad = disk;
-    bad[3] ^= 0x40;
-    OpenBlock(bad, c.bid, 10, 0x8040, c.crypt, &problems);
-    EXPECT_EQ(problems.size(), 1u) << "CRC";
-  }
-  EXPECT_EQ(BlockDiskSize(236), 256u);
-  EXPECT_EQ(BlockDiskSize(8176), 8192u);
-}
-
-TEST(InternalBlocks, XBlockAndSubnodeBlocksRoundTrip) {
-  XBlock x{2, 123456, {6, 10, 14}};
-  auto xb = XBlock::Parse(x.Serialize());
-  ASSERT_TRUE(xb);
-  EXPECT_EQ(xb->level, 2);
-  EXPECT_EQ(xb->total, 123456u);
-  EXPECT_EQ(xb->bids, x.bids);
-  for (std::uint8_t level : {std::uint8_t{0}, std::uint8_t{1}}) {
-    SubnodeBlock s{level, {{0x25, 0x10, level == 0 ? 0x14u : 0u}, {0x45, 0x18, 0}}};
-    auto back = SubnodeBlock::Parse(s.Serialize());
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->entries, s.entries);
-  }
-  EXPECT_FALSE(XBlock::Parse(std::vector<std::uint8_t>{1, 1, 200, 0, 0, 0, 0, 0}));  // count past the data
-}
 
 TEST(Heap, SpansBlocksWithBitmapHeaders) {
   HeapWriter heap(kHeapSigPc);

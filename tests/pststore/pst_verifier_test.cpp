@@ -8,7 +8,7 @@
 #include "format/crc.h"
 #include "format/ids.h"
 #include "platform/file64.h"
-#include "pststore/pst/block.h"
+#include "format/block.h"
 #include "pststore/pst/disk_layout.h"
 #include "format/header.h"
 #include "format/page.h"
@@ -195,7 +195,7 @@ TEST(PstVerifier, FindsEveryDamage) {
          // Turn a message's attachment table sub-node into something else.
          for (const auto& [bid, e] : d.reader().blocks()) {
            auto data = IsInternalBid(bid) ? d.reader().ReadBlock(bid) : std::nullopt;
-           auto sl = data ? SubnodeBlock::Parse(*data) : std::nullopt;
+           auto sl = data ? SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict) : std::nullopt;
            if (!sl || sl->level != 0) continue;
            for (std::size_t i = 0; i < sl->entries.size(); ++i) {
              if (sl->entries[i].nid != 0x671) continue;
@@ -249,8 +249,8 @@ Nesting WriteNesting(const std::string& path, int levels, int fanout) {
   EXPECT_TRUE(r.Open(path));
   r.LoadTrees();
   const auto subnodes = [&](std::uint64_t bid, std::uint8_t type) {
-    std::vector<SubnodeEntry> out;
-    for (const auto& e : r.ReadSubnodes(bid).value_or(std::vector<SubnodeEntry>{}))
+    std::vector<SubnodeBlockEntry> out;
+    for (const auto& e : r.ReadSubnodes(bid).value_or(std::vector<SubnodeBlockEntry>{}))
       if ((e.nid & 0x1F) == type) out.push_back(e);
     return out;
   };

@@ -74,7 +74,7 @@ std::uint64_t PstWriter::Impl::WriteRecipientTable(const std::vector<RecipientSp
   }
   NodeBuilder tb(*this, nullptr);
   const auto heap = BuildTableContext(schema, rows, tb);
-  nb.AddSubnode(SubnodeEntry{kNidRecipientTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
+  nb.AddSubnode(SubnodeBlockEntry{kNidRecipientTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
   return size;
 }
 
@@ -98,7 +98,7 @@ std::uint64_t PstWriter::Impl::StreamAttachmentData(const AttachmentSpec& a, Nod
   // Sources are single-pass, so even a short streamed value stays in its sub-node; a sub-node
   // value is valid at any size.
   const std::uint32_t vnid = AllocNid(kNidTypeLtp);
-  ab.AddSubnode(SubnodeEntry{vnid, bid, 0});
+  ab.AddSubnode(SubnodeBlockEntry{vnid, bid, 0});
   prebuilt.push_back(PrebuiltValue{PropTag(kPidAttachDataBinary, kPtypBinary), vnid});
   return size;
 }
@@ -114,7 +114,7 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
   if (a.embedded) {
     const WrittenMessage m = WriteMessageObject(*a.embedded, false);
     const std::uint32_t mnid = AllocNid(kNidTypeNormalMessage);
-    ab.AddSubnode(SubnodeEntry{mnid, m.bid_data, m.bid_sub});
+    ab.AddSubnode(SubnodeBlockEntry{mnid, m.bid_data, m.bid_sub});
     data_size = m.size;
     ByteWriter obj(8);
     obj.u32(mnid);
@@ -134,7 +134,7 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
   const std::uint64_t attach_size = data_size + PropsSize(a.props);
   SetProp(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
   const auto heap = BuildPropertyContext(props, ab, prebuilt);
-  nb.AddSubnode(SubnodeEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
+  nb.AddSubnode(SubnodeBlockEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
   TableRow row{anid, row_ver++, {}};
   for (const auto& p : props)
     if (AttachmentTemplate().Find(p.tag)) row.cells.push_back(p);
@@ -168,7 +168,7 @@ WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& msg, bool 
   if (!attach_rows.empty()) {
     NodeBuilder tb(*this, nullptr);
     const auto heap = BuildTableContext(AttachmentTemplate(), attach_rows, tb);
-    nb.AddSubnode(SubnodeEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
+    nb.AddSubnode(SubnodeBlockEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
   }
   PropertyList props = msg.props;
   CompleteMessageProps(props, msg, associated);

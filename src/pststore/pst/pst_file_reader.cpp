@@ -121,9 +121,9 @@ std::optional<std::vector<std::uint8_t>> PstFileReader::ReadBlock(std::uint64_t 
     sink_("block " + Hex(bid) + ": not 64-aligned inside the file");
     return std::nullopt;
   }
-  std::vector<std::string> problems;
-  auto data = OpenBlock(ReadRaw(e.ib, BlockDiskSize(e.cb)), e.bid, e.cb, e.ib, crypt_, &problems);
-  for (const auto& p : problems) sink_("block " + Hex(bid) + ": " + p);
+  Findings findings(Tolerance::kStrict);
+  auto data = open_block(ReadRaw(e.ib, BlockDiskSize(e.cb)), e.bid, e.cb, e.ib, crypt_, findings);
+  for (const auto& p : findings.items()) sink_("block " + Hex(bid) + ": " + p);
   if (data.size() != e.cb) return std::nullopt;
   return data;
 }
@@ -137,7 +137,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
     out.push_back(std::move(*b));
     return out;
   }
-  auto x = XBlock::Parse(*b);
+  auto x = XBlock::Parse(*b, FileLayout::kUnicode, Tolerance::kStrict);
   if (!x) {
     sink_("block " + Hex(bid) + ": internal block of a data tree is no XBLOCK/XXBLOCK");
     return std::nullopt;
@@ -180,12 +180,12 @@ std::optional<std::vector<std::uint8_t>> PstFileReader::ReadValue(std::uint64_t 
   return out;
 }
 
-std::optional<std::vector<SubnodeEntry>> PstFileReader::ReadSubnodes(std::uint64_t bid) const {
-  std::vector<SubnodeEntry> out;
+std::optional<std::vector<SubnodeBlockEntry>> PstFileReader::ReadSubnodes(std::uint64_t bid) const {
+  std::vector<SubnodeBlockEntry> out;
   if (bid == 0) return out;
   auto b = ReadBlock(bid);
   if (!b) return std::nullopt;
-  auto s = SubnodeBlock::Parse(*b);
+  auto s = SubnodeBlock::Parse(*b, FileLayout::kUnicode, Tolerance::kStrict);
   if (!IsInternalBid(bid) || !s) {
     sink_("block " + Hex(bid) + ": sub-node tree block is no SLBLOCK/SIBLOCK");
     return std::nullopt;
@@ -225,7 +225,7 @@ std::optional<HeapReader> PstFileReader::ReadHeap(const NodeRef& node) const {
 }
 
 namespace {
-SubnodeResolver Resolver(const PstFileReader& r, const NodeRef& node, std::shared_ptr<std::vector<SubnodeEntry>> subs) {
+SubnodeResolver Resolver(const PstFileReader& r, const NodeRef& node, std::shared_ptr<std::vector<SubnodeBlockEntry>> subs) {
   return [&r, node, subs](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
     for (const auto& e : *subs)
       if (e.nid == nid) return r.ReadValue(e.bid_data);
@@ -240,7 +240,7 @@ std::optional<PropertyList> PstFileReader::ReadPc(const NodeRef& node) const {
   auto subs = ReadSubnodes(node.bid_sub);
   if (!heap || !subs) return std::nullopt;
   std::vector<std::string> problems;
-  auto pc = ReadPropertyContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeEntry>>(*subs)), &problems);
+  auto pc = ReadPropertyContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeBlockEntry>>(*subs)), &problems);
   for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
   return pc;
 }
@@ -250,7 +250,7 @@ std::optional<TableContents> PstFileReader::ReadTc(const NodeRef& node) const {
   auto subs = ReadSubnodes(node.bid_sub);
   if (!heap || !subs) return std::nullopt;
   std::vector<std::string> problems;
-  auto tc = ReadTableContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeEntry>>(*subs)), &problems);
+  auto tc = ReadTableContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeBlockEntry>>(*subs)), &problems);
   for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
   return tc;
 }

@@ -15,7 +15,7 @@
 
 #include "format/block_crypt.h"
 #include "platform/file64.h"
-#include "pststore/pst/block.h"
+#include "format/block.h"
 #include "format/header.h"
 #include "pststore/pst/heap.h"
 #include "format/page.h"
@@ -56,7 +56,7 @@ class PstFileReader {
   std::optional<std::vector<std::vector<std::uint8_t>>> ReadDataBlocks(std::uint64_t bid) const;
   std::optional<std::vector<std::uint8_t>> ReadValue(std::uint64_t bid) const;
   // Every entry of a sub-node tree (SLBLOCK or SIBLOCK of SLBLOCKs), in order.
-  std::optional<std::vector<SubnodeEntry>> ReadSubnodes(std::uint64_t bid) const;
+  std::optional<std::vector<SubnodeBlockEntry>> ReadSubnodes(std::uint64_t bid) const;
 
   std::optional<HeapReader> ReadHeap(const NodeRef& node) const;
   std::optional<PropertyList> ReadPc(const NodeRef& node) const;

@@ -114,7 +114,7 @@ class OwnedBlocks {
     if (bid == 0 || depth > 4 || !Take(bid, out) || !IsInternalBid(bid)) return;
     const auto payload = reader_.ReadBlock(bid);
     if (!payload) return;
-    if (const auto x = XBlock::Parse(*payload))
+    if (const auto x = XBlock::Parse(*payload, FileLayout::kUnicode, Tolerance::kStrict))
       for (auto child : x->bids) Data(child, out, depth + 1);
   }
 
@@ -122,7 +122,7 @@ class OwnedBlocks {
     if (bid == 0 || depth > 4 || !Take(bid, out)) return;
     const auto payload = reader_.ReadBlock(bid);
     if (!payload) return;
-    const auto s = SubnodeBlock::Parse(*payload);
+    const auto s = SubnodeBlock::Parse(*payload, FileLayout::kUnicode, Tolerance::kStrict);
     if (!s) return;
     for (const auto& e : s->entries) {
       if (s->level == 0) {

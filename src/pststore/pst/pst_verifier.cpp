@@ -37,13 +37,13 @@ class NdbChecks {
       auto data = r_.ReadBlock(key);
       if (!data || !IsInternalBid(key)) continue;
       if (!data->empty() && (*data)[0] == 1) {
-        if (auto x = XBlock::Parse(*data)) {
+        if (auto x = XBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
           for (auto b : x->bids) ++refs[b & ~std::uint64_t{1}];
         } else {
           Fail("block " + Hex(key) + ": malformed XBLOCK/XXBLOCK");
         }
       } else if (!data->empty() && (*data)[0] == 2) {
-        if (auto s = SubnodeBlock::Parse(*data)) {
+        if (auto s = SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
           for (const auto& e2 : s->entries) {
             ++refs[e2.bid_data & ~std::uint64_t{1}];
             if (s->level == 0 && e2.bid_sub != 0) ++refs[e2.bid_sub & ~std::uint64_t{1}];

@@ -55,13 +55,13 @@ std::vector<std::uint8_t> MakeEntryId(const std::array<std::uint8_t, 16>& record
 
 std::uint32_t NodeBuilder::AddValue(Bytes data) {
   const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
-  subs_.push_back(SubnodeEntry{nid, w_.store->WriteValue(data, owned_), 0});
+  subs_.push_back(SubnodeBlockEntry{nid, w_.store->WriteValue(data, owned_), 0});
   return nid;
 }
 
 std::uint32_t NodeBuilder::AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) {
   const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
-  subs_.push_back(SubnodeEntry{nid, WriteHeap(blocks), 0});
+  subs_.push_back(SubnodeBlockEntry{nid, WriteHeap(blocks), 0});
   return nid;
 }
 
@@ -76,7 +76,7 @@ std::uint64_t NodeBuilder::WriteHeap(const std::vector<std::vector<std::uint8_t>
 }
 
 std::uint64_t NodeBuilder::FinishSubnodes() {
-  std::sort(subs_.begin(), subs_.end(), [](const SubnodeEntry& a, const SubnodeEntry& b) { return a.nid < b.nid; });
+  std::sort(subs_.begin(), subs_.end(), [](const SubnodeBlockEntry& a, const SubnodeBlockEntry& b) { return a.nid < b.nid; });
   return w_.store->WriteSubnodes(subs_, owned_);
 }
 

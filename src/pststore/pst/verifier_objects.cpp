@@ -276,7 +276,7 @@ class ObjectChecks {
         const std::uint32_t mnid = load_u32(p.data, 0);
         auto asubs = r_.ReadSubnodes(a.bid_sub);
         std::optional<NodeRef> m;
-        for (const auto& e : asubs.value_or(std::vector<SubnodeEntry>{}))
+        for (const auto& e : asubs.value_or(std::vector<SubnodeBlockEntry>{}))
           if (e.nid == mnid) m = NodeRef{mnid, e.bid_data, e.bid_sub};
         if (!m) Fail(aw + ": embedded message " + Hex(mnid) + " is not a sub-node of the attachment");
         else height = std::max(height, 1 + Embedded(*m, aw + " embedded message", depth + 1));
