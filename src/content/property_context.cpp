@@ -1,6 +1,6 @@
 // The property context reader (MS-PST 2.3.3): a BTH keyed by property id whose records hold
 // the type and either the value itself or a reference to it.
-#include "content/bth.h"
+#include "format/bth.h"
 #include "content/value_resolver.h"
 
 namespace salvora {
@@ -18,13 +18,15 @@ DecodeResult Fail(DecodeError code, std::uint32_t hid = 0, std::uint64_t expecte
 
 DecodeResult ReadPropertyContext(const ValueResolver& resolver) {
   const HeapOnNode& heap = resolver.heap();
-  auto header = ReadBthHeader(heap, heap.user_root());
+  // Salvage: what the BTH walk skips is left out of the object, which is decoded regardless.
+  Findings findings(Tolerance::kSalvage);
+  auto header = read_bth_header(heap, heap.user_root(), findings);
   // Property ids are 2-byte keys with 6 bytes of type and value behind them.
   if (!header || header->key_size != 2 || header->entry_size < 6) {
     return Fail(DecodeError::kBadBthHeader, heap.user_root().value, 2,
                 header ? header->key_size : 0);
   }
-  auto records = ReadBthRecords(heap, *header);
+  auto records = read_bth_records(heap, *header, findings);
   if (!records) return Fail(DecodeError::kBadBthRoot, header->root.value);
 
   DecodeResult result;

@@ -2,7 +2,7 @@
 // the row matrix, held in the heap or, when large, in a sub-node spread over several blocks.
 #include <algorithm>
 
-#include "content/bth.h"
+#include "format/bth.h"
 #include "content/value_resolver.h"
 
 namespace salvora {
@@ -90,12 +90,14 @@ DecodeResult ReadTableContext(const ValueResolver& resolver) {
                 info->row_size);
   }
 
-  auto index_header = ReadBthHeader(heap, info->row_index);
+  // Salvage: what the BTH walk skips is left out of the table, which is decoded regardless.
+  Findings findings(Tolerance::kSalvage);
+  auto index_header = read_bth_header(heap, info->row_index, findings);
   if (!index_header || index_header->key_size != 4) {
     return Fail(DecodeError::kBadBthHeader, info->row_index.value, 4,
                 index_header ? index_header->key_size : 0);
   }
-  auto index = ReadBthRecords(heap, *index_header);
+  auto index = read_bth_records(heap, *index_header, findings);
   if (!index) return Fail(DecodeError::kBadBthRoot, index_header->root.value);
   const std::size_t row_count = index->size();
 

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "content/heap_on_node.h"
+#include "format/heap_on_node.h"
 #include "content/property_decoder.h"
 
 namespace salvora {

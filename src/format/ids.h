@@ -71,7 +71,13 @@ struct Hid {
 
   constexpr Hid() = default;
   constexpr explicit Hid(std::uint32_t v) : value(v) {}
+  // kNidTypeHid for a heap id; a property or table cell that holds another type names a node.
+  constexpr std::uint8_t type() const { return static_cast<std::uint8_t>(value & 0x1F); }
   constexpr auto operator<=>(const Hid&) const = default;
 };
+
+// An HNID, as property and table values store it: a heap id when its type is kNidTypeHid,
+// else the NID of a sub-node of the object.
+constexpr bool hnid_is_heap(std::uint32_t hnid) { return Hid(hnid).type() == kNidTypeHid; }
 
 }  // namespace salvora

@@ -7,10 +7,10 @@
 #include "format/crc.h"
 #include "format/prop_types.h"
 #include "format/block.h"
-#include "pststore/pst/bth.h"
+#include "format/bth.h"
 #include "pststore/pst/disk_layout.h"
 #include "format/header.h"
-#include "pststore/pst/heap.h"
+#include "format/heap_on_node.h"
 #include "pststore/pst/name_map.h"
 #include "format/page.h"
 #include "pststore/pst/property_context.h"
@@ -20,45 +20,9 @@
 namespace salvora::pst {
 namespace {
 
-TEST(Heap, SpansBlocksWithBitmapHeaders) {
-  HeapWriter heap(kHeapSigPc);
-  std::vector<std::uint32_t> hids;
-  const std::vector<std::uint8_t> chunk(3580, 0xAB);
-  for (int i = 0; i < 60; ++i) hids.push_back(heap.Allocate(Bytes(chunk).first(static_cast<std::size_t>(2000 + i * 20))));
-  hids.push_back(heap.Allocate({}));
-  heap.SetUserRoot(hids[0]);
-  auto blocks = heap.Finish();
-  ASSERT_GT(blocks.size(), 9u);  // block 8 carries the bitmap header
-  for (std::size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i].size(), kMaxBlockData);
-  std::vector<std::string> problems;
-  auto reader = HeapReader::Parse(blocks, &problems);
-  ASSERT_TRUE(reader) << problems.front();
-  EXPECT_EQ(reader->user_root(), hids[0]);
-  for (std::size_t i = 0; i < 60; ++i) EXPECT_EQ(reader->Get(hids[i])->size(), 2000 + i * 20);
-  EXPECT_EQ(reader->Get(hids.back())->size(), 0u);
-  EXPECT_FALSE(reader->Get(MakeHid(99, 1)));
-}
-
-TEST(Bth, BuildsIndexLevelsForManyRecords) {
-  for (std::size_t count : {0u, 1u, 447u, 448u, 5000u}) {
-    HeapWriter heap(kHeapSigBth);
-    ByteWriter rec;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      rec.u32(i * 3);
-      rec.u32(i);
-    }
-    const auto hid = BuildBth(heap, 4, 4, rec.data());
-    heap.SetUserRoot(hid);
-    auto reader = HeapReader::Parse(heap.Finish(), nullptr);
-    ASSERT_TRUE(reader);
-    std::vector<std::string> problems;
-    auto c = ReadBth(*reader, hid, &problems);
-    ASSERT_TRUE(c);
-    EXPECT_TRUE(problems.empty());
-    ASSERT_EQ(c->records.size(), count);
-    EXPECT_EQ(c->header.levels, count > 447 ? 1 : 0) << count;
-    for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(load_u32(c->records[i], 4), i);
-  }
+std::optional<HeapOnNode> parse_heap(std::vector<std::vector<std::uint8_t>> blocks) {
+  Findings findings(Tolerance::kStrict);
+  return HeapOnNode::Parse(std::move(blocks), HidLayout::kStandard, findings);
 }
 
 // Sub-nodes kept in memory, for building contexts without a file.
@@ -95,7 +59,7 @@ TEST(PropertyContext, EveryTypeRoundTrips) {
                         Property::MultiBinary(0x600F, {{1}, {}, {2, 3}}), Property::MultiInt32(0x6010, {1, -2, 3}),
                         Property::MultiTime(0x6011, {1, 2})};
   MemorySink sink;
-  auto reader = HeapReader::Parse(BuildPropertyContext(props, sink), nullptr);
+  auto reader = parse_heap(BuildPropertyContext(props, sink));
   ASSERT_TRUE(reader);
   std::vector<std::string> problems;
   auto back = ReadPropertyContext(*reader, sink.Resolver(), &problems);
@@ -118,7 +82,7 @@ TEST(TableContext, RowsInHeapAndInSubnode) {
       rows.push_back(std::move(r));
     }
     MemorySink sink;
-    auto reader = HeapReader::Parse(BuildTableContext(ContentsTemplate(), rows, sink), nullptr);
+    auto reader = parse_heap(BuildTableContext(ContentsTemplate(), rows, sink));
     ASSERT_TRUE(reader);
     std::vector<std::string> problems;
     auto t = ReadTableContext(*reader, sink.Resolver(), &problems);

@@ -9,6 +9,11 @@
 namespace salvora::pst {
 namespace {
 
+std::optional<HeapOnNode> parse_heap(std::vector<std::vector<std::uint8_t>> blocks) {
+  Findings findings(Tolerance::kStrict);
+  return HeapOnNode::Parse(std::move(blocks), HidLayout::kStandard, findings);
+}
+
 class NoSubnodes : public SubnodeSink {
  public:
   std::uint32_t AddValue(Bytes) override { return 0; }
@@ -37,9 +42,9 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
     ASSERT_EQ(blocks.size(), 1u);
 
     // Find TCINFO in the heap block and rewrite the flags column's description.
-    auto intact = HeapReader::Parse(blocks, nullptr);
+    auto intact = parse_heap(blocks);
     ASSERT_TRUE(intact);
-    const auto info = intact->Get(intact->user_root());
+    const auto info = intact->Lookup(intact->user_root());
     ASSERT_TRUE(info);
     const auto at = std::search(blocks[0].begin(), blocks[0].end(), info->begin(), info->end());
     ASSERT_NE(at, blocks[0].end());
@@ -55,7 +60,7 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
     }
     if (damage.bit >= 0) blocks[0][desc + 7] = static_cast<std::uint8_t>(damage.bit);
 
-    auto heap = HeapReader::Parse(blocks, nullptr);
+    auto heap = parse_heap(blocks);
     ASSERT_TRUE(heap);
     std::vector<std::string> problems;
     const auto t = ReadTableContext(*heap, [](std::uint32_t) { return std::nullopt; }, &problems);

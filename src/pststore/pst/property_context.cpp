@@ -1,7 +1,7 @@
 #include "pststore/pst/property_context.h"
 
 #include "format/byte_writer.h"
-#include "pststore/pst/bth.h"
+#include "format/bth.h"
 #include "pststore/pst/disk_layout.h"
 
 namespace salvora::pst {
@@ -11,7 +11,7 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
   // Prebuilt values take a placeholder in the sorted list and are swapped in below.
   for (const auto& v : prebuilt) SetProp(props, Property{v.tag, {}});
   NormalizeProps(props);
-  HeapWriter heap(kHeapSigPc);
+  HeapWriter heap(kClientPropertyContext);
   // Outlook's order, which some readers rely on: BTH header, records, then the values.
   BthBuilder bth(heap, 2, 6);
   heap.SetUserRoot(bth.AllocateHeader());
@@ -30,7 +30,7 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
       std::copy(p.data.begin(), p.data.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(p.data.size(), 4)), cell);
       records.bytes(cell);
     } else if (p.data.size() <= kMaxHeapAlloc) {
-      records.u32(heap.Allocate(p.data));
+      records.u32(heap.Allocate(p.data).value);
     } else {
       records.u32(sink.AddValue(p.data));
     }
@@ -39,18 +39,20 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
   return heap.Finish();
 }
 
-std::optional<PropertyList> ReadPropertyContext(const HeapReader& heap, const SubnodeResolver& resolve,
+std::optional<PropertyList> ReadPropertyContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
                                                 std::vector<std::string>* problems) {
   auto report = [&](const std::string& s) {
     if (problems) problems->push_back(s);
   };
-  if (heap.client_sig() != kHeapSigPc) {
+  if (heap.client_signature() != kClientPropertyContext) {
     report("property context: heap client signature is not 0xBC");
     return std::nullopt;
   }
-  auto bth = ReadBth(heap, heap.user_root(), problems);
+  Findings findings(Tolerance::kStrict);
+  auto bth = read_bth(heap, heap.user_root(), findings);
+  if (problems) problems->insert(problems->end(), findings.items().begin(), findings.items().end());
   if (!bth) return std::nullopt;
-  if (bth->header.cb_key != 2 || bth->header.cb_ent != 6) {
+  if (bth->header.key_size != 2 || bth->header.entry_size != 6) {
     report("property context: BTH key/entry sizes are not 2/6");
     return std::nullopt;
   }
@@ -67,7 +69,7 @@ std::optional<PropertyList> ReadPropertyContext(const HeapReader& heap, const Su
     } else if (hnid == 0) {
       // An absent value read as empty, as readers do.
     } else if ((hnid & 0x1F) == 0) {
-      auto v = heap.Get(hnid);
+      auto v = heap.Lookup(Hid(hnid));
       if (!v) {
         report("property context: value of 0x" + std::to_string(id) + " points to a missing heap allocation");
         continue;

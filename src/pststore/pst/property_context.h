@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pststore/pst/heap.h"
+#include "format/heap_on_node.h"
 #include "pststore/pst/property.h"
 
 namespace salvora::pst {
@@ -40,7 +40,7 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
 
 // Reads a property context back. Problems name malformed structures and values that could not
 // be resolved; the values that could be read are returned.
-std::optional<PropertyList> ReadPropertyContext(const HeapReader& heap, const SubnodeResolver& resolve,
+std::optional<PropertyList> ReadPropertyContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
                                                 std::vector<std::string>* problems);
 
 }  // namespace salvora::pst

@@ -215,12 +215,12 @@ std::optional<NodeRef> PstFileReader::Node(std::uint32_t nid) const {
   return NodeRef{nid, it->second.bid_data, it->second.bid_sub};
 }
 
-std::optional<HeapReader> PstFileReader::ReadHeap(const NodeRef& node) const {
+std::optional<HeapOnNode> PstFileReader::ReadHeap(const NodeRef& node) const {
   auto blocks = ReadDataBlocks(node.bid_data);
   if (!blocks) return std::nullopt;
-  std::vector<std::string> problems;
-  auto heap = HeapReader::Parse(std::move(*blocks), &problems);
-  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  Findings findings(Tolerance::kStrict);
+  auto heap = HeapOnNode::Parse(std::move(*blocks), HidLayout::kStandard, findings);
+  for (const auto& p : findings.items()) sink_("node " + Hex(node.nid) + ": " + p);
   return heap;
 }
 

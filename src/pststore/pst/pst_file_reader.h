@@ -17,7 +17,7 @@
 #include "platform/file64.h"
 #include "format/block.h"
 #include "format/header.h"
-#include "pststore/pst/heap.h"
+#include "format/heap_on_node.h"
 #include "format/page.h"
 #include "pststore/pst/property.h"
 #include "pststore/pst/table_context.h"
@@ -58,7 +58,7 @@ class PstFileReader {
   // Every entry of a sub-node tree (SLBLOCK or SIBLOCK of SLBLOCKs), in order.
   std::optional<std::vector<SubnodeBlockEntry>> ReadSubnodes(std::uint64_t bid) const;
 
-  std::optional<HeapReader> ReadHeap(const NodeRef& node) const;
+  std::optional<HeapOnNode> ReadHeap(const NodeRef& node) const;
   std::optional<PropertyList> ReadPc(const NodeRef& node) const;
   std::optional<TableContents> ReadTc(const NodeRef& node) const;
   // A top-level node by NID, as a NodeRef; empty when not in the node tree.

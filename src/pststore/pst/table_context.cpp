@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "format/byte_writer.h"
-#include "pststore/pst/bth.h"
+#include "format/bth.h"
 #include "pststore/pst/disk_layout.h"
 
 namespace salvora::pst {
@@ -71,12 +71,12 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
 std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, std::size_t row_count,
                                                          const std::function<TableRow(std::size_t)>& row_at,
                                                          SubnodeSink& sink) {
-  HeapWriter heap(kHeapSigTc);
+  HeapWriter heap(kClientTableContext);
   // Outlook's order, which some readers rely on: row index BTH header, TCINFO, row index
   // records, then the row matrix and the variable-size cells.
   BthBuilder bth(heap, 4, 4);
-  const std::uint32_t hid_index = bth.AllocateHeader();
-  const std::uint32_t hid_info = heap.Allocate(std::vector<std::uint8_t>(22 + schema.columns.size() * 8, 0));
+  const Hid hid_index = bth.AllocateHeader();
+  const Hid hid_info = heap.Allocate(std::vector<std::uint8_t>(22 + schema.columns.size() * 8, 0));
   heap.SetUserRoot(hid_info);
   bth.ReserveRecords(row_count);
   const std::size_t row_size = schema.row_size();
@@ -112,7 +112,7 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
           !IsMultiValued(p->type())) {
         std::copy_n(p->data.begin(), std::min<std::size_t>(c.cb, p->data.size()), cell.begin() + c.ib);
       } else {
-        const std::uint32_t hnid = p->data.size() <= kMaxHeapAlloc ? heap.Allocate(p->data) : sink.AddValue(p->data);
+        const std::uint32_t hnid = p->data.size() <= kMaxHeapAlloc ? heap.Allocate(p->data).value : sink.AddValue(p->data);
         store_u32(cell, c.ib, hnid);
       }
       set_bit(c.bit);
@@ -126,12 +126,12 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
   }
   bth.Fill(index.data());
   std::uint32_t hnid_rows = 0;
-  if (row_count > 0) hnid_rows = rows_in_heap ? heap.Allocate(matrix.front()) : sink.AddBlocks(matrix);
+  if (row_count > 0) hnid_rows = rows_in_heap ? heap.Allocate(matrix.front()).value : sink.AddBlocks(matrix);
   ByteWriter info(22 + schema.columns.size() * 8);
-  info.u8(kHeapSigTc);
+  info.u8(kClientTableContext);
   info.u8(static_cast<std::uint8_t>(schema.columns.size()));
   for (auto v : schema.rgib) info.u16(v);
-  info.u32(hid_index);
+  info.u32(hid_index.value);
   info.u32(hnid_rows);
   info.u32(0);
   for (const auto& c : schema.columns) {
@@ -144,17 +144,17 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
   return heap.Finish();
 }
 
-std::optional<TableContents> ReadTableContext(const HeapReader& heap, const SubnodeResolver& resolve,
+std::optional<TableContents> ReadTableContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
                                               std::vector<std::string>* problems) {
   auto report = [&](const std::string& s) {
     if (problems) problems->push_back("table context: " + s);
   };
-  if (heap.client_sig() != kHeapSigTc) {
+  if (heap.client_signature() != kClientTableContext) {
     report("heap client signature is not 0x7C");
     return std::nullopt;
   }
-  auto info = heap.Get(heap.user_root());
-  if (!info || info->size() < 22 || (*info)[0] != kHeapSigTc) {
+  auto info = heap.Lookup(heap.user_root());
+  if (!info || info->size() < 22 || (*info)[0] != kClientTableContext) {
     report("TCINFO missing");
     return std::nullopt;
   }
@@ -184,9 +184,11 @@ std::optional<TableContents> ReadTableContext(const HeapReader& heap, const Subn
     if (c.ib + c.cb > rgib[2] || c.bit >= ncols) report("column outside the row");
     if (c.cb != TableCellSize(PropTypeOf(c.tag))) report("column width does not match its type");
   }
-  auto bth = ReadBth(heap, hid_index, problems);
+  Findings findings(Tolerance::kStrict);
+  auto bth = read_bth(heap, Hid(hid_index), findings);
+  if (problems) problems->insert(problems->end(), findings.items().begin(), findings.items().end());
   if (!bth) return std::nullopt;
-  if (bth->header.cb_key != 4 || bth->header.cb_ent != 4) report("row index key/entry sizes are not 4/4");
+  if (bth->header.key_size != 4 || bth->header.entry_size != 4) report("row index key/entry sizes are not 4/4");
   const std::size_t nrows = bth->records.size();
   std::vector<std::uint8_t> matrix;
   std::size_t per_block = 0;
@@ -196,7 +198,7 @@ std::optional<TableContents> ReadTableContext(const HeapReader& heap, const Subn
       return std::nullopt;
     }
     if ((hnid_rows & 0x1F) == 0) {
-      auto m = heap.Get(hnid_rows);
+      auto m = heap.Lookup(Hid(hnid_rows));
       if (m) matrix.assign(m->begin(), m->end());
     } else if (auto m = resolve(hnid_rows)) {
       matrix = std::move(*m);
@@ -248,7 +250,7 @@ std::optional<TableContents> ReadTableContext(const HeapReader& heap, const Subn
         const std::uint32_t hnid = load_u32(cell, 0);
         if (hnid == 0) {
         } else if ((hnid & 0x1F) == 0) {
-          auto v = heap.Get(hnid);
+          auto v = heap.Lookup(Hid(hnid));
           if (!v) report("row " + std::to_string(tr.row_id) + ": cell points to a missing heap allocation");
           else p.data.assign(v->begin(), v->end());
         } else if (auto v = resolve(hnid)) {

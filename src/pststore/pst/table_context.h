@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pststore/pst/heap.h"
+#include "format/heap_on_node.h"
 #include "pststore/pst/property.h"
 #include "pststore/pst/property_context.h"
 
@@ -56,7 +56,7 @@ struct TableContents {
   TableSchema schema;
   std::vector<TableRow> rows;  // in row-matrix order
 };
-std::optional<TableContents> ReadTableContext(const HeapReader& heap, const SubnodeResolver& resolve,
+std::optional<TableContents> ReadTableContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
                                               std::vector<std::string>* problems);
 
 }  // namespace salvora::pst
