@@ -28,23 +28,28 @@ std::optional<HeapOnNode> parse_heap(std::vector<std::vector<std::uint8_t>> bloc
 // Sub-nodes kept in memory, for building contexts without a file.
 class MemorySink : public SubnodeSink {
  public:
-  std::uint32_t AddValue(Bytes data) override {
-    values[next] = {data.begin(), data.end()};
+  std::uint32_t AddValue(Bytes data) override { return AddBlocks({{data.begin(), data.end()}}); }
+  std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) override {
+    values[next] = blocks;
     return (next += 0x20) - 0x20;
   }
-  std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) override {
-    std::vector<std::uint8_t> all;
-    for (const auto& b : blocks) all.insert(all.end(), b.begin(), b.end());
-    return AddValue(all);
-  }
   SubnodeResolver Resolver() {
-    return [this](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
+    SubnodeResolver resolve;
+    resolve.value = [this](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
       auto it = values.find(nid);
+      if (it == values.end()) return std::nullopt;
+      std::vector<std::uint8_t> all;
+      for (const auto& b : it->second) all.insert(all.end(), b.begin(), b.end());
+      return all;
+    };
+    resolve.blocks = [this](Nid nid) -> std::optional<std::vector<ByteVector>> {
+      auto it = values.find(nid.value);
       if (it == values.end()) return std::nullopt;
       return it->second;
     };
+    return resolve;
   }
-  std::map<std::uint32_t, std::vector<std::uint8_t>> values;
+  std::map<std::uint32_t, std::vector<ByteVector>> values;
   std::uint32_t next = 0x3F;
 };
 
@@ -61,10 +66,10 @@ TEST(PropertyContext, EveryTypeRoundTrips) {
   MemorySink sink;
   auto reader = parse_heap(BuildPropertyContext(props, sink));
   ASSERT_TRUE(reader);
-  std::vector<std::string> problems;
-  auto back = ReadPropertyContext(*reader, sink.Resolver(), &problems);
+  Findings findings(Tolerance::kStrict);
+  auto back = ReadPropertyContext(*reader, sink.Resolver(), findings);
   ASSERT_TRUE(back);
-  EXPECT_TRUE(problems.empty());
+  EXPECT_TRUE(findings.empty());
   EXPECT_EQ(*back, props);
   EXPECT_EQ(sink.values.size(), 1u);  // only the 10,000-byte string left the heap
   EXPECT_EQ(FindProp(*back, 0x600D)->AsString(), big);
@@ -84,10 +89,10 @@ TEST(TableContext, RowsInHeapAndInSubnode) {
     MemorySink sink;
     auto reader = parse_heap(BuildTableContext(ContentsTemplate(), rows, sink));
     ASSERT_TRUE(reader);
-    std::vector<std::string> problems;
-    auto t = ReadTableContext(*reader, sink.Resolver(), &problems);
+    Findings findings(Tolerance::kStrict);
+    auto t = ReadTableContext(*reader, sink.Resolver(), findings);
     ASSERT_TRUE(t);
-    EXPECT_TRUE(problems.empty()) << problems.front();
+    EXPECT_TRUE(findings.empty()) << findings.items().front();
     EXPECT_EQ(t->schema.columns, ContentsTemplate().columns);
     ASSERT_EQ(t->rows.size(), count);
     for (std::size_t i = 0; i < count; ++i) {

@@ -49,7 +49,7 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
     const auto at = std::search(blocks[0].begin(), blocks[0].end(), info->begin(), info->end());
     ASSERT_NE(at, blocks[0].end());
     const auto column = std::find_if(schema.columns.begin(), schema.columns.end(),
-                                     [](const ColumnDesc& c) { return c.tag == kFlagsTag; });
+                                     [](const TcColumn& c) { return c.tag == kFlagsTag; });
     ASSERT_NE(column, schema.columns.end());
     const std::size_t desc = static_cast<std::size_t>(at - blocks[0].begin()) + 22 +
                              8 * static_cast<std::size_t>(column - schema.columns.begin());
@@ -62,8 +62,9 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
 
     auto heap = parse_heap(blocks);
     ASSERT_TRUE(heap);
-    std::vector<std::string> problems;
-    const auto t = ReadTableContext(*heap, [](std::uint32_t) { return std::nullopt; }, &problems);
+    Findings findings(Tolerance::kStrict);
+    const auto t = ReadTableContext(*heap, SubnodeResolver{}, findings);
+    const std::vector<std::string> problems = findings.items();
     ASSERT_TRUE(t);
     EXPECT_NE(std::find(problems.begin(), problems.end(), "table context: column outside the row"), problems.end());
     ASSERT_EQ(t->rows.size(), 1u);

@@ -2,6 +2,7 @@
 
 #include "format/byte_writer.h"
 #include "format/bth.h"
+#include "format/property_context.h"
 #include "pststore/pst/disk_layout.h"
 
 namespace salvora::pst {
@@ -40,52 +41,37 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
 }
 
 std::optional<PropertyList> ReadPropertyContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
-                                                std::vector<std::string>* problems) {
-  auto report = [&](const std::string& s) {
-    if (problems) problems->push_back(s);
-  };
-  if (heap.client_signature() != kClientPropertyContext) {
-    report("property context: heap client signature is not 0xBC");
-    return std::nullopt;
-  }
-  Findings findings(Tolerance::kStrict);
-  auto bth = read_bth(heap, heap.user_root(), findings);
-  if (problems) problems->insert(problems->end(), findings.items().begin(), findings.items().end());
-  if (!bth) return std::nullopt;
-  if (bth->header.key_size != 2 || bth->header.entry_size != 6) {
-    report("property context: BTH key/entry sizes are not 2/6");
-    return std::nullopt;
-  }
+                                                Findings& findings) {
+  const auto records = read_pc_records(heap, findings);
+  if (!records) return std::nullopt;
   PropertyList out;
-  for (const Bytes r : bth->records) {
-    const std::uint16_t id = load_u16(r, 0);
-    const std::uint16_t type = load_u16(r, 2);
-    const std::uint32_t hnid = load_u32(r, 4);
+  for (const PcRecord& r : *records) {
     Property p;
-    p.tag = PropTag(id, type);
-    if (IsInlinePcValue(type)) {
-      const std::size_t n = type == kPtypBoolean ? 1 : type == kPtypInteger16 ? 2 : 4;
-      p.data.assign(r.begin() + 4, r.begin() + 4 + static_cast<std::ptrdiff_t>(n));
+    p.tag = PropTag(r.id, r.type);
+    const std::uint32_t hnid = r.hnid();
+    if (IsInlinePcValue(r.type)) {
+      const std::size_t n = r.type == kPtypBoolean ? 1 : r.type == kPtypInteger16 ? 2 : 4;
+      p.data.assign(r.value.begin(), r.value.begin() + static_cast<std::ptrdiff_t>(n));
     } else if (hnid == 0) {
       // An absent value read as empty, as readers do.
-    } else if ((hnid & 0x1F) == 0) {
+    } else if (hnid_is_heap(hnid)) {
       auto v = heap.Lookup(Hid(hnid));
       if (!v) {
-        report("property context: value of 0x" + std::to_string(id) + " points to a missing heap allocation");
+        findings.add("property context: value of 0x" + std::to_string(r.id) + " points to a missing heap allocation");
         continue;
       }
       p.data.assign(v->begin(), v->end());
     } else {
-      auto v = resolve(hnid);
+      auto v = resolve.value(hnid);
       if (!v) {
-        report("property context: value sub-node of property " + std::to_string(id) + " is missing");
+        findings.add("property context: value sub-node of property " + std::to_string(r.id) + " is missing");
         continue;
       }
       p.data = std::move(*v);
     }
-    const std::uint32_t fixed = FixedPropSize(type);
-    if (fixed != 0 && !IsMultiValued(type) && p.data.size() != fixed)
-      report("property context: property " + std::to_string(id) + " has the wrong size for its type");
+    const std::uint32_t fixed = FixedPropSize(r.type);
+    if (fixed != 0 && !IsMultiValued(r.type) && p.data.size() != fixed)
+      findings.add("property context: property " + std::to_string(r.id) + " has the wrong size for its type");
     out.push_back(std::move(p));
   }
   return out;

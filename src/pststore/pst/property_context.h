@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "format/heap_on_node.h"
+#include "format/table_context.h"
 #include "pststore/pst/property.h"
 
 namespace salvora::pst {
@@ -24,8 +25,13 @@ class SubnodeSink {
   virtual std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) = 0;
 };
 
-// The value of a sub-node of the node being read; empty optional when missing or unreadable.
-using SubnodeResolver = std::function<std::optional<std::vector<std::uint8_t>>(std::uint32_t nid)>;
+// The sub-nodes of the node being read: a value whole, or a value's data blocks apart (a
+// table's row matrix is laid out per block). Both give an empty optional when the sub-node is
+// missing or unreadable.
+struct SubnodeResolver {
+  std::function<std::optional<std::vector<std::uint8_t>>(std::uint32_t nid)> value;
+  SubnodeBlocks blocks;
+};
 
 // A value already written as a sub-node (a streamed attachment): the record points at it.
 struct PrebuiltValue {
@@ -38,9 +44,9 @@ struct PrebuiltValue {
 std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, SubnodeSink& sink,
                                                             const std::vector<PrebuiltValue>& prebuilt = {});
 
-// Reads a property context back. Problems name malformed structures and values that could not
-// be resolved; the values that could be read are returned.
+// Reads a property context back through the shared layout. Findings name malformed structures
+// and values that could not be resolved; the values that could be read are returned.
 std::optional<PropertyList> ReadPropertyContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
-                                                std::vector<std::string>* problems);
+                                                Findings& findings);
 
 }  // namespace salvora::pst

@@ -226,12 +226,22 @@ std::optional<HeapOnNode> PstFileReader::ReadHeap(const NodeRef& node) const {
 
 namespace {
 SubnodeResolver Resolver(const PstFileReader& r, const NodeRef& node, std::shared_ptr<std::vector<SubnodeBlockEntry>> subs) {
-  return [&r, node, subs](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
+  const auto find = [&r, node, subs](std::uint32_t nid) -> const SubnodeBlockEntry* {
     for (const auto& e : *subs)
-      if (e.nid == nid) return r.ReadValue(e.bid_data);
+      if (e.nid == nid) return &e;
     r.Report("node " + Hex(node.nid) + ": value sub-node " + Hex(nid) + " is not in its sub-node list");
-    return std::nullopt;
+    return nullptr;
   };
+  SubnodeResolver resolve;
+  resolve.value = [&r, find](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
+    const SubnodeBlockEntry* e = find(nid);
+    return e ? r.ReadValue(e->bid_data) : std::nullopt;
+  };
+  resolve.blocks = [&r, find](Nid nid) -> std::optional<std::vector<ByteVector>> {
+    const SubnodeBlockEntry* e = find(nid.value);
+    return e ? r.ReadDataBlocks(e->bid_data) : std::nullopt;
+  };
+  return resolve;
 }
 }  // namespace
 
@@ -239,9 +249,9 @@ std::optional<PropertyList> PstFileReader::ReadPc(const NodeRef& node) const {
   auto heap = ReadHeap(node);
   auto subs = ReadSubnodes(node.bid_sub);
   if (!heap || !subs) return std::nullopt;
-  std::vector<std::string> problems;
-  auto pc = ReadPropertyContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeBlockEntry>>(*subs)), &problems);
-  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  Findings findings(Tolerance::kStrict);
+  auto pc = ReadPropertyContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeBlockEntry>>(*subs)), findings);
+  for (const auto& p : findings.items()) sink_("node " + Hex(node.nid) + ": " + p);
   return pc;
 }
 
@@ -249,9 +259,9 @@ std::optional<TableContents> PstFileReader::ReadTc(const NodeRef& node) const {
   auto heap = ReadHeap(node);
   auto subs = ReadSubnodes(node.bid_sub);
   if (!heap || !subs) return std::nullopt;
-  std::vector<std::string> problems;
-  auto tc = ReadTableContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeBlockEntry>>(*subs)), &problems);
-  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  Findings findings(Tolerance::kStrict);
+  auto tc = ReadTableContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeBlockEntry>>(*subs)), findings);
+  for (const auto& p : findings.items()) sink_("node " + Hex(node.nid) + ": " + p);
   return tc;
 }
 

@@ -10,31 +10,23 @@
 #include <vector>
 
 #include "format/heap_on_node.h"
+#include "format/table_context.h"
 #include "pststore/pst/property.h"
 #include "pststore/pst/property_context.h"
 
 namespace salvora::pst {
 
-// 2.3.4.2 TCOLDESC.
-struct ColumnDesc {
-  std::uint32_t tag = 0;
-  std::uint16_t ib = 0;
-  std::uint8_t cb = 0;
-  std::uint8_t bit = 0;
-  bool operator==(const ColumnDesc&) const = default;
-};
-
 struct TableSchema {
-  std::vector<ColumnDesc> columns;  // sorted by tag
+  std::vector<TcColumn> columns;  // sorted by tag
   std::array<std::uint16_t, 4> rgib{};  // ends of the 4/8-byte, 2-byte, 1-byte groups and of the CEB
 
   std::uint16_t row_size() const { return rgib[3]; }
-  const ColumnDesc* Find(std::uint32_t tag) const;
-  const ColumnDesc* FindId(std::uint16_t id) const;
+  const TcColumn* Find(std::uint32_t tag) const;
+  const TcColumn* FindId(std::uint16_t id) const;
   // A layout over these tags: row id and version first, then wide, 2-byte and 1-byte cells.
   static TableSchema Layout(std::vector<std::uint32_t> tags);
   // A fixed layout given column by column (the templates), checked for consistency.
-  static TableSchema Fixed(std::vector<ColumnDesc> columns, std::array<std::uint16_t, 4> rgib);
+  static TableSchema Fixed(std::vector<TcColumn> columns, std::array<std::uint16_t, 4> rgib);
   // The schema extended by tags it lacks, keeping nothing of the old positions.
   TableSchema With(const std::vector<std::uint32_t>& extra) const;
 };
@@ -56,7 +48,8 @@ struct TableContents {
   TableSchema schema;
   std::vector<TableRow> rows;  // in row-matrix order
 };
+// Reads a table context back through the shared layout, with every violation a finding.
 std::optional<TableContents> ReadTableContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
-                                              std::vector<std::string>* problems);
+                                              Findings& findings);
 
 }  // namespace salvora::pst
