@@ -49,6 +49,21 @@ struct Nid {
 inline constexpr Nid kNidMessageStore{0x21};
 inline constexpr Nid kNidNameToIdMap{0x61};
 inline constexpr Nid kNidRootFolder{0x122};
+inline constexpr Nid kNidSearchManagementQueue{0x1E1};
+inline constexpr Nid kNidSearchActivityList{0x201};
+inline constexpr Nid kNidSearchDomainObject{0x261};
+inline constexpr Nid kNidHierarchyTemplate{0x60D};
+inline constexpr Nid kNidContentsTemplate{0x60E};
+inline constexpr Nid kNidAssocTemplate{0x60F};
+inline constexpr Nid kNidSearchContentsTemplate{0x610};
+inline constexpr Nid kNidReceiveFolderTable{0x62B};
+inline constexpr Nid kNidAttachmentTemplate{0x671};
+inline constexpr Nid kNidRecipientTemplate{0x692};
+inline constexpr Nid kNidSpamSearchFolder{0x2223};
+
+// The NID of one of a folder's tables (hierarchy, contents, associated contents): the folder's
+// index with the table's node type.
+constexpr Nid table_nid(Nid folder, std::uint8_t type) { return Nid::make(type, folder.index()); }
 
 struct Bid {
   std::uint64_t value = 0;

@@ -168,7 +168,7 @@ TEST(PstVerifier, FindsEveryDamage) {
        [](Damage& d) {
          // The Inbox's NBT entry renamed to a NID no folder has.
          for (const auto& [nid, n] : d.reader().nodes()) {
-           if ((nid & 0x1F) != kNidTypeNormalFolder || nid <= 0x8062) continue;
+           if (Nid(nid).type() != kNidTypeNormalFolder || nid <= 0x8062) continue;
            auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid);
            d.EditPage(ib, [off = off](auto& p) { store_u64(p, off, load_u64(p, off) | 0x10); });
            return;
@@ -178,7 +178,7 @@ TEST(PstVerifier, FindsEveryDamage) {
       {"message moved to another folder",
        [](Damage& d) {
          for (const auto& [nid, n] : d.reader().nodes()) {
-           if ((nid & 0x1F) != kNidTypeNormalMessage) continue;
+           if (Nid(nid).type() != kNidTypeNormalMessage) continue;
            auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid);
            d.EditPage(ib, [off = off](auto& p) { store_u32(p, off + 24, 0x8062); });
            return;
@@ -251,7 +251,7 @@ Nesting WriteNesting(const std::string& path, int levels, int fanout) {
   const auto subnodes = [&](std::uint64_t bid, std::uint8_t type) {
     std::vector<SubnodeBlockEntry> out;
     for (const auto& e : r.ReadSubnodes(bid).value_or(std::vector<SubnodeBlockEntry>{}))
-      if ((e.nid & 0x1F) == type) out.push_back(e);
+      if (Nid(e.nid).type() == type) out.push_back(e);
     return out;
   };
   Nesting n;

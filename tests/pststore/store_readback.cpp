@@ -12,7 +12,6 @@ namespace {
 constexpr std::uint32_t kRecipientTable = 0x692;
 constexpr std::uint32_t kAttachmentTable = 0x671;
 
-std::uint32_t table_nid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
 
 class Walker {
  public:
@@ -27,7 +26,7 @@ class Walker {
 
   void Run() {
     for (const auto& [nid, n] : reader_.nodes())
-      if ((nid & 0x1F) == kNidTypeNormalMessage) ++out_.message_nodes;
+      if (Nid(nid).type() == kNidTypeNormalMessage) ++out_.message_nodes;
     if (auto node = reader_.Node(kNidMessageStore.value)) {
       if (auto pc = reader_.ReadPc(*node)) out_.store_props = *pc;
     }
@@ -53,11 +52,11 @@ class Walker {
     }
     if (auto pc = reader_.ReadPc(*node)) f.props = *pc;
     if (const pst::Property* n = pst::FindProp(f.props, kPidDisplayName)) f.name = n->AsString();
-    if (auto h = reader_.Node(table_nid(nid, kNidTypeHierarchyTable))) {
+    if (auto h = reader_.Node(table_nid(Nid(nid), kNidTypeHierarchyTable).value)) {
       if (auto tc = reader_.ReadTc(*h))
         for (const auto& row : tc->rows) f.children.push_back(Folder(row.row_id));
     }
-    if (auto c = reader_.Node(table_nid(nid, kNidTypeContentsTable))) {
+    if (auto c = reader_.Node(table_nid(Nid(nid), kNidTypeContentsTable).value)) {
       if (auto tc = reader_.ReadTc(*c)) {
         for (const auto& row : tc->rows) {
           auto m = reader_.Node(row.row_id);

@@ -19,7 +19,7 @@ namespace salvora::pst {
 class SubnodeSink {
  public:
   virtual ~SubnodeSink() = default;
-  // A value of any size as a sub-node (NID type 0x1F); returns its NID.
+  // A value of any size as a sub-node (NID type kNidTypeLtp); returns its NID.
   virtual std::uint32_t AddValue(Bytes data) = 0;
   // A sub-node whose data tree consists of exactly these blocks, in order.
   virtual std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) = 0;

@@ -105,13 +105,13 @@ void PstFileReader::LoadTrees() {
   WalkTree(header_.header.bbt, kPtypeBbt, bbt);
   WalkTree(header_.header.nbt, kPtypeNbt, nbt);
   for (const auto& e : bbt)
-    if (!blocks_.emplace(e.bid & ~std::uint64_t{1}, e).second) sink_("BBT: block " + Hex(e.bid) + " listed twice");
+    if (!blocks_.emplace(Bid(e.bid).key().value, e).second) sink_("BBT: block " + Hex(e.bid) + " listed twice");
   for (const auto& e : nbt)
     if (!nodes_.emplace(e.nid, e).second) sink_("NBT: node " + Hex(e.nid) + " listed twice");
 }
 
 std::optional<std::vector<std::uint8_t>> PstFileReader::ReadBlock(std::uint64_t bid) const {
-  auto it = blocks_.find(bid & ~std::uint64_t{1});
+  auto it = blocks_.find(Bid(bid).key().value);
   if (it == blocks_.end()) {
     sink_("block " + Hex(bid) + ": referenced but not in the block tree");
     return std::nullopt;
@@ -163,7 +163,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
   }
   if (total != x->total) sink_("block " + Hex(bid) + ": lcbTotal differs from the data below it");
   for (std::size_t i = 0; x->level == 1 && i + 1 < x->bids.size(); ++i) {
-    const auto it = blocks_.find(x->bids[i] & ~std::uint64_t{1});
+    const auto it = blocks_.find(Bid(x->bids[i]).key().value);
     if (it != blocks_.end() && it->second.cb != kMaxBlockData) {
       sink_("block " + Hex(bid) + ": a data block other than the last is not full");
       break;

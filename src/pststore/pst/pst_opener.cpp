@@ -27,11 +27,6 @@ namespace {
   throw std::runtime_error(path + ": cannot add to this store: " + why);
 }
 
-std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
-
-constexpr std::uint32_t kNidReceiveFolderTable = 0x62B;
-constexpr std::uint16_t kPidReceiveFolderNid = 0x6605;
-
 // What the strict reader reports that does not stop us adding to a file: header fields that
 // the next commit writes anew anyway, stray bytes in table cells of absent columns (tables are
 // rewritten with zeros there), and hash records of the name map (rebuilt whole when it is
@@ -290,7 +285,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
 
   // The receive-folder table stays the file's (Outlook's names the Inbox) until someone sets
   // another folder; without one, the next commit writes the writer's.
-  if (const auto receive = node_of(kNidReceiveFolderTable)) {
+  if (const auto receive = node_of(kNidReceiveFolderTable.value)) {
     w.receive_dirty = false;
     w.receive_owned = owned.Of(receive->bid_data, receive->bid_sub);
     if (const auto tc = reader.ReadTc(*receive)) {
@@ -305,7 +300,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
 
   // Folders: their own properties, their children in hierarchy order, their contents rows.
   for (const auto& [nid, entry] : reader.nodes()) {
-    const auto type = static_cast<std::uint8_t>(nid & 0x1F);
+    const std::uint8_t type = Nid(nid).type();
     if (type != kNidTypeNormalFolder && type != kNidTypeSearchFolder) continue;
     FolderState f;
     f.nid = nid;
@@ -318,7 +313,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
     if (!f.search) {
       // A structured binding cannot be captured by every compiler (clang 14): copy it.
       const auto read_table = [&, folder_nid = nid](std::uint8_t table, BlockList& blocks) -> std::vector<TableRow> {
-        auto node = node_of(TableNid(folder_nid, table));
+        auto node = node_of(table_nid(Nid(folder_nid), table).value);
         if (!node) return {};
         auto tc = reader.ReadTc(*node);
         if (!tc || !problems.empty())
@@ -343,9 +338,9 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
       for (const auto& row : read_table(kNidTypeAssocContentsTable, f.owned[3]))
         f.assoc.push_back(PackedRow{row.row_id, PackedProps(MessageRow(RowCells(row), message_props(row.row_id), AssocContentsTemplate()))});
       // A table without a node is written at the first change, as for a new folder.
-      f.hierarchy_dirty = !node_of(TableNid(nid, kNidTypeHierarchyTable));
-      f.contents_dirty = !node_of(TableNid(nid, kNidTypeContentsTable));
-      f.assoc_dirty = !node_of(TableNid(nid, kNidTypeAssocContentsTable));
+      f.hierarchy_dirty = !node_of(table_nid(Nid(nid), kNidTypeHierarchyTable).value);
+      f.contents_dirty = !node_of(table_nid(Nid(nid), kNidTypeContentsTable).value);
+      f.assoc_dirty = !node_of(table_nid(Nid(nid), kNidTypeAssocContentsTable).value);
     }
     w.folders.emplace(nid, std::move(f));
   }

@@ -38,15 +38,15 @@ class NdbChecks {
       if (!data || !IsInternalBid(key)) continue;
       if (!data->empty() && (*data)[0] == 1) {
         if (auto x = XBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
-          for (auto b : x->bids) ++refs[b & ~std::uint64_t{1}];
+          for (auto b : x->bids) ++refs[Bid(b).key().value];
         } else {
           Fail("block " + Hex(key) + ": malformed XBLOCK/XXBLOCK");
         }
       } else if (!data->empty() && (*data)[0] == 2) {
         if (auto s = SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
           for (const auto& e2 : s->entries) {
-            ++refs[e2.bid_data & ~std::uint64_t{1}];
-            if (s->level == 0 && e2.bid_sub != 0) ++refs[e2.bid_sub & ~std::uint64_t{1}];
+            ++refs[Bid(e2.bid_data).key().value];
+            if (s->level == 0 && e2.bid_sub != 0) ++refs[Bid(e2.bid_sub).key().value];
           }
         } else {
           Fail("block " + Hex(key) + ": malformed SLBLOCK/SIBLOCK");
@@ -56,8 +56,8 @@ class NdbChecks {
       }
     }
     for (const auto& [nid, n] : r_.nodes()) {
-      if (n.bid_data != 0) ++refs[n.bid_data & ~std::uint64_t{1}];
-      if (n.bid_sub != 0) ++refs[n.bid_sub & ~std::uint64_t{1}];
+      if (n.bid_data != 0) ++refs[Bid(n.bid_data).key().value];
+      if (n.bid_sub != 0) ++refs[Bid(n.bid_sub).key().value];
     }
     for (const auto& [bid, count] : refs) {
       auto it = r_.blocks().find(bid);
@@ -71,7 +71,7 @@ class NdbChecks {
       if (!refs.count(bid)) Fail("block " + Hex(bid) + ": in the block tree but referenced by nothing");
     if (r_.header().header.bid_next_b <= max_bid) Fail("header: bidNextB is not above every block id");
     std::array<std::uint32_t, 32> highest{};
-    for (const auto& [nid, n] : r_.nodes()) highest[nid & 0x1F] = std::max(highest[nid & 0x1F], nid >> 5);
+    for (const auto& [nid, n] : r_.nodes()) highest[Nid(nid).type()] = std::max(highest[Nid(nid).type()], Nid(nid).index());
     for (std::size_t t = 0; t < 32; ++t)
       if (highest[t] >= 0x400 && r_.header().header.rgnid[t] < highest[t])
         Fail("header: rgnid[" + std::to_string(t) + "] is below NID index " + Hex(highest[t]) + " in use");

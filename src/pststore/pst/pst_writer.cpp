@@ -19,21 +19,6 @@ namespace salvora::pst {
 
 namespace {
 
-// Fixed nodes of every store (MS-PST 2.4.1, 2.7.1).
-constexpr std::uint32_t kNidSearchManagementQueue = 0x1E1;
-constexpr std::uint32_t kNidSearchActivityList = 0x201;
-constexpr std::uint32_t kNidSearchDomainObject = 0x261;
-constexpr std::uint32_t kNidHierarchyTemplate = 0x60D;
-constexpr std::uint32_t kNidContentsTemplate = 0x60E;
-constexpr std::uint32_t kNidAssocTemplate = 0x60F;
-constexpr std::uint32_t kNidSearchContentsTemplate = 0x610;
-constexpr std::uint32_t kNidAttachmentTemplate = 0x671;
-constexpr std::uint32_t kNidRecipientTemplate = 0x692;
-constexpr std::uint32_t kNidSpamSearchFolder = 0x2223;
-constexpr std::uint32_t kNidReceiveFolderTable = 0x62B;
-constexpr std::uint16_t kPidReceiveFolderNid = 0x6605;
-
-std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
 
 }  // namespace
 
@@ -171,7 +156,7 @@ void PstWriter::Impl::FlushFolder(FolderState& f) {
         if (HierarchyTemplate().Find(p.tag)) row.cells.push_back(p);
       rows.push_back(std::move(row));
     }
-    WriteTcNode(TableNid(f.nid, kNidTypeHierarchyTable), HierarchyTemplate(), rows, f.owned[1]);
+    WriteTcNode(table_nid(Nid(f.nid), kNidTypeHierarchyTable).value, HierarchyTemplate(), rows, f.owned[1]);
   }
   auto write_contents = [&](const std::vector<PackedRow>& packed, const TableSchema& schema, std::uint8_t type, BlockList& owned) {
     store->FreeBlocks(owned);
@@ -181,7 +166,7 @@ void PstWriter::Impl::FlushFolder(FolderState& f) {
       return TableRow{packed[i].row_id, row_ver++, packed[i].cells.Unpack()};
     }, nb);
     const std::uint64_t data = nb.WriteHeap(heap);
-    PutNode(TableNid(f.nid, type), data, nb.FinishSubnodes(), 0);
+    PutNode(table_nid(Nid(f.nid), type).value, data, nb.FinishSubnodes(), 0);
   };
   if (f.contents_dirty) write_contents(f.contents, ContentsTemplate(), kNidTypeContentsTable, f.owned[2]);
   if (f.assoc_dirty) write_contents(f.assoc, AssocContentsTemplate(), kNidTypeAssocContentsTable, f.owned[3]);
@@ -200,7 +185,7 @@ void PstWriter::Impl::FlushObjects() {
     const std::vector<TableRow> rows = {TableRow{1, row_ver++,
                                                  {Property::Int32(kPidReceiveFolderNid, static_cast<std::int32_t>(receive_folder)),
                                                   Property::String(kPidMessageClass, "")}}};
-    WriteTcNode(kNidReceiveFolderTable, schema, rows, receive_owned);
+    WriteTcNode(kNidReceiveFolderTable.value, schema, rows, receive_owned);
     receive_dirty = false;
   }
   if (names.dirty()) {
@@ -213,28 +198,28 @@ void PstWriter::Impl::FlushObjects() {
 void PstWriter::Impl::WriteStaticNodes() {
   BlockList none;
   // Empty queues and lists: Outlook keeps these nodes without data.
-  PutNode(kNidSearchManagementQueue, 0, 0, 0);
-  PutNode(kNidSearchDomainObject, 0, 0, 0);
+  PutNode(kNidSearchManagementQueue.value, 0, 0, 0);
+  PutNode(kNidSearchDomainObject.value, 0, 0, 0);
   const std::uint8_t sal[4] = {0x23, 0x22, 0, 0};  // the spam search folder's NID
-  PutNode(kNidSearchActivityList, store->WriteBlock(sal, false, nullptr), 0, 0);
+  PutNode(kNidSearchActivityList.value, store->WriteBlock(sal, false, nullptr), 0, 0);
   const std::vector<TableRow> no_rows;
   BlockList scratch;
-  WriteTcNode(kNidHierarchyTemplate, HierarchyTemplate(), no_rows, scratch);
+  WriteTcNode(kNidHierarchyTemplate.value, HierarchyTemplate(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidContentsTemplate, ContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidContentsTemplate.value, ContentsTemplate(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidAssocTemplate, AssocContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidAssocTemplate.value, AssocContentsTemplate(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidSearchContentsTemplate, SearchContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidSearchContentsTemplate.value, SearchContentsTemplate(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidAttachmentTemplate, AttachmentTemplate(), no_rows, scratch);
+  WriteTcNode(kNidAttachmentTemplate.value, AttachmentTemplate(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidRecipientTemplate, RecipientTemplate(), no_rows, scratch);
+  WriteTcNode(kNidRecipientTemplate.value, RecipientTemplate(), no_rows, scratch);
   scratch.clear();
 
   // The spam search folder with its update queue, criteria object and contents table.
   FolderState spam;
-  spam.nid = kNidSpamSearchFolder;
+  spam.nid = kNidSpamSearchFolder.value;
   spam.parent = kNidRootFolder.value;
   spam.search = true;
   spam.props.push_back(Property::String(kPidDisplayName, "SPAM Search Folder 2"));
@@ -242,10 +227,10 @@ void PstWriter::Impl::WriteStaticNodes() {
   Folder(kNidRootFolder.value).children.push_back(spam.nid);
   WritePcNode(spam.nid, spam.parent, FolderProps(spam), scratch);
   scratch.clear();
-  PutNode(TableNid(spam.nid, kNidTypeSearchUpdateQueue), 0, 0, 0);
-  WritePcNode(TableNid(spam.nid, kNidTypeSearchCriteriaObject), 0, {Property::Int32(kPidSearchFolderStatus, 0)}, scratch);
+  PutNode(table_nid(Nid(spam.nid), kNidTypeSearchUpdateQueue).value, 0, 0, 0);
+  WritePcNode(table_nid(Nid(spam.nid), kNidTypeSearchCriteriaObject).value, 0, {Property::Int32(kPidSearchFolderStatus, 0)}, scratch);
   scratch.clear();
-  WriteTcNode(TableNid(spam.nid, kNidTypeSearchContentsTable), SearchContentsTemplate(), no_rows, scratch);
+  WriteTcNode(table_nid(Nid(spam.nid), kNidTypeSearchContentsTable).value, SearchContentsTemplate(), no_rows, scratch);
 }
 
 void PstWriter::Impl::WriteHeader(PstHeader h) {

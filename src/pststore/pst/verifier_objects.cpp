@@ -33,12 +33,12 @@ class ObjectChecks {
     for (const auto& [nid, n] : r_.nodes())
       if (n.nid_parent != nid) children_[n.nid_parent].push_back(nid);
     for (const auto& [nid, n] : r_.nodes()) {
-      const auto type = static_cast<std::uint8_t>(nid & 0x1F);
+      const std::uint8_t type = Nid(nid).type();
       if (type == kNidTypeNormalFolder) Folder(nid, n);
       if (type == kNidTypeNormalMessage || type == kNidTypeAssocMessage) {
         ++out_.messages;
         auto parent = r_.nodes().find(n.nid_parent);
-        if (parent == r_.nodes().end() || (n.nid_parent & 0x1F) != kNidTypeNormalFolder)
+        if (parent == r_.nodes().end() || Nid(n.nid_parent).type() != kNidTypeNormalFolder)
           Fail("message " + Hex(nid) + ": parent " + Hex(n.nid_parent) + " is not a folder");
         const NodeRef m{nid, n.bid_data, n.bid_sub};
         Checked& c = checked_[{m.bid_data, m.bid_sub}];
@@ -68,7 +68,7 @@ class ObjectChecks {
       if (key && key->data.size() == 16 && !std::equal(key->data.begin(), key->data.end(), e->data.begin() + 4))
         Fail("store: entry id " + Hex(id) + " names another store");
       const std::uint32_t target = load_u32(e->data, 20);
-      if (!r_.nodes().count(target) || (target & 0x1F) != kNidTypeNormalFolder)
+      if (!r_.nodes().count(target) || Nid(target).type() != kNidTypeNormalFolder)
         Fail("store: entry id " + Hex(id) + " points to " + Hex(target) + ", which is no folder");
     }
   }
@@ -81,7 +81,7 @@ class ObjectChecks {
     for (const auto& row : t->rows) {
       const Property* f = FindProp(row.cells, 0x6605);
       const auto target = f ? static_cast<std::uint32_t>(f->AsInt()) : 0u;
-      if (!r_.nodes().count(target) || (target & 0x1F) != kNidTypeNormalFolder)
+      if (!r_.nodes().count(target) || Nid(target).type() != kNidTypeNormalFolder)
         Fail("receive-folder table: row " + Hex(row.row_id) + " names no folder");
     }
   }
@@ -125,7 +125,7 @@ class ObjectChecks {
     const std::string where = "folder " + Hex(nid);
     if (nid != 0x122) {
       auto parent = r_.nodes().find(n.nid_parent);
-      if (parent == r_.nodes().end() || (n.nid_parent & 0x1F) != kNidTypeNormalFolder) Fail(where + ": parent " + Hex(n.nid_parent) + " is not a folder");
+      if (parent == r_.nodes().end() || Nid(n.nid_parent).type() != kNidTypeNormalFolder) Fail(where + ": parent " + Hex(n.nid_parent) + " is not a folder");
     } else if (n.nid_parent != 0x122) {
       Fail(where + ": the root folder is not its own parent");
     }
@@ -135,15 +135,14 @@ class ObjectChecks {
       if (!FindProp(*pc, id)) Fail(where + ": required property " + Hex(id) + " missing");
     std::vector<std::uint32_t> subfolders, messages, assoc;
     for (const auto cn : children_[nid]) {
-      const auto t = cn & 0x1F;
+      const auto t = Nid(cn).type();
       if (t == kNidTypeNormalFolder || t == kNidTypeSearchFolder) subfolders.push_back(cn);
       if (t == kNidTypeNormalMessage) messages.push_back(cn);
       if (t == kNidTypeAssocMessage) assoc.push_back(cn);
     }
-    const std::uint32_t base = nid & ~0x1Fu;
-    auto hierarchy = Table(base | kNidTypeHierarchyTable, where + " hierarchy table");
-    auto contents = Table(base | kNidTypeContentsTable, where + " contents table");
-    auto fai = Table(base | kNidTypeAssocContentsTable, where + " associated contents table");
+    auto hierarchy = Table(table_nid(Nid(nid), kNidTypeHierarchyTable).value, where + " hierarchy table");
+    auto contents = Table(table_nid(Nid(nid), kNidTypeContentsTable).value, where + " contents table");
+    auto fai = Table(table_nid(Nid(nid), kNidTypeAssocContentsTable).value, where + " associated contents table");
     if (hierarchy) {
       RequireTemplateColumns(*hierarchy, HierarchyTemplate(), where + " hierarchy table");
       Rows(*hierarchy, subfolders, where + " hierarchy table", {kHierarchyNotCopied, kHierarchyNotCopied + 3});
@@ -243,7 +242,7 @@ class ObjectChecks {
     }
     std::vector<NodeRef> attachments;
     for (const auto& e : *subs)
-      if ((e.nid & 0x1F) == kNidTypeAttachment) attachments.push_back(NodeRef{e.nid, e.bid_data, e.bid_sub});
+      if (Nid(e.nid).type() == kNidTypeAttachment) attachments.push_back(NodeRef{e.nid, e.bid_data, e.bid_sub});
     auto at = sub(0x671);
     std::optional<TableContents> table;
     if (at) table = r_.ReadTc(*at);
