@@ -64,10 +64,10 @@ TEST(PropertyContext, EveryTypeRoundTrips) {
                         Property::MultiBinary(0x600F, {{1}, {}, {2, 3}}), Property::MultiInt32(0x6010, {1, -2, 3}),
                         Property::MultiTime(0x6011, {1, 2})};
   MemorySink sink;
-  auto reader = parse_heap(BuildPropertyContext(props, sink));
+  auto reader = parse_heap(build_property_context(props, sink));
   ASSERT_TRUE(reader);
   Findings findings(Tolerance::kStrict);
-  auto back = ReadPropertyContext(*reader, sink.Resolver(), findings);
+  auto back = read_property_context(*reader, sink.Resolver(), findings);
   ASSERT_TRUE(back);
   EXPECT_TRUE(findings.empty());
   EXPECT_EQ(*back, props);
@@ -87,19 +87,19 @@ TEST(TableContext, RowsInHeapAndInSubnode) {
       rows.push_back(std::move(r));
     }
     MemorySink sink;
-    auto reader = parse_heap(BuildTableContext(ContentsTemplate(), rows, sink));
+    auto reader = parse_heap(build_table_context(contents_template(), rows, sink));
     ASSERT_TRUE(reader);
     Findings findings(Tolerance::kStrict);
-    auto t = ReadTableContext(*reader, sink.Resolver(), findings);
+    auto t = read_table_context(*reader, sink.Resolver(), findings);
     ASSERT_TRUE(t);
     EXPECT_TRUE(findings.empty()) << findings.items().front();
-    EXPECT_EQ(t->schema.columns, ContentsTemplate().columns);
+    EXPECT_EQ(t->schema.columns, contents_template().columns);
     ASSERT_EQ(t->rows.size(), count);
     for (std::size_t i = 0; i < count; ++i) {
       EXPECT_EQ(t->rows[i].row_id, rows[i].row_id);
       PropertyList want = rows[i].cells, got = t->rows[i].cells;
-      NormalizeProps(want);
-      NormalizeProps(got);
+      normalize_props(want);
+      normalize_props(got);
       EXPECT_EQ(got, want);
     }
     EXPECT_EQ(!sink.values.empty(), count == 500);  // the matrix moved to a sub-node
@@ -107,14 +107,14 @@ TEST(TableContext, RowsInHeapAndInSubnode) {
 }
 
 TEST(TableSchema, LayoutOrdersCellsByWidth) {
-  auto s = RecipientTemplate().With({PropTag(kPidSmtpAddress, kPtypString), PropTag(0x3A4D, kPtypInteger16)});
+  auto s = recipient_template().With({PropTag(kPidSmtpAddress, kPtypString), PropTag(0x3A4D, kPtypInteger16)});
   EXPECT_TRUE(s.Find(PropTag(kPidSmtpAddress, kPtypString)));
   EXPECT_EQ(s.FindId(kPidLtpRowId)->ib, 0);
   EXPECT_EQ(s.FindId(kPidLtpRowVer)->ib, 4);
   EXPECT_EQ(s.row_size(), s.rgib[2] + (s.columns.size() + 7) / 8);
   EXPECT_EQ(s.FindId(0x3A4D)->ib, s.rgib[0]);  // the only 2-byte cell follows the wide ones
   // Columns the template already has keep the template's own layout.
-  EXPECT_EQ(RecipientTemplate().With({PropTag(kPidDisplayName, kPtypString)}).columns, RecipientTemplate().columns);
+  EXPECT_EQ(recipient_template().With({PropTag(kPidDisplayName, kPtypString)}).columns, recipient_template().columns);
 }
 
 TEST(NameToIdMap, HashBucketsMatchPublishedVectors) {

@@ -157,7 +157,7 @@ TEST(PstVerifier, FindsEveryDamage) {
        },
        "hold nothing"},
       {"AMap page CRC", [](Damage& d) { d.FlipByte(kFirstAmapOffset + 495); }, "AMap page"},
-      {"PMap page", [](Damage& d) { d.FlipByte(PMapOffset(0) + 100); }, "PMap page"},
+      {"PMap page", [](Damage& d) { d.FlipByte(pmap_offset(0) + 100); }, "PMap page"},
       {"required node missing",
        [](Damage& d) {
          auto [ib, off] = d.FindLeafEntry(kPtypeNbt, 0x1E1);

@@ -47,7 +47,7 @@ class Walker {
     f.nid = nid;
     auto node = reader_.Node(nid);
     if (!node) {
-      out_.problems.push_back("folder " + pst::Hex(nid) + " missing");
+      out_.problems.push_back("folder " + pst::hex(nid) + " missing");
       return f;
     }
     if (auto pc = reader_.ReadPc(*node)) f.props = *pc;
@@ -61,7 +61,7 @@ class Walker {
         for (const auto& row : tc->rows) {
           auto m = reader_.Node(row.row_id);
           if (!m) {
-            out_.problems.push_back("contents row " + pst::Hex(row.row_id) + " has no message");
+            out_.problems.push_back("contents row " + pst::hex(row.row_id) + " has no message");
             continue;
           }
           ReadMessage msg = Message(*m);
@@ -88,14 +88,14 @@ class Walker {
       if (auto tc = reader_.ReadTc(*r))
         for (const auto& row : tc->rows) m.recipients.push_back(row.cells);
     } else {
-      out_.problems.push_back("message " + pst::Hex(node.nid) + " has no recipient table");
+      out_.problems.push_back("message " + pst::hex(node.nid) + " has no recipient table");
     }
     if (auto t = find(kAttachmentTable)) {
       if (auto tc = reader_.ReadTc(*t)) {
         for (const auto& row : tc->rows) {
           auto a = find(row.row_id);
           if (!a) {
-            out_.problems.push_back("attachment row " + pst::Hex(row.row_id) + " has no object");
+            out_.problems.push_back("attachment row " + pst::hex(row.row_id) + " has no object");
             continue;
           }
           m.attachments.push_back(Attachment(*a));

@@ -38,7 +38,7 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
     const TableSchema schema = TableSchema::Layout({kFlagsTag, kSubjectTag});
     TableRow row{0x200024, 1, {Property::Int32(0x0E07, 5), Property::String(0x0037, "hello")}};
     NoSubnodes sink;
-    auto blocks = BuildTableContext(schema, {row}, sink);
+    auto blocks = build_table_context(schema, {row}, sink);
     ASSERT_EQ(blocks.size(), 1u);
 
     // Find TCINFO in the heap block and rewrite the flags column's description.
@@ -63,7 +63,7 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
     auto heap = parse_heap(blocks);
     ASSERT_TRUE(heap);
     Findings findings(Tolerance::kStrict);
-    const auto t = ReadTableContext(*heap, SubnodeResolver{}, findings);
+    const auto t = read_table_context(*heap, SubnodeResolver{}, findings);
     const std::vector<std::string> problems = findings.items();
     ASSERT_TRUE(t);
     EXPECT_NE(std::find(problems.begin(), problems.end(), "table context: column outside the row"), problems.end());

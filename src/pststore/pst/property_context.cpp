@@ -7,11 +7,11 @@
 
 namespace salvora::pst {
 
-std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, SubnodeSink& sink,
+std::vector<std::vector<std::uint8_t>> build_property_context(PropertyList props, SubnodeSink& sink,
                                                             const std::vector<PrebuiltValue>& prebuilt) {
   // Prebuilt values take a placeholder in the sorted list and are swapped in below.
   for (const auto& v : prebuilt) SetProp(props, Property{v.tag, {}});
-  NormalizeProps(props);
+  normalize_props(props);
   HeapWriter heap(kClientPropertyContext);
   // Outlook's order, which some readers rely on: BTH header, records, then the values.
   BthBuilder bth(heap, 2, 6);
@@ -26,7 +26,7 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
       if (v.tag == p.tag) pre = &v;
     if (pre != nullptr) {
       records.u32(pre->nid);
-    } else if (IsInlinePcValue(p.type())) {
+    } else if (is_inline_pc_value(p.type())) {
       std::uint8_t cell[4] = {0, 0, 0, 0};
       std::copy(p.data.begin(), p.data.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(p.data.size(), 4)), cell);
       records.bytes(cell);
@@ -40,7 +40,7 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
   return heap.Finish();
 }
 
-std::optional<PropertyList> ReadPropertyContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
+std::optional<PropertyList> read_property_context(const HeapOnNode& heap, const SubnodeResolver& resolve,
                                                 Findings& findings) {
   const auto records = read_pc_records(heap, findings);
   if (!records) return std::nullopt;
@@ -49,7 +49,7 @@ std::optional<PropertyList> ReadPropertyContext(const HeapOnNode& heap, const Su
     Property p;
     p.tag = PropTag(r.id, r.type);
     const std::uint32_t hnid = r.hnid();
-    if (IsInlinePcValue(r.type)) {
+    if (is_inline_pc_value(r.type)) {
       const std::size_t n = r.type == kPtypBoolean ? 1 : r.type == kPtypInteger16 ? 2 : 4;
       p.data.assign(r.value.begin(), r.value.begin() + static_cast<std::ptrdiff_t>(n));
     } else if (hnid == 0) {

@@ -41,12 +41,12 @@ struct PrebuiltValue {
 
 // The heap blocks of a property context over props (any order; one value per id) and values
 // already in sub-nodes.
-std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, SubnodeSink& sink,
+std::vector<std::vector<std::uint8_t>> build_property_context(PropertyList props, SubnodeSink& sink,
                                                             const std::vector<PrebuiltValue>& prebuilt = {});
 
 // Reads a property context back through the shared layout. Findings name malformed structures
 // and values that could not be resolved; the values that could be read are returned.
-std::optional<PropertyList> ReadPropertyContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
+std::optional<PropertyList> read_property_context(const HeapOnNode& heap, const SubnodeResolver& resolve,
                                                 Findings& findings);
 
 }  // namespace salvora::pst

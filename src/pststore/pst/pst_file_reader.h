@@ -82,6 +82,6 @@ class PstFileReader {
   std::vector<std::uint64_t> pages_;
 };
 
-std::string Hex(std::uint64_t v);
+std::string hex(std::uint64_t v);
 
 }  // namespace salvora::pst

@@ -134,7 +134,7 @@ class OwnedBlocks {
 };
 
 // Table cells without the row id and version, which the writer adds to every row itself.
-PropertyList RowCells(const TableRow& row) {
+PropertyList row_cells(const TableRow& row) {
   PropertyList cells;
   for (const auto& p : row.cells)
     if (p.id() != kPidLtpRowId && p.id() != kPidLtpRowVer) cells.push_back(p);
@@ -145,7 +145,7 @@ PropertyList RowCells(const TableRow& row) {
 // column of the template, and from the old row only what the message does not carry itself
 // (its status). Outlook's tables have other columns, so a row copied as it was would lack
 // values its message has once the table is written with the writer's columns.
-PropertyList MessageRow(const PropertyList& old_cells, const std::optional<PropertyList>& message,
+PropertyList message_row(const PropertyList& old_cells, const std::optional<PropertyList>& message,
                         const TableSchema& schema) {
   if (!message) return old_cells;
   PropertyList cells;
@@ -162,7 +162,7 @@ void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
   intervals_.assign(maps.size(), Interval{});
   resident_.clear();
   allocated_slots_ = 0;
-  cursor_ = AmapOffset(maps.size());
+  cursor_ = amap_offset(maps.size());
   for (auto& list : reusable_blocks_) list.clear();
   reusable_pages_.clear();
   pending_.clear();
@@ -179,15 +179,15 @@ void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
         ++run;
       } else if (run > 0) {
         in.longest_free = std::max<std::uint16_t>(in.longest_free, static_cast<std::uint16_t>(run));
-        AddReusable(AmapOffset(k) + run_start * kSlotSize, run * kSlotSize);
+        AddReusable(amap_offset(k) + run_start * kSlotSize, run * kSlotSize);
         run = 0;
       }
     }
     // A map the file already holds as given stays on disk; any other is written at the next
     // commit and kept in memory until then.
-    const auto page = Read(AmapOffset(k), kPageSize);
+    const auto page = Read(amap_offset(k), kPageSize);
     const bool same = page.size() == kPageSize && std::equal(map.begin(), map.end(), page.begin()) &&
-                      check_page_trailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty();
+                      check_page_trailer(page, kPtypeAMap, amap_offset(k), amap_offset(k), false).empty();
     in.dirty = !same;
     if (!same) resident_[k] = std::make_unique<Map>(map);
   }
@@ -207,7 +207,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   const PstHeader& h = reader.header().header;
   if (h.amap_valid == 0) refuse(path, "its allocation maps are marked invalid");
   if (h.crypt_method > 2) refuse(path, "unknown encoding");
-  if (h.file_eof < AmapOffset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0 ||
+  if (h.file_eof < amap_offset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0 ||
       h.file_eof > reader.file_size() || h.amap_last + kAmapCoverage != h.file_eof)
     refuse(path, "its end of file does not close an allocation interval");
 
@@ -234,14 +234,14 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   std::vector<std::array<std::uint8_t, 496>> maps(intervals);
   for (auto& m : maps) m.fill(0);
   const auto mark = [&](std::uint64_t ib, std::uint64_t size) {
-    if (ib < kFirstAmapOffset || ib % kSlotSize != 0 || ib + size > h.file_eof) refuse(path, "space outside its maps at " + Hex(ib));
+    if (ib < kFirstAmapOffset || ib % kSlotSize != 0 || ib + size > h.file_eof) refuse(path, "space outside its maps at " + hex(ib));
     for (std::uint64_t at = ib; at < ib + size; at += kSlotSize) {
-      const std::uint64_t k = IntervalOf(at);
-      const std::uint64_t slot = (at - AmapOffset(k)) / kSlotSize;
+      const std::uint64_t k = interval_of(at);
+      const std::uint64_t slot = (at - amap_offset(k)) / kSlotSize;
       maps[k][slot / 8] = static_cast<std::uint8_t>(maps[k][slot / 8] | (0x80 >> (slot % 8)));
     }
   };
-  for (std::uint64_t k = 0; k < intervals; ++k) mark(AmapOffset(k), ReservedMapBytes(k));
+  for (std::uint64_t k = 0; k < intervals; ++k) mark(amap_offset(k), reserved_map_bytes(k));
   for (const auto* pages : {&bbt.inner, &nbt.inner})
     for (const auto& p : *pages) mark(p.ib, kPageSize);
   for (const auto& leaf : bbt.leaves) mark(leaf.first.ib, kPageSize);
@@ -265,9 +265,9 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   const auto node_of = [&](std::uint32_t nid) -> std::optional<NodeRef> { return reader.Node(nid); };
   const auto pc_of = [&](std::uint32_t nid) -> PropertyList {
     auto node = node_of(nid);
-    if (!node) refuse(path, "node " + Hex(nid) + " is missing");
+    if (!node) refuse(path, "node " + hex(nid) + " is missing");
     auto pc = reader.ReadPc(*node);
-    if (!pc || !problems.empty()) refuse(path, "node " + Hex(nid) + " cannot be read");
+    if (!pc || !problems.empty()) refuse(path, "node " + hex(nid) + " cannot be read");
     return *pc;
   };
 
@@ -317,7 +317,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
         if (!node) return {};
         auto tc = reader.ReadTc(*node);
         if (!tc || !problems.empty())
-          refuse(path, "a table of folder " + Hex(folder_nid) + " cannot be read" + (problems.empty() ? "" : ": " + problems.back()));
+          refuse(path, "a table of folder " + hex(folder_nid) + " cannot be read" + (problems.empty() ? "" : ": " + problems.back()));
         blocks = owned.Of(node->bid_data, node->bid_sub);
         return tc->rows;
       };
@@ -326,17 +326,17 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
         const auto node = node_of(message);
         if (!node) return std::nullopt;
         auto pc = reader.ReadPc(*node);
-        if (!problems.empty()) refuse(path, "message " + Hex(message) + " cannot be read: " + problems.back());
+        if (!problems.empty()) refuse(path, "message " + hex(message) + " cannot be read: " + problems.back());
         return pc;
       };
       for (const auto& row : read_table(kNidTypeContentsTable, f.owned[2])) {
-        PropertyList cells = MessageRow(RowCells(row), message_props(row.row_id), ContentsTemplate());
+        PropertyList cells = message_row(row_cells(row), message_props(row.row_id), contents_template());
         const Property* flags = FindProp(cells, kPidMessageFlags);
         if (!flags || (flags->AsInt() & kMsgFlagRead) == 0) ++f.unread;
         f.contents.push_back(PackedRow{row.row_id, PackedProps(cells)});
       }
       for (const auto& row : read_table(kNidTypeAssocContentsTable, f.owned[3]))
-        f.assoc.push_back(PackedRow{row.row_id, PackedProps(MessageRow(RowCells(row), message_props(row.row_id), AssocContentsTemplate()))});
+        f.assoc.push_back(PackedRow{row.row_id, PackedProps(message_row(row_cells(row), message_props(row.row_id), assoc_contents_template()))});
       // A table without a node is written at the first change, as for a new folder.
       f.hierarchy_dirty = !node_of(table_nid(Nid(nid), kNidTypeHierarchyTable).value);
       f.contents_dirty = !node_of(table_nid(Nid(nid), kNidTypeContentsTable).value);
@@ -372,7 +372,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
     std::erase_if(f.children, [&](std::uint32_t c) { return !w.folders.count(c); });
   }
   for (auto& [nid, f] : w.folders) {
-    if (f.parent != nid && !w.folders.count(f.parent)) refuse(path, "folder " + Hex(nid) + " has no parent folder");
+    if (f.parent != nid && !w.folders.count(f.parent)) refuse(path, "folder " + hex(nid) + " has no parent folder");
   }
   w.stats.folders = w.folders.size();
   w.store->bbt().DropClean();

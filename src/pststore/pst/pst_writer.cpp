@@ -90,7 +90,7 @@ void PstWriter::Impl::WritePcNode(std::uint32_t nid, std::uint32_t parent, const
   store->FreeBlocks(owned);
   owned.clear();
   NodeBuilder nb(*this, &owned);
-  const auto heap = BuildPropertyContext(props, nb);
+  const auto heap = build_property_context(props, nb);
   const std::uint64_t data = nb.WriteHeap(heap);
   PutNode(nid, data, nb.FinishSubnodes(), parent);
 }
@@ -100,7 +100,7 @@ void PstWriter::Impl::WriteTcNode(std::uint32_t nid, const TableSchema& schema, 
   store->FreeBlocks(owned);
   owned.clear();
   NodeBuilder nb(*this, &owned);
-  const auto heap = BuildTableContext(schema, rows, nb);
+  const auto heap = build_table_context(schema, rows, nb);
   const std::uint64_t data = nb.WriteHeap(heap);
   PutNode(nid, data, nb.FinishSubnodes(), 0);
 }
@@ -134,7 +134,7 @@ PropertyList PstWriter::Impl::FolderProps(const FolderState& f) const {
   SetProp(props, Property::Int32(kPidContentCount, static_cast<std::int32_t>(f.contents.size())));
   SetProp(props, Property::Int32(kPidContentUnreadCount, static_cast<std::int32_t>(f.unread)));
   SetProp(props, Property::Bool(kPidSubfolders, !f.children.empty()));
-  NormalizeProps(props);
+  normalize_props(props);
   return props;
 }
 
@@ -153,23 +153,23 @@ void PstWriter::Impl::FlushFolder(FolderState& f) {
       const FolderState& c = Folder(child);
       TableRow row{child, row_ver++, {}};
       for (auto& p : FolderProps(c))
-        if (HierarchyTemplate().Find(p.tag)) row.cells.push_back(p);
+        if (hierarchy_template().Find(p.tag)) row.cells.push_back(p);
       rows.push_back(std::move(row));
     }
-    WriteTcNode(table_nid(Nid(f.nid), kNidTypeHierarchyTable).value, HierarchyTemplate(), rows, f.owned[1]);
+    WriteTcNode(table_nid(Nid(f.nid), kNidTypeHierarchyTable).value, hierarchy_template(), rows, f.owned[1]);
   }
   auto write_contents = [&](const std::vector<PackedRow>& packed, const TableSchema& schema, std::uint8_t type, BlockList& owned) {
     store->FreeBlocks(owned);
     owned.clear();
     NodeBuilder nb(*this, &owned);
-    const auto heap = BuildTableContext(schema, packed.size(), [&](std::size_t i) {
+    const auto heap = build_table_context(schema, packed.size(), [&](std::size_t i) {
       return TableRow{packed[i].row_id, row_ver++, packed[i].cells.Unpack()};
     }, nb);
     const std::uint64_t data = nb.WriteHeap(heap);
     PutNode(table_nid(Nid(f.nid), type).value, data, nb.FinishSubnodes(), 0);
   };
-  if (f.contents_dirty) write_contents(f.contents, ContentsTemplate(), kNidTypeContentsTable, f.owned[2]);
-  if (f.assoc_dirty) write_contents(f.assoc, AssocContentsTemplate(), kNidTypeAssocContentsTable, f.owned[3]);
+  if (f.contents_dirty) write_contents(f.contents, contents_template(), kNidTypeContentsTable, f.owned[2]);
+  if (f.assoc_dirty) write_contents(f.assoc, assoc_contents_template(), kNidTypeAssocContentsTable, f.owned[3]);
   f.pc_dirty = f.hierarchy_dirty = f.contents_dirty = f.assoc_dirty = false;
 }
 
@@ -204,17 +204,17 @@ void PstWriter::Impl::WriteStaticNodes() {
   PutNode(kNidSearchActivityList.value, store->WriteBlock(sal, false, nullptr), 0, 0);
   const std::vector<TableRow> no_rows;
   BlockList scratch;
-  WriteTcNode(kNidHierarchyTemplate.value, HierarchyTemplate(), no_rows, scratch);
+  WriteTcNode(kNidHierarchyTemplate.value, hierarchy_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidContentsTemplate.value, ContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidContentsTemplate.value, contents_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidAssocTemplate.value, AssocContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidAssocTemplate.value, assoc_contents_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidSearchContentsTemplate.value, SearchContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidSearchContentsTemplate.value, search_contents_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidAttachmentTemplate.value, AttachmentTemplate(), no_rows, scratch);
+  WriteTcNode(kNidAttachmentTemplate.value, attachment_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidRecipientTemplate.value, RecipientTemplate(), no_rows, scratch);
+  WriteTcNode(kNidRecipientTemplate.value, recipient_template(), no_rows, scratch);
   scratch.clear();
 
   // The spam search folder with its update queue, criteria object and contents table.
@@ -230,7 +230,7 @@ void PstWriter::Impl::WriteStaticNodes() {
   PutNode(table_nid(Nid(spam.nid), kNidTypeSearchUpdateQueue).value, 0, 0, 0);
   WritePcNode(table_nid(Nid(spam.nid), kNidTypeSearchCriteriaObject).value, 0, {Property::Int32(kPidSearchFolderStatus, 0)}, scratch);
   scratch.clear();
-  WriteTcNode(table_nid(Nid(spam.nid), kNidTypeSearchContentsTable).value, SearchContentsTemplate(), no_rows, scratch);
+  WriteTcNode(table_nid(Nid(spam.nid), kNidTypeSearchContentsTable).value, search_contents_template(), no_rows, scratch);
 }
 
 void PstWriter::Impl::WriteHeader(PstHeader h) {

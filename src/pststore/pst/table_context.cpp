@@ -31,7 +31,7 @@ TableSchema TableSchema::Layout(std::vector<std::uint32_t> tags) {
   std::uint8_t bit = 2;
   for (std::uint8_t want : {std::uint8_t{8}, std::uint8_t{4}, std::uint8_t{2}, std::uint8_t{1}}) {
     for (auto t : tags) {
-      const std::uint8_t cb = TableCellSize(PropTypeOf(t));
+      const std::uint8_t cb = table_cell_size(PropTypeOf(t));
       if (cb != want) continue;
       s.columns.push_back({t, off, cb, bit++});
       off = static_cast<std::uint16_t>(off + cb);
@@ -63,12 +63,12 @@ TableSchema TableSchema::With(const std::vector<std::uint32_t>& extra) const {
   return added ? Layout(tags) : *this;
 }
 
-std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, const std::vector<TableRow>& rows,
+std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, const std::vector<TableRow>& rows,
                                                          SubnodeSink& sink) {
-  return BuildTableContext(schema, rows.size(), [&rows](std::size_t i) { return rows[i]; }, sink);
+  return build_table_context(schema, rows.size(), [&rows](std::size_t i) { return rows[i]; }, sink);
 }
 
-std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, std::size_t row_count,
+std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, std::size_t row_count,
                                                          const std::function<TableRow(std::size_t)>& row_at,
                                                          SubnodeSink& sink) {
   HeapWriter heap(kClientTableContext);
@@ -108,7 +108,7 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
       for (const auto& q : row.cells)
         if (q.tag == c.tag) p = &q;
       if (p == nullptr) continue;
-      if (TableCellSize(p->type()) == c.cb && (FixedPropSize(p->type()) == c.cb || (c.cb == 1 && p->type() == kPtypBoolean)) &&
+      if (table_cell_size(p->type()) == c.cb && (FixedPropSize(p->type()) == c.cb || (c.cb == 1 && p->type() == kPtypBoolean)) &&
           !IsMultiValued(p->type())) {
         std::copy_n(p->data.begin(), std::min<std::size_t>(c.cb, p->data.size()), cell.begin() + c.ib);
       } else {
@@ -174,7 +174,7 @@ std::optional<Property> cell_value(const HeapOnNode& heap, const SubnodeResolver
 
 }  // namespace
 
-std::optional<TableContents> ReadTableContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
+std::optional<TableContents> read_table_context(const HeapOnNode& heap, const SubnodeResolver& resolve,
                                               Findings& findings) {
   const auto info = read_tc_info(heap, findings);
   if (!info) return std::nullopt;
@@ -182,7 +182,7 @@ std::optional<TableContents> ReadTableContext(const HeapOnNode& heap, const Subn
   out.schema.rgib = info->rgib;
   out.schema.columns = info->columns;
   for (const auto& c : info->columns)
-    if (c.cb != TableCellSize(PropTypeOf(c.tag))) findings.add("table context: column width does not match its type");
+    if (c.cb != table_cell_size(PropTypeOf(c.tag))) findings.add("table context: column width does not match its type");
   const auto table = read_tc_rows(heap, *info, resolve.blocks, findings);
   if (!table) return std::nullopt;
   for (const Bytes row : table->rows) {

@@ -37,10 +37,10 @@ struct TableRow {
   PropertyList cells;  // values of present columns, matched by tag
 };
 
-std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, const std::vector<TableRow>& rows,
+std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, const std::vector<TableRow>& rows,
                                                          SubnodeSink& sink);
 // The same over rows made one at a time, so that a folder's rows are never all expanded at once.
-std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, std::size_t row_count,
+std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, std::size_t row_count,
                                                          const std::function<TableRow(std::size_t)>& row_at,
                                                          SubnodeSink& sink);
 
@@ -49,7 +49,7 @@ struct TableContents {
   std::vector<TableRow> rows;  // in row-matrix order
 };
 // Reads a table context back through the shared layout, with every violation a finding.
-std::optional<TableContents> ReadTableContext(const HeapOnNode& heap, const SubnodeResolver& resolve,
+std::optional<TableContents> read_table_context(const HeapOnNode& heap, const SubnodeResolver& resolve,
                                               Findings& findings);
 
 }  // namespace salvora::pst
