@@ -92,7 +92,7 @@ struct Table {
   void rewrite_info() { heap.Overwrite(info_hid, info.Serialize()); }
 };
 
-Table table(std::size_t rows, std::size_t per_block = 0) {
+Table table(std::size_t rows, std::size_t per_block = 0, std::size_t rows_lost = 0) {
   Table t;
   t.info.columns = {{0x67F20003, 0, 4, 0}, {kFlagsTag, 4, 4, 1}, {kSubjectTag, 8, 4, 2}, {kReadTag, 12, 1, 3}};
   std::sort(t.info.columns.begin(), t.info.columns.end(), [](auto& a, auto& b) { return a.tag < b.tag; });
@@ -116,7 +116,9 @@ Table table(std::size_t rows, std::size_t per_block = 0) {
     matrix.u8(0xD0);    // row id, flags, read flag present; subject absent
   }
   index.Fill(records.data());
-  if (rows > 0 && per_block == 0) t.info.hnid_rows = t.heap.Allocate(matrix.data()).value;
+  const std::size_t row_size = t.info.rgib[3];
+  if (rows > 0 && per_block == 0)
+    t.info.hnid_rows = t.heap.Allocate(Bytes(matrix.data()).first((rows - rows_lost) * row_size)).value;
   if (rows > 0 && per_block != 0) {
     t.matrix_blocks.push_back(matrix.take());
     t.info.hnid_rows = 0x3F;
@@ -186,6 +188,20 @@ TEST(TableContextLayout, InconsistentOffsetsAndColumnsOutsideTheRow) {
   EXPECT_FALSE(column_fits_row(*info, info->columns[1]));
   EXPECT_FALSE(column_fits_row(*info, info->columns[2]));
   EXPECT_TRUE(column_fits_row(*info, info->columns[0]));
+}
+
+// One row fewer in the matrix than in the index: the rows there are read, the lack is named.
+TEST(TableContextLayout, AMatrixShorterThanTheIndex) {
+  const Table t = table(4, 0, 1);
+  const auto heap = heap_of(t.heap);
+  for (auto tolerance : {Tolerance::kStrict, Tolerance::kSalvage}) {
+    Findings findings(tolerance);
+    const auto rows = read_tc_rows(*heap, *read_tc_info(*heap, findings), blocks_of(t), findings);
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->indexed, 4u);
+    EXPECT_EQ(rows->rows.size(), 3u);
+    EXPECT_EQ(findings.items(), std::vector<std::string>{"table context: row matrix shorter than the row index"});
+  }
 }
 
 TEST(TableContextLayout, AMatrixThatCannotBeFound) {

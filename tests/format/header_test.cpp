@@ -122,6 +122,60 @@ TEST(Header, ShortAndForeignBytes) {
   EXPECT_TRUE(found.empty());
 }
 
+// An ANSI header written field by field with a distinct value in each: every field lands where
+// the 32-bit layout keeps it.
+TEST(Header, AnsiFieldsByOffset) {
+  ByteWriter w;
+  w.u32(kHeaderMagic);
+  w.u32(0);  // dwCRCPartial, below
+  w.u16(kClientMagicPst);
+  w.u16(14);
+  w.u16(19);
+  w.u8(1);
+  w.u8(1);
+  w.u32(0);
+  w.u32(0);
+  w.u32(0x1004);  // bidNextB
+  w.u32(0x2005);  // bidNextP
+  w.u32(0x3006);  // dwUnique
+  for (std::uint32_t i = 0; i < 32; ++i) w.u32(0x400 + i);
+  w.u32(0);       // ROOT.dwReserved
+  w.u32(0x50000); // ibFileEof
+  w.u32(0x44000); // ibAMapLast
+  w.u32(0x7000);  // cbAMapFree
+  w.u32(0);       // cbPMapFree
+  w.u32(0x8008);  // BREFNBT
+  w.u32(0x9000);
+  w.u32(0xA00C);  // BREFBBT
+  w.u32(0xB000);
+  w.u8(2);        // fAMapValid
+  w.zeros(3);
+  for (int i = 0; i < 256; ++i) w.u8(0xFF);
+  w.u8(0x80);
+  w.u8(1);        // bCryptMethod
+  w.pad_to(512);
+  auto bytes = w.take();
+  store_u32(bytes, 4, ComputeCrc(Bytes(bytes).subspan(8, 471)));
+  std::vector<std::string> found;
+  const ParsedHeader p = parse(bytes, &found);
+  EXPECT_TRUE(found.empty()) << found.front();
+  EXPECT_EQ(p.layout, FileLayout::kAnsi);
+  EXPECT_TRUE(p.complete && p.crc_partial_ok && p.crc_full_ok);
+  const PstHeader& h = p.header;
+  EXPECT_EQ(h.bid_next_b, 0x1004u);
+  EXPECT_EQ(h.bid_next_p, 0x2005u);
+  EXPECT_EQ(h.unique, 0x3006u);
+  EXPECT_EQ(h.rgnid[0], 0x400u);
+  EXPECT_EQ(h.rgnid[31], 0x41Fu);
+  EXPECT_EQ(h.file_eof, 0x50000u);
+  EXPECT_EQ(h.amap_last, 0x44000u);
+  EXPECT_EQ(h.amap_free, 0x7000u);
+  EXPECT_EQ(h.nbt, (Bref{0x8008, 0x9000}));
+  EXPECT_EQ(h.bbt, (Bref{0xA00C, 0xB000}));
+  EXPECT_EQ(h.amap_valid, 2);
+  EXPECT_EQ(h.crypt_method, 1);
+}
+
 // The header of each layout a source can have reads into the same fields.
 TEST(Header, EveryLayoutReadsIntoOneShape) {
   for (FileLayout layout : {FileLayout::kAnsi, FileLayout::kUnicode, FileLayout::kUnicode4k}) {
