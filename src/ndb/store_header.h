@@ -8,13 +8,14 @@
 
 #include "format/block_crypt.h"
 #include "format/byte_reader.h"
+#include "format/header.h"
 #include "format/layout.h"
 
 namespace salvora {
 
 struct StoreHeader {
   static constexpr std::size_t kReadSize = 564;  // the largest header, Unicode
-  static constexpr std::uint32_t kMagic = 0x4E444221;  // "!BDN"
+  static constexpr std::uint32_t kMagic = kHeaderMagic;
 
   bool magic_ok = false;             // dwMagic is "!BDN"
   std::uint16_t client_magic = 0;    // wMagicClient: "SM" PST, "SO" OST, "AB" address book
@@ -32,8 +33,8 @@ struct StoreHeader {
   bool crc_partial_ok = false;       // dwCRCPartial matches
   bool crc_full_ok = false;          // dwCRCFull matches (Unicode layouts; ANSI has none)
 
-  bool is_ost() const { return client_magic == 0x4F53; }  // "SO"
-  bool is_pst() const { return client_magic == 0x4D53; }  // "SM"
+  bool is_ost() const { return client_magic == kClientMagicOst; }
+  bool is_pst() const { return client_magic == kClientMagicPst; }
 
   // Parses whatever part of the header the file holds; missing bytes read as zero.
   static StoreHeader Parse(Bytes data);

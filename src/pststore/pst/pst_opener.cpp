@@ -214,7 +214,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   auto impl = std::make_unique<Impl>();
   impl->options = options;
   impl->options.crypt = static_cast<CryptMethod>(h.crypt_method);
-  impl->options.offline_client = h.magic_client == 0x4F53;
+  impl->options.offline_client = h.magic_client == kClientMagicOst;
   impl->path = path;
   CFileException error;
   if (!impl->file.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive, &error)) throw error;

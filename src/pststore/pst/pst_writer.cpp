@@ -263,7 +263,7 @@ void PstWriter::Impl::CommitNow() {
     file.Flush();
 
     PstHeader h = committed;
-    h.magic_client = options.offline_client ? 0x4F53 : 0x4D53;
+    h.magic_client = options.offline_client ? kClientMagicOst : kClientMagicPst;
     h.crypt_method = static_cast<std::uint8_t>(options.crypt);
     h.unique = committed.unique + 2;
     for (std::size_t t = 0; t < 32; ++t) h.rgnid[t] = rgnid[t];
