@@ -36,13 +36,13 @@ class NdbChecks {
       max_bid = std::max(max_bid, key);
       auto data = r_.ReadBlock(key);
       if (!data || !IsInternalBid(key)) continue;
-      if (!data->empty() && (*data)[0] == 1) {
+      if (!data->empty() && (*data)[0] == kBlockTypeDataTree) {
         if (auto x = XBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
           for (auto b : x->bids) ++refs[Bid(b).key().value];
         } else {
           Fail("block " + hex(key) + ": malformed XBLOCK/XXBLOCK");
         }
-      } else if (!data->empty() && (*data)[0] == 2) {
+      } else if (!data->empty() && (*data)[0] == kBlockTypeSubnodes) {
         if (auto s = SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
           for (const auto& e2 : s->entries) {
             ++refs[Bid(e2.bid_data).key().value];
