@@ -76,7 +76,7 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   // records, then the row matrix and the variable-size cells.
   BthBuilder bth(heap, 4, 4);
   const Hid hid_index = bth.AllocateHeader();
-  const Hid hid_info = heap.Allocate(std::vector<std::uint8_t>(22 + schema.columns.size() * 8, 0));
+  const Hid hid_info = heap.Allocate(std::vector<std::uint8_t>(kTcInfoHeaderSize + schema.columns.size() * kTcColumnSize, 0));
   heap.SetUserRoot(hid_info);
   bth.ReserveRecords(row_count);
   const std::size_t row_size = schema.row_size();
@@ -127,20 +127,8 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   bth.Fill(index.data());
   std::uint32_t hnid_rows = 0;
   if (row_count > 0) hnid_rows = rows_in_heap ? heap.Allocate(matrix.front()).value : sink.AddBlocks(matrix);
-  ByteWriter info(22 + schema.columns.size() * 8);
-  info.u8(kClientTableContext);
-  info.u8(static_cast<std::uint8_t>(schema.columns.size()));
-  for (auto v : schema.rgib) info.u16(v);
-  info.u32(hid_index.value);
-  info.u32(hnid_rows);
-  info.u32(0);
-  for (const auto& c : schema.columns) {
-    info.u32(c.tag);
-    info.u16(c.ib);
-    info.u8(c.cb);
-    info.u8(c.bit);
-  }
-  heap.Overwrite(hid_info, info.data());
+  const TcInfo info{schema.rgib, hid_index, hnid_rows, schema.columns};
+  heap.Overwrite(hid_info, info.Serialize());
   return heap.Finish();
 }
 
