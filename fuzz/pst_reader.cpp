@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const auto subs = reader.ReadSubnodes(entry.bid_sub);
       if (!subs) continue;
       std::size_t m = 0;
-      for (const SubnodeEntry& s : *subs) {
+      for (const salvora::SubnodeBlockEntry& s : *subs) {
         if (++m > kMaxSubnodes) break;
         const NodeRef child{s.nid, s.bid_data, s.bid_sub};
         (void)reader.ReadPc(child);

@@ -1,51 +1,34 @@
-// The property context reader (MS-PST 2.3.3): a BTH keyed by property id whose records hold
-// the type and either the value itself or a reference to it.
-#include "content/bth.h"
+// The property context reader: the shared layout's records turned into entries, each value
+// held in the record or found through its reference.
 #include "content/value_resolver.h"
+#include "format/property_context.h"
 
 namespace salvora {
 
-namespace {
-
-DecodeResult Fail(DecodeError code, std::uint32_t hid = 0, std::uint64_t expected = 0,
-                  std::uint64_t actual = 0) {
-  DecodeResult r;
-  r.failure = {code, hid, expected, actual};
-  return r;
-}
-
-}  // namespace
-
 DecodeResult ReadPropertyContext(const ValueResolver& resolver) {
   const HeapOnNode& heap = resolver.heap();
-  auto header = ReadBthHeader(heap, heap.user_root());
-  // Property ids are 2-byte keys with 6 bytes of type and value behind them.
-  if (!header || header->key_size != 2 || header->entry_size < 6) {
-    return Fail(DecodeError::kBadBthHeader, heap.user_root().value, 2,
-                header ? header->key_size : 0);
-  }
-  auto records = ReadBthRecords(heap, *header);
-  if (!records) return Fail(DecodeError::kBadBthRoot, header->root.value);
+  // Salvage: what the BTH walk skips is left out of the object, which is decoded regardless.
+  Findings findings(Tolerance::kSalvage);
+  ContextError error = ContextError::kNone;
+  const auto records = read_pc_records(heap, findings, &error);
+  if (!records) return decode_failure(decode_error_of(error), heap.user_root().value);
 
   DecodeResult result;
   PropertyBlock block;
   block.total_rows = 1;
   block.entries.reserve(records->size());
-  for (Bytes rec : *records) {
-    if (resolver.stopped()) return Fail(DecodeError::kStopped);
-    const std::uint16_t id = load_u16(rec, 0);
-    const std::uint16_t type = load_u16(rec, 2);
-    const std::uint32_t value = load_u32(rec, 4);
-    PropertyEntry e = resolver.MakeEntry(id, type);
-    switch (value_form(type)) {
+  for (const PcRecord& rec : *records) {
+    if (resolver.stopped()) return decode_failure(DecodeError::kStopped);
+    PropertyEntry e = resolver.MakeEntry(rec.id, rec.type);
+    switch (value_form(rec.type)) {
       case ValueForm::kNone:
         break;
       case ValueForm::kInline4:
-        e.value = ByteVector(rec.begin() + 4, rec.begin() + 8);
+        e.value = ByteVector(rec.value.begin(), rec.value.end());
         break;
       case ValueForm::kFixed8:
       case ValueForm::kVariable:
-        if (!ResolveInto(resolver, e, value, result)) continue;
+        if (!ResolveInto(resolver, e, rec.hnid(), result)) continue;
         break;
     }
     block.entries.push_back(std::move(e));

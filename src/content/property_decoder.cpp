@@ -28,7 +28,10 @@ DecodeResult decode_heap_properties(std::vector<ByteVector> heap_blocks,
     return fail;
   }
   HeapError heap_error = HeapError::kNone;
-  auto heap = HeapOnNode::Parse(std::move(heap_blocks), options.hid_layout, &heap_error);
+  // Salvage: a heap with damage past block 0 still gives what can be read; the failure code
+  // says why a heap gave nothing.
+  Findings findings(Tolerance::kSalvage);
+  auto heap = HeapOnNode::Parse(std::move(heap_blocks), options.hid_layout, findings, &heap_error);
   if (!heap) {
     fail.failure.code = DecodeError::kBadHeap;
     fail.failure.actual = static_cast<std::uint64_t>(heap_error);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "content/heap_on_node.h"
+#include "format/heap_on_node.h"
 #include "content/named_property_map.h"
 #include "content/property_block.h"
 #include "content/subnode_source.h"

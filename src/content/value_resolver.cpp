@@ -85,6 +85,25 @@ ValueResolver::Outcome ValueResolver::Resolve(PropertyEntry& entry, std::uint32_
   return Outcome::kResolved;
 }
 
+DecodeResult decode_failure(DecodeError code, std::uint32_t hid) {
+  DecodeResult r;
+  r.failure.code = code;
+  r.failure.hid = hid;
+  return r;
+}
+
+DecodeError decode_error_of(ContextError error) {
+  switch (error) {
+    case ContextError::kBadBthHeader: return DecodeError::kBadBthHeader;
+    case ContextError::kBadBthRoot: return DecodeError::kBadBthRoot;
+    case ContextError::kBadTableInfo: return DecodeError::kBadTableInfo;
+    case ContextError::kBadRowMatrix: return DecodeError::kBadRowMatrix;
+    case ContextError::kWrongClient: return DecodeError::kUnknownClient;
+    case ContextError::kNone: break;
+  }
+  return DecodeError::kNone;
+}
+
 bool ResolveInto(const ValueResolver& resolver, PropertyEntry& entry, std::uint32_t reference,
                  DecodeResult& result) {
   switch (resolver.Resolve(entry, reference)) {

@@ -5,8 +5,9 @@
 
 #include <optional>
 
-#include "content/heap_on_node.h"
+#include "format/heap_on_node.h"
 #include "content/property_decoder.h"
+#include "format/property_context.h"
 
 namespace salvora {
 
@@ -48,6 +49,11 @@ class ValueResolver {
 // The two readers behind decode_heap_properties.
 DecodeResult ReadPropertyContext(const ValueResolver& resolver);
 DecodeResult ReadTableContext(const ValueResolver& resolver);
+
+// A result that failed for this reason, naming the heap or node id involved.
+DecodeResult decode_failure(DecodeError code, std::uint32_t hid = 0);
+// Why the shared context layout gave nothing, as a decoding failure.
+DecodeError decode_error_of(ContextError error);
 
 // Resolves a reference into entry and counts a drop in result; true when the entry stands.
 bool ResolveInto(const ValueResolver& resolver, PropertyEntry& entry, std::uint32_t reference,

@@ -1,6 +1,7 @@
 #include "engine/object_reader.h"
 
 #include "content/named_property_map.h"
+#include "format/block.h"
 #include "format/byte_reader.h"
 
 namespace salvora {
@@ -40,8 +41,10 @@ std::optional<std::uint64_t> SubnodeValueSize(const OstContext& context, const S
   if (!entry.data_block) return std::nullopt;
   if (!entry.data_bid.is_internal()) return entry.data_block->cb_inflated;
   auto tree = ReadBlockDecoded(context, entry.data_bid);
-  if (!tree || tree->size() < 8 || (*tree)[0] != 0x01) return std::nullopt;
-  return load_u32(*tree, 4);
+  if (!tree) return std::nullopt;
+  const auto x = XBlock::Parse(*tree, context.header.layout, Tolerance::kSalvage);
+  if (!x) return std::nullopt;
+  return x->total;
 }
 
 bool StreamSubnodeValue(const OstContext& context, const SubnodeEntry& entry, ValueSink& sink) {

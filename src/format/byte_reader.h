@@ -8,10 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace salvora {
 
 using Bytes = std::span<const std::uint8_t>;
+using ByteVector = std::vector<std::uint8_t>;
 
 class ByteReader {
  public:

@@ -49,6 +49,21 @@ struct Nid {
 inline constexpr Nid kNidMessageStore{0x21};
 inline constexpr Nid kNidNameToIdMap{0x61};
 inline constexpr Nid kNidRootFolder{0x122};
+inline constexpr Nid kNidSearchManagementQueue{0x1E1};
+inline constexpr Nid kNidSearchActivityList{0x201};
+inline constexpr Nid kNidSearchDomainObject{0x261};
+inline constexpr Nid kNidHierarchyTemplate{0x60D};
+inline constexpr Nid kNidContentsTemplate{0x60E};
+inline constexpr Nid kNidAssocTemplate{0x60F};
+inline constexpr Nid kNidSearchContentsTemplate{0x610};
+inline constexpr Nid kNidReceiveFolderTable{0x62B};
+inline constexpr Nid kNidAttachmentTemplate{0x671};
+inline constexpr Nid kNidRecipientTemplate{0x692};
+inline constexpr Nid kNidSpamSearchFolder{0x2223};
+
+// The NID of one of a folder's tables (hierarchy, contents, associated contents): the folder's
+// index with the table's node type.
+constexpr Nid table_nid(Nid folder, std::uint8_t type) { return Nid::make(type, folder.index()); }
 
 struct Bid {
   std::uint64_t value = 0;
@@ -71,7 +86,13 @@ struct Hid {
 
   constexpr Hid() = default;
   constexpr explicit Hid(std::uint32_t v) : value(v) {}
+  // kNidTypeHid for a heap id; a property or table cell that holds another type names a node.
+  constexpr std::uint8_t type() const { return static_cast<std::uint8_t>(value & 0x1F); }
   constexpr auto operator<=>(const Hid&) const = default;
 };
+
+// An HNID, as property and table values store it: a heap id when its type is kNidTypeHid,
+// else the NID of a sub-node of the object.
+constexpr bool hnid_is_heap(std::uint32_t hnid) { return Hid(hnid).type() == kNidTypeHid; }
 
 }  // namespace salvora

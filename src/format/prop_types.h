@@ -121,6 +121,7 @@ enum PropId : std::uint16_t {
   kPidDisplayType = 0x3900,
   kPidSmtpAddress = 0x39FE,
   kPidSendRichInfo = 0x3A40,
+  kPidReceiveFolderNid = 0x6605,  // a row of the receive-folder table: the folder
   kPidSearchFolderStatus = 0x660B,
   kPidPstHiddenCount = 0x6635,
   kPidPstHiddenUnread = 0x6636,

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "format/block.h"
 #include "format/byte_reader.h"
-#include "format/crc.h"
 
 namespace salvora {
 
@@ -63,31 +63,17 @@ std::optional<ByteVector> prepare_block(const OstContext& ctx, const BlockEntry&
   return inflate_block(stored, entry.cb_inflated);
 }
 
-// The trailer behind a block's data: its size, checksum over the stored bytes and id must be
-// the block's own.
-bool trailer_vouches(const OstContext& ctx, const BlockEntry& entry, Bytes stored, Bytes trailer) {
-  const std::uint16_t cb = load_u16(trailer, 0);
-  std::uint32_t crc = 0;
-  std::uint64_t bid = 0;
-  if (ctx.is_ansi()) {
-    bid = load_u32(trailer, 4);
-    crc = load_u32(trailer, 8);
-  } else {
-    crc = load_u32(trailer, 4);
-    bid = load_u64(trailer, 8);
-  }
-  return cb == entry.cb && bid == entry.bid.value && crc == ComputeCrc(stored);
-}
-
 std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& entry) {
   if (entry.cb == 0) return ByteVector{};
-  const std::size_t trailer = ctx.geometry.block_trailer_size;
-  const std::size_t align = std::max<std::size_t>(ctx.geometry.block_alignment, 1);
+  const FileLayout layout = ctx.header.layout;
   // Data, padding and trailer in one read.
-  const std::size_t disk = (entry.cb + trailer + align - 1) / align * align;
-  ByteVector b = ReadAt(ctx, entry.ib, disk);
+  ByteVector b = ReadAt(ctx, entry.ib, block_disk_size(entry.cb, layout));
   if (b.size() < entry.cb) return std::nullopt;
-  if (trailer != 0 && (b.size() < disk || !trailer_vouches(ctx, entry, Bytes(b).first(entry.cb), Bytes(b).last(trailer))))
+  // The trailer must vouch for the block: its size, its id and a checksum over the stored bytes.
+  // Damaged bytes are still used, but counted.
+  const auto trailer = parse_block_trailer(b, entry.cb, layout);
+  if (ctx.geometry.block_trailer_size != 0 &&
+      (!trailer || !judge_block_trailer(*trailer, Bytes(b).first(entry.cb), entry.bid.value, entry.cb, entry.ib).vouches()))
     ctx.damaged_blocks.fetch_add(1, std::memory_order_relaxed);
   b.resize(entry.cb);
   return b;
@@ -119,21 +105,17 @@ bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, 
   auto block = read_prepared(ctx, bid);
   if (!block) return false;
   const Bytes b(*block);
-  if (b.empty() || b[0] != 0x01) {
+  if (b.empty() || b[0] != kBlockTypeDataTree) {
     // Marked internal but not a data tree: take it as one plain block.
     sink.Deliver(b);
     return true;
   }
-  ByteReader r(b);
-  r.u8();
-  const std::uint8_t level = r.u8();
-  const std::uint16_t count = r.u16();
-  r.u32();  // lcbTotal: the sizes of the children are what counts
-  const std::size_t width = ctx.geometry.id_size;
-  if (width == 0 || count > r.remaining() / width) return false;
-  for (std::uint16_t i = 0; i < count; ++i) {
-    const Bid child(width == 4 ? r.u32() : r.u64());
-    if (level == 1) {
+  // lcbTotal is not checked: the sizes of the children are what counts.
+  const auto tree = XBlock::Parse(b, ctx.header.layout, Tolerance::kSalvage);
+  if (!tree) return false;
+  for (const std::uint64_t id : tree->bids) {
+    const Bid child(id);
+    if (tree->level == 1) {
       if (child.is_internal()) {
         if (!read_data_tree(ctx, child, sink, depth + 1, visits)) return false;
         continue;
@@ -154,32 +136,21 @@ bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry
                         std::size_t& visits) {
   if (depth > kMaxTreeDepth || !take_visit(visits)) return false;
   auto block = read_prepared(ctx, bid);
-  if (!block || block->size() < 4) return false;
-  const Bytes b(*block);
-  ByteReader r(b);
-  const std::uint8_t btype = r.u8();
-  const std::uint8_t level = r.u8();
-  const std::uint16_t count = r.u16();
-  const bool ansi = ctx.is_ansi();
-  const std::size_t width = ctx.geometry.id_size;
-  if (btype != 0x02) return false;
-  if (!ansi) r.u32();  // dwPadding; the 32-bit layout has none
-  const std::size_t entry_size = level == 0 ? 3 * width : 2 * width;
-  if (count > r.remaining() / entry_size) return false;
-  for (std::uint16_t i = 0; i < count; ++i) {
-    const auto nid = static_cast<std::uint32_t>((width == 4 ? r.u32() : r.u64()) & 0xFFFFFFFFu);
-    if (level == 0) {
+  if (!block) return false;
+  const auto list = SubnodeBlock::Parse(*block, ctx.header.layout, Tolerance::kSalvage);
+  if (!list) return false;
+  for (const SubnodeBlockEntry& entry : list->entries) {
+    if (list->level == 0) {
       SubnodeEntry e;
-      e.nid = Nid(nid);
-      e.data_bid = Bid(width == 4 ? r.u32() : r.u64());
-      e.sub_bid = Bid(width == 4 ? r.u32() : r.u64());
+      e.nid = Nid(entry.nid);
+      e.data_bid = Bid(entry.bid_data);
+      e.sub_bid = Bid(entry.bid_sub);
       e.data_block = FindBlock(ctx, e.data_bid);
       e.sub_block = FindBlock(ctx, e.sub_bid);
       out.push_back(e);
     } else {
-      const Bid child(width == 4 ? r.u32() : r.u64());
       // One unreadable leaf of a large list loses its own entries, not the others.
-      read_subnode_block(ctx, child, out, depth + 1, visits);
+      read_subnode_block(ctx, Bid(entry.bid_data), out, depth + 1, visits);
     }
   }
   return true;

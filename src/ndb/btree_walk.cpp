@@ -10,7 +10,7 @@
 #include <unordered_set>
 
 #include "format/byte_reader.h"
-#include "format/crc.h"
+#include "format/page.h"
 #include "ndb/block_reader.h"
 #include "ndb/ost_context.h"
 
@@ -31,33 +31,26 @@ constexpr int kMaxDepth = 12;
 constexpr std::uint64_t kNoKey = ~std::uint64_t{0};
 constexpr std::uint64_t kNoBound = ~std::uint64_t{0};
 
-std::uint64_t load_id(Bytes page, std::size_t off, std::size_t width) {
-  return width == 4 ? load_u32(page, off) : load_u64(page, off);
-}
-
 // The number of entries a page's trailer claims, but only when the trailer proves itself: its
 // CRC covers the entries and the count, so a matching CRC means the page is as its writer left
 // it, and entries behind the count are leftovers of earlier states of the page (possibly in key
 // order, so the order checks alone cannot tell them apart). A damaged trailer proves nothing and
 // the walk falls back to the order checks.
 std::optional<std::size_t> verified_entry_count(Bytes page, FileLayout layout, std::size_t capacity) {
-  std::size_t count_off = 0, ptype_off = 0, crc_off = 0, crc_len = 0;
-  bool wide_count = false;
-  switch (layout) {
-    case FileLayout::kAnsi: count_off = 496; ptype_off = 500; crc_off = 508; crc_len = 500; break;
-    case FileLayout::kUnicode: count_off = 488; ptype_off = 496; crc_off = 500; crc_len = 496; break;
-    case FileLayout::kUnicode4k:
-      count_off = 4056; ptype_off = 4072; crc_off = 4076; crc_len = 4072; wide_count = true;
-      break;
-    case FileLayout::kUnknown: return std::nullopt;
-  }
-  if (page.size() < crc_off + 4) return std::nullopt;
-  const std::uint8_t ptype = page[ptype_off];
-  if ((ptype != 0x80 && ptype != 0x81) || page[ptype_off + 1] != ptype) return std::nullopt;
-  if (load_u32(page, crc_off) != ComputeCrc(page.subspan(0, crc_len))) return std::nullopt;
-  const std::size_t count = wide_count ? load_u16(page, count_off) : page[count_off];
-  if (count > capacity) return std::nullopt;
-  return count;
+  const auto trailer = parse_page_trailer(page, layout);
+  const auto counts = parse_bt_page_header(page, layout);
+  if (!trailer || !counts) return std::nullopt;
+  if ((trailer->ptype != kPtypeBbt && trailer->ptype != kPtypeNbt) || trailer->ptype_repeat != trailer->ptype)
+    return std::nullopt;
+  if (!trailer->crc_ok || counts->c_ent > capacity) return std::nullopt;
+  return counts->c_ent;
+}
+
+// Entry i of a page, parsed by the format's entry parser for the layout.
+template <class Entry>
+Entry entry_at(Bytes page, std::size_t i, std::size_t size, FileLayout layout) {
+  ByteReader r(page.subspan(i * size, size));
+  return Entry::Parse(r, layout);
 }
 
 std::size_t usable_entries(Bytes page, FileLayout layout, std::size_t capacity) {
@@ -94,8 +87,8 @@ int walk_block_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t u
   bool have_prev = false;
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const std::size_t off = i * g.bbt_leaf_entry_size;
-    const std::uint64_t bid = load_id(page, off, g.id_size);
+    const auto entry = entry_at<BbtEntry>(page, i, g.bbt_leaf_entry_size, ctx.header.layout);
+    const std::uint64_t bid = entry.bid;
     if (bid == 0) break;
     if (i == 0 && expected != kNoKey && bid != expected) return kFailed;
     ctx.bbt_leaf_seen = true;
@@ -105,15 +98,10 @@ int walk_block_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t u
     if (bid >= upper) break;
     BlockEntry e;
     e.bid = Bid(bid);
-    e.ib = load_id(page, off + g.id_size, g.id_size);
-    e.cb = load_u16(page, off + 2 * g.id_size);
-    if (ctx.header.layout == FileLayout::kUnicode4k) {
-      e.cb_inflated = load_u16(page, off + 18);
-      e.ref_count = static_cast<std::int16_t>(load_u16(page, off + 20));
-    } else {
-      e.cb_inflated = e.cb;
-      e.ref_count = static_cast<std::int16_t>(load_u16(page, off + 2 * g.id_size + 2));
-    }
+    e.ib = entry.ib;
+    e.cb = entry.cb;
+    e.cb_inflated = ctx.header.layout == FileLayout::kUnicode4k ? entry.cb_inflated : entry.cb;
+    e.ref_count = static_cast<std::int16_t>(entry.cref);
     ctx.blocks->Append(e);
     prev = bid;
     have_prev = true;
@@ -123,19 +111,20 @@ int walk_block_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t u
 
 int walk_block_intermediate(Walk& w, Bytes page, int depth, std::uint64_t expected, std::uint64_t upper) {
   const auto& g = w.g;
-  const std::size_t capacity = usable_entries(page, w.ctx.header.layout, w.intermediate_capacity());
-  if (load_id(page, 0, g.id_size) != expected && expected != kNoKey) return kFailed;
+  const FileLayout layout = w.ctx.header.layout;
+  const std::size_t capacity = usable_entries(page, layout, w.intermediate_capacity());
+  if (entry_at<BtEntry>(page, 0, g.bt_entry_size, layout).key != expected && expected != kNoKey) return kFailed;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const std::size_t off = i * g.bt_entry_size;
-    const std::uint64_t key = load_id(page, off, g.id_size);
+    const auto entry = entry_at<BtEntry>(page, i, g.bt_entry_size, layout);
+    const std::uint64_t key = entry.key;
     if (key == 0 || key >= upper) break;
     // The child's keys run up to the next entry's key; after the last rising entry the page's
     // own bound applies, and whatever follows a falling key is stale.
-    std::uint64_t next = (i + 1 < capacity) ? load_id(page, off + g.bt_entry_size, g.id_size) : 0;
+    std::uint64_t next = (i + 1 < capacity) ? entry_at<BtEntry>(page, i + 1, g.bt_entry_size, layout).key : 0;
     const bool last = next <= key;
     if (last) next = upper;
     if (w.ctx.stopped()) return kStopped;
-    const std::uint64_t child = load_id(page, off + 2 * g.id_size, g.id_size);
+    const std::uint64_t child = entry.child.ib;
     try {
       const int r = walk_block_page(w, child, depth + 1, key, next);
       if (r == kFailed && !w.ctx.bbt_leaf_seen) {
@@ -177,10 +166,8 @@ int walk_node_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t up
   bool have_prev = false;
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const std::size_t off = i * g.nbt_leaf_entry_size;
-    // NIDs are 32 bits; the Unicode entry stores them zero-extended, and old files leave junk
-    // in the upper half.
-    const std::uint64_t nid = load_id(page, off, g.id_size) & 0xFFFFFFFFu;
+    const auto entry = entry_at<NbtEntry>(page, i, g.nbt_leaf_entry_size, ctx.header.layout);
+    const std::uint64_t nid = entry.nid;
     if (nid >= upper) break;
     if (have_prev && nid <= prev) break;
     if (ctx.stopped()) return kStopped;
@@ -189,27 +176,26 @@ int walk_node_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t up
     if (nid == 0) continue;
     prev = nid;
     have_prev = true;
-    const Bid data(load_id(page, off + g.id_size, g.id_size));
-    const Bid sub(load_id(page, off + 2 * g.id_size, g.id_size));
-    const Nid parent(load_u32(page, off + 3 * g.id_size));
-    ctx.nodes->Place(Nid(static_cast<std::uint32_t>(nid)), data, sub, parent, *ctx.blocks);
+    ctx.nodes->Place(Nid(entry.nid), Bid(entry.bid_data), Bid(entry.bid_sub), Nid(entry.nid_parent), *ctx.blocks);
   }
   return kStopped;  // a consumed leaf page: the caller does not distinguish it from a stop
 }
 
 int walk_node_intermediate(Walk& w, Bytes page, int depth, std::uint64_t expected) {
   const auto& g = w.g;
-  const std::size_t capacity = usable_entries(page, w.ctx.header.layout, w.intermediate_capacity());
-  if (expected != kNoKey && (load_id(page, 0, g.id_size) & 0xFFFFFFFFu) != expected) return kFailed;
+  const FileLayout layout = w.ctx.header.layout;
+  const std::size_t capacity = usable_entries(page, layout, w.intermediate_capacity());
+  // Node keys are NIDs: 32 bits, stored zero-extended with whatever old files left above them.
+  const auto key_at = [&](std::size_t i) { return entry_at<BtEntry>(page, i, g.bt_entry_size, layout).key & 0xFFFFFFFFu; };
+  if (expected != kNoKey && key_at(0) != expected) return kFailed;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const std::size_t off = i * g.bt_entry_size;
-    const std::uint64_t key = load_id(page, off, g.id_size) & 0xFFFFFFFFu;
+    const std::uint64_t key = key_at(i);
     if (key == 0) break;
     if (w.ctx.stopped()) return kStopped;
-    std::uint64_t next = (i + 1 < capacity) ? load_id(page, off + g.bt_entry_size, g.id_size) & 0xFFFFFFFFu : 0;
+    std::uint64_t next = (i + 1 < capacity) ? key_at(i + 1) : 0;
     const bool last = next <= key;
     if (last) next = kNoBound;
-    const std::uint64_t child = load_id(page, off + 2 * g.id_size, g.id_size);
+    const std::uint64_t child = entry_at<BtEntry>(page, i, g.bt_entry_size, layout).child.ib;
     try {
       const int r = walk_node_page(w, child, depth + 1, key, next);
       if (r == kFailed && !w.ctx.nbt_leaf_seen) {

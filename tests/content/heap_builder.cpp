@@ -26,13 +26,13 @@ Bv utf16(std::u16string_view s) {
 }
 Bv bytes(std::string_view s) { return Bv(s.begin(), s.end()); }
 
-std::uint32_t make_hid(std::uint32_t index, std::uint32_t block, HidLayout layout) {
+std::uint32_t builder_hid(std::uint32_t index, std::uint32_t block, HidLayout layout) {
   return layout == HidLayout::kWide ? (block << 19) | (index << 5) : (block << 16) | (index << 5);
 }
 
 std::uint32_t HeapBuilder::Add(const Bv& data) {
   blocks_.back().push_back(data);
-  return make_hid(static_cast<std::uint32_t>(blocks_.back().size()),
+  return builder_hid(static_cast<std::uint32_t>(blocks_.back().size()),
                   static_cast<std::uint32_t>(blocks_.size() - 1), layout_);
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "content/heap_on_node.h"
+#include "format/heap_on_node.h"
 
 namespace salvora::testing {
 
@@ -19,7 +19,7 @@ Bv le32(std::uint32_t v);
 Bv le64(std::uint64_t v);
 Bv utf16(std::u16string_view s);
 Bv bytes(std::string_view s);
-std::uint32_t make_hid(std::uint32_t index, std::uint32_t block, HidLayout layout = HidLayout::kStandard);
+std::uint32_t builder_hid(std::uint32_t index, std::uint32_t block, HidLayout layout = HidLayout::kStandard);
 
 class HeapBuilder {
  public:

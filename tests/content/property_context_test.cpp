@@ -86,7 +86,7 @@ TEST(PropertyContext, SubnodeValuesAndObjects) {
   object.insert(object.end(), more.begin(), more.end());
   pc.Add(0x3701, 0x000D, object);
   pc.AddRef(0x3702, 0x0102, 0);                 // reference 0: a value of no bytes
-  pc.AddRef(0x3703, 0x0102, make_hid(40, 0));   // names no allocation: dropped
+  pc.AddRef(0x3703, 0x0102, builder_hid(40, 0));   // names no allocation: dropped
   const auto r = decode_heap_properties(pc.Build(), &subs, {});
   ASSERT_TRUE(r);
   EXPECT_EQ(*find(r, 0x1000)->value, bytes("first half second half"));

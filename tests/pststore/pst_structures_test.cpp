@@ -6,13 +6,13 @@
 
 #include "format/crc.h"
 #include "format/prop_types.h"
-#include "pststore/pst/block.h"
-#include "pststore/pst/bth.h"
+#include "format/block.h"
+#include "format/bth.h"
 #include "pststore/pst/disk_layout.h"
-#include "pststore/pst/header.h"
-#include "pststore/pst/heap.h"
+#include "format/header.h"
+#include "format/heap_on_node.h"
 #include "pststore/pst/name_map.h"
-#include "pststore/pst/page.h"
+#include "format/page.h"
 #include "pststore/pst/property_context.h"
 #include "pststore/pst/table_context.h"
 #include "pststore/pst/table_templates.h"
@@ -20,175 +20,36 @@
 namespace salvora::pst {
 namespace {
 
-TEST(PstHeader, RoundTripsAndDetectsDamage) {
-  PstHeader h;
-  h.bid_next_p = 0x1234;
-  h.unique = 77;
-  h.rgnid.fill(0x400);
-  h.rgnid[4] = 0x10042;
-  h.file_eof = AmapOffset(3);
-  h.amap_last = AmapOffset(2);
-  h.amap_free = 4096;
-  h.nbt = {0x55, 0x8000};
-  h.bbt = {0x56, 0x8200};
-  h.crypt_method = 2;
-  h.bid_next_b = 0x4444;
-  auto bytes = h.Serialize();
-  ASSERT_EQ(bytes.size(), 564u);
-  auto p = ParseHeader(bytes);
-  ASSERT_TRUE(p);
-  EXPECT_TRUE(p->problems.empty());
-  EXPECT_EQ(p->header.rgnid, h.rgnid);
-  EXPECT_EQ(p->header.nbt, h.nbt);
-  EXPECT_EQ(p->header.bbt, h.bbt);
-  EXPECT_EQ(p->header.bid_next_b, h.bid_next_b);
-  EXPECT_EQ(p->header.file_eof, h.file_eof);
-  // A byte inside both CRC ranges breaks both; one past the partial range only the full one.
-  bytes[100] ^= 1;
-  EXPECT_EQ(ParseHeader(bytes)->problems.size(), 2u);
-  bytes[100] ^= 1;
-  bytes[517] ^= 1;
-  EXPECT_EQ(ParseHeader(bytes)->problems.size(), 1u);
-}
-
-TEST(BtPage, EntriesRoundTripForEveryKind) {
-  NbtEntry n{0x200024, 0x104, 0x10A, 0x8022};
-  BbtEntry b{0x104, 0x4600, 300, 2};
-  BtEntry i{0x200024, {0x99, 0x5000}};
-  for (int kind = 0; kind < 3; ++kind) {
-    BtPage page;
-    page.ptype = kind == 1 ? kPtypeNbt : kPtypeBbt;
-    page.level = kind == 2 ? 1 : 0;
-    page.cb_ent = BtPage::EntrySize(page.ptype, page.level);
-    page.c_ent_max = BtPage::MaxEntries(page.ptype, page.level);
-    page.c_ent = 1;
-    ByteWriter w;
-    if (kind == 0) b.Serialize(w);
-    if (kind == 1) n.Serialize(w);
-    if (kind == 2) i.Serialize(w);
-    page.entries = w.take();
-    const auto raw = page.Serialize(0x77, 0x6000);
-    EXPECT_TRUE(CheckPageTrailer(raw, page.ptype, 0x77, 0x6000, true).empty());
-    auto back = BtPage::Parse(raw);
-    ASSERT_TRUE(back);
-    ByteReader r(back->entries);
-    if (kind == 0) {
-      EXPECT_EQ(BbtEntry::Parse(r), b);
-    } else if (kind == 1) {
-      EXPECT_EQ(NbtEntry::Parse(r), n);
-    } else {
-      EXPECT_EQ(BtEntry::Parse(r), i);
-    }
-    EXPECT_EQ(CheckPageTrailer(raw, page.ptype, 0x78, 0x6000, true).size(), 2u);  // bid and signature
-  }
-  EXPECT_EQ(BtPage::MaxEntries(kPtypeNbt, 0), 15);
-  EXPECT_EQ(BtPage::MaxEntries(kPtypeBbt, 0), 20);
-  EXPECT_EQ(BtPage::MaxEntries(kPtypeNbt, 1), 20);
-}
-
-TEST(Block, EncodesOnlyExternalDataAndChecksTrailer) {
-  const std::vector<std::uint8_t> payload = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-  struct Case {
-    CryptMethod crypt;
-    std::uint64_t bid;
-    bool encoded;
-  } cases[] = {{CryptMethod::kNone, 8, false},
-               {CryptMethod::kPermute, 8, true},
-               {CryptMethod::kCyclic, 0x12345678, true},
-               {CryptMethod::kPermute, 8 | kBidInternal, false}};
-  for (const auto& c : cases) {
-    const auto disk = BuildBlock(payload, c.bid, 0x8040, c.crypt);
-    ASSERT_EQ(disk.size(), 64u);
-    EXPECT_EQ(std::equal(payload.begin(), payload.end(), disk.begin()), !c.encoded);
-    std::vector<std::string> problems;
-    EXPECT_EQ(OpenBlock(disk, c.bid, 10, 0x8040, c.crypt, &problems), payload);
-    EXPECT_TRUE(problems.empty());
-    auto bad = disk;
-    bad[3] ^= 0x40;
-    OpenBlock(bad, c.bid, 10, 0x8040, c.crypt, &problems);
-    EXPECT_EQ(problems.size(), 1u) << "CRC";
-  }
-  EXPECT_EQ(BlockDiskSize(236), 256u);
-  EXPECT_EQ(BlockDiskSize(8176), 8192u);
-}
-
-TEST(InternalBlocks, XBlockAndSubnodeBlocksRoundTrip) {
-  XBlock x{2, 123456, {6, 10, 14}};
-  auto xb = XBlock::Parse(x.Serialize());
-  ASSERT_TRUE(xb);
-  EXPECT_EQ(xb->level, 2);
-  EXPECT_EQ(xb->total, 123456u);
-  EXPECT_EQ(xb->bids, x.bids);
-  for (std::uint8_t level : {std::uint8_t{0}, std::uint8_t{1}}) {
-    SubnodeBlock s{level, {{0x25, 0x10, level == 0 ? 0x14u : 0u}, {0x45, 0x18, 0}}};
-    auto back = SubnodeBlock::Parse(s.Serialize());
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->entries, s.entries);
-  }
-  EXPECT_FALSE(XBlock::Parse(std::vector<std::uint8_t>{1, 1, 200, 0, 0, 0, 0, 0}));  // count past the data
-}
-
-TEST(Heap, SpansBlocksWithBitmapHeaders) {
-  HeapWriter heap(kHeapSigPc);
-  std::vector<std::uint32_t> hids;
-  const std::vector<std::uint8_t> chunk(3580, 0xAB);
-  for (int i = 0; i < 60; ++i) hids.push_back(heap.Allocate(Bytes(chunk).first(static_cast<std::size_t>(2000 + i * 20))));
-  hids.push_back(heap.Allocate({}));
-  heap.SetUserRoot(hids[0]);
-  auto blocks = heap.Finish();
-  ASSERT_GT(blocks.size(), 9u);  // block 8 carries the bitmap header
-  for (std::size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i].size(), kMaxBlockData);
-  std::vector<std::string> problems;
-  auto reader = HeapReader::Parse(blocks, &problems);
-  ASSERT_TRUE(reader) << problems.front();
-  EXPECT_EQ(reader->user_root(), hids[0]);
-  for (std::size_t i = 0; i < 60; ++i) EXPECT_EQ(reader->Get(hids[i])->size(), 2000 + i * 20);
-  EXPECT_EQ(reader->Get(hids.back())->size(), 0u);
-  EXPECT_FALSE(reader->Get(MakeHid(99, 1)));
-}
-
-TEST(Bth, BuildsIndexLevelsForManyRecords) {
-  for (std::size_t count : {0u, 1u, 447u, 448u, 5000u}) {
-    HeapWriter heap(kHeapSigBth);
-    ByteWriter rec;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      rec.u32(i * 3);
-      rec.u32(i);
-    }
-    const auto hid = BuildBth(heap, 4, 4, rec.data());
-    heap.SetUserRoot(hid);
-    auto reader = HeapReader::Parse(heap.Finish(), nullptr);
-    ASSERT_TRUE(reader);
-    std::vector<std::string> problems;
-    auto c = ReadBth(*reader, hid, &problems);
-    ASSERT_TRUE(c);
-    EXPECT_TRUE(problems.empty());
-    ASSERT_EQ(c->records.size(), count);
-    EXPECT_EQ(c->header.levels, count > 447 ? 1 : 0) << count;
-    for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(load_u32(c->records[i], 4), i);
-  }
+std::optional<HeapOnNode> parse_heap(std::vector<std::vector<std::uint8_t>> blocks) {
+  Findings findings(Tolerance::kStrict);
+  return HeapOnNode::Parse(std::move(blocks), HidLayout::kStandard, findings);
 }
 
 // Sub-nodes kept in memory, for building contexts without a file.
 class MemorySink : public SubnodeSink {
  public:
-  std::uint32_t AddValue(Bytes data) override {
-    values[next] = {data.begin(), data.end()};
+  std::uint32_t AddValue(Bytes data) override { return AddBlocks({{data.begin(), data.end()}}); }
+  std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) override {
+    values[next] = blocks;
     return (next += 0x20) - 0x20;
   }
-  std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) override {
-    std::vector<std::uint8_t> all;
-    for (const auto& b : blocks) all.insert(all.end(), b.begin(), b.end());
-    return AddValue(all);
-  }
   SubnodeResolver Resolver() {
-    return [this](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
+    SubnodeResolver resolve;
+    resolve.value = [this](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
       auto it = values.find(nid);
+      if (it == values.end()) return std::nullopt;
+      std::vector<std::uint8_t> all;
+      for (const auto& b : it->second) all.insert(all.end(), b.begin(), b.end());
+      return all;
+    };
+    resolve.blocks = [this](Nid nid) -> std::optional<std::vector<ByteVector>> {
+      auto it = values.find(nid.value);
       if (it == values.end()) return std::nullopt;
       return it->second;
     };
+    return resolve;
   }
-  std::map<std::uint32_t, std::vector<std::uint8_t>> values;
+  std::map<std::uint32_t, std::vector<ByteVector>> values;
   std::uint32_t next = 0x3F;
 };
 
@@ -203,12 +64,12 @@ TEST(PropertyContext, EveryTypeRoundTrips) {
                         Property::MultiBinary(0x600F, {{1}, {}, {2, 3}}), Property::MultiInt32(0x6010, {1, -2, 3}),
                         Property::MultiTime(0x6011, {1, 2})};
   MemorySink sink;
-  auto reader = HeapReader::Parse(BuildPropertyContext(props, sink), nullptr);
+  auto reader = parse_heap(build_property_context(props, sink));
   ASSERT_TRUE(reader);
-  std::vector<std::string> problems;
-  auto back = ReadPropertyContext(*reader, sink.Resolver(), &problems);
+  Findings findings(Tolerance::kStrict);
+  auto back = read_property_context(*reader, sink.Resolver(), findings);
   ASSERT_TRUE(back);
-  EXPECT_TRUE(problems.empty());
+  EXPECT_TRUE(findings.empty());
   EXPECT_EQ(*back, props);
   EXPECT_EQ(sink.values.size(), 1u);  // only the 10,000-byte string left the heap
   EXPECT_EQ(FindProp(*back, 0x600D)->AsString(), big);
@@ -226,19 +87,19 @@ TEST(TableContext, RowsInHeapAndInSubnode) {
       rows.push_back(std::move(r));
     }
     MemorySink sink;
-    auto reader = HeapReader::Parse(BuildTableContext(ContentsTemplate(), rows, sink), nullptr);
+    auto reader = parse_heap(build_table_context(contents_template(), rows, sink));
     ASSERT_TRUE(reader);
-    std::vector<std::string> problems;
-    auto t = ReadTableContext(*reader, sink.Resolver(), &problems);
+    Findings findings(Tolerance::kStrict);
+    auto t = read_table_context(*reader, sink.Resolver(), findings);
     ASSERT_TRUE(t);
-    EXPECT_TRUE(problems.empty()) << problems.front();
-    EXPECT_EQ(t->schema.columns, ContentsTemplate().columns);
+    EXPECT_TRUE(findings.empty()) << findings.items().front();
+    EXPECT_EQ(t->schema.columns, contents_template().columns);
     ASSERT_EQ(t->rows.size(), count);
     for (std::size_t i = 0; i < count; ++i) {
       EXPECT_EQ(t->rows[i].row_id, rows[i].row_id);
       PropertyList want = rows[i].cells, got = t->rows[i].cells;
-      NormalizeProps(want);
-      NormalizeProps(got);
+      normalize_props(want);
+      normalize_props(got);
       EXPECT_EQ(got, want);
     }
     EXPECT_EQ(!sink.values.empty(), count == 500);  // the matrix moved to a sub-node
@@ -246,14 +107,14 @@ TEST(TableContext, RowsInHeapAndInSubnode) {
 }
 
 TEST(TableSchema, LayoutOrdersCellsByWidth) {
-  auto s = RecipientTemplate().With({PropTag(kPidSmtpAddress, kPtypString), PropTag(0x3A4D, kPtypInteger16)});
+  auto s = recipient_template().With({PropTag(kPidSmtpAddress, kPtypString), PropTag(0x3A4D, kPtypInteger16)});
   EXPECT_TRUE(s.Find(PropTag(kPidSmtpAddress, kPtypString)));
   EXPECT_EQ(s.FindId(kPidLtpRowId)->ib, 0);
   EXPECT_EQ(s.FindId(kPidLtpRowVer)->ib, 4);
   EXPECT_EQ(s.row_size(), s.rgib[2] + (s.columns.size() + 7) / 8);
   EXPECT_EQ(s.FindId(0x3A4D)->ib, s.rgib[0]);  // the only 2-byte cell follows the wide ones
   // Columns the template already has keep the template's own layout.
-  EXPECT_EQ(RecipientTemplate().With({PropTag(kPidDisplayName, kPtypString)}).columns, RecipientTemplate().columns);
+  EXPECT_EQ(recipient_template().With({PropTag(kPidDisplayName, kPtypString)}).columns, recipient_template().columns);
 }
 
 TEST(NameToIdMap, HashBucketsMatchPublishedVectors) {

@@ -8,10 +8,10 @@
 #include "format/crc.h"
 #include "format/ids.h"
 #include "platform/file64.h"
-#include "pststore/pst/block.h"
+#include "format/block.h"
 #include "pststore/pst/disk_layout.h"
-#include "pststore/pst/header.h"
-#include "pststore/pst/page.h"
+#include "format/header.h"
+#include "format/page.h"
 #include "pststore/pst/pst_file_reader.h"
 #include "pststore/pst/pst_verifier.h"
 #include "pststore/sample_mailbox.h"
@@ -42,7 +42,8 @@ class Damage {
   }
   // Edits a header field and recomputes both CRCs.
   void EditHeader(const std::function<void(PstHeader&)>& edit) {
-    auto h = *ParseHeader(Read(0, 564));
+    Findings findings(Tolerance::kStrict);
+    auto h = parse_header(Read(0, 564), findings);
     edit(h.header);
     Write(0, h.header.Serialize());
   }
@@ -156,7 +157,7 @@ TEST(PstVerifier, FindsEveryDamage) {
        },
        "hold nothing"},
       {"AMap page CRC", [](Damage& d) { d.FlipByte(kFirstAmapOffset + 495); }, "AMap page"},
-      {"PMap page", [](Damage& d) { d.FlipByte(PMapOffset(0) + 100); }, "PMap page"},
+      {"PMap page", [](Damage& d) { d.FlipByte(pmap_offset(0) + 100); }, "PMap page"},
       {"required node missing",
        [](Damage& d) {
          auto [ib, off] = d.FindLeafEntry(kPtypeNbt, 0x1E1);
@@ -167,7 +168,7 @@ TEST(PstVerifier, FindsEveryDamage) {
        [](Damage& d) {
          // The Inbox's NBT entry renamed to a NID no folder has.
          for (const auto& [nid, n] : d.reader().nodes()) {
-           if ((nid & 0x1F) != kNidTypeNormalFolder || nid <= 0x8062) continue;
+           if (Nid(nid).type() != kNidTypeNormalFolder || nid <= 0x8062) continue;
            auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid);
            d.EditPage(ib, [off = off](auto& p) { store_u64(p, off, load_u64(p, off) | 0x10); });
            return;
@@ -177,7 +178,7 @@ TEST(PstVerifier, FindsEveryDamage) {
       {"message moved to another folder",
        [](Damage& d) {
          for (const auto& [nid, n] : d.reader().nodes()) {
-           if ((nid & 0x1F) != kNidTypeNormalMessage) continue;
+           if (Nid(nid).type() != kNidTypeNormalMessage) continue;
            auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid);
            d.EditPage(ib, [off = off](auto& p) { store_u32(p, off + 24, 0x8062); });
            return;
@@ -194,7 +195,7 @@ TEST(PstVerifier, FindsEveryDamage) {
          // Turn a message's attachment table sub-node into something else.
          for (const auto& [bid, e] : d.reader().blocks()) {
            auto data = IsInternalBid(bid) ? d.reader().ReadBlock(bid) : std::nullopt;
-           auto sl = data ? SubnodeBlock::Parse(*data) : std::nullopt;
+           auto sl = data ? SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict) : std::nullopt;
            if (!sl || sl->level != 0) continue;
            for (std::size_t i = 0; i < sl->entries.size(); ++i) {
              if (sl->entries[i].nid != 0x671) continue;
@@ -248,9 +249,9 @@ Nesting WriteNesting(const std::string& path, int levels, int fanout) {
   EXPECT_TRUE(r.Open(path));
   r.LoadTrees();
   const auto subnodes = [&](std::uint64_t bid, std::uint8_t type) {
-    std::vector<SubnodeEntry> out;
-    for (const auto& e : r.ReadSubnodes(bid).value_or(std::vector<SubnodeEntry>{}))
-      if ((e.nid & 0x1F) == type) out.push_back(e);
+    std::vector<SubnodeBlockEntry> out;
+    for (const auto& e : r.ReadSubnodes(bid).value_or(std::vector<SubnodeBlockEntry>{}))
+      if (Nid(e.nid).type() == type) out.push_back(e);
     return out;
   };
   Nesting n;

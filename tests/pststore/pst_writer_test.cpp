@@ -76,7 +76,7 @@ TEST(PstWriter, LargeFolderAcrossManyCheckpoints) {
   PstFileReader reader([&](const std::string& s) { problems.push_back(s); });
   ASSERT_TRUE(reader.Open(path));
   reader.LoadTrees();
-  auto contents = reader.ReadTc(*reader.Node((inbox & ~0x1Fu) | kNidTypeContentsTable));
+  auto contents = reader.ReadTc(*reader.Node(table_nid(Nid(inbox), kNidTypeContentsTable).value));
   ASSERT_TRUE(contents);
   EXPECT_EQ(contents->rows.size(), 1350u);
   EXPECT_GT(reader.pages().size(), 100u);
@@ -120,7 +120,7 @@ TEST(PstWriter, ManyAttachmentsAndNestedMessages) {
   auto subs = reader.ReadSubnodes(node->bid_sub);
   ASSERT_TRUE(subs);
   std::size_t attachments = 0;
-  for (const auto& e : *subs) attachments += (e.nid & 0x1F) == kNidTypeAttachment;
+  for (const auto& e : *subs) attachments += Nid(e.nid).type() == kNidTypeAttachment;
   EXPECT_EQ(attachments, 401u);
   for (const auto& e : *subs) {
     if (e.nid != 0x692) continue;

@@ -12,7 +12,6 @@ namespace {
 constexpr std::uint32_t kRecipientTable = 0x692;
 constexpr std::uint32_t kAttachmentTable = 0x671;
 
-std::uint32_t table_nid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
 
 class Walker {
  public:
@@ -27,8 +26,8 @@ class Walker {
 
   void Run() {
     for (const auto& [nid, n] : reader_.nodes())
-      if ((nid & 0x1F) == kNidTypeNormalMessage) ++out_.message_nodes;
-      else if ((nid & 0x1F) == kNidTypeAssocMessage) ++out_.hidden_message_nodes;
+      if (Nid(nid).type() == kNidTypeNormalMessage) ++out_.message_nodes;
+      else if (Nid(nid).type() == kNidTypeAssocMessage) ++out_.hidden_message_nodes;
     if (auto node = reader_.Node(kNidMessageStore.value)) {
       if (auto pc = reader_.ReadPc(*node)) out_.store_props = *pc;
     }
@@ -49,21 +48,21 @@ class Walker {
     f.nid = nid;
     auto node = reader_.Node(nid);
     if (!node) {
-      out_.problems.push_back("folder " + pst::Hex(nid) + " missing");
+      out_.problems.push_back("folder " + pst::hex(nid) + " missing");
       return f;
     }
     if (auto pc = reader_.ReadPc(*node)) f.props = *pc;
     if (const pst::Property* n = pst::FindProp(f.props, kPidDisplayName)) f.name = n->AsString();
-    if (auto h = reader_.Node(table_nid(nid, kNidTypeHierarchyTable))) {
+    if (auto h = reader_.Node(table_nid(Nid(nid), kNidTypeHierarchyTable).value)) {
       if (auto tc = reader_.ReadTc(*h))
         for (const auto& row : tc->rows) f.children.push_back(Folder(row.row_id));
     }
-    if (auto c = reader_.Node(table_nid(nid, kNidTypeContentsTable))) {
+    if (auto c = reader_.Node(table_nid(Nid(nid), kNidTypeContentsTable).value)) {
       if (auto tc = reader_.ReadTc(*c)) {
         for (const auto& row : tc->rows) {
           auto m = reader_.Node(row.row_id);
           if (!m) {
-            out_.problems.push_back("contents row " + pst::Hex(row.row_id) + " has no message");
+            out_.problems.push_back("contents row " + pst::hex(row.row_id) + " has no message");
             continue;
           }
           ReadMessage msg = Message(*m);
@@ -90,14 +89,14 @@ class Walker {
       if (auto tc = reader_.ReadTc(*r))
         for (const auto& row : tc->rows) m.recipients.push_back(row.cells);
     } else {
-      out_.problems.push_back("message " + pst::Hex(node.nid) + " has no recipient table");
+      out_.problems.push_back("message " + pst::hex(node.nid) + " has no recipient table");
     }
     if (auto t = find(kAttachmentTable)) {
       if (auto tc = reader_.ReadTc(*t)) {
         for (const auto& row : tc->rows) {
           auto a = find(row.row_id);
           if (!a) {
-            out_.problems.push_back("attachment row " + pst::Hex(row.row_id) + " has no object");
+            out_.problems.push_back("attachment row " + pst::hex(row.row_id) + " has no object");
             continue;
           }
           m.attachments.push_back(Attachment(*a));

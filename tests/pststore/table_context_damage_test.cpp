@@ -9,6 +9,11 @@
 namespace salvora::pst {
 namespace {
 
+std::optional<HeapOnNode> parse_heap(std::vector<std::vector<std::uint8_t>> blocks) {
+  Findings findings(Tolerance::kStrict);
+  return HeapOnNode::Parse(std::move(blocks), HidLayout::kStandard, findings);
+}
+
 class NoSubnodes : public SubnodeSink {
  public:
   std::uint32_t AddValue(Bytes) override { return 0; }
@@ -33,18 +38,18 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
     const TableSchema schema = TableSchema::Layout({kFlagsTag, kSubjectTag});
     TableRow row{0x200024, 1, {Property::Int32(0x0E07, 5), Property::String(0x0037, "hello")}};
     NoSubnodes sink;
-    auto blocks = BuildTableContext(schema, {row}, sink);
+    auto blocks = build_table_context(schema, {row}, sink);
     ASSERT_EQ(blocks.size(), 1u);
 
     // Find TCINFO in the heap block and rewrite the flags column's description.
-    auto intact = HeapReader::Parse(blocks, nullptr);
+    auto intact = parse_heap(blocks);
     ASSERT_TRUE(intact);
-    const auto info = intact->Get(intact->user_root());
+    const auto info = intact->Lookup(intact->user_root());
     ASSERT_TRUE(info);
     const auto at = std::search(blocks[0].begin(), blocks[0].end(), info->begin(), info->end());
     ASSERT_NE(at, blocks[0].end());
     const auto column = std::find_if(schema.columns.begin(), schema.columns.end(),
-                                     [](const ColumnDesc& c) { return c.tag == kFlagsTag; });
+                                     [](const TcColumn& c) { return c.tag == kFlagsTag; });
     ASSERT_NE(column, schema.columns.end());
     const std::size_t desc = static_cast<std::size_t>(at - blocks[0].begin()) + 22 +
                              8 * static_cast<std::size_t>(column - schema.columns.begin());
@@ -55,10 +60,11 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
     }
     if (damage.bit >= 0) blocks[0][desc + 7] = static_cast<std::uint8_t>(damage.bit);
 
-    auto heap = HeapReader::Parse(blocks, nullptr);
+    auto heap = parse_heap(blocks);
     ASSERT_TRUE(heap);
-    std::vector<std::string> problems;
-    const auto t = ReadTableContext(*heap, [](std::uint32_t) { return std::nullopt; }, &problems);
+    Findings findings(Tolerance::kStrict);
+    const auto t = read_table_context(*heap, SubnodeResolver{}, findings);
+    const std::vector<std::string> problems = findings.items();
     ASSERT_TRUE(t);
     EXPECT_NE(std::find(problems.begin(), problems.end(), "table context: column outside the row"), problems.end());
     ASSERT_EQ(t->rows.size(), 1u);

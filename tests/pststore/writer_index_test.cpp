@@ -10,7 +10,7 @@
 
 #include "pststore/pst/cow_btree.h"
 #include "pststore/pst/disk_layout.h"
-#include "pststore/pst/page.h"
+#include "format/page.h"
 #include "pststore/sample_mailbox.h"
 
 namespace salvora::pst {
@@ -42,7 +42,7 @@ void ReadTree(CFile64& file, const Bref& page, int level, std::vector<BbtEntry>&
   ASSERT_LT(level, 8);
   std::vector<std::uint8_t> bytes(kPageSize);
   ASSERT_EQ(file.ReadAt(page.ib, bytes.data(), bytes.size()), kPageSize);
-  ASSERT_TRUE(CheckPageTrailer(bytes, kPtypeBbt, page.bid, page.ib, true).empty()) << page.ib;
+  ASSERT_TRUE(check_page_trailer(bytes, kPtypeBbt, page.bid, page.ib, true).empty()) << page.ib;
   const auto parsed = BtPage::Parse(bytes);
   ASSERT_TRUE(parsed);
   ByteReader r(parsed->entries);
@@ -161,7 +161,7 @@ TEST(WriterIndex, AllocationMapsDroppedAndReadBackStayExact) {
   const std::uint64_t run_start = 100;
   std::vector<std::uint64_t> singles;
   for (std::uint64_t i = 3900; i + 1 < blocks.size(); i += 61)
-    if (IntervalOf(blocks[i - 1]) == IntervalOf(blocks[i + 1])) singles.push_back(i);
+    if (interval_of(blocks[i - 1]) == interval_of(blocks[i + 1])) singles.push_back(i);
   ASSERT_GE(singles.size(), 3u);
   for (std::uint64_t i = run_start; i < run_start + 20; ++i) space.Free(blocks[i], 8192);
   for (std::uint64_t i : singles) space.Free(blocks[i], 8192);
@@ -177,12 +177,12 @@ TEST(WriterIndex, AllocationMapsDroppedAndReadBackStayExact) {
   }
 
   // The map page on disk says the same, read without the writer.
-  const std::uint64_t k = IntervalOf(blocks[run_start]);
+  const std::uint64_t k = interval_of(blocks[run_start]);
   std::vector<std::uint8_t> page(kPageSize);
-  s.file.ReadAt(AmapOffset(k), page.data(), page.size());
-  ASSERT_TRUE(CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty());
+  s.file.ReadAt(amap_offset(k), page.data(), page.size());
+  ASSERT_TRUE(check_page_trailer(page, kPtypeAMap, amap_offset(k), amap_offset(k), false).empty());
   const auto bit = [&](std::uint64_t ib) {
-    const std::uint64_t slot = (ib - AmapOffset(k)) / kSlotSize;
+    const std::uint64_t slot = (ib - amap_offset(k)) / kSlotSize;
     return (page[slot / 8] >> (7 - slot % 8)) & 1;
   };
   EXPECT_EQ(bit(blocks[run_start]), 0);
@@ -190,13 +190,13 @@ TEST(WriterIndex, AllocationMapsDroppedAndReadBackStayExact) {
 
   // A late interval shows its one free block in the FMap: 128 slots of 64 bytes, more than
   // the interval's unused tail.
-  const std::uint64_t late = IntervalOf(blocks[singles.front()]);
+  const std::uint64_t late = interval_of(blocks[singles.front()]);
   ASSERT_GE(late, 128u);
-  s.file.ReadAt(FMapOffset(128), page.data(), page.size());
-  ASSERT_TRUE(CheckPageTrailer(page, kPtypeFMap, FMapOffset(128), FMapOffset(128), false).empty());
+  s.file.ReadAt(fmap_offset(128), page.data(), page.size());
+  ASSERT_TRUE(check_page_trailer(page, kPtypeFMap, fmap_offset(128), fmap_offset(128), false).empty());
   EXPECT_EQ(page[late - 128], 128);
   std::uint64_t untouched = 128;
-  while (std::any_of(singles.begin(), singles.end(), [&](std::uint64_t i) { return IntervalOf(blocks[i]) == untouched; }))
+  while (std::any_of(singles.begin(), singles.end(), [&](std::uint64_t i) { return interval_of(blocks[i]) == untouched; }))
     ++untouched;
   EXPECT_LT(page[untouched - 128], 128);
 

@@ -10,7 +10,7 @@ std::uint64_t BlockStore::WriteBlock(Bytes payload, bool internal, BlockList* ow
   const std::uint64_t bid = next_bid | (internal ? kBidInternal : 0);
   next_bid += 4;
   const std::uint64_t ib = space_.AllocateBlock(BlockDiskSize(payload.size()));
-  const auto disk = BuildBlock(payload, bid, ib, crypt_);
+  const auto disk = build_block(payload, bid, ib, crypt_);
   space_.Write(ib, disk);
   bytes_written += disk.size();
   bbt_.Put(BbtEntry{bid, ib, static_cast<std::uint16_t>(payload.size()), 2});
@@ -54,15 +54,15 @@ std::uint64_t BlockStore::WriteTree(const std::vector<std::uint64_t>& bids, cons
   return WriteBlock(xx.Serialize(), true, owned);
 }
 
-std::uint64_t BlockStore::WriteSubnodes(const std::vector<SubnodeEntry>& entries, BlockList* owned) {
+std::uint64_t BlockStore::WriteSubnodes(const std::vector<SubnodeBlockEntry>& entries, BlockList* owned) {
   if (entries.empty()) return 0;
-  std::vector<SubnodeEntry> index;
+  std::vector<SubnodeBlockEntry> index;
   for (std::size_t i = 0; i < entries.size(); i += SubnodeBlock::kMaxLeafEntries) {
     SubnodeBlock leaf;
     leaf.level = 0;
     leaf.entries.assign(entries.begin() + static_cast<std::ptrdiff_t>(i),
                         entries.begin() + static_cast<std::ptrdiff_t>(std::min(entries.size(), i + SubnodeBlock::kMaxLeafEntries)));
-    index.push_back(SubnodeEntry{leaf.entries.front().nid, WriteBlock(leaf.Serialize(), true, owned), 0});
+    index.push_back(SubnodeBlockEntry{leaf.entries.front().nid, WriteBlock(leaf.Serialize(), true, owned), 0});
   }
   if (index.size() == 1) return index.front().bid_data;
   if (index.size() > SubnodeBlock::kMaxIndexEntries) throw std::length_error("too many sub-nodes");

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "format/block_crypt.h"
-#include "pststore/pst/block.h"
+#include "format/block.h"
 #include "pststore/pst/cow_btree.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/file_space.h"
@@ -39,7 +39,7 @@ class BlockStore {
   // A data tree over blocks already written (in order), with their sizes.
   std::uint64_t WriteTree(const std::vector<std::uint64_t>& bids, const std::vector<std::uint32_t>& sizes, BlockList* owned);
   // A sub-node tree (SLBLOCKs, and an SIBLOCK above them when needed); entries sorted by NID.
-  std::uint64_t WriteSubnodes(const std::vector<SubnodeEntry>& entries, BlockList* owned);
+  std::uint64_t WriteSubnodes(const std::vector<SubnodeBlockEntry>& entries, BlockList* owned);
   void FreeBlocks(const BlockList& bids);
 
   std::uint64_t next_bid = 4;

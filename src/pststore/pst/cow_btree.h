@@ -27,7 +27,7 @@
 #include "format/byte_writer.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/file_space.h"
-#include "pststore/pst/page.h"
+#include "format/page.h"
 
 namespace salvora::pst {
 
@@ -261,7 +261,7 @@ class CowBTree {
   std::vector<Entry> Load(const Leaf& leaf) const {
     const auto bytes = source_(leaf.page.ib);
     const auto parsed = BtPage::Parse(bytes);
-    if (bytes.size() != kPageSize || !CheckPageTrailer(bytes, kPtype, leaf.page.bid, leaf.page.ib, true).empty() || !parsed ||
+    if (bytes.size() != kPageSize || !check_page_trailer(bytes, kPtype, leaf.page.bid, leaf.page.ib, true).empty() || !parsed ||
         parsed->level != 0 || parsed->c_ent != leaf.count)
       throw std::runtime_error("the B-tree page at offset " + std::to_string(leaf.page.ib) + " changed on disk while writing");
     std::vector<Entry> entries;

@@ -5,53 +5,36 @@
 
 #include <cstdint>
 
+#include "format/layout.h"
+
 namespace salvora::pst {
 
-inline constexpr std::uint64_t kPageSize = 512;
 inline constexpr std::uint64_t kSlotSize = 64;              // one AMap bit
-inline constexpr std::uint32_t kMaxBlockData = 8176;        // 8192 minus the trailer
-inline constexpr std::uint32_t kMaxBlockSize = 8192;
-inline constexpr std::uint32_t kBlockTrailerSize = 16;
-inline constexpr std::uint32_t kMaxHeapAlloc = 3580;        // largest heap allocation (2.3.1)
-inline constexpr std::uint64_t kHeaderSize = 564;
 inline constexpr std::uint64_t kFirstAmapOffset = 0x4400;
 inline constexpr std::uint64_t kDListOffset = 0x4200;
 inline constexpr std::uint64_t kAmapBytes = 496;            // bitmap bytes per AMap page
 inline constexpr std::uint64_t kAmapCoverage = kAmapBytes * 8 * kSlotSize;  // 253,952 bytes
 inline constexpr std::uint64_t kSlotsPerAmap = kAmapBytes * 8;
 
-// Page types (2.2.2.7.1).
-inline constexpr std::uint8_t kPtypeBbt = 0x80;
-inline constexpr std::uint8_t kPtypeNbt = 0x81;
-inline constexpr std::uint8_t kPtypeFMap = 0x82;
-inline constexpr std::uint8_t kPtypePMap = 0x83;
-inline constexpr std::uint8_t kPtypeAMap = 0x84;
-inline constexpr std::uint8_t kPtypeFPMap = 0x85;
-inline constexpr std::uint8_t kPtypeDList = 0x86;
-
-constexpr std::uint64_t Align64(std::uint64_t v) { return (v + 63) & ~std::uint64_t{63}; }
-// Bytes a block with cb data bytes occupies on disk: data, padding and trailer.
-constexpr std::uint64_t BlockDiskSize(std::uint64_t cb) { return Align64(cb + kBlockTrailerSize); }
-
-constexpr std::uint64_t AmapOffset(std::uint64_t k) { return kFirstAmapOffset + k * kAmapCoverage; }
+constexpr std::uint64_t amap_offset(std::uint64_t k) { return kFirstAmapOffset + k * kAmapCoverage; }
 // One PMap per eight AMaps, the page after the AMap.
-constexpr bool HasPMap(std::uint64_t k) { return k % 8 == 0; }
+constexpr bool has_pmap(std::uint64_t k) { return k % 8 == 0; }
 // The header's FMap bytes cover the first 128 AMaps; after that one FMap page every 496 AMaps,
 // two pages after the AMap.
-constexpr bool HasFMap(std::uint64_t k) { return k >= 128 && (k - 128) % 496 == 0; }
+constexpr bool has_fmap(std::uint64_t k) { return k >= 128 && (k - 128) % 496 == 0; }
 // The header's FPMap bits cover the first 8192 AMaps; after that one FPMap every 31,744 AMaps.
-constexpr bool HasFPMap(std::uint64_t k) { return k >= 8192 && (k - 8192) % 31744 == 0; }
-constexpr std::uint64_t PMapOffset(std::uint64_t k) { return AmapOffset(k) + kPageSize; }
-constexpr std::uint64_t FMapOffset(std::uint64_t k) { return AmapOffset(k) + 2 * kPageSize; }
-constexpr std::uint64_t FPMapOffset(std::uint64_t k) { return AmapOffset(k) + 3 * kPageSize; }
+constexpr bool has_fpmap(std::uint64_t k) { return k >= 8192 && (k - 8192) % 31744 == 0; }
+constexpr std::uint64_t pmap_offset(std::uint64_t k) { return amap_offset(k) + kPageSize; }
+constexpr std::uint64_t fmap_offset(std::uint64_t k) { return amap_offset(k) + 2 * kPageSize; }
+constexpr std::uint64_t fpmap_offset(std::uint64_t k) { return amap_offset(k) + 3 * kPageSize; }
 // Bytes at the start of interval k taken by the map pages.
-constexpr std::uint64_t ReservedMapBytes(std::uint64_t k) {
-  if (HasFPMap(k)) return 4 * kPageSize;
-  if (HasFMap(k)) return 3 * kPageSize;
-  if (HasPMap(k)) return 2 * kPageSize;
+constexpr std::uint64_t reserved_map_bytes(std::uint64_t k) {
+  if (has_fpmap(k)) return 4 * kPageSize;
+  if (has_fmap(k)) return 3 * kPageSize;
+  if (has_pmap(k)) return 2 * kPageSize;
   return kPageSize;
 }
 // The interval holding a file offset at or after the first AMap.
-constexpr std::uint64_t IntervalOf(std::uint64_t ib) { return (ib - kFirstAmapOffset) / kAmapCoverage; }
+constexpr std::uint64_t interval_of(std::uint64_t ib) { return (ib - kFirstAmapOffset) / kAmapCoverage; }
 
 }  // namespace salvora::pst

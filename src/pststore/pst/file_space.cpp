@@ -6,7 +6,7 @@
 #include <string>
 
 #include "pststore/pst/disk_layout.h"
-#include "pststore/pst/page.h"
+#include "format/page.h"
 
 namespace salvora::pst {
 
@@ -30,7 +30,7 @@ void FileSpace::EnsureInterval(std::uint64_t k) {
     map->fill(0);
     resident_[n] = std::move(map);
     // The map pages map themselves.
-    Mark(AmapOffset(n), ReservedMapBytes(n), true);
+    Mark(amap_offset(n), reserved_map_bytes(n), true);
   }
 }
 
@@ -38,9 +38,9 @@ FileSpace::Map& FileSpace::MapOf(std::uint64_t k) {
   auto it = resident_.find(k);
   if (it != resident_.end()) return *it->second;
   // Only maps as they are on disk are ever dropped, so the page holds this map exactly.
-  const auto page = Read(AmapOffset(k), kPageSize);
-  if (page.size() != kPageSize || !CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty())
-    throw std::runtime_error("the allocation map at offset " + std::to_string(AmapOffset(k)) + " changed on disk while writing");
+  const auto page = Read(amap_offset(k), kPageSize);
+  if (page.size() != kPageSize || !check_page_trailer(page, kPtypeAMap, amap_offset(k), amap_offset(k), false).empty())
+    throw std::runtime_error("the allocation map at offset " + std::to_string(amap_offset(k)) + " changed on disk while writing");
   auto map = std::make_unique<Map>();
   std::copy(page.begin(), page.begin() + kAmapBytes, map->begin());
   return *resident_.emplace(k, std::move(map)).first->second;
@@ -50,10 +50,10 @@ void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
   assert(ib % kSlotSize == 0 && size % kSlotSize == 0 && ib >= kFirstAmapOffset);
   const std::uint64_t end = ib + size;
   while (ib < end) {
-    const std::uint64_t k = IntervalOf(ib);
-    const std::uint64_t stop = std::min(end, AmapOffset(k + 1));
+    const std::uint64_t k = interval_of(ib);
+    const std::uint64_t stop = std::min(end, amap_offset(k + 1));
     Map& map = MapOf(k);
-    for (std::uint64_t slot = (ib - AmapOffset(k)) / kSlotSize; ib < stop; ib += kSlotSize, ++slot) {
+    for (std::uint64_t slot = (ib - amap_offset(k)) / kSlotSize; ib < stop; ib += kSlotSize, ++slot) {
       auto& byte = map[slot / 8];
       const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
       const bool was = (byte & bit) != 0;
@@ -71,9 +71,9 @@ void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
 
 bool FileSpace::IsAllocated(std::uint64_t ib) {
   if (ib < kFirstAmapOffset) return false;
-  const std::uint64_t k = IntervalOf(ib);
+  const std::uint64_t k = interval_of(ib);
   if (k >= intervals_.size()) return false;
-  const std::uint64_t slot = (ib - AmapOffset(k)) / kSlotSize;
+  const std::uint64_t slot = (ib - amap_offset(k)) / kSlotSize;
   return (MapOf(k)[slot / 8] & (0x80 >> (slot % 8))) != 0;
 }
 
@@ -93,15 +93,15 @@ void FileSpace::AddReusable(std::uint64_t ib, std::uint64_t size) {
 }
 
 std::uint64_t FileSpace::Append(std::uint64_t size, std::uint64_t align) {
-  auto usable_start = [](std::uint64_t k) { return AmapOffset(k) + ReservedMapBytes(k); };
+  auto usable_start = [](std::uint64_t k) { return amap_offset(k) + reserved_map_bytes(k); };
   std::uint64_t from = cursor_;
-  std::uint64_t k = IntervalOf(from);
+  std::uint64_t k = interval_of(from);
   EnsureInterval(k);
   from = std::max(from, usable_start(k));
   std::uint64_t pos = (from + align - 1) / align * align;
-  if (pos + size > AmapOffset(k + 1)) {
+  if (pos + size > amap_offset(k + 1)) {
     // Nothing straddles the next map page: the tail of this interval stays for small blocks.
-    if (AmapOffset(k + 1) > from) AddReusable(from, AmapOffset(k + 1) - from);
+    if (amap_offset(k + 1) > from) AddReusable(from, amap_offset(k + 1) - from);
     ++k;
     EnsureInterval(k);
     from = pos = usable_start(k);
@@ -171,7 +171,7 @@ std::vector<std::uint8_t> FileSpace::Read(std::uint64_t ib, std::size_t size) {
 
 namespace {
 
-std::uint16_t LongestFreeRun(const std::array<std::uint8_t, 496>& map) {
+std::uint16_t longest_free_run(const std::array<std::uint8_t, 496>& map) {
   std::uint32_t best = 0, run = 0;
   for (std::uint32_t s = 0; s < kSlotsPerAmap; ++s) {
     const bool used = (map[s / 8] & (0x80 >> (s % 8))) != 0;
@@ -191,16 +191,16 @@ void FileSpace::WriteMaps() {
     Interval& in = intervals_[k];
     if (!in.dirty) continue;
     const Map& map = MapOf(k);
-    file_.WriteAt(AmapOffset(k), SerializeMapPage(kPtypeAMap, map, AmapOffset(k)).data(), kPageSize);
+    file_.WriteAt(amap_offset(k), serialize_map_page(kPtypeAMap, map, amap_offset(k)).data(), kPageSize);
     if (!in.written) {
       // The page maps are deprecated; Outlook writes them all ones, meaning "no free page".
       std::array<std::uint8_t, 496> ones;
       ones.fill(0xFF);
-      if (HasPMap(k)) file_.WriteAt(PMapOffset(k), SerializeMapPage(kPtypePMap, ones, PMapOffset(k)).data(), kPageSize);
-      if (HasFPMap(k)) file_.WriteAt(FPMapOffset(k), SerializeMapPage(kPtypeFPMap, ones, FPMapOffset(k)).data(), kPageSize);
+      if (has_pmap(k)) file_.WriteAt(pmap_offset(k), serialize_map_page(kPtypePMap, ones, pmap_offset(k)).data(), kPageSize);
+      if (has_fpmap(k)) file_.WriteAt(fpmap_offset(k), serialize_map_page(kPtypeFPMap, ones, fpmap_offset(k)).data(), kPageSize);
       in.written = true;
     }
-    in.longest_free = LongestFreeRun(map);
+    in.longest_free = longest_free_run(map);
     if (k >= 128) {
       const std::uint64_t f = 128 + (k - 128) / 496 * 496;
       if (fmaps_due.empty() || fmaps_due.back() != f) fmaps_due.push_back(f);
@@ -212,15 +212,15 @@ void FileSpace::WriteMaps() {
     std::array<std::uint8_t, 496> fmap{};
     for (std::uint64_t j = 0; j < 496 && f + j < intervals_.size(); ++j)
       fmap[j] = static_cast<std::uint8_t>(std::min<std::uint16_t>(intervals_[f + j].longest_free, 255));
-    file_.WriteAt(FMapOffset(f), SerializeMapPage(kPtypeFMap, fmap, FMapOffset(f)).data(), kPageSize);
+    file_.WriteAt(fmap_offset(f), serialize_map_page(kPtypeFMap, fmap, fmap_offset(f)).data(), kPageSize);
   }
   // Everything is on disk now: keep only the map new space is taken from.
-  const std::uint64_t current = IntervalOf(std::max(cursor_, kFirstAmapOffset));
+  const std::uint64_t current = interval_of(std::max(cursor_, kFirstAmapOffset));
   std::erase_if(resident_, [&](const auto& entry) { return entry.first != current; });
 }
 
-std::uint64_t FileSpace::file_eof() const { return AmapOffset(intervals_.size()); }
-std::uint64_t FileSpace::amap_last() const { return AmapOffset(intervals_.size() - 1); }
+std::uint64_t FileSpace::file_eof() const { return amap_offset(intervals_.size()); }
+std::uint64_t FileSpace::amap_last() const { return amap_offset(intervals_.size() - 1); }
 std::uint64_t FileSpace::free_bytes() const {
   return (intervals_.size() * kSlotsPerAmap - allocated_slots_) * kSlotSize;
 }

@@ -61,7 +61,7 @@ std::uint64_t PstWriter::Impl::WriteRecipientTable(const std::vector<RecipientSp
   std::vector<std::uint32_t> tags;
   for (const auto& r : recipients)
     for (const auto& p : r.props) tags.push_back(p.tag);
-  const TableSchema schema = RecipientTemplate().With(tags);
+  const TableSchema schema = recipient_template().With(tags);
   std::vector<TableRow> rows;
   std::uint64_t size = 0;
   std::uint32_t row_id = 0;
@@ -73,8 +73,8 @@ std::uint64_t PstWriter::Impl::WriteRecipientTable(const std::vector<RecipientSp
     size += PropsSize(r.props);
   }
   NodeBuilder tb(*this, nullptr);
-  const auto heap = BuildTableContext(schema, rows, tb);
-  nb.AddSubnode(SubnodeEntry{kNidRecipientTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
+  const auto heap = build_table_context(schema, rows, tb);
+  nb.AddSubnode(SubnodeBlockEntry{kNidRecipientTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
   return size;
 }
 
@@ -98,7 +98,7 @@ std::uint64_t PstWriter::Impl::StreamAttachmentData(const AttachmentSpec& a, Nod
   // Sources are single-pass, so even a short streamed value stays in its sub-node; a sub-node
   // value is valid at any size.
   const std::uint32_t vnid = AllocNid(kNidTypeLtp);
-  ab.AddSubnode(SubnodeEntry{vnid, bid, 0});
+  ab.AddSubnode(SubnodeBlockEntry{vnid, bid, 0});
   prebuilt.push_back(PrebuiltValue{PropTag(kPidAttachDataBinary, kPtypBinary), vnid});
   return size;
 }
@@ -114,7 +114,7 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
   if (a.embedded) {
     const WrittenMessage m = WriteMessageObject(*a.embedded, false);
     const std::uint32_t mnid = AllocNid(kNidTypeNormalMessage);
-    ab.AddSubnode(SubnodeEntry{mnid, m.bid_data, m.bid_sub});
+    ab.AddSubnode(SubnodeBlockEntry{mnid, m.bid_data, m.bid_sub});
     data_size = m.size;
     ByteWriter obj(8);
     obj.u32(mnid);
@@ -133,11 +133,11 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
   if (!FindProp(props, kPidRenderingPosition)) SetProp(props, Property::Int32(kPidRenderingPosition, -1));
   const std::uint64_t attach_size = data_size + PropsSize(a.props);
   SetProp(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
-  const auto heap = BuildPropertyContext(props, ab, prebuilt);
-  nb.AddSubnode(SubnodeEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
+  const auto heap = build_property_context(props, ab, prebuilt);
+  nb.AddSubnode(SubnodeBlockEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
   TableRow row{anid, row_ver++, {}};
   for (const auto& p : props)
-    if (AttachmentTemplate().Find(p.tag)) row.cells.push_back(p);
+    if (attachment_template().Find(p.tag)) row.cells.push_back(p);
   rows.push_back(std::move(row));
   return attach_size;
 }
@@ -172,15 +172,15 @@ WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& msg, bool 
   for (const auto& a : msg.attachments) out.size += WriteAttachment(a, nb, attach_rows);
   if (!attach_rows.empty()) {
     NodeBuilder tb(*this, nullptr);
-    const auto heap = BuildTableContext(AttachmentTemplate(), attach_rows, tb);
-    nb.AddSubnode(SubnodeEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
+    const auto heap = build_table_context(attachment_template(), attach_rows, tb);
+    nb.AddSubnode(SubnodeBlockEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
   }
   PropertyList props = msg.props;
   CompleteMessageProps(props, msg, associated);
   out.size += PropsSize(props) + 8;
   SetProp(props, Property::Int32(kPidMessageSize, static_cast<std::int32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF))));
-  NormalizeProps(props);
-  const auto heap = BuildPropertyContext(props, nb);
+  normalize_props(props);
+  const auto heap = build_property_context(props, nb);
   out.bid_data = nb.WriteHeap(heap);
   out.bid_sub = nb.FinishSubnodes();
   out.props = std::move(props);
@@ -201,7 +201,7 @@ std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, const MessageSpe
   const std::uint32_t nid = AllocNid(msg.associated ? kNidTypeAssocMessage : kNidTypeNormalMessage);
   PutNode(nid, m.bid_data, m.bid_sub, folder);
   // The row copies the stored values; the message status lives only in the row.
-  const TableSchema& schema = msg.associated ? AssocContentsTemplate() : ContentsTemplate();
+  const TableSchema& schema = msg.associated ? assoc_contents_template() : contents_template();
   PropertyList cells;
   for (const auto& p : m.props)
     if (schema.Find(p.tag)) cells.push_back(p);

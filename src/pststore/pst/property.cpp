@@ -10,7 +10,7 @@ namespace salvora::pst {
 
 namespace {
 template <class T>
-std::vector<std::uint8_t> LittleEndian(T v) {
+std::vector<std::uint8_t> little_endian(T v) {
   std::vector<std::uint8_t> out(sizeof(T));
   std::uint64_t bits = 0;
   std::memcpy(&bits, &v, sizeof(T));
@@ -18,14 +18,14 @@ std::vector<std::uint8_t> LittleEndian(T v) {
   return out;
 }
 
-std::vector<std::uint8_t> Utf16(std::string_view utf8) {
+std::vector<std::uint8_t> utf16_bytes(std::string_view utf8) {
   std::basic_string<std::uint8_t> s;
   append_utf16le(utf8, s);
   return {s.begin(), s.end()};
 }
 
 // 2.3.3.4.2: count, offsets from the start of the value, then the items back to back.
-std::vector<std::uint8_t> VariableMulti(const std::vector<std::vector<std::uint8_t>>& items) {
+std::vector<std::uint8_t> variable_multi(const std::vector<std::vector<std::uint8_t>>& items) {
   ByteWriter w;
   w.u32(static_cast<std::uint32_t>(items.size()));
   std::uint32_t off = 4 + 4 * static_cast<std::uint32_t>(items.size());
@@ -38,30 +38,30 @@ std::vector<std::uint8_t> VariableMulti(const std::vector<std::vector<std::uint8
 }
 }  // namespace
 
-Property Property::Int16(std::uint16_t id, std::int16_t v) { return {PropTag(id, kPtypInteger16), LittleEndian(v)}; }
-Property Property::Int32(std::uint16_t id, std::int32_t v) { return {PropTag(id, kPtypInteger32), LittleEndian(v)}; }
+Property Property::Int16(std::uint16_t id, std::int16_t v) { return {PropTag(id, kPtypInteger16), little_endian(v)}; }
+Property Property::Int32(std::uint16_t id, std::int32_t v) { return {PropTag(id, kPtypInteger32), little_endian(v)}; }
 Property Property::Bool(std::uint16_t id, bool v) { return {PropTag(id, kPtypBoolean), {static_cast<std::uint8_t>(v ? 1 : 0)}}; }
-Property Property::Int64(std::uint16_t id, std::int64_t v) { return {PropTag(id, kPtypInteger64), LittleEndian(v)}; }
-Property Property::Float(std::uint16_t id, float v) { return {PropTag(id, kPtypFloating32), LittleEndian(v)}; }
-Property Property::Double(std::uint16_t id, double v) { return {PropTag(id, kPtypFloating64), LittleEndian(v)}; }
-Property Property::Currency(std::uint16_t id, std::int64_t v) { return {PropTag(id, kPtypCurrency), LittleEndian(v)}; }
-Property Property::Time(std::uint16_t id, std::uint64_t ft) { return {PropTag(id, kPtypTime), LittleEndian(ft)}; }
+Property Property::Int64(std::uint16_t id, std::int64_t v) { return {PropTag(id, kPtypInteger64), little_endian(v)}; }
+Property Property::Float(std::uint16_t id, float v) { return {PropTag(id, kPtypFloating32), little_endian(v)}; }
+Property Property::Double(std::uint16_t id, double v) { return {PropTag(id, kPtypFloating64), little_endian(v)}; }
+Property Property::Currency(std::uint16_t id, std::int64_t v) { return {PropTag(id, kPtypCurrency), little_endian(v)}; }
+Property Property::Time(std::uint16_t id, std::uint64_t ft) { return {PropTag(id, kPtypTime), little_endian(ft)}; }
 Property Property::Guid(std::uint16_t id, const std::array<std::uint8_t, 16>& g) {
   return {PropTag(id, kPtypGuid), {g.begin(), g.end()}};
 }
-Property Property::String(std::uint16_t id, std::string_view utf8) { return {PropTag(id, kPtypString), Utf16(utf8)}; }
+Property Property::String(std::uint16_t id, std::string_view utf8) { return {PropTag(id, kPtypString), utf16_bytes(utf8)}; }
 Property Property::Binary(std::uint16_t id, Bytes bytes) { return {PropTag(id, kPtypBinary), {bytes.begin(), bytes.end()}}; }
 Property Property::MultiString(std::uint16_t id, const std::vector<std::string>& utf8) {
   std::vector<std::vector<std::uint8_t>> items;
-  for (const auto& s : utf8) items.push_back(Utf16(s));
-  return {PropTag(id, kPtypMultipleString), VariableMulti(items)};
+  for (const auto& s : utf8) items.push_back(utf16_bytes(s));
+  return {PropTag(id, kPtypMultipleString), variable_multi(items)};
 }
 Property Property::MultiBinary(std::uint16_t id, const std::vector<std::vector<std::uint8_t>>& items) {
-  return {PropTag(id, kPtypMultipleBinary), VariableMulti(items)};
+  return {PropTag(id, kPtypMultipleBinary), variable_multi(items)};
 }
 Property Property::Multi(std::uint16_t id, std::uint16_t multi_type,
                          const std::vector<std::vector<std::uint8_t>>& items) {
-  if (FixedPropSize(multi_type) == 0) return {PropTag(id, multi_type), VariableMulti(items)};
+  if (FixedPropSize(multi_type) == 0) return {PropTag(id, multi_type), variable_multi(items)};
   std::vector<std::uint8_t> packed;
   for (const auto& item : items) packed.insert(packed.end(), item.begin(), item.end());
   return {PropTag(id, multi_type), std::move(packed)};
@@ -105,7 +105,7 @@ void SetProp(PropertyList& props, Property p) {
   props.push_back(std::move(p));
 }
 
-void NormalizeProps(PropertyList& props) {
+void normalize_props(PropertyList& props) {
   std::stable_sort(props.begin(), props.end(), [](const Property& a, const Property& b) { return a.id() < b.id(); });
   // Keep the last of equal ids: the caller's later value overrides an earlier one.
   PropertyList out;
@@ -116,14 +116,14 @@ void NormalizeProps(PropertyList& props) {
   props = std::move(out);
 }
 
-bool IsInlinePcValue(std::uint16_t type) {
+bool is_inline_pc_value(std::uint16_t type) {
   switch (type) {
     case kPtypInteger16: case kPtypInteger32: case kPtypFloating32: case kPtypErrorCode: case kPtypBoolean: return true;
     default: return false;
   }
 }
 
-std::uint8_t TableCellSize(std::uint16_t type) {
+std::uint8_t table_cell_size(std::uint16_t type) {
   switch (type) {
     case kPtypInteger16: return 2;
     case kPtypInteger32: case kPtypFloating32: case kPtypErrorCode: return 4;

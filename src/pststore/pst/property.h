@@ -56,12 +56,12 @@ const Property* FindProp(const PropertyList& props, std::uint16_t id);
 // Adds or replaces by property id.
 void SetProp(PropertyList& props, Property p);
 // Sorts by property id; later duplicates of an id win.
-void NormalizeProps(PropertyList& props);
+void normalize_props(PropertyList& props);
 
 // Whether a value of this type and size lives inline in a property context record.
-bool IsInlinePcValue(std::uint16_t type);
+bool is_inline_pc_value(std::uint16_t type);
 // Cell width in a table row (2.3.4.4.2).
-std::uint8_t TableCellSize(std::uint16_t type);
+std::uint8_t table_cell_size(std::uint16_t type);
 
 // A row's properties in one allocation: [tag u32][length u32][bytes]..., for folder tables that
 // keep thousands of rows in memory between checkpoints.

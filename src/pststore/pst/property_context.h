@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "pststore/pst/heap.h"
+#include "format/heap_on_node.h"
+#include "format/table_context.h"
 #include "pststore/pst/property.h"
 
 namespace salvora::pst {
@@ -18,14 +19,19 @@ namespace salvora::pst {
 class SubnodeSink {
  public:
   virtual ~SubnodeSink() = default;
-  // A value of any size as a sub-node (NID type 0x1F); returns its NID.
+  // A value of any size as a sub-node (NID type kNidTypeLtp); returns its NID.
   virtual std::uint32_t AddValue(Bytes data) = 0;
   // A sub-node whose data tree consists of exactly these blocks, in order.
   virtual std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) = 0;
 };
 
-// The value of a sub-node of the node being read; empty optional when missing or unreadable.
-using SubnodeResolver = std::function<std::optional<std::vector<std::uint8_t>>(std::uint32_t nid)>;
+// The sub-nodes of the node being read: a value whole, or a value's data blocks apart (a
+// table's row matrix is laid out per block). Both give an empty optional when the sub-node is
+// missing or unreadable.
+struct SubnodeResolver {
+  std::function<std::optional<std::vector<std::uint8_t>>(std::uint32_t nid)> value;
+  SubnodeBlocks blocks;
+};
 
 // A value already written as a sub-node (a streamed attachment): the record points at it.
 struct PrebuiltValue {
@@ -35,12 +41,12 @@ struct PrebuiltValue {
 
 // The heap blocks of a property context over props (any order; one value per id) and values
 // already in sub-nodes.
-std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, SubnodeSink& sink,
+std::vector<std::vector<std::uint8_t>> build_property_context(PropertyList props, SubnodeSink& sink,
                                                             const std::vector<PrebuiltValue>& prebuilt = {});
 
-// Reads a property context back. Problems name malformed structures and values that could not
-// be resolved; the values that could be read are returned.
-std::optional<PropertyList> ReadPropertyContext(const HeapReader& heap, const SubnodeResolver& resolve,
-                                                std::vector<std::string>* problems);
+// Reads a property context back through the shared layout. Findings name malformed structures
+// and values that could not be resolved; the values that could be read are returned.
+std::optional<PropertyList> read_property_context(const HeapOnNode& heap, const SubnodeResolver& resolve,
+                                                Findings& findings);
 
 }  // namespace salvora::pst

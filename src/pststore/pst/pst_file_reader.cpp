@@ -8,7 +8,7 @@
 
 namespace salvora::pst {
 
-std::string Hex(std::uint64_t v) {
+std::string hex(std::uint64_t v) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
   return buf;
@@ -22,13 +22,16 @@ bool PstFileReader::Open(const std::string& path, CFile64::Lock lock) {
   }
   file_size_ = file_.GetLength();
   const auto head = ReadRaw(0, kHeaderSize);
-  auto parsed = ParseHeader(head);
-  if (!parsed) {
+  Findings findings(Tolerance::kStrict);
+  header_ = parse_header(head, findings);
+  if (!header_.magic_ok || !header_.complete || header_.header.version < 23) {
     sink_("header: not a Unicode PST file (magic or version)");
     return false;
   }
-  header_ = *parsed;
-  for (const auto& p : header_.problems) sink_(p);
+  // This reader checks what the writer makes: the 512-byte-page Unicode layout.
+  if (header_.header.version != 23)
+    sink_("header: wVer is " + std::to_string(header_.header.version) + ", expected 23");
+  for (const auto& p : findings.items()) sink_(p);
   crypt_ = static_cast<CryptMethod>(header_.header.crypt_method > 2 ? 0 : header_.header.crypt_method);
   return true;
 }
@@ -42,7 +45,7 @@ std::vector<std::uint8_t> PstFileReader::ReadRaw(std::uint64_t ib, std::size_t n
 
 bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_level, std::uint64_t min_key,
                              std::uint64_t max_key, std::vector<std::vector<std::uint8_t>>& leaf_entries, int depth) {
-  const std::string where = std::string(ptype == kPtypeNbt ? "NBT" : "BBT") + " page at " + Hex(ref.ib) + ": ";
+  const std::string where = std::string(ptype == kPtypeNbt ? "NBT" : "BBT") + " page at " + hex(ref.ib) + ": ";
   if (depth > 9) {
     sink_(where + "B-tree deeper than 8 intermediate levels");
     return false;
@@ -53,7 +56,7 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
   }
   pages_.push_back(ref.ib);
   const auto raw = ReadRaw(ref.ib, kPageSize);
-  for (const auto& p : CheckPageTrailer(raw, ptype, ref.bid, ref.ib, true)) sink_(where + p);
+  for (const auto& p : check_page_trailer(raw, ptype, ref.bid, ref.ib, true)) sink_(where + p);
   auto page = BtPage::Parse(raw);
   if (!page) {
     sink_(where + "entry count and size do not fit the page");
@@ -66,12 +69,18 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
   if (page->c_ent > page->c_ent_max) sink_(where + "cEnt exceeds cEntMax");
   if (page->c_ent == 0) sink_(where + "empty B-tree page");
   if (page->cb_ent != want_cb) return false;
+  // The key of entry i, by the entry kind's own parser.
+  const auto key_at = [&](std::size_t i) -> std::uint64_t {
+    ByteReader r(Bytes(page->entries).subspan(i * want_cb, want_cb));
+    if (page->level > 0) return BtEntry::Parse(r).key;
+    return ptype == kPtypeNbt ? NbtEntry::Parse(r).key() : BbtEntry::Parse(r).key();
+  };
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < page->c_ent; ++i) {
     const Bytes e = Bytes(page->entries).subspan(i * want_cb, want_cb);
-    const std::uint64_t key = ptype == kPtypeNbt && page->level == 0 ? load_u32(e, 0) : load_u64(e, 0);
+    const std::uint64_t key = key_at(i);
     if (i > 0 && key <= prev) sink_(where + "keys not strictly ascending");
-    if (key < min_key || key >= max_key) sink_(where + "key " + Hex(key) + " outside its parent's range");
+    if (key < min_key || key >= max_key) sink_(where + "key " + hex(key) + " outside its parent's range");
     prev = key;
     if (page->level == 0) {
       leaf_entries.emplace_back(e.begin(), e.end());
@@ -79,7 +88,7 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
       ByteReader r(e);
       const BtEntry child = BtEntry::Parse(r);
       std::uint64_t next = max_key;
-      if (i + 1 < page->c_ent) next = load_u64(page->entries, (i + 1) * want_cb);
+      if (i + 1 < page->c_ent) next = key_at(i + 1);
       WalkPage(child.child, ptype, page->level - 1, child.key, next, leaf_entries, depth + 1);
     }
   }
@@ -102,25 +111,25 @@ void PstFileReader::LoadTrees() {
   WalkTree(header_.header.bbt, kPtypeBbt, bbt);
   WalkTree(header_.header.nbt, kPtypeNbt, nbt);
   for (const auto& e : bbt)
-    if (!blocks_.emplace(e.bid & ~std::uint64_t{1}, e).second) sink_("BBT: block " + Hex(e.bid) + " listed twice");
+    if (!blocks_.emplace(Bid(e.bid).key().value, e).second) sink_("BBT: block " + hex(e.bid) + " listed twice");
   for (const auto& e : nbt)
-    if (!nodes_.emplace(e.nid, e).second) sink_("NBT: node " + Hex(e.nid) + " listed twice");
+    if (!nodes_.emplace(e.nid, e).second) sink_("NBT: node " + hex(e.nid) + " listed twice");
 }
 
 std::optional<std::vector<std::uint8_t>> PstFileReader::ReadBlock(std::uint64_t bid) const {
-  auto it = blocks_.find(bid & ~std::uint64_t{1});
+  auto it = blocks_.find(Bid(bid).key().value);
   if (it == blocks_.end()) {
-    sink_("block " + Hex(bid) + ": referenced but not in the block tree");
+    sink_("block " + hex(bid) + ": referenced but not in the block tree");
     return std::nullopt;
   }
   const BbtEntry& e = it->second;
   if (e.ib % kSlotSize != 0 || e.ib + BlockDiskSize(e.cb) > file_size_) {
-    sink_("block " + Hex(bid) + ": not 64-aligned inside the file");
+    sink_("block " + hex(bid) + ": not 64-aligned inside the file");
     return std::nullopt;
   }
-  std::vector<std::string> problems;
-  auto data = OpenBlock(ReadRaw(e.ib, BlockDiskSize(e.cb)), e.bid, e.cb, e.ib, crypt_, &problems);
-  for (const auto& p : problems) sink_("block " + Hex(bid) + ": " + p);
+  Findings findings(Tolerance::kStrict);
+  auto data = open_block(ReadRaw(e.ib, BlockDiskSize(e.cb)), e.bid, e.cb, e.ib, crypt_, findings);
+  for (const auto& p : findings.items()) sink_("block " + hex(bid) + ": " + p);
   if (data.size() != e.cb) return std::nullopt;
   return data;
 }
@@ -134,16 +143,16 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
     out.push_back(std::move(*b));
     return out;
   }
-  auto x = XBlock::Parse(*b);
+  auto x = XBlock::Parse(*b, FileLayout::kUnicode, Tolerance::kStrict);
   if (!x) {
-    sink_("block " + Hex(bid) + ": internal block of a data tree is no XBLOCK/XXBLOCK");
+    sink_("block " + hex(bid) + ": internal block of a data tree is no XBLOCK/XXBLOCK");
     return std::nullopt;
   }
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < x->bids.size(); ++i) {
     const auto child = x->bids[i];
     if (x->level == 2) {
-      if (!IsInternalBid(child)) sink_("block " + Hex(bid) + ": XXBLOCK child is not an XBLOCK");
+      if (!IsInternalBid(child)) sink_("block " + hex(bid) + ": XXBLOCK child is not an XBLOCK");
       auto sub = ReadDataBlocks(child);
       if (!sub) return std::nullopt;
       for (auto& s : *sub) {
@@ -151,18 +160,18 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
         out.push_back(std::move(s));
       }
     } else {
-      if (IsInternalBid(child)) sink_("block " + Hex(bid) + ": XBLOCK child is an internal block");
+      if (IsInternalBid(child)) sink_("block " + hex(bid) + ": XBLOCK child is an internal block");
       auto d = ReadBlock(child);
       if (!d) return std::nullopt;
       total += d->size();
       out.push_back(std::move(*d));
     }
   }
-  if (total != x->total) sink_("block " + Hex(bid) + ": lcbTotal differs from the data below it");
+  if (total != x->total) sink_("block " + hex(bid) + ": lcbTotal differs from the data below it");
   for (std::size_t i = 0; x->level == 1 && i + 1 < x->bids.size(); ++i) {
-    const auto it = blocks_.find(x->bids[i] & ~std::uint64_t{1});
+    const auto it = blocks_.find(Bid(x->bids[i]).key().value);
     if (it != blocks_.end() && it->second.cb != kMaxBlockData) {
-      sink_("block " + Hex(bid) + ": a data block other than the last is not full");
+      sink_("block " + hex(bid) + ": a data block other than the last is not full");
       break;
     }
   }
@@ -177,30 +186,30 @@ std::optional<std::vector<std::uint8_t>> PstFileReader::ReadValue(std::uint64_t 
   return out;
 }
 
-std::optional<std::vector<SubnodeEntry>> PstFileReader::ReadSubnodes(std::uint64_t bid) const {
-  std::vector<SubnodeEntry> out;
+std::optional<std::vector<SubnodeBlockEntry>> PstFileReader::ReadSubnodes(std::uint64_t bid) const {
+  std::vector<SubnodeBlockEntry> out;
   if (bid == 0) return out;
   auto b = ReadBlock(bid);
   if (!b) return std::nullopt;
-  auto s = SubnodeBlock::Parse(*b);
+  auto s = SubnodeBlock::Parse(*b, FileLayout::kUnicode, Tolerance::kStrict);
   if (!IsInternalBid(bid) || !s) {
-    sink_("block " + Hex(bid) + ": sub-node tree block is no SLBLOCK/SIBLOCK");
+    sink_("block " + hex(bid) + ": sub-node tree block is no SLBLOCK/SIBLOCK");
     return std::nullopt;
   }
-  if (s->entries.empty()) sink_("block " + Hex(bid) + ": empty sub-node block");
+  if (s->entries.empty()) sink_("block " + hex(bid) + ": empty sub-node block");
   for (const auto& e : s->entries) {
     if (s->level == 0) {
       out.push_back(e);
     } else {
       auto sub = ReadSubnodes(e.bid_data);
       if (!sub) return std::nullopt;
-      if (!sub->empty() && sub->front().nid != e.nid) sink_("block " + Hex(bid) + ": SIENTRY key differs from its SLBLOCK's first NID");
+      if (!sub->empty() && sub->front().nid != e.nid) sink_("block " + hex(bid) + ": SIENTRY key differs from its SLBLOCK's first NID");
       out.insert(out.end(), sub->begin(), sub->end());
     }
   }
   for (std::size_t i = 1; i < out.size(); ++i)
     if (out[i - 1].nid >= out[i].nid) {
-      sink_("block " + Hex(bid) + ": sub-node NIDs not ascending");
+      sink_("block " + hex(bid) + ": sub-node NIDs not ascending");
       break;
     }
   return out;
@@ -212,23 +221,33 @@ std::optional<NodeRef> PstFileReader::Node(std::uint32_t nid) const {
   return NodeRef{nid, it->second.bid_data, it->second.bid_sub};
 }
 
-std::optional<HeapReader> PstFileReader::ReadHeap(const NodeRef& node) const {
+std::optional<HeapOnNode> PstFileReader::ReadHeap(const NodeRef& node) const {
   auto blocks = ReadDataBlocks(node.bid_data);
   if (!blocks) return std::nullopt;
-  std::vector<std::string> problems;
-  auto heap = HeapReader::Parse(std::move(*blocks), &problems);
-  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  Findings findings(Tolerance::kStrict);
+  auto heap = HeapOnNode::Parse(std::move(*blocks), HidLayout::kStandard, findings);
+  for (const auto& p : findings.items()) sink_("node " + hex(node.nid) + ": " + p);
   return heap;
 }
 
 namespace {
-SubnodeResolver Resolver(const PstFileReader& r, const NodeRef& node, std::shared_ptr<std::vector<SubnodeEntry>> subs) {
-  return [&r, node, subs](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
+SubnodeResolver resolver_for(const PstFileReader& r, const NodeRef& node, std::shared_ptr<std::vector<SubnodeBlockEntry>> subs) {
+  const auto find = [&r, node, subs](std::uint32_t nid) -> const SubnodeBlockEntry* {
     for (const auto& e : *subs)
-      if (e.nid == nid) return r.ReadValue(e.bid_data);
-    r.Report("node " + Hex(node.nid) + ": value sub-node " + Hex(nid) + " is not in its sub-node list");
-    return std::nullopt;
+      if (e.nid == nid) return &e;
+    r.Report("node " + hex(node.nid) + ": value sub-node " + hex(nid) + " is not in its sub-node list");
+    return nullptr;
   };
+  SubnodeResolver resolve;
+  resolve.value = [&r, find](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
+    const SubnodeBlockEntry* e = find(nid);
+    return e ? r.ReadValue(e->bid_data) : std::nullopt;
+  };
+  resolve.blocks = [&r, find](Nid nid) -> std::optional<std::vector<ByteVector>> {
+    const SubnodeBlockEntry* e = find(nid.value);
+    return e ? r.ReadDataBlocks(e->bid_data) : std::nullopt;
+  };
+  return resolve;
 }
 }  // namespace
 
@@ -236,9 +255,9 @@ std::optional<PropertyList> PstFileReader::ReadPc(const NodeRef& node) const {
   auto heap = ReadHeap(node);
   auto subs = ReadSubnodes(node.bid_sub);
   if (!heap || !subs) return std::nullopt;
-  std::vector<std::string> problems;
-  auto pc = ReadPropertyContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeEntry>>(*subs)), &problems);
-  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  Findings findings(Tolerance::kStrict);
+  auto pc = read_property_context(*heap, resolver_for(*this, node, std::make_shared<std::vector<SubnodeBlockEntry>>(*subs)), findings);
+  for (const auto& p : findings.items()) sink_("node " + hex(node.nid) + ": " + p);
   return pc;
 }
 
@@ -246,9 +265,9 @@ std::optional<TableContents> PstFileReader::ReadTc(const NodeRef& node) const {
   auto heap = ReadHeap(node);
   auto subs = ReadSubnodes(node.bid_sub);
   if (!heap || !subs) return std::nullopt;
-  std::vector<std::string> problems;
-  auto tc = ReadTableContext(*heap, Resolver(*this, node, std::make_shared<std::vector<SubnodeEntry>>(*subs)), &problems);
-  for (const auto& p : problems) sink_("node " + Hex(node.nid) + ": " + p);
+  Findings findings(Tolerance::kStrict);
+  auto tc = read_table_context(*heap, resolver_for(*this, node, std::make_shared<std::vector<SubnodeBlockEntry>>(*subs)), findings);
+  for (const auto& p : findings.items()) sink_("node " + hex(node.nid) + ": " + p);
   return tc;
 }
 

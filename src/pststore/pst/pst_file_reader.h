@@ -15,10 +15,10 @@
 
 #include "format/block_crypt.h"
 #include "platform/file64.h"
-#include "pststore/pst/block.h"
-#include "pststore/pst/header.h"
-#include "pststore/pst/heap.h"
-#include "pststore/pst/page.h"
+#include "format/block.h"
+#include "format/header.h"
+#include "format/heap_on_node.h"
+#include "format/page.h"
 #include "pststore/pst/property.h"
 #include "pststore/pst/table_context.h"
 
@@ -56,9 +56,9 @@ class PstFileReader {
   std::optional<std::vector<std::vector<std::uint8_t>>> ReadDataBlocks(std::uint64_t bid) const;
   std::optional<std::vector<std::uint8_t>> ReadValue(std::uint64_t bid) const;
   // Every entry of a sub-node tree (SLBLOCK or SIBLOCK of SLBLOCKs), in order.
-  std::optional<std::vector<SubnodeEntry>> ReadSubnodes(std::uint64_t bid) const;
+  std::optional<std::vector<SubnodeBlockEntry>> ReadSubnodes(std::uint64_t bid) const;
 
-  std::optional<HeapReader> ReadHeap(const NodeRef& node) const;
+  std::optional<HeapOnNode> ReadHeap(const NodeRef& node) const;
   std::optional<PropertyList> ReadPc(const NodeRef& node) const;
   std::optional<TableContents> ReadTc(const NodeRef& node) const;
   // A top-level node by NID, as a NodeRef; empty when not in the node tree.
@@ -82,6 +82,6 @@ class PstFileReader {
   std::vector<std::uint64_t> pages_;
 };
 
-std::string Hex(std::uint64_t v);
+std::string hex(std::uint64_t v);
 
 }  // namespace salvora::pst

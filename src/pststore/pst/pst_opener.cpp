@@ -27,11 +27,6 @@ namespace {
   throw std::runtime_error(path + ": cannot add to this store: " + why);
 }
 
-std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
-
-constexpr std::uint32_t kNidReceiveFolderTable = 0x62B;
-constexpr std::uint16_t kPidReceiveFolderNid = 0x6605;
-
 // What the strict reader reports that does not stop us adding to a file: header fields that
 // the next commit writes anew anyway, stray bytes in table cells of absent columns (tables are
 // rewritten with zeros there), and hash records of the name map (rebuilt whole when it is
@@ -114,7 +109,7 @@ class OwnedBlocks {
     if (bid == 0 || depth > 4 || !Take(bid, out) || !IsInternalBid(bid)) return;
     const auto payload = reader_.ReadBlock(bid);
     if (!payload) return;
-    if (const auto x = XBlock::Parse(*payload))
+    if (const auto x = XBlock::Parse(*payload, FileLayout::kUnicode, Tolerance::kStrict))
       for (auto child : x->bids) Data(child, out, depth + 1);
   }
 
@@ -122,7 +117,7 @@ class OwnedBlocks {
     if (bid == 0 || depth > 4 || !Take(bid, out)) return;
     const auto payload = reader_.ReadBlock(bid);
     if (!payload) return;
-    const auto s = SubnodeBlock::Parse(*payload);
+    const auto s = SubnodeBlock::Parse(*payload, FileLayout::kUnicode, Tolerance::kStrict);
     if (!s) return;
     for (const auto& e : s->entries) {
       if (s->level == 0) {
@@ -139,7 +134,7 @@ class OwnedBlocks {
 };
 
 // Table cells without the row id and version, which the writer adds to every row itself.
-PropertyList RowCells(const TableRow& row) {
+PropertyList row_cells(const TableRow& row) {
   PropertyList cells;
   for (const auto& p : row.cells)
     if (p.id() != kPidLtpRowId && p.id() != kPidLtpRowVer) cells.push_back(p);
@@ -150,7 +145,7 @@ PropertyList RowCells(const TableRow& row) {
 // column of the template, and from the old row only what the message does not carry itself
 // (its status). Outlook's tables have other columns, so a row copied as it was would lack
 // values its message has once the table is written with the writer's columns.
-PropertyList MessageRow(const PropertyList& old_cells, const std::optional<PropertyList>& message,
+PropertyList message_row(const PropertyList& old_cells, const std::optional<PropertyList>& message,
                         const TableSchema& schema) {
   if (!message) return old_cells;
   PropertyList cells;
@@ -167,7 +162,7 @@ void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
   intervals_.assign(maps.size(), Interval{});
   resident_.clear();
   allocated_slots_ = 0;
-  cursor_ = AmapOffset(maps.size());
+  cursor_ = amap_offset(maps.size());
   for (auto& list : reusable_blocks_) list.clear();
   reusable_pages_.clear();
   pending_.clear();
@@ -184,15 +179,15 @@ void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
         ++run;
       } else if (run > 0) {
         in.longest_free = std::max<std::uint16_t>(in.longest_free, static_cast<std::uint16_t>(run));
-        AddReusable(AmapOffset(k) + run_start * kSlotSize, run * kSlotSize);
+        AddReusable(amap_offset(k) + run_start * kSlotSize, run * kSlotSize);
         run = 0;
       }
     }
     // A map the file already holds as given stays on disk; any other is written at the next
     // commit and kept in memory until then.
-    const auto page = Read(AmapOffset(k), kPageSize);
+    const auto page = Read(amap_offset(k), kPageSize);
     const bool same = page.size() == kPageSize && std::equal(map.begin(), map.end(), page.begin()) &&
-                      CheckPageTrailer(page, kPtypeAMap, AmapOffset(k), AmapOffset(k), false).empty();
+                      check_page_trailer(page, kPtypeAMap, amap_offset(k), amap_offset(k), false).empty();
     in.dirty = !same;
     if (!same) resident_[k] = std::make_unique<Map>(map);
   }
@@ -217,7 +212,7 @@ class ExistingStore {
     const PstHeader& h = header();
     if (h.amap_valid == 0) refuse(path, "its allocation maps are marked invalid");
     if (h.crypt_method > 2) refuse(path, "unknown encoding");
-    if (h.file_eof < AmapOffset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0 ||
+    if (h.file_eof < amap_offset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0 ||
         h.file_eof > reader_.file_size() || h.amap_last + kAmapCoverage != h.file_eof)
       refuse(path, "its end of file does not close an allocation interval");
   }
@@ -233,19 +228,19 @@ class ExistingStore {
 
   PropertyList Pc(std::uint32_t nid) const {
     const auto node = Node(nid);
-    if (!node) refuse(path_, "node " + Hex(nid) + " is missing");
+    if (!node) refuse(path_, "node " + hex(nid) + " is missing");
     auto pc = reader_.ReadPc(*node);
-    if (!pc || !problems_.empty()) refuse(path_, "node " + Hex(nid) + " cannot be read");
+    if (!pc || !problems_.empty()) refuse(path_, "node " + hex(nid) + " cannot be read");
     return *pc;
   }
 
   // The rows of one of a folder's tables, and the blocks its node owns; none without a node.
   std::vector<TableRow> Table(std::uint32_t folder, std::uint8_t table, OwnedBlocks& owned, BlockList& blocks) const {
-    const auto node = Node(TableNid(folder, table));
+    const auto node = Node(table_nid(Nid(folder), table).value);
     if (!node) return {};
     auto tc = reader_.ReadTc(*node);
     if (!tc || !problems_.empty())
-      refuse(path_, "a table of folder " + Hex(folder) + " cannot be read" + (problems_.empty() ? "" : ": " + problems_.back()));
+      refuse(path_, "a table of folder " + hex(folder) + " cannot be read" + (problems_.empty() ? "" : ": " + problems_.back()));
     blocks = owned.Of(node->bid_data, node->bid_sub);
     return tc->rows;
   }
@@ -255,7 +250,7 @@ class ExistingStore {
     const auto node = Node(message);
     if (!node) return std::nullopt;
     auto pc = reader_.ReadPc(*node);
-    if (!problems_.empty()) refuse(path_, "message " + Hex(message) + " cannot be read: " + problems_.back());
+    if (!problems_.empty()) refuse(path_, "message " + hex(message) + " cannot be read: " + problems_.back());
     return pc;
   }
 
@@ -276,14 +271,14 @@ std::vector<std::array<std::uint8_t, 496>> MapsOfUsedSpace(const PstHeader& h, c
   std::vector<std::array<std::uint8_t, 496>> maps(intervals);
   for (auto& m : maps) m.fill(0);
   const auto mark = [&](std::uint64_t ib, std::uint64_t size) {
-    if (ib < kFirstAmapOffset || ib % kSlotSize != 0 || ib + size > h.file_eof) refuse(path, "space outside its maps at " + Hex(ib));
+    if (ib < kFirstAmapOffset || ib % kSlotSize != 0 || ib + size > h.file_eof) refuse(path, "space outside its maps at " + hex(ib));
     for (std::uint64_t at = ib; at < ib + size; at += kSlotSize) {
-      const std::uint64_t k = IntervalOf(at);
-      const std::uint64_t slot = (at - AmapOffset(k)) / kSlotSize;
+      const std::uint64_t k = interval_of(at);
+      const std::uint64_t slot = (at - amap_offset(k)) / kSlotSize;
       maps[k][slot / 8] = static_cast<std::uint8_t>(maps[k][slot / 8] | (0x80 >> (slot % 8)));
     }
   };
-  for (std::uint64_t k = 0; k < intervals; ++k) mark(AmapOffset(k), ReservedMapBytes(k));
+  for (std::uint64_t k = 0; k < intervals; ++k) mark(amap_offset(k), reserved_map_bytes(k));
   for (const auto* pages : {&bbt.inner, &nbt.inner})
     for (const auto& p : *pages) mark(p.ib, kPageSize);
   for (const auto& leaf : bbt.leaves) mark(leaf.first.ib, kPageSize);
@@ -331,7 +326,7 @@ void LoadStoreObjects(PstWriter::Impl& w, const ExistingStore& store, OwnedBlock
 
   // The receive-folder table stays the file's (Outlook's names the Inbox) until someone sets
   // another folder; without one, the next commit writes the writer's.
-  const auto receive = store.Node(kNidReceiveFolderTable);
+  const auto receive = store.Node(kNidReceiveFolderTable.value);
   if (!receive) return;
   w.receive_dirty = false;
   w.receive_owned = owned.Of(receive->bid_data, receive->bid_sub);
@@ -350,7 +345,7 @@ FolderState LoadFolder(const ExistingStore& store, OwnedBlocks& owned, std::uint
   FolderState f;
   f.nid = nid;
   f.parent = entry.nid_parent == 0 ? nid : entry.nid_parent;
-  f.search = static_cast<std::uint8_t>(nid & 0x1F) == kNidTypeSearchFolder;
+  f.search = Nid(nid).type() == kNidTypeSearchFolder;
   for (auto& p : store.Pc(nid))
     if (p.id() != kPidContentCount && p.id() != kPidContentUnreadCount && p.id() != kPidSubfolders) f.props.push_back(p);
   f.owned[0] = owned.Of(entry.bid_data, entry.bid_sub);
@@ -358,17 +353,17 @@ FolderState LoadFolder(const ExistingStore& store, OwnedBlocks& owned, std::uint
   if (f.search) return f;
   for (const auto& row : store.Table(nid, kNidTypeHierarchyTable, owned, f.owned[1])) f.children.push_back(row.row_id);
   for (const auto& row : store.Table(nid, kNidTypeContentsTable, owned, f.owned[2])) {
-    PropertyList cells = MessageRow(RowCells(row), store.MessageProps(row.row_id), ContentsTemplate());
+    PropertyList cells = message_row(row_cells(row), store.MessageProps(row.row_id), contents_template());
     const Property* flags = FindProp(cells, kPidMessageFlags);
     if (!flags || (flags->AsInt() & kMsgFlagRead) == 0) ++f.unread;
     f.contents.push_back(PackedRow{row.row_id, PackedProps(cells)});
   }
   for (const auto& row : store.Table(nid, kNidTypeAssocContentsTable, owned, f.owned[3]))
-    f.assoc.push_back(PackedRow{row.row_id, PackedProps(MessageRow(RowCells(row), store.MessageProps(row.row_id), AssocContentsTemplate()))});
+    f.assoc.push_back(PackedRow{row.row_id, PackedProps(message_row(row_cells(row), store.MessageProps(row.row_id), assoc_contents_template()))});
   // A table without a node is written at the first change, as for a new folder.
-  f.hierarchy_dirty = !store.Node(TableNid(nid, kNidTypeHierarchyTable));
-  f.contents_dirty = !store.Node(TableNid(nid, kNidTypeContentsTable));
-  f.assoc_dirty = !store.Node(TableNid(nid, kNidTypeAssocContentsTable));
+  f.hierarchy_dirty = !store.Node(table_nid(Nid(nid), kNidTypeHierarchyTable).value);
+  f.contents_dirty = !store.Node(table_nid(Nid(nid), kNidTypeContentsTable).value);
+  f.assoc_dirty = !store.Node(table_nid(Nid(nid), kNidTypeAssocContentsTable).value);
   return f;
 }
 
@@ -406,7 +401,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   auto impl = std::make_unique<Impl>();
   impl->options = options;
   impl->options.crypt = static_cast<CryptMethod>(h.crypt_method);
-  impl->options.offline_client = h.magic_client == 0x4F53;
+  impl->options.offline_client = h.magic_client == kClientMagicOst;
   impl->path = path;
   CFileException error;
   if (!impl->file.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive, &error)) throw error;
@@ -418,7 +413,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   OwnedBlocks owned(store.reader(), w.store->bbt());
   LoadStoreObjects(w, store, owned);
   for (const auto& [nid, entry] : store.reader().nodes()) {
-    const auto type = static_cast<std::uint8_t>(nid & 0x1F);
+    const std::uint8_t type = Nid(nid).type();
     if (type == kNidTypeNormalFolder || type == kNidTypeSearchFolder) w.folders.emplace(nid, LoadFolder(store, owned, nid, entry));
   }
   if (!w.folders.count(kNidRootFolder.value)) refuse(path, "it has no root folder");
@@ -428,7 +423,7 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
     std::erase_if(f.children, [&](std::uint32_t c) { return !w.folders.count(c); });
   }
   for (auto& [nid, f] : w.folders) {
-    if (f.parent != nid && !w.folders.count(f.parent)) refuse(path, "folder " + Hex(nid) + " has no parent folder");
+    if (f.parent != nid && !w.folders.count(f.parent)) refuse(path, "folder " + hex(nid) + " has no parent folder");
   }
   w.stats.folders = w.folders.size();
   w.store->bbt().DropClean();

@@ -18,10 +18,10 @@ class NdbChecks {
 
   void Header() {
     const PstHeader& h = r_.header().header;
-    if (h.file_eof < AmapOffset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0)
-      Fail("header: ibFileEof " + Hex(h.file_eof) + " is not the end of an allocation interval");
+    if (h.file_eof < amap_offset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0)
+      Fail("header: ibFileEof " + hex(h.file_eof) + " is not the end of an allocation interval");
     if (h.file_eof > r_.file_size()) Fail("header: ibFileEof is past the end of the file");
-    if (h.file_eof >= AmapOffset(1) && h.amap_last != h.file_eof - kAmapCoverage)
+    if (h.file_eof >= amap_offset(1) && h.amap_last != h.file_eof - kAmapCoverage)
       Fail("header: ibAMapLast is not the last AMap page");
     if (r_.file_size() > h.file_eof)
       out_.notes.push_back("file is " + std::to_string(r_.file_size() - h.file_eof) + " bytes longer than ibFileEof (left over from an interrupted write)");
@@ -36,86 +36,86 @@ class NdbChecks {
       max_bid = std::max(max_bid, key);
       auto data = r_.ReadBlock(key);
       if (!data || !IsInternalBid(key)) continue;
-      if (!data->empty() && (*data)[0] == 1) {
-        if (auto x = XBlock::Parse(*data)) {
-          for (auto b : x->bids) ++refs[b & ~std::uint64_t{1}];
+      if (!data->empty() && (*data)[0] == kBlockTypeDataTree) {
+        if (auto x = XBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
+          for (auto b : x->bids) ++refs[Bid(b).key().value];
         } else {
-          Fail("block " + Hex(key) + ": malformed XBLOCK/XXBLOCK");
+          Fail("block " + hex(key) + ": malformed XBLOCK/XXBLOCK");
         }
-      } else if (!data->empty() && (*data)[0] == 2) {
-        if (auto s = SubnodeBlock::Parse(*data)) {
+      } else if (!data->empty() && (*data)[0] == kBlockTypeSubnodes) {
+        if (auto s = SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
           for (const auto& e2 : s->entries) {
-            ++refs[e2.bid_data & ~std::uint64_t{1}];
-            if (s->level == 0 && e2.bid_sub != 0) ++refs[e2.bid_sub & ~std::uint64_t{1}];
+            ++refs[Bid(e2.bid_data).key().value];
+            if (s->level == 0 && e2.bid_sub != 0) ++refs[Bid(e2.bid_sub).key().value];
           }
         } else {
-          Fail("block " + Hex(key) + ": malformed SLBLOCK/SIBLOCK");
+          Fail("block " + hex(key) + ": malformed SLBLOCK/SIBLOCK");
         }
       } else {
-        Fail("block " + Hex(key) + ": internal block of unknown type");
+        Fail("block " + hex(key) + ": internal block of unknown type");
       }
     }
     for (const auto& [nid, n] : r_.nodes()) {
-      if (n.bid_data != 0) ++refs[n.bid_data & ~std::uint64_t{1}];
-      if (n.bid_sub != 0) ++refs[n.bid_sub & ~std::uint64_t{1}];
+      if (n.bid_data != 0) ++refs[Bid(n.bid_data).key().value];
+      if (n.bid_sub != 0) ++refs[Bid(n.bid_sub).key().value];
     }
     for (const auto& [bid, count] : refs) {
       auto it = r_.blocks().find(bid);
       if (it == r_.blocks().end()) {
-        Fail("block " + Hex(bid) + ": referenced " + std::to_string(count) + " time(s) but not in the block tree");
+        Fail("block " + hex(bid) + ": referenced " + std::to_string(count) + " time(s) but not in the block tree");
       } else if (it->second.cref != count + 1) {
-        Fail("block " + Hex(bid) + ": cRef " + std::to_string(it->second.cref) + ", expected " + std::to_string(count + 1));
+        Fail("block " + hex(bid) + ": cRef " + std::to_string(it->second.cref) + ", expected " + std::to_string(count + 1));
       }
     }
     for (const auto& [bid, e] : r_.blocks())
-      if (!refs.count(bid)) Fail("block " + Hex(bid) + ": in the block tree but referenced by nothing");
+      if (!refs.count(bid)) Fail("block " + hex(bid) + ": in the block tree but referenced by nothing");
     if (r_.header().header.bid_next_b <= max_bid) Fail("header: bidNextB is not above every block id");
     std::array<std::uint32_t, 32> highest{};
-    for (const auto& [nid, n] : r_.nodes()) highest[nid & 0x1F] = std::max(highest[nid & 0x1F], nid >> 5);
+    for (const auto& [nid, n] : r_.nodes()) highest[Nid(nid).type()] = std::max(highest[Nid(nid).type()], Nid(nid).index());
     for (std::size_t t = 0; t < 32; ++t)
       if (highest[t] >= 0x400 && r_.header().header.rgnid[t] < highest[t])
-        Fail("header: rgnid[" + std::to_string(t) + "] is below NID index " + Hex(highest[t]) + " in use");
+        Fail("header: rgnid[" + std::to_string(t) + "] is below NID index " + hex(highest[t]) + " in use");
   }
 
   void AllocationMaps() {
     const PstHeader& h = r_.header().header;
-    if (h.file_eof < AmapOffset(1) || h.file_eof > r_.file_size()) return;
-    const std::uint64_t count = IntervalOf(h.file_eof - 1) + 1;
+    if (h.file_eof < amap_offset(1) || h.file_eof > r_.file_size()) return;
+    const std::uint64_t count = interval_of(h.file_eof - 1) + 1;
     std::vector<std::array<std::uint8_t, 496>> want(count);
     for (auto& m : want) m.fill(0);
     std::uint64_t overlaps = 0;
     auto mark = [&](std::uint64_t ib, std::uint64_t size, const std::string& what) {
       if (ib < kFirstAmapOffset || ib + size > h.file_eof) {
-        Fail(what + " at " + Hex(ib) + " lies outside the mapped part of the file");
+        Fail(what + " at " + hex(ib) + " lies outside the mapped part of the file");
         return;
       }
       for (std::uint64_t at = ib; at < ib + size; at += kSlotSize) {
-        const std::uint64_t k = IntervalOf(at);
-        const std::uint64_t slot = (at - AmapOffset(k)) / kSlotSize;
+        const std::uint64_t k = interval_of(at);
+        const std::uint64_t slot = (at - amap_offset(k)) / kSlotSize;
         auto& byte = want[k][slot / 8];
         const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
         if (byte & bit) {
-          if (overlaps++ < 20) Fail(what + " at " + Hex(ib) + " overlaps space already in use");
+          if (overlaps++ < 20) Fail(what + " at " + hex(ib) + " overlaps space already in use");
         }
         byte = static_cast<std::uint8_t>(byte | bit);
       }
     };
     for (std::uint64_t k = 0; k < count; ++k) {
-      mark(AmapOffset(k), ReservedMapBytes(k), "map pages");
-      CheckMapPage(AmapOffset(k), kPtypeAMap, "AMap");
-      if (HasPMap(k)) CheckMapPage(PMapOffset(k), kPtypePMap, "PMap");
-      if (HasFMap(k)) CheckMapPage(FMapOffset(k), kPtypeFMap, "FMap");
-      if (HasFPMap(k)) CheckMapPage(FPMapOffset(k), kPtypeFPMap, "FPMap");
+      mark(amap_offset(k), reserved_map_bytes(k), "map pages");
+      CheckMapPage(amap_offset(k), kPtypeAMap, "AMap");
+      if (has_pmap(k)) CheckMapPage(pmap_offset(k), kPtypePMap, "PMap");
+      if (has_fmap(k)) CheckMapPage(fmap_offset(k), kPtypeFMap, "FMap");
+      if (has_fpmap(k)) CheckMapPage(fpmap_offset(k), kPtypeFPMap, "FPMap");
     }
     for (auto ib : r_.pages()) mark(ib, kPageSize, "B-tree page");
-    for (const auto& [bid, e] : r_.blocks()) mark(e.ib, BlockDiskSize(e.cb), "block " + Hex(bid));
+    for (const auto& [bid, e] : r_.blocks()) mark(e.ib, BlockDiskSize(e.cb), "block " + hex(bid));
     if (h.amap_valid != 2) {
       out_.notes.push_back("allocation maps are marked not valid (fAMapValid 0): a reader rebuilds them; their bits were not compared");
       return;
     }
     std::uint64_t free_slots = 0;
     for (std::uint64_t k = 0; k < count; ++k) {
-      const auto raw = r_.ReadRaw(AmapOffset(k), kPageSize);
+      const auto raw = r_.ReadRaw(amap_offset(k), kPageSize);
       if (raw.size() < kPageSize) continue;
       std::uint64_t leaked = 0, unmarked = 0;
       for (std::size_t i = 0; i < kAmapBytes; ++i) {
@@ -127,8 +127,8 @@ class NdbChecks {
           if (!have && need) ++unmarked;
         }
       }
-      if (unmarked) Fail("AMap at " + Hex(AmapOffset(k)) + ": " + std::to_string(unmarked) + " slot(s) in use are marked free");
-      if (leaked) Fail("AMap at " + Hex(AmapOffset(k)) + ": " + std::to_string(leaked) + " slot(s) marked allocated hold nothing");
+      if (unmarked) Fail("AMap at " + hex(amap_offset(k)) + ": " + std::to_string(unmarked) + " slot(s) in use are marked free");
+      if (leaked) Fail("AMap at " + hex(amap_offset(k)) + ": " + std::to_string(leaked) + " slot(s) marked allocated hold nothing");
     }
     if (free_slots * kSlotSize != h.amap_free)
       Fail("header: cbAMapFree is " + std::to_string(h.amap_free) + ", the maps say " + std::to_string(free_slots * kSlotSize));
@@ -138,7 +138,7 @@ class NdbChecks {
   void Fail(const std::string& s) { out_.violations.push_back(s); }
   void CheckMapPage(std::uint64_t ib, std::uint8_t ptype, const char* name) {
     const auto raw = r_.ReadRaw(ib, kPageSize);
-    for (const auto& p : CheckPageTrailer(raw, ptype, ib, ib, false)) Fail(std::string(name) + " page at " + Hex(ib) + ": " + p);
+    for (const auto& p : check_page_trailer(raw, ptype, ib, ib, false)) Fail(std::string(name) + " page at " + hex(ib) + ": " + p);
   }
 
   PstFileReader& r_;
@@ -159,7 +159,7 @@ VerifyResult PstVerifier::Verify(const std::string& path, CFile64::Lock lock) {
   ndb.Header();
   ndb.BlocksAndReferences();
   ndb.AllocationMaps();
-  CheckObjects(reader, out);
+  check_objects(reader, out);
   // A damaged file can repeat one fault thousands of times; identical lines say nothing new.
   std::vector<std::string> unique;
   std::unordered_set<std::string> seen;

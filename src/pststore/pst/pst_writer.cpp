@@ -18,21 +18,6 @@ namespace salvora::pst {
 
 namespace {
 
-// Fixed nodes of every store (MS-PST 2.4.1, 2.7.1).
-constexpr std::uint32_t kNidSearchManagementQueue = 0x1E1;
-constexpr std::uint32_t kNidSearchActivityList = 0x201;
-constexpr std::uint32_t kNidSearchDomainObject = 0x261;
-constexpr std::uint32_t kNidHierarchyTemplate = 0x60D;
-constexpr std::uint32_t kNidContentsTemplate = 0x60E;
-constexpr std::uint32_t kNidAssocTemplate = 0x60F;
-constexpr std::uint32_t kNidSearchContentsTemplate = 0x610;
-constexpr std::uint32_t kNidAttachmentTemplate = 0x671;
-constexpr std::uint32_t kNidRecipientTemplate = 0x692;
-constexpr std::uint32_t kNidSpamSearchFolder = 0x2223;
-constexpr std::uint32_t kNidReceiveFolderTable = 0x62B;
-constexpr std::uint16_t kPidReceiveFolderNid = 0x6605;
-
-std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
 
 }  // namespace
 
@@ -48,13 +33,13 @@ std::vector<std::uint8_t> MakeEntryId(const std::array<std::uint8_t, 16>& record
 
 std::uint32_t NodeBuilder::AddValue(Bytes data) {
   const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
-  subs_.push_back(SubnodeEntry{nid, w_.store->WriteValue(data, owned_), 0});
+  subs_.push_back(SubnodeBlockEntry{nid, w_.store->WriteValue(data, owned_), 0});
   return nid;
 }
 
 std::uint32_t NodeBuilder::AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) {
   const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
-  subs_.push_back(SubnodeEntry{nid, WriteHeap(blocks), 0});
+  subs_.push_back(SubnodeBlockEntry{nid, WriteHeap(blocks), 0});
   return nid;
 }
 
@@ -69,7 +54,7 @@ std::uint64_t NodeBuilder::WriteHeap(const std::vector<std::vector<std::uint8_t>
 }
 
 std::uint64_t NodeBuilder::FinishSubnodes() {
-  std::sort(subs_.begin(), subs_.end(), [](const SubnodeEntry& a, const SubnodeEntry& b) { return a.nid < b.nid; });
+  std::sort(subs_.begin(), subs_.end(), [](const SubnodeBlockEntry& a, const SubnodeBlockEntry& b) { return a.nid < b.nid; });
   return w_.store->WriteSubnodes(subs_, owned_);
 }
 
@@ -98,7 +83,7 @@ void PstWriter::Impl::WritePcNode(std::uint32_t nid, std::uint32_t parent, const
   store->FreeBlocks(owned);
   owned.clear();
   NodeBuilder nb(*this, &owned);
-  const auto heap = BuildPropertyContext(props, nb);
+  const auto heap = build_property_context(props, nb);
   const std::uint64_t data = nb.WriteHeap(heap);
   PutNode(nid, data, nb.FinishSubnodes(), parent);
 }
@@ -108,7 +93,7 @@ void PstWriter::Impl::WriteTcNode(std::uint32_t nid, const TableSchema& schema, 
   store->FreeBlocks(owned);
   owned.clear();
   NodeBuilder nb(*this, &owned);
-  const auto heap = BuildTableContext(schema, rows, nb);
+  const auto heap = build_table_context(schema, rows, nb);
   const std::uint64_t data = nb.WriteHeap(heap);
   PutNode(nid, data, nb.FinishSubnodes(), 0);
 }
@@ -142,7 +127,7 @@ PropertyList PstWriter::Impl::FolderProps(const FolderState& f) const {
   SetProp(props, Property::Int32(kPidContentCount, static_cast<std::int32_t>(f.contents.size())));
   SetProp(props, Property::Int32(kPidContentUnreadCount, static_cast<std::int32_t>(f.unread)));
   SetProp(props, Property::Bool(kPidSubfolders, !f.children.empty()));
-  NormalizeProps(props);
+  normalize_props(props);
   return props;
 }
 
@@ -161,23 +146,23 @@ void PstWriter::Impl::FlushFolder(FolderState& f) {
       const FolderState& c = Folder(child);
       TableRow row{child, row_ver++, {}};
       for (auto& p : FolderProps(c))
-        if (HierarchyTemplate().Find(p.tag)) row.cells.push_back(p);
+        if (hierarchy_template().Find(p.tag)) row.cells.push_back(p);
       rows.push_back(std::move(row));
     }
-    WriteTcNode(TableNid(f.nid, kNidTypeHierarchyTable), HierarchyTemplate(), rows, f.owned[1]);
+    WriteTcNode(table_nid(Nid(f.nid), kNidTypeHierarchyTable).value, hierarchy_template(), rows, f.owned[1]);
   }
   auto write_contents = [&](const std::vector<PackedRow>& packed, const TableSchema& schema, std::uint8_t type, BlockList& owned) {
     store->FreeBlocks(owned);
     owned.clear();
     NodeBuilder nb(*this, &owned);
-    const auto heap = BuildTableContext(schema, packed.size(), [&](std::size_t i) {
+    const auto heap = build_table_context(schema, packed.size(), [&](std::size_t i) {
       return TableRow{packed[i].row_id, row_ver++, packed[i].cells.Unpack()};
     }, nb);
     const std::uint64_t data = nb.WriteHeap(heap);
-    PutNode(TableNid(f.nid, type), data, nb.FinishSubnodes(), 0);
+    PutNode(table_nid(Nid(f.nid), type).value, data, nb.FinishSubnodes(), 0);
   };
-  if (f.contents_dirty) write_contents(f.contents, ContentsTemplate(), kNidTypeContentsTable, f.owned[2]);
-  if (f.assoc_dirty) write_contents(f.assoc, AssocContentsTemplate(), kNidTypeAssocContentsTable, f.owned[3]);
+  if (f.contents_dirty) write_contents(f.contents, contents_template(), kNidTypeContentsTable, f.owned[2]);
+  if (f.assoc_dirty) write_contents(f.assoc, assoc_contents_template(), kNidTypeAssocContentsTable, f.owned[3]);
   f.pc_dirty = f.hierarchy_dirty = f.contents_dirty = f.assoc_dirty = false;
 }
 
@@ -193,7 +178,7 @@ void PstWriter::Impl::FlushObjects() {
     const std::vector<TableRow> rows = {TableRow{1, row_ver++,
                                                  {Property::Int32(kPidReceiveFolderNid, static_cast<std::int32_t>(receive_folder)),
                                                   Property::String(kPidMessageClass, "")}}};
-    WriteTcNode(kNidReceiveFolderTable, schema, rows, receive_owned);
+    WriteTcNode(kNidReceiveFolderTable.value, schema, rows, receive_owned);
     receive_dirty = false;
   }
   if (names.dirty()) {
@@ -206,28 +191,28 @@ void PstWriter::Impl::FlushObjects() {
 void PstWriter::Impl::WriteStaticNodes() {
   BlockList none;
   // Empty queues and lists: Outlook keeps these nodes without data.
-  PutNode(kNidSearchManagementQueue, 0, 0, 0);
-  PutNode(kNidSearchDomainObject, 0, 0, 0);
+  PutNode(kNidSearchManagementQueue.value, 0, 0, 0);
+  PutNode(kNidSearchDomainObject.value, 0, 0, 0);
   const std::uint8_t sal[4] = {0x23, 0x22, 0, 0};  // the spam search folder's NID
-  PutNode(kNidSearchActivityList, store->WriteBlock(sal, false, nullptr), 0, 0);
+  PutNode(kNidSearchActivityList.value, store->WriteBlock(sal, false, nullptr), 0, 0);
   const std::vector<TableRow> no_rows;
   BlockList scratch;
-  WriteTcNode(kNidHierarchyTemplate, HierarchyTemplate(), no_rows, scratch);
+  WriteTcNode(kNidHierarchyTemplate.value, hierarchy_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidContentsTemplate, ContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidContentsTemplate.value, contents_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidAssocTemplate, AssocContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidAssocTemplate.value, assoc_contents_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidSearchContentsTemplate, SearchContentsTemplate(), no_rows, scratch);
+  WriteTcNode(kNidSearchContentsTemplate.value, search_contents_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidAttachmentTemplate, AttachmentTemplate(), no_rows, scratch);
+  WriteTcNode(kNidAttachmentTemplate.value, attachment_template(), no_rows, scratch);
   scratch.clear();
-  WriteTcNode(kNidRecipientTemplate, RecipientTemplate(), no_rows, scratch);
+  WriteTcNode(kNidRecipientTemplate.value, recipient_template(), no_rows, scratch);
   scratch.clear();
 
   // The spam search folder with its update queue, criteria object and contents table.
   FolderState spam;
-  spam.nid = kNidSpamSearchFolder;
+  spam.nid = kNidSpamSearchFolder.value;
   spam.parent = kNidRootFolder.value;
   spam.search = true;
   spam.props.push_back(Property::String(kPidDisplayName, "SPAM Search Folder 2"));
@@ -235,10 +220,10 @@ void PstWriter::Impl::WriteStaticNodes() {
   Folder(kNidRootFolder.value).children.push_back(spam.nid);
   WritePcNode(spam.nid, spam.parent, FolderProps(spam), scratch);
   scratch.clear();
-  PutNode(TableNid(spam.nid, kNidTypeSearchUpdateQueue), 0, 0, 0);
-  WritePcNode(TableNid(spam.nid, kNidTypeSearchCriteriaObject), 0, {Property::Int32(kPidSearchFolderStatus, 0)}, scratch);
+  PutNode(table_nid(Nid(spam.nid), kNidTypeSearchUpdateQueue).value, 0, 0, 0);
+  WritePcNode(table_nid(Nid(spam.nid), kNidTypeSearchCriteriaObject).value, 0, {Property::Int32(kPidSearchFolderStatus, 0)}, scratch);
   scratch.clear();
-  WriteTcNode(TableNid(spam.nid, kNidTypeSearchContentsTable), SearchContentsTemplate(), no_rows, scratch);
+  WriteTcNode(table_nid(Nid(spam.nid), kNidTypeSearchContentsTable).value, search_contents_template(), no_rows, scratch);
 }
 
 void PstWriter::Impl::WriteHeader(PstHeader h) {
@@ -271,7 +256,7 @@ void PstWriter::Impl::CommitNow() {
     file.Flush();
 
     PstHeader h = committed;
-    h.magic_client = options.offline_client ? 0x4F53 : 0x4D53;
+    h.magic_client = options.offline_client ? kClientMagicOst : kClientMagicPst;
     h.crypt_method = static_cast<std::uint8_t>(options.crypt);
     h.unique = committed.unique + 2;
     for (std::size_t t = 0; t < 32; ++t) h.rgnid[t] = rgnid[t];

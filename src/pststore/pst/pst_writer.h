@@ -26,7 +26,7 @@
 #include "format/block_crypt.h"
 #include "platform/file64.h"
 #include "pststore/pst/block_store.h"
-#include "pststore/pst/header.h"
+#include "format/header.h"
 #include "pststore/pst/message_spec.h"
 #include "pststore/pst/name_map.h"
 

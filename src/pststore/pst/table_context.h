@@ -9,32 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "pststore/pst/heap.h"
+#include "format/heap_on_node.h"
+#include "format/table_context.h"
 #include "pststore/pst/property.h"
 #include "pststore/pst/property_context.h"
 
 namespace salvora::pst {
 
-// 2.3.4.2 TCOLDESC.
-struct ColumnDesc {
-  std::uint32_t tag = 0;
-  std::uint16_t ib = 0;
-  std::uint8_t cb = 0;
-  std::uint8_t bit = 0;
-  bool operator==(const ColumnDesc&) const = default;
-};
-
 struct TableSchema {
-  std::vector<ColumnDesc> columns;  // sorted by tag
+  std::vector<TcColumn> columns;  // sorted by tag
   std::array<std::uint16_t, 4> rgib{};  // ends of the 4/8-byte, 2-byte, 1-byte groups and of the CEB
 
   std::uint16_t row_size() const { return rgib[3]; }
-  const ColumnDesc* Find(std::uint32_t tag) const;
-  const ColumnDesc* FindId(std::uint16_t id) const;
+  const TcColumn* Find(std::uint32_t tag) const;
+  const TcColumn* FindId(std::uint16_t id) const;
   // A layout over these tags: row id and version first, then wide, 2-byte and 1-byte cells.
   static TableSchema Layout(std::vector<std::uint32_t> tags);
   // A fixed layout given column by column (the templates), checked for consistency.
-  static TableSchema Fixed(std::vector<ColumnDesc> columns, std::array<std::uint16_t, 4> rgib);
+  static TableSchema Fixed(std::vector<TcColumn> columns, std::array<std::uint16_t, 4> rgib);
   // The schema extended by tags it lacks, keeping nothing of the old positions.
   TableSchema With(const std::vector<std::uint32_t>& extra) const;
 };
@@ -45,10 +37,10 @@ struct TableRow {
   PropertyList cells;  // values of present columns, matched by tag
 };
 
-std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, const std::vector<TableRow>& rows,
+std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, const std::vector<TableRow>& rows,
                                                          SubnodeSink& sink);
 // The same over rows made one at a time, so that a folder's rows are never all expanded at once.
-std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& schema, std::size_t row_count,
+std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, std::size_t row_count,
                                                          const std::function<TableRow(std::size_t)>& row_at,
                                                          SubnodeSink& sink);
 
@@ -56,7 +48,8 @@ struct TableContents {
   TableSchema schema;
   std::vector<TableRow> rows;  // in row-matrix order
 };
-std::optional<TableContents> ReadTableContext(const HeapReader& heap, const SubnodeResolver& resolve,
-                                              std::vector<std::string>* problems);
+// Reads a table context back through the shared layout, with every violation a finding.
+std::optional<TableContents> read_table_context(const HeapOnNode& heap, const SubnodeResolver& resolve,
+                                              Findings& findings);
 
 }  // namespace salvora::pst

@@ -4,7 +4,7 @@ namespace salvora::pst {
 
 // Columns: tag, ibData, cbData, iBit; then the rgib ends of the cell groups and the row size.
 
-const TableSchema& HierarchyTemplate() {
+const TableSchema& hierarchy_template() {
   static const TableSchema s = TableSchema::Fixed(
       {{0x0E300102, 20, 4, 6}, {0x0E330014, 24, 8, 7}, {0x0E340102, 32, 4, 8}, {0x0E380003, 36, 4, 9},
        {0x3001001F, 8, 4, 2}, {0x36020003, 12, 4, 3}, {0x36030003, 16, 4, 4}, {0x360A000B, 52, 1, 5},
@@ -14,7 +14,7 @@ const TableSchema& HierarchyTemplate() {
   return s;
 }
 
-const TableSchema& ContentsTemplate() {
+const TableSchema& contents_template() {
   static const TableSchema s = TableSchema::Fixed(
       {{0x00170003, 20, 4, 5},   {0x001A001F, 12, 4, 3},   {0x00360003, 60, 4, 15},  {0x0037001F, 28, 4, 7},
        {0x00390040, 40, 8, 9},   {0x0042001F, 24, 4, 6},   {0x0057000B, 120, 1, 13}, {0x0058000B, 121, 1, 14},
@@ -27,7 +27,7 @@ const TableSchema& ContentsTemplate() {
   return s;
 }
 
-const TableSchema& AssocContentsTemplate() {
+const TableSchema& assoc_contents_template() {
   static const TableSchema s = TableSchema::Fixed(
       {{0x001A001F, 12, 4, 3}, {0x0E070003, 16, 4, 4}, {0x0E170003, 8, 4, 2}, {0x3001001F, 20, 4, 5},
        {0x67F20003, 0, 4, 0}, {0x67F30003, 4, 4, 1}, {0x6800001F, 44, 4, 11}, {0x6803000B, 56, 1, 12},
@@ -37,7 +37,7 @@ const TableSchema& AssocContentsTemplate() {
   return s;
 }
 
-const TableSchema& SearchContentsTemplate() {
+const TableSchema& search_contents_template() {
   static const TableSchema s = TableSchema::Fixed(
       {{0x00170003, 28, 4, 7},  {0x001A001F, 20, 4, 5},  {0x00360003, 60, 4, 16}, {0x0037001F, 36, 4, 9},
        {0x0042001F, 32, 4, 8},  {0x0057000B, 72, 1, 14}, {0x0058000B, 73, 1, 15}, {0x0E03001F, 56, 4, 13},
@@ -48,7 +48,7 @@ const TableSchema& SearchContentsTemplate() {
   return s;
 }
 
-const TableSchema& AttachmentTemplate() {
+const TableSchema& attachment_template() {
   static const TableSchema s = TableSchema::Fixed(
       {{0x0E200003, 12, 4, 3}, {0x3704001F, 20, 4, 5}, {0x37050003, 16, 4, 4}, {0x370B0003, 8, 4, 2},
        {0x67F20003, 0, 4, 0}, {0x67F30003, 4, 4, 1}},
@@ -56,7 +56,7 @@ const TableSchema& AttachmentTemplate() {
   return s;
 }
 
-const TableSchema& RecipientTemplate() {
+const TableSchema& recipient_template() {
   static const TableSchema s = TableSchema::Fixed(
       {{0x0C150003, 24, 4, 7}, {0x0E0F000B, 48, 1, 2}, {0x0FF90102, 32, 4, 9}, {0x0FFE0003, 36, 4, 10},
        {0x0FFF0102, 16, 4, 5}, {0x3001001F, 20, 4, 6}, {0x3002001F, 8, 4, 3}, {0x3003001F, 12, 4, 4},

@@ -7,11 +7,11 @@
 
 namespace salvora::pst {
 
-const TableSchema& HierarchyTemplate();      // NID 0x60D
-const TableSchema& ContentsTemplate();       // NID 0x60E
-const TableSchema& AssocContentsTemplate();  // NID 0x60F
-const TableSchema& SearchContentsTemplate(); // NID 0x610
-const TableSchema& AttachmentTemplate();     // NID 0x671
-const TableSchema& RecipientTemplate();      // NID 0x692
+const TableSchema& hierarchy_template();      // NID 0x60D
+const TableSchema& contents_template();       // NID 0x60E
+const TableSchema& assoc_contents_template();  // NID 0x60F
+const TableSchema& search_contents_template(); // NID 0x610
+const TableSchema& attachment_template();     // NID 0x671
+const TableSchema& recipient_template();      // NID 0x692
 
 }  // namespace salvora::pst

@@ -26,24 +26,24 @@ class ObjectChecks {
 
   void Run() {
     for (auto nid : kRequiredNodes)
-      if (!r_.nodes().count(nid)) Fail("node " + Hex(nid) + ": required node missing");
+      if (!r_.nodes().count(nid)) Fail("node " + hex(nid) + ": required node missing");
     Store();
     ReceiveFolders();
     NameMap();
     for (const auto& [nid, n] : r_.nodes())
       if (n.nid_parent != nid) children_[n.nid_parent].push_back(nid);
     for (const auto& [nid, n] : r_.nodes()) {
-      const auto type = static_cast<std::uint8_t>(nid & 0x1F);
+      const std::uint8_t type = Nid(nid).type();
       if (type == kNidTypeNormalFolder) Folder(nid, n);
       if (type == kNidTypeNormalMessage || type == kNidTypeAssocMessage) {
         ++out_.messages;
         auto parent = r_.nodes().find(n.nid_parent);
-        if (parent == r_.nodes().end() || (n.nid_parent & 0x1F) != kNidTypeNormalFolder)
-          Fail("message " + Hex(nid) + ": parent " + Hex(n.nid_parent) + " is not a folder");
+        if (parent == r_.nodes().end() || Nid(n.nid_parent).type() != kNidTypeNormalFolder)
+          Fail("message " + hex(nid) + ": parent " + hex(n.nid_parent) + " is not a folder");
         const NodeRef m{nid, n.bid_data, n.bid_sub};
         Checked& c = checked_[{m.bid_data, m.bid_sub}];
         c = Checked{0, kInProgress};
-        c.height = Message(m, "message " + Hex(nid), 0);
+        c.height = Message(m, "message " + hex(nid), 0);
       }
     }
   }
@@ -62,14 +62,14 @@ class ObjectChecks {
     for (std::uint16_t id : {kPidIpmSubTreeEntryId, kPidIpmWastebasketEntryId, kPidFinderEntryId}) {
       const Property* e = FindProp(*pc, id);
       if (!e || e->data.size() != 24) {
-        Fail("store: entry id " + Hex(id) + " missing or not 24 bytes");
+        Fail("store: entry id " + hex(id) + " missing or not 24 bytes");
         continue;
       }
       if (key && key->data.size() == 16 && !std::equal(key->data.begin(), key->data.end(), e->data.begin() + 4))
-        Fail("store: entry id " + Hex(id) + " names another store");
+        Fail("store: entry id " + hex(id) + " names another store");
       const std::uint32_t target = load_u32(e->data, 20);
-      if (!r_.nodes().count(target) || (target & 0x1F) != kNidTypeNormalFolder)
-        Fail("store: entry id " + Hex(id) + " points to " + Hex(target) + ", which is no folder");
+      if (!r_.nodes().count(target) || Nid(target).type() != kNidTypeNormalFolder)
+        Fail("store: entry id " + hex(id) + " points to " + hex(target) + ", which is no folder");
     }
   }
 
@@ -81,8 +81,8 @@ class ObjectChecks {
     for (const auto& row : t->rows) {
       const Property* f = FindProp(row.cells, 0x6605);
       const auto target = f ? static_cast<std::uint32_t>(f->AsInt()) : 0u;
-      if (!r_.nodes().count(target) || (target & 0x1F) != kNidTypeNormalFolder)
-        Fail("receive-folder table: row " + Hex(row.row_id) + " names no folder");
+      if (!r_.nodes().count(target) || Nid(target).type() != kNidTypeNormalFolder)
+        Fail("receive-folder table: row " + hex(row.row_id) + " names no folder");
     }
   }
 
@@ -109,49 +109,48 @@ class ObjectChecks {
       const Property* in_obj = nullptr;
       for (const auto& p : object)
         if (p.tag == c.tag) in_obj = &p;
-      if (in_obj && !in_row) Fail(where + ": row lacks column " + Hex(c.tag) + " that the object has");
-      else if (!in_obj && in_row) Fail(where + ": row has column " + Hex(c.tag) + " that the object lacks");
-      else if (in_obj && in_row && in_obj->data != in_row->data) Fail(where + ": row value of " + Hex(c.tag) + " differs from the object");
+      if (in_obj && !in_row) Fail(where + ": row lacks column " + hex(c.tag) + " that the object has");
+      else if (!in_obj && in_row) Fail(where + ": row has column " + hex(c.tag) + " that the object lacks");
+      else if (in_obj && in_row && in_obj->data != in_row->data) Fail(where + ": row value of " + hex(c.tag) + " differs from the object");
     }
   }
 
   void RequireTemplateColumns(const TableContents& t, const TableSchema& tmpl, const std::string& where) {
     for (const auto& c : tmpl.columns)
-      if (!t.schema.Find(c.tag)) Fail(where + ": template column " + Hex(c.tag) + " missing");
+      if (!t.schema.Find(c.tag)) Fail(where + ": template column " + hex(c.tag) + " missing");
   }
 
   void Folder(std::uint32_t nid, const NbtEntry& n) {
     ++out_.folders;
-    const std::string where = "folder " + Hex(nid);
+    const std::string where = "folder " + hex(nid);
     if (nid != 0x122) {
       auto parent = r_.nodes().find(n.nid_parent);
-      if (parent == r_.nodes().end() || (n.nid_parent & 0x1F) != kNidTypeNormalFolder) Fail(where + ": parent " + Hex(n.nid_parent) + " is not a folder");
+      if (parent == r_.nodes().end() || Nid(n.nid_parent).type() != kNidTypeNormalFolder) Fail(where + ": parent " + hex(n.nid_parent) + " is not a folder");
     } else if (n.nid_parent != 0x122) {
       Fail(where + ": the root folder is not its own parent");
     }
     auto pc = r_.ReadPc(NodeRef{nid, n.bid_data, n.bid_sub});
     if (!pc) return;
     for (std::uint16_t id : {kPidDisplayName, kPidContentCount, kPidContentUnreadCount, kPidSubfolders})
-      if (!FindProp(*pc, id)) Fail(where + ": required property " + Hex(id) + " missing");
+      if (!FindProp(*pc, id)) Fail(where + ": required property " + hex(id) + " missing");
     std::vector<std::uint32_t> subfolders, messages, assoc;
     for (const auto cn : children_[nid]) {
-      const auto t = cn & 0x1F;
+      const auto t = Nid(cn).type();
       if (t == kNidTypeNormalFolder || t == kNidTypeSearchFolder) subfolders.push_back(cn);
       if (t == kNidTypeNormalMessage) messages.push_back(cn);
       if (t == kNidTypeAssocMessage) assoc.push_back(cn);
     }
-    const std::uint32_t base = nid & ~0x1Fu;
-    auto hierarchy = Table(base | kNidTypeHierarchyTable, where + " hierarchy table");
-    auto contents = Table(base | kNidTypeContentsTable, where + " contents table");
-    auto fai = Table(base | kNidTypeAssocContentsTable, where + " associated contents table");
+    auto hierarchy = Table(table_nid(Nid(nid), kNidTypeHierarchyTable).value, where + " hierarchy table");
+    auto contents = Table(table_nid(Nid(nid), kNidTypeContentsTable).value, where + " contents table");
+    auto fai = Table(table_nid(Nid(nid), kNidTypeAssocContentsTable).value, where + " associated contents table");
     if (hierarchy) {
-      RequireTemplateColumns(*hierarchy, HierarchyTemplate(), where + " hierarchy table");
+      RequireTemplateColumns(*hierarchy, hierarchy_template(), where + " hierarchy table");
       Rows(*hierarchy, subfolders, where + " hierarchy table", {kHierarchyNotCopied, kHierarchyNotCopied + 3});
       if (const Property* sf = FindProp(*pc, kPidSubfolders); sf && (sf->AsInt() != 0) != !hierarchy->rows.empty())
         Fail(where + ": PidTagSubfolders disagrees with the hierarchy table");
     }
     if (contents) {
-      RequireTemplateColumns(*contents, ContentsTemplate(), where + " contents table");
+      RequireTemplateColumns(*contents, contents_template(), where + " contents table");
       // 0x3013 (change key) is kept by Outlook in rows only, like the message status.
       Rows(*contents, messages, where + " contents table", {kPidMessageStatus, 0x3013});
       std::int64_t unread = 0;
@@ -167,7 +166,7 @@ class ObjectChecks {
         Fail(where + ": PidTagContentUnreadCount " + std::to_string(cu->AsInt()) + " but " + std::to_string(unread) + " unread rows");
     }
     if (fai) {
-      RequireTemplateColumns(*fai, AssocContentsTemplate(), where + " associated contents table");
+      RequireTemplateColumns(*fai, assoc_contents_template(), where + " associated contents table");
       Rows(*fai, assoc, where + " associated contents table", {kPidMessageStatus});
     }
   }
@@ -175,7 +174,7 @@ class ObjectChecks {
   std::optional<TableContents> Table(std::uint32_t nid, const std::string& where) {
     auto node = r_.Node(nid);
     if (!node) {
-      Fail(where + " (node " + Hex(nid) + ") missing");
+      Fail(where + " (node " + hex(nid) + ") missing");
       return std::nullopt;
     }
     return r_.ReadTc(*node);
@@ -186,17 +185,17 @@ class ObjectChecks {
             std::set<std::uint16_t> skip) {
     std::set<std::uint32_t> want(children.begin(), children.end()), have;
     for (const auto& row : t.rows) {
-      if (!have.insert(row.row_id).second) Fail(where + ": row " + Hex(row.row_id) + " appears twice");
+      if (!have.insert(row.row_id).second) Fail(where + ": row " + hex(row.row_id) + " appears twice");
       if (!want.count(row.row_id)) {
-        Fail(where + ": row " + Hex(row.row_id) + " has no child object");
+        Fail(where + ": row " + hex(row.row_id) + " has no child object");
         continue;
       }
       auto node = r_.Node(row.row_id);
       auto pc = node ? r_.ReadPc(*node) : std::nullopt;
-      if (pc) CompareRow(row, t.schema, *pc, where + " row " + Hex(row.row_id), skip);
+      if (pc) CompareRow(row, t.schema, *pc, where + " row " + hex(row.row_id), skip);
     }
     for (auto c : want)
-      if (!have.count(c)) Fail(where + ": child " + Hex(c) + " has no row");
+      if (!have.count(c)) Fail(where + ": child " + hex(c) + " has no row");
   }
 
   // An embedded message whose blocks were checked before in this run is not checked again:
@@ -230,20 +229,20 @@ class ObjectChecks {
     auto subs = r_.ReadSubnodes(node.bid_sub);
     if (!pc || !subs) return 0;
     for (std::uint16_t id : {kPidMessageClass, kPidMessageFlags, kPidMessageSize})
-      if (!FindProp(*pc, id)) Fail(where + ": required property " + Hex(id) + " missing");
+      if (!FindProp(*pc, id)) Fail(where + ": required property " + hex(id) + " missing");
     auto sub = [&](std::uint32_t nid) -> std::optional<NodeRef> {
       for (const auto& e : *subs)
         if (e.nid == nid) return NodeRef{nid, e.bid_data, e.bid_sub};
       return std::nullopt;
     };
     if (auto rt = sub(0x692)) {
-      if (auto t = r_.ReadTc(*rt)) RequireTemplateColumns(*t, RecipientTemplate(), where + " recipient table");
+      if (auto t = r_.ReadTc(*rt)) RequireTemplateColumns(*t, recipient_template(), where + " recipient table");
     } else {
       Fail(where + ": recipient table missing");
     }
     std::vector<NodeRef> attachments;
     for (const auto& e : *subs)
-      if ((e.nid & 0x1F) == kNidTypeAttachment) attachments.push_back(NodeRef{e.nid, e.bid_data, e.bid_sub});
+      if (Nid(e.nid).type() == kNidTypeAttachment) attachments.push_back(NodeRef{e.nid, e.bid_data, e.bid_sub});
     auto at = sub(0x671);
     std::optional<TableContents> table;
     if (at) table = r_.ReadTc(*at);
@@ -255,11 +254,11 @@ class ObjectChecks {
       Fail(where + ": mfHasAttach disagrees with the attachment table");
     int height = 0;
     for (const auto& a : attachments) {
-      const std::string aw = where + " attachment " + Hex(a.nid);
+      const std::string aw = where + " attachment " + hex(a.nid);
       auto apc = r_.ReadPc(a);
       if (!apc) continue;
       for (std::uint16_t id : {kPidAttachSize, kPidAttachMethod, kPidRenderingPosition})
-        if (!FindProp(*apc, id)) Fail(aw + ": required property " + Hex(id) + " missing");
+        if (!FindProp(*apc, id)) Fail(aw + ": required property " + hex(id) + " missing");
       if (table) {
         const TableRow* row = nullptr;
         for (const auto& r : table->rows)
@@ -276,9 +275,9 @@ class ObjectChecks {
         const std::uint32_t mnid = load_u32(p.data, 0);
         auto asubs = r_.ReadSubnodes(a.bid_sub);
         std::optional<NodeRef> m;
-        for (const auto& e : asubs.value_or(std::vector<SubnodeEntry>{}))
+        for (const auto& e : asubs.value_or(std::vector<SubnodeBlockEntry>{}))
           if (e.nid == mnid) m = NodeRef{mnid, e.bid_data, e.bid_sub};
-        if (!m) Fail(aw + ": embedded message " + Hex(mnid) + " is not a sub-node of the attachment");
+        if (!m) Fail(aw + ": embedded message " + hex(mnid) + " is not a sub-node of the attachment");
         else height = std::max(height, 1 + Embedded(*m, aw + " embedded message", depth + 1));
       }
     }
@@ -299,6 +298,6 @@ class ObjectChecks {
 
 }  // namespace
 
-void CheckObjects(const PstFileReader& reader, VerifyResult& out) { ObjectChecks(reader, out).Run(); }
+void check_objects(const PstFileReader& reader, VerifyResult& out) { ObjectChecks(reader, out).Run(); }
 
 }  // namespace salvora::pst

@@ -7,6 +7,6 @@
 
 namespace salvora::pst {
 
-void CheckObjects(const PstFileReader& reader, VerifyResult& out);
+void check_objects(const PstFileReader& reader, VerifyResult& out);
 
 }  // namespace salvora::pst

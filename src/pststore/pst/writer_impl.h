@@ -13,7 +13,7 @@
 #include "platform/file64.h"
 #include "pststore/pst/block_store.h"
 #include "pststore/pst/cow_btree.h"
-#include "pststore/pst/header.h"
+#include "format/header.h"
 #include "pststore/pst/message_spec.h"
 #include "pststore/pst/name_map.h"
 #include "pststore/pst/property_context.h"
@@ -50,7 +50,7 @@ class NodeBuilder : public SubnodeSink {
   NodeBuilder(PstWriter::Impl& w, BlockList* owned) : w_(w), owned_(owned) {}
   std::uint32_t AddValue(Bytes data) override;
   std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) override;
-  void AddSubnode(const SubnodeEntry& e) { subs_.push_back(e); }
+  void AddSubnode(const SubnodeBlockEntry& e) { subs_.push_back(e); }
   // The node's own data: heap blocks as one data tree.
   std::uint64_t WriteHeap(const std::vector<std::vector<std::uint8_t>>& blocks);
   std::uint64_t FinishSubnodes();
@@ -59,7 +59,7 @@ class NodeBuilder : public SubnodeSink {
  private:
   PstWriter::Impl& w_;
   BlockList* owned_;
-  std::vector<SubnodeEntry> subs_;
+  std::vector<SubnodeBlockEntry> subs_;
 };
 
 struct WrittenMessage {

@@ -1,0 +1,130 @@
+#include "format/block.h"
+
+#include <algorithm>
+
+#include "format/byte_writer.h"
+#include "format/crc.h"
+#include "format/signature.h"
+
+namespace salvora {
+
+std::size_t block_disk_size(std::size_t cb, FileLayout layout) {
+  const PageGeometry g = geometry_for(layout);
+  const std::size_t align = std::max<std::size_t>(g.block_alignment, 1);
+  return (cb + g.block_trailer_size + align - 1) / align * align;
+}
+
+std::optional<BlockTrailer> parse_block_trailer(Bytes disk, std::size_t cb, FileLayout layout) {
+  const PageGeometry g = geometry_for(layout);
+  const std::size_t size = block_disk_size(cb, layout);
+  if (g.block_trailer_size == 0 || disk.size() < size) return std::nullopt;
+  ByteReader r(disk.subspan(size - g.block_trailer_size));
+  BlockTrailer t;
+  t.cb = r.u16();
+  t.sig = r.u16();
+  const CrcAndId tail = read_crc_and_id(r, layout);
+  t.crc = tail.crc;
+  t.bid = tail.id;
+  return t;
+}
+
+TrailerVerdict judge_block_trailer(const BlockTrailer& trailer, Bytes stored, std::uint64_t bid, std::uint16_t cb,
+                                   std::uint64_t ib) {
+  TrailerVerdict v;
+  v.cb_ok = trailer.cb == cb;
+  v.sig_ok = trailer.sig == ComputeSignature(ib, bid);
+  v.crc_ok = trailer.crc == ComputeCrc(stored.first(std::min<std::size_t>(cb, stored.size())));
+  v.bid_ok = (trailer.bid & ~std::uint64_t{1}) == (bid & ~std::uint64_t{1});
+  return v;
+}
+
+std::vector<std::uint8_t> build_block(Bytes payload, std::uint64_t bid, std::uint64_t ib, CryptMethod crypt) {
+  const std::size_t cb = payload.size();
+  std::vector<std::uint8_t> out(BlockDiskSize(cb), 0);
+  std::copy(payload.begin(), payload.end(), out.begin());
+  if (!IsInternalBid(bid)) encode_block_bytes(std::span(out).first(cb), crypt, bid);
+  const std::size_t t = out.size() - kBlockTrailerSize;
+  store_u16(out, t, static_cast<std::uint16_t>(cb));
+  store_u16(out, t + 2, ComputeSignature(ib, bid));
+  // The CRC is over the bytes as stored, after encoding.
+  store_u32(out, t + 4, ComputeCrc(Bytes(out).first(cb)));
+  store_u64(out, t + 8, bid);
+  return out;
+}
+
+std::vector<std::uint8_t> open_block(Bytes disk, std::uint64_t bid, std::uint16_t cb, std::uint64_t ib, CryptMethod crypt,
+                                     Findings& findings) {
+  const auto trailer = cb <= kMaxBlockData ? parse_block_trailer(disk, cb, FileLayout::kUnicode) : std::nullopt;
+  if (!trailer) {
+    findings.add("block extends past its space");
+    return {};
+  }
+  const TrailerVerdict v = judge_block_trailer(*trailer, disk, bid, cb, ib);
+  if (!v.cb_ok) findings.add("trailer cb differs from the block tree entry");
+  if (!v.sig_ok) findings.add("trailer signature wrong");
+  if (!v.crc_ok) findings.add("trailer CRC wrong");
+  if (!v.bid_ok) findings.add("trailer bid differs from the block tree key");
+  std::vector<std::uint8_t> data(disk.begin(), disk.begin() + cb);
+  if (!IsInternalBid(bid)) decode_block_bytes(data, crypt, bid);
+  return data;
+}
+
+std::vector<std::uint8_t> XBlock::Serialize() const {
+  ByteWriter w(8 + bids.size() * 8);
+  w.u8(kBlockTypeDataTree);
+  w.u8(level);
+  w.u16(static_cast<std::uint16_t>(bids.size()));
+  w.u32(total);
+  for (auto b : bids) w.u64(b);
+  return w.take();
+}
+
+std::optional<XBlock> XBlock::Parse(Bytes payload, FileLayout layout, Tolerance tolerance) {
+  ByteReader r(payload);
+  XBlock x;
+  if (r.u8() != kBlockTypeDataTree) return std::nullopt;
+  x.level = r.u8();
+  const std::size_t n = r.u16();
+  x.total = r.u32();
+  if (!r.ok() || n > r.remaining() / id_width(layout)) return std::nullopt;
+  if (tolerance == Tolerance::kStrict && x.level != 1 && x.level != 2) return std::nullopt;
+  x.bids.resize(n);
+  for (auto& b : x.bids) b = read_id(r, layout);
+  return x;
+}
+
+std::vector<std::uint8_t> SubnodeBlock::Serialize() const {
+  ByteWriter w(8 + entries.size() * 24);
+  w.u8(kBlockTypeSubnodes);
+  w.u8(level);
+  w.u16(static_cast<std::uint16_t>(entries.size()));
+  w.u32(0);
+  for (const auto& e : entries) {
+    w.u64(e.nid);
+    w.u64(e.bid_data);
+    if (level == 0) w.u64(e.bid_sub);
+  }
+  return w.take();
+}
+
+std::optional<SubnodeBlock> SubnodeBlock::Parse(Bytes payload, FileLayout layout, Tolerance tolerance) {
+  ByteReader r(payload);
+  SubnodeBlock s;
+  if (r.u8() != kBlockTypeSubnodes) return std::nullopt;
+  s.level = r.u8();
+  const std::size_t n = r.u16();
+  if (layout != FileLayout::kAnsi) r.skip(4);  // dwPadding; the 32-bit layout has none
+  const std::size_t size = (s.level == 0 ? 3 : 2) * id_width(layout);
+  if (!r.ok() || n > r.remaining() / size) return std::nullopt;
+  if (tolerance == Tolerance::kStrict && s.level > 1) return std::nullopt;
+  s.entries.resize(n);
+  for (auto& e : s.entries) {
+    // NIDs are 32 bits, stored zero-extended in the Unicode layouts.
+    e.nid = static_cast<std::uint32_t>(read_id(r, layout));
+    e.bid_data = read_id(r, layout);
+    if (s.level == 0) e.bid_sub = read_id(r, layout);
+  }
+  return s;
+}
+
+}  // namespace salvora

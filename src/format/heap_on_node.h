@@ -1,0 +1,95 @@
+#pragma once
+// Heap-on-node: the allocator inside a node's value. A heap is the sequence of blocks of the
+// node's data (one block, or the data blocks under a data tree); each holds allocations and,
+// after them, a page map of their offsets. A heap id names a block and an allocation in it.
+//
+// HeapOnNode reads a heap, HeapWriter builds one (Unicode layout). A HeapOnNode owns its
+// blocks; the views Lookup returns live as long as the heap.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "format/byte_reader.h"
+#include "format/findings.h"
+#include "format/ids.h"
+
+namespace salvora {
+
+// How a heap id splits into allocation index and block index. Files with 4 KB pages widen the
+// index to 14 bits and leave 13 bits for the block (as libpff reads them).
+enum class HidLayout { kStandard, kWide };
+
+inline constexpr std::uint8_t kHeapSignature = 0xEC;
+inline constexpr std::uint8_t kClientPropertyContext = 0xBC;
+inline constexpr std::uint8_t kClientTableContext = 0x7C;
+inline constexpr std::uint8_t kClientBth = 0xB5;
+
+struct HidParts {
+  std::uint32_t index = 0;  // 1-based allocation index; 0 names nothing
+  std::uint32_t block = 0;  // 0-based heap block
+};
+HidParts split_hid(Hid hid, HidLayout layout);
+// The id of allocation `index` (1-based) of heap block `block`, standard layout.
+constexpr Hid make_hid(std::uint32_t block, std::uint32_t index) { return Hid((block << 16) | (index << 5)); }
+
+enum class HeapError { kNone, kEmpty, kShortHeader, kBadSignature, kBadPageMap };
+
+class HeapOnNode {
+ public:
+  // Takes the node value's blocks in order. Every violation is a finding ("heap: ...").
+  // Under salvage the heap fails only when block 0 is unusable: a later block with a broken
+  // page map fails the lookups into it, and boundaries out of order read as empty allocations.
+  // Under strict any broken page map fails the heap.
+  static std::optional<HeapOnNode> Parse(std::vector<ByteVector> blocks, HidLayout layout, Findings& findings,
+                                         HeapError* error = nullptr);
+
+  std::uint8_t client_signature() const { return client_signature_; }
+  Hid user_root() const { return user_root_; }
+  std::size_t block_count() const { return blocks_.size(); }
+  std::size_t allocation_count() const;
+  HidLayout layout() const { return layout_; }
+
+  // The bytes of one allocation; empty optional when the id is not a heap id or names no
+  // allocation. A zero-length allocation is a valid, empty value.
+  std::optional<Bytes> Lookup(Hid hid) const;
+
+ private:
+  struct PageMap {
+    bool valid = false;
+    bool ordered = false;                // every boundary within the allocations, none falling
+    std::vector<std::uint16_t> offsets;  // cAlloc + 1 boundaries
+  };
+  static PageMap ParsePageMap(Bytes block, std::size_t index, Findings& findings);
+  std::optional<Bytes> LookupAs(Hid hid, HidLayout layout) const;
+
+  std::vector<ByteVector> blocks_;
+  std::vector<PageMap> maps_;
+  HidLayout layout_ = HidLayout::kStandard;
+  std::uint8_t client_signature_ = 0;
+  Hid user_root_;
+};
+
+class HeapWriter {
+ public:
+  explicit HeapWriter(std::uint8_t client_signature) : client_signature_(client_signature) {}
+  // A new allocation of at most kMaxHeapAlloc bytes (zero-length allocations are legal).
+  Hid Allocate(Bytes data);
+  // Rewrites an allocation in place with bytes of the same length.
+  void Overwrite(Hid hid, Bytes data);
+  void SetUserRoot(Hid hid) { user_root_ = hid; }
+  // The block payloads: every block but the last is a full kMaxBlockData bytes.
+  std::vector<std::vector<std::uint8_t>> Finish() const;
+
+ private:
+  struct Block {
+    std::vector<std::uint8_t> bytes;     // header space and allocations
+    std::vector<std::uint16_t> starts;   // offset of each allocation
+  };
+  static std::size_t HeaderSize(std::size_t block_index);
+  std::uint8_t client_signature_;
+  Hid user_root_;
+  std::vector<Block> blocks_;
+};
+
+}  // namespace salvora

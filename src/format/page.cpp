@@ -1,0 +1,173 @@
+#include "format/page.h"
+
+#include <algorithm>
+
+#include "format/crc.h"
+#include "format/signature.h"
+
+namespace salvora {
+
+namespace {
+
+// Where the trailer and the B-tree counts sit in a page of each layout.
+struct PagePlaces {
+  std::size_t page_size = 0;
+  std::size_t trailer = 0;   // ptype, ptypeRepeat, wSig, then CRC and bid in layout order
+  std::size_t counts = 0;    // cEnt of a B-tree page
+  bool wide_counts = false;  // cEnt and cEntMax are 16-bit
+};
+
+std::optional<PagePlaces> places_for(FileLayout layout) {
+  switch (layout) {
+    case FileLayout::kAnsi: return PagePlaces{512, 500, 496, false};
+    case FileLayout::kUnicode: return PagePlaces{512, 496, 488, false};
+    case FileLayout::kUnicode4k: return PagePlaces{4096, 4072, 4056, true};
+    case FileLayout::kUnknown: break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void BtEntry::Serialize(ByteWriter& w) const {
+  w.u64(key);
+  w.u64(child.bid);
+  w.u64(child.ib);
+}
+BtEntry BtEntry::Parse(ByteReader& r, FileLayout layout) {
+  BtEntry e;
+  e.key = read_id(r, layout);
+  e.child.bid = read_id(r, layout);
+  e.child.ib = read_id(r, layout);
+  return e;
+}
+
+void BbtEntry::Serialize(ByteWriter& w) const {
+  w.u64(bid);
+  w.u64(ib);
+  w.u16(cb);
+  w.u16(cref);
+  w.u32(0);
+}
+BbtEntry BbtEntry::Parse(ByteReader& r, FileLayout layout) {
+  BbtEntry e;
+  e.bid = read_id(r, layout);
+  e.ib = read_id(r, layout);
+  e.cb = r.u16();
+  if (layout == FileLayout::kUnicode4k) e.cb_inflated = r.u16();
+  e.cref = r.u16();
+  if (layout != FileLayout::kAnsi) r.skip(layout == FileLayout::kUnicode4k ? 2 : 4);
+  return e;
+}
+
+void NbtEntry::Serialize(ByteWriter& w) const {
+  w.u64(nid);
+  w.u64(bid_data);
+  w.u64(bid_sub);
+  w.u32(nid_parent);
+  w.u32(0);
+}
+NbtEntry NbtEntry::Parse(ByteReader& r, FileLayout layout) {
+  NbtEntry e;
+  // Stored zero-extended to 64 bits in the Unicode layouts; only the low half is the NID, and
+  // old files leave junk in the upper half.
+  e.nid = static_cast<std::uint32_t>(read_id(r, layout));
+  e.bid_data = read_id(r, layout);
+  e.bid_sub = read_id(r, layout);
+  e.nid_parent = r.u32();
+  if (layout != FileLayout::kAnsi) r.skip(4);
+  return e;
+}
+
+std::optional<PageTrailer> parse_page_trailer(Bytes page, FileLayout layout) {
+  const auto places = places_for(layout);
+  if (!places || page.size() < places->page_size) return std::nullopt;
+  ByteReader r(page);
+  r.seek(places->trailer);
+  PageTrailer t;
+  t.ptype = r.u8();
+  t.ptype_repeat = r.u8();
+  t.sig = r.u16();
+  const CrcAndId tail = read_crc_and_id(r, layout);
+  t.crc = tail.crc;
+  t.bid = tail.id;
+  t.crc_ok = t.crc == ComputeCrc(page.first(places->trailer));
+  return t;
+}
+
+void seal_page(std::vector<std::uint8_t>& page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib, bool sign) {
+  page.resize(kPageSize, 0);
+  page[496] = ptype;
+  page[497] = ptype;
+  store_u16(page, 498, sign ? ComputeSignature(ib, bid) : 0);
+  store_u32(page, 500, ComputeCrc(Bytes(page).first(496)));
+  store_u64(page, 504, bid);
+}
+
+std::vector<std::string> check_page_trailer(Bytes page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib,
+                                            bool sign) {
+  std::vector<std::string> out;
+  const auto t = parse_page_trailer(page, FileLayout::kUnicode);
+  if (!t) {
+    out.push_back("page is short");
+    return out;
+  }
+  if (t->ptype != ptype || t->ptype_repeat != ptype) out.push_back("ptype/ptypeRepeat wrong");
+  if (t->bid != bid) out.push_back("trailer bid does not match its reference");
+  if (!t->crc_ok) out.push_back("CRC does not match");
+  if (t->sig != (sign ? ComputeSignature(ib, bid) : 0)) out.push_back("signature wrong");
+  return out;
+}
+
+std::optional<BtPageHeader> parse_bt_page_header(Bytes page, FileLayout layout) {
+  const auto places = places_for(layout);
+  if (!places || page.size() < places->page_size) return std::nullopt;
+  ByteReader r(page);
+  r.seek(places->counts);
+  BtPageHeader h;
+  h.c_ent = places->wide_counts ? r.u16() : r.u8();
+  h.c_ent_max = places->wide_counts ? r.u16() : r.u8();
+  h.cb_ent = r.u8();
+  h.level = r.u8();
+  return h;
+}
+
+std::uint8_t BtPage::EntrySize(std::uint8_t ptype, std::uint8_t level) {
+  if (level > 0) return BtEntry::kSize;
+  return ptype == kPtypeNbt ? NbtEntry::kSize : BbtEntry::kSize;
+}
+
+std::vector<std::uint8_t> BtPage::Serialize(std::uint64_t bid, std::uint64_t ib) const {
+  std::vector<std::uint8_t> page(kPageSize, 0);
+  std::copy(entries.begin(), entries.begin() + std::min<std::size_t>(entries.size(), 488), page.begin());
+  page[488] = c_ent;
+  page[489] = c_ent_max;
+  page[490] = cb_ent;
+  page[491] = level;
+  seal_page(page, ptype, bid, ib, true);
+  return page;
+}
+
+std::optional<BtPage> BtPage::Parse(Bytes page) {
+  const auto header = parse_bt_page_header(page, FileLayout::kUnicode);
+  const auto trailer = parse_page_trailer(page, FileLayout::kUnicode);
+  if (!header || !trailer) return std::nullopt;
+  BtPage p;
+  p.ptype = trailer->ptype;
+  p.c_ent = static_cast<std::uint8_t>(header->c_ent);
+  p.c_ent_max = static_cast<std::uint8_t>(header->c_ent_max);
+  p.cb_ent = header->cb_ent;
+  p.level = header->level;
+  if (p.cb_ent == 0 || std::size_t{p.c_ent} * p.cb_ent > 488) return std::nullopt;
+  p.entries.assign(page.begin(), page.begin() + std::size_t{p.c_ent} * p.cb_ent);
+  return p;
+}
+
+std::vector<std::uint8_t> serialize_map_page(std::uint8_t ptype, Bytes map496, std::uint64_t ib) {
+  std::vector<std::uint8_t> page(map496.begin(), map496.begin() + std::min<std::size_t>(map496.size(), 496));
+  page.resize(kPageSize, 0);
+  seal_page(page, ptype, ib, ib, false);
+  return page;
+}
+
+}  // namespace salvora

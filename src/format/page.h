@@ -1,0 +1,111 @@
+#pragma once
+// Pages: the trailer every page ends with, the B-tree pages of the node and block trees with
+// their three entry kinds, and the allocation map pages.
+//
+// The parsers read every layout (ANSI 512-byte pages with 32-bit ids, Unicode 512-byte pages,
+// Unicode 4 KB pages); the serialisers write the Unicode layout the writer produces. Entry
+// parsers read the entry's own bytes only; what a walk makes of a page (learning the depth,
+// stopping at stale entries, checking every rule) is the walker's.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/byte_reader.h"
+#include "format/byte_writer.h"
+#include "format/header.h"
+#include "format/layout.h"
+
+namespace salvora {
+
+// Key and child page of an intermediate B-tree page.
+struct BtEntry {
+  static constexpr std::uint8_t kSize = 24;
+  std::uint64_t key = 0;
+  Bref child;
+  void Serialize(ByteWriter& w) const;
+  static BtEntry Parse(ByteReader& r, FileLayout layout = FileLayout::kUnicode);
+  bool operator==(const BtEntry&) const = default;
+};
+
+// A block tree leaf entry.
+struct BbtEntry {
+  static constexpr std::uint8_t kSize = 24;
+  std::uint64_t bid = 0;
+  std::uint64_t ib = 0;
+  std::uint16_t cb = 0;
+  std::uint16_t cref = 2;
+  // The 4 KB layout only: the block's size once inflated (cb is then the stored size); 0 in
+  // the other layouts, which store no compressed blocks.
+  std::uint16_t cb_inflated = 0;
+  std::uint64_t key() const { return bid; }
+  void Serialize(ByteWriter& w) const;
+  static BbtEntry Parse(ByteReader& r, FileLayout layout = FileLayout::kUnicode);
+  bool operator==(const BbtEntry&) const = default;
+};
+
+// A node tree leaf entry.
+struct NbtEntry {
+  static constexpr std::uint8_t kSize = 32;
+  std::uint32_t nid = 0;
+  std::uint64_t bid_data = 0;
+  std::uint64_t bid_sub = 0;
+  std::uint32_t nid_parent = 0;
+  std::uint64_t key() const { return nid; }
+  void Serialize(ByteWriter& w) const;
+  static NbtEntry Parse(ByteReader& r, FileLayout layout = FileLayout::kUnicode);
+  bool operator==(const NbtEntry&) const = default;
+};
+
+// The trailer at the end of every page, wherever its layout puts it.
+struct PageTrailer {
+  std::uint8_t ptype = 0;
+  std::uint8_t ptype_repeat = 0;
+  std::uint16_t sig = 0;
+  std::uint32_t crc = 0;
+  std::uint64_t bid = 0;
+  bool crc_ok = false;  // the stored CRC matches the bytes it covers
+};
+// Empty when the bytes are shorter than a page of the layout.
+std::optional<PageTrailer> parse_page_trailer(Bytes page, FileLayout layout);
+
+// Writes ptype, signature, CRC and bid into the trailer of a 512-byte Unicode page. Map pages
+// have signature 0 (sign = false).
+void seal_page(std::vector<std::uint8_t>& page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib, bool sign);
+// Every mismatch of a Unicode page's trailer against the expected type, bid and offset.
+std::vector<std::string> check_page_trailer(Bytes page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib,
+                                            bool sign);
+
+// The counts and sizes a B-tree page keeps before its trailer.
+struct BtPageHeader {
+  std::size_t c_ent = 0;
+  std::size_t c_ent_max = 0;
+  std::uint8_t cb_ent = 0;
+  std::uint8_t level = 0;
+};
+// Empty when the bytes are shorter than a page of the layout.
+std::optional<BtPageHeader> parse_bt_page_header(Bytes page, FileLayout layout);
+
+// One Unicode B-tree page; entries kept as raw bytes of cbEnt each.
+struct BtPage {
+  std::uint8_t ptype = 0;    // kPtypeBbt or kPtypeNbt
+  std::uint8_t level = 0;    // 0 = leaf
+  std::uint8_t cb_ent = 0;
+  std::uint8_t c_ent_max = 0;
+  std::uint8_t c_ent = 0;
+  std::vector<std::uint8_t> entries;
+
+  // cbEnt and cEntMax as Outlook writes them for this page type and level.
+  static std::uint8_t EntrySize(std::uint8_t ptype, std::uint8_t level);
+  static std::uint8_t MaxEntries(std::uint8_t ptype, std::uint8_t level) { return static_cast<std::uint8_t>(488 / EntrySize(ptype, level)); }
+
+  std::vector<std::uint8_t> Serialize(std::uint64_t bid, std::uint64_t ib) const;
+  // Parses the page body; trailer checks are separate. Empty when the counts cannot hold.
+  static std::optional<BtPage> Parse(Bytes page);
+};
+
+// AMap, PMap, FMap and FPMap pages: 496 bytes of map and a trailer whose bid is the offset.
+std::vector<std::uint8_t> serialize_map_page(std::uint8_t ptype, Bytes map496, std::uint64_t ib);
+
+}  // namespace salvora

@@ -1,0 +1,136 @@
+// B-tree-on-heap: the builder's trees read back, and damaged trees as each tolerance takes them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "format/bth.h"
+#include "format/byte_writer.h"
+
+namespace salvora {
+namespace {
+
+std::optional<HeapOnNode> heap_of(const HeapWriter& w) {
+  Findings findings(Tolerance::kStrict);
+  return HeapOnNode::Parse(w.Finish(), HidLayout::kStandard, findings);
+}
+
+ByteVector header(std::uint8_t key, std::uint8_t entry, std::uint8_t levels, Hid root) {
+  return BthHeader{key, entry, levels, root}.Serialize();
+}
+
+TEST(Bth, BuildsIndexLevelsForManyRecords) {
+  for (std::size_t count : {0u, 1u, 447u, 448u, 5000u}) {
+    HeapWriter w(kClientBth);
+    ByteWriter rec;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      rec.u32(i * 3);
+      rec.u32(i);
+    }
+    const Hid hid = build_bth(w, 4, 4, rec.data());
+    w.SetUserRoot(hid);
+    const auto heap = heap_of(w);
+    ASSERT_TRUE(heap);
+    Findings findings(Tolerance::kStrict);
+    const auto c = read_bth(*heap, hid, findings);
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(findings.empty());
+    EXPECT_EQ(c->header.key_size, 4);
+    EXPECT_EQ(c->header.entry_size, 4);
+    ASSERT_EQ(c->records.size(), count);
+    EXPECT_EQ(c->header.index_levels, count > 447 ? 1 : 0) << count;
+    for (std::size_t i = 0; i < count; ++i) {
+      EXPECT_EQ(bth_key(c->records[i], 4), i * 3);
+      EXPECT_EQ(load_u32(c->records[i], 4), i);
+    }
+  }
+}
+
+TEST(Bth, HeadersThatNoWriterMakesAreRefused) {
+  HeapWriter w(kClientBth);
+  const Hid records = w.Allocate(ByteVector(8, 0));
+  const Hid no_key = w.Allocate(header(0, 8, 0, records));
+  const Hid too_deep = w.Allocate(header(2, 6, 9, records));
+  const Hid other_type = w.Allocate(ByteVector{0xB6, 2, 6, 0, 0, 0, 0, 0});
+  const Hid short_one = w.Allocate(ByteVector{0xB5, 2, 6, 0});
+  const auto heap = heap_of(w);
+  ASSERT_TRUE(heap);
+  for (Hid h : {no_key, too_deep, other_type, short_one, make_hid(0, 40)}) {
+    Findings findings(Tolerance::kSalvage);
+    EXPECT_FALSE(read_bth_header(*heap, h, findings)) << h.value;
+    EXPECT_EQ(findings.count(), 1u);
+  }
+}
+
+// 24 bytes read as four index records (2-byte key, HID) or three leaf records (2 + 6): every
+// index record names the block itself, so eight levels would reach it 4^8 times.
+TEST(Bth, IndexLeadingBackIntoTheTree) {
+  HeapWriter w(kClientPropertyContext);
+  const Hid block = w.Allocate(ByteVector(24, 0));
+  ByteWriter index;
+  for (std::uint16_t i = 0; i < 4; ++i) {
+    index.u16(i);
+    index.u32(block.value);
+  }
+  w.Overwrite(block, index.data());
+  const Hid hid = w.Allocate(header(2, 6, 8, block));
+  const auto heap = heap_of(w);
+  ASSERT_TRUE(heap);
+  Findings strict(Tolerance::kStrict);
+  EXPECT_FALSE(read_bth(*heap, hid, strict));
+  EXPECT_EQ(strict.items(), std::vector<std::string>{"BTH: a record block is reached twice"});
+  // Salvage skips the repeats: the root is an index block, so no leaf is ever reached.
+  Findings salvage(Tolerance::kSalvage);
+  const auto records = read_bth(*heap, hid, salvage);
+  ASSERT_TRUE(records);
+  EXPECT_TRUE(records->records.empty());
+  EXPECT_EQ(salvage.count(), 4u);
+}
+
+// Records of a leaf that is not a whole number of records, and an index naming a missing block.
+TEST(Bth, BrokenRecordBlocks) {
+  HeapWriter w(kClientBth);
+  const Hid leaf = w.Allocate(ByteVector{1, 0, 0, 0, 9, 0, 0, 0, 2, 0, 0});  // one record and 3 bytes
+  ByteWriter index;
+  index.u32(1);
+  index.u32(leaf.value);
+  index.u32(5);
+  index.u32(make_hid(0, 40).value);
+  const Hid root = w.Allocate(index.data());
+  const Hid hid = w.Allocate(header(4, 4, 1, root));
+  const auto heap = heap_of(w);
+  ASSERT_TRUE(heap);
+  Findings strict(Tolerance::kStrict);
+  EXPECT_FALSE(read_bth(*heap, hid, strict));
+  EXPECT_EQ(strict.items(), std::vector<std::string>{"BTH: record block missing or not a whole number of records"});
+  Findings salvage(Tolerance::kSalvage);
+  const auto records = read_bth(*heap, hid, salvage);
+  ASSERT_TRUE(records);
+  ASSERT_EQ(records->records.size(), 1u);
+  EXPECT_EQ(load_u32(records->records[0], 4), 9u);
+  EXPECT_EQ(salvage.count(), 2u);
+  // A root that is not there fails under both.
+  const Hid lost = w.Allocate(header(4, 4, 0, make_hid(0, 40)));
+  const auto heap2 = heap_of(w);
+  EXPECT_FALSE(read_bth(*heap2, lost, salvage));
+}
+
+TEST(Bth, KeysOutOfOrderAreAFindingNotAFailure) {
+  HeapWriter w(kClientBth);
+  ByteWriter rec;
+  for (std::uint32_t key : {5u, 3u}) {
+    rec.u32(key);
+    rec.u32(0);
+  }
+  const Hid records = w.Allocate(rec.data());
+  const Hid hid = w.Allocate(header(4, 4, 0, records));
+  const auto heap = heap_of(w);
+  Findings strict(Tolerance::kStrict);
+  const auto c = read_bth(*heap, hid, strict);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->records.size(), 2u);
+  EXPECT_EQ(strict.items(), std::vector<std::string>{"BTH: keys not in ascending order"});
+}
+
+}  // namespace
+}  // namespace salvora
