@@ -142,7 +142,7 @@ Variant AttachmentsServer::invoke(MemberId member, InvokeKind kind, Arguments ar
 
 Variant AttachmentServer::invoke(MemberId member, InvokeKind kind, Arguments) {
   if (kind == InvokeKind::kGet && (member == kAttachmentDisplayName || member == kAttachmentFileName)) {
-    const pst::Property* p = pst::FindProp(attachment_->props, static_cast<std::uint16_t>(member));
+    const pst::Property* p = pst::find_prop(attachment_->props, static_cast<std::uint16_t>(member));
     return p ? p->AsString() : std::string();
   }
   if (kind == InvokeKind::kGet && member == dispid::kPropertyAccessor)

@@ -57,7 +57,7 @@ std::string transient_entry_id() {
     return k;
   }();
   static std::atomic<std::uint32_t> next{1};
-  const auto bytes = pst::MakeEntryId(key, next.fetch_add(1));
+  const auto bytes = pst::make_entry_id(key, next.fetch_add(1));
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
   for (std::uint8_t b : bytes) {

@@ -140,8 +140,8 @@ void complete_appointment(const ItemState& item, pst::PropertyList& props, Named
   n.Default(kPsetidAppointment, lid::kRecurring, pst::Property::Bool(0, false));
   n.Default(kPsetidCommon, lid::kReminderSet, pst::Property::Bool(0, false));
   n.Default(kPsetidCommon, lid::kReminderDelta, pst::Property::Int32(0, 15));
-  pst::SetProp(props, pst::Property::Time(pid::kStartDate, start));
-  pst::SetProp(props, pst::Property::Time(pid::kEndDate, end));
+  pst::set_prop(props, pst::Property::Time(pid::kStartDate, start));
+  pst::set_prop(props, pst::Property::Time(pid::kEndDate, end));
 }
 
 void complete_task(NamedProps& n) {
@@ -160,13 +160,13 @@ void complete_journal(const ItemState& item, NamedProps& n) {
 
 void complete_note(pst::PropertyList& props, NamedProps& n) {
   // A note has no subject of its own: readers show the first line of its text.
-  if (!pst::FindProp(props, kPidSubject)) {
+  if (!pst::find_prop(props, kPidSubject)) {
     std::string first;
-    if (const pst::Property* body = pst::FindProp(props, kPidBody)) {
+    if (const pst::Property* body = pst::find_prop(props, kPidBody)) {
       first = body->AsString();
       first = first.substr(0, first.find_first_of("\r\n"));
     }
-    pst::SetProp(props, pst::Property::String(kPidSubject, first));
+    pst::set_prop(props, pst::Property::String(kPidSubject, first));
   }
   n.Default(kPsetidNote, lid::kNoteColor, pst::Property::Int32(0, 3));  // yellow
   n.Default(kPsetidNote, lid::kNoteWidth, pst::Property::Int32(0, 200));
@@ -175,30 +175,30 @@ void complete_note(pst::PropertyList& props, NamedProps& n) {
 
 void complete_contact(pst::PropertyList& props, NamedProps& n) {
   const pst::Property* file_under = n.Find(lid::kFileUnder, kPsetidAddress);
-  if (!pst::FindProp(props, kPidDisplayName)) {
+  if (!pst::find_prop(props, kPidDisplayName)) {
     std::string full;
     for (std::uint16_t id : {std::uint16_t{0x3A06}, std::uint16_t{0x3A44}, std::uint16_t{0x3A11}}) {
-      const pst::Property* part = pst::FindProp(props, id);
+      const pst::Property* part = pst::find_prop(props, id);
       if (!part || part->AsString().empty()) continue;
       if (!full.empty()) full += ' ';
       full += part->AsString();
     }
     if (full.empty() && file_under) full = file_under->AsString();
-    if (!full.empty()) pst::SetProp(props, pst::Property::String(kPidDisplayName, full));
+    if (!full.empty()) pst::set_prop(props, pst::Property::String(kPidDisplayName, full));
   }
   if (!file_under) {
-    if (const pst::Property* name = pst::FindProp(props, kPidDisplayName))
+    if (const pst::Property* name = pst::find_prop(props, kPidDisplayName))
       n.Set(kPsetidAddress, lid::kFileUnder, pst::Property::String(0, name->AsString()));
   }
   // Outlook titles a contact by its name; one given no subject of its own shows that.
-  if (!pst::FindProp(props, kPidSubject)) {
-    if (const pst::Property* name = pst::FindProp(props, kPidDisplayName))
-      pst::SetProp(props, pst::Property::String(kPidSubject, name->AsString()));
+  if (!pst::find_prop(props, kPidSubject)) {
+    if (const pst::Property* name = pst::find_prop(props, kPidDisplayName))
+      pst::set_prop(props, pst::Property::String(kPidSubject, name->AsString()));
   }
   const pst::Property* email = n.Find(lid::kEmail1EmailAddress, kPsetidAddress);
   if (email && !email->AsString().empty()) {
     const std::string address = email->AsString();
-    const pst::Property* name = pst::FindProp(props, kPidDisplayName);
+    const pst::Property* name = pst::find_prop(props, kPidDisplayName);
     const std::string shown = name && !name->AsString().empty() ? name->AsString() + " (" + address + ")" : address;
     n.Default(kPsetidAddress, lid::kEmail1AddressType, pst::Property::String(0, "SMTP"));
     n.Default(kPsetidAddress, lid::kEmail1DisplayName, pst::Property::String(0, shown));
@@ -213,12 +213,12 @@ void add_named(pst::PropertyList& props, const std::vector<NamedValue>& named, S
   for (const auto& v : named) {
     pst::Property p = v.value;
     p.tag = PropTag(store.RegisterName(v.name), p.type());
-    pst::SetProp(props, std::move(p));
+    pst::set_prop(props, std::move(p));
   }
 }
 
 void apply_kept(const ItemState& item, pst::PropertyList& props, NamedProps& n) {
-  for (const auto& p : item.kept) pst::SetProp(props, p);
+  for (const auto& p : item.kept) pst::set_prop(props, p);
   for (const auto& v : item.kept_named) {
     auto it = std::find_if(n.values.begin(), n.values.end(), [&](const NamedValue& e) { return e.name == v.name; });
     if (it != n.values.end()) it->value = v.value;
@@ -237,14 +237,14 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
   apply_kept(item, props, n);
 
   std::string message_class(message_class_of(item.kind));
-  if (const pst::Property* c = pst::FindProp(props, kPidMessageClass)) message_class = c->AsString();
+  if (const pst::Property* c = pst::find_prop(props, kPidMessageClass)) message_class = c->AsString();
   if (message_class.empty()) message_class = std::string(message_class_of(item.kind));
-  pst::SetProp(props, pst::Property::String(kPidMessageClass, message_class));
+  pst::set_prop(props, pst::Property::String(kPidMessageClass, message_class));
   const ItemKind kind = item_kind_of_class(message_class);
 
   std::uint32_t flags = item.unread ? 0 : kMsgFlagRead;
   if (kind == ItemKind::kMail && !item.received) flags |= kMsgFlagUnsent;
-  pst::SetProp(props, pst::Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(flags)));
+  pst::set_prop(props, pst::Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(flags)));
 
   switch (kind) {
     case ItemKind::kAppointment: complete_appointment(item, props, n); break;
@@ -255,22 +255,22 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
     case ItemKind::kMail: break;
   }
 
-  if (const pst::Property* s = pst::FindProp(props, kPidSubject)) {
+  if (const pst::Property* s = pst::find_prop(props, kPidSubject)) {
     const auto [prefix, rest] = split_subject(s->AsString());
-    pst::SetProp(props, pst::Property::String(pid::kSubjectPrefix, prefix));
-    pst::SetProp(props, pst::Property::String(pid::kNormalizedSubject, rest));
-    if (!pst::FindProp(props, kPidConversationTopic))
-      pst::SetProp(props, pst::Property::String(kPidConversationTopic, rest));
+    pst::set_prop(props, pst::Property::String(pid::kSubjectPrefix, prefix));
+    pst::set_prop(props, pst::Property::String(pid::kNormalizedSubject, rest));
+    if (!pst::find_prop(props, kPidConversationTopic))
+      pst::set_prop(props, pst::Property::String(kPidConversationTopic, rest));
   }
-  if (!pst::FindProp(props, pid::kNativeBody)) {
-    if (pst::FindProp(props, kPidHtml)) pst::SetProp(props, pst::Property::Int32(pid::kNativeBody, 3));
-    else if (pst::FindProp(props, kPidBody)) pst::SetProp(props, pst::Property::Int32(pid::kNativeBody, 1));
+  if (!pst::find_prop(props, pid::kNativeBody)) {
+    if (pst::find_prop(props, kPidHtml)) pst::set_prop(props, pst::Property::Int32(pid::kNativeBody, 3));
+    else if (pst::find_prop(props, kPidBody)) pst::set_prop(props, pst::Property::Int32(pid::kNativeBody, 1));
   }
   // Every message its own search key, drawn here so that items added to one file in different
   // sessions never share one (a key is how duplicates are recognised).
-  if (!pst::FindProp(props, kPidSearchKey)) pst::SetProp(props, pst::Property::Binary(kPidSearchKey, random_key()));
-  pst::SetProp(props, pst::Property::Time(kPidCreationTime, item.created));
-  pst::SetProp(props, pst::Property::Time(kPidLastModificationTime, now));
+  if (!pst::find_prop(props, kPidSearchKey)) pst::set_prop(props, pst::Property::Binary(kPidSearchKey, random_key()));
+  pst::set_prop(props, pst::Property::Time(kPidCreationTime, item.created));
+  pst::set_prop(props, pst::Property::Time(kPidLastModificationTime, now));
   apply_kept(item, props, n);
 
   for (std::uint16_t id : item.deleted_ids) std::erase_if(props, [&](const pst::Property& p) { return p.id() == id; });

@@ -77,8 +77,8 @@ struct ItemState {
   std::optional<std::uint32_t> nid;  // written as this message
   std::string transient_id;        // entry id before it is written
 
-  const pst::Property* Find(std::uint16_t id) const { return pst::FindProp(props, id); }
-  void Set(pst::Property p) { pst::SetProp(props, std::move(p)); }
+  const pst::Property* Find(std::uint16_t id) const { return pst::find_prop(props, id); }
+  void Set(pst::Property p) { pst::set_prop(props, std::move(p)); }
   void Remove(std::uint16_t id);
   const NamedValue* FindNamed(const pst::PropertyName& name) const;
   void SetNamed(const pst::PropertyName& name, pst::Property value);

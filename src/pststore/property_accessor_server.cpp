@@ -18,7 +18,7 @@ void require_item_changeable(const ItemState& item, MemberId member) {
 }
 
 std::optional<pst::Property> find_in(const pst::PropertyList& list, std::uint16_t id) {
-  if (const pst::Property* p = pst::FindProp(list, id)) return *p;
+  if (const pst::Property* p = pst::find_prop(list, id)) return *p;
   return std::nullopt;
 }
 
@@ -63,7 +63,7 @@ class ItemBag : public PropertyBag {
   void Set(pst::Property p) override {
     if (p.id() == kPidMessageClass) item_->kind = item_kind_of_class(p.AsString());
     std::erase(item_->deleted_ids, p.id());
-    pst::SetProp(item_->kept, std::move(p));
+    pst::set_prop(item_->kept, std::move(p));
   }
   void SetNamed(const pst::PropertyName& name, pst::Property p) override {
     std::erase(item_->deleted_names, name);
@@ -95,7 +95,7 @@ class RecipientBag : public PropertyBag {
   std::optional<pst::Property> FindNamed(const pst::PropertyName& name) const override {
     return find_named_in(row().named, name);
   }
-  void Set(pst::Property p) override { pst::SetProp(row().props, std::move(p)); }
+  void Set(pst::Property p) override { pst::set_prop(row().props, std::move(p)); }
   void SetNamed(const pst::PropertyName& name, pst::Property p) override { set_named_in(row().named, name, std::move(p)); }
   void Remove(std::uint16_t id) override { remove_in(row().props, id); }
   void RemoveNamed(const pst::PropertyName& name) override { remove_named_in(row().named, name); }
@@ -120,7 +120,7 @@ class AttachmentBag : public PropertyBag {
   std::optional<pst::Property> FindNamed(const pst::PropertyName& name) const override {
     return find_named_in(attachment_->named, name);
   }
-  void Set(pst::Property p) override { pst::SetProp(attachment_->props, std::move(p)); }
+  void Set(pst::Property p) override { pst::set_prop(attachment_->props, std::move(p)); }
   void SetNamed(const pst::PropertyName& name, pst::Property p) override {
     set_named_in(attachment_->named, name, std::move(p));
   }

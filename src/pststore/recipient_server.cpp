@@ -71,20 +71,20 @@ Variant RecipientServer::invoke(MemberId member, InvokeKind kind, Arguments argu
   switch (member) {
     case dispid::kName:
       if (kind == InvokeKind::kGet) {
-        const pst::Property* p = pst::FindProp(row(member).props, kPidDisplayName);
+        const pst::Property* p = pst::find_prop(row(member).props, kPidDisplayName);
         return p ? p->AsString() : std::string();
       }
       break;
     case dispid::kRecipientType:
       if (kind == InvokeKind::kGet) {
-        const pst::Property* p = pst::FindProp(row(member).props, kPidRecipientType);
+        const pst::Property* p = pst::find_prop(row(member).props, kPidRecipientType);
         return static_cast<std::int32_t>(p ? p->AsInt() : kRecipientTo);
       }
       if (kind == InvokeKind::kPut) {
         require_argument_count(member, arguments, 1, 1);
         const std::int32_t type = int32_argument(member, arguments, 0);
         require_changeable(*item_, member);
-        pst::SetProp(row(member).props, pst::Property::Int32(kPidRecipientType, type));
+        pst::set_prop(row(member).props, pst::Property::Int32(kPidRecipientType, type));
         return {};
       }
       break;

@@ -72,9 +72,9 @@ void read_folders(const pst::PstFileReader& reader, StoreFolder& folder, int dep
     child->id = row.row_id;
     child->parent = &folder;
     if (const auto pc = reader.ReadPc(*node)) {
-      if (const pst::Property* p = pst::FindProp(*pc, kPidDisplayName)) child->name = p->AsString();
-      if (const pst::Property* p = pst::FindProp(*pc, kPidContainerClass)) child->container_class = p->AsString();
-      if (const pst::Property* p = pst::FindProp(*pc, kPidComment)) child->description = p->AsString();
+      if (const pst::Property* p = pst::find_prop(*pc, kPidDisplayName)) child->name = p->AsString();
+      if (const pst::Property* p = pst::find_prop(*pc, kPidContainerClass)) child->container_class = p->AsString();
+      if (const pst::Property* p = pst::find_prop(*pc, kPidComment)) child->description = p->AsString();
     }
     read_folders(reader, *child, depth + 1);
     folder.children.push_back(std::move(child));
@@ -106,12 +106,12 @@ std::shared_ptr<StoreFile> StoreFile::Open(const std::string& path) {
   const auto store_node = reader.Node(kNidMessageStore.value);
   const auto props = store_node ? reader.ReadPc(*store_node) : std::nullopt;
   if (!props) throw std::runtime_error(path + ": the store object cannot be read");
-  const pst::Property* key = pst::FindProp(*props, kPidRecordKey);
-  const pst::Property* subtree = pst::FindProp(*props, kPidIpmSubTreeEntryId);
+  const pst::Property* key = pst::find_prop(*props, kPidRecordKey);
+  const pst::Property* subtree = pst::find_prop(*props, kPidIpmSubTreeEntryId);
   if (!key || key->data.size() != 16 || !subtree || subtree->data.size() != 24)
     throw std::runtime_error(path + ": the store has no record key or no IPM subtree");
   std::copy(key->data.begin(), key->data.end(), store->record_key_.begin());
-  if (const pst::Property* name = pst::FindProp(*props, kPidDisplayName)) store->display_name_ = name->AsString();
+  if (const pst::Property* name = pst::find_prop(*props, kPidDisplayName)) store->display_name_ = name->AsString();
   store->root_ = std::make_unique<StoreFolder>();
   store->root_->id = load_u32(subtree->data, 20);
   read_folders(reader, *store->root_, 0);
@@ -178,7 +178,7 @@ void StoreFile::SetFolderProperty(StoreFolder& folder, pst::Property property) {
   if (property.id() == kPidDisplayName) folder.name = property.AsString();
   else if (property.id() == kPidContainerClass) folder.container_class = property.AsString();
   else if (property.id() == kPidComment) folder.description = property.AsString();
-  else pst::SetProp(folder.props, std::move(property));
+  else pst::set_prop(folder.props, std::move(property));
 }
 
 void StoreFile::SetDescription(StoreFolder& folder, const std::string& description) {
@@ -231,7 +231,7 @@ void StoreFile::NoteFailure(const pst::PstWriter& writer) {
 
 std::uint64_t lost_store_messages() { return g_lost_messages.load(); }
 
-std::string StoreFile::EntryIdOf(std::uint32_t nid) const { return hex_upper(pst::MakeEntryId(record_key_, nid)); }
+std::string StoreFile::EntryIdOf(std::uint32_t nid) const { return hex_upper(pst::make_entry_id(record_key_, nid)); }
 
 namespace {
 std::atomic<std::uint32_t> g_checkpoint_messages{CheckpointRule{}.messages};

@@ -16,7 +16,7 @@ namespace salvora::pst {
 namespace {
 
 std::int64_t AttachSize(const store::testing::ReadAttachment& a) {
-  const Property* p = FindProp(a.props, kPidAttachSize);
+  const Property* p = find_prop(a.props, kPidAttachSize);
   if (p == nullptr) {
     ADD_FAILURE() << "no attachment size";
     return -1;

@@ -145,11 +145,11 @@ TEST_F(PropertyAccessorTest, RecipientsAreTheRowsGivenInTheirOrderWithTheirTypes
   const auto* m = store.subtree.Child("Inbox")->Message("rows");
   ASSERT_TRUE(m);
   ASSERT_EQ(m->recipients.size(), 2u);
-  EXPECT_EQ(pst::FindProp(m->recipients[0], kPidDisplayName)->AsString(), "Ann");
-  EXPECT_EQ(pst::FindProp(m->recipients[0], kPidRecipientType)->AsInt(), 1);
-  EXPECT_EQ(pst::FindProp(m->recipients[1], kPidDisplayName)->AsString(), "Cid");
-  EXPECT_EQ(pst::FindProp(m->recipients[1], kPidRecipientType)->AsInt(), 2);
-  EXPECT_EQ(pst::FindProp(m->recipients[1], kPidEmailAddress)->AsString(), "cid@example.org");
+  EXPECT_EQ(pst::find_prop(m->recipients[0], kPidDisplayName)->AsString(), "Ann");
+  EXPECT_EQ(pst::find_prop(m->recipients[0], kPidRecipientType)->AsInt(), 1);
+  EXPECT_EQ(pst::find_prop(m->recipients[1], kPidDisplayName)->AsString(), "Cid");
+  EXPECT_EQ(pst::find_prop(m->recipients[1], kPidRecipientType)->AsInt(), 2);
+  EXPECT_EQ(pst::find_prop(m->recipients[1], kPidEmailAddress)->AsString(), "cid@example.org");
   EXPECT_EQ(m->Text(kPidDisplayCc), "Cid");
 }
 
@@ -191,16 +191,16 @@ TEST_F(PropertyAccessorTest, AttachmentsFoldersAndHiddenItemsTakeTheirOwnPropert
   const auto store = ReadBack(path);
   const auto* feeds = store.subtree.Child("RSS Feeds");
   ASSERT_TRUE(feeds);
-  EXPECT_EQ(pst::FindProp(feeds->props, kPidContainerClass)->AsString(), "IPF.Note.OutlookHomepage");
-  EXPECT_EQ(pst::FindProp(feeds->props, kPidComment)->AsString(), "feeds");
-  EXPECT_EQ(pst::FindProp(feeds->props, kPidContentCount)->AsInt(), 1);  // what it holds
+  EXPECT_EQ(pst::find_prop(feeds->props, kPidContainerClass)->AsString(), "IPF.Note.OutlookHomepage");
+  EXPECT_EQ(pst::find_prop(feeds->props, kPidComment)->AsString(), "feeds");
+  EXPECT_EQ(pst::find_prop(feeds->props, kPidContentCount)->AsInt(), 1);  // what it holds
   const auto* m = feeds->Message("with file");
   ASSERT_TRUE(m);
   ASSERT_EQ(m->attachments.size(), 1u);
   const auto& a = m->attachments[0];
-  EXPECT_EQ(pst::FindProp(a.props, kPidAttachMimeTag)->AsString(), "image/png");
-  EXPECT_EQ(pst::FindProp(a.props, kPidAttachContentId)->AsString(), "img1@x");
-  EXPECT_EQ(pst::FindProp(a.props, 0x7FFE)->AsInt(), 1);
+  EXPECT_EQ(pst::find_prop(a.props, kPidAttachMimeTag)->AsString(), "image/png");
+  EXPECT_EQ(pst::find_prop(a.props, kPidAttachContentId)->AsString(), "img1@x");
+  EXPECT_EQ(pst::find_prop(a.props, 0x7FFE)->AsInt(), 1);
   EXPECT_EQ(a.data, (std::vector<std::uint8_t>{'a', 'b', 'c'}));
   // The two hidden items are messages of the file, not of the folder's contents.
   EXPECT_EQ(feeds->messages.size(), 1u);

@@ -72,7 +72,7 @@ TEST(PropertyContext, EveryTypeRoundTrips) {
   EXPECT_TRUE(findings.empty());
   EXPECT_EQ(*back, props);
   EXPECT_EQ(sink.values.size(), 1u);  // only the 10,000-byte string left the heap
-  EXPECT_EQ(FindProp(*back, 0x600D)->AsString(), big);
+  EXPECT_EQ(find_prop(*back, 0x600D)->AsString(), big);
 }
 
 TEST(TableContext, RowsInHeapAndInSubnode) {
@@ -126,8 +126,8 @@ TEST(NameToIdMap, HashBucketsMatchPublishedVectors) {
   EXPECT_EQ(map.Register({kPsPublicStrings, std::nullopt, "Keywords"}), 0x8001);
   EXPECT_EQ(map.Register({other, 0x8205, ""}), 0x8000);
   const auto props = map.ToProperties();
-  EXPECT_TRUE(FindProp(props, 0x1097));
-  EXPECT_TRUE(FindProp(props, 0x1065));
+  EXPECT_TRUE(find_prop(props, 0x1097));
+  EXPECT_TRUE(find_prop(props, 0x1065));
   std::vector<std::uint8_t> kw;
   for (char c : std::string("Keywords")) kw.insert(kw.end(), {static_cast<std::uint8_t>(c), 0});
   EXPECT_EQ(ComputeCrc(kw), 0x2EDA4D3Bu);

@@ -127,7 +127,7 @@ TEST(PstWriter, ManyAttachmentsAndNestedMessages) {
     auto t = reader.ReadTc(NodeRef{e.nid, e.bid_data, e.bid_sub});
     ASSERT_TRUE(t);
     ASSERT_EQ(t->rows.size(), 1u);
-    EXPECT_EQ(FindProp(t->rows[0].cells, 0x5FF7)->AsInt(), 42);
+    EXPECT_EQ(find_prop(t->rows[0].cells, 0x5FF7)->AsInt(), 42);
   }
 }
 

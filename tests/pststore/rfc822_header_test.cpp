@@ -93,8 +93,8 @@ TEST(Rfc822Header, ImportFillsTheItem) {
   EXPECT_EQ(item->Find(kPidSentRepresentingEmail)->AsString(), "ann@example.com");
   EXPECT_EQ(item->Find(kPidDisplayTo)->AsString(), "Bob; Carl");
   ASSERT_EQ(item->recipients.size(), 2u);
-  EXPECT_FALSE(pst::FindProp(item->recipients[0].props, kPidEmailAddress));
-  const pst::Property* key = pst::FindProp(item->recipients[1].props, kPidSearchKey);
+  EXPECT_FALSE(pst::find_prop(item->recipients[0].props, kPidEmailAddress));
+  const pst::Property* key = pst::find_prop(item->recipients[1].props, kPidSearchKey);
   ASSERT_TRUE(key);
   EXPECT_EQ(std::string(key->data.begin(), key->data.end()), std::string("SMTP:CARL@EXAMPLE.COM", 21) + '\0');
   // Only one time in the file: it stands for both.

@@ -34,7 +34,7 @@ class Walker {
     if (auto node = reader_.Node(kNidNameToIdMap.value)) {
       if (auto pc = reader_.ReadPc(*node)) out_.names = pst::NameToIdMap::FromProperties(*pc, &out_.problems);
     }
-    const pst::Property* subtree = pst::FindProp(out_.store_props, kPidIpmSubTreeEntryId);
+    const pst::Property* subtree = pst::find_prop(out_.store_props, kPidIpmSubTreeEntryId);
     if (!subtree || subtree->data.size() != 24) {
       out_.problems.push_back("store: no IPM subtree entry id");
       return;
@@ -52,7 +52,7 @@ class Walker {
       return f;
     }
     if (auto pc = reader_.ReadPc(*node)) f.props = *pc;
-    if (const pst::Property* n = pst::FindProp(f.props, kPidDisplayName)) f.name = n->AsString();
+    if (const pst::Property* n = pst::find_prop(f.props, kPidDisplayName)) f.name = n->AsString();
     if (auto h = reader_.Node(table_nid(Nid(nid), kNidTypeHierarchyTable).value)) {
       if (auto tc = reader_.ReadTc(*h))
         for (const auto& row : tc->rows) f.children.push_back(Folder(row.row_id));

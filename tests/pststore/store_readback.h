@@ -30,7 +30,7 @@ struct ReadMessage {
   std::vector<pst::PropertyList> recipients;
   std::vector<ReadAttachment> attachments;
 
-  const pst::Property* Find(std::uint16_t id) const { return pst::FindProp(props, id); }
+  const pst::Property* Find(std::uint16_t id) const { return pst::find_prop(props, id); }
   std::string Text(std::uint16_t id) const;
   std::optional<std::int64_t> Int(std::uint16_t id) const;
 };

@@ -69,8 +69,8 @@ std::optional<std::int64_t> ReceiveFolder(const std::string& path) {
   const auto tc = reader.ReadTc(*node);
   if (!tc) return std::nullopt;
   for (const auto& row : tc->rows) {
-    const pst::Property* cls = pst::FindProp(row.cells, kPidMessageClass);
-    const pst::Property* folder = pst::FindProp(row.cells, 0x6605);
+    const pst::Property* cls = pst::find_prop(row.cells, kPidMessageClass);
+    const pst::Property* folder = pst::find_prop(row.cells, 0x6605);
     if (cls && folder && cls->AsString().empty()) return folder->AsInt();
   }
   return std::nullopt;
@@ -130,7 +130,7 @@ TEST_F(ExistingStore, OursFromAnEarlierSessionKeepsEverything) {
   const auto after = testing::ReadBack(path);
   EXPECT_TRUE(after.problems.empty());
   EXPECT_EQ(after.message_nodes, before.message_nodes + 2);
-  EXPECT_EQ(pst::FindProp(after.store_props, kPidDisplayName)->AsString(), "Reopened store");
+  EXPECT_EQ(pst::find_prop(after.store_props, kPidDisplayName)->AsString(), "Reopened store");
   // Old items are read back exactly as they were.
   const auto* mail_before = before.subtree.Child("Inbox")->Message("RE: Quarterly report");
   const auto* mail_after = after.subtree.Child("Inbox")->Message("RE: Quarterly report");

@@ -82,7 +82,7 @@ TEST_F(StandardMailbox, FileIsCleanAndReadable) {
 }
 
 TEST_F(StandardMailbox, StoreIsNamedByItsRoot) {
-  const pst::Property* name = pst::FindProp(store_.store_props, kPidDisplayName);
+  const pst::Property* name = pst::find_prop(store_.store_props, kPidDisplayName);
   ASSERT_TRUE(name);
   EXPECT_EQ(name->AsString(), values_.display_name);
 }
@@ -96,15 +96,15 @@ TEST_F(StandardMailbox, FoldersInTheOrderTheyWereAddedWithTheirClasses) {
   ASSERT_EQ(top.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(top[i].name, expected[i].first);
-    const pst::Property* c = pst::FindProp(top[i].props, kPidContainerClass);
+    const pst::Property* c = pst::find_prop(top[i].props, kPidContainerClass);
     ASSERT_TRUE(c) << top[i].name;
     EXPECT_EQ(c->AsString(), expected[i].second);
   }
   const auto* inbox = store_.subtree.Child("Inbox");
   ASSERT_TRUE(inbox && inbox->Child("Projects"));
   // Content counts: the mail was marked unread.
-  EXPECT_EQ(pst::FindProp(inbox->props, kPidContentCount)->AsInt(), 1);
-  EXPECT_EQ(pst::FindProp(inbox->props, kPidContentUnreadCount)->AsInt(), 1);
+  EXPECT_EQ(pst::find_prop(inbox->props, kPidContentCount)->AsInt(), 1);
+  EXPECT_EQ(pst::find_prop(inbox->props, kPidContentUnreadCount)->AsInt(), 1);
 }
 
 TEST_F(StandardMailbox, TheInboxReceivesMail) {
@@ -115,7 +115,7 @@ TEST_F(StandardMailbox, TheInboxReceivesMail) {
   ASSERT_TRUE(node);
   const auto tc = reader.ReadTc(*node);
   ASSERT_TRUE(tc && tc->rows.size() == 1);
-  EXPECT_EQ(pst::FindProp(tc->rows[0].cells, 0x6605)->AsInt(), store_.subtree.Child("Inbox")->nid);
+  EXPECT_EQ(pst::find_prop(tc->rows[0].cells, 0x6605)->AsInt(), store_.subtree.Child("Inbox")->nid);
 }
 
 TEST_F(StandardMailbox, NothingButWhatWasMovedIntoFolders) {
@@ -164,7 +164,7 @@ TEST_F(StandardMailbox, MailRecipientsAreTheMailboxesOfTheToHeader) {
   ASSERT_TRUE(m);
   ASSERT_EQ(m->recipients.size(), 2u);
   const auto text = [](const pst::PropertyList& row, std::uint16_t id) {
-    const pst::Property* p = pst::FindProp(row, id);
+    const pst::Property* p = pst::find_prop(row, id);
     return p ? p->AsString() : std::string("<absent>");
   };
   EXPECT_EQ(text(m->recipients[0], kPidDisplayName), "Bob Builder");
@@ -172,9 +172,9 @@ TEST_F(StandardMailbox, MailRecipientsAreTheMailboxesOfTheToHeader) {
   EXPECT_EQ(text(m->recipients[1], kPidDisplayName), "Carl Smith");
   EXPECT_EQ(text(m->recipients[1], kPidEmailAddress), "bob@example.com");
   EXPECT_EQ(text(m->recipients[1], kPidAddressType), "SMTP");
-  for (const auto& r : m->recipients) EXPECT_EQ(pst::FindProp(r, kPidRecipientType)->AsInt(), 1);
+  for (const auto& r : m->recipients) EXPECT_EQ(pst::find_prop(r, kPidRecipientType)->AsInt(), 1);
   // The one-off entry id a reply is addressed by.
-  const pst::Property* eid = pst::FindProp(m->recipients[1], kPidEntryId);
+  const pst::Property* eid = pst::find_prop(m->recipients[1], kPidEntryId);
   ASSERT_TRUE(eid);
   EXPECT_GT(eid->data.size(), 24u);
   EXPECT_EQ(eid->data[4], 0x81);
@@ -185,18 +185,18 @@ TEST_F(StandardMailbox, MailAttachmentsByValueSpooledAndEmbedded) {
   ASSERT_TRUE(m);
   ASSERT_EQ(m->attachments.size(), 3u);
   const auto& small = m->attachments[0];
-  EXPECT_EQ(pst::FindProp(small.props, kPidAttachLongFilename)->AsString(), "report.txt");
-  EXPECT_EQ(pst::FindProp(small.props, kPidAttachMethod)->AsInt(), 1);
+  EXPECT_EQ(pst::find_prop(small.props, kPidAttachLongFilename)->AsString(), "report.txt");
+  EXPECT_EQ(pst::find_prop(small.props, kPidAttachMethod)->AsInt(), 1);
   EXPECT_EQ(small.data, values_.small_file);
   // Larger than what is kept in memory: it went through the spool file after its source was
   // deleted, and arrives whole.
   const auto& big = m->attachments[1];
-  EXPECT_EQ(pst::FindProp(big.props, kPidAttachFilename)->AsString(), "big.bin");
+  EXPECT_EQ(pst::find_prop(big.props, kPidAttachFilename)->AsString(), "big.bin");
   EXPECT_EQ(big.data.size(), values_.big_file.size());
   EXPECT_TRUE(big.data == values_.big_file);
   const auto& embedded = m->attachments[2];
-  EXPECT_EQ(pst::FindProp(embedded.props, kPidAttachMethod)->AsInt(), 5);
-  EXPECT_EQ(pst::FindProp(embedded.props, kPidDisplayName)->AsString(), "Original message");
+  EXPECT_EQ(pst::find_prop(embedded.props, kPidAttachMethod)->AsInt(), 5);
+  EXPECT_EQ(pst::find_prop(embedded.props, kPidDisplayName)->AsString(), "Original message");
   ASSERT_TRUE(embedded.embedded);
   EXPECT_EQ(embedded.embedded->Text(kPidSubject), "Original message");
   EXPECT_EQ(embedded.embedded->Text(kPidBody), "inner text");
@@ -311,7 +311,7 @@ TEST_F(StoreServerTest, SecondAddStoreOfTheSamePathIsTheSameStore) {
   close_store_files();
   ExpectClean(path);
   const auto store = ReadBack(path);
-  EXPECT_EQ(pst::FindProp(store.store_props, kPidDisplayName)->AsString(), "Second name");
+  EXPECT_EQ(pst::find_prop(store.store_props, kPidDisplayName)->AsString(), "Second name");
   const auto* inbox = store.subtree.Child("Inbox");
   ASSERT_TRUE(inbox);
   EXPECT_TRUE(inbox->Message("one"));
@@ -373,9 +373,9 @@ TEST_F(StoreServerTest, FolderCollectionCountItemAndAdd) {
   const auto store = ReadBack(pst::testing::TempPath("folders.pst"));
   const auto* renamed = store.subtree.Child("X renamed");
   ASSERT_TRUE(renamed);
-  EXPECT_EQ(pst::FindProp(renamed->props, kPidComment)->AsString(), "about X");
+  EXPECT_EQ(pst::find_prop(renamed->props, kPidComment)->AsString(), "about X");
   ASSERT_TRUE(renamed->Child("Y"));
-  EXPECT_EQ(pst::FindProp(renamed->Child("Y")->props, kPidContainerClass)->AsString(), "IPF.Post");
+  EXPECT_EQ(pst::find_prop(renamed->Child("Y")->props, kPidContainerClass)->AsString(), "IPF.Post");
   EXPECT_TRUE(store.subtree.Child("inbox") && store.subtree.Child("Inbox"));
   ExpectClean(pst::testing::TempPath("folders.pst"));
 }

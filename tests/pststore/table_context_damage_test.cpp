@@ -69,8 +69,8 @@ TEST(TableContextDamage, ColumnOutsideTheRowIsReportedAndLeftUnread) {
     EXPECT_NE(std::find(problems.begin(), problems.end(), "table context: column outside the row"), problems.end());
     ASSERT_EQ(t->rows.size(), 1u);
     const PropertyList& cells = t->rows[0].cells;
-    EXPECT_EQ(FindProp(cells, 0x0E07), nullptr);
-    const Property* subject = FindProp(cells, 0x0037);
+    EXPECT_EQ(find_prop(cells, 0x0E07), nullptr);
+    const Property* subject = find_prop(cells, 0x0037);
     ASSERT_NE(subject, nullptr);
     EXPECT_EQ(subject->AsString(), "hello");
   }

@@ -45,8 +45,8 @@ std::vector<std::uint8_t> RandomKey(std::mt19937_64& rng) {
 std::string DisplayList(const std::vector<RecipientSpec>& recipients, std::int64_t type) {
   std::string out;
   for (const auto& r : recipients) {
-    const Property* t = FindProp(r.props, kPidRecipientType);
-    const Property* n = FindProp(r.props, kPidDisplayName);
+    const Property* t = find_prop(r.props, kPidRecipientType);
+    const Property* n = find_prop(r.props, kPidDisplayName);
     if (!t || t->AsInt() != type || !n) continue;
     if (!out.empty()) out += "; ";
     out += n->AsString();
@@ -68,7 +68,7 @@ std::uint64_t PstWriter::Impl::WriteRecipientTable(const std::vector<RecipientSp
   for (const auto& r : recipients) {
     TableRow row{row_id++, row_ver++, {}};
     for (const auto& p : r.props)
-      if (schema.Find(p.tag)) SetProp(row.cells, p);
+      if (schema.Find(p.tag)) set_prop(row.cells, p);
     rows.push_back(std::move(row));
     size += PropsSize(r.props);
   }
@@ -92,7 +92,7 @@ std::uint64_t PstWriter::Impl::StreamAttachmentData(const AttachmentSpec& a, Nod
   const std::uint64_t size = dw.size();
   const std::uint64_t bid = dw.Finish();
   if (size == 0) {
-    SetProp(props, Property::Binary(kPidAttachDataBinary, {}));
+    set_prop(props, Property::Binary(kPidAttachDataBinary, {}));
     return 0;
   }
   // Sources are single-pass, so even a short streamed value stays in its sub-node; a sub-node
@@ -119,20 +119,20 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
     ByteWriter obj(8);
     obj.u32(mnid);
     obj.u32(static_cast<std::uint32_t>(m.size));
-    SetProp(props, Property::Raw(PropTag(kPidAttachDataBinary, kPtypObject), obj.take()));
-    if (!FindProp(props, kPidAttachMethod)) SetProp(props, Property::Int32(kPidAttachMethod, kAttachEmbeddedMessage));
+    set_prop(props, Property::Raw(PropTag(kPidAttachDataBinary, kPtypObject), obj.take()));
+    if (!find_prop(props, kPidAttachMethod)) set_prop(props, Property::Int32(kPidAttachMethod, kAttachEmbeddedMessage));
   } else {
     if (!a.data_path.empty() || a.source != nullptr) {
       data_size = StreamAttachmentData(a, ab, props, prebuilt);
     } else {
       data_size = a.data.size();
-      SetProp(props, Property::Binary(kPidAttachDataBinary, a.data));
+      set_prop(props, Property::Binary(kPidAttachDataBinary, a.data));
     }
-    if (!FindProp(props, kPidAttachMethod)) SetProp(props, Property::Int32(kPidAttachMethod, kAttachByValue));
+    if (!find_prop(props, kPidAttachMethod)) set_prop(props, Property::Int32(kPidAttachMethod, kAttachByValue));
   }
-  if (!FindProp(props, kPidRenderingPosition)) SetProp(props, Property::Int32(kPidRenderingPosition, -1));
+  if (!find_prop(props, kPidRenderingPosition)) set_prop(props, Property::Int32(kPidRenderingPosition, -1));
   const std::uint64_t attach_size = data_size + PropsSize(a.props);
-  SetProp(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
+  set_prop(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
   const auto heap = build_property_context(props, ab, prebuilt);
   nb.AddSubnode(SubnodeBlockEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
   TableRow row{anid, row_ver++, {}};
@@ -145,22 +145,22 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
 // Values the format requires of every message, filled in where the caller gave none.
 void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpec& msg, bool associated) {
   const std::uint64_t now = Now();
-  if (!FindProp(props, kPidMessageClass)) SetProp(props, Property::String(kPidMessageClass, "IPM.Note"));
+  if (!find_prop(props, kPidMessageClass)) set_prop(props, Property::String(kPidMessageClass, "IPM.Note"));
   std::uint32_t flags = 0;
-  if (const Property* f = FindProp(props, kPidMessageFlags)) flags = static_cast<std::uint32_t>(f->AsInt());
+  if (const Property* f = find_prop(props, kPidMessageFlags)) flags = static_cast<std::uint32_t>(f->AsInt());
   flags = msg.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
   flags = associated ? (flags | kMsgFlagAssociated) : (flags & ~kMsgFlagAssociated);
-  SetProp(props, Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(flags)));
-  if (msg.complete_times && !FindProp(props, kPidCreationTime)) SetProp(props, Property::Time(kPidCreationTime, now));
-  if (msg.complete_times && !FindProp(props, kPidLastModificationTime))
-    SetProp(props, Property::Time(kPidLastModificationTime, now));
-  if (!FindProp(props, kPidSearchKey)) SetProp(props, Property::Binary(kPidSearchKey, RandomKey(rng)));
+  set_prop(props, Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(flags)));
+  if (msg.complete_times && !find_prop(props, kPidCreationTime)) set_prop(props, Property::Time(kPidCreationTime, now));
+  if (msg.complete_times && !find_prop(props, kPidLastModificationTime))
+    set_prop(props, Property::Time(kPidLastModificationTime, now));
+  if (!find_prop(props, kPidSearchKey)) set_prop(props, Property::Binary(kPidSearchKey, RandomKey(rng)));
   // The display lists follow from the recipients; a message given none of a kind gets no
   // list of that kind rather than an empty one, as a copy of a message that had none must.
   for (const auto& [id, type] : {std::pair{kPidDisplayTo, 1}, std::pair{kPidDisplayCc, 2}, std::pair{kPidDisplayBcc, 3}}) {
-    if (FindProp(props, id)) continue;
+    if (find_prop(props, id)) continue;
     const std::string list = DisplayList(msg.recipients, type);
-    if (!list.empty()) SetProp(props, Property::String(id, list));
+    if (!list.empty()) set_prop(props, Property::String(id, list));
   }
 }
 
@@ -178,7 +178,7 @@ WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& msg, bool 
   PropertyList props = msg.props;
   CompleteMessageProps(props, msg, associated);
   out.size += PropsSize(props) + 8;
-  SetProp(props, Property::Int32(kPidMessageSize, static_cast<std::int32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF))));
+  set_prop(props, Property::Int32(kPidMessageSize, static_cast<std::int32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF))));
   normalize_props(props);
   const auto heap = build_property_context(props, nb);
   out.bid_data = nb.WriteHeap(heap);
@@ -205,7 +205,7 @@ std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, const MessageSpe
   PropertyList cells;
   for (const auto& p : m.props)
     if (schema.Find(p.tag)) cells.push_back(p);
-  if (!FindProp(cells, kPidMessageStatus)) cells.push_back(Property::Int32(kPidMessageStatus, 0));
+  if (!find_prop(cells, kPidMessageStatus)) cells.push_back(Property::Int32(kPidMessageStatus, 0));
   PackedRow row{nid, PackedProps(cells)};
   if (msg.associated) {
     f.assoc.push_back(std::move(row));
@@ -213,7 +213,7 @@ std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, const MessageSpe
   } else {
     f.contents.push_back(std::move(row));
     f.contents_dirty = true;
-    const Property* flags = FindProp(m.props, kPidMessageFlags);
+    const Property* flags = find_prop(m.props, kPidMessageFlags);
     if (!flags || (flags->AsInt() & kMsgFlagRead) == 0) ++f.unread;
     MarkFolderChanged(f);
   }

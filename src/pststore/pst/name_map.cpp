@@ -94,11 +94,11 @@ NameToIdMap NameToIdMap::FromProperties(const PropertyList& props, std::vector<s
     if (problems) problems->push_back("name-to-id map: " + s);
   };
   NameToIdMap map;
-  const Property* count = FindProp(props, kPidNameidBucketCount);
+  const Property* count = find_prop(props, kPidNameidBucketCount);
   if (!count || count->AsInt() != kNameBucketCount) report("PidTagNameidBucketCount missing or not 251");
-  const Property* g = FindProp(props, kPidNameidStreamGuid);
-  const Property* e = FindProp(props, kPidNameidStreamEntry);
-  const Property* s = FindProp(props, kPidNameidStreamString);
+  const Property* g = find_prop(props, kPidNameidStreamGuid);
+  const Property* e = find_prop(props, kPidNameidStreamEntry);
+  const Property* s = find_prop(props, kPidNameidStreamString);
   if (!g || !e || !s) {
     report("a stream property is missing");
     return map;
@@ -128,7 +128,7 @@ NameToIdMap NameToIdMap::FromProperties(const PropertyList& props, std::vector<s
     }
     // The hash record must sit in the bucket its key and word select.
     const std::uint32_t key = HashKey(n);
-    const Property* bucket = FindProp(props, static_cast<std::uint16_t>(0x1000 + (key ^ word) % kNameBucketCount));
+    const Property* bucket = find_prop(props, static_cast<std::uint16_t>(0x1000 + (key ^ word) % kNameBucketCount));
     bool found = false;
     for (std::size_t j = 0; bucket && j + 8 <= bucket->data.size(); j += 8)
       found = found || (load_u32(bucket->data, j) == key && load_u16(bucket->data, j + 4) == word && load_u16(bucket->data, j + 6) == idx);

@@ -89,13 +89,13 @@ std::int64_t Property::AsInt() const {
 
 std::string Property::AsString() const { return utf16_to_utf8(data); }
 
-const Property* FindProp(const PropertyList& props, std::uint16_t id) {
+const Property* find_prop(const PropertyList& props, std::uint16_t id) {
   for (const auto& p : props)
     if (p.id() == id) return &p;
   return nullptr;
 }
 
-void SetProp(PropertyList& props, Property p) {
+void set_prop(PropertyList& props, Property p) {
   for (auto& q : props) {
     if (q.id() == p.id()) {
       q = std::move(p);

@@ -52,9 +52,9 @@ struct Property {
 
 using PropertyList = std::vector<Property>;
 
-const Property* FindProp(const PropertyList& props, std::uint16_t id);
+const Property* find_prop(const PropertyList& props, std::uint16_t id);
 // Adds or replaces by property id.
-void SetProp(PropertyList& props, Property p);
+void set_prop(PropertyList& props, Property p);
 // Sorts by property id; later duplicates of an id win.
 void normalize_props(PropertyList& props);
 

@@ -10,7 +10,7 @@ namespace salvora::pst {
 std::vector<std::vector<std::uint8_t>> build_property_context(PropertyList props, SubnodeSink& sink,
                                                             const std::vector<PrebuiltValue>& prebuilt) {
   // Prebuilt values take a placeholder in the sorted list and are swapped in below.
-  for (const auto& v : prebuilt) SetProp(props, Property{v.tag, {}});
+  for (const auto& v : prebuilt) set_prop(props, Property{v.tag, {}});
   normalize_props(props);
   HeapWriter heap(kClientPropertyContext);
   // Outlook's order, which some readers rely on: BTH header, records, then the values.

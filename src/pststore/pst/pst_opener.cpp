@@ -152,7 +152,7 @@ PropertyList message_row(const PropertyList& old_cells, const std::optional<Prop
   for (const auto& p : *message)
     if (schema.Find(p.tag)) cells.push_back(p);
   for (const auto& p : old_cells)
-    if (schema.Find(p.tag) && !FindProp(*message, p.id())) cells.push_back(p);
+    if (schema.Find(p.tag) && !find_prop(*message, p.id())) cells.push_back(p);
   return cells;
 }
 
@@ -332,8 +332,8 @@ void LoadStoreObjects(PstWriter::Impl& w, const ExistingStore& store, OwnedBlock
   w.receive_owned = owned.Of(receive->bid_data, receive->bid_sub);
   if (const auto tc = store.reader().ReadTc(*receive)) {
     for (const auto& row : tc->rows) {
-      const Property* cls = FindProp(row.cells, kPidMessageClass);
-      const Property* folder = FindProp(row.cells, kPidReceiveFolderNid);
+      const Property* cls = find_prop(row.cells, kPidMessageClass);
+      const Property* folder = find_prop(row.cells, kPidReceiveFolderNid);
       if (cls && folder && cls->AsString().empty()) w.receive_folder = static_cast<std::uint32_t>(folder->AsInt());
     }
   }
@@ -354,7 +354,7 @@ FolderState LoadFolder(const ExistingStore& store, OwnedBlocks& owned, std::uint
   for (const auto& row : store.Table(nid, kNidTypeHierarchyTable, owned, f.owned[1])) f.children.push_back(row.row_id);
   for (const auto& row : store.Table(nid, kNidTypeContentsTable, owned, f.owned[2])) {
     PropertyList cells = message_row(row_cells(row), store.MessageProps(row.row_id), contents_template());
-    const Property* flags = FindProp(cells, kPidMessageFlags);
+    const Property* flags = find_prop(cells, kPidMessageFlags);
     if (!flags || (flags->AsInt() & kMsgFlagRead) == 0) ++f.unread;
     f.contents.push_back(PackedRow{row.row_id, PackedProps(cells)});
   }
@@ -374,9 +374,9 @@ FolderState LoadFolder(const ExistingStore& store, OwnedBlocks& owned, std::uint
 void SettleFolderCounts(PstWriter::Impl& w, const ExistingStore& store) {
   for (auto& [nid, f] : w.folders) {
     const PropertyList pc = store.Pc(nid);
-    const Property* count = FindProp(pc, kPidContentCount);
-    const Property* unread = FindProp(pc, kPidContentUnreadCount);
-    const Property* subfolders = FindProp(pc, kPidSubfolders);
+    const Property* count = find_prop(pc, kPidContentCount);
+    const Property* unread = find_prop(pc, kPidContentUnreadCount);
+    const Property* subfolders = find_prop(pc, kPidSubfolders);
     if (f.search) {
       f.contents.resize(count ? static_cast<std::size_t>(std::max<std::int64_t>(count->AsInt(), 0)) : 0);
       f.unread = unread ? static_cast<std::uint32_t>(std::max<std::int64_t>(unread->AsInt(), 0)) : 0;

@@ -21,7 +21,7 @@ namespace {
 
 }  // namespace
 
-std::vector<std::uint8_t> MakeEntryId(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid) {
+std::vector<std::uint8_t> make_entry_id(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid) {
   ByteWriter w(24);
   w.u32(0);
   w.bytes(record_key);
@@ -124,9 +124,9 @@ std::uint32_t PstWriter::Impl::NewFolder(std::uint32_t parent, std::string_view 
 
 PropertyList PstWriter::Impl::FolderProps(const FolderState& f) const {
   PropertyList props = f.props;
-  SetProp(props, Property::Int32(kPidContentCount, static_cast<std::int32_t>(f.contents.size())));
-  SetProp(props, Property::Int32(kPidContentUnreadCount, static_cast<std::int32_t>(f.unread)));
-  SetProp(props, Property::Bool(kPidSubfolders, !f.children.empty()));
+  set_prop(props, Property::Int32(kPidContentCount, static_cast<std::int32_t>(f.contents.size())));
+  set_prop(props, Property::Int32(kPidContentUnreadCount, static_cast<std::int32_t>(f.unread)));
+  set_prop(props, Property::Bool(kPidSubfolders, !f.children.empty()));
   normalize_props(props);
   return props;
 }
@@ -354,9 +354,9 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
       Property::Binary(kPidRecordKey, key),
       Property::String(kPidDisplayName, options.display_name),
       Property::Int32(kPidValidFolderMask, 0x89),  // IPM subtree, wastebasket, finder
-      Property::Binary(kPidIpmSubTreeEntryId, MakeEntryId(key, ipm)),
-      Property::Binary(kPidIpmWastebasketEntryId, MakeEntryId(key, deleted)),
-      Property::Binary(kPidFinderEntryId, MakeEntryId(key, search_root)),
+      Property::Binary(kPidIpmSubTreeEntryId, make_entry_id(key, ipm)),
+      Property::Binary(kPidIpmWastebasketEntryId, make_entry_id(key, deleted)),
+      Property::Binary(kPidFinderEntryId, make_entry_id(key, search_root)),
       Property::Int32(kPidPstPassword, 0),
   };
   try {
@@ -388,14 +388,14 @@ void PstWriter::SetFolderProperties(FolderId folder, const PropertyList& props) 
   FolderState& f = impl_->Folder(folder);
   for (const auto& p : props) {
     if (p.id() == kPidContentCount || p.id() == kPidContentUnreadCount || p.id() == kPidSubfolders) continue;
-    SetProp(f.props, p);
+    set_prop(f.props, p);
   }
   impl_->MarkFolderChanged(f);
 }
 
 void PstWriter::SetStoreProperties(const PropertyList& props) {
   impl_->CheckUsable();
-  for (const auto& p : props) SetProp(impl_->store_props, p);
+  for (const auto& p : props) set_prop(impl_->store_props, p);
   impl_->store_dirty = true;
 }
 

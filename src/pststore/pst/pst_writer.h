@@ -118,6 +118,6 @@ class PstWriter {
 };
 
 // 24-byte entry id of an object in a store with this record key (MS-PST 2.4.3.2).
-std::vector<std::uint8_t> MakeEntryId(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid);
+std::vector<std::uint8_t> make_entry_id(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid);
 
 }  // namespace salvora::pst

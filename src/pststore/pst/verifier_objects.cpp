@@ -56,11 +56,11 @@ class ObjectChecks {
     if (!node) return;
     auto pc = r_.ReadPc(*node);
     if (!pc) return;
-    const Property* key = FindProp(*pc, kPidRecordKey);
+    const Property* key = find_prop(*pc, kPidRecordKey);
     if (!key || key->data.size() != 16) Fail("store: PidTagRecordKey missing or not 16 bytes");
-    if (!FindProp(*pc, kPidDisplayName)) Fail("store: PidTagDisplayName missing");
+    if (!find_prop(*pc, kPidDisplayName)) Fail("store: PidTagDisplayName missing");
     for (std::uint16_t id : {kPidIpmSubTreeEntryId, kPidIpmWastebasketEntryId, kPidFinderEntryId}) {
-      const Property* e = FindProp(*pc, id);
+      const Property* e = find_prop(*pc, id);
       if (!e || e->data.size() != 24) {
         Fail("store: entry id " + hex(id) + " missing or not 24 bytes");
         continue;
@@ -79,7 +79,7 @@ class ObjectChecks {
     auto t = node ? r_.ReadTc(*node) : std::nullopt;
     if (!t) return;
     for (const auto& row : t->rows) {
-      const Property* f = FindProp(row.cells, 0x6605);
+      const Property* f = find_prop(row.cells, 0x6605);
       const auto target = f ? static_cast<std::uint32_t>(f->AsInt()) : 0u;
       if (!r_.nodes().count(target) || Nid(target).type() != kNidTypeNormalFolder)
         Fail("receive-folder table: row " + hex(row.row_id) + " names no folder");
@@ -132,7 +132,7 @@ class ObjectChecks {
     auto pc = r_.ReadPc(NodeRef{nid, n.bid_data, n.bid_sub});
     if (!pc) return;
     for (std::uint16_t id : {kPidDisplayName, kPidContentCount, kPidContentUnreadCount, kPidSubfolders})
-      if (!FindProp(*pc, id)) Fail(where + ": required property " + hex(id) + " missing");
+      if (!find_prop(*pc, id)) Fail(where + ": required property " + hex(id) + " missing");
     std::vector<std::uint32_t> subfolders, messages, assoc;
     for (const auto cn : children_[nid]) {
       const auto t = Nid(cn).type();
@@ -146,7 +146,7 @@ class ObjectChecks {
     if (hierarchy) {
       RequireTemplateColumns(*hierarchy, hierarchy_template(), where + " hierarchy table");
       Rows(*hierarchy, subfolders, where + " hierarchy table", {kHierarchyNotCopied, kHierarchyNotCopied + 3});
-      if (const Property* sf = FindProp(*pc, kPidSubfolders); sf && (sf->AsInt() != 0) != !hierarchy->rows.empty())
+      if (const Property* sf = find_prop(*pc, kPidSubfolders); sf && (sf->AsInt() != 0) != !hierarchy->rows.empty())
         Fail(where + ": PidTagSubfolders disagrees with the hierarchy table");
     }
     if (contents) {
@@ -155,11 +155,11 @@ class ObjectChecks {
       Rows(*contents, messages, where + " contents table", {kPidMessageStatus, 0x3013});
       std::int64_t unread = 0;
       for (const auto& row : contents->rows) {
-        const Property* f = FindProp(row.cells, kPidMessageFlags);
+        const Property* f = find_prop(row.cells, kPidMessageFlags);
         if (!f || (f->AsInt() & kMsgFlagRead) == 0) ++unread;
       }
-      const Property* cc = FindProp(*pc, kPidContentCount);
-      const Property* cu = FindProp(*pc, kPidContentUnreadCount);
+      const Property* cc = find_prop(*pc, kPidContentCount);
+      const Property* cu = find_prop(*pc, kPidContentUnreadCount);
       if (cc && cc->AsInt() != static_cast<std::int64_t>(contents->rows.size()))
         Fail(where + ": PidTagContentCount " + std::to_string(cc->AsInt()) + " but " + std::to_string(contents->rows.size()) + " contents rows");
       if (cu && cu->AsInt() != unread)
@@ -229,7 +229,7 @@ class ObjectChecks {
     auto subs = r_.ReadSubnodes(node.bid_sub);
     if (!pc || !subs) return 0;
     for (std::uint16_t id : {kPidMessageClass, kPidMessageFlags, kPidMessageSize})
-      if (!FindProp(*pc, id)) Fail(where + ": required property " + hex(id) + " missing");
+      if (!find_prop(*pc, id)) Fail(where + ": required property " + hex(id) + " missing");
     auto sub = [&](std::uint32_t nid) -> std::optional<NodeRef> {
       for (const auto& e : *subs)
         if (e.nid == nid) return NodeRef{nid, e.bid_data, e.bid_sub};
@@ -250,7 +250,7 @@ class ObjectChecks {
     const std::size_t rows = table ? table->rows.size() : 0;
     if (table && rows != attachments.size())
       Fail(where + ": attachment table has " + std::to_string(rows) + " rows for " + std::to_string(attachments.size()) + " attachment objects");
-    if (const Property* f = FindProp(*pc, kPidMessageFlags); f && ((f->AsInt() & kMsgFlagHasAttach) != 0) != (rows > 0))
+    if (const Property* f = find_prop(*pc, kPidMessageFlags); f && ((f->AsInt() & kMsgFlagHasAttach) != 0) != (rows > 0))
       Fail(where + ": mfHasAttach disagrees with the attachment table");
     int height = 0;
     for (const auto& a : attachments) {
@@ -258,7 +258,7 @@ class ObjectChecks {
       auto apc = r_.ReadPc(a);
       if (!apc) continue;
       for (std::uint16_t id : {kPidAttachSize, kPidAttachMethod, kPidRenderingPosition})
-        if (!FindProp(*apc, id)) Fail(aw + ": required property " + hex(id) + " missing");
+        if (!find_prop(*apc, id)) Fail(aw + ": required property " + hex(id) + " missing");
       if (table) {
         const TableRow* row = nullptr;
         for (const auto& r : table->rows)
