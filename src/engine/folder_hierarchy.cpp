@@ -33,6 +33,47 @@ NodeRecord* FindRootFolder(const OstContext& context, const ItemRecord* store_re
   return find_named_subtree(context);
 }
 
+NodeRecord* FindSalvageRoot(const OstContext& context, const ItemRecord* store_record) {
+  if (NodeRecord* root = FindRootFolder(context, store_record)) return root;
+  if (NodeRecord* subtree = FindNode(context, kDefaultIpmSubtreeNid)) return subtree;
+  if (NodeRecord* named = find_named_subtree(context)) return named;
+  return FindNode(context, kNidRootFolder);
+}
+
+bool is_folder_or_message(const NodeRecord& node) {
+  const auto type = node.nid.type();
+  return type == kNidTypeNormalFolder || type == kNidTypeNormalMessage;
+}
+
+std::vector<const NodeRecord*> FindOrphans(const OstContext& context, const NodeRecord* root) {
+  std::vector<const NodeRecord*> out;
+  for (const NodeRecord* n : context.nodes->detached()) {
+    if (is_folder_or_message(*n)) out.push_back(n);
+  }
+  if (!root) {
+    for (const NodeRecord* n = context.nodes->first_root(); n; n = n->next_sibling) {
+      if (is_folder_or_message(*n)) out.push_back(n);
+    }
+    return out;
+  }
+  // A folder without its data block is passed over by the walk, and its children with it.
+  for (const NodeRecord* n = root->first_child; n && n != root;) {
+    const bool lost_folder = n->nid.type() == kNidTypeNormalFolder && !n->data_block;
+    if (lost_folder) {
+      for (const NodeRecord* c = n->first_child; c; c = c->next_sibling) {
+        if (is_folder_or_message(*c)) out.push_back(c);
+      }
+    }
+    if (n->first_child && !lost_folder) {
+      n = n->first_child;
+      continue;
+    }
+    while (n != root && !n->next_sibling) n = n->parent;
+    if (n != root) n = n->next_sibling;
+  }
+  return out;
+}
+
 bool is_folder(const ItemRecord& record) { return record.folder_counts.has_value(); }
 
 bool is_mail_folder(const ItemRecord& record) {

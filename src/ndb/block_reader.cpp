@@ -7,6 +7,7 @@
 
 #include "format/byte_reader.h"
 #include "format/crc.h"
+#include "ndb/bt_page.h"
 
 namespace salvora {
 
@@ -66,17 +67,8 @@ std::optional<ByteVector> prepare_block(const OstContext& ctx, const BlockEntry&
 // The trailer behind a block's data: its size, checksum over the stored bytes and id must be
 // the block's own.
 bool trailer_vouches(const OstContext& ctx, const BlockEntry& entry, Bytes stored, Bytes trailer) {
-  const std::uint16_t cb = load_u16(trailer, 0);
-  std::uint32_t crc = 0;
-  std::uint64_t bid = 0;
-  if (ctx.is_ansi()) {
-    bid = load_u32(trailer, 4);
-    crc = load_u32(trailer, 8);
-  } else {
-    crc = load_u32(trailer, 4);
-    bid = load_u64(trailer, 8);
-  }
-  return cb == entry.cb && bid == entry.bid.value && crc == ComputeCrc(stored);
+  const BlockTrailer t = ParseBlockTrailer(trailer, ctx.header.layout);
+  return t.cb == entry.cb && t.bid == entry.bid.value && t.crc == ComputeCrc(stored);
 }
 
 std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& entry) {

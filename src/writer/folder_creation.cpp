@@ -58,6 +58,9 @@ std::string folder_class_for(const ItemRecord& record, std::string_view path, st
   if (is_one_of(name, {"Journal"}) || is_one_of(cls, {"IPF.Journal"})) return "IPF.Journal";
   if (is_one_of(name, {"Notes"}) || is_one_of(cls, {"IPF.StickyNote"})) return "IPF.StickyNote";
   if (is_one_of(name, {"Tasks"}) || is_one_of(cls, {"IPF.Task"})) return "IPF.Task";
+  // What a damaged store's lost folders held, and deleted messages found on request: mail
+  // folders, so that nothing put there goes one up into the top of the store.
+  if (path.starts_with(kRecoveredItemsPath)) return "IPF.Post";
   return {};
 }
 

@@ -1,0 +1,30 @@
+#pragma once
+// Making good what the B-tree walks lost: the entries of every lost key range are taken from the
+// pieces a scan of the file finds (ndb/index_scan.h), the newest copy of each, and the findings
+// say per range what was rebuilt and what stayed lost. Called by the index loaders after their
+// walks; cheap when nothing was lost (no scan is made).
+
+#include <vector>
+
+#include "ndb/ost_context.h"
+
+namespace salvora {
+
+// Fills the lost ranges of the block index and seals it again; also notes a header whose
+// end-of-file lies past the file's end. False when the index holds nothing at all.
+bool RepairBlockIndex(OstContext& context);
+// Places the node entries of the lost ranges (before the tree is linked). False when the node
+// index holds nothing at all.
+bool RepairNodeIndex(OstContext& context);
+
+// The nodes of deleted messages whose data is still in the file, for a recovery that asks for
+// them: normal-message entries of old copies of node index pages and of leftovers behind a
+// page's count, whose NID no index holds and whose data block is found (the blocks a scan finds
+// join the block index for them). The newest copy of each is placed at the top level of the node
+// tree, where no folder walk meets them; returned in NID order. Call after LoadNodeIndex.
+std::vector<NodeRecord*> PlaceDeletedMessages(OstContext& context);
+
+// The scan of the file, made once per context.
+const IndexScan& EnsureIndexScan(OstContext& context);
+
+}  // namespace salvora
