@@ -153,12 +153,14 @@ int walk_node_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trai
     // NIDs are 32 bits; the Unicode entry stores them zero-extended, and old files leave junk
     // in the upper half.
     const std::uint64_t nid = load_id(page, off, g.id_size) & 0xFFFFFFFFu;
+    // A page its parent lists begins with the parent's key: one that begins elsewhere (even past
+    // the bound) is misplaced, and its subtree is lost until the repair finds it.
+    if (i == 0 && expected != kNoKey && nid != expected) return w.fail("does not begin with the expected key");
     if (nid >= upper || (have_prev && nid <= prev)) {
       if (have_prev && nid != 0) note_order_break(w, trailer.has_value(), prev, upper, offset);
       break;
     }
     if (ctx.stopped()) return kStopped;
-    if (i == 0 && expected != kNoKey && nid != expected) return w.fail("does not begin with the expected key");
     ctx.nbt_leaf_seen = true;
     if (nid == 0) continue;
     prev = nid;

@@ -111,7 +111,7 @@ bool RepairNodeIndex(OstContext& context) {
   return context.nodes->size() > 0;
 }
 
-std::vector<NodeRecord*> PlaceDeletedMessages(OstContext& context) {
+std::vector<NodeRecord> FindDeletedMessages(OstContext& context) {
   const IndexScan& scan = EnsureIndexScan(context);
   // Every block the scan found that the index lacks: a deleted message's blocks were freed and
   // left the block index, but their bytes may still be intact where they were.
@@ -125,16 +125,25 @@ std::vector<NodeRecord*> PlaceDeletedMessages(OstContext& context) {
   for (const auto& [key, e] : blocks) context.blocks->Append(e->entry);
   context.blocks->Seal();
 
-  std::map<std::uint32_t, const ScannedNodeEntry*> best;
+  std::map<std::pair<std::uint32_t, std::uint64_t>, const ScannedNodeEntry*> found;
   for (const auto& e : scan.node_entries) {
-    if (e.nid.type() != kNidTypeNormalMessage || context.nodes->Find(e.nid) || !FindBlock(context, e.data)) continue;
-    auto& slot = best[e.nid.value];
-    if (!slot || e.page_bid > slot->page_bid) slot = &e;
+    if (e.nid.type() != kNidTypeNormalMessage || !FindBlock(context, e.data)) continue;
+    const NodeRecord* live = context.nodes->Find(e.nid);
+    if (live && live->data_bid.key() == e.data.key()) continue;
+    found.emplace(std::make_pair(e.nid.value, e.data.key().value), &e);
   }
-  for (const auto& [nid, e] : best) context.nodes->Place(e->nid, e->data, e->sub, Nid(), *context.blocks);
-  context.nodes->Link();
-  std::vector<NodeRecord*> out;
-  for (const auto& [nid, e] : best) out.push_back(context.nodes->Find(e->nid));
+  std::vector<NodeRecord> out;
+  out.reserve(found.size());
+  for (const auto& [key, e] : found) {
+    NodeRecord r;
+    r.nid = e->nid;
+    r.data_bid = e->data;
+    r.sub_bid = e->sub;
+    r.parent_nid = e->parent;
+    r.data_block = FindBlock(context, e->data);
+    r.sub_block = FindBlock(context, e->sub);
+    out.push_back(r);
+  }
   return out;
 }
 

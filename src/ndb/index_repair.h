@@ -17,12 +17,13 @@ bool RepairBlockIndex(OstContext& context);
 // index holds nothing at all.
 bool RepairNodeIndex(OstContext& context);
 
-// The nodes of deleted messages whose data is still in the file, for a recovery that asks for
-// them: normal-message entries of old copies of node index pages and of leftovers behind a
-// page's count, whose NID no index holds and whose data block is found (the blocks a scan finds
-// join the block index for them). The newest copy of each is placed at the top level of the node
-// tree, where no folder walk meets them; returned in NID order. Call after LoadNodeIndex.
-std::vector<NodeRecord*> PlaceDeletedMessages(OstContext& context);
+// Deleted messages whose data is still in the file, for a recovery that asks for them: the
+// normal-message entries of old copies of node index pages and of leftovers behind a page's
+// count whose data block is not the one the index holds for that NID (a message deleted since,
+// or an earlier state of one changed since), once per NID and data block, when that block is
+// found (the blocks a scan finds join the block index for them). The records stand apart from
+// the node tree, in NID order: no folder walk meets them. Call after LoadNodeIndex.
+std::vector<NodeRecord> FindDeletedMessages(OstContext& context);
 
 // The scan of the file, made once per context.
 const IndexScan& EnsureIndexScan(OstContext& context);

@@ -73,14 +73,14 @@ class SaveWalk : public RecoveringVisitor {
 
   // Deleted messages found on request go to their own folder; whatever among them is no
   // readable message is passed over without a word (it was never the user's item to lose).
-  void SaveDeleted(const std::vector<NodeRecord*>& nodes, PassControl& control) {
+  void SaveDeleted(const std::vector<NodeRecord>& nodes, PassControl& control) {
     if (ended_ || nodes.empty()) return;
     deleted_ = true;
     path_ = std::string(kRecoveredDeletedPath);
     last_mail_path_.clear();
-    for (const NodeRecord* node : nodes) {
+    for (const NodeRecord& node : nodes) {
       if (control.Poll() || ended_) break;
-      Visit(*node);
+      Visit(node);
     }
     deleted_ = false;
   }
@@ -503,8 +503,8 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   }
   if (control.Poll()) return {SaveStatus::kStopped, {}};
 
-  std::vector<NodeRecord*> deleted;
-  if (options.recover_deleted) deleted = PlaceDeletedMessages(ctx);
+  std::vector<NodeRecord> deleted;
+  if (options.recover_deleted) deleted = FindDeletedMessages(ctx);
   std::unique_ptr<ItemRecord> store_record = LoadStoreRecord(ctx);
   if (control.Poll()) return {SaveStatus::kStopped, {}};
   // A store without its message-store object or its usual root is saved as far as it goes (the
