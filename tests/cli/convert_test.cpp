@@ -44,16 +44,8 @@ std::string value_of(const std::string& out, const std::string& key) {
   return {};
 }
 
-std::string ToolsDir() {
-  const char* env = std::getenv("SALVORA_TOOLS_DIR");
-  return env && *env ? env : testing::SourceDir() + "/../shared/tools";
-}
-
-bool HavePypff() {
-  static const bool have = fs::exists(ToolsDir() + "/peer-dump-pypff") &&
-                           RunProgram("/usr/bin/python3", {"-c", "import pypff"}).exit_code == 0;
-  return have;
-}
+using testing::HavePypff;
+using testing::ToolsDir;
 
 struct Converted {
   int exit_code = -1;
