@@ -73,6 +73,18 @@ std::vector<std::uint64_t> RootChildren(const ByteVector& store, std::uint8_t pt
   return out;
 }
 
+void SetRootPointer(ByteVector& store, std::uint8_t ptype, std::uint64_t offset, bool fix_crc) {
+  const Layout l = layout_of(store);
+  store_ptr(store, ptype == 0x81 ? l.nbt_root : l.bbt_root, offset, l.wide);
+  if (fix_crc) fix_header_crc(store, l);
+}
+
+void SetEndOfFile(ByteVector& store, std::uint64_t eof) {
+  const Layout l = layout_of(store);
+  store_ptr(store, l.eof, eof, l.wide);
+  fix_header_crc(store, l);
+}
+
 StoreDamage DamageStore(const ByteVector& original, std::uint32_t seed) {
   std::mt19937 rng(seed);
   auto pick = [&rng](std::uint64_t n) { return n == 0 ? 0 : std::uniform_int_distribution<std::uint64_t>(0, n - 1)(rng); };
@@ -132,17 +144,15 @@ StoreDamage DamageStore(const ByteVector& original, std::uint32_t seed) {
     case 7: {
       const std::uint64_t choices[] = {0, size + 4096 * (1 + pick(100)), pick(size), pick(size / l.page) * l.page};
       const std::uint64_t to = choices[pick(4)];
-      store_ptr(b, tree == 0x81 ? l.nbt_root : l.bbt_root, to, l.wide);
       const bool fixed = pick(2) != 0;
-      if (fixed) fix_header_crc(b, l);
+      SetRootPointer(b, tree, to, fixed);
       d.name = std::string(tree_name) + " index root pointer set to " + std::to_string(to) +
                (fixed ? ", header checksum fixed" : ", header checksum left wrong");
       break;
     }
     default: {
       const std::uint64_t eof = size + 512 * (1 + pick(1000));
-      store_ptr(b, l.eof, eof, l.wide);
-      fix_header_crc(b, l);
+      SetEndOfFile(b, eof);
       d.name = "end of file in the header set to " + std::to_string(eof);
       break;
     }

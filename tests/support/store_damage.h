@@ -26,6 +26,12 @@ std::vector<std::uint64_t> IndexPages(const ByteVector& store, std::uint8_t ptyp
 // The pages the root of one index lists (its children, in key order), for damage to live pages.
 std::vector<std::uint64_t> RootChildren(const ByteVector& store, std::uint8_t ptype);
 
+// Points one index's root (0x80 blocks, 0x81 nodes) elsewhere; with fix_crc the header's
+// checksums are made right again, as a writer that wrote a wrong value would leave them.
+void SetRootPointer(ByteVector& store, std::uint8_t ptype, std::uint64_t offset, bool fix_crc);
+// Sets the header's end-of-file offset, checksums made right.
+void SetEndOfFile(ByteVector& store, std::uint64_t eof);
+
 ByteVector ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const ByteVector& bytes);
 
