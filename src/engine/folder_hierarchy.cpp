@@ -1,7 +1,10 @@
 #include "engine/folder_hierarchy.h"
 
+#include <exception>
+
 #include "engine/object_loader.h"
 #include "format/byte_reader.h"
+#include "ndb/index_repair.h"
 
 namespace salvora {
 
@@ -45,10 +48,28 @@ bool is_folder_or_message(const NodeRecord& node) {
   return type == kNidTypeNormalFolder || type == kNidTypeNormalMessage;
 }
 
+namespace {
+
+// An object found by its data alone is taken only when it reads as a message: its lost entry
+// may as well have been a folder's, an attachment's or the store's own.
+bool is_loose_message(const OstContext& context, const NodeRecord& node) {
+  try {
+    auto record = LoadItem(context, &node, AttachmentLoad::kTableOnly);
+    return record && record->message && record->item_class && record->item_class->starts_with("IPM") &&
+           !record->folder_counts;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
 std::vector<const NodeRecord*> FindOrphans(const OstContext& context, const NodeRecord* root) {
   std::vector<const NodeRecord*> out;
   for (const NodeRecord* n : context.nodes->detached()) {
-    if (is_folder_or_message(*n)) out.push_back(n);
+    if (!is_folder_or_message(*n)) continue;
+    if (n->parent_nid == kLooseObjectParent && !is_loose_message(context, *n)) continue;
+    out.push_back(n);
   }
   if (!root) {
     for (const NodeRecord* n = context.nodes->first_root(); n; n = n->next_sibling) {

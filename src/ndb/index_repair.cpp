@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
+#include "format/byte_reader.h"
+#include "ndb/block_reader.h"
 #include "ndb/index_scan.h"
 
 namespace salvora {
@@ -56,7 +59,72 @@ void note_truncation(OstContext& ctx) {
                               std::to_string(ctx.header.file_eof - ctx.file_size) + " bytes held is lost");
 }
 
+// The blocks that something names: data blocks and sub-node blocks of nodes, the children of
+// data trees and the entries of sub-node lists. A block nothing names lost its owner.
+std::unordered_set<std::uint64_t> named_blocks(const OstContext& ctx) {
+  std::unordered_set<std::uint64_t> named;
+  for (const NodeRecord& n : ctx.nodes->nodes()) {
+    named.insert(n.data_bid.key().value);
+    named.insert(n.sub_bid.key().value);
+  }
+  const std::size_t width = ctx.geometry.id_size;
+  for (const BlockEntry& e : ctx.blocks->entries()) {
+    if (!e.bid.is_internal() || ctx.stopped()) continue;
+    auto block = ReadBlockDecoded(ctx, e.bid);
+    if (!block || block->size() < 8) continue;
+    const Bytes b(*block);
+    const std::uint8_t type = b[0], level = b[1];
+    const std::uint16_t count = load_u16(b, 2);
+    // Data trees list child ids after an 8-byte header; sub-node lists after 8 bytes too
+    // (4 in the 32-bit layout), with entries of three ids at level 0 and two above.
+    std::size_t off = 8, step = width, ids = 1;
+    if (type == 0x02) {
+      off = width == 4 ? 4 : 8;
+      step = (level == 0 ? 3 : 2) * width;
+      ids = level == 0 ? 2 : 1;
+    } else if (type != 0x01) {
+      continue;
+    }
+    for (std::size_t i = 0; i < count && off + (i + 1) * step <= b.size(); ++i) {
+      const std::size_t at = off + i * step + (type == 0x02 ? width : 0);
+      for (std::size_t k = 0; k < ids; ++k) {
+        const std::uint64_t id = width == 4 ? load_u32(b, at + k * width) : load_u64(b, at + k * width);
+        named.insert(Bid(id).key().value);
+      }
+    }
+  }
+  return named;
+}
+
+// A heap-on-node whose client is a property context: the shape of every message, folder and
+// attachment object (bSig 0xEC, bClientSig 0xBC at bytes 2 and 3).
+bool begins_as_property_context(const OstContext& ctx, const BlockEntry& e) {
+  if (e.bid.is_internal()) return false;
+  auto block = ReadBlockDecoded(ctx, e.bid);
+  return block && block->size() >= 12 && (*block)[2] == 0xEC && (*block)[3] == 0xBC;
+}
+
 }  // namespace
+
+std::size_t PlaceLooseObjects(OstContext& context) {
+  const auto named = named_blocks(context);
+  std::vector<const BlockEntry*> found;
+  for (const BlockEntry& e : context.blocks->entries()) {
+    if (context.stopped()) break;
+    if (named.count(e.bid.key().value) || !begins_as_property_context(context, e)) continue;
+    found.push_back(&e);
+  }
+  // NIDs from the top of the index range down: no store hands them out.
+  std::uint32_t index = 0x7FFFFFF;
+  std::size_t placed = 0;
+  for (const BlockEntry* e : found) {
+    Nid nid = Nid::make(kNidTypeNormalMessage, index--);
+    while (context.nodes->Find(nid)) nid = Nid::make(kNidTypeNormalMessage, index--);
+    context.nodes->Place(nid, e->bid, Bid(), kLooseObjectParent, *context.blocks);
+    ++placed;
+  }
+  return placed;
+}
 
 const IndexScan& EnsureIndexScan(OstContext& context) {
   if (!context.scan) context.scan = ScanIndexPieces(context);
@@ -108,6 +176,15 @@ bool RepairNodeIndex(OstContext& context) {
     ++added[range_of(ranges, nid, true)];
   }
   report_ranges(context.findings, "node index", ranges, added);
+  // Nodes that stayed lost may still have their data in the file.
+  bool lost = false;
+  for (const auto& r : ranges) lost = lost || (!r.suspect_only && added.find(&r) == added.end());
+  if (lost && context.blocks->size() > 0) {
+    if (const std::size_t n = PlaceLooseObjects(context))
+      context.findings.rebuilt.push_back("node index: " + std::to_string(n) +
+                                         " objects whose index entries are lost were found by their data alone; the messages "
+                                         "among them are put under Recovered Items");
+  }
   return context.nodes->size() > 0;
 }
 

@@ -17,6 +17,17 @@ bool RepairBlockIndex(OstContext& context);
 // index holds nothing at all.
 bool RepairNodeIndex(OstContext& context);
 
+// The parent given to objects found by their data alone (PlaceLooseObjects): a folder NID no
+// store uses, so that they hang apart as orphans.
+inline constexpr Nid kLooseObjectParent{0xFFFFFFE2u};
+
+// Objects whose node entries are lost with a page of the node index while their data is still
+// in the file: every data block (or data tree) that no node, data tree or sub-node list names
+// and that begins as a property context. Each is placed in the node tree under a NID of its own
+// (the lost one is not known) and kLooseObjectParent. Called by LoadNodeIndex when a node range
+// stayed lost; returns how many were placed.
+std::size_t PlaceLooseObjects(OstContext& context);
+
 // Deleted messages whose data is still in the file, for a recovery that asks for them: the
 // normal-message entries of old copies of node index pages and of leftovers behind a page's
 // count whose data block is not the one the index holds for that NID (a message deleted since,

@@ -1,5 +1,6 @@
 #include "ui/recovery_screen.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -170,8 +171,16 @@ Repair_Recover::Repair_Recover(WizardState& state, QWidget* parent)
   save_ = make_button(QStringLiteral("Save"), "saveButton", this);
   save_->setEnabled(false);
   save_->setDefault(true);
+  // Off unless asked for: deleted items were the user's choice once, and they come back only
+  // into a folder of their own.
+  recover_deleted_ = new QCheckBox(QStringLiteral("Also recover deleted items"), this);
+  recover_deleted_->setObjectName(QStringLiteral("recoverDeletedCheck"));
+  recover_deleted_->setAccessibleName(QStringLiteral("Also recover deleted items"));
+  recover_deleted_->setAccessibleDescription(
+      QStringLiteral("Deleted messages still in the file are saved into Recovered Items, Deleted"));
   buttons->addWidget(back_);
   buttons->addStretch(1);
+  buttons->addWidget(recover_deleted_);
   buttons->addWidget(pause_);
   buttons->addWidget(stop_);
   buttons->addWidget(save_);
@@ -422,6 +431,7 @@ void Repair_Recover::OnSave() {
   options.default_codepage = result_->store.default_codepage;
   for (const QString& f : folders) options.selected_folders.push_back(f.toStdString());
   options.destination = wizard_.chosen_destination.toStdString();
+  options.recover_deleted = recover_deleted_->isChecked();
   options.writer.state = &writer_state_;
   options.output_folder = wizard_.output_folder.isEmpty() ? output_folder_for(options.source_path)
                                                           : wizard_.output_folder.toStdString();

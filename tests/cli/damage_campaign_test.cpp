@@ -47,6 +47,9 @@ struct Campaign {
   std::string dir;
   int baseline = 0;  // messages in the PST of the undamaged store
   bool with_peer = false;
+  // Messages libpff reads from the undamaged store beyond what its PST holds (items of kinds
+  // the PST keeps as no message): a damaged copy may show as many more.
+  int peer_surplus = 0;
 
   // Converts one damaged copy; empty when every rule holds, else what broke.
   std::string Run(const testing::StoreDamage& damage) const {
@@ -74,7 +77,7 @@ struct Campaign {
       return "exit 0 with " + std::to_string(messages) + " of " + std::to_string(baseline) + " messages; " + seen;
     if (with_peer) {
       const int peer = PeerMessages(copy);
-      if (peer > messages)
+      if (peer > messages + peer_surplus)
         return "libpff reads " + std::to_string(peer) + " messages, the PST holds " + std::to_string(messages) + "; " + seen;
     }
     return {};
@@ -94,7 +97,9 @@ void RunCampaign(const std::string& name, const ByteVector& store, std::uint32_t
     ASSERT_EQ(c.exit_code, 0) << name << ": the undamaged store does not convert cleanly: " << c.err;
     std::string problems;
     campaign.baseline = PstMessages(c.out.substr(4, c.out.find('\n') - 4), &problems);
-    ASSERT_GT(campaign.baseline, 0) << problems;
+    ASSERT_GE(campaign.baseline, 0) << problems;
+    if (campaign.with_peer)
+      campaign.peer_surplus = std::max(0, PeerMessages(campaign.dir + "/original.ost") - campaign.baseline);
   }
   int failures = 0;
   for (int i = 0; i < copies && failures < 10; ++i) {

@@ -193,6 +193,26 @@ class RecoveryScreenTest : public QObject {
     QCOMPARE(screen->state(), Repair_Recover::State::kCompleted);
   }
 
+  void recover_deleted_is_off_until_checked() {
+    auto screen = open(fixture_);
+    QCheckBox* box = screen->recover_deleted_check();
+    QVERIFY(box && box->isVisible());
+    QVERIFY(!box->isChecked());
+    QCOMPARE(box->accessibleName(), QStringLiteral("Also recover deleted items"));
+    const std::string corpus = salvora::testing::CorpusDir();
+    if (corpus.empty()) QSKIP("no corpus folder: the save with deleted items is not tried");
+    // A store whose old index pages still list messages deleted since.
+    screen = open(corpus + "/aranetic-four-nesting-levels.pst");
+    state_.chosen_destination = home_ + QStringLiteral("/deleted");
+    screen->recover_deleted_check()->setChecked(true);
+    screen->tree()->SetChecked(screen->tree()->topLevelItem(0), true);
+    QSignalSpy saved(screen.get(), &Repair_Recover::save_finished);
+    QTest::mouseClick(screen->save_button(), Qt::LeftButton);
+    QVERIFY(saved.wait(kLongWaitMs));
+    QCOMPARE(screen->save_status(), salvora::SaveStatus::kCompleted);
+    QVERIFY(screen->save_progress().deleted_recovered.load() > 0);
+  }
+
   void stop_during_a_save_leaves_a_pst_that_verifies() {
     auto screen = open(synthetic_);
     const QString dest = home_ + QStringLiteral("/stopped");
