@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "support/ndb_builder.h"
 #include "ui/folder_tree.h"
 #include "ui/item_list_model.h"
 #include "ui/preview_browser.h"
