@@ -279,6 +279,8 @@ int LoadBlockIndex(OstContext& context) {
   const std::uint64_t root = context.header.bbt_root_ib;
   const bool root_ok = walk_tree(w, root, kNoKey);
   if (!root_ok) w.lose(0, kNoBound, root, std::string("is not a usable page: it ") + w.failure);
+  // A root that reads as a page but leads to no entry at all (a zeroed one) is no root either.
+  else if (context.blocks->size() == 0 && !context.stopped()) w.lose(0, kNoBound, root, "leads to no entry");
   context.blocks->Seal();
   if (context.stopped()) return 0;
   return RepairBlockIndex(context) ? 0 : 2;
@@ -291,6 +293,7 @@ int LoadNodeIndex(OstContext& context) {
   const std::uint64_t root = context.header.nbt_root_ib;
   const bool root_ok = walk_tree(w, root, kNidMessageStore.value);
   if (!root_ok) w.lose(0, kNoBound, root, std::string("is not a usable page: it ") + w.failure);
+  else if (context.nodes->size() == 0 && !context.stopped()) w.lose(0, kNoBound, root, "leads to no entry");
   const bool usable = context.stopped() || RepairNodeIndex(context);
   context.nodes->Link();
   return usable ? 0 : 2;
