@@ -36,8 +36,9 @@ std::vector<CommandDef> make_commands() {
   return {
       {"info", "FILE", "Show the format, version, client, crypt method, block and node counts of a PST or OST.",
        "Prints key=value lines: format, version, client, crypt, blocks (block index entries), nodes\n"
-       "(node index entries) and orphans (nodes whose parent is missing).\n",
-       {codepage_option()}, kReadStatuses, RunInfo},
+       "(node index entries) and orphans (nodes whose parent is missing). Damage to the indexes is\n"
+       "named on standard error: what was rebuilt from other copies in the file, and what was lost.\n",
+       {codepage_option()}, kPartialStatuses, RunInfo},
       {"analyze", "FILE", "Run the analysis pass: the folders, the mail items in each, and the counters.",
        "Counts and names folders as convert and dump do: a folder's hidden associated items\n"
        "(views, rules, forms) are not items.\n",
@@ -98,7 +99,7 @@ std::string OverviewHelp() {
       "  0    done (verify: the PST is clean)\n"
       "  1    failed, with one line on standard error (verify: violations found)\n"
       "  2    the command line is wrong (verify: also a file that cannot be read as a PST)\n"
-      "  3    analyze, convert, dump: done, but part of the source could not be read\n"
+      "  3    analyze, convert, dump, info: done, but part of the source could not be read\n"
       "  130  convert: stopped by Ctrl-C or a termination signal\n";
   return text;
 }

@@ -7,6 +7,7 @@
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
 #include "engine/store_audit.h"
+#include "ndb/index_repair.h"
 #include "platform/activity_log.h"
 
 namespace salvora {
@@ -118,7 +119,8 @@ class Walk : public RecoveringVisitor {
 bool Walk::Run(const NodeRecord* root) {
   {
     std::lock_guard lock(result_.lists_mutex);
-    result_.mail_folders.Add(std::string(kRootFolderPath), root ? root->nid : Nid());
+    // Without a root its entry must not answer for NID 0, which is Recovered Items' own.
+    result_.mail_folders.Add(std::string(kRootFolderPath), root ? root->nid : kLooseObjectParent);
   }
   path_ = std::string(kRootFolderPath);
   if (root && root->first_child) {
