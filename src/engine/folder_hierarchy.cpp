@@ -10,6 +10,8 @@ namespace salvora {
 
 namespace {
 
+constexpr Nid kFirstFolderNid{0x8022};
+
 // Today's offline stores carry no IPM subtree entry id and have no node 0x2142: their subtree
 // is the folder named IPM_SUBTREE among the children of the root folder.
 NodeRecord* find_named_subtree(const OstContext& context) {
@@ -40,6 +42,10 @@ NodeRecord* FindSalvageRoot(const OstContext& context, const ItemRecord* store_r
   if (NodeRecord* root = FindRootFolder(context, store_record)) return root;
   if (NodeRecord* subtree = FindNode(context, kDefaultIpmSubtreeNid)) return subtree;
   if (NodeRecord* named = find_named_subtree(context)) return named;
+  // Personal stores name their subtree in the user's language, but their writers make it the
+  // first folder below the root folder: node 0x8022.
+  NodeRecord* first = FindNode(context, kFirstFolderNid);
+  if (first && first->parent && first->parent->nid == kNidRootFolder) return first;
   return FindNode(context, kNidRootFolder);
 }
 

@@ -30,8 +30,9 @@ inline constexpr std::string_view kRecoveredDeletedPath = "Personal Folders\\Rec
 NodeRecord* FindRootFolder(const OstContext& context, const ItemRecord* store_record);
 
 // The mailbox root of a damaged store, whose message-store object may be unreadable: the root
-// FindRootFolder gives, else node 0x2142, else the IPM_SUBTREE folder, else the root folder
-// 0x122 itself. Null when the store has none of them.
+// FindRootFolder gives, else node 0x2142, else the IPM_SUBTREE folder, else the first folder
+// below the root folder (0x8022), else the root folder 0x122 itself. Null when the store has
+// none of them.
 NodeRecord* FindSalvageRoot(const OstContext& context, const ItemRecord* store_record);
 
 // The folders and messages that a walk from root cannot reach because their parent is lost:

@@ -55,6 +55,10 @@ StoreAudit AuditStore(const OstContext& context) {
   StoreAudit out;
   out.rebuilt = context.findings.rebuilt;
   out.lost = context.findings.lost;
+  if (context.nodes->size() > 0 && !LoadStoreRecord(context)) {
+    out.lost.push_back("the message-store object (node 33) could not be read: the store's own settings are lost, "
+                       "and its mailbox root was looked for without it");
+  }
   for (const NodeRecord& node : context.nodes->nodes()) {
     if (context.stopped()) break;
     const auto type = node.nid.type();
