@@ -128,6 +128,21 @@ inline constexpr MemberId kEmail1Address = 0x8083;
 inline constexpr MemberId kContactText80D8 = 0x80D8;
 inline constexpr MemberId kMileage = 0x8534;
 
+// PropertyAccessor, on items, recipients, attachments, folders and storage items, and the
+// members a faithful copy needs beside it.
+inline constexpr MemberId kPropertyAccessor = 0xFAFD;  // get -> accessor
+inline constexpr MemberId kGetProperty = 0xFA0A;       // method (schema name) -> value
+inline constexpr MemberId kSetProperty = 0xFA0B;       // method (schema name, value)
+inline constexpr MemberId kGetProperties = 0xFA0C;     // method (array of names) -> array of values
+inline constexpr MemberId kSetProperties = 0xFA0D;     // method (array of names, array of values) -> array of errors
+inline constexpr MemberId kDeleteProperty = 0xFA0E;    // method (schema name)
+inline constexpr MemberId kDeleteProperties = 0xFA0F;  // method (array of names) -> array of errors
+inline constexpr MemberId kRecipients = 0xF814;        // get -> recipient collection
+inline constexpr MemberId kAddRecipient = 0x006F;      // method (name) -> recipient
+inline constexpr MemberId kRemove = 0x0054;            // method (int32, 1-based)
+inline constexpr MemberId kRecipientType = 0x0C15;     // get, put int32 (1 To, 2 Cc, 3 Bcc)
+inline constexpr MemberId kGetStorage = 0xFAC1;        // method (identifier, int32 type) -> storage item
+
 // The mail-import object. Its members are ours to number; they sit apart from every number
 // above so a call on the wrong object fails instead of doing something else.
 inline constexpr MemberId kSafeItem = 0x6101;    // put item: the Outlook item to wrap
@@ -142,6 +157,17 @@ inline constexpr std::int32_t kItemContact = 2;
 inline constexpr std::int32_t kItemTask = 3;
 inline constexpr std::int32_t kItemJournal = 4;
 inline constexpr std::int32_t kItemNote = 5;
+
+// Identifier types of kGetStorage: by entry id, by subject, by message class.
+inline constexpr std::int32_t kIdentifyByEntryId = 0;
+inline constexpr std::int32_t kIdentifyBySubject = 1;
+inline constexpr std::int32_t kIdentifyByMessageClass = 2;
+
+// What a property accessor's SetProperties answers for a property it did not set: one the store
+// computes itself for every object (MAPI_E_NO_ACCESS), and a value it cannot store
+// (MAPI_E_INVALID_PARAMETER).
+inline constexpr std::int32_t kAccessorComputed = static_cast<std::int32_t>(0x80070005u);
+inline constexpr std::int32_t kAccessorInvalid = static_cast<std::int32_t>(0x80070057u);
 
 // Format of kImport: an RFC 822 message file.
 inline constexpr std::int32_t kImportRfc822 = 1024;

@@ -2,16 +2,12 @@
 
 #include <stdexcept>
 
+#include "platform/plain_text.h"
+
 namespace salvora {
 namespace {
 
-std::string key_of(std::string_view prog_id) {
-  std::string key(prog_id);
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return key;
-}
+std::string key_of(std::string_view prog_id) { return ascii_lowercase(prog_id); }
 
 }  // namespace
 

@@ -34,6 +34,23 @@ std::shared_ptr<Dispatch> Variant::dispatch_value() const {
   return nullptr;
 }
 
+std::optional<std::int64_t> Variant::int64_value() const {
+  if (const auto* v = std::get_if<Int64Value>(&value_)) return v->value;
+  return std::nullopt;
+}
+
+const std::vector<std::uint8_t>* Variant::bytes_value() const {
+  const auto* v = std::get_if<BytesValue>(&value_);
+  return v ? &v->bytes : nullptr;
+}
+
+const std::vector<Variant>* Variant::array_value() const {
+  const auto* v = std::get_if<ArrayValue>(&value_);
+  return v ? &v->items : nullptr;
+}
+
+bool Variant::ArrayValue::operator==(const ArrayValue& other) const { return items == other.items; }
+
 std::string_view type_name(VariantType type) {
   switch (type) {
     case VariantType::kEmpty: return "empty";
@@ -44,6 +61,9 @@ std::string_view type_name(VariantType type) {
     case VariantType::kDate: return "date";
     case VariantType::kString: return "string";
     case VariantType::kDispatch: return "dispatch";
+    case VariantType::kInt64: return "int64";
+    case VariantType::kBytes: return "bytes";
+    case VariantType::kArray: return "array";
   }
   return "unknown";
 }

@@ -4,7 +4,9 @@
 // One of: empty, an error code (a "missing" optional argument is the error kParamNotFound),
 // bool, 32-bit integer, double, DATE (days since 1899-12-30 as a double, kept apart from a plain
 // double so a server knows which one it was given), UTF-8 string, or an object (a shared
-// Dispatch; the holders share it, and it lives while any of them does). Variants are plain
+// Dispatch; the holders share it, and it lives while any of them does); and, for the property
+// accessors, a 64-bit integer (a currency, a PT_I8, or a FILETIME given exactly), an array of
+// bytes (a binary value), and an array of variants (a multi-valued property). Variants are plain
 // values: copy, compare and pass them freely.
 
 #include <cstdint>
@@ -14,12 +16,13 @@
 #include <string_view>
 #include <type_traits>
 #include <variant>
+#include <vector>
 
 namespace salvora {
 
 class Dispatch;
 
-enum class VariantType { kEmpty, kError, kBool, kInt32, kDouble, kDate, kString, kDispatch };
+enum class VariantType { kEmpty, kError, kBool, kInt32, kDouble, kDate, kString, kDispatch, kInt64, kBytes, kArray };
 
 // The error code of a "missing" optional argument (DISP_E_PARAMNOTFOUND).
 inline constexpr std::int32_t kParamNotFound = static_cast<std::int32_t>(0x80020004u);
@@ -39,6 +42,9 @@ class Variant {
   Variant(std::shared_ptr<T> object) : value_(std::shared_ptr<Dispatch>(std::move(object))) {}
 
   static Variant Date(double days) { return Variant(DateValue{days}); }
+  static Variant Int64(std::int64_t value) { return Variant(Int64Value{value}); }
+  static Variant Bytes(std::vector<std::uint8_t> bytes) { return Variant(BytesValue{std::move(bytes)}); }
+  static Variant Array(std::vector<Variant> items) { return Variant(ArrayValue{std::move(items)}); }
   static Variant Error(std::int32_t code) { return Variant(ErrorValue{code}); }
   static Variant Missing() { return Error(kParamNotFound); }
 
@@ -56,6 +62,10 @@ class Variant {
   const std::string* string_value() const;
   // The object held, or null.
   std::shared_ptr<Dispatch> dispatch_value() const;
+  std::optional<std::int64_t> int64_value() const;
+  // The bytes or the items held, or null; valid while this variant is unchanged.
+  const std::vector<std::uint8_t>* bytes_value() const;
+  const std::vector<Variant>* array_value() const;
 
   bool operator==(const Variant&) const = default;
 
@@ -68,12 +78,27 @@ class Variant {
     double days;
     bool operator==(const DateValue&) const = default;
   };
+  struct Int64Value {
+    std::int64_t value;
+    bool operator==(const Int64Value&) const = default;
+  };
+  struct BytesValue {
+    std::vector<std::uint8_t> bytes;
+    bool operator==(const BytesValue&) const = default;
+  };
+  struct ArrayValue {
+    std::vector<Variant> items;
+    bool operator==(const ArrayValue&) const;
+  };
   explicit Variant(ErrorValue e) : value_(e) {}
   explicit Variant(DateValue d) : value_(d) {}
+  explicit Variant(Int64Value v) : value_(v) {}
+  explicit Variant(BytesValue v) : value_(std::move(v)) {}
+  explicit Variant(ArrayValue v) : value_(std::move(v)) {}
 
   // The order follows VariantType.
   std::variant<std::monostate, ErrorValue, bool, std::int32_t, double, DateValue, std::string,
-               std::shared_ptr<Dispatch>>
+               std::shared_ptr<Dispatch>, Int64Value, BytesValue, ArrayValue>
       value_;
 };
 

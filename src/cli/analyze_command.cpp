@@ -107,6 +107,8 @@ void print_text(const AnalysisResult& r) {
   for (int c = 0; c < static_cast<int>(AnalysisCounter::kCount); ++c) {
     std::printf("%s=%d\n", counter_key(static_cast<AnalysisCounter>(c)), r.counter(static_cast<AnalysisCounter>(c)));
   }
+  // The objects decoded on the walk from the mailbox root, not info's count of node B-tree
+  // entries; the key stays as scripts read it.
   std::printf("nodes=%llu\n", static_cast<unsigned long long>(r.nodes_decoded));
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -140,14 +141,34 @@ class PassWatcher {
   std::thread thread_;
 };
 
+// For the tests of what a stop or a kill leaves behind, which must reach a convert midway
+// however fast it runs: with SALVORA_TEST_HOLD_FD naming an open descriptor, the pass holds at
+// its first poll after a mail was saved and writes one byte there. A stop still ends the hold.
+void hold_for_test(PassControl& control, const SaveProgress& progress) {
+  const char* fd_text = std::getenv("SALVORA_TEST_HOLD_FD");
+  if (fd_text == nullptr) return;
+  const int fd = std::atoi(fd_text);
+  control.SetPollHook([&control, &progress, fd, held = false]() mutable {
+    if (held || progress.counter(SaveCounter::kMails) == 0) return;
+    held = true;
+    control.Pause();
+    const char byte = 'h';
+    if (::write(fd, &byte, 1) != 1) control.Resume();
+    ::close(fd);
+  });
+}
+
 void print_result(const SaveProgress& progress) {
   std::printf("pst=%s\n", progress.store_path().c_str());
   for (int c = 0; c < static_cast<int>(SaveCounter::kCount); ++c) {
     std::printf("%s=%d\n", save_counter_key(static_cast<SaveCounter>(c)), progress.counter(static_cast<SaveCounter>(c)));
   }
+  // items_saved, the wizard's progress value, counts every node the walk visited, written or
+  // not: printed as objects=, beside the counters of what was written.
   std::printf("objects=%lld\n", static_cast<long long>(progress.items_saved.load()));
   std::printf("deleted_recovered=%d\n", progress.deleted_recovered.load());
   std::printf("unreadable=%d\n", progress.unreadable_count());
+  std::printf("properties_dropped=%d\n", progress.dropped_property_count());
 }
 
 // The save pass's options from the command line: the destination and the chosen folders.
@@ -194,6 +215,7 @@ std::string run_pass(const SaveOptions& options, SaveOutcome& outcome, CliSaveOb
   // them, which the pass's lines go to.
   product_globals();
   PassControl control;
+  hold_for_test(control, progress);
   PassWatcher watcher(control, progress);
   outcome = RunSavePass(options, control, observer, progress);
   watcher.Finish();
@@ -240,16 +262,22 @@ int report_unfinished(const SaveOutcome& outcome, const CliSaveObserver& observe
 
 // The PST holds everything else; what is missing from it is named, one line each, and the last
 // line says how many objects were lost in all. Damage that was made good is told first.
-int report_unreadable(const SaveProgress& progress) {
+int report_losses(const SaveProgress& progress) {
   for (const auto& line : progress.rebuilt()) PrintError("rebuilt: %s", line.c_str());
   const auto lines = progress.unreadable();
   for (const auto& line : lines) PrintError("%s", line.c_str());
   const int count = progress.unreadable_count();
   if (count > static_cast<int>(lines.size()))
     PrintError("and %d more that could not be read", count - static_cast<int>(lines.size()));
-  if (count == 0) return kExitOk;
-  PrintError("%s holds what could be read; %d objects of the source were lost or damaged (named above)",
-             progress.store_path().c_str(), count);
+  const auto dropped = progress.dropped_properties();
+  for (const auto& line : dropped) PrintError("%s", line.c_str());
+  if (progress.dropped_property_count() > static_cast<int>(dropped.size()))
+    PrintError("and %d more properties that were not copied", progress.dropped_property_count() - static_cast<int>(dropped.size()));
+  if (count == 0 && progress.dropped_property_count() == 0) return kExitOk;
+  if (count > 0) {
+    PrintError("%s holds what could be read; %d objects of the source were lost or damaged (named above)",
+               progress.store_path().c_str(), count);
+  }
   return kExitPartial;
 }
 
@@ -285,7 +313,7 @@ int RunConvert(const ParsedCommand& args) {
     return kExitFailure;
   }
   print_result(progress);
-  return report_unreadable(progress);
+  return report_losses(progress);
 }
 
 }  // namespace salvora::cli

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "engine/named_map_loader.h"
 #include "engine/store_audit.h"
 #include "engine/object_reader.h"
+#include "format/filetime.h"
 #include "format/prop_types.h"
 #include "format/text.h"
 #include "platform/sha256.h"
@@ -63,31 +63,7 @@ struct Dumper {
     if (!e || e->type != kPtypTime) return std::nullopt;
     auto ft = value_u64(*e);
     if (!ft) return std::nullopt;
-    constexpr std::int64_t kFiletimeUnixMs = 11644473600000LL;
-    constexpr std::int64_t kMaxMs = 253402300799999LL;
-    const std::int64_t ms = static_cast<std::int64_t>(*ft / 10000) - kFiletimeUnixMs;
-    if (ms < -kFiletimeUnixMs || ms > kMaxMs) return std::nullopt;
-    std::int64_t secs = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
-    const std::int64_t milli = ms - secs * 1000;
-    // Civil date from days since 1970-01-01 (proleptic Gregorian), no time zone involved.
-    std::int64_t days = secs >= 0 ? secs / 86400 : (secs - 86399) / 86400;
-    const std::int64_t rem = secs - days * 86400;
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t doe = days - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    std::int64_t y = yoe + era * 400;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) ++y;
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(y),
-                  static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(rem / 3600),
-                  static_cast<long long>(rem / 60 % 60), static_cast<long long>(rem % 60),
-                  static_cast<long long>(milli));
-    return std::string(buf);
+    return iso8601_text(*ft);
   }
 
   static void digest(JsonObject& o, const char* len_key, const char* sha_key, const std::string& bytes) {

@@ -20,6 +20,8 @@ int RunInfo(const ParsedCommand& args) {
   std::printf("client=%s\n", h.is_ost() ? "OST" : h.is_pst() ? "PST" : "other");
   std::printf("crypt=%s\n", h.crypt ? crypt_method_name(*h.crypt) : "unknown");
   std::printf("blocks=%zu\n", ctx.blocks->size());
+  // The node B-tree's entries, every node of the file; analyze's nodes= counts what its walk
+  // decoded instead. Both keys stay as scripts read them (the README says which is which).
   std::printf("nodes=%zu\n", ctx.nodes->size());
   std::printf("orphans=%zu\n", ctx.nodes->detached().size());
   // What the index loads made good and what they could not: the same lines the other commands

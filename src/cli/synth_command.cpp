@@ -4,7 +4,6 @@
 // what it put in, so that a reader's dump of the file can be compared with it.
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -14,6 +13,7 @@
 
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "format/filetime.h"
 #include "format/prop_types.h"
 #include "platform/sha256.h"
 #include "pststore/pst/pst_writer.h"
@@ -37,7 +37,6 @@ const char* const kWords[][8] = {
     {"🎉", "📎", "✅", "🚀", "😀", "🌍", "☕", "𝄞"},
 };
 constexpr std::uint64_t kBaseTime = 132223104000000000ull;  // 2020-01-01T00:00:00Z
-constexpr std::uint64_t kTicksPerSecond = 10000000ull;
 
 // Attachment bytes made on the fly from a seed and hashed as the writer reads them.
 class SyntheticSource : public pst::ByteSource {
@@ -64,20 +63,6 @@ class SyntheticSource : public pst::ByteSource {
   std::uint64_t size_;
   Sha256 sha_;
 };
-
-std::string IsoTime(std::uint64_t filetime) {
-  using namespace std::chrono;
-  const sys_time<milliseconds> tp{milliseconds{static_cast<std::int64_t>(filetime / 10000) - 11644473600000LL}};
-  const auto day = floor<days>(tp);
-  const year_month_day ymd{day};
-  const hh_mm_ss hms{tp - day};
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02ld:%02ld:%02ld.%03ldZ", static_cast<int>(ymd.year()),
-                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()), static_cast<long>(hms.hours().count()),
-                static_cast<long>(hms.minutes().count()), static_cast<long>(hms.seconds().count()),
-                static_cast<long>(hms.subseconds().count()));
-  return buf;
-}
 
 std::string Sha(const std::string& s) {
   return sha256_hex(Bytes(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()));
@@ -124,7 +109,7 @@ void AddMessage(Synth& s, const FolderInfo& f, int attachments) {
   const bool mail = cls == "IPM.Note";
   const std::string subject = s.Words(2 + s.Pick(5));
   const std::string body = s.Pick(10) == 0 ? s.Body(3000) : s.Body(20 + s.Pick(300));
-  const std::uint64_t when = kBaseTime + s.Pick(4ull * 365 * 86400) * kTicksPerSecond + s.Pick(1000) * 10000;
+  const std::uint64_t when = kBaseTime + s.Pick(4ull * 365 * 86400) * kFiletimeTicksPerSecond + s.Pick(1000) * 10000;
   m.props = {Property::String(kPidMessageClass, cls), Property::String(kPidSubject, subject),
              Property::String(kPidBody, body), Property::Time(kPidCreationTime, when),
              Property::Time(kPidLastModificationTime, when),
@@ -138,7 +123,7 @@ void AddMessage(Synth& s, const FolderInfo& f, int attachments) {
     m.props.push_back(Property::String(kPidSenderName, sender));
     m.props.push_back(Property::String(kPidSenderEmailAddress, email));
     m.props.push_back(Property::Time(kPidClientSubmitTime, when));
-    m.props.push_back(Property::Time(kPidMessageDeliveryTime, when + 30 * kTicksPerSecond));
+    m.props.push_back(Property::Time(kPidMessageDeliveryTime, when + 30 * kFiletimeTicksPerSecond));
     m.recipients.push_back({{Property::Int32(kPidRecipientType, 1), Property::String(kPidDisplayName, to),
                              Property::String(kPidAddressType, "SMTP"), Property::String(kPidEmailAddress, "to@example.org")}});
     if (!cc.empty())
@@ -165,7 +150,7 @@ void AddMessage(Synth& s, const FolderInfo& f, int attachments) {
   JsonObject o;
   o.add("folder", "Top of Personal Folders/" + f.path).add("ipm_folder", f.path).add("class", cls).add("subject", subject);
   o.add("sender_name", sender).add("sender_email", email).add("to", to).add("cc", cc);
-  if (mail) o.add("submit_time", IsoTime(when)).add("delivery_time", IsoTime(when + 30 * kTicksPerSecond));
+  if (mail) o.add("submit_time", *iso8601_text(when)).add("delivery_time", *iso8601_text(when + 30 * kFiletimeTicksPerSecond));
   else o.add_null("submit_time").add_null("delivery_time");
   o.add("body_len", static_cast<std::int64_t>(body.size())).add("body_sha256", Sha(body));
   o.add("html_len", static_cast<std::int64_t>(html.size()));

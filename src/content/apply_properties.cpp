@@ -143,18 +143,25 @@ class Applier {
       return;
     }
     if (!e.value) return;
-    const ByteVector& v = *e.value;
+    // The first group that knows the property takes it; the text tables come first.
+    for (const auto apply : {&Applier::ApplyTextTables, &Applier::ApplyIdentity, &Applier::ApplyMessageField,
+                             &Applier::ApplyContactField, &Applier::ApplyContainerField, &Applier::ApplyCalendarField}) {
+      if ((this->*apply)(e)) return;
+    }
+  }
+
+  bool ApplyTextTables(const PropertyEntry& e) {
     if (e.id == kStringNamedId) {
       auto& m = ensure(record_.message);
-      if (named_count_ == 0) m.named_text_1 = v;
-      if (named_count_ == 1) m.named_text_2 = v;
+      if (named_count_ == 0) m.named_text_1 = *e.value;
+      if (named_count_ == 1) m.named_text_2 = *e.value;
       ++named_count_;
-      return;
+      return true;
     }
     for (const auto& t : kMessageText) {
       if (t.id == e.id) {
         ensure(record_.message).*t.field = Text(e);
-        return;
+        return true;
       }
     }
     for (const auto& t : kContactText) {
@@ -163,24 +170,37 @@ class Applier {
         c.*t.field = Text(e);
         // Unicode stores often lack PidLidFileUnder; the given name stands in until one comes.
         if (e.id == 0x3A06 && !options_.ansi_file) c.file_under = c.given_name;
-        return;
+        return true;
       }
     }
+    return false;
+  }
+
+  // What every object has: its class, which decides its kind, its name and its record key.
+  bool ApplyIdentity(const PropertyEntry& e) {
     switch (e.id) {
       case kPidMessageClass:
         record_.item_class = Text(e);
         record_.kind = kind_for_message_class(*record_.item_class);
-        return;
+        return true;
       case kPidContainerClass:
         record_.item_class = Text(e);
         record_.kind = kind_for_container_class(*record_.item_class);
-        return;
+        return true;
       case kPidDisplayName:
         record_.display_name = Text(e);
-        return;
+        return true;
       case kPidRecordKey:
-        record_.record_key = v;
-        return;
+        record_.record_key = *e.value;
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool ApplyMessageField(const PropertyEntry& e) {
+    const ByteVector& v = *e.value;
+    switch (e.id) {
       case kPidSubject: {
         auto& m = ensure(record_.message);
         if (v.empty()) {
@@ -188,17 +208,17 @@ class Applier {
         } else {
           m.subject = parse_subject(e, codepage_, options_.ansi_file);
         }
-        return;
+        return true;
       }
       case kPidMessageDeliveryTime:
         ensure(record_.message).delivery_time = value_u64(e);
-        return;
+        return true;
       case kPidClientSubmitTime:
         ensure(record_.message).submit_time = value_u64(e);
-        return;
+        return true;
       case kPidMessageFlags:
         ensure(record_.message).message_flags = value_i32(e);
-        return;
+        return true;
       case kPidHtml: {
         auto& m = ensure(record_.message);
         if (is_string_type(e.type)) {
@@ -207,69 +227,94 @@ class Applier {
         } else {
           m.html_body = v;
         }
-        return;
+        return true;
       }
       case kPidRtfCompressed:
         ApplyRtf(v);
-        return;
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool ApplyContactField(const PropertyEntry& e) {
+    const ByteVector& v = *e.value;
+    switch (e.id) {
       case 0x3003:
       case 0x8048:
       case 0x8084: {
         std::string text = Text(e);
         if (text.find('@') != std::string::npos) ensure(record_.contact).email_address = std::move(text);
-        return;
+        return true;
       }
       case 0x3A4D:
         if (v.size() >= 2) ensure(record_.contact).gender = static_cast<std::int16_t>(load_u16(v, 0));
-        return;
+        return true;
       case 0x3A41:
         ensure(record_.contact).wedding_anniversary = value_u64(e);
-        return;
+        return true;
       case 0x3A42:
         ensure(record_.contact).birthday = value_u64(e);
-        return;
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  // A folder's counts and the message store's entry ids.
+  bool ApplyContainerField(const PropertyEntry& e) {
+    const ByteVector& v = *e.value;
+    switch (e.id) {
       case kPidContentCount:
         if (auto n = value_i32(e)) ensure(record_.folder_counts).content_count = *n;
-        return;
+        return true;
       case kPidContentUnreadCount:
         if (auto n = value_i32(e)) ensure(record_.folder_counts).unread_count = *n;
-        return;
+        return true;
       case kPidSubfolders:
         if (auto n = value_i32(e)) ensure(record_.folder_counts).has_subfolders = *n != 0 ? 1 : 0;
-        return;
+        return true;
       case kPidIpmWastebasketEntryId:
         ensure(record_.store).wastebasket_entry_id = v;
-        return;
+        return true;
       case kPidFinderEntryId:
         ensure(record_.store).finder_entry_id = v;
-        return;
+        return true;
       case kPidIpmSubTreeEntryId:
         ensure(record_.store).ipm_subtree_entry_id = v;
-        return;
+        return true;
       case kPidValidFolderMask:
         if (auto n = value_i32(e)) ensure(record_.store).valid_folder_mask = static_cast<std::uint32_t>(*n);
-        return;
+        return true;
       case 0x7C07: {
         auto& s = ensure(record_.store);
         s.value_7c07.fill(0);
         std::copy_n(v.begin(), std::min<std::size_t>(v.size(), 24), s.value_7c07.begin());
-        return;
+        return true;
       }
+      default:
+        return false;
+    }
+  }
+
+  // Journal entries and appointments.
+  bool ApplyCalendarField(const PropertyEntry& e) {
+    switch (e.id) {
       case 0x8700:
       case 0x8712:
         ensure(record_.journal).entry_type = Text(e);
-        return;
+        return true;
       case 0x8236:
         ensure(record_.appointment).end = value_u64(e);
-        return;
+        return true;
       case 0x8235:
         ensure(record_.appointment).start = value_u64(e);
-        return;
+        return true;
       case 0x8208:
         ensure(record_.appointment).location = Text(e);
-        return;
+        return true;
       default:
-        return;
+        return false;
     }
   }
 

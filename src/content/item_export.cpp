@@ -1,25 +1,17 @@
 #include "content/item_export.h"
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "content/rtf_to_text.h"
+#include "format/filetime.h"
 #include "format/text.h"
 #include "platform/file64.h"
 
 namespace salvora {
 
 namespace {
-
-constexpr std::int64_t kFiletimeTicksPerSecond = 10'000'000;
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr std::int64_t kFiletimeEpochOffset = 11'644'473'600;
-
-constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Truncating a file that holds data makes ext4 force its blocks to disk when it is closed
 // (its guard for programs that rewrite files in place); the header file is rewritten for every
@@ -70,22 +62,6 @@ std::string named_text(const std::optional<ByteVector>& raw, const TextDecoding&
 
 }  // namespace
 
-std::string header_time_text(std::uint64_t filetime) {
-  using namespace std::chrono;
-  const auto seconds_since_1601 = static_cast<std::int64_t>(filetime / kFiletimeTicksPerSecond);
-  const sys_seconds t{seconds{seconds_since_1601 - kFiletimeEpochOffset}};
-  const sys_days day = floor<days>(t);
-  const year_month_day ymd{day};
-  const hh_mm_ss<seconds> hms{t - day};
-  const weekday wd{day};
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%s %s%3u %02d:%02d:%02d %d", kWeekdays[wd.c_encoding()],
-                kMonths[static_cast<unsigned>(ymd.month()) - 1], static_cast<unsigned>(ymd.day()),
-                static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
-                static_cast<int>(hms.seconds().count()), static_cast<int>(ymd.year()));
-  return buf;
-}
-
 std::string mail_header_text(const MessageFields& m) {
   std::string out;
   const std::string from = from_value(m);
@@ -93,8 +69,8 @@ std::string mail_header_text(const MessageFields& m) {
   const std::string to = to_value(m);
   out += "To:" + (to.empty() ? std::string("UnKnown") : to) + "\r\n";
   if (m.submit_time || m.delivery_time) {
-    const std::string submit = header_time_text(m.submit_time ? *m.submit_time : *m.delivery_time);
-    const std::string delivery = header_time_text(m.delivery_time ? *m.delivery_time : *m.submit_time);
+    const std::string submit = asctime_text(m.submit_time ? *m.submit_time : *m.delivery_time);
+    const std::string delivery = asctime_text(m.delivery_time ? *m.delivery_time : *m.submit_time);
     out += "Date: " + submit + "\r\n";
     out += "Received: " + delivery + "\r\n";
     out += "Delivery-date: " + delivery + "\r\n";

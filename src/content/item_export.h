@@ -23,13 +23,9 @@ inline constexpr std::string_view kMailHeaderFile = "Temp.eml";
 inline constexpr std::string_view kHtmlBodyFile = "temp.htm";
 inline constexpr std::string_view kTextBodyFile = "temp.txt";
 
-// A FILETIME as the header shows it: the stored UTC time in the asctime layout without its
-// newline ("Thu Jan  6 09:05:00 2008", 24 characters for years 1000 to 9999). No time zone
-// enters: the reader of the header takes it back as UTC.
-std::string header_time_text(std::uint64_t filetime);
-
 // The header lines of a message, each ending in CR LF: From, To, and when a time is present
-// Date, Received and Delivery-date. Texts are UTF-8; a line break inside a name or address is
+// Date, Received and Delivery-date, each the stored UTC time in the asctime layout (no time zone
+// enters: the reader of the header takes it back as UTC). Texts are UTF-8; a line break inside a name or address is
 // turned into a blank so that it cannot start a header line of its own.
 std::string mail_header_text(const MessageFields& message);
 

@@ -3,24 +3,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/plain_text.h"
+
 namespace salvora {
 
 namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Equal ignoring case over the first k characters, k being the shortest of the two lengths and
 // limit + 1.
 bool agrees(std::string_view cls, std::string_view literal, std::size_t limit) {
   const std::size_t k = std::min({cls.size(), literal.size(), limit + 1});
   for (std::size_t i = 0; i < k; ++i) {
-    if (lower(cls[i]) != lower(literal[i])) return false;
+    if (ascii_lower(cls[i]) != ascii_lower(literal[i])) return false;
   }
   return true;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && agrees(a, b, a.size());
 }
 
 // strncmp semantics: the class ends where it ends, so a shorter class never matches a longer
@@ -40,7 +36,7 @@ bool same_prefix(std::string_view cls, std::string_view literal, std::size_t n) 
 ItemKind kind_for_message_class(std::string_view c) {
   if (agrees(c, "IPM.Note", 8)) return ItemKind::kMail;
   if (agrees(c, "IPM.x-", 8)) return ItemKind::kMail;
-  if (equal_ignoring_case(c, "IPM")) return ItemKind::kMail;
+  if (equal_ignoring_ascii_case(c, "IPM")) return ItemKind::kMail;
   if (agrees(c, "IPM.Contact", 11)) return ItemKind::kContact;
   if (agrees(c, "IPF.Contact", 11)) return ItemKind::kContact;
   if (agrees(c, "IPM.Contact", 9)) return ItemKind::kContact;

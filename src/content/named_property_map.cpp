@@ -56,6 +56,7 @@ NamedPropertyMap NamedPropertyMap::FromStreams(Bytes entry_stream, Bytes string_
     if ((word & 1) == 0) {
       p.kind = NamedProperty::kNumeric;
       p.numeric_name = property_id & 0xFFFF;
+      p.lid = property_id;
     } else {
       p.kind = NamedProperty::kString;
       // The whole 32 bits are the offset: a string stream grows past 64 KB in large stores.
@@ -73,14 +74,29 @@ NamedPropertyMap NamedPropertyMap::FromStreams(Bytes entry_stream, Bytes string_
 std::optional<NamedPropertyMap> NamedPropertyMap::FromPropertyBlock(const PropertyBlock& block) {
   const PropertyEntry* entries = nullptr;
   const PropertyEntry* strings = nullptr;
+  const PropertyEntry* guids = nullptr;
   for (const auto& e : block.entries) {
     if (e.raw_id == kPidNameidStreamEntry) entries = &e;
     if (e.raw_id == kPidNameidStreamString) strings = &e;
+    if (e.raw_id == kPidNameidStreamGuid) guids = &e;
   }
   if (entries == nullptr || !entries->value) return std::nullopt;
   Bytes string_bytes;
   if (strings != nullptr && strings->value) string_bytes = *strings->value;
-  return FromStreams(*entries->value, string_bytes);
+  NamedPropertyMap map = FromStreams(*entries->value, string_bytes);
+  if (guids != nullptr && guids->value) map.set_guid_stream(*guids->value);
+  return map;
+}
+
+std::optional<PropertySetGuid> NamedPropertyMap::property_set(const NamedProperty& entry) const {
+  if (entry.guid_index == 1) return kPsMapi;
+  if (entry.guid_index == 2) return kPsPublicStrings;
+  if (entry.guid_index < 3) return std::nullopt;
+  const std::size_t offset = std::size_t{entry.guid_index - 3u} * 16;
+  if (offset + 16 > guids_.size()) return std::nullopt;
+  PropertySetGuid g{};
+  std::copy_n(guids_.begin() + static_cast<std::ptrdiff_t>(offset), 16, g.begin());
+  return g;
 }
 
 const NamedProperty* NamedPropertyMap::Find(std::uint32_t key) const {

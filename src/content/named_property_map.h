@@ -3,6 +3,7 @@
 // property id of 0x8000 and up that the store assigned (MS-PST 2.4.7). Built once per file
 // from the streams of node 0x61 and consulted for every such id while decoding.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -19,9 +20,17 @@ struct NamedProperty {
   Kind kind = kNumeric;
   std::uint32_t key = 0;            // the property id the store assigned: 0x8000 + wPropIdx
   std::uint32_t numeric_name = 0;   // kNumeric: the low 16 bits of dwPropertyID
+  std::uint32_t lid = 0;            // kNumeric: the whole dwPropertyID, as a copy names it
   std::optional<std::string> name;  // kString: the name in UTF-8; empty when unreadable
   std::uint16_t guid_index = 0;     // wGuid: 1 PS_MAPI, 2 PS_PUBLIC_STRINGS, 3+ GUID stream
 };
+
+// A property set as its 16 stored bytes.
+using PropertySetGuid = std::array<std::uint8_t, 16>;
+inline constexpr PropertySetGuid kPsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                            0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+inline constexpr PropertySetGuid kPsPublicStrings = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                     0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
 class NamedPropertyMap {
  public:
@@ -34,6 +43,11 @@ class NamedPropertyMap {
   // entry stream.
   static std::optional<NamedPropertyMap> FromPropertyBlock(const PropertyBlock& block);
 
+  // The property set of an entry: PS_MAPI and PS_PUBLIC_STRINGS by their index, the others from
+  // the GUID stream (node 0x61's 0x0002). Empty when the index points past the stream.
+  std::optional<PropertySetGuid> property_set(const NamedProperty& entry) const;
+  void set_guid_stream(Bytes guids) { guids_.assign(guids.begin(), guids.end()); }
+
   // The entry for an assigned id, or null. Of two entries with one key, the one read later
   // answers.
   const NamedProperty* Find(std::uint32_t key) const;
@@ -44,6 +58,7 @@ class NamedPropertyMap {
 
  private:
   std::vector<NamedProperty> entries_;
+  std::vector<std::uint8_t> guids_;
 };
 
 }  // namespace salvora

@@ -47,7 +47,7 @@ struct DecodeResult {
   std::optional<PropertyList> list;  // empty on failure
   DecodeFailure failure;
   std::int32_t dropped_entries = 0;  // entries left out because their value could not be found
-  std::int32_t empty_references = 0; // entries left out because their reference was 0
+  std::int32_t empty_references = 0; // entries whose reference was 0: kept with a value of no bytes
 
   explicit operator bool() const { return list.has_value(); }
 };

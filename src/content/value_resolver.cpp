@@ -91,8 +91,12 @@ bool ResolveInto(const ValueResolver& resolver, PropertyEntry& entry, std::uint3
     case ValueResolver::Outcome::kResolved:
       return true;
     case ValueResolver::Outcome::kEmptyReference:
+      // A reference of 0 is a value of no bytes (an empty string, an empty binary), which is
+      // a value all the same: a copy keeps it. An object cannot be empty.
       ++result.empty_references;
-      return false;
+      if (entry.type == kPtypObject) return false;
+      entry.value = ByteVector{};
+      return true;
     case ValueResolver::Outcome::kUnresolved:
       ++result.dropped_entries;
       return false;

@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
@@ -14,20 +15,8 @@ namespace salvora {
 
 namespace {
 
-// Mail counters by the path of the item's folder entry, each tested on its own.
-struct PrefixCounter {
-  std::string_view prefix;
-  AnalysisCounter counter;
-};
-constexpr PrefixCounter kPrefixCounters[] = {
-    {"Personal Folders\\Inbox", AnalysisCounter::kInbox},
-    {"Personal Folders\\Drafts", AnalysisCounter::kDrafts},
-    {"Personal Folders\\Outbox", AnalysisCounter::kOutbox},
-    {"Personal Folders\\Sent Items", AnalysisCounter::kSentItems},
-    {"Personal Folders\\Sync Issues", AnalysisCounter::kSyncIssues},
-    {"Personal Folders\\Deleted Items", AnalysisCounter::kDeletedItems},
-    {"Personal Folders\\Junk E-mail", AnalysisCounter::kJunkEmail},
-};
+static_assert(static_cast<std::size_t>(AnalysisCounter::kJunkEmail) + 1 == kCountedMailFolders,
+              "the counted mail folders begin the counters");
 
 // The list's note column shows a few hundred characters at most; the whole text is read again
 // for the preview.
@@ -233,9 +222,7 @@ void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
   FolderEntry* entry = result_.mail_folders.FindFolderEntry(folder);
   if (!entry) return;
   append(entry->items, summarize_mail(node.nid, folder, *r.message));
-  for (const auto& p : kPrefixCounters) {
-    if (entry->path.compare(0, p.prefix.size(), p.prefix) == 0) bump(p.counter);
-  }
+  if (const auto counted = counted_mail_folder(entry->path)) bump(static_cast<AnalysisCounter>(*counted));
 }
 
 void publish_store_info(const OstContext& ctx, const AnalysisOptions& options, StoreInfo& info) {

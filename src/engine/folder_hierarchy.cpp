@@ -101,6 +101,18 @@ std::vector<const NodeRecord*> FindOrphans(const OstContext& context, const Node
   return out;
 }
 
+std::optional<std::size_t> counted_mail_folder(std::string_view folder_path) {
+  static constexpr std::string_view kPrefixes[kCountedMailFolders] = {
+      "Personal Folders\\Inbox",        "Personal Folders\\Drafts",        "Personal Folders\\Outbox",
+      "Personal Folders\\Sent Items",   "Personal Folders\\Sync Issues",   "Personal Folders\\Deleted Items",
+      "Personal Folders\\Junk E-mail",
+  };
+  for (std::size_t i = 0; i < kCountedMailFolders; ++i) {
+    if (folder_path.starts_with(kPrefixes[i])) return i;
+  }
+  return std::nullopt;
+}
+
 bool is_folder(const ItemRecord& record) { return record.folder_counts.has_value(); }
 
 bool is_mail_folder(const ItemRecord& record) {

@@ -6,6 +6,7 @@
 // "Personal Folders\" for the mailbox root; the root's own name is never used.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,14 @@ std::vector<const NodeRecord*> FindOrphans(const OstContext& context, const Node
 
 // A node the passes save: a normal folder or a normal message.
 bool is_folder_or_message(const NodeRecord& node);
+
+// The well-known mail folders whose mails both passes count apart, in the order both counter
+// lists begin with: Inbox, Drafts, Outbox, Sent Items, Sync Issues, Deleted Items, Junk E-mail.
+inline constexpr std::size_t kCountedMailFolders = 7;
+// Which of them a folder's path begins with, or empty. The test is on the text, as the counts
+// have always been made: a folder below the Inbox counts as the Inbox, and so does one whose
+// name only begins with "Inbox".
+std::optional<std::size_t> counted_mail_folder(std::string_view folder_path);
 
 bool is_folder(const ItemRecord& record);
 // A folder of class exactly "IPF.Note", or of mail kind, or one with no class and nothing but

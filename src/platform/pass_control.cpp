@@ -29,9 +29,20 @@ bool PassControl::Paused() const {
 }
 
 bool PassControl::Poll() {
+  if (poll_hook_) poll_hook_();
   std::unique_lock lock(mu_);
-  cv_.wait(lock, [this] { return !paused_ || stop_.load(); });
+  if (paused_ && !stop_.load()) {
+    held_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return !paused_ || stop_.load(); });
+    held_ = false;
+  }
   return stop_.load();
+}
+
+bool PassControl::WaitUntilHeld(std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mu_);
+  return cv_.wait_for(lock, limit, [this] { return held_; });
 }
 
 }  // namespace salvora

@@ -28,12 +28,6 @@ std::mutex& write_mutex() {
   return m;
 }
 
-std::string_view trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 
 // An absolute folder from an environment variable; relative values are ignored, as the XDG

@@ -4,18 +4,17 @@
 #include <filesystem>
 
 #include "automation/member_ids.h"
+#include "format/filetime.h"
 #include "format/prop_types.h"
 #include "platform/file64.h"
 #include "platform/temp_folder.h"
+#include "pststore/call_guard.h"
 #include "pststore/item_server.h"
+#include "pststore/property_accessor_server.h"
 
 namespace salvora::store {
 
 namespace {
-
-[[noreturn]] void bad(MemberId member, const std::string& message) {
-  throw AutomationError(AutomationError::Code::kBadArgument, member, message);
-}
 
 // The name after the last separator; both kinds count, since a caller may hand us a path
 // written the Windows way.
@@ -85,7 +84,7 @@ DispatchPtr AttachmentsServer::Add(Arguments arguments) {
   if (optional_argument(arguments, 3)) display_name = string_argument(member, arguments, 3);
 
   auto a = std::make_shared<AttachmentState>();
-  const std::uint64_t now = pst::FileTimeNow();
+  const std::uint64_t now = filetime_now();
   if (embedded) {
     if (embedded->deleted) bad(member, "the item to attach was deleted");
     if (display_name.empty()) {
@@ -110,7 +109,7 @@ DispatchPtr AttachmentsServer::Add(Arguments arguments) {
   a->props.push_back(pst::Property::Time(kPidCreationTime, now));
   a->props.push_back(pst::Property::Time(kPidLastModificationTime, now));
   item_->attachments.push_back(a);
-  return std::make_shared<AttachmentServer>(std::move(a));
+  return std::make_shared<AttachmentServer>(item_, std::move(a));
 }
 
 Variant AttachmentsServer::invoke(MemberId member, InvokeKind kind, Arguments arguments) {
@@ -128,7 +127,7 @@ Variant AttachmentsServer::invoke(MemberId member, InvokeKind kind, Arguments ar
           const std::int32_t i = int32_argument(member, arguments, 0);
           if (i < 1 || static_cast<std::size_t>(i) > item_->attachments.size())
             bad(member, "index " + std::to_string(i) + " is outside 1.." + std::to_string(item_->attachments.size()));
-          return std::make_shared<AttachmentServer>(item_->attachments[static_cast<std::size_t>(i) - 1]);
+          return std::make_shared<AttachmentServer>(item_, item_->attachments[static_cast<std::size_t>(i) - 1]);
         }
         break;
       default: break;
@@ -146,6 +145,8 @@ Variant AttachmentServer::invoke(MemberId member, InvokeKind kind, Arguments) {
     const pst::Property* p = pst::FindProp(attachment_->props, static_cast<std::uint16_t>(member));
     return p ? p->AsString() : std::string();
   }
+  if (kind == InvokeKind::kGet && member == dispid::kPropertyAccessor)
+    return std::make_shared<PropertyAccessorServer>(attachment_bag(item_, attachment_));
   throw_unknown_member(member, kind);
 }
 

@@ -6,7 +6,7 @@
 // larger ones into a spool file of the server's own), because the caller deletes the file right
 // after adding it. The display name, when given, is the attachment's file name. An item with
 // type 5 becomes an embedded message, as it stands at the moment of the call.
-// AttachmentServer: one attachment (DisplayName, FileName).
+// AttachmentServer: one attachment (DisplayName, FileName, PropertyAccessor).
 
 #include <memory>
 
@@ -34,11 +34,13 @@ class AttachmentsServer : public Dispatch {
 
 class AttachmentServer : public Dispatch {
  public:
-  explicit AttachmentServer(std::shared_ptr<const AttachmentState> attachment) : attachment_(std::move(attachment)) {}
+  AttachmentServer(std::shared_ptr<ItemState> item, std::shared_ptr<AttachmentState> attachment)
+      : item_(std::move(item)), attachment_(std::move(attachment)) {}
   Variant invoke(MemberId member, InvokeKind kind, Arguments arguments) override;
 
  private:
-  std::shared_ptr<const AttachmentState> attachment_;
+  std::shared_ptr<ItemState> item_;
+  std::shared_ptr<AttachmentState> attachment_;
 };
 
 // Member numbers of an attachment, the property ids they read.

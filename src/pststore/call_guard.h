@@ -3,11 +3,20 @@
 // the boundary sees one kind of error whatever went wrong behind it.
 
 #include <exception>
+#include <string>
 #include <utility>
 
 #include "automation/dispatch.h"
 
 namespace salvora::store {
+
+// A call the server could not carry out, and a call with arguments it cannot take.
+[[noreturn]] inline void fail(MemberId member, const std::string& message) {
+  throw AutomationError(AutomationError::Code::kFailed, member, message);
+}
+[[noreturn]] inline void bad(MemberId member, const std::string& message) {
+  throw AutomationError(AutomationError::Code::kBadArgument, member, message);
+}
 
 template <class F>
 Variant guarded_call(MemberId member, F&& f) {

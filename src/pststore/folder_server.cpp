@@ -1,15 +1,15 @@
 #include "pststore/folder_server.h"
 
 #include "automation/member_ids.h"
+#include "format/prop_types.h"
+#include "platform/plain_text.h"
 #include "pststore/call_guard.h"
+#include "pststore/item_server.h"
+#include "pststore/property_accessor_server.h"
 
 namespace salvora::store {
 
 namespace {
-
-[[noreturn]] void fail(MemberId member, const std::string& message) {
-  throw AutomationError(AutomationError::Code::kFailed, member, message);
-}
 
 // Outlook's folder types, for a caller that names the kind of a new folder by number.
 std::optional<std::string> class_of_folder_type(std::int32_t type) {
@@ -22,17 +22,6 @@ std::optional<std::string> class_of_folder_type(std::int32_t type) {
     case 13: return "IPF.Task";         // tasks
     default: return std::nullopt;
   }
-}
-
-bool same_name_ignoring_case(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -75,9 +64,46 @@ Variant FolderServer::Invoke(MemberId member, InvokeKind kind, Arguments argumen
     case dispid::kEntryID:
       if (kind == InvokeKind::kGet) return store_->EntryIdOf(folder_->id);
       break;
+    case dispid::kPropertyAccessor:
+      if (kind == InvokeKind::kGet) return std::make_shared<PropertyAccessorServer>(folder_bag(store_, *folder_));
+      break;
+    case dispid::kGetStorage:
+      if (kind == InvokeKind::kMethod) return GetStorage(arguments);
+      break;
     default: break;
   }
   throw_unknown_member(member, kind);
+}
+
+// A folder's hidden item by its message class or subject: the one this process still holds
+// for that identifier, else a new one placed in the folder, written there by its Save.
+DispatchPtr FolderServer::GetStorage(Arguments arguments) {
+  const MemberId member = dispid::kGetStorage;
+  require_argument_count(member, arguments, 2, 2);
+  const std::string& identifier = string_argument(member, arguments, 0);
+  const std::int32_t type = int32_argument(member, arguments, 1);
+  if (type == kIdentifyByEntryId) {
+    auto item = find_item(identifier);
+    if (!item || !item->associated) fail(member, "no hidden item has the entry id " + identifier);
+    return std::make_shared<ItemServer>(std::move(item));
+  }
+  if (type != kIdentifyBySubject && type != kIdentifyByMessageClass)
+    throw AutomationError(AutomationError::Code::kBadArgument, member, "the identifier type must be 0, 1 or 2");
+  if (identifier.empty()) throw AutomationError(AutomationError::Code::kBadArgument, member, "the identifier is empty");
+  const std::string key = std::to_string(type) + ":" + identifier;
+  std::erase_if(folder_->storage, [](const auto& e) { return e.second.expired(); });
+  for (const auto& [k, held] : folder_->storage) {
+    if (k != key) continue;
+    if (auto item = held.lock(); item && !item->nid && !item->deleted) return std::make_shared<ItemServer>(std::move(item));
+  }
+  auto item = new_item(ItemKind::kMail);
+  item->associated = true;
+  item->store = store_;
+  item->folder = folder_;
+  if (type == kIdentifyByMessageClass) item->Set(pst::Property::String(kPidMessageClass, identifier));
+  else item->Set(pst::Property::String(kPidSubject, identifier));
+  folder_->storage.emplace_back(key, item);
+  return std::make_shared<ItemServer>(std::move(item));
 }
 
 DispatchPtr FolderCollectionServer::FolderAt(MemberId member, const Variant& index) const {
@@ -85,7 +111,7 @@ DispatchPtr FolderCollectionServer::FolderAt(MemberId member, const Variant& ind
   if (const std::string* name = index.string_value()) {
     // By name, as Outlook looks a folder up: without regard to case.
     for (const auto& c : children)
-      if (same_name_ignoring_case(c->name, *name)) return std::make_shared<FolderServer>(store_, *c);
+      if (equal_ignoring_ascii_case(c->name, *name)) return std::make_shared<FolderServer>(store_, *c);
     fail(member, "no folder named \"" + *name + "\"");
   }
   const auto i = index.int32_value();
@@ -158,7 +184,7 @@ Variant StoreRootsServer::invoke(MemberId member, InvokeKind kind, Arguments arg
         require_argument_count(member, arguments, 1, 1);
         if (const std::string* name = arguments[0].string_value()) {
           for (const auto& s : stores)
-            if (same_name_ignoring_case(s->display_name(), *name)) return std::make_shared<FolderServer>(s, s->root());
+            if (equal_ignoring_ascii_case(s->display_name(), *name)) return std::make_shared<FolderServer>(s, s->root());
           fail(member, "no store named \"" + *name + "\"");
         }
         const std::int32_t i = int32_argument(member, arguments, 0);

@@ -1,7 +1,7 @@
 #pragma once
 // The folders of a store behind the automation boundary.
 //
-// FolderServer: one folder (Name, Description, Folders, EntryID). The folder a store's root
+// FolderServer: one folder (Name, Description, Folders, EntryID, PropertyAccessor, GetStorage). The folder a store's root
 // stands for is its IPM subtree; its Name is the store's display name, and renaming it renames
 // the store, as Outlook shows a personal store by its root.
 // FolderCollectionServer: the subfolders of a folder, numbered from 1 in the order they were
@@ -29,6 +29,7 @@ class FolderServer : public Dispatch {
 
  private:
   Variant Invoke(MemberId member, InvokeKind kind, Arguments arguments);
+  DispatchPtr GetStorage(Arguments arguments);
 
   StoreFilePtr store_;
   StoreFolder* folder_;

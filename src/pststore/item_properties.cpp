@@ -1,6 +1,7 @@
 #include "pststore/item_properties.h"
 
 #include "format/prop_types.h"
+#include "platform/plain_text.h"
 
 namespace salvora::store {
 
@@ -31,14 +32,7 @@ std::string_view message_class_of(ItemKind kind) {
 namespace {
 
 bool class_is(std::string_view message_class, std::string_view base) {
-  if (message_class.size() < base.size()) return false;
-  for (std::size_t i = 0; i < base.size(); ++i) {
-    char c = message_class[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    char b = base[i];
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (c != b) return false;
-  }
+  if (!starts_with_ignoring_ascii_case(message_class, base)) return false;
   // A derived class ("IPM.Contact.Custom") is still of its base kind.
   return message_class.size() == base.size() || message_class[base.size()] == '.';
 }

@@ -8,24 +8,19 @@
 #include <random>
 
 #include "automation/member_ids.h"
-#include "automation/ole_date.h"
 #include "format/byte_reader.h"
+#include "format/filetime.h"
 #include "format/text.h"
 #include "format/prop_types.h"
 #include "pststore/attachment_server.h"
+#include "pststore/call_guard.h"
 #include "pststore/folder_server.h"
+#include "pststore/property_accessor_server.h"
+#include "pststore/recipient_server.h"
 
 namespace salvora::store {
 
 namespace {
-
-[[noreturn]] void fail(MemberId member, const std::string& message) {
-  throw AutomationError(AutomationError::Code::kFailed, member, message);
-}
-
-[[noreturn]] void bad(MemberId member, const std::string& message) {
-  throw AutomationError(AutomationError::Code::kBadArgument, member, message);
-}
 
 // Items this process can find again by entry id. Weak: an item nobody holds is gone, as an
 // unsaved Outlook item is.
@@ -105,7 +100,7 @@ std::shared_ptr<ItemState> item_state_of(const DispatchPtr& object) {
 }
 
 void write_item(ItemState& item, const StoreFilePtr& store, StoreFolder& folder) {
-  const pst::MessageSpec message = build_message(item, *store, pst::FileTimeNow());
+  const pst::MessageSpec message = build_message(item, *store, filetime_now());
   const std::uint32_t nid = store->AddMessage(folder, message);
   if (!item.transient_id.empty()) forget(item.transient_id);
   item.store = store;
@@ -294,6 +289,8 @@ Variant ItemServer::Get(MemberId member) {
       return id;
     }
     case dispid::kAttachments: return std::make_shared<AttachmentsServer>(state_);
+    case dispid::kRecipients: return std::make_shared<RecipientsServer>(state_);
+    case dispid::kPropertyAccessor: return std::make_shared<PropertyAccessorServer>(item_bag(state_));
     default: break;
   }
   const auto target = field_target(s.kind, member);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <random>
 
+#include "format/filetime.h"
 #include "format/prop_types.h"
 
 namespace salvora::store {
@@ -40,7 +41,12 @@ std::shared_ptr<ItemState> ItemState::Clone() const {
   copy->named = named;
   copy->recipients = recipients;
   copy->attachments = attachments;
-  copy->created = pst::FileTimeNow();
+  copy->kept = kept;
+  copy->kept_named = kept_named;
+  copy->deleted_ids = deleted_ids;
+  copy->deleted_names = deleted_names;
+  copy->associated = associated;
+  copy->created = filetime_now();
   copy->unread = unread;
   copy->received = received;
   // A copy of an item in a folder is made in that folder, as Outlook does; it is written when
@@ -54,7 +60,7 @@ std::shared_ptr<ItemState> ItemState::Clone() const {
 std::shared_ptr<ItemState> new_item(ItemKind kind) {
   auto item = std::make_shared<ItemState>();
   item->kind = kind;
-  item->created = pst::FileTimeNow();
+  item->created = filetime_now();
   item->Set(pst::Property::String(kPidMessageClass, message_class_of(kind)));
   item->Set(pst::Property::Int32(kPidImportance, 1));
   item->Set(pst::Property::Int32(kPidSensitivity, 0));
@@ -202,12 +208,33 @@ void complete_contact(pst::PropertyList& props, NamedProps& n) {
   }
 }
 
+// Named values mapped through the store's name map into tagged ones.
+void add_named(pst::PropertyList& props, const std::vector<NamedValue>& named, StoreFile& store) {
+  for (const auto& v : named) {
+    pst::Property p = v.value;
+    p.tag = PropTag(store.RegisterName(v.name), p.type());
+    pst::SetProp(props, std::move(p));
+  }
+}
+
+void apply_kept(const ItemState& item, pst::PropertyList& props, NamedProps& n) {
+  for (const auto& p : item.kept) pst::SetProp(props, p);
+  for (const auto& v : item.kept_named) {
+    auto it = std::find_if(n.values.begin(), n.values.end(), [&](const NamedValue& e) { return e.name == v.name; });
+    if (it != n.values.end()) it->value = v.value;
+    else n.values.push_back(v);
+  }
+}
+
 }  // namespace
 
 pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uint64_t now) {
   pst::MessageSpec message;
   pst::PropertyList props = item.props;
   NamedProps n{item.named};
+  // Kept values go in first, so that what is derived from them (an appointment's length, the
+  // subject's parts) is derived from them, and once more at the end, so nothing replaces them.
+  apply_kept(item, props, n);
 
   std::string message_class(message_class_of(item.kind));
   if (const pst::Property* c = pst::FindProp(props, kPidMessageClass)) message_class = c->AsString();
@@ -244,17 +271,26 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
   if (!pst::FindProp(props, kPidSearchKey)) pst::SetProp(props, pst::Property::Binary(kPidSearchKey, random_key()));
   pst::SetProp(props, pst::Property::Time(kPidCreationTime, item.created));
   pst::SetProp(props, pst::Property::Time(kPidLastModificationTime, now));
+  apply_kept(item, props, n);
 
-  for (const auto& v : n.values) {
-    pst::Property p = v.value;
-    p.tag = PropTag(store.RegisterName(v.name), p.type());
-    pst::SetProp(props, std::move(p));
-  }
+  for (std::uint16_t id : item.deleted_ids) std::erase_if(props, [&](const pst::Property& p) { return p.id() == id; });
+  for (const auto& name : item.deleted_names) std::erase_if(n.values, [&](const NamedValue& v) { return v.name == name; });
+
+  add_named(props, n.values, store);
   message.props = std::move(props);
-  message.recipients = item.recipients;
+  message.associated = item.associated;
+  message.complete_times = std::find(item.deleted_ids.begin(), item.deleted_ids.end(), kPidCreationTime) ==
+                           item.deleted_ids.end();
+  for (const auto& r : item.recipients) {
+    pst::RecipientSpec spec;
+    spec.props = r.props;
+    add_named(spec.props, r.named, store);
+    message.recipients.push_back(std::move(spec));
+  }
   for (const auto& a : item.attachments) {
     pst::AttachmentSpec as;
     as.props = a->props;
+    add_named(as.props, a->named, store);
     if (a->embedded) {
       as.embedded = std::make_shared<pst::MessageSpec>(build_message(*a->embedded, store, now));
     } else if (!a->spool_path.empty()) {

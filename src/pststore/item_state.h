@@ -27,10 +27,17 @@ struct NamedValue {
   pst::Property value;
 };
 
+// A recipient row: its properties, tagged and named.
+struct RecipientState {
+  pst::PropertyList props;
+  std::vector<NamedValue> named;
+};
+
 // An attachment as added: its properties and its data, held in memory or in a spool file of
 // the server's own that goes with the last holder; or an embedded item.
 struct AttachmentState {
   pst::PropertyList props;
+  std::vector<NamedValue> named;
   std::vector<std::uint8_t> data;
   std::string spool_path;
   std::uint64_t size = 0;
@@ -46,13 +53,24 @@ struct ItemState {
   ItemKind kind = ItemKind::kMail;
   pst::PropertyList props;  // tagged properties, by id
   std::vector<NamedValue> named;
-  std::vector<pst::RecipientSpec> recipients;
-  // Attachments never change once added, so copies of an item share them.
-  std::vector<std::shared_ptr<const AttachmentState>> attachments;
+  std::vector<RecipientState> recipients;
+  // Copies of an item share its attachments: only a property accessor changes one once it is
+  // added, right after adding it.
+  std::vector<std::shared_ptr<AttachmentState>> attachments;
+  // Values put through a property accessor. They are the item's own values as a copy keeps
+  // them, so they win over every value the store would derive or default when the item is
+  // written (flags, times, subject parts, an appointment's fields).
+  pst::PropertyList kept;
+  std::vector<NamedValue> kept_named;
+  // Tagged properties deleted through a property accessor: the item has none, not even one the
+  // store would derive for it.
+  std::vector<std::uint16_t> deleted_ids;
+  std::vector<pst::PropertyName> deleted_names;
   std::uint64_t created = 0;  // FILETIME
   bool unread = false;
   bool received = false;  // imported from a message file: no longer a draft
   bool deleted = false;
+  bool associated = false;  // a folder's hidden item (a view, a rule, a setting)
 
   StoreFilePtr store;            // the store of the folder it is placed in
   StoreFolder* folder = nullptr;  // placed in this folder (written there on Save or Move)

@@ -5,15 +5,12 @@
 #include "format/prop_types.h"
 #include "format/text.h"
 #include "platform/file64.h"
+#include "pststore/call_guard.h"
 #include "pststore/item_server.h"
 
 namespace salvora::store {
 
 namespace {
-
-[[noreturn]] void fail(MemberId member, const std::string& message) {
-  throw AutomationError(AutomationError::Code::kFailed, member, message);
-}
 
 // The provider of one-off entry ids ([MS-OXCDATA] 2.2.5.1).
 constexpr std::uint8_t kOneOffProvider[16] = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
@@ -113,11 +110,12 @@ void apply_mail_header(const MailHeader& h, ItemState& item) {
   item.recipients.clear();
   std::string display_to;
   for (const auto& a : h.to) {
-    item.recipients.push_back(recipient_row(a, 1));
+    item.recipients.push_back(RecipientState{recipient_row(a, 1).props, {}});
     if (!display_to.empty()) display_to += "; ";
     display_to += a.name;
   }
-  item.Set(pst::Property::String(kPidDisplayTo, display_to));
+  if (display_to.empty()) item.Remove(kPidDisplayTo);
+  else item.Set(pst::Property::String(kPidDisplayTo, display_to));
   item.Remove(kPidClientSubmitTime);
   item.Remove(kPidMessageDeliveryTime);
   const auto submit = h.date ? h.date : (h.delivered ? h.delivered : h.received);

@@ -34,7 +34,5 @@ MailHeader parse_mail_header(std::string_view text);
 // One mailbox ("Name<addr>", "<Name>", "addr", "Name"); empty for an empty text or the
 // writer's stand-in for an unknown party ("UnKnown").
 std::optional<MailAddress> parse_mailbox(std::string_view text);
-// A FILETIME from a date text in either layout; empty when it is no date.
-std::optional<std::uint64_t> parse_mail_date(std::string_view text);
 
 }  // namespace salvora::store

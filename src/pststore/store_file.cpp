@@ -171,6 +171,16 @@ void StoreFile::RenameFolder(StoreFolder& folder, const std::string& name) {
   folder.name = name;
 }
 
+void StoreFile::SetFolderProperty(StoreFolder& folder, pst::Property property) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  writer_->SetFolderProperties(folder.id, {property});
+  if (property.id() == kPidDisplayName) folder.name = property.AsString();
+  else if (property.id() == kPidContainerClass) folder.container_class = property.AsString();
+  else if (property.id() == kPidComment) folder.description = property.AsString();
+  else pst::SetProp(folder.props, std::move(property));
+}
+
 void StoreFile::SetDescription(StoreFolder& folder, const std::string& description) {
   std::lock_guard lock(mutex_);
   RequireOpen();

@@ -28,11 +28,16 @@
 
 namespace salvora::store {
 
+struct ItemState;
+
 struct StoreFolder {
   pst::FolderId id = 0;
   std::string name;
   std::string container_class;
   std::string description;
+  pst::PropertyList props;  // further properties set on it, as written
+  // Hidden items handed out by GetStorage and not yet written, by "type:identifier".
+  std::vector<std::pair<std::string, std::weak_ptr<ItemState>>> storage;
   StoreFolder* parent = nullptr;
   std::vector<std::unique_ptr<StoreFolder>> children;  // in the order they were added
 };
@@ -61,6 +66,8 @@ class StoreFile {
   StoreFolder& AddFolder(StoreFolder& parent, const std::string& name, const std::string& container_class);
   void RenameFolder(StoreFolder& folder, const std::string& name);
   void SetDescription(StoreFolder& folder, const std::string& description);
+  // Any further property of a folder (its counts and subfolder flag stay the writer's).
+  void SetFolderProperty(StoreFolder& folder, pst::Property property);
 
   std::uint16_t RegisterName(const pst::PropertyName& name);
   // Writes a message into the folder; commits when a checkpoint is due. Returns its NID.

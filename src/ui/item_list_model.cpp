@@ -3,13 +3,13 @@
 #include <ctime>
 #include <mutex>
 
+#include "format/filetime.h"
 #include "ui/icons.h"
 
 namespace salvora::ui {
 
 namespace {
 
-constexpr std::uint64_t kFiletimeUnixEpoch = 116444736000000000ULL;  // 1970-01-01 in 100 ns units
 constexpr int kShortenAbove = 254;
 constexpr int kShortenTo = 200;
 
@@ -84,21 +84,13 @@ QString shortened_text(const std::string& text) {
 
 QString display_time(std::uint64_t filetime) {
   if (filetime == 0) return {};
-  // Seconds before 1970 are negative; the division keeps them whole.
-  const std::int64_t seconds = (static_cast<std::int64_t>(filetime / 10'000'000ULL)) -
-                               static_cast<std::int64_t>(kFiletimeUnixEpoch / 10'000'000ULL);
-  const std::time_t t = static_cast<std::time_t>(seconds);
+  // The zone's offset at that moment, daylight saving included, comes from the C library.
+  const auto t = std::chrono::floor<std::chrono::seconds>(filetime_to_time_point(filetime));
+  const std::time_t seconds = t.time_since_epoch().count();
   std::tm local{};
-  if (!::localtime_r(&t, &local)) return {};
-  char buffer[64];
-  // The layout of asctime, always in English whatever the locale.
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::snprintf(buffer, sizeof buffer, "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[local.tm_wday % 7],
-                kMonths[local.tm_mon % 12], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                local.tm_year + 1900);
-  return QString::fromLatin1(buffer);
+  if (!::localtime_r(&seconds, &local)) return {};
+  const std::string text = asctime_text(filetime, std::chrono::seconds{local.tm_gmtoff});
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 ItemListModel::ItemListModel(QObject* parent) : QAbstractTableModel(parent) {}

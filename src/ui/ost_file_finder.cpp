@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/plain_text.h"
+
 namespace fs = std::filesystem;
 
 namespace salvora::ui {
@@ -95,7 +97,7 @@ bool matches_ost_pattern(std::string_view name) {
     bool same = true;
     for (std::size_t i = 0; i < kPattern.size() && same; ++i) {
       const char c = name[at + i];
-      same = (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == kPattern[i];
+      same = ascii_lower(c) == kPattern[i];
     }
     if (same) return true;
   }

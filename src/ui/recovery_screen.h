@@ -73,6 +73,9 @@ class Repair_Recover : public QWidget {
   ListPSTFile* status_dialog() const { return status_dialog_; }
   const AnalysisResult& analysis() const { return *result_; }
   const SaveProgress& save_progress() const { return *save_progress_; }
+  const PassControl& analysis_control() const { return analysis_control_; }
+  // What redraws the counters and the progress while the analysis runs.
+  const QTimer* refresh_timer() const { return tick_; }
   SaveStatus save_status() const { return save_status_; }
 
  signals:

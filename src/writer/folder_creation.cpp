@@ -58,10 +58,20 @@ std::string folder_class_for(const ItemRecord& record, std::string_view path, st
   if (is_one_of(name, {"Journal"}) || is_one_of(cls, {"IPF.Journal"})) return "IPF.Journal";
   if (is_one_of(name, {"Notes"}) || is_one_of(cls, {"IPF.StickyNote"})) return "IPF.StickyNote";
   if (is_one_of(name, {"Tasks"}) || is_one_of(cls, {"IPF.Task"})) return "IPF.Task";
-  // What a damaged store's lost folders held, and deleted messages found on request: mail
-  // folders, so that nothing put there goes one up into the top of the store.
-  if (path.starts_with(kRecoveredItemsPath)) return "IPF.Post";
-  return {};
+  // Every other folder is made too, so that none of the mailbox's folders (RSS feeds, settings,
+  // an add-in's) goes missing with what it holds: with its own container class when the record
+  // is the folder's, with the class of folder that holds such items when it is an item's, else
+  // as a plain mail folder.
+  const bool own_record = !name || (record.display_name && *name == *record.display_name);
+  if (own_record && cls && cls->starts_with("IPF.")) return std::string(*cls);
+  if (own_record && cls) {
+    static constexpr std::pair<std::string_view, std::string_view> kHolders[] = {
+        {"IPM.Appointment", "IPF.Appointment"}, {"IPM.Contact", "IPF.Contact"}, {"IPM.DistList", "IPF.Contact"},
+        {"IPM.Task", "IPF.Task"}, {"IPM.StickyNote", "IPF.StickyNote"}, {"IPM.Activity", "IPF.Journal"}};
+    for (const auto& [item, folder] : kHolders)
+      if (*cls == item || cls->starts_with(std::string(item) + ".")) return std::string(folder);
+  }
+  return "IPF.Note";
 }
 
 DispatchPtr USave_to_PST_Format::add_folder(const DispatchPtr& collection, const std::string& name,

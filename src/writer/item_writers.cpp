@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "automation/member_ids.h"
-#include "automation/ole_date.h"
+#include "format/filetime.h"
 #include "writer/save_to_pst.h"
 
 namespace salvora {
@@ -134,15 +134,19 @@ void USave_to_PST_Format::finish_item(const DispatchPtr& item, const DispatchPtr
   // An appointment's agenda or a contact's picture comes along as with mail. Attachments that
   // cannot be written cost only themselves: the item is kept.
   const PendingAttachments pending = std::exchange(next_item_attachments_, PendingAttachments{});
+  const SourceObject* source = std::exchange(next_item_source_, nullptr);
   if (pending.record && pending.context && !pending.record->attachments.empty()) {
     embedded_seen_.clear();
     attachment_depth_ = 0;
     try {
-      AddAttachments(*pending.record, item, *pending.context, pending.sub_bid);
+      add_attachments(*pending.record, item, *pending.context, pending.sub_bid, source);
     } catch (const std::exception&) {
     }
     attachment_collection_.reset();
   }
+  // What the writer set is the item as the object model knows it; the source's own values of
+  // every property, those fields included, make it the item the mailbox held.
+  if (source && pending.context) copy_item(item, *source, *pending.context);
   if (close_instead_of_save) {
     invoke(item, dispid::kClose, InvokeKind::kMethod, {Variant(std::int32_t{1})});
   } else {
@@ -223,6 +227,42 @@ void USave_to_PST_Format::WriteNote(const MessageFields& m, const DispatchPtr& t
   DispatchPtr item = invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemNote)}).dispatch_value();
   put_text(item, dispid::kBody, item_body(m));
   finish_item(item, target, true);
+}
+
+}  // namespace salvora
+
+namespace salvora {
+
+void USave_to_PST_Format::CopyFolderProperties(const DispatchPtr& folder, const SourceObject& source,
+                                               const OstContext& context) {
+  if (!folder) return;
+  const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage};
+  try {
+    note_dropped(copy_properties(folder, source.properties, copy));
+  } catch (const std::exception& e) {
+    note_dropped({{"(the folder's properties)", e.what()}});
+  }
+}
+
+void USave_to_PST_Format::WriteAssociatedItem(const DispatchPtr& folder, const SourceObject& source,
+                                              const OstContext& context) {
+  if (!folder) return;
+  std::string message_class = "IPM";
+  for (const auto& e : source.properties) {
+    if (e.raw_id == kPidMessageClass && e.value) {
+      const std::string c = value_text(e, source.codepage, context.is_ansi(), true);
+      if (!c.empty()) message_class = c;
+    }
+  }
+  try {
+    DispatchPtr item = invoke(folder, dispid::kGetStorage, InvokeKind::kMethod,
+                              {Variant(message_class), Variant(kIdentifyByMessageClass)})
+                           .dispatch_value();
+    copy_item(item, source, context);
+    invoke(item, dispid::kSave, InvokeKind::kMethod);
+  } catch (const std::exception& e) {
+    note_store_error(e);
+  }
 }
 
 }  // namespace salvora

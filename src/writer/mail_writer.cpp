@@ -120,12 +120,13 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
       return;
     }
     if (!current_mail_item_) throw AutomationError(AutomationError::Code::kFailed, dispid::kCopy, "no mail item to write into");
-    fill_mail(record, current_mail_item_, context, message_sub_bid, 0);
+    const SourceObject* source = std::exchange(next_item_source_, nullptr);
     // Meeting requests and responses, reports, posts and every other message class travel the
     // mail road too, but stay what they are.
     if (record.item_class && !record.item_class->empty() && *record.item_class != "IPM.Note") {
       put(current_mail_item_, dispid::kMessageClass, Variant(*record.item_class));
     }
+    fill_mail(record, current_mail_item_, context, message_sub_bid, 0, source);
     if (stopped()) {
       current_mail_item_.reset();
       return;
@@ -153,7 +154,7 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
 // Steps shared by a mail and a message attached to one: the imported header, subject, body,
 // display texts and attachments. The header file must already hold this message's header.
 void USave_to_PST_Format::fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
-                                    Bid message_sub_bid, int depth) {
+                                    Bid message_sub_bid, int depth, const SourceObject* source) {
   const MessageFields& m = *record.message;
   import_header(item);
   if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
@@ -168,7 +169,24 @@ void USave_to_PST_Format::fill_mail(const ItemRecord& record, const DispatchPtr&
   if (m.display_cc) put(item, dispid::kCC, Variant(*m.display_cc));
   if (m.display_to) put(item, dispid::kTo, Variant(*m.display_to));
   attachment_depth_ = depth;
-  AddAttachments(record, item, context, message_sub_bid);
+  add_attachments(record, item, context, message_sub_bid, source);
+  if (source && !stopped()) copy_item(item, *source, context);
+}
+
+void USave_to_PST_Format::note_dropped(std::vector<DroppedProperty> dropped) {
+  for (auto& d : dropped) dropped_properties_.push_back(std::move(d));
+}
+
+void USave_to_PST_Format::copy_item(const DispatchPtr& item, const SourceObject& source, const OstContext& context) {
+  const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage};
+  try {
+    note_dropped(copy_properties(item, source.properties, copy));
+    note_dropped(copy_recipients(item, source, copy));
+    remove_unsourced(item, source.properties, copy);
+  } catch (const std::exception& e) {
+    // The item keeps what its writer gave it; what the copy would have added is named.
+    note_dropped({{"(the item's properties)", e.what()}});
+  }
 }
 
 void USave_to_PST_Format::set_mail_body(const MessageFields& message, const DispatchPtr& item,
@@ -196,7 +214,18 @@ void USave_to_PST_Format::set_mail_body(const MessageFields& message, const Disp
 
 void USave_to_PST_Format::AddAttachments(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
                                          Bid message_sub_bid) {
+  add_attachments(record, item, context, message_sub_bid, nullptr);
+}
+
+void USave_to_PST_Format::add_attachments(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
+                                          Bid message_sub_bid, const SourceObject* source) {
   const int depth = attachment_depth_;
+  // The source's own properties of attachment i, when the source lists it.
+  const auto copy_attachment = [&](const Variant& added, std::size_t i) {
+    if (!source || i >= source->attachments.size()) return;
+    const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source->codepage};
+    note_dropped(copy_properties(added.dispatch_value(), source->attachments[i], copy));
+  };
   for (std::size_t i = 0; i < record.attachments.size(); ++i) {
     if (stopped()) return;
     const AttachmentNode& node = record.attachments[i];
@@ -208,7 +237,11 @@ void USave_to_PST_Format::AddAttachments(const ItemRecord& record, const Dispatc
       return;
     }
     if (is_embedded_message(node)) {
-      add_embedded_message(node, i, name, collection, context, message_sub_bid, depth);
+      const Variant added = add_embedded_message(node, i, name, collection, context, message_sub_bid, depth);
+      try {
+        copy_attachment(added, i);
+      } catch (const std::exception&) {
+      }
       continue;
     }
     // The file gets a name of our own: the attachment's name may be one no file can have, and
@@ -226,8 +259,9 @@ void USave_to_PST_Format::AddAttachments(const ItemRecord& record, const Dispatc
       file.Close();
     }
     try {
-      invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
-             {Variant(path), Variant::Missing(), Variant::Missing(), Variant(name)});
+      const Variant added = invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
+                                   {Variant(path), Variant::Missing(), Variant::Missing(), Variant(name)});
+      copy_attachment(added, i);
     } catch (const std::exception&) {
       // One attachment the store refuses does not cost the others.
     }
@@ -239,37 +273,42 @@ void USave_to_PST_Format::AddAttachments(const ItemRecord& record, const Dispatc
   }
 }
 
-void USave_to_PST_Format::add_embedded_message(const AttachmentNode& node, std::size_t index,
-                                               const std::string& display_name, const DispatchPtr& collection,
-                                               const OstContext& context, Bid message_sub_bid, int depth) {
-  if (depth >= kMaxEmbeddingDepth) return;
+Variant USave_to_PST_Format::add_embedded_message(const AttachmentNode& node, std::size_t index,
+                                                  const std::string& display_name, const DispatchPtr& collection,
+                                                  const OstContext& context, Bid message_sub_bid, int depth) {
+  if (depth >= kMaxEmbeddingDepth) return {};
   const auto location = FindEmbeddedMessage(context, message_sub_bid, index, node);
-  if (location && !embedded_seen_.insert(location->data_bid.value).second) return;
+  if (location && !embedded_seen_.insert(location->data_bid.value).second) return {};
   std::unique_ptr<ItemRecord> inner;
+  std::optional<SourceObject> inner_source;
   try {
-    if (location) inner = LoadEmbeddedItem(context, *location);
+    if (location) {
+      inner = LoadEmbeddedItem(context, *location);
+      inner_source = ReadSourceObject(context, location->data_bid, location->sub_bid);
+    }
   } catch (const std::exception&) {
     inner.reset();
   }
-  if (stopped()) return;
+  if (stopped()) return {};
   if (!inner) {
     unreadable_attachments_.push_back(display_name);
-    return;
+    return {};
   }
   if (!inner->message) inner->message.emplace();
   try {
     DispatchPtr item = new_mail_item();
     if (inner->item_class && !inner->item_class->empty()) put(item, dispid::kMessageClass, Variant(*inner->item_class));
-    if (!write_mail_header(*inner->message, mail_file_path_, options_.stop_flag)) return;
-    fill_mail(*inner, item, context, location->sub_bid, depth + 1);
+    if (!write_mail_header(*inner->message, mail_file_path_, options_.stop_flag)) return {};
+    fill_mail(*inner, item, context, location->sub_bid, depth + 1, inner_source ? &*inner_source : nullptr);
     attachment_depth_ = depth;
-    if (stopped()) return;
-    invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
-           {Variant(item), Variant(kAttachEmbeddedItem), Variant::Missing(), Variant(display_name)});
+    if (stopped()) return {};
+    return invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
+                  {Variant(item), Variant(kAttachEmbeddedItem), Variant::Missing(), Variant(display_name)});
   } catch (const std::exception&) {
     attachment_depth_ = depth;
     // The attached message is lost; the mail and its other attachments are not.
   }
+  return {};
 }
 
 }  // namespace salvora

@@ -12,6 +12,7 @@
 #include "engine/object_loader.h"
 #include "engine/store_audit.h"
 #include "ndb/index_repair.h"
+#include "engine/source_object.h"
 #include "platform/activity_log.h"
 
 namespace salvora {
@@ -21,19 +22,8 @@ namespace {
 constexpr std::string_view kContactsPath = "Personal Folders\\Contacts\\";
 constexpr std::size_t kLogTextChars = 99;
 
-struct PrefixCounter {
-  std::string_view prefix;
-  SaveCounter counter;
-};
-constexpr PrefixCounter kPrefixCounters[] = {
-    {"Personal Folders\\Inbox", SaveCounter::kInbox},
-    {"Personal Folders\\Drafts", SaveCounter::kDrafts},
-    {"Personal Folders\\Outbox", SaveCounter::kOutbox},
-    {"Personal Folders\\Sent Items", SaveCounter::kSentItems},
-    {"Personal Folders\\Sync Issues", SaveCounter::kSyncIssues},
-    {"Personal Folders\\Deleted Items", SaveCounter::kDeletedItems},
-    {"Personal Folders\\Junk E-mail", SaveCounter::kJunkEmail},
-};
+static_assert(static_cast<std::size_t>(SaveCounter::kJunkEmail) + 1 == kCountedMailFolders,
+              "the counted mail folders begin the counters");
 
 // An error that ends the walk; the completion still follows.
 struct WalkEnded {};
@@ -87,13 +77,14 @@ class SaveWalk : public RecoveringVisitor {
   int deleted_saved() const { return deleted_saved_; }
 
   bool Visit(const NodeRecord& node) override {
-    // A folder's associated messages are its hidden settings (views, rules, forms): written as
-    // items they would be empty mails among the user's.
+    if (ended_) return CountUnwritten(node);
+    // A folder's associated messages are its hidden settings (views, rules, forms): they go
+    // with the folder as hidden items, never among the user's mail.
     if (node.nid.type() == kNidTypeAssocMessage) {
       progress_.items_saved.store(++nodes_);
+      SaveAssociated(node);
       return false;
     }
-    if (ended_) return CountUnwritten(node);
     const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
     try {
       const bool readable = VisitObject(node);
@@ -143,13 +134,56 @@ class SaveWalk : public RecoveringVisitor {
       descend_ = true;
       return true;
     }
+    source_ = ReadSourceObject(ctx_, node.data_bid, node.sub_bid);
     SaveItem(node, *record);
+    source_.reset();
+    ReportDropped(node);
     progress_.set_store_errors(writer_.store_errors() + not_written_,
                                writer_.first_store_error().empty() ? first_reason_ : writer_.first_store_error());
     for (const auto& name : writer_.take_unreadable_attachments())
       progress_.add_unreadable(path_ + ": item " + std::to_string(node.nid.value) + ": attachment \"" + name +
                                "\" could not be read");
     return true;
+  }
+
+  // A folder's hidden items go with it, as the source has them, when the folder is written.
+  void SaveAssociated(const NodeRecord& node) {
+    const auto folder = folder_targets_.find(path_);
+    if (folder == folder_targets_.end() || !folder->second) {
+      // A chosen folder the store failed to make takes its hidden items with it: counted.
+      if (const auto failed = failed_folders_.find(path_); failed != failed_folders_.end()) NotWritten(failed->second);
+      return;
+    }
+    std::optional<SourceObject> source;
+    try {
+      source = ReadSourceObject(ctx_, node.data_bid, node.sub_bid);
+    } catch (const std::exception&) {
+      source.reset();
+    }
+    if (!source) {
+      progress_.add_unreadable(path_ + ": hidden item " + std::to_string(node.nid.value) + " could not be read");
+      return;
+    }
+    ending_on_error([&] { writer_.WriteAssociatedItem(folder->second, *source, ctx_); });
+    ReportDropped(node);
+  }
+
+  // Properties that did not reach the PST, named one by one.
+  void ReportDropped(const NodeRecord& node) {
+    for (const auto& d : writer_.take_dropped_properties())
+      progress_.add_dropped_property(path_ + ": item " + std::to_string(node.nid.value) + ": property " + d.property +
+                                     " was not copied: " + d.reason);
+  }
+
+  // The item writers copy every property of the source object after setting their fields.
+  template <class F>
+  void with_source(F&& write) {
+    struct Clear {
+      USave_to_PST_Format& w;
+      ~Clear() { w.set_next_item_source(nullptr); }
+    } clear{writer_};
+    writer_.set_next_item_source(source_ ? &*source_ : nullptr);
+    write();
   }
 
   void NotWritten(const std::exception& e) { NotWritten(std::string(e.what())); }
@@ -176,7 +210,7 @@ class SaveWalk : public RecoveringVisitor {
   // without being read, items counted without being read.
   bool CountUnwritten(const NodeRecord& node) {
     progress_.items_saved.store(++nodes_);
-    if (node.nid.type() == kNidTypeNormalMessage) ++not_written_;
+    if (node.nid.type() == kNidTypeNormalMessage || node.nid.type() == kNidTypeAssocMessage) ++not_written_;
     return node.nid.type() == kNidTypeNormalFolder;
   }
 
@@ -215,10 +249,21 @@ class SaveWalk : public RecoveringVisitor {
 
   void EnterFolder(const NodeRecord& node, const ItemRecord& record) {
     path_ = append_path_component(path_, record.display_name.value_or(""));
+    if (record.item_class) folder_classes_[path_] = *record.item_class;
     if (selected(path_)) {
       try {
         target_ = writer_.GetOrCreateFolder(target_, path_, record);
         if (!writer_.folder_error().empty()) failed_folders_.emplace(path_, writer_.folder_error());
+        // The folder made for the path is the source folder's own (not an ancestor that took
+        // its place): it gets the source folder's properties and hidden items. The top stands
+        // for the store itself and keeps the store's.
+        if (target_ && writer_.folder_error().empty() && path_ != kRootFolderPath) {
+          if (auto source = ReadSourceObject(ctx_, node.data_bid, node.sub_bid)) {
+            writer_.CopyFolderProperties(target_, *source, ctx_);
+            ReportDropped(node);
+          }
+          folder_targets_[path_] = target_;
+        }
         progress_.set_folder_name(path_);
         progress_.set_count_text(count_text_);
         if (options_.write_log) {
@@ -276,7 +321,7 @@ class SaveWalk : public RecoveringVisitor {
       last_mail_path_.clear();
       if (r.message && placed(target)) {
         try {
-          with_attachments(node, r, [&] { writer_.WriteTask(*r.message, target); });
+          with_source([&] { with_attachments(node, r, [&] { writer_.WriteTask(*r.message, target); }); });
         } catch (const std::exception& e) {
           NotWritten(e);  // a task the store refuses is skipped, and counted
         }
@@ -289,7 +334,7 @@ class SaveWalk : public RecoveringVisitor {
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
       if (r.message && placed(target)) {
-        ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteNote(*r.message, target); }); });
+        ending_on_error([&] { with_source([&] { with_attachments(node, r, [&] { writer_.WriteNote(*r.message, target); }); }); });
       }
       return;
     }
@@ -297,7 +342,7 @@ class SaveWalk : public RecoveringVisitor {
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
       if (r.message && placed(target)) {
-        ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteJournal(*r.message, target); }); });
+        ending_on_error([&] { with_source([&] { with_attachments(node, r, [&] { writer_.WriteJournal(*r.message, target); }); }); });
       }
       if ((r.message || r.journal) && r.journal && r.journal->entry_type) {
         bump(SaveCounter::kJournal);
@@ -310,7 +355,7 @@ class SaveWalk : public RecoveringVisitor {
       DispatchPtr target = resolve(path_, r);
       last_mail_path_.clear();
       if (r.appointment) {
-        if (placed(target)) ending_on_error([&] { with_attachments(node, r, [&] { writer_.WriteAppointment(r, target); }); });
+        if (placed(target)) ending_on_error([&] { with_source([&] { with_attachments(node, r, [&] { writer_.WriteAppointment(r, target); }); }); });
       } else if (r.message) {
         SaveMail(node, r);  // no start, end or location to write: its text and class still come out
       }
@@ -326,16 +371,28 @@ class SaveWalk : public RecoveringVisitor {
     if (r.message && (r.kind == ItemKind::kMail || r.kind == ItemKind::kOther || r.kind == ItemKind::kReport ||
                       r.kind == ItemKind::kContact || r.kind == ItemKind::kNone)) {
       SaveMail(node, r);
+    } else if (!r.message && r.item_class && source_) {
+      // An item with none of the fields the writers know (free/busy data, a class of some
+      // add-in's) is still the user's: it goes the mail road with nothing but its own
+      // properties.
+      ItemRecord bare = r;
+      bare.message.emplace();
+      SaveMail(node, bare);
     }
   }
 
   // A contact goes to the contacts folder wherever the source kept it.
+  // A contact kept in a folder of contacts (whatever its name: "連絡先", "Kontakte") stays
+  // there; one kept anywhere else goes to the Contacts folder.
   void SaveContact(const NodeRecord& node, const ItemRecord& r) {
-    const std::string path = path_.starts_with(kContactsPath) ? path_ : std::string(kContactsPath);
+    const auto cls = folder_classes_.find(path_);
+    const bool in_contacts_folder = cls != folder_classes_.end() && cls->second.starts_with("IPF.Contact");
+    const std::string path =
+        path_.starts_with(kContactsPath) || in_contacts_folder ? path_ : std::string(kContactsPath);
     try {
       target_ = writer_.GetOrCreateFolder(target_, path, r);
       if (placed(target_)) {
-        with_attachments(node, r, [&] { writer_.WriteContact(r, target_); });
+        with_source([&] { with_attachments(node, r, [&] { writer_.WriteContact(r, target_); }); });
         bump(SaveCounter::kContacts);
       }
     } catch (const std::exception& e) {
@@ -352,7 +409,7 @@ class SaveWalk : public RecoveringVisitor {
     }
     if (!placed(target_)) return;
     try {
-      writer_.WriteMail(r, target_, ctx_, node.sub_bid);
+      with_source([&] { writer_.WriteMail(r, target_, ctx_, node.sub_bid); });
     } catch (const std::exception& e) {
       throw SavingIncomplete{e.what()};
     }
@@ -362,9 +419,7 @@ class SaveWalk : public RecoveringVisitor {
       bump(SaveCounter::kMails);
       progress_.set_count_text(count_text_);
       if (!entry) return;
-      for (const auto& p : kPrefixCounters) {
-        if (entry->path.compare(0, p.prefix.size(), p.prefix) == 0) bump(p.counter);
-      }
+      if (const auto counted = counted_mail_folder(entry->path)) bump(static_cast<SaveCounter>(*counted));
     } catch (const std::exception&) {
     }
   }
@@ -389,6 +444,11 @@ class SaveWalk : public RecoveringVisitor {
   std::map<std::string, std::string> failed_folders_;
   int not_written_ = 0;
   std::string first_reason_;
+  // The item being written, every property as the source has it.
+  std::optional<SourceObject> source_;
+  // The target folder made for each source folder's path, and each source folder's class.
+  std::map<std::string, DispatchPtr> folder_targets_;
+  std::map<std::string, std::string> folder_classes_;
 };
 
 void publish_store_errors(SaveProgress& progress, const USave_to_PST_Format& writer, const SaveWalk& walk) {
@@ -443,6 +503,22 @@ void SaveProgress::add_unreadable(std::string line) {
   std::lock_guard lock(mutex_);
   ++unreadable_count_;
   if (unreadable_.size() < kMaxUnreadableLines) unreadable_.push_back(std::move(line));
+}
+
+void SaveProgress::add_dropped_property(std::string line) {
+  std::lock_guard lock(mutex_);
+  if (dropped_.size() < kMaxUnreadableLines) dropped_.push_back(std::move(line));
+  ++dropped_count_;
+}
+
+int SaveProgress::dropped_property_count() const {
+  std::lock_guard lock(mutex_);
+  return dropped_count_;
+}
+
+std::vector<std::string> SaveProgress::dropped_properties() const {
+  std::lock_guard lock(mutex_);
+  return dropped_;
 }
 
 int SaveProgress::unreadable_count() const {

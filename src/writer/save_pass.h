@@ -68,6 +68,10 @@ class SaveProgress {
   // missing for it.
   void add_rebuilt(std::string line);
   std::vector<std::string> rebuilt() const;
+  // Properties of written objects that did not reach the PST: one line each, as above.
+  void add_dropped_property(std::string line);
+  int dropped_property_count() const;
+  std::vector<std::string> dropped_properties() const;
 
  private:
   mutable std::mutex mutex_;
@@ -79,6 +83,8 @@ class SaveProgress {
   int unreadable_count_ = 0;
   std::vector<std::string> unreadable_;
   std::vector<std::string> rebuilt_;
+  int dropped_count_ = 0;
+  std::vector<std::string> dropped_;
 };
 
 class SaveObserver {

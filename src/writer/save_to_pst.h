@@ -22,7 +22,9 @@
 #include "automation/object_factory.h"
 #include "content/item_export.h"
 #include "content/item_record.h"
+#include "engine/source_object.h"
 #include "ndb/ost_context.h"
+#include "writer/property_copy.h"
 
 namespace salvora {
 
@@ -107,6 +109,14 @@ class USave_to_PST_Format {
   // or WriteNote takes along: set right before that call, used once (null clears). The record
   // and context must outlive the call.
   void set_next_item_attachments(const ItemRecord* record, const OstContext* context, Bid message_sub_bid);
+  // The source object the next item written (by any writer) copies every property from, after
+  // its writer set its fields: set right before the call, used once (null clears). Must outlive
+  // the call.
+  void set_next_item_source(const SourceObject* source) { next_item_source_ = source; }
+  // Copies every property of a source folder onto a folder of the target store.
+  void CopyFolderProperties(const DispatchPtr& folder, const SourceObject& source, const OstContext& context);
+  // Writes a folder's hidden item (a view, a rule, a setting) into folder as the source has it.
+  void WriteAssociatedItem(const DispatchPtr& folder, const SourceObject& source, const OstContext& context);
 
   // Gives a mail item its body: HTMLBody, Body, or for a store with a body limit a temporary
   // file attached to it.
@@ -121,6 +131,8 @@ class USave_to_PST_Format {
   // Attachments of the items written since the last call whose data or attached message could
   // not be read from the source (by display name); what could be read of them was still added.
   std::vector<std::string> take_unreadable_attachments() { return std::exchange(unreadable_attachments_, {}); }
+  // Properties of the objects written since the last call that did not reach the PST.
+  std::vector<DroppedProperty> take_dropped_properties() { return std::exchange(dropped_properties_, {}); }
   const std::string& first_store_error() const { return first_store_error_; }
   // Why the last GetOrCreateFolder stopped short of its path because the store refused a
   // folder; empty when it did not (a folder no rule gives a class is not made, by design).
@@ -137,8 +149,14 @@ class USave_to_PST_Format {
   // Lets the import object read the header file into the item.
   void import_header(const DispatchPtr& item);
   void fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context, Bid message_sub_bid,
-                 int depth);
-  void add_embedded_message(const AttachmentNode& node, std::size_t index, const std::string& display_name,
+                 int depth, const SourceObject* source);
+  void add_attachments(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
+                       Bid message_sub_bid, const SourceObject* source);
+  // Every property of source onto item, its recipients included.
+  void copy_item(const DispatchPtr& item, const SourceObject& source, const OstContext& context);
+  void note_dropped(std::vector<DroppedProperty> dropped);
+  // The attachment added, or empty.
+  Variant add_embedded_message(const AttachmentNode& node, std::size_t index, const std::string& display_name,
                             const DispatchPtr& collection, const OstContext& context, Bid message_sub_bid, int depth);
   void note_store_error(const std::exception& e);
   void finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save = false);
@@ -169,6 +187,8 @@ class USave_to_PST_Format {
     Bid sub_bid;
   };
   PendingAttachments next_item_attachments_;
+  const SourceObject* next_item_source_ = nullptr;
+  std::vector<DroppedProperty> dropped_properties_;
   // Embedded messages written for the current mail, by data block: a damaged file that embeds
   // one message under many attachments at every level is written once, not exponentially often.
   std::unordered_set<std::uint64_t> embedded_seen_;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,7 +11,7 @@
 #include "automation/dispatch.h"
 #include "automation/member_ids.h"
 #include "automation/object_factory.h"
-#include "automation/ole_date.h"
+#include "automation/schema_name.h"
 #include "automation/variant.h"
 
 namespace salvora {
@@ -200,33 +199,65 @@ TEST(ObjectFactory, CreatesByNameAndReportsWhatIsMissing) {
   EXPECT_NE(create_object("test.processfactory"), nullptr);
 }
 
-TEST(OleDate, KnownDaysAndTheOddEncodingBeforeItsEpoch) {
-  constexpr std::uint64_t kTicksPerDay = 864'000'000'000ull;
-  const std::uint64_t epoch = 109'205ull * kTicksPerDay;  // 1899-12-30
-  struct Case {
-    std::uint64_t filetime;
-    double date;
-  };
-  const Case cases[] = {
-      {epoch, 0.0},
-      {epoch + 2 * kTicksPerDay, 2.0},                             // 1900-01-01
-      {epoch + 36526 * kTicksPerDay + kTicksPerDay / 2, 36526.5},  // 2000-01-01 12:00
-      {epoch - kTicksPerDay + kTicksPerDay / 4, -1.25},            // 1899-12-29 06:00
-      {epoch - kTicksPerDay / 4, -1.75},                           // 1899-12-29 18:00
-      {0, -109'205.0},                                             // 1601-01-01
-  };
-  for (const auto& c : cases) {
-    EXPECT_DOUBLE_EQ(filetime_to_date(c.filetime), c.date) << c.filetime;
-    EXPECT_EQ(date_to_filetime(c.date), c.filetime) << c.date;
+}  // namespace
+}  // namespace salvora
+
+namespace salvora {
+namespace {
+
+constexpr std::array<std::uint8_t, 16> kPublicStrings = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+TEST(SchemaName, TheThreeFormsRoundTripAndTheSetKeepsItsByteOrder) {
+  EXPECT_EQ(proptag_schema_name(0x0037, 0x001F), "http://schemas.microsoft.com/mapi/proptag/0x0037001F");
+  const std::string by_id = id_schema_name(kPublicStrings, 0x8501, 0x0003);
+  EXPECT_EQ(by_id, "http://schemas.microsoft.com/mapi/id/{00020329-0000-0000-C000-000000000046}/85010003");
+  auto s = parse_schema_name(by_id);
+  ASSERT_TRUE(s && s->set);
+  EXPECT_EQ(*s->set, kPublicStrings);
+  EXPECT_EQ(s->lid, 0x8501u);
+  EXPECT_EQ(s->type, 0x0003);
+  // A number wider than four digits keeps every digit.
+  s = parse_schema_name(id_schema_name(kPublicStrings, 0x12345678, 0x0040));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->lid, 0x12345678u);
+  EXPECT_EQ(s->type, 0x0040);
+  // A string name may carry its type, and may itself contain slashes.
+  s = parse_schema_name(string_schema_name(kPublicStrings, "urn:a/b", 0x101F));
+  ASSERT_TRUE(s && s->name);
+  EXPECT_EQ(*s->name, "urn:a/b");
+  EXPECT_EQ(s->type, 0x101F);
+  s = parse_schema_name("http://schemas.microsoft.com/mapi/string/{00020329-0000-0000-c000-000000000046}/Keywords");
+  ASSERT_TRUE(s && s->name);
+  EXPECT_EQ(*s->name, "Keywords");
+  EXPECT_EQ(s->type, 0);
+  EXPECT_EQ(*s->set, kPublicStrings);
+  s = parse_schema_name(proptag_schema_name(0x0E07, 0x0003));
+  ASSERT_TRUE(s);
+  EXPECT_FALSE(s->named());
+  EXPECT_EQ(s->id, 0x0E07);
+}
+
+TEST(SchemaName, MalformedNamesAreRefused) {
+  for (const char* bad : {"", "0x0037001F", "http://schemas.microsoft.com/mapi/proptag/0x0037001",
+                          "http://schemas.microsoft.com/mapi/proptag/0x0037001G",
+                          "http://schemas.microsoft.com/mapi/id/{00020329-0000-0000-C000-000000000046}/850",
+                          "http://schemas.microsoft.com/mapi/id/{00020329-0000-0000-C000-00000000004}/85010003",
+                          "http://schemas.microsoft.com/mapi/string/{00020329-0000-0000-C000-000000000046}/",
+                          "http://schemas.microsoft.com/mapi/string/{00020329_0000-0000-C000-000000000046}/x"}) {
+    EXPECT_FALSE(parse_schema_name(bad)) << bad;
   }
-  // Round trip at millisecond steps across both sides of the epoch.
-  for (std::uint64_t ft : {epoch - 1234567890000ull, epoch + 9876543210000ull, 133'000'000'000'000'000ull}) {
-    EXPECT_EQ(date_to_filetime(filetime_to_date(ft)), ft);
-  }
-  EXPECT_EQ(date_to_filetime(filetime_to_date(epoch + 5001)), epoch + 10000) << "to the nearest millisecond";
-  EXPECT_EQ(date_to_filetime(-200000.0), 0u) << "before 1601";
-  EXPECT_EQ(date_to_filetime(std::nan("")), 0u);
-  EXPECT_EQ(date_to_filetime(1e300), UINT64_MAX);
+}
+
+TEST(Variant, ThePropertyAccessorsTypesCompareByValue) {
+  EXPECT_EQ(Variant::Int64(5), Variant::Int64(5));
+  EXPECT_NE(Variant::Int64(5), Variant(std::int32_t{5}));
+  EXPECT_EQ(*Variant::Bytes({1, 2}).bytes_value(), (std::vector<std::uint8_t>{1, 2}));
+  const Variant list = Variant::Array({Variant("a"), Variant::Bytes({3})});
+  EXPECT_EQ(list, Variant::Array({Variant("a"), Variant::Bytes({3})}));
+  EXPECT_NE(list, Variant::Array({Variant("a")}));
+  EXPECT_EQ(list.type(), VariantType::kArray);
+  EXPECT_FALSE(list.string_value());
 }
 
 }  // namespace

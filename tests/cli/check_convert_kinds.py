@@ -2,7 +2,7 @@
 """Checks that the items other than mail arrive in the PST made from a source, from the two
 canonical dumps: tasks, journal entries and notes in the folder of the same path, each with
 its subject (a note: its text) and body; appointments in their folder; contacts and
-distribution lists as contacts below Contacts; and the attachments of all of these. Prints what is missing and exits 1, else 0."""
+distribution lists (each keeping its own class) below Contacts; and the attachments of all of these. Prints what is missing and exits 1, else 0."""
 import collections
 import json
 import sys
@@ -31,7 +31,7 @@ def main():
     for key, n in (want - have).items():
         problems.append('appointment missing: %s x%d' % (key, n))
     contacts = sum(1 for r in src if r['class'] in ('IPM.Contact', 'IPM.DistList'))
-    made = sum(1 for r in pst if r['class'] == 'IPM.Contact' and r['ipm_folder'].split('/')[0] == 'Contacts')
+    made = sum(1 for r in pst if r['class'] in ('IPM.Contact', 'IPM.DistList') and r['ipm_folder'].split('/')[0] == 'Contacts')
     if made < contacts:
         problems.append('contacts: %d in the source, %d below Contacts in the PST' % (contacts, made))
     # Their attachments come along: files by content, attached messages by count.
@@ -43,7 +43,7 @@ def main():
                     found[(a.get('method'), a.get('sha256'), a.get('size'))] += 1
         return found
     for want_classes, have_classes in ((('IPM.Appointment',), ('IPM.Appointment',)),
-                                       (('IPM.Contact', 'IPM.DistList'), ('IPM.Contact',)),
+                                       (('IPM.Contact', 'IPM.DistList'), ('IPM.Contact', 'IPM.DistList')),
                                        (('IPM.Task',), ('IPM.Task',)), (('IPM.Activity',), ('IPM.Activity',)),
                                        (('IPM.StickyNote',), ('IPM.StickyNote',))):
         for key, n in (attachments(src, want_classes) - attachments(pst, have_classes)).items():

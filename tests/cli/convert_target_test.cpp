@@ -36,9 +36,13 @@ std::string PstOf(const testing::ProgramResult& r) {
 }
 
 // The messages of a PST as our own dump lists them (one line each).
+// Every message of the PST, a folder's hidden items included, as the verifier counts them (its
+// summary goes to standard error).
 std::size_t MessagesIn(const std::string& pst) {
-  const auto r = RunProgram(ProgramPath("salvora-cli"), {"dump", pst});
-  return static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n'));
+  const auto r = RunProgram(ProgramPath("salvora-cli"), {"verify", pst});
+  std::smatch m;
+  if (!std::regex_search(r.err, m, std::regex(", (\\d+) messages"))) return 0;
+  return std::stoul(m[1].str());
 }
 
 // The time-stamped name a convert started at `when` gives its PST.

@@ -85,7 +85,7 @@ TEST(PropertyContext, SubnodeValuesAndObjects) {
   auto more = le32(21);
   object.insert(object.end(), more.begin(), more.end());
   pc.Add(0x3701, 0x000D, object);
-  pc.AddRef(0x3702, 0x0102, 0);                 // reference 0: dropped
+  pc.AddRef(0x3702, 0x0102, 0);                 // reference 0: a value of no bytes
   pc.AddRef(0x3703, 0x0102, make_hid(40, 0));   // names no allocation: dropped
   const auto r = decode_heap_properties(pc.Build(), &subs, {});
   ASSERT_TRUE(r);
@@ -96,7 +96,8 @@ TEST(PropertyContext, SubnodeValuesAndObjects) {
   EXPECT_EQ(unread->unread_subnode, Nid(0x9001F));
   EXPECT_EQ(*find(r, 0x3701)->value, bytes("embedded message heap"));
   EXPECT_EQ(find(r, 0x3701)->object_nid, Nid(0x200044));
-  EXPECT_EQ(find(r, 0x3702), nullptr);
+  ASSERT_NE(find(r, 0x3702), nullptr);
+  EXPECT_EQ(*find(r, 0x3702)->value, Bv{});
   EXPECT_EQ(find(r, 0x3703), nullptr);
   EXPECT_EQ(r.empty_references, 1);
   EXPECT_EQ(r.dropped_entries, 1);

@@ -169,9 +169,10 @@ TEST(AnalysisPass, PauseHoldsAndStopEndsQuietly) {
   options.write_log = false;
   AnalysisStatus status = AnalysisStatus::kCompleted;
   std::thread worker([&] { status = RunAnalysis(options, control, observer, result); });
-  while (!control.Paused()) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(observer.last, 10);  // held, not running on
+  // Held at its poll, the worker reports nothing more: what it reported before the hold is
+  // read under the control's lock, after the worker took it.
+  EXPECT_TRUE(control.WaitUntilHeld());
+  EXPECT_EQ(observer.last, 10);
   control.RequestStop();
   worker.join();
   EXPECT_EQ(status, AnalysisStatus::kStopped);

@@ -34,6 +34,24 @@ TEST(FolderPaths, AppendAndRemove) {
   EXPECT_EQ(append_path_component(kRootFolderPath, ""), "Personal Folders\\\\");  // unnamed folder
 }
 
+// Both passes count a mail by the well-known folder its folder's path begins with.
+TEST(FolderPaths, CountedMailFolders) {
+  const struct {
+    const char* path;
+    std::optional<std::size_t> folder;
+  } cases[] = {
+      {"Personal Folders\\Inbox\\", 0},
+      {"Personal Folders\\Inbox\\Projects\\", 0},
+      {"Personal Folders\\Sent Items\\", 3},
+      {"Personal Folders\\Junk E-mail\\", 6},
+      {"Personal Folders\\Calendar\\", std::nullopt},
+      {"Personal Folders\\inbox\\", std::nullopt},  // the names are compared as they are
+      {"Personal Folders\\Archive\\Inbox\\", std::nullopt},
+      {"Inbox\\", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(counted_mail_folder(c.path), c.folder) << c.path;
+}
+
 TEST(FolderList, UnknownFolderLandsInTheLastEntry) {
   FolderListOf<int> list;
   EXPECT_EQ(list.FindFolderEntry(Nid(0x8022)), nullptr);

@@ -1,7 +1,7 @@
 #include "pststore/store_mailbox.h"
 
 #include "automation/member_ids.h"
-#include "automation/ole_date.h"
+#include "format/filetime.h"
 #include "pststore/store_driver.h"
 
 namespace salvora::store::testing {

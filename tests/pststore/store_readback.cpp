@@ -28,6 +28,7 @@ class Walker {
   void Run() {
     for (const auto& [nid, n] : reader_.nodes())
       if ((nid & 0x1F) == kNidTypeNormalMessage) ++out_.message_nodes;
+      else if ((nid & 0x1F) == kNidTypeAssocMessage) ++out_.hidden_message_nodes;
     if (auto node = reader_.Node(kNidMessageStore.value)) {
       if (auto pc = reader_.ReadPc(*node)) out_.store_props = *pc;
     }

@@ -55,6 +55,7 @@ struct ReadStore {
   pst::NameToIdMap names;
   ReadFolder subtree;  // the IPM subtree
   std::size_t message_nodes = 0;  // every message node in the node tree, listed or not
+  std::size_t hidden_message_nodes = 0;  // folders' hidden (associated) messages
 
   // A named property of a message, through the map; null when unnamed or absent.
   const pst::Property* Named(const ReadMessage& m, const pst::PropertyName& name) const;

@@ -13,7 +13,7 @@
 
 #include "automation/member_ids.h"
 #include "automation/object_factory.h"
-#include "automation/ole_date.h"
+#include "format/filetime.h"
 #include "format/prop_types.h"
 #include "pststore/item_properties.h"
 #include "pststore/pst/pst_file_reader.h"
@@ -208,9 +208,10 @@ TEST_F(StandardMailbox, MailWithoutAddressesOrTimes) {
   ASSERT_TRUE(m);
   EXPECT_EQ(m->Text(kPidSenderName), "Eve");
   EXPECT_FALSE(m->Find(kPidSenderEmailAddress));
-  // "To:UnKnown" is the header's stand-in for nobody: no recipient row comes of it.
+  // "To:UnKnown" is the header's stand-in for nobody: no recipient row comes of it, and no
+  // display list either.
   EXPECT_TRUE(m->recipients.empty());
-  EXPECT_EQ(m->Text(kPidDisplayTo), "");
+  EXPECT_FALSE(m->Find(kPidDisplayTo));
   EXPECT_FALSE(m->Find(kPidClientSubmitTime));
   EXPECT_FALSE(m->Find(kPidMessageDeliveryTime));
   EXPECT_EQ(m->Text(kPidBody), "plain body text");

@@ -149,10 +149,13 @@ class RecoveryScreenTest : public QObject {
     QTest::mouseClick(screen->pause_button(), Qt::LeftButton);
     QCOMPARE(screen->pause_button()->text(), QStringLiteral("Resume"));
     QCOMPARE(screen->state(), Repair_Recover::State::kPaused);
-    QTest::qWait(300);
+    // Once the worker is held, what it posted before is shown; then two redraws change nothing.
+    QVERIFY(screen->analysis_control().WaitUntilHeld());
+    QCoreApplication::processEvents();
     const QString inbox = screen->counter_label(AnalysisCounter::kInbox)->text();
     const int progress = screen->progress_bar()->value();
-    QTest::qWait(500);
+    QSignalSpy redraws(screen->refresh_timer(), &QTimer::timeout);
+    QVERIFY(redraws.wait(kLongWaitMs) && redraws.wait(kLongWaitMs));
     QCOMPARE(screen->counter_label(AnalysisCounter::kInbox)->text(), inbox);
     QCOMPARE(screen->progress_bar()->value(), progress);
     QVERIFY(!screen->save_button()->isEnabled());

@@ -25,6 +25,60 @@ std::string show(const Variant& v) {
   return type_name(v.type()).data();
 }
 
+class FakeAttachmentObject : public Dispatch {
+ public:
+  explicit FakeAttachmentObject(std::shared_ptr<AccessedProperties> accessed) : accessed_(std::move(accessed)) {}
+  Variant invoke(MemberId member, InvokeKind kind, Arguments) override {
+    if (member == dispid::kPropertyAccessor && kind == InvokeKind::kGet) return Variant(std::make_shared<FakeAccessor>(accessed_));
+    throw_unknown_member(member, kind);
+  }
+
+ private:
+  std::shared_ptr<AccessedProperties> accessed_;
+};
+
+class FakeRecipientObject : public Dispatch {
+ public:
+  explicit FakeRecipientObject(std::shared_ptr<FakeRecipient> r) : r_(std::move(r)) {}
+  Variant invoke(MemberId member, InvokeKind kind, Arguments a) override {
+    if (member == dispid::kPropertyAccessor && kind == InvokeKind::kGet) return Variant(std::make_shared<FakeAccessor>(r_->accessed));
+    if (member == dispid::kRecipientType && kind == InvokeKind::kPut) {
+      r_->type = int32_argument(member, a, 0);
+      return Variant();
+    }
+    throw_unknown_member(member, kind);
+  }
+
+ private:
+  std::shared_ptr<FakeRecipient> r_;
+};
+
+class FakeRecipients : public Dispatch {
+ public:
+  explicit FakeRecipients(std::shared_ptr<FakeItem> item) : item_(std::move(item)) {}
+  Variant invoke(MemberId member, InvokeKind kind, Arguments a) override {
+    auto& list = item_->recipients;
+    switch (member) {
+      case dispid::kCount: return Variant(static_cast<std::int32_t>(list.size()));
+      case dispid::kRemove: {
+        const std::int32_t i = int32_argument(member, a, 0);
+        list.erase(list.begin() + (i - 1));
+        return Variant();
+      }
+      case dispid::kAddRecipient: {
+        auto r = std::make_shared<FakeRecipient>();
+        r->name = string_argument(member, a, 0);
+        list.push_back(r);
+        return Variant(std::make_shared<FakeRecipientObject>(r));
+      }
+      default: throw_unknown_member(member, kind);
+    }
+  }
+
+ private:
+  std::shared_ptr<FakeItem> item_;
+};
+
 class FakeAttachments : public Dispatch {
  public:
   explicit FakeAttachments(std::shared_ptr<FakeItem> item) : item_(std::move(item)) {}
@@ -41,8 +95,9 @@ class FakeAttachments : public Dispatch {
     if (a.size() > 1) att.type = a[1];
     if (a.size() > 3) att.display_name = a[3];
     item_->store_.calls.push_back("AddAttachment(" + show(att.type) + "," + show(att.display_name) + ")");
+    auto accessor = std::make_shared<FakeAttachmentObject>(att.accessed);
     item_->attachments.push_back(std::move(att));
-    return Variant();
+    return Variant(accessor);
   }
 
  private:
@@ -159,6 +214,26 @@ std::string FakeItem::text(MemberId member) const {
   return *it->second.string_value();
 }
 
+Variant FakeAccessor::invoke(MemberId member, InvokeKind kind, Arguments a) {
+  if (member == dispid::kDeleteProperty && kind == InvokeKind::kMethod) {
+    into_->erase(*a[0].string_value());
+    return Variant();
+  }
+  if (member == dispid::kDeleteProperties && kind == InvokeKind::kMethod) {
+    for (const auto& n : *a[0].array_value()) into_->erase(*n.string_value());
+    return Variant();
+  }
+  if (member != dispid::kSetProperties || kind != InvokeKind::kMethod) throw_unknown_member(member, kind);
+  const auto* names = a[0].array_value();
+  const auto* values = a[1].array_value();
+  std::vector<Variant> errors;
+  for (std::size_t i = 0; i < names->size(); ++i) {
+    (*into_)[*(*names)[i].string_value()] = (*values)[i];
+    errors.emplace_back();
+  }
+  return Variant::Array(std::move(errors));
+}
+
 Variant FakeItem::invoke(MemberId member, InvokeKind kind, Arguments a) {
   if (kind == InvokeKind::kPut) {
     require_argument_count(member, a, 1, 1);
@@ -171,6 +246,11 @@ Variant FakeItem::invoke(MemberId member, InvokeKind kind, Arguments a) {
       if (store_.full) throw AutomationError(AutomationError::Code::kFailed, member, "the disk is full");
       ended_with.push_back("Save");
       store_.calls.push_back("Save");
+      if (hidden_in) {
+        folder = hidden_in;
+        hidden_in->hidden_items.push_back(shared_from_this());
+        if (store_.on_move) store_.on_move();
+      }
       return Variant();
     case dispid::kClose:
       ended_with.push_back("Close(" + std::to_string(int32_argument(member, a, 0)) + ")");
@@ -202,6 +282,10 @@ Variant FakeItem::invoke(MemberId member, InvokeKind kind, Arguments a) {
     }
     case dispid::kAttachments:
       return Variant(std::make_shared<FakeAttachments>(shared_from_this()));
+    case dispid::kRecipients:
+      return Variant(std::make_shared<FakeRecipients>(shared_from_this()));
+    case dispid::kPropertyAccessor:
+      return Variant(std::make_shared<FakeAccessor>(accessed));
     default:
       if (kind == InvokeKind::kGet && props.count(member)) return props[member];
       throw_unknown_member(member, kind);
@@ -234,7 +318,7 @@ Variant FakeFolders::invoke(MemberId member, InvokeKind kind, Arguments a) {
 }
 
 FakeFolder::FakeFolder(FakeStore& store, std::string n, std::string cls)
-    : name(std::move(n)), folder_class(std::move(cls)), children(std::make_shared<FakeFolders>(store, this)) {}
+    : name(std::move(n)), folder_class(std::move(cls)), children(std::make_shared<FakeFolders>(store, this)), store_(store) {}
 
 Variant FakeFolder::invoke(MemberId member, InvokeKind kind, Arguments a) {
   switch (member) {
@@ -249,6 +333,16 @@ Variant FakeFolder::invoke(MemberId member, InvokeKind kind, Arguments a) {
       return Variant();
     case dispid::kFolders:
       return Variant(children);
+    case dispid::kPropertyAccessor:
+      return Variant(std::make_shared<FakeAccessor>(accessed));
+    case dispid::kGetStorage: {
+      auto item = std::make_shared<FakeItem>(kItemNote, store_);
+      item->hidden_in = this;
+      item->props[dispid::kMessageClass] = a[0];
+      store_.created.push_back(item);
+      store_.calls.push_back("GetStorage(" + show(a[0]) + ")");
+      return Variant(item);
+    }
     default:
       throw_unknown_member(member, kind);
   }

@@ -16,12 +16,32 @@ namespace salvora::testing {
 class FakeFolder;
 class FakeItem;
 
+// What a PropertyAccessor was given: schema name to value, the last value winning.
+using AccessedProperties = std::map<std::string, Variant>;
+
+// A PropertyAccessor that keeps what it is given in a map of its object's.
+class FakeAccessor : public Dispatch {
+ public:
+  explicit FakeAccessor(std::shared_ptr<AccessedProperties> into) : into_(std::move(into)) {}
+  Variant invoke(MemberId member, InvokeKind kind, Arguments arguments) override;
+
+ private:
+  std::shared_ptr<AccessedProperties> into_;
+};
+
+struct FakeRecipient {
+  std::string name;
+  std::int32_t type = 1;
+  std::shared_ptr<AccessedProperties> accessed = std::make_shared<AccessedProperties>();
+};
+
 struct FakeAttachment {
   std::string path;          // the file passed, empty for an item
   std::string bytes;         // the file's content when Add was called
   Variant type;              // as passed
   Variant display_name;      // as passed
   std::shared_ptr<FakeItem> item;  // an attached item
+  std::shared_ptr<AccessedProperties> accessed = std::make_shared<AccessedProperties>();
 };
 
 class FakeItem : public Dispatch, public std::enable_shared_from_this<FakeItem> {
@@ -33,6 +53,9 @@ class FakeItem : public Dispatch, public std::enable_shared_from_this<FakeItem> 
   std::map<MemberId, Variant> props;
   std::vector<std::pair<MemberId, Variant>> puts;  // every put, in order
   std::vector<FakeAttachment> attachments;
+  std::vector<std::shared_ptr<FakeRecipient>> recipients;
+  std::shared_ptr<AccessedProperties> accessed = std::make_shared<AccessedProperties>();
+  FakeFolder* hidden_in = nullptr;  // a folder's hidden item from GetStorage
   std::string imported_header;  // what the import object read for this item
   std::vector<std::string> ended_with;  // "Save", "Close", "Move", "Delete"
   FakeFolder* folder = nullptr;
@@ -64,6 +87,9 @@ class FakeFolder : public Dispatch {
   std::string description;
   std::shared_ptr<FakeFolders> children;
   std::vector<std::shared_ptr<FakeItem>> items;
+  std::vector<std::shared_ptr<FakeItem>> hidden_items;  // saved through GetStorage
+  std::shared_ptr<AccessedProperties> accessed = std::make_shared<AccessedProperties>();
+  FakeStore& store_;
 
   // The subfolder by name, or null.
   FakeFolder* child(const std::string& name) const;

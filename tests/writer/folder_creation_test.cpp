@@ -30,23 +30,28 @@ TEST(FolderClassRules, FirstMatchingRuleDecides) {
       {"bare folder", std::nullopt, std::nullopt, true, "Personal Folders\\X\\", "IPF.Post"},
       {"well-known mail names", "Junk E-mail", "IPF.Other", false, "Personal Folders\\Junk E-mail\\", "IPF.Post"},
       {"post class needs a name", "Board", "IPM.Post", false, "Personal Folders\\Board\\", "IPF.Post"},
-      {"post class without a name", std::nullopt, "IPM.Post", false, "Personal Folders\\Board\\", ""},
+      {"post class without a name", std::nullopt, "IPM.Post", false, "Personal Folders\\Board\\", "IPF.Note"},
       {"calendar by class", "Meetings", "IPF.Appointment", false, "Personal Folders\\Meetings\\", "IPF.Appointment"},
       {"calendar by name", "Calendar", "IPF.Whatever", false, "Personal Folders\\Calendar\\", "IPF.Appointment"},
       {"anything below Contacts", "Companies", "IPF.Contact.Company", false, "Personal Folders\\Contacts\\Companies\\", "IPF.Contact"},
       {"journal", "Log", "IPF.Journal", false, "Personal Folders\\Log\\", "IPF.Journal"},
       {"notes", "Notes", std::nullopt, false, "Personal Folders\\Notes\\", "IPF.StickyNote"},
       {"tasks", "To do", "IPF.Task", false, "Personal Folders\\To do\\", "IPF.Task"},
-      {"names compare with case", "inbox", "IPF.Configuration", false, "Personal Folders\\inbox\\", ""},
-      {"classes compare exactly", "RSS Feeds", "IPF.Note.OutlookHomepage", false, "Personal Folders\\RSS Feeds\\", ""},
+      {"names compare with case", "inbox", "IPF.Configuration", false, "Personal Folders\\inbox\\", "IPF.Configuration"},
+      {"classes compare exactly", "RSS Feeds", "IPF.Note.OutlookHomepage", false, "Personal Folders\\RSS Feeds\\", "IPF.Note.OutlookHomepage"},
+      {"any other folder keeps its own class", "Quick Step Settings", "IPF.Configuration", false, "Personal Folders\\Quick Step Settings\\", "IPF.Configuration"},
+      {"a folder without a class is a mail folder", "Odd", std::nullopt, false, "Personal Folders\\Odd\\", "IPF.Note"},
   };
   for (const auto& c : cases) {
     ItemRecord r = FolderRecord(c.name, c.cls);
     if (!c.counts_only) r.message.emplace();  // more than its counts: not a bare folder
     EXPECT_EQ(folder_class_for(r, c.path), c.expected) << c.label;
   }
-  // An item record: a mail's class names no folder class.
-  EXPECT_EQ(folder_class_for(MailRecord("x"), "Personal Folders\\Inbox\\Projects\\"), "");
+  // An item record: its folder holds items of its kind.
+  EXPECT_EQ(folder_class_for(MailRecord("x"), "Personal Folders\\Inbox\\Projects\\"), "IPF.Note");
+  ItemRecord appointment = MailRecord("x");
+  appointment.item_class = "IPM.Appointment";
+  EXPECT_EQ(folder_class_for(appointment, "Personal Folders\\Calendar\\Holidays\\"), "IPF.Appointment");
   // A folder on the way is judged by its own name.
   EXPECT_EQ(folder_class_for(MailRecord("x"), "Personal Folders\\Inbox\\", std::string_view("Inbox")), "IPF.Post");
 }
@@ -160,14 +165,13 @@ TEST_F(FolderCreation, FindsByNameAndCreatesWithTheClassRules) {
   EXPECT_EQ(store.count_calls("AddFolder"), adds);
 }
 
-TEST_F(FolderCreation, AFolderWithoutClassIsNotMadeAndItsContentsGoOneUp) {
+TEST_F(FolderCreation, EveryFolderIsMadeWithItsOwnClass) {
   auto& w = Open();
   w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\", FolderRecord("Inbox", "IPF.Note"));
   auto f = w.GetOrCreateFolder(nullptr, "Personal Folders\\Inbox\\Settings\\", FolderRecord("Settings", "IPF.Configuration"));
-  EXPECT_EQ(f.get(), store.folder("Inbox"));
-  EXPECT_EQ(store.folder("Inbox")->children->folders.size(), 0u);
-  EXPECT_EQ(w.GetOrCreateFolder(nullptr, "Personal Folders\\Settings\\", FolderRecord("Settings", "IPF.Configuration")),
-            nullptr);
+  ASSERT_TRUE(store.folder("Inbox/Settings"));
+  EXPECT_EQ(f.get(), store.folder("Inbox/Settings"));
+  EXPECT_EQ(store.folder("Inbox/Settings")->folder_class, "IPF.Configuration");
 }
 
 TEST_F(FolderCreation, NamesCompareWithCase) {

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "automation/member_ids.h"
-#include "automation/ole_date.h"
+#include "format/filetime.h"
 #include "platform/temp_folder.h"
 #include "writer/writer_fixture.h"
 

@@ -80,7 +80,13 @@ TEST_F(SavePass, BundledSampleEveryFolder) {
   EXPECT_EQ(store.folder("Calendar")->items.size(), 9u);
   EXPECT_EQ(store.folder("Calendar/United States holidays")->items.size(), 160u);
   EXPECT_EQ(store.folder("Contacts/Companies")->folder_class, "IPF.Contact");
-  EXPECT_FALSE(store.folder("Quick Step Settings"));  // a configuration folder has no class here
+  // Every folder is made, with its own class, and takes its hidden items and its properties.
+  ASSERT_TRUE(store.folder("Quick Step Settings"));
+  EXPECT_EQ(store.folder("Quick Step Settings")->folder_class, "IPF.Configuration");
+  std::size_t hidden = 0;
+  for (const auto& item : store.stored_items()) hidden += item->hidden_in ? 1 : 0;
+  EXPECT_GT(hidden, 0u);
+  EXPECT_FALSE(store.folder("Calendar")->accessed->empty());
   // The last checked folder, and the text of the counter moved last.
   EXPECT_FALSE(progress.folder_name().empty());
   EXPECT_FALSE(progress.count_text().empty());
@@ -102,10 +108,12 @@ TEST_F(SavePass, OnlyTheInboxChosenStillWritesWhatOtherFoldersYield) {
   // An appointment's record names no folder class: the unchosen Calendar is not made for the
   // items directly in it ...
   // ... but on the way to a subfolder's items each folder is judged by its own name, so the
-  // Calendar is made then and takes the items of its subfolder, which no rule names.
+  // Calendar is made then, and the subfolder for its items, as a calendar too.
   ASSERT_TRUE(store.folder("Calendar"));
   EXPECT_EQ(store.folder("Calendar")->folder_class, "IPF.Appointment");
-  EXPECT_FALSE(store.folder("Calendar/United States holidays"));
+  ASSERT_TRUE(store.folder("Calendar/United States holidays"));
+  EXPECT_EQ(store.folder("Calendar/United States holidays")->folder_class, "IPF.Appointment");
+  EXPECT_EQ(store.folder("Calendar/United States holidays")->items.size(), 160u);
   EXPECT_EQ(progress.counter(SaveCounter::kCalendar), 169);  // counted all the same
 }
 

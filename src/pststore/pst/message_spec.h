@@ -44,6 +44,9 @@ struct MessageSpec {
   std::vector<RecipientSpec> recipients;
   std::vector<AttachmentSpec> attachments;
   bool associated = false;  // a folder-associated (hidden) message
+  // Creation and modification times of the moment of writing for a message given none; a
+  // copy of a message that had none stays without.
+  bool complete_times = true;
 };
 
 }  // namespace salvora::pst

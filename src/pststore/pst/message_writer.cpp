@@ -151,12 +151,17 @@ void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpe
   flags = msg.attachments.empty() ? (flags & ~kMsgFlagHasAttach) : (flags | kMsgFlagHasAttach);
   flags = associated ? (flags | kMsgFlagAssociated) : (flags & ~kMsgFlagAssociated);
   SetProp(props, Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(flags)));
-  if (!FindProp(props, kPidCreationTime)) SetProp(props, Property::Time(kPidCreationTime, now));
-  if (!FindProp(props, kPidLastModificationTime)) SetProp(props, Property::Time(kPidLastModificationTime, now));
+  if (msg.complete_times && !FindProp(props, kPidCreationTime)) SetProp(props, Property::Time(kPidCreationTime, now));
+  if (msg.complete_times && !FindProp(props, kPidLastModificationTime))
+    SetProp(props, Property::Time(kPidLastModificationTime, now));
   if (!FindProp(props, kPidSearchKey)) SetProp(props, Property::Binary(kPidSearchKey, RandomKey(rng)));
-  if (!FindProp(props, kPidDisplayTo)) SetProp(props, Property::String(kPidDisplayTo, DisplayList(msg.recipients, 1)));
-  if (!FindProp(props, kPidDisplayCc)) SetProp(props, Property::String(kPidDisplayCc, DisplayList(msg.recipients, 2)));
-  if (!FindProp(props, kPidDisplayBcc)) SetProp(props, Property::String(kPidDisplayBcc, DisplayList(msg.recipients, 3)));
+  // The display lists follow from the recipients; a message given none of a kind gets no
+  // list of that kind rather than an empty one, as a copy of a message that had none must.
+  for (const auto& [id, type] : {std::pair{kPidDisplayTo, 1}, std::pair{kPidDisplayCc, 2}, std::pair{kPidDisplayBcc, 3}}) {
+    if (FindProp(props, id)) continue;
+    const std::string list = DisplayList(msg.recipients, type);
+    if (!list.empty()) SetProp(props, Property::String(id, list));
+  }
 }
 
 WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& msg, bool associated) {

@@ -59,6 +59,13 @@ Property Property::MultiString(std::uint16_t id, const std::vector<std::string>&
 Property Property::MultiBinary(std::uint16_t id, const std::vector<std::vector<std::uint8_t>>& items) {
   return {PropTag(id, kPtypMultipleBinary), VariableMulti(items)};
 }
+Property Property::Multi(std::uint16_t id, std::uint16_t multi_type,
+                         const std::vector<std::vector<std::uint8_t>>& items) {
+  if (FixedPropSize(multi_type) == 0) return {PropTag(id, multi_type), VariableMulti(items)};
+  std::vector<std::uint8_t> packed;
+  for (const auto& item : items) packed.insert(packed.end(), item.begin(), item.end());
+  return {PropTag(id, multi_type), std::move(packed)};
+}
 Property Property::MultiInt32(std::uint16_t id, const std::vector<std::int32_t>& items) {
   ByteWriter w;
   for (auto v : items) w.u32(static_cast<std::uint32_t>(v));

@@ -40,6 +40,9 @@ struct Property {
   static Property MultiBinary(std::uint16_t id, const std::vector<std::vector<std::uint8_t>>& items);
   static Property MultiInt32(std::uint16_t id, const std::vector<std::int32_t>& items);
   static Property MultiTime(std::uint16_t id, const std::vector<std::uint64_t>& items);
+  // A multi-valued property of any type from its values in stored form: packed for fixed-size
+  // types, count and offsets for strings and binaries.
+  static Property Multi(std::uint16_t id, std::uint16_t multi_type, const std::vector<std::vector<std::uint8_t>>& items);
   static Property Raw(std::uint32_t tag, std::vector<std::uint8_t> bytes) { return Property{tag, std::move(bytes)}; }
 
   // Readers for tests and checks; they do not validate the type.

@@ -29,6 +29,8 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(PropertyList props, 
       std::uint8_t cell[4] = {0, 0, 0, 0};
       std::copy(p.data.begin(), p.data.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(p.data.size(), 4)), cell);
       records.bytes(cell);
+    } else if (p.data.empty()) {
+      records.u32(0);  // a value of no bytes is written as reference 0, as the format writes it
     } else if (p.data.size() <= kMaxHeapAlloc) {
       records.u32(heap.Allocate(p.data));
     } else {

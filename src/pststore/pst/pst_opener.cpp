@@ -198,43 +198,80 @@ void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
   }
 }
 
-std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOptions& options) {
-  std::vector<std::string> problems;
-  PstFileReader reader([&](const std::string& s) {
-    if (!tolerable(s)) problems.push_back(s);
-  });
-  if (!reader.Open(path)) {
-    if (!problems.empty()) refuse(path, problems.front());
-    refuse(path, "not a Unicode PST");
+namespace {
+
+// The file being opened, read through the strict reader. Every problem the reader reports
+// that is not tolerable refuses the file, at the first step that met one.
+class ExistingStore {
+ public:
+  explicit ExistingStore(const std::string& path)
+      : path_(path), reader_([this](const std::string& s) {
+          if (!tolerable(s)) problems_.push_back(s);
+        }) {
+    if (!reader_.Open(path)) {
+      if (!problems_.empty()) refuse(path, problems_.front());
+      refuse(path, "not a Unicode PST");
+    }
+    reader_.LoadTrees();
+    if (!problems_.empty()) refuse(path, problems_.front());
+    const PstHeader& h = header();
+    if (h.amap_valid == 0) refuse(path, "its allocation maps are marked invalid");
+    if (h.crypt_method > 2) refuse(path, "unknown encoding");
+    if (h.file_eof < AmapOffset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0 ||
+        h.file_eof > reader_.file_size() || h.amap_last + kAmapCoverage != h.file_eof)
+      refuse(path, "its end of file does not close an allocation interval");
   }
-  reader.LoadTrees();
-  if (!problems.empty()) refuse(path, problems.front());
-  const PstHeader& h = reader.header().header;
-  if (h.amap_valid == 0) refuse(path, "its allocation maps are marked invalid");
-  if (h.crypt_method > 2) refuse(path, "unknown encoding");
-  if (h.file_eof < AmapOffset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0 ||
-      h.file_eof > reader.file_size() || h.amap_last + kAmapCoverage != h.file_eof)
-    refuse(path, "its end of file does not close an allocation interval");
+  // The reader's sink refers to this object.
+  ExistingStore(const ExistingStore&) = delete;
+  ExistingStore& operator=(const ExistingStore&) = delete;
 
-  auto impl = std::make_unique<Impl>();
-  impl->options = options;
-  impl->options.crypt = static_cast<CryptMethod>(h.crypt_method);
-  impl->options.offline_client = h.magic_client == 0x4F53;
-  impl->path = path;
-  CFileException error;
-  if (!impl->file.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive, &error)) throw error;
-  impl->store = std::make_unique<BlockStore>(impl->file, impl->options.crypt);
-  impl->AttachNodeTree();
-  Impl& w = *impl;
+  const std::string& path() const { return path_; }
+  const PstFileReader& reader() const { return reader_; }
+  const PstHeader& header() const { return reader_.header().header; }
 
-  TreeReader<BbtEntry> bbt(reader, kPtypeBbt, path);
-  bbt.Walk(h.bbt, 0);
-  TreeReader<NbtEntry> nbt(reader, kPtypeNbt, path);
-  nbt.Walk(h.nbt, 0);
+  std::optional<NodeRef> Node(std::uint32_t nid) const { return reader_.Node(nid); }
 
-  // The allocation maps are made anew from what the trees use, as a reader rebuilds maps it
-  // cannot trust: Outlook leaves space marked that nothing holds any more (and older files
-  // mark their maps valid only for themselves), and the maps we commit must be exact.
+  PropertyList Pc(std::uint32_t nid) const {
+    const auto node = Node(nid);
+    if (!node) refuse(path_, "node " + Hex(nid) + " is missing");
+    auto pc = reader_.ReadPc(*node);
+    if (!pc || !problems_.empty()) refuse(path_, "node " + Hex(nid) + " cannot be read");
+    return *pc;
+  }
+
+  // The rows of one of a folder's tables, and the blocks its node owns; none without a node.
+  std::vector<TableRow> Table(std::uint32_t folder, std::uint8_t table, OwnedBlocks& owned, BlockList& blocks) const {
+    const auto node = Node(TableNid(folder, table));
+    if (!node) return {};
+    auto tc = reader_.ReadTc(*node);
+    if (!tc || !problems_.empty())
+      refuse(path_, "a table of folder " + Hex(folder) + " cannot be read" + (problems_.empty() ? "" : ": " + problems_.back()));
+    blocks = owned.Of(node->bid_data, node->bid_sub);
+    return tc->rows;
+  }
+
+  // A message's own properties, for its table row; empty when its node is missing.
+  std::optional<PropertyList> MessageProps(std::uint32_t message) const {
+    const auto node = Node(message);
+    if (!node) return std::nullopt;
+    auto pc = reader_.ReadPc(*node);
+    if (!problems_.empty()) refuse(path_, "message " + Hex(message) + " cannot be read: " + problems_.back());
+    return pc;
+  }
+
+  const std::vector<std::string>& problems() const { return problems_; }
+
+ private:
+  std::string path_;
+  std::vector<std::string> problems_;
+  PstFileReader reader_;
+};
+
+// The allocation maps are made anew from what the trees use, as a reader rebuilds maps it
+// cannot trust: Outlook leaves space marked that nothing holds any more (and older files mark
+// their maps valid only for themselves), and the maps we commit must be exact.
+std::vector<std::array<std::uint8_t, 496>> MapsOfUsedSpace(const PstHeader& h, const TreeReader<BbtEntry>& bbt,
+                                                            const TreeReader<NbtEntry>& nbt, const std::string& path) {
   const std::uint64_t intervals = (h.file_eof - kFirstAmapOffset) / kAmapCoverage;
   std::vector<std::array<std::uint8_t, 496>> maps(intervals);
   for (auto& m : maps) m.fill(0);
@@ -253,9 +290,17 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   for (const auto& leaf : nbt.leaves) mark(leaf.first.ib, kPageSize);
   for (const auto& leaf : bbt.leaves)
     for (const auto& e : leaf.second) mark(e.ib, BlockDiskSize(e.cb));
-  w.store->space().Adopt(maps);
-  maps.clear();
-  maps.shrink_to_fit();
+  return maps;
+}
+
+// Both B-trees and the space they use, and the counters of the header, become the writer's.
+void AdoptTreesAndSpace(PstWriter::Impl& w, const ExistingStore& store, const PstOptions& options) {
+  const PstHeader& h = store.header();
+  TreeReader<BbtEntry> bbt(store.reader(), kPtypeBbt, store.path());
+  bbt.Walk(h.bbt, 0);
+  TreeReader<NbtEntry> nbt(store.reader(), kPtypeNbt, store.path());
+  nbt.Walk(h.nbt, 0);
+  w.store->space().Adopt(MapsOfUsedSpace(h, bbt, nbt, store.path()));
   w.store->bbt().Adopt(std::move(bbt.leaves), bbt.inner, w.store->space());
   w.nbt.Adopt(std::move(nbt.leaves), nbt.inner, w.store->space());
   w.store->next_bid = h.bid_next_b;
@@ -265,97 +310,75 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   w.has_committed = true;
   // Keys drawn in this session must not repeat those of the session that made the file.
   w.rng.seed(options.random_seed != 0 ? options.random_seed : std::random_device{}());
+}
 
-  OwnedBlocks owned(reader, w.store->bbt());
-  const auto node_of = [&](std::uint32_t nid) -> std::optional<NodeRef> { return reader.Node(nid); };
-  const auto pc_of = [&](std::uint32_t nid) -> PropertyList {
-    auto node = node_of(nid);
-    if (!node) refuse(path, "node " + Hex(nid) + " is missing");
-    auto pc = reader.ReadPc(*node);
-    if (!pc || !problems.empty()) refuse(path, "node " + Hex(nid) + " cannot be read");
-    return *pc;
+// The message store, the name-to-id map and the receive-folder table.
+void LoadStoreObjects(PstWriter::Impl& w, const ExistingStore& store, OwnedBlocks& owned) {
+  const auto owned_by = [&](Nid nid) {
+    const NodeRef node = *store.Node(nid.value);
+    return owned.Of(node.bid_data, node.bid_sub);
   };
-
-  w.store_props = pc_of(kNidMessageStore.value);
-  w.store_owned = owned.Of(node_of(kNidMessageStore.value)->bid_data, node_of(kNidMessageStore.value)->bid_sub);
+  w.store_props = store.Pc(kNidMessageStore.value);
+  w.store_owned = owned_by(kNidMessageStore);
   w.store_dirty = false;
-  {
-    std::vector<std::string> name_problems;
-    w.names = NameToIdMap::FromProperties(pc_of(kNidNameToIdMap.value), &name_problems);
-    std::erase_if(name_problems, tolerable);
-    if (!name_problems.empty()) refuse(path, name_problems.front());
-    w.names.clear_dirty();
-    w.names_owned = owned.Of(node_of(kNidNameToIdMap.value)->bid_data, node_of(kNidNameToIdMap.value)->bid_sub);
-  }
+
+  std::vector<std::string> name_problems;
+  w.names = NameToIdMap::FromProperties(store.Pc(kNidNameToIdMap.value), &name_problems);
+  std::erase_if(name_problems, tolerable);
+  if (!name_problems.empty()) refuse(store.path(), name_problems.front());
+  w.names.clear_dirty();
+  w.names_owned = owned_by(kNidNameToIdMap);
 
   // The receive-folder table stays the file's (Outlook's names the Inbox) until someone sets
   // another folder; without one, the next commit writes the writer's.
-  if (const auto receive = node_of(kNidReceiveFolderTable)) {
-    w.receive_dirty = false;
-    w.receive_owned = owned.Of(receive->bid_data, receive->bid_sub);
-    if (const auto tc = reader.ReadTc(*receive)) {
-      for (const auto& row : tc->rows) {
-        const Property* cls = FindProp(row.cells, kPidMessageClass);
-        const Property* folder = FindProp(row.cells, kPidReceiveFolderNid);
-        if (cls && folder && cls->AsString().empty()) w.receive_folder = static_cast<std::uint32_t>(folder->AsInt());
-      }
+  const auto receive = store.Node(kNidReceiveFolderTable);
+  if (!receive) return;
+  w.receive_dirty = false;
+  w.receive_owned = owned.Of(receive->bid_data, receive->bid_sub);
+  if (const auto tc = store.reader().ReadTc(*receive)) {
+    for (const auto& row : tc->rows) {
+      const Property* cls = FindProp(row.cells, kPidMessageClass);
+      const Property* folder = FindProp(row.cells, kPidReceiveFolderNid);
+      if (cls && folder && cls->AsString().empty()) w.receive_folder = static_cast<std::uint32_t>(folder->AsInt());
     }
-    if (!problems.empty()) refuse(path, "its receive-folder table cannot be read: " + problems.back());
   }
+  if (!store.problems().empty()) refuse(store.path(), "its receive-folder table cannot be read: " + store.problems().back());
+}
 
-  // Folders: their own properties, their children in hierarchy order, their contents rows.
-  for (const auto& [nid, entry] : reader.nodes()) {
-    const auto type = static_cast<std::uint8_t>(nid & 0x1F);
-    if (type != kNidTypeNormalFolder && type != kNidTypeSearchFolder) continue;
-    FolderState f;
-    f.nid = nid;
-    f.parent = entry.nid_parent == 0 ? nid : entry.nid_parent;
-    f.search = type == kNidTypeSearchFolder;
-    for (auto& p : pc_of(nid))
-      if (p.id() != kPidContentCount && p.id() != kPidContentUnreadCount && p.id() != kPidSubfolders) f.props.push_back(p);
-    f.owned[0] = owned.Of(entry.bid_data, entry.bid_sub);
-    f.pc_dirty = f.hierarchy_dirty = f.contents_dirty = f.assoc_dirty = false;
-    if (!f.search) {
-      // A structured binding cannot be captured by every compiler (clang 14): copy it.
-      const auto read_table = [&, folder_nid = nid](std::uint8_t table, BlockList& blocks) -> std::vector<TableRow> {
-        auto node = node_of(TableNid(folder_nid, table));
-        if (!node) return {};
-        auto tc = reader.ReadTc(*node);
-        if (!tc || !problems.empty())
-          refuse(path, "a table of folder " + Hex(folder_nid) + " cannot be read" + (problems.empty() ? "" : ": " + problems.back()));
-        blocks = owned.Of(node->bid_data, node->bid_sub);
-        return tc->rows;
-      };
-      for (const auto& row : read_table(kNidTypeHierarchyTable, f.owned[1])) f.children.push_back(row.row_id);
-      const auto message_props = [&](std::uint32_t message) -> std::optional<PropertyList> {
-        const auto node = node_of(message);
-        if (!node) return std::nullopt;
-        auto pc = reader.ReadPc(*node);
-        if (!problems.empty()) refuse(path, "message " + Hex(message) + " cannot be read: " + problems.back());
-        return pc;
-      };
-      for (const auto& row : read_table(kNidTypeContentsTable, f.owned[2])) {
-        PropertyList cells = MessageRow(RowCells(row), message_props(row.row_id), ContentsTemplate());
-        const Property* flags = FindProp(cells, kPidMessageFlags);
-        if (!flags || (flags->AsInt() & kMsgFlagRead) == 0) ++f.unread;
-        f.contents.push_back(PackedRow{row.row_id, PackedProps(cells)});
-      }
-      for (const auto& row : read_table(kNidTypeAssocContentsTable, f.owned[3]))
-        f.assoc.push_back(PackedRow{row.row_id, PackedProps(MessageRow(RowCells(row), message_props(row.row_id), AssocContentsTemplate()))});
-      // A table without a node is written at the first change, as for a new folder.
-      f.hierarchy_dirty = !node_of(TableNid(nid, kNidTypeHierarchyTable));
-      f.contents_dirty = !node_of(TableNid(nid, kNidTypeContentsTable));
-      f.assoc_dirty = !node_of(TableNid(nid, kNidTypeAssocContentsTable));
-    }
-    w.folders.emplace(nid, std::move(f));
+// A folder: its own properties, its children in hierarchy order, its contents rows.
+FolderState LoadFolder(const ExistingStore& store, OwnedBlocks& owned, std::uint32_t nid, const NbtEntry& entry) {
+  FolderState f;
+  f.nid = nid;
+  f.parent = entry.nid_parent == 0 ? nid : entry.nid_parent;
+  f.search = static_cast<std::uint8_t>(nid & 0x1F) == kNidTypeSearchFolder;
+  for (auto& p : store.Pc(nid))
+    if (p.id() != kPidContentCount && p.id() != kPidContentUnreadCount && p.id() != kPidSubfolders) f.props.push_back(p);
+  f.owned[0] = owned.Of(entry.bid_data, entry.bid_sub);
+  f.pc_dirty = f.hierarchy_dirty = f.contents_dirty = f.assoc_dirty = false;
+  if (f.search) return f;
+  for (const auto& row : store.Table(nid, kNidTypeHierarchyTable, owned, f.owned[1])) f.children.push_back(row.row_id);
+  for (const auto& row : store.Table(nid, kNidTypeContentsTable, owned, f.owned[2])) {
+    PropertyList cells = MessageRow(RowCells(row), store.MessageProps(row.row_id), ContentsTemplate());
+    const Property* flags = FindProp(cells, kPidMessageFlags);
+    if (!flags || (flags->AsInt() & kMsgFlagRead) == 0) ++f.unread;
+    f.contents.push_back(PackedRow{row.row_id, PackedProps(cells)});
   }
-  if (!w.folders.count(kNidRootFolder.value)) refuse(path, "it has no root folder");
-  // The counts a folder carries are the writer's to compute. Where the file's differ (or are
-  // missing), the folder is written again at the next commit, so its own values and its
-  // parent's row agree. A search folder's count is of its search results, which stay as
-  // they are: its rows are stood in for by that many empty ones, never written.
+  for (const auto& row : store.Table(nid, kNidTypeAssocContentsTable, owned, f.owned[3]))
+    f.assoc.push_back(PackedRow{row.row_id, PackedProps(MessageRow(RowCells(row), store.MessageProps(row.row_id), AssocContentsTemplate()))});
+  // A table without a node is written at the first change, as for a new folder.
+  f.hierarchy_dirty = !store.Node(TableNid(nid, kNidTypeHierarchyTable));
+  f.contents_dirty = !store.Node(TableNid(nid, kNidTypeContentsTable));
+  f.assoc_dirty = !store.Node(TableNid(nid, kNidTypeAssocContentsTable));
+  return f;
+}
+
+// The counts a folder carries are the writer's to compute. Where the file's differ (or are
+// missing), the folder is written again at the next commit, so its own values and its parent's
+// row agree. A search folder's count is of its search results, which stay as they are: its rows
+// are stood in for by that many empty ones, never written.
+void SettleFolderCounts(PstWriter::Impl& w, const ExistingStore& store) {
   for (auto& [nid, f] : w.folders) {
-    const PropertyList pc = pc_of(nid);
+    const PropertyList pc = store.Pc(nid);
     const Property* count = FindProp(pc, kPidContentCount);
     const Property* unread = FindProp(pc, kPidContentUnreadCount);
     const Property* subfolders = FindProp(pc, kPidSubfolders);
@@ -372,6 +395,34 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
       if (f.parent != nid) w.folders.at(f.parent).hierarchy_dirty = true;
     }
   }
+}
+
+}  // namespace
+
+std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOptions& options) {
+  const ExistingStore store(path);
+  const PstHeader& h = store.header();
+
+  auto impl = std::make_unique<Impl>();
+  impl->options = options;
+  impl->options.crypt = static_cast<CryptMethod>(h.crypt_method);
+  impl->options.offline_client = h.magic_client == 0x4F53;
+  impl->path = path;
+  CFileException error;
+  if (!impl->file.Open(path, CFile64::Access::kReadWrite, CFile64::Lock::kExclusive, &error)) throw error;
+  impl->store = std::make_unique<BlockStore>(impl->file, impl->options.crypt);
+  impl->AttachNodeTree();
+  Impl& w = *impl;
+
+  AdoptTreesAndSpace(w, store, options);
+  OwnedBlocks owned(store.reader(), w.store->bbt());
+  LoadStoreObjects(w, store, owned);
+  for (const auto& [nid, entry] : store.reader().nodes()) {
+    const auto type = static_cast<std::uint8_t>(nid & 0x1F);
+    if (type == kNidTypeNormalFolder || type == kNidTypeSearchFolder) w.folders.emplace(nid, LoadFolder(store, owned, nid, entry));
+  }
+  if (!w.folders.count(kNidRootFolder.value)) refuse(path, "it has no root folder");
+  SettleFolderCounts(w, store);
   // Rows naming folders that are not in the file are left out of the rebuilt tables.
   for (auto& [nid, f] : w.folders) {
     std::erase_if(f.children, [&](std::uint32_t c) { return !w.folders.count(c); });

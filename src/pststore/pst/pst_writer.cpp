@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
@@ -36,12 +35,6 @@ constexpr std::uint16_t kPidReceiveFolderNid = 0x6605;
 std::uint32_t TableNid(std::uint32_t folder, std::uint8_t type) { return (folder & ~0x1Fu) | type; }
 
 }  // namespace
-
-std::uint64_t FileTimeNow() {
-  const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-  const auto ticks = std::chrono::duration_cast<std::chrono::microseconds>(since_epoch).count() * 10;
-  return static_cast<std::uint64_t>(ticks) + 116444736000000000ull;
-}
 
 std::vector<std::uint8_t> MakeEntryId(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid) {
   ByteWriter w(24);

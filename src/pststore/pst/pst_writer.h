@@ -119,7 +119,5 @@ class PstWriter {
 
 // 24-byte entry id of an object in a store with this record key (MS-PST 2.4.3.2).
 std::vector<std::uint8_t> MakeEntryId(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid);
-// The current time as a FILETIME.
-std::uint64_t FileTimeNow();
 
 }  // namespace salvora::pst

@@ -112,7 +112,10 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableSchema& sche
           !IsMultiValued(p->type())) {
         std::copy_n(p->data.begin(), std::min<std::size_t>(c.cb, p->data.size()), cell.begin() + c.ib);
       } else {
-        const std::uint32_t hnid = p->data.size() <= kMaxHeapAlloc ? heap.Allocate(p->data) : sink.AddValue(p->data);
+        // A value of no bytes is written as reference 0, as the format writes it.
+        const std::uint32_t hnid = p->data.empty() ? 0
+                                   : p->data.size() <= kMaxHeapAlloc ? heap.Allocate(p->data)
+                                                                     : sink.AddValue(p->data);
         store_u32(cell, c.ib, hnid);
       }
       set_bit(c.bit);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "format/filetime.h"
 #include "platform/file64.h"
 #include "pststore/pst/block_store.h"
 #include "pststore/pst/cow_btree.h"
@@ -99,7 +100,7 @@ struct PstWriter::Impl {
     nbt.SetPageSource([this](std::uint64_t ib) { return store->space().Read(ib, kPageSize); });
   }
   std::uint32_t AllocNid(std::uint8_t type);
-  std::uint64_t Now() const { return options.now != 0 ? options.now : FileTimeNow(); }
+  std::uint64_t Now() const { return options.now != 0 ? options.now : filetime_now(); }
   void CheckUsable() const;
 
   void WriteStaticNodes();
