@@ -279,8 +279,10 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
   add_named(props, n.values, store);
   message.props = std::move(props);
   message.associated = item.associated;
-  message.complete_times = std::find(item.deleted_ids.begin(), item.deleted_ids.end(), kPidCreationTime) ==
-                           item.deleted_ids.end();
+  for (std::uint16_t id : {kPidCreationTime, kPidLastModificationTime}) {
+    if (std::find(item.deleted_ids.begin(), item.deleted_ids.end(), id) != item.deleted_ids.end())
+      message.complete_times = false;
+  }
   for (const auto& r : item.recipients) {
     pst::RecipientSpec spec;
     spec.props = r.props;

@@ -245,7 +245,7 @@ void USave_to_PST_Format::CopyFolderProperties(const DispatchPtr& folder, const 
 }
 
 void USave_to_PST_Format::WriteAssociatedItem(const DispatchPtr& folder, const SourceObject& source,
-                                              const OstContext& context) {
+                                              const ItemRecord* record, const OstContext& context, Bid sub_bid) {
   if (!folder) return;
   std::string message_class = "IPM";
   for (const auto& e : source.properties) {
@@ -258,6 +258,12 @@ void USave_to_PST_Format::WriteAssociatedItem(const DispatchPtr& folder, const S
     DispatchPtr item = invoke(folder, dispid::kGetStorage, InvokeKind::kMethod,
                               {Variant(message_class), Variant(kIdentifyByMessageClass)})
                            .dispatch_value();
+    if (record && !record->attachments.empty()) {
+      embedded_seen_.clear();
+      attachment_depth_ = 0;
+      add_attachments(*record, item, context, sub_bid, &source);
+      attachment_collection_.reset();
+    }
     copy_item(item, source, context);
     invoke(item, dispid::kSave, InvokeKind::kMethod);
   } catch (const std::exception& e) {

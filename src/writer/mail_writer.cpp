@@ -225,6 +225,7 @@ void USave_to_PST_Format::add_attachments(const ItemRecord& record, const Dispat
     if (!source || i >= source->attachments.size()) return;
     const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source->codepage};
     note_dropped(copy_properties(added.dispatch_value(), source->attachments[i], copy));
+    remove_unsourced_attachment(added.dispatch_value(), source->attachments[i]);
   };
   for (std::size_t i = 0; i < record.attachments.size(); ++i) {
     if (stopped()) return;

@@ -266,6 +266,20 @@ void remove_unsourced(const DispatchPtr& item, const std::vector<PropertyEntry>&
   invoke(accessor, dispid::kDeleteProperties, InvokeKind::kMethod, {Variant::Array(std::move(names))});
 }
 
+void remove_unsourced_attachment(const DispatchPtr& attachment, const std::vector<PropertyEntry>& source) {
+  static constexpr std::pair<std::uint16_t, std::uint16_t> kAdded[] = {
+      {0x3001, kPtypString}, {0x3703, kPtypString}, {0x3704, kPtypString}, {0x3707, kPtypString},
+      {0x3007, kPtypTime},   {0x3008, kPtypTime},   {0x370B, kPtypInteger32}};
+  std::vector<Variant> names;
+  for (const auto& [id, type] : kAdded) {
+    if (std::none_of(source.begin(), source.end(), [&](const PropertyEntry& e) { return e.raw_id == id; }))
+      names.emplace_back(proptag_schema_name(id, type));
+  }
+  if (names.empty() || !attachment) return;
+  DispatchPtr accessor = get(attachment, dispid::kPropertyAccessor).dispatch_value();
+  invoke(accessor, dispid::kDeleteProperties, InvokeKind::kMethod, {Variant::Array(std::move(names))});
+}
+
 std::vector<DroppedProperty> copy_recipients(const DispatchPtr& item, const SourceObject& source,
                                              const PropertyCopy& copy) {
   std::vector<DroppedProperty> dropped;

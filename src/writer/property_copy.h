@@ -42,6 +42,10 @@ std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const st
 // (search key, flags, times) whatever is done here.
 void remove_unsourced(const DispatchPtr& item, const std::vector<PropertyEntry>& source, const PropertyCopy& copy);
 
+// The same for an attachment: the names, times and position its Add gave it that the source
+// attachment lacks.
+void remove_unsourced_attachment(const DispatchPtr& attachment, const std::vector<PropertyEntry>& source);
+
 // The recipients of item made those of the source, row for row in the source's order and with
 // each row's type: rows already there (from an imported header, a display list) are replaced.
 std::vector<DroppedProperty> copy_recipients(const DispatchPtr& item, const SourceObject& source,

@@ -148,6 +148,11 @@ class SaveWalk : public RecoveringVisitor {
 
   // A folder's hidden items go with it, as the source has them, when the folder is written.
   void SaveAssociated(const NodeRecord& node) {
+    // The top is not entered like the folders below it: its hidden items go to the store's
+    // root when the whole mailbox is chosen.
+    if (path_ == kRootFolderPath && options_.select_all && !folder_targets_.count(path_)) {
+      folder_targets_[path_] = writer_.GetOrCreateFolder(target_, path_, ItemRecord{});
+    }
     const auto folder = folder_targets_.find(path_);
     if (folder == folder_targets_.end() || !folder->second) {
       // A chosen folder the store failed to make takes its hidden items with it: counted.
@@ -164,7 +169,13 @@ class SaveWalk : public RecoveringVisitor {
       progress_.add_unreadable(path_ + ": hidden item " + std::to_string(node.nid.value) + " could not be read");
       return;
     }
-    ending_on_error([&] { writer_.WriteAssociatedItem(folder->second, *source, ctx_); });
+    std::unique_ptr<ItemRecord> record;
+    try {
+      record = LoadItem(ctx_, &node);
+    } catch (const std::exception&) {
+      record.reset();  // its properties still go; its attachments cannot
+    }
+    ending_on_error([&] { writer_.WriteAssociatedItem(folder->second, *source, record.get(), ctx_, node.sub_bid); });
     ReportDropped(node);
   }
 
@@ -255,12 +266,14 @@ class SaveWalk : public RecoveringVisitor {
         target_ = writer_.GetOrCreateFolder(target_, path_, record);
         if (!writer_.folder_error().empty()) failed_folders_.emplace(path_, writer_.folder_error());
         // The folder made for the path is the source folder's own (not an ancestor that took
-        // its place): it gets the source folder's properties and hidden items. The top stands
-        // for the store itself and keeps the store's.
-        if (target_ && writer_.folder_error().empty() && path_ != kRootFolderPath) {
-          if (auto source = ReadSourceObject(ctx_, node.data_bid, node.sub_bid)) {
-            writer_.CopyFolderProperties(target_, *source, ctx_);
-            ReportDropped(node);
+        // its place): it gets the source folder's hidden items, and its properties but at the
+        // top, which stands for the store itself and keeps the store's.
+        if (target_ && writer_.folder_error().empty()) {
+          if (path_ != kRootFolderPath) {
+            if (auto source = ReadSourceObject(ctx_, node.data_bid, node.sub_bid)) {
+              writer_.CopyFolderProperties(target_, *source, ctx_);
+              ReportDropped(node);
+            }
           }
           folder_targets_[path_] = target_;
         }

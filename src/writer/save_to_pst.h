@@ -115,8 +115,10 @@ class USave_to_PST_Format {
   void set_next_item_source(const SourceObject* source) { next_item_source_ = source; }
   // Copies every property of a source folder onto a folder of the target store.
   void CopyFolderProperties(const DispatchPtr& folder, const SourceObject& source, const OstContext& context);
-  // Writes a folder's hidden item (a view, a rule, a setting) into folder as the source has it.
-  void WriteAssociatedItem(const DispatchPtr& folder, const SourceObject& source, const OstContext& context);
+  // Writes a folder's hidden item (a view, a rule, a setting) into folder as the source has it,
+  // with its attachments (record, when it could be read; sub_bid: where its sub-nodes are).
+  void WriteAssociatedItem(const DispatchPtr& folder, const SourceObject& source, const ItemRecord* record,
+                           const OstContext& context, Bid sub_bid);
 
   // Gives a mail item its body: HTMLBody, Body, or for a store with a body limit a temporary
   // file attached to it.

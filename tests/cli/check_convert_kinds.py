@@ -2,7 +2,7 @@
 """Checks that the items other than mail arrive in the PST made from a source, from the two
 canonical dumps: tasks, journal entries and notes in the folder of the same path, each with
 its subject (a note: its text) and body; appointments in their folder; contacts and
-distribution lists (each keeping its own class) below Contacts; and the attachments of all of these. Prints what is missing and exits 1, else 0."""
+distribution lists (each keeping its own class) in their own folder of contacts or below Contacts; and the attachments of all of these. Prints what is missing and exits 1, else 0."""
 import collections
 import json
 import sys
@@ -31,9 +31,13 @@ def main():
     for key, n in (want - have).items():
         problems.append('appointment missing: %s x%d' % (key, n))
     contacts = sum(1 for r in src if r['class'] in ('IPM.Contact', 'IPM.DistList'))
-    made = sum(1 for r in pst if r['class'] in ('IPM.Contact', 'IPM.DistList') and r['ipm_folder'].split('/')[0] == 'Contacts')
+    # A contact stays in the folder of contacts the source kept it in, whatever its name, or
+    # goes below Contacts.
+    source_folders = {r['ipm_folder'] for r in src if r['class'] in ('IPM.Contact', 'IPM.DistList')}
+    made = sum(1 for r in pst if r['class'] in ('IPM.Contact', 'IPM.DistList') and
+               (r['ipm_folder'].split('/')[0] == 'Contacts' or r['ipm_folder'] in source_folders))
     if made < contacts:
-        problems.append('contacts: %d in the source, %d below Contacts in the PST' % (contacts, made))
+        problems.append('contacts: %d in the source, %d in their folder or below Contacts in the PST' % (contacts, made))
     # Their attachments come along: files by content, attached messages by count.
     def attachments(rows, classes):
         found = collections.Counter()
