@@ -273,11 +273,11 @@ int report_losses(const SaveProgress& progress) {
   for (const auto& line : dropped) PrintError("%s", line.c_str());
   if (progress.dropped_property_count() > static_cast<int>(dropped.size()))
     PrintError("and %d more properties that were not copied", progress.dropped_property_count() - static_cast<int>(dropped.size()));
-  if (count == 0 && progress.dropped_property_count() == 0) return kExitOk;
-  if (count > 0) {
-    PrintError("%s holds what could be read; %d objects of the source were lost or damaged (named above)",
-               progress.store_path().c_str(), count);
-  }
+  const int dropped_count = progress.dropped_property_count();
+  if (count == 0 && dropped_count == 0) return kExitOk;
+  PrintError("%s holds what could be read; %d objects of the source were lost or damaged and %d properties were "
+             "not copied (named above)",
+             progress.store_path().c_str(), count, dropped_count);
   return kExitPartial;
 }
 
