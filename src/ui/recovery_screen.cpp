@@ -48,7 +48,11 @@ class AnalysisBridge : public AnalysisObserver {
     counters[static_cast<std::size_t>(counter)].store(value);
   }
   void Message(std::string_view text, bool ends_process) override {
-    const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // A store with nothing to recover says why under the usual text. The pass wrote the cause on
+    // this same thread just before; the screen reads the result only after the pass.
+    const std::string& cause = screen_->result_->failure_cause;
+    if (!cause.empty()) message += QStringLiteral("\n\n") + QString::fromStdString(cause);
     QMetaObject::invokeMethod(
         screen_, [s = screen_, message, ends_process] { s->OnAnalysisMessage(message, ends_process); },
         Qt::QueuedConnection);
@@ -439,7 +443,9 @@ void Repair_Recover::OnSave() {
       [this, options] {
         store::register_store_servers();
         const std::uint64_t lost_before = store::lost_store_messages();
-        save_status_ = RunSavePass(options, save_control_, *save_bridge_, *save_progress_).status;
+        const SaveOutcome outcome = RunSavePass(options, save_control_, *save_bridge_, *save_progress_);
+        save_status_ = outcome.status;
+        save_error_ = outcome.error;
         // The PST is committed and closed before the screen says anything about it.
         try {
           store::shutdown_store_servers();
@@ -480,8 +486,10 @@ void Repair_Recover::OnSaveDone() {
     }
   } else {
     const std::string message = save_bridge_->first();
-    inform(this, message.empty() ? QStringLiteral("Saving Process not Complete") : QString::fromStdString(message),
-           QMessageBox::Critical);
+    QString text = message.empty() ? QStringLiteral("Saving Process not Complete") : QString::fromStdString(message);
+    // The cause, where the pass gave one that the message does not already say.
+    if (!save_error_.empty() && save_error_ != message) text += QStringLiteral("\n\n") + QString::fromStdString(save_error_);
+    inform(this, text, QMessageBox::Critical);
   }
   emit save_finished();
 }

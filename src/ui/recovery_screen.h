@@ -122,6 +122,7 @@ class Repair_Recover : public QWidget {
   std::unique_ptr<SaveBridge> save_bridge_;
   SaveStatus save_status_ = SaveStatus::kStopped;
   std::string save_close_error_;
+  std::string save_error_;  // the cause a pass that did not complete gave
   std::uint64_t save_lost_ = 0;  // messages a failed commit took with it
   PassThread save_thread_;
 

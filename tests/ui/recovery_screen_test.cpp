@@ -5,6 +5,7 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
 #include "support/ndb_builder.h"
@@ -195,6 +196,20 @@ class RecoveryScreenTest : public QObject {
     QTest::mouseClick(screen->save_button(), Qt::LeftButton);
     QCOMPARE(user_->informed_texts(), QStringList{QStringLiteral("Please Select Any Folder")});
     QCOMPARE(screen->state(), Repair_Recover::State::kCompleted);
+  }
+
+  void nothing_recoverable_says_why() {
+    // The sample's header over nothing but zeros: no index page or block is left to rebuild from.
+    std::ifstream in(salvora::testing::SourceDir() + "/samples/sample.ost", std::ios::binary);
+    std::string bytes(4096, '\0');
+    in.read(bytes.data(), 4096);
+    bytes.resize(1 << 20, '\0');
+    const std::string path = (home_ + QStringLiteral("/zeroed.ost")).toStdString();
+    std::ofstream(path, std::ios::binary) << bytes;
+    auto screen = open(path);
+    const QString said = user_->informed_texts().join(QLatin1Char('\n'));
+    QVERIFY2(said.startsWith(QStringLiteral("Cannot Save File\n\n")), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("could not be read or rebuilt")), qPrintable(said));
   }
 
   void recover_deleted_is_off_until_checked() {
