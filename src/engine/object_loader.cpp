@@ -19,7 +19,7 @@ const SubnodeEntry* find_data_subnode(const LoadedObject* object, const LoadedOb
 }
 
 bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRecord& record,
-                      const ApplyOptions& options, AttachmentLoad load) {
+                      const ApplyOptions& options, AttachmentLoad load, SourceObject* source) {
   const SubnodeEntry* table_node = FindSubnode(message.subnodes, kAttachmentTableNid);
   if (!table_node) return true;
   record.attachments.clear();
@@ -36,6 +36,10 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
   attachment_options.attachment_object = true;
   if (apply_properties(rows, &holder, attachment_options) != 0) return false;
   if (ctx.stopped()) return false;
+  if (source) {
+    source->attachments.clear();
+    for (const auto& row : rows) source->attachments.push_back(row.entries);
+  }
 
   for (std::size_t i = 0; load == AttachmentLoad::kObjects && i < holder.attachments.size(); ++i) {
     AttachmentNode& node = holder.attachments[i];
@@ -43,9 +47,14 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
     if (!sub) continue;
     auto object = ReadObject(ctx, sub->data_bid, sub->sub_bid, ReadObjectOptions{true});
     if (ctx.stopped()) return false;
-    if (!object) continue;  // the table row's properties are all this attachment keeps
+    if (!object) {
+      if (source) ++source->unreadable_parts;
+      continue;  // the table row's properties are all this attachment keeps
+    }
     holder.attachment_cursor = i;
     apply_properties(object->properties.blocks, &holder, attachment_options);
+    if (source && !object->properties.blocks.empty() && i < source->attachments.size())
+      source->attachments[i] = MergeAttachment(object->properties.blocks.front().entries, std::move(source->attachments[i]));
     // The value that stayed in the file (too large, or unreadable) is streamed later from
     // the sub-node named now; a value read into memory needs no block.
     if (const SubnodeEntry* data = find_data_subnode(&*object, message, Nid(node.subnode_id))) {
@@ -60,13 +69,14 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
 
 }  // namespace
 
-std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node, AttachmentLoad attachments) {
+std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node, AttachmentLoad attachments,
+                                     SourceObject* source) {
   if (!node || !node->data_block) return nullptr;
-  return LoadItemAt(context, node->data_bid, node->sub_bid, attachments);
+  return LoadItemAt(context, node->data_bid, node->sub_bid, attachments, source);
 }
 
 std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
-                                       AttachmentLoad attachments) {
+                                       AttachmentLoad attachments, SourceObject* source) {
   if (context.stopped()) return nullptr;
   auto object = ReadObject(context, data_bid, sub_bid);
   if (!object || context.stopped()) return nullptr;
@@ -74,7 +84,13 @@ std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, 
   const ApplyOptions options = apply_options_for(context);
   if (apply_properties(object->properties.blocks, record.get(), options) != 0) return nullptr;
   if (context.stopped()) return nullptr;
-  if (!load_attachments(context, *object, *record, options, attachments) || context.stopped()) return nullptr;
+  if (source) {
+    *source = SourceObject{};
+    source->codepage = object_codepage(object->properties.blocks, context.default_codepage);
+    if (!object->properties.blocks.empty()) source->properties = std::move(object->properties.blocks.front().entries);
+    source->recipients = ReadRecipientRows(context, *object);
+  }
+  if (!load_attachments(context, *object, *record, options, attachments, source) || context.stopped()) return nullptr;
   return record;
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "content/item_record.h"
+#include "engine/source_object.h"
 #include "ndb/ost_context.h"
 
 namespace salvora {
@@ -17,12 +18,16 @@ enum class AttachmentLoad {
 // A new record for the node, or null when the node has no readable property context or the
 // stop flag is set. Attachment data larger than a few megabytes is not read into memory: the
 // attachment's data_block_id names the block to stream it from.
+// With `source`, every property the object has is kept there as well, as ReadSourceObject
+// gives it, from the same reading (its recipient table is read for it).
 std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node,
-                                     AttachmentLoad attachments = AttachmentLoad::kObjects);
+                                     AttachmentLoad attachments = AttachmentLoad::kObjects,
+                                     SourceObject* source = nullptr);
 
 // The same for an object that has no node of its own (a message embedded in an attachment):
 // its data block and sub-node block.
 std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
-                                       AttachmentLoad attachments = AttachmentLoad::kObjects);
+                                       AttachmentLoad attachments = AttachmentLoad::kObjects,
+                                       SourceObject* source = nullptr);
 
 }  // namespace salvora

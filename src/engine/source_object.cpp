@@ -40,16 +40,23 @@ void complete_attachment(const OstContext& context, const LoadedObject& message,
     ++unreadable;
     return;
   }
-  std::vector<PropertyEntry> merged = std::move(object->properties.blocks.front().entries);
-  for (auto& e : row) {
-    const bool in_object = std::any_of(merged.begin(), merged.end(),
-                                       [&](const PropertyEntry& m) { return m.raw_id == e.raw_id; });
-    if (!in_object) merged.push_back(std::move(e));
-  }
-  row = std::move(merged);
+  row = MergeAttachment(std::move(object->properties.blocks.front().entries), std::move(row));
 }
 
 }  // namespace
+
+std::vector<PropertyEntry> MergeAttachment(std::vector<PropertyEntry> object, std::vector<PropertyEntry> row) {
+  for (auto& e : row) {
+    const bool in_object = std::any_of(object.begin(), object.end(),
+                                       [&](const PropertyEntry& m) { return m.raw_id == e.raw_id; });
+    if (!in_object) object.push_back(std::move(e));
+  }
+  return object;
+}
+
+std::vector<std::vector<PropertyEntry>> ReadRecipientRows(const OstContext& context, const LoadedObject& message) {
+  return table_rows(context, message, kRecipientTableNid);
+}
 
 std::optional<SourceObject> ReadSourceObject(const OstContext& context, Bid data_bid, Bid sub_bid) {
   auto object = ReadObject(context, data_bid, sub_bid);

@@ -28,4 +28,10 @@ struct SourceObject {
 // be read. Attachment data is never read into memory: it travels on its own road.
 std::optional<SourceObject> ReadSourceObject(const OstContext& context, Bid data_bid, Bid sub_bid);
 
+// The pieces of the same, for a reader that has the object in hand already: the object's rows
+// of its recipient table, and an attachment's table row completed by its own object's entries.
+struct LoadedObject;
+std::vector<std::vector<PropertyEntry>> ReadRecipientRows(const OstContext& context, const LoadedObject& message);
+std::vector<PropertyEntry> MergeAttachment(std::vector<PropertyEntry> object, std::vector<PropertyEntry> row);
+
 }  // namespace salvora

@@ -84,6 +84,8 @@ std::optional<ByteVec> stored_element(std::uint16_t type, const Variant& v) {
     case kPtypString8:
     case kPtypString:
       if (const std::string* s = v.string_value()) return utf16_bytes(*s);
+      // Text already in its stored form, UTF-16LE, as a copy of a stored string passes it.
+      if (const ByteVec* b = v.bytes_value(); b && b->size() % 2 == 0) return *b;
       return std::nullopt;
     case kPtypGuid:
       if (const ByteVec* b = v.bytes_value(); b && b->size() == 16) return *b;

@@ -8,7 +8,8 @@
 //   PT_APPTIME                DATE (a double is taken too)
 //   PT_ERROR                  error code (an int32 is taken too)
 //   PT_BOOLEAN                bool (an int32 is taken too)
-//   PT_STRING8, PT_UNICODE    string; always stored as Unicode
+//   PT_STRING8, PT_UNICODE    string; always stored as Unicode. The bytes of a string in its
+//                             stored form (UTF-16LE) are taken too, so a copy need not convert.
 //   PT_SYSTIME                DATE, read and written as UTC; an int64 is taken as a FILETIME, to
 //                             the 100 ns, where a DATE would round it
 //   PT_CLSID                  16 bytes

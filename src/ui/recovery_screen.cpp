@@ -473,6 +473,7 @@ void Repair_Recover::OnSaveDone() {
   // What could not be read goes to the activity log, one object a line.
   const auto unreadable = save_progress_->unreadable();
   for (const auto& line : unreadable) log_line(QString::fromStdString(line));
+  for (const auto& line : save_progress_->dropped_properties()) log_line(QString::fromStdString(line));
   const QString store = QString::fromStdString(save_progress_->store_path());
   const bool counted_loss = save_progress_->store_errors() > 0 || save_lost_ > 0;
   if (save_status_ == SaveStatus::kCompleted && (save_close_error_.empty() || counted_loss)) {

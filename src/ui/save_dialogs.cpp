@@ -133,6 +133,11 @@ Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* pa
                                  .arg(unreadable)
                            : QString());
   }
+  if (const int dropped = progress.dropped_property_count(); dropped > 0) {
+    text += QStringLiteral("\n\n%1 propert(ies) of the items written could not be copied into the PST; the "
+                           "activity log names each of them.")
+                .arg(dropped);
+  }
   if (!store.isEmpty()) text += QStringLiteral("\n\nThe PST is at:\n") + store;
   message_ = new QLabel(text, group);
   message_->setObjectName(QStringLiteral("completionText"));

@@ -2,6 +2,7 @@
 // import object reads into a copy of a template item, then its subject, body, display texts and
 // attachments are put on that item, and the item is moved into its folder.
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -159,7 +160,13 @@ void USave_to_PST_Format::fill_mail(const ItemRecord& record, const DispatchPtr&
   import_header(item);
   if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
   if (stopped()) return;
-  set_mail_body(m, item, TextDecoding{context.is_ansi(), record.codepage != 0 ? record.codepage : context.default_codepage});
+  // A copy puts the source's own bodies on the item byte for byte afterwards: a body chosen and
+  // converted here would only be replaced.
+  const bool copied_body = source && std::any_of(source->properties.begin(), source->properties.end(), [](const PropertyEntry& e) {
+    return e.value && (e.raw_id == kPidBody || e.raw_id == kPidHtml || e.raw_id == kPidRtfCompressed);
+  });
+  if (!copied_body)
+    set_mail_body(m, item, TextDecoding{context.is_ansi(), record.codepage != 0 ? record.codepage : context.default_codepage});
   if (stopped()) return;
   try {
     invoke(safe_mail_item_, dispid::kSafeFields, InvokeKind::kPut, {Variant(kIconIndexTag), Variant()});

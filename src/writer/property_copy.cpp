@@ -55,7 +55,9 @@ std::optional<Variant> element(std::uint16_t type, Bytes b, const PropertyCopy& 
       if (need(8)) return Variant::Int64(load<std::int64_t>(b));
       break;
     case kPtypBoolean: if (need(1)) return Variant(b[0] != 0); break;
-    case kPtypString: return Variant(utf16_to_utf8(b));
+    // Stored text passes as it is stored: converting it to UTF-8 and back would cost the copy
+    // most of its time, and could only lose.
+    case kPtypString: return Variant::Bytes(ByteVec(b.begin(), b.end() - static_cast<std::ptrdiff_t>(b.size() % 2)));
     case kPtypString8: return Variant(text8(b, copy.codepage));
     case kPtypGuid: if (need(16)) return Variant::Bytes(ByteVec(b.begin(), b.begin() + 16)); break;
     case kPtypBinary:
@@ -170,13 +172,16 @@ std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const st
     for (const auto& n : names) dropped.push_back({*n.string_value(), "the object has no property accessor"});
     return dropped;
   }
-  const Variant result =
-      invoke(accessor, dispid::kSetProperties, InvokeKind::kMethod, {Variant::Array(names), Variant::Array(values)});
+  // The arrays go across whole, not copied: they hold every value of the object.
+  const Variant sent_names = Variant::Array(std::move(names));
+  const Variant result = invoke(accessor, dispid::kSetProperties, InvokeKind::kMethod,
+                                {sent_names, Variant::Array(std::move(values))});
   const std::vector<Variant>* errors = result.array_value();
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const auto code = errors && i < errors->size() ? (*errors)[i].error_code() : std::nullopt;
+  const std::vector<Variant>& sent = *sent_names.array_value();
+  for (std::size_t i = 0; errors && i < errors->size() && i < sent.size(); ++i) {
+    const auto code = (*errors)[i].error_code();
     if (!code || *code == kAccessorComputed) continue;  // set, or the store's own to compute
-    dropped.push_back({*names[i].string_value(), "the PST could not store its value"});
+    dropped.push_back({*sent[i].string_value(), "the PST could not store its value"});
   }
   return dropped;
 }

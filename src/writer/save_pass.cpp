@@ -111,8 +111,10 @@ class SaveWalk : public RecoveringVisitor {
   bool VisitObject(const NodeRecord& node) {
     descend_ = false;
     std::unique_ptr<ItemRecord> record;
+    // One reading gives both the record the writers go by and every property for the copy.
+    SourceObject source;
     try {
-      record = LoadItem(ctx_, &node);
+      record = LoadItem(ctx_, &node, AttachmentLoad::kObjects, &source);
     } catch (const std::exception&) {
       record.reset();  // an unreadable node costs itself only
     }
@@ -134,7 +136,7 @@ class SaveWalk : public RecoveringVisitor {
       descend_ = true;
       return true;
     }
-    source_ = ReadSourceObject(ctx_, node.data_bid, node.sub_bid);
+    source_ = std::move(source);
     SaveItem(node, *record);
     source_.reset();
     ReportDropped(node);
