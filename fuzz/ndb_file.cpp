@@ -1,5 +1,6 @@
-// Fuzz target: the node database reader over a whole file image. The header, both B-tree walks,
-// then every block and every node (up to a bound) read the way the engine reads them: node
+// Fuzz target: the node database reader over a whole file image. The header, both B-tree walks
+// (with the repair from a scan of the file wherever a walk loses a subtree), the search for
+// deleted messages, then every block and every node (up to a bound) read the way the engine reads them: node
 // values whole and block by block, sub-node lists and their values.
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include "file_image.h"
 #include "fuzz_checks.h"
 #include "ndb/block_reader.h"
+#include "ndb/index_repair.h"
 #include "ndb/ost_context.h"
 
 namespace {
@@ -52,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     LoadBlockIndex(ctx);
     LoadNodeIndex(ctx);
+    for (const NodeRecord& deleted : FindDeletedMessages(ctx)) (void)ReadNodeValue(ctx, deleted.data_bid);
     std::size_t n = 0;
     for (const BlockEntry& b : ctx.blocks->entries()) {
       if (++n > kMaxBlocks) break;

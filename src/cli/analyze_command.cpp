@@ -131,12 +131,19 @@ int RunAnalyze(const ParsedCommand& args) {
   observer.clear();
   if (status != AnalysisStatus::kCompleted) {
     const std::string text = observer.message().empty() ? "the analysis was stopped" : observer.message();
-    PrintError("%s: %s", options.path.c_str(), text.c_str());
+    if (result.failure_cause.empty()) PrintError("%s: %s", options.path.c_str(), text.c_str());
+    else PrintError("%s: %s (%s)", options.path.c_str(), text.c_str(), result.failure_cause.c_str());
     return kExitFailure;
   }
   if (args.flag("json")) print_json(result);
   else print_text(result);
-  return kExitOk;
+  // The same losses convert and dump name for this file.
+  for (const auto& line : result.rebuilt) PrintError("rebuilt: %s", line.c_str());
+  for (const auto& line : result.lost) PrintError("%s", line.c_str());
+  if (result.lost.empty()) return kExitOk;
+  PrintError("%s: %zu objects of the source were lost or damaged (named above)", options.path.c_str(),
+             result.lost.size());
+  return kExitPartial;
 }
 
 }  // namespace salvora::cli

@@ -36,22 +36,26 @@ std::vector<CommandDef> make_commands() {
   return {
       {"info", "FILE", "Show the format, version, client, crypt method, block and node counts of a PST or OST.",
        "Prints key=value lines: format, version, client, crypt, blocks (block index entries), nodes\n"
-       "(node index entries) and orphans (nodes whose parent is missing).\n",
-       {codepage_option()}, kReadStatuses, RunInfo},
+       "(node index entries) and orphans (nodes whose parent is missing). Damage to the indexes is\n"
+       "named on standard error: what was rebuilt from other copies in the file, and what was lost.\n",
+       {codepage_option()}, kPartialStatuses, RunInfo},
       {"analyze", "FILE", "Run the analysis pass: the folders, the mail items in each, and the counters.",
        "Counts and names folders as convert and dump do: a folder's hidden associated items\n"
        "(views, rules, forms) are not items.\n",
        {{"json", OptionKind::kFlag, "", "print one JSON object instead of text"}, codepage_option()},
-       kReadStatuses, RunAnalyze},
+       kPartialStatuses, RunAnalyze},
       {"dump", "FILE", "Print one JSON line per message, comparable with other readers' dumps.", "",
        {codepage_option()}, kPartialStatuses, RunDump},
       {"convert", "FILE", "Write the mailbox of an OST (or PST) into a new PST.",
        "Prints pst=PATH and the counters of what was written. Without --folder every folder is\n"
        "chosen; a --folder that is not in the store is an error that lists the folders there are.\n"
        "A folder's path is its display names from the mailbox root, each followed by a backslash\n"
-       "(\"Personal Folders\\Inbox\\\"), as analyze prints it; \"Inbox/Projects\" is accepted too.\n",
+       "(\"Personal Folders\\Inbox\\\"), as analyze prints it; \"Inbox/Projects\" is accepted too.\n"
+       "A damaged source is saved as far as it goes: folders and messages whose parent folder is lost\n"
+       "go to \"Recovered Items\"; every loss is named on standard error and the exit status is 3.\n",
        {{"dest", OptionKind::kText, "DIR", "folder for the PST (default: Repair beside FILE)"},
         {"folder", OptionKind::kText, "PATH", "choose this folder, as a tick in the wizard does (repeatable)"},
+        {"recover-deleted", OptionKind::kFlag, "", "also save deleted messages still in the file (Recovered Items\\Deleted)"},
         codepage_option()},
        kConvertStatuses, RunConvert},
       {"verify", "FILE.pst", "Check a PST strictly against the format, one line per violation.", "",
@@ -95,7 +99,7 @@ std::string OverviewHelp() {
       "  0    done (verify: the PST is clean)\n"
       "  1    failed, with one line on standard error (verify: violations found)\n"
       "  2    the command line is wrong (verify: also a file that cannot be read as a PST)\n"
-      "  3    convert, dump: done, but part of the source could not be read\n"
+      "  3    analyze, convert, dump, info: done, but part of the source could not be read\n"
       "  130  convert: stopped by Ctrl-C or a termination signal\n";
   return text;
 }

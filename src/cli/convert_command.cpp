@@ -166,6 +166,7 @@ void print_result(const SaveProgress& progress) {
   // items_saved, the wizard's progress value, counts every node the walk visited, written or
   // not: printed as objects=, beside the counters of what was written.
   std::printf("objects=%lld\n", static_cast<long long>(progress.items_saved.load()));
+  std::printf("deleted_recovered=%d\n", progress.deleted_recovered.load());
   std::printf("unreadable=%d\n", progress.unreadable_count());
   std::printf("properties_dropped=%d\n", progress.dropped_property_count());
 }
@@ -177,6 +178,7 @@ SaveOptions options_from(const ParsedCommand& args, const SourceOptions& source)
   options.default_codepage = source.codepage;
   options.output_folder = output_folder_for(source.path);
   options.select_all = true;
+  options.recover_deleted = args.flag("recover-deleted");
   if (auto dest = args.value("dest")) {
     // The path printed at the end is one the user can use from anywhere.
     std::error_code ec;
@@ -239,6 +241,8 @@ int report_unfinished(const SaveOutcome& outcome, const CliSaveObserver& observe
       return kExitStopped;
     case SaveStatus::kCannotReadSource:
     case SaveStatus::kCannotReadIndexes:
+    case SaveStatus::kAnalysisFailed:
+    case SaveStatus::kRootNotFound:
       PrintError("%s: the source cannot be read (%s)", options.source_path.c_str(), reason.c_str());
       return kExitFailure;
     case SaveStatus::kTargetFailed:
@@ -256,16 +260,24 @@ int report_unfinished(const SaveOutcome& outcome, const CliSaveObserver& observe
   }
 }
 
-// The PST holds everything else; what is missing from it is named, one line each.
+// The PST holds everything else; what is missing from it is named, one line each, and the last
+// line says how many objects were lost in all. Damage that was made good is told first.
 int report_losses(const SaveProgress& progress) {
+  for (const auto& line : progress.rebuilt()) PrintError("rebuilt: %s", line.c_str());
   const auto lines = progress.unreadable();
   for (const auto& line : lines) PrintError("%s", line.c_str());
-  if (progress.unreadable_count() > static_cast<int>(lines.size()))
-    PrintError("and %d more that could not be read", progress.unreadable_count() - static_cast<int>(lines.size()));
+  const int count = progress.unreadable_count();
+  if (count > static_cast<int>(lines.size()))
+    PrintError("and %d more that could not be read", count - static_cast<int>(lines.size()));
   const auto dropped = progress.dropped_properties();
   for (const auto& line : dropped) PrintError("%s", line.c_str());
   if (progress.dropped_property_count() > static_cast<int>(dropped.size()))
     PrintError("and %d more properties that were not copied", progress.dropped_property_count() - static_cast<int>(dropped.size()));
+  const int dropped_count = progress.dropped_property_count();
+  if (count == 0 && dropped_count == 0) return kExitOk;
+  PrintError("%s holds what could be read; %d objects of the source were lost or damaged and %d properties were "
+             "not copied (named above)",
+             progress.store_path().c_str(), count, dropped_count);
   return kExitPartial;
 }
 
@@ -301,7 +313,7 @@ int RunConvert(const ParsedCommand& args) {
     return kExitFailure;
   }
   print_result(progress);
-  return progress.unreadable_count() > 0 || progress.dropped_property_count() > 0 ? report_losses(progress) : kExitOk;
+  return report_losses(progress);
 }
 
 }  // namespace salvora::cli

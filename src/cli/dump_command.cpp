@@ -14,7 +14,9 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/source_open.h"
+#include "engine/folder_hierarchy.h"
 #include "engine/named_map_loader.h"
+#include "engine/store_audit.h"
 #include "engine/object_reader.h"
 #include "format/filetime.h"
 #include "format/prop_types.h"
@@ -220,6 +222,24 @@ struct Dumper {
     return true;
   }
 
+  // The folders and messages whose parent folder is lost, under "Recovered Items" as convert
+  // saves them; a folder keeps its own subfolders.
+  void recovered(const std::vector<const NodeRecord*>& orphans) {
+    const std::string path = "Recovered Items";
+    for (const NodeRecord* n : orphans) {
+      if (ctx.stopped()) return;
+      if (n->nid.type() == kNidTypeNormalMessage) {
+        message(*n, path, path);
+        continue;
+      }
+      const std::string name = escape_name(folder_name(*n));
+      for (const NodeRecord* m = n->first_child; m; m = m->next_sibling) {
+        if (m->nid.type() == kNidTypeNormalMessage) message(*m, path + "/" + name, path + "/" + name);
+      }
+      walk(*n, path + "/" + name, path + "/" + name, true);
+    }
+  }
+
   void walk(const NodeRecord& folder, const std::string& path, const std::optional<std::string>& ipm_path,
             bool ipm_found) {
     for (const NodeRecord* child = folder.first_child; child; child = child->next_sibling) {
@@ -264,16 +284,24 @@ int RunDump(const ParsedCommand& args) {
   LoadNodeIndex(ctx);
   LoadNamedPropertyMap(ctx);
   const NodeRecord* root = FindNode(ctx, kNidRootFolder);
-  if (!root) {
-    PrintError("%s: the file has no root folder", options.path.c_str());
+  const std::vector<const NodeRecord*> orphans = FindOrphans(ctx, root);
+  if (!root && orphans.empty()) {
+    PrintError("%s: the file has no root folder and no folder or message to recover (%s)", options.path.c_str(),
+               NothingRecoverableCause(ctx).c_str());
     return kExitFailure;
   }
   Dumper d{ctx, options.codepage, ipm_subtree_nid(ctx), {}, {}};
-  d.walk(*root, "", std::nullopt, false);
+  if (root) d.walk(*root, "", std::nullopt, false);
+  d.recovered(orphans);
+  const StoreAudit audit = AuditStore(ctx);
+  d.errors.insert(d.errors.end(), audit.lost.begin(), audit.lost.end());
   std::sort(d.lines.begin(), d.lines.end());
   for (const auto& line : d.lines) std::printf("%s\n", line.c_str());
+  for (const auto& line : audit.rebuilt) PrintError("rebuilt: %s", line.c_str());
   for (const auto& e : d.errors) PrintError("%s", e.c_str());
-  return d.errors.empty() ? kExitOk : kExitPartial;
+  if (d.errors.empty()) return kExitOk;
+  PrintError("%s: %zu objects of the source were lost or damaged (named above)", options.path.c_str(), d.errors.size());
+  return kExitPartial;
 }
 
 }  // namespace salvora::cli

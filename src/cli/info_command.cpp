@@ -24,7 +24,11 @@ int RunInfo(const ParsedCommand& args) {
   // decoded instead. Both keys stay as scripts read them (the README says which is which).
   std::printf("nodes=%zu\n", ctx.nodes->size());
   std::printf("orphans=%zu\n", ctx.nodes->detached().size());
-  return kExitOk;
+  // What the index loads made good and what they could not: the same lines the other commands
+  // name, so that info alone tells whether a file is damaged.
+  for (const auto& line : ctx.findings.rebuilt) PrintError("rebuilt: %s", line.c_str());
+  for (const auto& line : ctx.findings.lost) PrintError("lost: %s", line.c_str());
+  return ctx.findings.lost.empty() ? kExitOk : kExitPartial;
 }
 
 }  // namespace salvora::cli

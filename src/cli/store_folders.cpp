@@ -6,6 +6,7 @@
 #include "engine/folder_walk.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
+#include "engine/store_audit.h"
 
 namespace salvora::cli {
 
@@ -47,12 +48,9 @@ std::vector<std::string> StoreFolderPaths(OstContext& ctx) {
   LoadBlockIndex(ctx);
   LoadNodeIndex(ctx);
   LoadNamedPropertyMap(ctx);
-  std::unique_ptr<ItemRecord> store_record;
-  try {
-    store_record = LoadItem(ctx, ctx.nodes->first_root());
-  } catch (const std::exception&) {
-  }
-  const NodeRecord* root = FindRootFolder(ctx, store_record.get());
+  // The root the save pass takes, also in a damaged store.
+  const std::unique_ptr<ItemRecord> store_record = LoadStoreRecord(ctx);
+  const NodeRecord* root = FindSalvageRoot(ctx, store_record.get());
   if (!root) return {};
   FolderCollector collector(ctx);
   PassControl control;

@@ -1,11 +1,14 @@
 #include "engine/analysis_pass.h"
 
 #include <exception>
+#include <utility>
 
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
+#include "engine/store_audit.h"
+#include "ndb/index_repair.h"
 #include "platform/activity_log.h"
 
 namespace salvora {
@@ -48,17 +51,30 @@ bool is_empty_record(const ItemRecord& r) {
          r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
 }
 
-class Walk : public FolderWalkVisitor {
+class Walk : public RecoveringVisitor {
  public:
   Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result)
       : ctx_(ctx), control_(control), observer_(observer), result_(result) {}
 
+  // The walk from the mailbox root (null in a store that has none left), then the orphans.
   // False when the stop flag ended the walk.
-  bool Run(const NodeRecord& root);
+  bool Run(const NodeRecord* root);
 
   // True when the node is a folder, now entered: its path is the current one until Leave.
   bool Visit(const NodeRecord& node) override;
   void Leave() override { path_ = remove_last_path_component(path_); }
+
+  void EnterRecovered() override {
+    path_ = std::string(kRecoveredItemsPath);
+    FolderFound found{path_, "IPF.Note", Nid(), true};
+    {
+      std::lock_guard lock(result_.lists_mutex);
+      result_.folders.push_back(found);
+      result_.mail_folders.Add(path_, Nid());
+    }
+    observer_.FolderFound(found);
+  }
+  std::vector<const NodeRecord*> TakeLostFolders() override { return std::exchange(lost_folders_, {}); }
 
  private:
   void bump(AnalysisCounter c) {
@@ -76,26 +92,36 @@ class Walk : public FolderWalkVisitor {
   void enter_folder(const NodeRecord& node, const ItemRecord& record);
   void classify(const NodeRecord& node, const ItemRecord& record);
 
+  void lose(const NodeRecord& node, const std::string& what) {
+    const char* kind = node.nid.type() == kNidTypeNormalFolder ? "folder " : "item ";
+    result_.lost.push_back(path_ + ": " + kind + std::to_string(node.nid.value) + what);
+  }
+
   OstContext& ctx_;
   PassControl& control_;
   AnalysisObserver& observer_;
   AnalysisResult& result_;
   std::string path_;
+  std::vector<const NodeRecord*> lost_folders_;
 };
 
-bool Walk::Run(const NodeRecord& root) {
+bool Walk::Run(const NodeRecord* root) {
   {
     std::lock_guard lock(result_.lists_mutex);
-    result_.mail_folders.Add(std::string(kRootFolderPath), root.nid);
+    // Without a root its entry must not answer for NID 0, which is Recovered Items' own.
+    result_.mail_folders.Add(std::string(kRootFolderPath), root ? root->nid : kLooseObjectParent);
   }
   path_ = std::string(kRootFolderPath);
-  if (!root.first_child) return true;
-  observer_.ProgressRange(CountWalkNodes(root) - kWalkProgressShortfall);
-  return WalkFolderTree(root, control_, *this);
+  if (root && root->first_child) {
+    observer_.ProgressRange(CountWalkNodes(*root) - kWalkProgressShortfall);
+    if (!WalkFolderTree(*root, control_, *this)) return false;
+  }
+  return WalkRecovered(ctx_, root, control_, *this);
 }
 
 bool Walk::Visit(const NodeRecord& node) {
   std::unique_ptr<ItemRecord> record;
+  const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
   try {
     // The lists show no attachment: their table tells that there are some, which is all the
     // walk needs, and the bytes are read again only for a preview or a save.
@@ -105,7 +131,18 @@ bool Walk::Visit(const NodeRecord& node) {
   }
   ++result_.nodes_decoded;
   observer_.ProgressPosition(static_cast<std::int64_t>(result_.nodes_decoded));
-  if (!record || is_empty_record(*record)) return false;
+  if (!record || is_empty_record(*record)) {
+    // The same objects the save pass names: a folder, whose contents go to Recovered Items, or
+    // a message.
+    if (node.nid.type() == kNidTypeNormalFolder) {
+      lose(node, " could not be read; what it held is put under Recovered Items");
+      lost_folders_.push_back(&node);
+    } else if (node.nid.type() == kNidTypeNormalMessage) {
+      lose(node, " could not be read");
+    }
+    return false;
+  }
+  if (ctx_.damaged_blocks.load() != damaged_before) lose(node, ": part of its data is damaged (block checksums do not match); read as it is");
   if (record->folder_counts) {
     enter_folder(node, *record);
     return true;
@@ -133,7 +170,9 @@ void Walk::enter_folder(const NodeRecord& node, const ItemRecord& record) {
 
 void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
   if (node.nid.type() == kNidTypeAssocMessage || is_associated(r)) return;
-  const Nid folder = node.parent ? node.parent->nid : Nid();
+  // An item put straight into Recovered Items belongs to its entry (NID 0), whatever its lost
+  // parent was.
+  const Nid folder = node.parent && path_ != kRecoveredItemsPath ? node.parent->nid : Nid();
   const std::string cls = r.item_class.value_or("");
   if (r.item_class && cls == "IPM.Task") {
     bump(AnalysisCounter::kTasks);
@@ -230,32 +269,32 @@ AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control,
   if (control.Poll()) return AnalysisStatus::kStopped;
   publish_store_info(ctx, options, result.store);
 
-  // In a well-formed file the first node of the root level is the message store.
-  std::unique_ptr<ItemRecord> store_record;
-  try {
-    store_record = LoadItem(ctx, ctx.nodes->first_root());
-  } catch (const std::exception&) {
-  }
-  if (!store_record || !store_record->store) {
-    if (control.StopRequested()) return AnalysisStatus::kStopped;
-    observer.Message(kMsgCannotSave, true);
-    return AnalysisStatus::kCannotSave;
-  }
+  std::unique_ptr<ItemRecord> store_record = LoadStoreRecord(ctx);
   if (control.Poll()) return AnalysisStatus::kStopped;
-  const NodeRecord* root = FindRootFolder(ctx, store_record.get());
-  if (!root) {
+  // A damaged store is read as far as it goes: without its message-store object or its usual
+  // root, the salvage root and the orphans still hold the user's mail. Only a store with none
+  // of them fails, with its cause.
+  const NodeRecord* root = FindSalvageRoot(ctx, store_record.get());
+  if (!root && FindOrphans(ctx, nullptr).empty()) {
     if (control.StopRequested()) return AnalysisStatus::kStopped;
-    observer.Message(kMsgCannotSearch, false);
-    return AnalysisStatus::kCannotSearch;
+    result.failure_cause = NothingRecoverableCause(ctx);
+    const bool no_store = !store_record || !store_record->store;
+    observer.Message(no_store ? kMsgCannotSave : kMsgCannotSearch, no_store);
+    return no_store ? AnalysisStatus::kCannotSave : AnalysisStatus::kCannotSearch;
   }
   store_record.reset();
 
   Walk walk(ctx, control, observer, result);
   bool finished = true;
   try {
-    finished = walk.Run(*root);
+    finished = walk.Run(root);
   } catch (const std::exception&) {
     // An error outside one node ends the walk; what was found stays, and completion follows.
+  }
+  if (finished) {
+    StoreAudit audit = AuditStore(ctx);
+    result.rebuilt = std::move(audit.rebuilt);
+    result.lost.insert(result.lost.end(), audit.lost.begin(), audit.lost.end());
   }
   if (!finished) return AnalysisStatus::kStopped;
   control.RequestStop();

@@ -112,6 +112,13 @@ struct AnalysisResult {
   std::uint64_t nodes_decoded = 0;
   std::string calendar_folder_path;
   std::string current_folder_class;
+  // What the pass found damaged: made good from other copies in the file ("rebuilt"), and lost
+  // (objects that could not be read or were read from damaged blocks, table rows without their
+  // object, index pages nothing could replace), one line each.
+  std::vector<std::string> rebuilt;
+  std::vector<std::string> lost;
+  // Why a pass that found nothing to recover failed, for the user.
+  std::string failure_cause;
 
   int counter(AnalysisCounter c) const { return counters[static_cast<std::size_t>(c)]; }
 };

@@ -1,11 +1,16 @@
 #include "engine/folder_hierarchy.h"
 
+#include <exception>
+
 #include "engine/object_loader.h"
 #include "format/byte_reader.h"
+#include "ndb/index_repair.h"
 
 namespace salvora {
 
 namespace {
+
+constexpr Nid kFirstFolderNid{0x8022};
 
 // Today's offline stores carry no IPM subtree entry id and have no node 0x2142: their subtree
 // is the folder named IPM_SUBTREE among the children of the root folder.
@@ -31,6 +36,69 @@ NodeRecord* FindRootFolder(const OstContext& context, const ItemRecord* store_re
   }
   if (NodeRecord* node = FindNode(context, nid)) return node;
   return find_named_subtree(context);
+}
+
+NodeRecord* FindSalvageRoot(const OstContext& context, const ItemRecord* store_record) {
+  if (NodeRecord* root = FindRootFolder(context, store_record)) return root;
+  if (NodeRecord* subtree = FindNode(context, kDefaultIpmSubtreeNid)) return subtree;
+  if (NodeRecord* named = find_named_subtree(context)) return named;
+  // Personal stores name their subtree in the user's language, but their writers make it the
+  // first folder below the root folder: node 0x8022.
+  NodeRecord* first = FindNode(context, kFirstFolderNid);
+  if (first && first->parent && first->parent->nid == kNidRootFolder) return first;
+  return FindNode(context, kNidRootFolder);
+}
+
+bool is_folder_or_message(const NodeRecord& node) {
+  const auto type = node.nid.type();
+  return type == kNidTypeNormalFolder || type == kNidTypeNormalMessage;
+}
+
+namespace {
+
+// An object found by its data alone is taken only when it reads as a message: its lost entry
+// may as well have been a folder's, an attachment's or the store's own.
+bool is_loose_message(const OstContext& context, const NodeRecord& node) {
+  try {
+    auto record = LoadItem(context, &node, AttachmentLoad::kTableOnly);
+    return record && record->message && record->item_class && record->item_class->starts_with("IPM") &&
+           !record->folder_counts;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::vector<const NodeRecord*> FindOrphans(const OstContext& context, const NodeRecord* root) {
+  std::vector<const NodeRecord*> out;
+  for (const NodeRecord* n : context.nodes->detached()) {
+    if (!is_folder_or_message(*n)) continue;
+    if (n->parent_nid == kLooseObjectParent && !is_loose_message(context, *n)) continue;
+    out.push_back(n);
+  }
+  if (!root) {
+    for (const NodeRecord* n = context.nodes->first_root(); n; n = n->next_sibling) {
+      if (is_folder_or_message(*n)) out.push_back(n);
+    }
+    return out;
+  }
+  // A folder without its data block is passed over by the walk, and its children with it.
+  for (const NodeRecord* n = root->first_child; n && n != root;) {
+    const bool lost_folder = n->nid.type() == kNidTypeNormalFolder && !n->data_block;
+    if (lost_folder) {
+      for (const NodeRecord* c = n->first_child; c; c = c->next_sibling) {
+        if (is_folder_or_message(*c)) out.push_back(c);
+      }
+    }
+    if (n->first_child && !lost_folder) {
+      n = n->first_child;
+      continue;
+    }
+    while (n != root && !n->next_sibling) n = n->parent;
+    if (n != root) n = n->next_sibling;
+  }
+  return out;
 }
 
 std::optional<std::size_t> counted_mail_folder(std::string_view folder_path) {

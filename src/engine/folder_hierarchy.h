@@ -20,10 +20,29 @@ inline constexpr std::string_view kRootFolderPath = "Personal Folders\\";
 // The IPM subtree of a store whose message-store object names none.
 inline constexpr Nid kDefaultIpmSubtreeNid{0x2142};
 
+// Where the folders and messages go whose parent folder is lost, and the deleted messages found
+// on request; created in the analysis, the tree and the PST like any other folder.
+inline constexpr std::string_view kRecoveredItemsPath = "Personal Folders\\Recovered Items\\";
+inline constexpr std::string_view kRecoveredDeletedPath = "Personal Folders\\Recovered Items\\Deleted\\";
+
 // The mailbox root: the folder the store's IPM subtree entry id names (its NID sits at byte 20
 // of the entry id), else node 0x2142. When that node does not exist, the folder named
 // "IPM_SUBTREE" below the root folder (0x122), as in today's offline stores. Null when none.
 NodeRecord* FindRootFolder(const OstContext& context, const ItemRecord* store_record);
+
+// The mailbox root of a damaged store, whose message-store object may be unreadable: the root
+// FindRootFolder gives, else node 0x2142, else the IPM_SUBTREE folder, else the first folder
+// below the root folder (0x8022), else the root folder 0x122 itself. Null when the store has
+// none of them.
+NodeRecord* FindSalvageRoot(const OstContext& context, const ItemRecord* store_record);
+
+// The folders and messages that a walk from root cannot reach because their parent is lost:
+// nodes whose parent is in no index, and the children of folders whose data block is missing.
+// With no root, every folder and message at the top of the node tree.
+std::vector<const NodeRecord*> FindOrphans(const OstContext& context, const NodeRecord* root);
+
+// A node the passes save: a normal folder or a normal message.
+bool is_folder_or_message(const NodeRecord& node);
 
 // The well-known mail folders whose mails both passes count apart, in the order both counter
 // lists begin with: Inbox, Drafts, Outbox, Sent Items, Sync Issues, Deleted Items, Junk E-mail.

@@ -1,5 +1,9 @@
 #include "engine/folder_walk.h"
 
+#include <unordered_set>
+
+#include "engine/folder_hierarchy.h"
+
 namespace salvora {
 
 std::int64_t CountWalkNodes(const NodeRecord& root, PassControl* control) {
@@ -40,6 +44,40 @@ bool WalkFolderTree(const NodeRecord& root, PassControl& control, FolderWalkVisi
       node = node->parent;
     }
     node = node->next_sibling;
+  }
+  return true;
+}
+
+bool WalkRecovered(const OstContext& context, const NodeRecord* root, PassControl& control,
+                   RecoveringVisitor& visitor) {
+  std::vector<const NodeRecord*> pending = FindOrphans(context, root);
+  auto add_children_of_lost = [&] {
+    for (const NodeRecord* folder : visitor.TakeLostFolders()) {
+      for (const NodeRecord* c = folder->first_child; c; c = c->next_sibling) {
+        if (is_folder_or_message(*c)) pending.push_back(c);
+      }
+    }
+  };
+  add_children_of_lost();
+  bool entered_recovered = false;
+  // A damaged tree may list a node twice (an orphan and a child of a lost folder): each once.
+  std::unordered_set<const NodeRecord*> done;
+  while (!pending.empty()) {
+    if (!entered_recovered) {
+      visitor.EnterRecovered();
+      entered_recovered = true;
+    }
+    std::vector<const NodeRecord*> batch = std::move(pending);
+    pending.clear();
+    for (const NodeRecord* n : batch) {
+      if (control.Poll()) return false;
+      if (!done.insert(n).second || !n->data_block) continue;
+      if (!visitor.Visit(*n)) continue;
+      // A folder entered here is left here: WalkFolderTree never leaves the folder it starts at.
+      if (n->first_child && !WalkFolderTree(*n, control, visitor)) return false;
+      visitor.Leave();
+    }
+    add_children_of_lost();
   }
   return true;
 }

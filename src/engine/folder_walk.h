@@ -4,8 +4,10 @@
 // folder entered so that the visitor can keep its path in step.
 
 #include <cstdint>
+#include <vector>
 
 #include "ndb/node_tree.h"
+#include "ndb/ost_context.h"
 #include "platform/pass_control.h"
 
 namespace salvora {
@@ -22,6 +24,22 @@ class FolderWalkVisitor {
 
 // Walks root's subtree, starting with its first child. False when the stop flag ended it.
 bool WalkFolderTree(const NodeRecord& root, PassControl& control, FolderWalkVisitor& visitor);
+
+// A visitor that also takes the orphans of a damaged store into "Recovered Items".
+class RecoveringVisitor : public FolderWalkVisitor {
+ public:
+  // The walk moves into "Recovered Items": the path of what follows is kRecoveredItemsPath.
+  virtual void EnterRecovered() = 0;
+  // Folders the visitor met but could not read since the last call: their children are
+  // orphans too.
+  virtual std::vector<const NodeRecord*> TakeLostFolders() = 0;
+};
+
+// After the walk from root: the orphans of the store (FindOrphans) and the children of every
+// folder the visitor could not read, each folder with its own subtree, until no new folder is
+// lost. Nothing is entered when there are none. False when the stop flag ended it.
+bool WalkRecovered(const OstContext& context, const NodeRecord* root, PassControl& control,
+                   RecoveringVisitor& visitor);
 
 // Both passes publish a progress total this many short of the nodes the walk visits, as the
 // wizard's progress bars have always been set; a display that shows "N of TOTAL" adds it back.

@@ -1,17 +1,19 @@
 // Walking the block and node B-trees into memory.
 //
-// The walkers trust nothing in a page trailer: not the level, not the entry count, not the
-// signature. They learn the depth of the leaves by trial (a leaf page read as an intermediate
-// page yields a child offset that does not lead to a page starting with the expected key), and
-// a leaf page ends at the first entry that breaks the key order. Entries are taken only from
+// The walkers trust a page trailer only when its checksum holds (then its level and entry count
+// are the writer's). Otherwise they learn the depth of the leaves by trial (a leaf page read as
+// an intermediate page yields a child offset that does not lead to a page starting with the
+// expected key), and a leaf page ends at the first entry that breaks the key order. Entries are taken only from
 // the page's entry area, never from its trailer or the next page on disk. This keeps pages with
-// damaged trailers and stale entries behind the valid ones readable.
+// damaged trailers and stale entries behind the valid ones readable. A subtree the walk cannot take is recorded in the
+// findings, and the repair looks for its entries in the rest of the file.
 
 #include <unordered_set>
 
 #include "format/byte_reader.h"
-#include "format/page.h"
 #include "ndb/block_reader.h"
+#include "ndb/bt_page.h"
+#include "ndb/index_repair.h"
 #include "ndb/ost_context.h"
 
 namespace salvora {
@@ -31,77 +33,107 @@ constexpr int kMaxDepth = 12;
 constexpr std::uint64_t kNoKey = ~std::uint64_t{0};
 constexpr std::uint64_t kNoBound = ~std::uint64_t{0};
 
+std::uint64_t load_id(Bytes page, std::size_t off, std::size_t width) {
+  return width == 4 ? load_u32(page, off) : load_u64(page, off);
+}
+
 // The number of entries a page's trailer claims, but only when the trailer proves itself: its
 // CRC covers the entries and the count, so a matching CRC means the page is as its writer left
 // it, and entries behind the count are leftovers of earlier states of the page (possibly in key
 // order, so the order checks alone cannot tell them apart). A damaged trailer proves nothing and
 // the walk falls back to the order checks.
-std::optional<std::size_t> verified_entry_count(Bytes page, FileLayout layout, std::size_t capacity) {
-  const auto trailer = parse_page_trailer(page, layout);
-  const auto counts = parse_bt_page_header(page, layout);
-  if (!trailer || !counts) return std::nullopt;
-  if ((trailer->ptype != kPtypeBbt && trailer->ptype != kPtypeNbt) || trailer->ptype_repeat != trailer->ptype)
-    return std::nullopt;
-  if (!trailer->crc_ok || counts->c_ent > capacity) return std::nullopt;
-  return counts->c_ent;
-}
-
-// Entry i of a page, parsed by the format's entry parser for the layout.
-template <class Entry>
-Entry entry_at(Bytes page, std::size_t i, std::size_t size, FileLayout layout) {
-  ByteReader r(page.subspan(i * size, size));
-  return Entry::Parse(r, layout);
-}
-
-std::size_t usable_entries(Bytes page, FileLayout layout, std::size_t capacity) {
-  return verified_entry_count(page, layout, capacity).value_or(capacity);
+std::size_t usable_entries(const std::optional<BtPageTrailer>& trailer, std::size_t capacity) {
+  return trailer && trailer->count <= capacity ? trailer->count : capacity;
 }
 
 struct Walk {
   OstContext& ctx;
   const PageGeometry& g;
+  std::uint8_t ptype;
+  // Subtrees the walk could not take, for the repair from the scan.
+  std::vector<LostKeyRange>& lost;
   // Pages already consumed; a damaged tree that lists one page under several parents is read
   // once, which also bounds the work on a file built to loop.
   std::unordered_set<std::uint64_t> consumed;
+  // Why the last page that failed did, for the findings.
+  const char* failure = "";
+
+  int fail(const char* why) {
+    failure = why;
+    return kFailed;
+  }
 
   std::optional<ByteVector> read_page(std::uint64_t offset) {
-    if (offset == 0 || offset >= ctx.file_size) return std::nullopt;
+    if (offset == 0 || offset >= ctx.file_size) {
+      failure = "lies outside the file";
+      return std::nullopt;
+    }
     ByteVector page = ReadAt(ctx, offset, g.page_size);
-    if (page.size() < g.page_size) return std::nullopt;
+    if (page.size() < g.page_size) {
+      failure = "is cut off by the end of the file";
+      return std::nullopt;
+    }
     return page;
+  }
+
+  // The trailer of a page of this tree, when its checksum holds.
+  std::optional<BtPageTrailer> trailer_of(Bytes page) const {
+    auto t = VerifiedBtPage(page, ctx.header.layout);
+    if (t && t->ptype != ptype) return std::nullopt;
+    return t;
+  }
+
+  void lose(std::uint64_t low, std::uint64_t high, std::uint64_t offset, std::string why, bool suspect = false) {
+    lost.push_back({low, high, offset, std::move(why), suspect});
   }
 
   std::size_t intermediate_capacity() const { return g.entry_area / g.bt_entry_size; }
 };
 
-// ---- Block B-tree ----------------------------------------------------------------------------
+// ---- Leaf pages ------------------------------------------------------------------------------
 
 // One page of a tree and, recursively, its children: the steps of the two loaders. An expected
 // key of all ones checks nothing; the result is one of the k* codes above.
-int walk_block_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper);
+int walk_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper);
 
-int walk_block_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t upper) {
+// A leaf whose checksum fails and whose entries stop at a key out of order may have lost the
+// entries behind it, or may only hold stale leftovers there: the rest of its range is looked
+// for in the scan, and reported only when something is found.
+void note_order_break(Walk& w, bool verified, std::uint64_t prev, std::uint64_t upper, std::uint64_t offset) {
+  if (!verified && prev + 1 < upper) w.lose(prev + 1, upper, offset, "holds keys out of order", true);
+}
+
+int walk_block_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trailer, std::uint64_t offset,
+                    std::uint64_t expected, std::uint64_t upper) {
   auto& ctx = w.ctx;
   const auto& g = w.g;
-  const std::size_t capacity = usable_entries(page, ctx.header.layout, g.entry_area / g.bbt_leaf_entry_size);
+  const std::size_t capacity = usable_entries(trailer, g.entry_area / g.bbt_leaf_entry_size);
   bool have_prev = false;
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const auto entry = entry_at<BbtEntry>(page, i, g.bbt_leaf_entry_size, ctx.header.layout);
-    const std::uint64_t bid = entry.bid;
+    const std::size_t off = i * g.bbt_leaf_entry_size;
+    const std::uint64_t bid = load_id(page, off, g.id_size);
+    // A page its parent lists begins with the parent's key: an empty one (zeroed) is lost too.
+    if (i == 0 && expected != kNoKey && bid != expected) return w.fail("does not begin with the expected key");
     if (bid == 0) break;
-    if (i == 0 && expected != kNoKey && bid != expected) return kFailed;
     ctx.bbt_leaf_seen = true;
     // Equal ids are accepted (the first occurrence answers lookups); a falling id, or one at or
     // past the bound the parent gave this page, is a stale entry.
-    if (have_prev && bid < prev) break;
-    if (bid >= upper) break;
+    if ((have_prev && bid < prev) || bid >= upper) {
+      if (have_prev) note_order_break(w, trailer.has_value(), prev, upper, offset);
+      break;
+    }
     BlockEntry e;
     e.bid = Bid(bid);
-    e.ib = entry.ib;
-    e.cb = entry.cb;
-    e.cb_inflated = ctx.header.layout == FileLayout::kUnicode4k ? entry.cb_inflated : entry.cb;
-    e.ref_count = static_cast<std::int16_t>(entry.cref);
+    e.ib = load_id(page, off + g.id_size, g.id_size);
+    e.cb = load_u16(page, off + 2 * g.id_size);
+    if (ctx.header.layout == FileLayout::kUnicode4k) {
+      e.cb_inflated = load_u16(page, off + 18);
+      e.ref_count = static_cast<std::int16_t>(load_u16(page, off + 20));
+    } else {
+      e.cb_inflated = e.cb;
+      e.ref_count = static_cast<std::int16_t>(load_u16(page, off + 2 * g.id_size + 2));
+    }
     ctx.blocks->Append(e);
     prev = bid;
     have_prev = true;
@@ -109,160 +141,162 @@ int walk_block_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t u
   return kLeafConsumed;
 }
 
-int walk_block_intermediate(Walk& w, Bytes page, int depth, std::uint64_t expected, std::uint64_t upper) {
-  const auto& g = w.g;
-  const FileLayout layout = w.ctx.header.layout;
-  const std::size_t capacity = usable_entries(page, layout, w.intermediate_capacity());
-  if (entry_at<BtEntry>(page, 0, g.bt_entry_size, layout).key != expected && expected != kNoKey) return kFailed;
-  for (std::size_t i = 0; i < capacity; ++i) {
-    const auto entry = entry_at<BtEntry>(page, i, g.bt_entry_size, layout);
-    const std::uint64_t key = entry.key;
-    if (key == 0 || key >= upper) break;
-    // The child's keys run up to the next entry's key; after the last rising entry the page's
-    // own bound applies, and whatever follows a falling key is stale.
-    std::uint64_t next = (i + 1 < capacity) ? entry_at<BtEntry>(page, i + 1, g.bt_entry_size, layout).key : 0;
-    const bool last = next <= key;
-    if (last) next = upper;
-    if (w.ctx.stopped()) return kStopped;
-    const std::uint64_t child = entry.child.ib;
-    try {
-      const int r = walk_block_page(w, child, depth + 1, key, next);
-      if (r == kFailed && !w.ctx.bbt_leaf_seen) {
-        w.ctx.bbt_leaf_depth = static_cast<std::uint8_t>(depth);
-        return kDepthLearned;
-      }
-      if (r == kDepthLearned) walk_block_page(w, child, depth + 1, key, next);
-    } catch (const CFileException&) {
-      // An unreadable child costs that subtree only.
-    }
-    if (w.ctx.stopped()) return kStopped;
-    if (last) break;
-  }
-  return kIntermediateConsumed;
-}
-
-int walk_block_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper) {
-  auto& ctx = w.ctx;
-  if (depth > kMaxDepth) return kFailed;
-  const bool leaf = depth == ctx.bbt_leaf_depth;
-  if (ctx.stopped()) return kStopped;
-  if (w.consumed.count(offset)) return kFailed;
-  auto page = w.read_page(offset);
-  if (!page) return kFailed;
-  const int r = leaf ? walk_block_leaf(w, *page, expected, upper)
-                     : walk_block_intermediate(w, *page, depth, expected, upper);
-  if (r == kLeafConsumed || r == kIntermediateConsumed) w.consumed.insert(offset);
-  return r;
-}
-
-// ---- Node B-tree -----------------------------------------------------------------------------
-
-int walk_node_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper);
-
-int walk_node_leaf(Walk& w, Bytes page, std::uint64_t expected, std::uint64_t upper) {
+int walk_node_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trailer, std::uint64_t offset,
+                   std::uint64_t expected, std::uint64_t upper) {
   auto& ctx = w.ctx;
   const auto& g = w.g;
-  const std::size_t capacity = usable_entries(page, ctx.header.layout, g.entry_area / g.nbt_leaf_entry_size);
+  const std::size_t capacity = usable_entries(trailer, g.entry_area / g.nbt_leaf_entry_size);
   bool have_prev = false;
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const auto entry = entry_at<NbtEntry>(page, i, g.nbt_leaf_entry_size, ctx.header.layout);
-    const std::uint64_t nid = entry.nid;
-    if (nid >= upper) break;
-    if (have_prev && nid <= prev) break;
+    const std::size_t off = i * g.nbt_leaf_entry_size;
+    // NIDs are 32 bits; the Unicode entry stores them zero-extended, and old files leave junk
+    // in the upper half.
+    const std::uint64_t nid = load_id(page, off, g.id_size) & 0xFFFFFFFFu;
+    // A page its parent lists begins with the parent's key: one that begins elsewhere (even past
+    // the bound) is misplaced, and its subtree is lost until the repair finds it.
+    if (i == 0 && expected != kNoKey && nid != expected) return w.fail("does not begin with the expected key");
+    if (nid >= upper || (have_prev && nid <= prev)) {
+      if (have_prev && nid != 0) note_order_break(w, trailer.has_value(), prev, upper, offset);
+      break;
+    }
     if (ctx.stopped()) return kStopped;
-    if (i == 0 && expected != kNoKey && nid != expected) return kFailed;
     ctx.nbt_leaf_seen = true;
     if (nid == 0) continue;
     prev = nid;
     have_prev = true;
-    ctx.nodes->Place(Nid(entry.nid), Bid(entry.bid_data), Bid(entry.bid_sub), Nid(entry.nid_parent), *ctx.blocks);
+    const Bid data(load_id(page, off + g.id_size, g.id_size));
+    const Bid sub(load_id(page, off + 2 * g.id_size, g.id_size));
+    const Nid parent(load_u32(page, off + 3 * g.id_size));
+    ctx.nodes->Place(Nid(static_cast<std::uint32_t>(nid)), data, sub, parent, *ctx.blocks);
   }
-  return kStopped;  // a consumed leaf page: the caller does not distinguish it from a stop
+  return kLeafConsumed;
 }
 
-int walk_node_intermediate(Walk& w, Bytes page, int depth, std::uint64_t expected) {
+// ---- Intermediate pages ----------------------------------------------------------------------
+
+bool is_node_tree(const Walk& w) { return w.ptype == kPageTypeNodeIndex; }
+
+// Node keys are 32-bit NIDs stored zero-extended; the upper half of old files is junk.
+std::uint64_t key_at(const Walk& w, Bytes page, std::size_t off) {
+  const std::uint64_t key = load_id(page, off, w.g.id_size);
+  return is_node_tree(w) ? key & 0xFFFFFFFFu : key;
+}
+
+bool& leaf_seen(Walk& w) { return is_node_tree(w) ? w.ctx.nbt_leaf_seen : w.ctx.bbt_leaf_seen; }
+std::uint8_t& leaf_depth(Walk& w) { return is_node_tree(w) ? w.ctx.nbt_leaf_depth : w.ctx.bbt_leaf_depth; }
+
+// trusted: the page's checksum holds and it says it is no leaf, so a child that fails is a lost
+// subtree, never a sign that the leaves were one level higher.
+int walk_intermediate(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trailer, int depth,
+                      std::uint64_t expected, std::uint64_t upper) {
   const auto& g = w.g;
-  const FileLayout layout = w.ctx.header.layout;
-  const std::size_t capacity = usable_entries(page, layout, w.intermediate_capacity());
-  // Node keys are NIDs: 32 bits, stored zero-extended with whatever old files left above them.
-  const auto key_at = [&](std::size_t i) { return entry_at<BtEntry>(page, i, g.bt_entry_size, layout).key & 0xFFFFFFFFu; };
-  if (expected != kNoKey && key_at(0) != expected) return kFailed;
+  const bool trusted = trailer && trailer->level > 0;
+  const std::size_t capacity = usable_entries(trailer, w.intermediate_capacity());
+  if (expected != kNoKey && key_at(w, page, 0) != expected) return w.fail("does not begin with the expected key");
+  // The node tree's pages bound nothing below them: its walk has always taken the keys of a
+  // child up to the next entry only, whatever the parent allowed.
+  const std::uint64_t bound = is_node_tree(w) ? kNoBound : upper;
+  // Before any leaf is seen, a failing child may mean that this page is the leaf (its "children"
+  // are leaf entries read the wrong way) or that the child's page is lost. The other children
+  // tell: when none of them reads either, this page is the leaf; else the failures are losses.
+  std::vector<LostKeyRange> failed;
+  bool any_child_read = false;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const std::uint64_t key = key_at(i);
-    if (key == 0) break;
-    if (w.ctx.stopped()) return kStopped;
-    std::uint64_t next = (i + 1 < capacity) ? key_at(i + 1) : 0;
+    const std::size_t off = i * g.bt_entry_size;
+    const std::uint64_t key = key_at(w, page, off);
+    if (key == 0 || key >= bound) break;
+    // The child's keys run up to the next entry's key; after the last rising entry the page's
+    // own bound applies, and whatever follows a falling key is stale.
+    std::uint64_t next = (i + 1 < capacity) ? key_at(w, page, off + g.bt_entry_size) : 0;
     const bool last = next <= key;
-    if (last) next = kNoBound;
-    const std::uint64_t child = entry_at<BtEntry>(page, i, g.bt_entry_size, layout).child.ib;
+    if (last) next = bound;
+    if (w.ctx.stopped()) return kStopped;
+    const std::uint64_t child = load_id(page, off + 2 * g.id_size, g.id_size);
     try {
-      const int r = walk_node_page(w, child, depth + 1, key, next);
-      if (r == kFailed && !w.ctx.nbt_leaf_seen) {
-        w.ctx.nbt_leaf_depth = static_cast<std::uint8_t>(depth);
-        return kDepthLearned;
-      }
-      if (r == kDepthLearned) walk_node_page(w, child, depth + 1, key, next);
+      int r = walk_page(w, child, depth + 1, key, next);
+      if (r == kDepthLearned) r = walk_page(w, child, depth + 1, key, next);
+      if (r == kFailed) failed.push_back({key, next, child, w.failure, false});
+      else any_child_read = true;
     } catch (const CFileException&) {
+      // An unreadable child costs that subtree only, until the repair looks for it.
+      failed.push_back({key, next, child, "cannot be read", false});
     }
+    if (w.ctx.stopped()) return kStopped;
     if (last) break;
   }
+  if (!failed.empty() && !any_child_read && !leaf_seen(w) && !trusted) {
+    leaf_depth(w) = static_cast<std::uint8_t>(depth);
+    return kDepthLearned;
+  }
+  w.lost.insert(w.lost.end(), failed.begin(), failed.end());
   return kIntermediateConsumed;
 }
 
-int walk_node_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper) {
+int walk_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expected, std::uint64_t upper) {
   auto& ctx = w.ctx;
-  if (depth > kMaxDepth) return kFailed;
+  if (depth > kMaxDepth) return w.fail("lies deeper than any index goes");
   if (ctx.stopped()) return kStopped;
-  const bool leaf = depth == ctx.nbt_leaf_depth;
-  if (w.consumed.count(offset)) return kFailed;
+  if (w.consumed.count(offset)) return w.fail("is listed twice");
   auto page = w.read_page(offset);
   if (!page) return kFailed;
-  const int r = leaf ? walk_node_leaf(w, *page, expected, upper) : walk_node_intermediate(w, *page, depth, expected);
-  if (r == kIntermediateConsumed || (leaf && r != kFailed)) w.consumed.insert(offset);
+  const auto trailer = w.trailer_of(*page);
+  // A sound leaf says so: the depth of the leaves need not be learned by trial.
+  if (trailer && trailer->level == 0 && leaf_depth(w) == 0xFF) leaf_depth(w) = static_cast<std::uint8_t>(depth);
+  const bool leaf = depth == leaf_depth(w);
+  int r = kFailed;
+  if (!leaf) r = walk_intermediate(w, *page, trailer, depth, expected, upper);
+  else if (is_node_tree(w)) r = walk_node_leaf(w, *page, trailer, offset, expected, upper);
+  else r = walk_block_leaf(w, *page, trailer, offset, expected, upper);
+  if (r == kLeafConsumed || r == kIntermediateConsumed) w.consumed.insert(offset);
   return r;
+}
+
+// The walk of one tree from the header's root: the steps both loaders share. True when the
+// root gave something; false when it was unusable (the findings say why).
+bool walk_tree(Walk& w, std::uint64_t root, std::uint64_t first_key) {
+  try {
+    int r = walk_page(w, root, 0, first_key, kNoBound);
+    if (r == kFailed) leaf_depth(w) = 0;
+    if (r == kFailed || r == kDepthLearned) {
+      // The root itself is the only leaf: take it again as a leaf page.
+      w.consumed.clear();
+      r = walk_page(w, root, 0, first_key, kNoBound);
+      if (r == kFailed) return false;
+    }
+  } catch (const CFileException&) {
+    // Keep what was gathered before the file failed.
+  }
+  return true;
 }
 
 }  // namespace
 
 int LoadBlockIndex(OstContext& context) {
   if (context.header.layout == FileLayout::kUnknown) return 2;
-  Walk w{context, context.geometry, {}};
+  context.findings = IndexFindings{};
+  Walk w{context, context.geometry, kPageTypeBlockIndex, context.findings.lost_blocks, {}};
   const std::uint64_t root = context.header.bbt_root_ib;
-  int result = 0;
-  try {
-    int r = walk_block_page(w, root, 0, kNoKey, kNoBound);
-    if (r == kFailed) context.bbt_leaf_depth = 0;
-    if (r == kFailed || r == kDepthLearned) {
-      // The root itself is the only leaf: take it again as a leaf page.
-      w.consumed.clear();
-      r = walk_block_page(w, root, 0, kNoKey, kNoBound);
-      if (r == kFailed) result = 2;
-    }
-  } catch (const CFileException&) {
-    // Keep what was gathered before the file failed.
-  }
+  const bool root_ok = walk_tree(w, root, kNoKey);
+  if (!root_ok) w.lose(0, kNoBound, root, std::string("is not a usable page: it ") + w.failure);
+  // A root that reads as a page but leads to no entry at all (a zeroed one) is no root either.
+  else if (context.blocks->size() == 0 && !context.stopped()) w.lose(0, kNoBound, root, "leads to no entry");
   context.blocks->Seal();
-  return result;
+  if (context.stopped()) return 0;
+  return RepairBlockIndex(context) ? 0 : 2;
 }
 
 int LoadNodeIndex(OstContext& context) {
   if (context.header.layout == FileLayout::kUnknown) return 2;
-  Walk w{context, context.geometry, {}};
+  context.findings.lost_nodes.clear();
+  Walk w{context, context.geometry, kPageTypeNodeIndex, context.findings.lost_nodes, {}};
   const std::uint64_t root = context.header.nbt_root_ib;
-  int result = 0;
-  try {
-    int r = walk_node_page(w, root, 0, kNidMessageStore.value, kNoBound);
-    if (r == kFailed) context.nbt_leaf_depth = 0;
-    if (r == kFailed || r == kDepthLearned) {
-      w.consumed.clear();
-      r = walk_node_page(w, root, 0, kNidMessageStore.value, kNoBound);
-      if (r == kFailed) result = 2;
-    }
-  } catch (const CFileException&) {
-  }
+  const bool root_ok = walk_tree(w, root, kNidMessageStore.value);
+  if (!root_ok) w.lose(0, kNoBound, root, std::string("is not a usable page: it ") + w.failure);
+  else if (context.nodes->size() == 0 && !context.stopped()) w.lose(0, kNoBound, root, "leads to no entry");
+  const bool usable = context.stopped() || RepairNodeIndex(context);
   context.nodes->Link();
-  return result;
+  return usable ? 0 : 2;
 }
 
 }  // namespace salvora

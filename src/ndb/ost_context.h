@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ndb/block_index.h"
+#include "ndb/index_findings.h"
 #include "ndb/node_tree.h"
 #include "ndb/store_header.h"
 #include "platform/file64.h"
@@ -21,6 +22,8 @@ namespace salvora {
 // Built by the engine from node 0x61 and kept with the context like the indexes; the node
 // database itself never looks inside it.
 class NamedPropertyMap;
+// The pieces of the indexes a scan of the whole file found (ndb/index_scan.h).
+struct IndexScan;
 
 class OstContext {
  public:
@@ -54,6 +57,11 @@ class OstContext {
   // the user must hear of it, so the passes compare this count before and after an object.
   mutable std::atomic<std::uint64_t> damaged_blocks{0};
 
+  // What the index loads found damaged, rebuilt and lost.
+  IndexFindings findings;
+  // The pieces of the indexes found by scanning the file, once a load needed them.
+  std::shared_ptr<const IndexScan> scan;
+
   // Why the last OpenStore failed, for the message the user sees.
   CFileException open_error;
 
@@ -68,10 +76,14 @@ class OstContext {
 // indexes empty.
 int OpenStore(OstContext& context, const std::string& path);
 
-// Walks the block B-tree into the block index. 0 on success, 2 when not even the root page
-// could be read as a B-tree page, 0 also when the stop flag ended the walk.
+// Walks the block B-tree into the block index. Where the walk loses a subtree (or the header's
+// root is unusable), the missing entries are taken from the pages and blocks a scan of the file
+// finds, and context.findings says what was rebuilt and what stayed lost. 0 on success, 2 when
+// nothing of the index could be read or rebuilt, 0 also when the stop flag ended the walk.
 int LoadBlockIndex(OstContext& context);
-// Walks the node B-tree into the node tree. 0 on success, 2 when the root page is unusable.
+// The same for the node B-tree into the node tree. Node entries taken from the scan are kept
+// only when their data block is in the block index: an old copy of a page also holds nodes
+// deleted since, whose blocks were freed.
 int LoadNodeIndex(OstContext& context);
 
 

@@ -1,5 +1,6 @@
 #include "ui/recovery_screen.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -47,7 +48,11 @@ class AnalysisBridge : public AnalysisObserver {
     counters[static_cast<std::size_t>(counter)].store(value);
   }
   void Message(std::string_view text, bool ends_process) override {
-    const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // A store with nothing to recover says why under the usual text. The pass wrote the cause on
+    // this same thread just before; the screen reads the result only after the pass.
+    const std::string& cause = screen_->result_->failure_cause;
+    if (!cause.empty()) message += QStringLiteral("\n\n") + QString::fromStdString(cause);
     QMetaObject::invokeMethod(
         screen_, [s = screen_, message, ends_process] { s->OnAnalysisMessage(message, ends_process); },
         Qt::QueuedConnection);
@@ -170,8 +175,16 @@ Repair_Recover::Repair_Recover(WizardState& state, QWidget* parent)
   save_ = make_button(QStringLiteral("Save"), "saveButton", this);
   save_->setEnabled(false);
   save_->setDefault(true);
+  // Off unless asked for: deleted items were the user's choice once, and they come back only
+  // into a folder of their own.
+  recover_deleted_ = new QCheckBox(QStringLiteral("Also recover deleted items"), this);
+  recover_deleted_->setObjectName(QStringLiteral("recoverDeletedCheck"));
+  recover_deleted_->setAccessibleName(QStringLiteral("Also recover deleted items"));
+  recover_deleted_->setAccessibleDescription(
+      QStringLiteral("Deleted messages still in the file are saved into Recovered Items, Deleted"));
   buttons->addWidget(back_);
   buttons->addStretch(1);
+  buttons->addWidget(recover_deleted_);
   buttons->addWidget(pause_);
   buttons->addWidget(stop_);
   buttons->addWidget(save_);
@@ -422,6 +435,7 @@ void Repair_Recover::OnSave() {
   options.default_codepage = result_->store.default_codepage;
   for (const QString& f : folders) options.selected_folders.push_back(f.toStdString());
   options.destination = wizard_.chosen_destination.toStdString();
+  options.recover_deleted = recover_deleted_->isChecked();
   options.writer.state = &writer_state_;
   options.output_folder = wizard_.output_folder.isEmpty() ? output_folder_for(options.source_path)
                                                           : wizard_.output_folder.toStdString();
@@ -429,7 +443,9 @@ void Repair_Recover::OnSave() {
       [this, options] {
         store::register_store_servers();
         const std::uint64_t lost_before = store::lost_store_messages();
-        save_status_ = RunSavePass(options, save_control_, *save_bridge_, *save_progress_).status;
+        const SaveOutcome outcome = RunSavePass(options, save_control_, *save_bridge_, *save_progress_);
+        save_status_ = outcome.status;
+        save_error_ = outcome.error;
         // The PST is committed and closed before the screen says anything about it.
         try {
           store::shutdown_store_servers();
@@ -471,8 +487,10 @@ void Repair_Recover::OnSaveDone() {
     }
   } else {
     const std::string message = save_bridge_->first();
-    inform(this, message.empty() ? QStringLiteral("Saving Process not Complete") : QString::fromStdString(message),
-           QMessageBox::Critical);
+    QString text = message.empty() ? QStringLiteral("Saving Process not Complete") : QString::fromStdString(message);
+    // The cause, where the pass gave one that the message does not already say.
+    if (!save_error_.empty() && save_error_ != message) text += QStringLiteral("\n\n") + QString::fromStdString(save_error_);
+    inform(this, text, QMessageBox::Critical);
   }
   emit save_finished();
 }

@@ -22,6 +22,7 @@
 #include "ui/wizard_state.h"
 #include "writer/save_pass.h"
 
+class QCheckBox;
 class QLabel;
 class QMenuBar;
 class QProgressBar;
@@ -67,6 +68,8 @@ class Repair_Recover : public QWidget {
   QPushButton* pause_button() const { return pause_; }
   QPushButton* stop_button() const { return stop_; }
   QPushButton* back_button() const { return back_; }
+  // "Also recover deleted items": the save looks for deleted messages still in the file too.
+  QCheckBox* recover_deleted_check() const { return recover_deleted_; }
   ListPSTFile* status_dialog() const { return status_dialog_; }
   const AnalysisResult& analysis() const { return *result_; }
   const SaveProgress& save_progress() const { return *save_progress_; }
@@ -119,6 +122,7 @@ class Repair_Recover : public QWidget {
   std::unique_ptr<SaveBridge> save_bridge_;
   SaveStatus save_status_ = SaveStatus::kStopped;
   std::string save_close_error_;
+  std::string save_error_;  // the cause a pass that did not complete gave
   std::uint64_t save_lost_ = 0;  // messages a failed commit took with it
   PassThread save_thread_;
 
@@ -134,6 +138,7 @@ class Repair_Recover : public QWidget {
   QPushButton* pause_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* back_ = nullptr;
+  QCheckBox* recover_deleted_ = nullptr;
   QTimer* tick_ = nullptr;
   QPointer<ListPSTFile> status_dialog_;
 };

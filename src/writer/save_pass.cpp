@@ -4,11 +4,14 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <utility>
 
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
+#include "engine/store_audit.h"
+#include "ndb/index_repair.h"
 #include "engine/source_object.h"
 #include "platform/activity_log.h"
 
@@ -43,13 +46,35 @@ bool is_empty_record(const ItemRecord& r) {
          r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
 }
 
-class SaveWalk : public FolderWalkVisitor {
+class SaveWalk : public RecoveringVisitor {
  public:
   SaveWalk(const SaveOptions& options, OstContext& ctx, SaveProgress& progress, USave_to_PST_Format& writer,
-           const NodeRecord& root)
+           const NodeRecord* root)
       : options_(options), ctx_(ctx), progress_(progress), writer_(writer), path_(kRootFolderPath) {
-    if (!root.nid.is_null()) folders_.Add(std::string(kRootFolderPath), root.nid);
+    if (root && !root->nid.is_null()) folders_.Add(std::string(kRootFolderPath), root->nid);
   }
+
+  void EnterRecovered() override {
+    if (ended_) return;
+    path_ = std::string(kRecoveredItemsPath);
+    last_mail_path_.clear();
+  }
+  std::vector<const NodeRecord*> TakeLostFolders() override { return std::exchange(lost_folders_, {}); }
+
+  // Deleted messages found on request go to their own folder; whatever among them is no
+  // readable message is passed over without a word (it was never the user's item to lose).
+  void SaveDeleted(const std::vector<NodeRecord>& nodes, PassControl& control) {
+    if (ended_ || nodes.empty()) return;
+    deleted_ = true;
+    path_ = std::string(kRecoveredDeletedPath);
+    last_mail_path_.clear();
+    for (const NodeRecord& node : nodes) {
+      if (control.Poll() || ended_) break;
+      Visit(node);
+    }
+    deleted_ = false;
+  }
+  int deleted_saved() const { return deleted_saved_; }
 
   bool Visit(const NodeRecord& node) override {
     if (ended_) return CountUnwritten(node);
@@ -63,7 +88,7 @@ class SaveWalk : public FolderWalkVisitor {
     const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
     try {
       const bool readable = VisitObject(node);
-      if (readable && ctx_.damaged_blocks.load() != damaged_before) ReportDamaged(node);
+      if (readable && !deleted_ && ctx_.damaged_blocks.load() != damaged_before) ReportDamaged(node);
     } catch (const WalkEnded&) {
       // Nothing more is written; what the rest of the walk holds is counted as not written.
       ended_ = true;
@@ -94,6 +119,12 @@ class SaveWalk : public FolderWalkVisitor {
       record.reset();  // an unreadable node costs itself only
     }
     progress_.items_saved.store(++nodes_);
+    if (deleted_) {
+      if (!record || !record->message || !record->item_class || record->folder_counts) return false;
+      SaveItem(node, *record);
+      ++deleted_saved_;
+      return true;
+    }
     if (!record || is_empty_record(*record)) {
       ReportUnreadable(node);
       return false;
@@ -211,19 +242,10 @@ class SaveWalk : public FolderWalkVisitor {
     if (type == kNidTypeNormalMessage) {
       progress_.add_unreadable(where + "item " + std::to_string(node.nid.value) + " could not be read");
     } else if (type == kNidTypeNormalFolder) {
-      std::size_t items = 0, folders = 0;
-      for (const NodeRecord* n = node.first_child; n != nullptr;) {
-        items += n->nid.type() == kNidTypeNormalMessage ? 1 : 0;
-        folders += n->nid.type() == kNidTypeNormalFolder ? 1 : 0;
-        if (n->first_child) {
-          n = n->first_child;
-          continue;
-        }
-        while (n != nullptr && n != &node && n->next_sibling == nullptr) n = n->parent;
-        n = (n == nullptr || n == &node) ? nullptr : n->next_sibling;
-      }
-      progress_.add_unreadable(where + "folder " + std::to_string(node.nid.value) + " could not be read; lost with it: " +
-                               std::to_string(items) + " items in " + std::to_string(folders) + " folders below it");
+      // Its name and settings are lost; what it held is saved under Recovered Items.
+      progress_.add_unreadable(where + "folder " + std::to_string(node.nid.value) +
+                               " could not be read; what it held is put under Recovered Items");
+      lost_folders_.push_back(&node);
     }
   }
 
@@ -430,6 +452,9 @@ class SaveWalk : public FolderWalkVisitor {
   const std::string empty_;
   bool descend_ = false;
   bool ended_ = false;
+  bool deleted_ = false;
+  int deleted_saved_ = 0;
+  std::vector<const NodeRecord*> lost_folders_;
   // Chosen folders the store failed to make, with its reason.
   std::map<std::string, std::string> failed_folders_;
   int not_written_ = 0;
@@ -521,6 +546,16 @@ std::vector<std::string> SaveProgress::unreadable() const {
   return unreadable_;
 }
 
+void SaveProgress::add_rebuilt(std::string line) {
+  std::lock_guard lock(mutex_);
+  if (rebuilt_.size() < kMaxUnreadableLines) rebuilt_.push_back(std::move(line));
+}
+
+std::vector<std::string> SaveProgress::rebuilt() const {
+  std::lock_guard lock(mutex_);
+  return rebuilt_;
+}
+
 void SaveProgress::set_store_errors(int count, std::string last) {
   std::lock_guard lock(mutex_);
   store_errors_ = count;
@@ -559,25 +594,21 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   }
   if (control.Poll()) return {SaveStatus::kStopped, {}};
 
-  std::unique_ptr<ItemRecord> store_record;
-  try {
-    store_record = LoadItem(ctx, ctx.nodes->first_root());
-  } catch (const std::exception&) {
-  }
+  std::vector<NodeRecord> deleted;
+  if (options.recover_deleted) deleted = FindDeletedMessages(ctx);
+  std::unique_ptr<ItemRecord> store_record = LoadStoreRecord(ctx);
   if (control.Poll()) return {SaveStatus::kStopped, {}};
-  if (!store_record || !store_record->store) {
-    observer.Message(kMsgFileAnalysisFailed);
-    return {SaveStatus::kAnalysisFailed, std::string(kMsgFileAnalysisFailed)};
-  }
-  const NodeRecord* root = FindRootFolder(ctx, store_record.get());
-  if (control.Poll()) return {SaveStatus::kStopped, {}};
-  if (!root) {
-    observer.Message(kMsgRootFolderNotFound);
-    return {SaveStatus::kRootNotFound, std::string(kMsgRootFolderNotFound)};
+  // A store without its message-store object or its usual root is saved as far as it goes (the
+  // analysis does the same): only a store with nothing to recover fails, with its cause.
+  const NodeRecord* root = FindSalvageRoot(ctx, store_record.get());
+  if (!root && FindOrphans(ctx, nullptr).empty() && deleted.empty()) {
+    const bool no_store = !store_record || !store_record->store;
+    observer.Message(no_store ? kMsgFileAnalysisFailed : kMsgRootFolderNotFound);
+    return {no_store ? SaveStatus::kAnalysisFailed : SaveStatus::kRootNotFound, NothingRecoverableCause(ctx)};
   }
   store_record.reset();
 
-  const std::int64_t count = CountWalkNodes(*root, &control);
+  const std::int64_t count = root ? CountWalkNodes(*root, &control) : 0;
   if (control.Poll()) return {SaveStatus::kStopped, {}};
   progress.items_to_save.store(count - kWalkProgressShortfall);
   for (auto& c : progress.counters) c.store(0);
@@ -597,10 +628,12 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   }
   progress.set_store_path(writer.store_path());
 
-  SaveWalk walk(options, ctx, progress, writer, *root);
+  SaveWalk walk(options, ctx, progress, writer, root);
   bool finished = true;
   try {
-    finished = WalkFolderTree(*root, control, walk);
+    finished = (!root || WalkFolderTree(*root, control, walk)) && WalkRecovered(ctx, root, control, walk);
+    if (finished) walk.SaveDeleted(deleted, control);
+    progress.deleted_recovered.store(walk.deleted_saved());
   } catch (const SavingIncomplete& e) {
     publish_store_errors(progress, writer, walk);
     observer.Message(kMsgSavingNotComplete);
@@ -611,6 +644,10 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   // items it cost are in the count.
   publish_store_errors(progress, writer, walk);
   if (!finished) return {SaveStatus::kStopped, {}};
+  // The losses no object's reading shows, named like the analysis and the dump name them.
+  const StoreAudit audit = AuditStore(ctx);
+  for (const auto& line : audit.lost) progress.add_unreadable(line);
+  for (const auto& line : audit.rebuilt) progress.add_rebuilt(line);
   observer.Completed();
   control.RequestStop();
   progress.close_request.store(true);

@@ -39,6 +39,8 @@ class SaveProgress {
   std::atomic<std::int64_t> items_saved{0};
   std::atomic<bool> close_request{false};
   std::array<std::atomic<int>, static_cast<std::size_t>(SaveCounter::kCount)> counters{};
+  // Deleted messages found and saved on request.
+  std::atomic<int> deleted_recovered{0};
 
   int counter(SaveCounter c) const { return counters[static_cast<std::size_t>(c)].load(); }
   // The nodes the walk visits in all, which items_saved counts up to (items_to_save is the
@@ -62,6 +64,10 @@ class SaveProgress {
   void add_unreadable(std::string line);
   int unreadable_count() const;
   std::vector<std::string> unreadable() const;
+  // Damage in the source that was made good from other copies in it: told, but nothing is
+  // missing for it.
+  void add_rebuilt(std::string line);
+  std::vector<std::string> rebuilt() const;
   // Properties of written objects that did not reach the PST: one line each, as above.
   void add_dropped_property(std::string line);
   int dropped_property_count() const;
@@ -76,6 +82,7 @@ class SaveProgress {
   std::string first_store_error_;
   int unreadable_count_ = 0;
   std::vector<std::string> unreadable_;
+  std::vector<std::string> rebuilt_;
   int dropped_count_ = 0;
   std::vector<std::string> dropped_;
 };
@@ -101,6 +108,8 @@ struct SaveOptions {
   // The source's folder followed by "Repair/"; derived from the source path when empty.
   std::string output_folder;
   bool write_log = true;
+  // Also look for deleted messages still in the file, into "Recovered Items\Deleted".
+  bool recover_deleted = false;
   WriterOptions writer;  // its stop flag and message are the pass's own
 };
 
@@ -109,8 +118,8 @@ enum class SaveStatus {
   kStopped,            // the stop flag ended the pass; what was written stays in the store
   kCannotReadSource,   // the source could not be opened
   kCannotReadIndexes,  // the indexes or the named-property map could not be read
-  kAnalysisFailed,     // no message-store object
-  kRootNotFound,       // no mailbox root
+  kAnalysisFailed,     // nothing to recover: no message-store object, root or orphan
+  kRootNotFound,       // nothing to recover: a message-store object, but no root or orphan
   kTargetUnavailable,  // the store server is not usable
   kTargetFailed,       // the store could not be added, not even under the fixed name
   kIncomplete,         // an error escaped the mail writer
@@ -118,7 +127,7 @@ enum class SaveStatus {
 
 struct SaveOutcome {
   SaveStatus status = SaveStatus::kCompleted;
-  std::string error;  // what went wrong, for kCannotReadSource, kTargetFailed, kIncomplete
+  std::string error;  // what went wrong (the cause, for the user)
 };
 
 // The output folder for a source: its folder followed by "Repair/".

@@ -70,7 +70,7 @@ TEST_F(CliCommandLine, HelpListsTheExitStatuses) {
     for (const auto& line : c.lines) EXPECT_NE(r.out.find(line), std::string::npos) << c.command << ": " << line;
   }
   auto overview = RunProgram(ProgramPath("salvora-cli"), {"--help"});
-  for (const char* line : {"\n  0    done", "\n  1    failed", "\n  2    the command line is wrong", "\n  3    convert, dump: done",
+  for (const char* line : {"\n  0    done", "\n  1    failed", "\n  2    the command line is wrong", "\n  3    analyze, convert, dump, info: done",
                            "\n  130  convert: stopped"})
     EXPECT_NE(overview.out.find(line), std::string::npos) << line << "\n" << overview.out;
 }

@@ -2,6 +2,7 @@
 // and what stop and pause do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "engine/analysis_pass.h"
@@ -9,6 +10,9 @@
 #include "engine/object_loader.h"
 #include "pststore/pst/pst_writer.h"
 #include "support/ndb_builder.h"
+#include "support/run_program.h"
+#include "support/source_damage.h"
+#include "support/store_damage.h"
 
 namespace salvora {
 namespace {
@@ -173,6 +177,46 @@ TEST(AnalysisPass, PauseHoldsAndStopEndsQuietly) {
   worker.join();
   EXPECT_EQ(status, AnalysisStatus::kStopped);
   EXPECT_LT(result.nodes_decoded, 50u);
+}
+
+// A folder whose object cannot be read no longer hides what it holds: its messages are listed
+// under Recovered Items, and the folder and an unreadable message are named as lost, as convert
+// names them.
+TEST(AnalysisPass, ContentsOfAnUnreadableFolderAreListedUnderRecoveredItems) {
+  const std::string path = testing::TestTempDir() + "/damaged-for-analysis.ost";
+  const auto damaged = testing::DamageMessageAndFolder(testing::SourceDir() + "/samples/sample.ost", path);
+  auto run = analyse(path);
+  ASSERT_EQ(run->status, AnalysisStatus::kCompleted);
+  EXPECT_EQ(items_in(run->result, std::string(kRecoveredItemsPath)), damaged.folder_items);
+  EXPECT_NE(std::find(run->observer.folders.begin(), run->observer.folders.end(), std::string(kRecoveredItemsPath)),
+            run->observer.folders.end());
+  ASSERT_EQ(run->result.lost.size(), 2u) << ::testing::PrintToString(run->result.lost);
+  EXPECT_NE(run->result.lost[0].find("could not be read"), std::string::npos);
+}
+
+// Without its message-store object the store is still read from its usual root, and the lost
+// object is named.
+TEST(AnalysisPass, UnreadableStoreObjectCostsOnlyItself) {
+  const std::string source = testing::SourceDir() + "/samples/sample.ost";
+  const std::string path = testing::TestTempDir() + "/no-store-object.ost";
+  testing::ByteVector bytes = testing::ReadBytes(source);
+  {
+    OstContext ctx;
+    ASSERT_EQ(OpenStore(ctx, source), 0);
+    LoadBlockIndex(ctx);
+    LoadNodeIndex(ctx);
+    const NodeRecord* store = FindNode(ctx, kNidMessageStore);
+    ASSERT_TRUE(store && store->data_block);
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(store->data_block->ib), store->data_block->cb, 0);
+  }
+  testing::WriteBytes(path, bytes);
+  const auto whole = analyse(source);
+  const auto damaged = analyse(path);
+  ASSERT_EQ(damaged->status, AnalysisStatus::kCompleted);
+  EXPECT_EQ(damaged->result.folders.size(), whole->result.folders.size());
+  EXPECT_EQ(items_in(damaged->result, "Personal Folders\\Inbox\\"), items_in(whole->result, "Personal Folders\\Inbox\\"));
+  ASSERT_FALSE(damaged->result.lost.empty());
+  EXPECT_NE(damaged->result.lost.back().find("message-store object"), std::string::npos);
 }
 
 TEST(AnalysisPass, UnusableSourcesGiveTheirMessages) {

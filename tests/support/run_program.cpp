@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -68,6 +69,17 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
   r.out = slurp(out_path);
   r.err = slurp(err_path);
   return r;
+}
+
+std::string ToolsDir() {
+  const char* env = std::getenv("SALVORA_TOOLS_DIR");
+  return env && *env ? env : SourceDir() + "/../shared/tools";
+}
+
+bool HavePypff() {
+  static const bool have = std::filesystem::exists(ToolsDir() + "/peer-dump-pypff") &&
+                           RunProgram("/usr/bin/python3", {"-c", "import pypff"}).exit_code == 0;
+  return have;
 }
 
 }  // namespace salvora::testing

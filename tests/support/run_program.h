@@ -20,4 +20,9 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
 // The project's source folder (for samples/).
 std::string SourceDir();
 
+// The peer readers' folder (../shared/tools, or $SALVORA_TOOLS_DIR), and whether libpff's
+// dumper can run there.
+std::string ToolsDir();
+bool HavePypff();
+
 }  // namespace salvora::testing

@@ -5,8 +5,10 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
+#include "support/ndb_builder.h"
 #include "ui/folder_tree.h"
 #include "ui/item_list_model.h"
 #include "ui/preview_browser.h"
@@ -194,6 +196,40 @@ class RecoveryScreenTest : public QObject {
     QTest::mouseClick(screen->save_button(), Qt::LeftButton);
     QCOMPARE(user_->informed_texts(), QStringList{QStringLiteral("Please Select Any Folder")});
     QCOMPARE(screen->state(), Repair_Recover::State::kCompleted);
+  }
+
+  void nothing_recoverable_says_why() {
+    // The sample's header over nothing but zeros: no index page or block is left to rebuild from.
+    std::ifstream in(salvora::testing::SourceDir() + "/samples/sample.ost", std::ios::binary);
+    std::string bytes(4096, '\0');
+    in.read(bytes.data(), 4096);
+    bytes.resize(1 << 20, '\0');
+    const std::string path = (home_ + QStringLiteral("/zeroed.ost")).toStdString();
+    std::ofstream(path, std::ios::binary) << bytes;
+    auto screen = open(path);
+    const QString said = user_->informed_texts().join(QLatin1Char('\n'));
+    QVERIFY2(said.startsWith(QStringLiteral("Cannot Save File\n\n")), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("could not be read or rebuilt")), qPrintable(said));
+  }
+
+  void recover_deleted_is_off_until_checked() {
+    auto screen = open(fixture_);
+    QCheckBox* box = screen->recover_deleted_check();
+    QVERIFY(box && box->isVisible());
+    QVERIFY(!box->isChecked());
+    QCOMPARE(box->accessibleName(), QStringLiteral("Also recover deleted items"));
+    const std::string corpus = salvora::testing::CorpusDir();
+    if (corpus.empty()) QSKIP("no corpus folder: the save with deleted items is not tried");
+    // A store whose old index pages still list messages deleted since.
+    screen = open(corpus + "/aranetic-four-nesting-levels.pst");
+    state_.chosen_destination = home_ + QStringLiteral("/deleted");
+    screen->recover_deleted_check()->setChecked(true);
+    screen->tree()->SetChecked(screen->tree()->topLevelItem(0), true);
+    QSignalSpy saved(screen.get(), &Repair_Recover::save_finished);
+    QTest::mouseClick(screen->save_button(), Qt::LeftButton);
+    QVERIFY(saved.wait(kLongWaitMs));
+    QCOMPARE(screen->save_status(), salvora::SaveStatus::kCompleted);
+    QVERIFY(screen->save_progress().deleted_recovered.load() > 0);
   }
 
   void stop_during_a_save_leaves_a_pst_that_verifies() {

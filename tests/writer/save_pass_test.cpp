@@ -12,6 +12,7 @@
 namespace salvora {
 namespace {
 
+using testing::FakeFolder;
 using testing::FakeItem;
 using testing::TestTempDir;
 using testing::WriterTest;
@@ -256,8 +257,8 @@ TEST_F(SavePass, ContactsAndAppointmentsKeepTheirAttachments) {
   EXPECT_EQ(attached_to_appointments() - before, 2u);
 }
 
-// A message and a folder whose objects cannot be read are named, the folder with what was lost
-// with it; everything else is still saved.
+// A message and a folder whose objects cannot be read are named; what the folder held is saved
+// under Recovered Items, and everything else as usual.
 TEST_F(SavePass, UnreadableObjectsAreNamed) {
   const std::string path = TestTempDir() + "/damaged.ost";
   const auto damaged = testing::DamageMessageAndFolder(testing::SourceDir() + "/samples/sample.ost", path);
@@ -268,9 +269,12 @@ TEST_F(SavePass, UnreadableObjectsAreNamed) {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
   };
   EXPECT_TRUE(has("item " + std::to_string(damaged.message.value) + " could not be read"));
-  EXPECT_TRUE(has("folder " + std::to_string(damaged.folder.value) + " could not be read; lost with it: " +
-                  std::to_string(damaged.folder_items) + " items in 0 folders below it"));
+  EXPECT_TRUE(has("folder " + std::to_string(damaged.folder.value) +
+                  " could not be read; what it held is put under Recovered Items"));
   EXPECT_GT(store.stored_items().size(), 100u);
+  const FakeFolder* recovered = store.folder("Recovered Items");
+  ASSERT_NE(recovered, nullptr);
+  EXPECT_EQ(recovered->items.size(), damaged.folder_items);
 }
 
 // A block whose checksum fails is still used (its bytes may be all there is), and the item it

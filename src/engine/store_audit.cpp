@@ -1,0 +1,104 @@
+#include "engine/store_audit.h"
+
+#include <exception>
+
+#include "engine/object_loader.h"
+#include "engine/object_reader.h"
+#include "format/prop_types.h"
+
+namespace salvora {
+
+namespace {
+
+std::string id_text(Nid nid) { return std::to_string(nid.value); }
+
+// The NIDs a table lists, one per row; empty when the table is absent or unreadable (then
+// there is nothing to compare with).
+std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
+  std::vector<Nid> out;
+  const NodeRecord* node = FindNode(ctx, table);
+  if (!node || !node->data_block) return out;
+  std::optional<LoadedObject> rows;
+  try {
+    rows = ReadObject(ctx, *node);
+  } catch (const std::exception&) {
+    return out;
+  }
+  if (!rows) return out;
+  for (const auto& row : rows->properties.blocks) {
+    const PropertyEntry* e = row.find(kPidLtpRowId);
+    if (!e) continue;
+    if (auto v = value_i32(*e); v && *v != 0) out.push_back(Nid(static_cast<std::uint32_t>(*v)));
+  }
+  return out;
+}
+
+void audit_folder(const OstContext& ctx, const NodeRecord& folder, StoreAudit& out) {
+  const std::uint32_t index = folder.nid.index();
+  for (Nid row : table_rows(ctx, Nid::make(kNidTypeContentsTable, index))) {
+    if (!FindNode(ctx, row)) {
+      out.lost.push_back("folder " + id_text(folder.nid) + ": message " + id_text(row) +
+                         " is listed in its contents table but is not in the file's index");
+    }
+  }
+  for (Nid row : table_rows(ctx, Nid::make(kNidTypeHierarchyTable, index))) {
+    if (!FindNode(ctx, row)) {
+      out.lost.push_back("folder " + id_text(folder.nid) + ": subfolder " + id_text(row) +
+                         " is listed in its hierarchy table but is not in the file's index");
+    }
+  }
+}
+
+}  // namespace
+
+StoreAudit AuditStore(const OstContext& context) {
+  StoreAudit out;
+  out.rebuilt = context.findings.rebuilt;
+  out.lost = context.findings.lost;
+  if (context.nodes->size() > 0 && !LoadStoreRecord(context)) {
+    out.lost.push_back("the message-store object (node 33) could not be read: the store's own settings are lost, "
+                       "and its mailbox root was looked for without it");
+  }
+  for (const NodeRecord& node : context.nodes->nodes()) {
+    if (context.stopped()) break;
+    const auto type = node.nid.type();
+    if (type != kNidTypeNormalFolder && type != kNidTypeNormalMessage) continue;
+    const char* what = type == kNidTypeNormalFolder ? "folder " : "message ";
+    if (!node.data_block && !node.data_bid.is_null()) {
+      out.lost.push_back(what + id_text(node.nid) + ": its data block is not in the file's index" +
+                         (type == kNidTypeNormalFolder ? " (what it held is put under Recovered Items)" : ""));
+      continue;
+    }
+    if (node.data_block && type == kNidTypeNormalFolder) audit_folder(context, node, out);
+  }
+  return out;
+}
+
+std::string NothingRecoverableCause(const OstContext& context) {
+  const auto& f = context.findings;
+  auto first_lost = [&](std::string_view index) {
+    for (const auto& line : f.lost) {
+      if (line.starts_with(index)) return line.substr(index.size() + 2);
+    }
+    return std::string("it holds no entries");
+  };
+  if (context.blocks->size() == 0) return "the block index could not be read or rebuilt: " + first_lost("block index");
+  if (context.nodes->size() == 0) return "the node index could not be read or rebuilt: " + first_lost("node index");
+  return "the node index holds " + std::to_string(context.nodes->size()) +
+         " nodes, but neither the mailbox root nor any folder or message among them";
+}
+
+std::unique_ptr<ItemRecord> LoadStoreRecord(const OstContext& context) {
+  for (NodeRecord* node : {context.nodes->first_root(), FindNode(context, kNidMessageStore)}) {
+    if (!node) continue;
+    try {
+      auto record = LoadItem(context, node);
+      if (record && record->store) return record;
+    } catch (const std::exception&) {
+      // An unreadable store object: the next candidate, or none.
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace salvora
