@@ -236,7 +236,7 @@ namespace salvora {
 void USave_to_PST_Format::CopyFolderProperties(const DispatchPtr& folder, const SourceObject& source,
                                                const OstContext& context) {
   if (!folder) return;
-  const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage};
+  const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage, &schema_names_};
   try {
     note_dropped(copy_properties(folder, source.properties, copy));
   } catch (const std::exception& e) {

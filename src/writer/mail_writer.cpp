@@ -185,7 +185,7 @@ void USave_to_PST_Format::note_dropped(std::vector<DroppedProperty> dropped) {
 }
 
 void USave_to_PST_Format::copy_item(const DispatchPtr& item, const SourceObject& source, const OstContext& context) {
-  const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage};
+  const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage, &schema_names_};
   try {
     note_dropped(copy_properties(item, source.properties, copy));
     note_dropped(copy_recipients(item, source, copy));
@@ -230,7 +230,7 @@ void USave_to_PST_Format::add_attachments(const ItemRecord& record, const Dispat
   // The source's own properties of attachment i, when the source lists it.
   const auto copy_attachment = [&](const Variant& added, std::size_t i) {
     if (!source || i >= source->attachments.size()) return;
-    const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source->codepage};
+    const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source->codepage, &schema_names_};
     note_dropped(copy_properties(added.dispatch_value(), source->attachments[i], copy));
     remove_unsourced_attachment(added.dispatch_value(), source->attachments[i]);
   };

@@ -157,7 +157,15 @@ std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const st
   for (const auto& e : entries) {
     if (copied_another_way(e.raw_id, e.type)) continue;
     std::string why;
-    auto name = schema_of(e, e.type, copy, why);
+    std::optional<std::string> name;
+    const std::uint32_t key = std::uint32_t{e.raw_id} << 16 | e.type;
+    if (copy.cache) {
+      if (const auto hit = copy.cache->find(key); hit != copy.cache->end()) name = hit->second;
+    }
+    if (!name) {
+      name = schema_of(e, e.type, copy, why);
+      if (name && copy.cache) copy.cache->emplace(key, *name);
+    }
     auto value = name ? value_of(e, copy, why) : std::nullopt;
     if (!name || !value) {
       dropped.push_back({name.value_or(tag_text(e.raw_id, e.type)), why});
@@ -239,32 +247,54 @@ void remove_unsourced(const DispatchPtr& item, const std::vector<PropertyEntry>&
       {kAddress, 0x8083, kPtypString},        {kAddress, 0x8084, kPtypString},
       {kAddress, 0x80D8, kPtypString},
   };
-  const auto has_tag = [&](std::uint16_t id) {
-    return std::any_of(source.begin(), source.end(), [&](const PropertyEntry& e) { return e.raw_id == id; });
-  };
+  // What the source has, gathered once: its tagged ids, and its numbered names.
+  std::vector<std::uint16_t> tags;
+  std::vector<std::pair<std::array<std::uint8_t, 16>, std::uint32_t>> numbered;
+  std::string message_class;
+  for (const auto& e : source) {
+    if (e.raw_id < 0x8000) {
+      tags.push_back(e.raw_id);
+      if (e.raw_id == kPidMessageClass) message_class = value_text(e, copy.codepage, copy.ansi_file, true);
+      continue;
+    }
+    const NamedProperty* n = copy.names ? copy.names->Find(e.raw_id) : nullptr;
+    if (!n || n->kind != NamedProperty::kNumeric) continue;
+    if (const auto set = copy.names->property_set(*n)) numbered.emplace_back(*set, n->lid);
+  }
+  std::sort(tags.begin(), tags.end());
+  const auto has_tag = [&](std::uint16_t id) { return std::binary_search(tags.begin(), tags.end(), id); };
   const auto has_name = [&](const RoadName& r) {
     if (!copy.names) return true;  // unknown: leave the writer's value
-    return std::any_of(source.begin(), source.end(), [&](const PropertyEntry& e) {
-      if (e.raw_id < 0x8000) return false;
-      const NamedProperty* n = copy.names->Find(e.raw_id);
-      return n && n->kind == NamedProperty::kNumeric && n->lid == r.lid && copy.names->property_set(*n) == r.set;
-    });
+    return std::any_of(numbered.begin(), numbered.end(), [&](const auto& n) { return n.second == r.lid && n.first == r.set; });
   };
+  // Their schema names, made once.
+  static const std::vector<std::string> kRoadSchema = [] {
+    std::vector<std::string> out;
+    for (const auto& [id, type] : kRoad) out.push_back(proptag_schema_name(id, type));
+    return out;
+  }();
+  static const std::vector<std::string> kContactSchema = [] {
+    std::vector<std::string> out;
+    for (std::uint16_t id = 0x3A00; id <= 0x3A71; ++id) out.push_back(proptag_schema_name(id, kPtypString));
+    return out;
+  }();
+  static const std::vector<std::string> kRoadNameSchema = [] {
+    std::vector<std::string> out;
+    for (const auto& r : kRoadNames) out.push_back(id_schema_name(r.set, r.lid, r.type));
+    return out;
+  }();
   std::vector<Variant> names;
-  for (const auto& [id, type] : kRoad)
-    if (!has_tag(id)) names.emplace_back(proptag_schema_name(id, type));
+  for (std::size_t i = 0; i < std::size(kRoad); ++i)
+    if (!has_tag(kRoad[i].first)) names.emplace_back(kRoadSchema[i]);
   // The fields of the other kinds only where a writer of that kind can have put them: a
   // contact's fields are tags of their own range, the rest named.
-  std::string message_class;
-  for (const auto& e : source)
-    if (e.raw_id == kPidMessageClass) message_class = value_text(e, copy.codepage, copy.ansi_file, true);
   if (!message_class.starts_with("IPM.Note")) {
     if (message_class.starts_with("IPM.Contact") || message_class.starts_with("IPM.DistList")) {
       for (std::uint16_t id = 0x3A00; id <= 0x3A71; ++id)
-        if (!has_tag(id)) names.emplace_back(proptag_schema_name(id, kPtypString));
+        if (!has_tag(id)) names.emplace_back(kContactSchema[id - 0x3A00u]);
     }
-    for (const auto& r : kRoadNames)
-      if (!has_name(r)) names.emplace_back(id_schema_name(r.set, r.lid, r.type));
+    for (std::size_t i = 0; i < std::size(kRoadNames); ++i)
+      if (!has_name(kRoadNames[i])) names.emplace_back(kRoadNameSchema[i]);
   }
   if (names.empty()) return;
   DispatchPtr accessor = get(item, dispid::kPropertyAccessor).dispatch_value();

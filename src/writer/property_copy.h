@@ -6,6 +6,7 @@
 // cannot take, or one the source could not give, is a loss, and named.
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "automation/dispatch.h"
@@ -15,10 +16,15 @@
 
 namespace salvora {
 
+// Schema names already made, by stored id and type: the same properties come back item after
+// item, and a named one's name is long to make. Valid for one source's map of names.
+using SchemaNameCache = std::unordered_map<std::uint32_t, std::string>;
+
 struct PropertyCopy {
   const NamedPropertyMap* names = nullptr;  // the source's; null: named properties are lost
   bool ansi_file = false;
   std::uint32_t codepage = 1252;
+  SchemaNameCache* cache = nullptr;  // may be null
 };
 
 // Why a property did not reach the copy, for the user: "0x0037001F: ...".

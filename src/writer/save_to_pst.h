@@ -190,6 +190,7 @@ class USave_to_PST_Format {
   };
   PendingAttachments next_item_attachments_;
   const SourceObject* next_item_source_ = nullptr;
+  SchemaNameCache schema_names_;  // one pass reads one source
   std::vector<DroppedProperty> dropped_properties_;
   // Embedded messages written for the current mail, by data block: a damaged file that embeds
   // one message under many attachments at every level is written once, not exponentially often.
