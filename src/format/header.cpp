@@ -116,7 +116,8 @@ std::vector<std::uint8_t> PstHeader::Serialize() const {
 ParsedHeader parse_header(Bytes data, Findings& findings) {
   // Work on a zero-filled copy of the largest header, so that a short file reads as zeros.
   std::array<std::uint8_t, kHeaderSize> copy{};
-  std::memcpy(copy.data(), data.data(), std::min<std::size_t>(data.size(), copy.size()));
+  // (An empty file has no bytes to copy, and may have no buffer at all.)
+  if (!data.empty()) std::memcpy(copy.data(), data.data(), std::min<std::size_t>(data.size(), copy.size()));
   const Bytes b(copy.data(), copy.size());
 
   ParsedHeader p;
