@@ -4,6 +4,7 @@
 // every PST made verifies, and the PST holds at least the messages libpff reads from the copy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <regex>
