@@ -284,10 +284,10 @@ pst::MessageSpec build_message(const ItemState& item, StoreFile& store, std::uin
       message.complete_times = false;
   }
   for (const auto& r : item.recipients) {
-    pst::RecipientSpec spec;
-    spec.props = r.props;
-    add_named(spec.props, r.named, store);
-    message.recipients.push_back(std::move(spec));
+    pst::RecipientSpec row;
+    row.props = r.props;
+    add_named(row.props, r.named, store);
+    message.recipients.push_back(std::move(row));
   }
   for (const auto& a : item.attachments) {
     pst::AttachmentSpec as;

@@ -250,87 +250,85 @@ void PropertyAccessorServer::SetOne(MemberId member, const std::string& schema_n
 
 Variant PropertyAccessorServer::invoke(MemberId member, InvokeKind kind, Arguments arguments) {
   if (kind != InvokeKind::kMethod) throw_unknown_member(member, kind);
-  try {
-    switch (member) {
-      case dispid::kGetProperty:
-        require_argument_count(member, arguments, 1, 1);
-        return GetOne(member, string_argument(member, arguments, 0));
-      case dispid::kSetProperty:
-        require_argument_count(member, arguments, 2, 2);
-        SetOne(member, string_argument(member, arguments, 0), arguments[1]);
-        return {};
-      case dispid::kDeleteProperty: {
-        require_argument_count(member, arguments, 1, 1);
-        const PropertySchema s = schema_of(member, string_argument(member, arguments, 0));
-        bag_->RequireChangeable(member);
-        if (s.named()) bag_->RemoveNamed(name_of(s));
-        else bag_->Remove(s.id);
-        return {};
-      }
-      case dispid::kDeleteProperties: {
-        require_argument_count(member, arguments, 1, 1);
-        const std::vector<Variant>* names = arguments[0].array_value();
-        if (!names) bad(member, "argument 1 must be an array of schema names");
-        bag_->RequireChangeable(member);
-        std::vector<Variant> errors;
-        for (const Variant& n : *names) {
-          const auto s = parse_schema_name(text_of(member, n));
-          if (!s) {
-            errors.push_back(Variant::Error(kAccessorInvalid));
-            continue;
-          }
-          if (s->named()) bag_->RemoveNamed(name_of(*s));
-          else bag_->Remove(s->id);
-          errors.emplace_back();
-        }
-        return Variant::Array(std::move(errors));
-      }
-      case dispid::kGetProperties: {
-        require_argument_count(member, arguments, 1, 1);
-        const std::vector<Variant>* names = arguments[0].array_value();
-        if (!names) bad(member, "argument 1 must be an array of schema names");
-        std::vector<Variant> values;
-        for (const Variant& n : *names) {
-          try {
-            values.push_back(GetOne(member, text_of(member, n)));
-          } catch (const AutomationError&) {
-            values.push_back(Variant::Error(kAccessorInvalid));
-          }
-        }
-        return Variant::Array(std::move(values));
-      }
-      case dispid::kSetProperties: {
-        require_argument_count(member, arguments, 2, 2);
-        const std::vector<Variant>* names = arguments[0].array_value();
-        const std::vector<Variant>* values = arguments[1].array_value();
-        if (!names || !values) bad(member, "SetProperties takes an array of names and an array of values");
-        if (names->size() != values->size()) bad(member, "the arrays of names and values differ in length");
-        bag_->RequireChangeable(member);
-        std::vector<Variant> errors;
-        errors.reserve(names->size());
-        for (std::size_t i = 0; i < names->size(); ++i) {
-          const std::string& name = text_of(member, (*names)[i]);
-          if (const auto s = parse_schema_name(name); s && !s->named() && store_computed_property(bag_->kind(), s->id)) {
-            errors.push_back(Variant::Error(kAccessorComputed));
-            continue;
-          }
-          try {
-            SetOne(member, name, (*values)[i]);
-            errors.emplace_back();
-          } catch (const AutomationError&) {
-            errors.push_back(Variant::Error(kAccessorInvalid));
-          }
-        }
-        return Variant::Array(std::move(errors));
-      }
-      default: break;
+  return guarded_call(member, [&]() -> Variant { return Call(member, arguments); });
+}
+
+Variant PropertyAccessorServer::Call(MemberId member, Arguments arguments) {
+  switch (member) {
+    case dispid::kGetProperty:
+      require_argument_count(member, arguments, 1, 1);
+      return GetOne(member, string_argument(member, arguments, 0));
+    case dispid::kSetProperty:
+      require_argument_count(member, arguments, 2, 2);
+      SetOne(member, string_argument(member, arguments, 0), arguments[1]);
+      return {};
+    case dispid::kDeleteProperty: {
+      require_argument_count(member, arguments, 1, 1);
+      const PropertySchema s = schema_of(member, string_argument(member, arguments, 0));
+      bag_->RequireChangeable(member);
+      if (s.named()) bag_->RemoveNamed(name_of(s));
+      else bag_->Remove(s.id);
+      return {};
     }
-  } catch (const AutomationError&) {
-    throw;
-  } catch (const std::exception& e) {
-    fail(member, e.what());
+    case dispid::kDeleteProperties: {
+      require_argument_count(member, arguments, 1, 1);
+      const std::vector<Variant>* names = arguments[0].array_value();
+      if (!names) bad(member, "argument 1 must be an array of schema names");
+      bag_->RequireChangeable(member);
+      std::vector<Variant> errors;
+      for (const Variant& n : *names) {
+        const auto s = parse_schema_name(text_of(member, n));
+        if (!s) {
+          errors.push_back(Variant::Error(kAccessorInvalid));
+          continue;
+        }
+        if (s->named()) bag_->RemoveNamed(name_of(*s));
+        else bag_->Remove(s->id);
+        errors.emplace_back();
+      }
+      return Variant::Array(std::move(errors));
+    }
+    case dispid::kGetProperties: {
+      require_argument_count(member, arguments, 1, 1);
+      const std::vector<Variant>* names = arguments[0].array_value();
+      if (!names) bad(member, "argument 1 must be an array of schema names");
+      std::vector<Variant> values;
+      for (const Variant& n : *names) {
+        try {
+          values.push_back(GetOne(member, text_of(member, n)));
+        } catch (const AutomationError&) {
+          values.push_back(Variant::Error(kAccessorInvalid));
+        }
+      }
+      return Variant::Array(std::move(values));
+    }
+    case dispid::kSetProperties: {
+      require_argument_count(member, arguments, 2, 2);
+      const std::vector<Variant>* names = arguments[0].array_value();
+      const std::vector<Variant>* values = arguments[1].array_value();
+      if (!names || !values) bad(member, "SetProperties takes an array of names and an array of values");
+      if (names->size() != values->size()) bad(member, "the arrays of names and values differ in length");
+      bag_->RequireChangeable(member);
+      std::vector<Variant> errors;
+      errors.reserve(names->size());
+      for (std::size_t i = 0; i < names->size(); ++i) {
+        const std::string& name = text_of(member, (*names)[i]);
+        if (const auto s = parse_schema_name(name); s && !s->named() && store_computed_property(bag_->kind(), s->id)) {
+          errors.push_back(Variant::Error(kAccessorComputed));
+          continue;
+        }
+        try {
+          SetOne(member, name, (*values)[i]);
+          errors.emplace_back();
+        } catch (const AutomationError&) {
+          errors.push_back(Variant::Error(kAccessorInvalid));
+        }
+      }
+      return Variant::Array(std::move(errors));
+    }
+    default: break;
   }
-  throw_unknown_member(member, kind);
+  throw_unknown_member(member, InvokeKind::kMethod);
 }
 
 }  // namespace salvora::store

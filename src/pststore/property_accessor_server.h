@@ -48,6 +48,7 @@ class PropertyAccessorServer : public Dispatch {
   Variant invoke(MemberId member, InvokeKind kind, Arguments arguments) override;
 
  private:
+  Variant Call(MemberId member, Arguments arguments);
   Variant GetOne(MemberId member, const std::string& schema_name) const;
   void SetOne(MemberId member, const std::string& schema_name, const Variant& value);
 

@@ -23,14 +23,9 @@ ByteVec little_endian(T v) {
 }
 
 ByteVec utf16_bytes(std::string_view utf8) {
-  const std::u16string text = utf8_to_utf16(utf8);
-  ByteVec out;
-  out.reserve(text.size() * 2);
-  for (char16_t c : text) {
-    out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  return out;
+  std::basic_string<std::uint8_t> out;
+  append_utf16le(utf8, out);
+  return ByteVec(out.begin(), out.end());
 }
 
 std::optional<std::int64_t> integer_of(const Variant& v) {
