@@ -146,8 +146,12 @@ inline constexpr MemberId kGetStorage = 0xFAC1;        // method (identifier, in
 // The mail-import object. Its members are ours to number; they sit apart from every number
 // above so a call on the wrong object fails instead of doing something else.
 inline constexpr MemberId kSafeItem = 0x6101;    // put item: the Outlook item to wrap
-inline constexpr MemberId kImport = 0x6102;      // method (file path, int32 format)
+inline constexpr MemberId kImport = 0x6102;      // method (file path or stream, int32 format)
 inline constexpr MemberId kSafeFields = 0x6103;  // put (int32 property tag, value); empty removes
+
+// A byte stream handed across in place of a file path (see byte_stream.h).
+inline constexpr MemberId kStreamRead = 0x6201;  // method (int32 count) -> bytes; none left: empty bytes
+inline constexpr MemberId kStreamSize = 0x6202;  // get -> int64 bytes in all, or empty when unknown
 
 }  // namespace dispid
 

@@ -56,6 +56,9 @@ std::vector<CommandDef> make_commands() {
        {{"dest", OptionKind::kText, "DIR", "folder for the PST (default: Repair beside FILE)"},
         {"folder", OptionKind::kText, "PATH", "choose this folder, as a tick in the wizard does (repeatable)"},
         {"recover-deleted", OptionKind::kFlag, "", "also save deleted messages still in the file (Recovered Items\\Deleted)"},
+        {"temp-files", OptionKind::kFlag, "",
+         "hand headers and attachments to the store through temporary files, as for a store that\n"
+         "takes only paths (slower; the PST is the same)"},
         codepage_option()},
        kConvertStatuses, RunConvert},
       {"verify", "FILE.pst", "Check a PST strictly against the format, one line per violation.", "",

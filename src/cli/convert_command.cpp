@@ -179,6 +179,7 @@ SaveOptions options_from(const ParsedCommand& args, const SourceOptions& source)
   options.output_folder = output_folder_for(source.path);
   options.select_all = true;
   options.recover_deleted = args.flag("recover-deleted");
+  options.writer.file_road = args.flag("temp-files");
   if (auto dest = args.value("dest")) {
     // The path printed at the end is one the user can use from anywhere.
     std::error_code ec;

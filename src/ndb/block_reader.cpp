@@ -100,36 +100,43 @@ class BlockListSink : public ValueSink {
   std::vector<ByteVector> blocks_;
 };
 
-bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, std::size_t& visits) {
+// Walks a data tree in the order of its data and hands each leaf to on_leaf: its id, and its
+// bytes when the walk already has them (a block marked internal that is no data tree is taken
+// as one plain block). on_leaf returns false to end the walk as failed.
+template <class OnLeaf>
+bool walk_data_tree(const OstContext& ctx, Bid bid, int depth, std::size_t& visits, OnLeaf& on_leaf) {
   if (depth > kMaxTreeDepth || ctx.stopped() || !take_visit(visits)) return false;
   auto block = read_prepared(ctx, bid);
   if (!block) return false;
   const Bytes b(*block);
-  if (b.empty() || b[0] != kBlockTypeDataTree) {
-    // Marked internal but not a data tree: take it as one plain block.
-    sink.Deliver(b);
-    return true;
-  }
+  if (b.empty() || b[0] != kBlockTypeDataTree) return on_leaf(bid, &*block);
   // lcbTotal is not checked: the sizes of the children are what counts.
   const auto tree = XBlock::Parse(b, ctx.header.layout, Tolerance::kSalvage);
   if (!tree) return false;
   for (const std::uint64_t id : tree->bids) {
     const Bid child(id);
-    if (tree->level == 1) {
-      if (child.is_internal()) {
-        if (!read_data_tree(ctx, child, sink, depth + 1, visits)) return false;
-        continue;
-      }
-      if (!take_visit(visits)) return false;
-      auto data = read_prepared(ctx, child);
-      if (!data) return false;
-      sink.Deliver(*data);
-    } else if (!read_data_tree(ctx, child, sink, depth + 1, visits)) {
+    if (tree->level == 1 && !child.is_internal()) {
+      if (!take_visit(visits) || !on_leaf(child, nullptr)) return false;
+    } else if (!walk_data_tree(ctx, child, depth + 1, visits, on_leaf)) {
       return false;
     }
     if (ctx.stopped()) return false;
   }
   return true;
+}
+
+bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, std::size_t& visits) {
+  auto deliver = [&](Bid leaf, const ByteVector* bytes) {
+    if (bytes) {
+      sink.Deliver(*bytes);
+      return true;
+    }
+    auto data = read_prepared(ctx, leaf);
+    if (!data) return false;
+    sink.Deliver(*data);
+    return true;
+  };
+  return walk_data_tree(ctx, bid, depth, visits, deliver);
 }
 
 bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry>& out, int depth,
@@ -220,6 +227,23 @@ bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink&
   if (!block) return false;
   sink.Deliver(*block);
   return true;
+}
+
+std::optional<std::vector<Bid>> ValueBlocks(const OstContext& context, Bid bid) {
+  const BlockEntry* entry = FindBlock(context, bid);
+  if (!entry) return std::nullopt;
+  std::vector<Bid> out;
+  if (!entry->bid.is_internal()) {
+    out.push_back(entry->bid);
+    return out;
+  }
+  std::size_t visits = context.blocks->size();
+  auto collect = [&](Bid leaf, const ByteVector*) {
+    out.push_back(leaf);
+    return true;
+  };
+  if (!walk_data_tree(context, entry->bid, 0, visits, collect)) return std::nullopt;
+  return out;
 }
 
 std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 
+#include "automation/byte_stream.h"
 #include "automation/member_ids.h"
 #include "format/filetime.h"
 #include "format/prop_types.h"
@@ -29,37 +30,54 @@ std::string extension_of(const std::string& name) {
   return name.substr(dot);
 }
 
-// Reads the whole file into memory, or copies it into a spool file when it is large.
-void take_file(const std::string& path, AttachmentState& a) {
-  CFile64 in;
-  CFileException error;
-  if (!in.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &error)) throw error;
-  a.size = in.GetLength();
+// Takes the bytes that read_some delivers (0 at their end) into memory, or into a spool file
+// once they pass kAttachMemoryLimit.
+template <class ReadSome>
+void take_bytes(ReadSome read_some, AttachmentState& a) {
+  std::vector<std::uint8_t> buf(1u << 16);
+  a.data.clear();
+  std::uint64_t total = 0;
+  std::size_t n = 0;
+  while ((n = read_some(buf.data(), buf.size())) > 0) {
+    a.data.insert(a.data.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n));
+    total += n;
+    if (a.data.size() > kAttachMemoryLimit) break;
+  }
+  a.size = total;
   const std::string& spool_folder = temp_folder();
-  if (a.size <= kAttachMemoryLimit || spool_folder.empty()) {
-    a.data.resize(static_cast<std::size_t>(a.size));
-    std::size_t got = 0;
-    while (got < a.data.size()) {
-      const std::size_t n = in.Read(a.data.data() + got, a.data.size() - got);
-      if (n == 0) break;
-      got += n;
+  if (n == 0 || spool_folder.empty()) {
+    // Fully read, or nowhere to spool to: the rest is read into memory too.
+    while (n > 0 && (n = read_some(buf.data(), buf.size())) > 0) {
+      a.data.insert(a.data.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n));
+      a.size += n;
     }
-    a.data.resize(got);  // the file shrank while we read it: keep what was there
-    a.size = got;
     return;
   }
   static std::atomic<std::uint32_t> counter{0};
   const std::string spool = spool_folder + "attachment-" + std::to_string(counter.fetch_add(1)) + ".bin";
   CFile64 out;
+  CFileException error;
   if (!out.Open(spool, CFile64::Access::kCreateNew, CFile64::Lock::kNone, &error)) throw error;
   a.spool_path = spool;  // from here on the state removes it
-  std::vector<std::uint8_t> buf(1u << 16);
-  std::uint64_t total = 0;
-  for (std::size_t n; (n = in.Read(buf.data(), buf.size())) > 0;) {
+  out.Write(a.data.data(), a.data.size());
+  a.data = {};
+  while ((n = read_some(buf.data(), buf.size())) > 0) {
     out.Write(buf.data(), n);
     total += n;
   }
   a.size = total;
+}
+
+void take_file(const std::string& path, AttachmentState& a) {
+  CFile64 in;
+  CFileException error;
+  if (!in.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &error)) throw error;
+  // A file that shrinks while it is read keeps what was there.
+  take_bytes([&](std::uint8_t* p, std::size_t n) { return in.Read(p, n); }, a);
+}
+
+void take_stream(ByteStream& stream, AttachmentState& a) {
+  take_bytes([&](std::uint8_t* p, std::size_t n) { return stream.read(std::span<std::uint8_t>(p, n)); }, a);
 }
 
 }  // namespace
@@ -71,7 +89,8 @@ DispatchPtr AttachmentsServer::Add(Arguments arguments) {
   if (item_->nid) throw AutomationError(AutomationError::Code::kFailed, member, "the item is already stored in a folder");
   const Variant& source = arguments[0];
   std::shared_ptr<ItemState> embedded = item_state_of(source.dispatch_value());
-  if (!embedded && !source.string_value()) bad(member, "argument 1 must be a file path or an item");
+  std::shared_ptr<ByteStream> stream = embedded ? nullptr : byte_stream_of(source);
+  if (!embedded && !stream && !source.string_value()) bad(member, "argument 1 must be a file path, a stream or an item");
 
   std::int32_t type = embedded ? kAttachTypeEmbedded : kAttachTypeByValue;
   if (optional_argument(arguments, 1)) type = int32_argument(member, arguments, 1);
@@ -94,10 +113,16 @@ DispatchPtr AttachmentsServer::Add(Arguments arguments) {
     a->props.push_back(pst::Property::Int32(kPidAttachMethod, static_cast<std::int32_t>(kAttachEmbeddedMessage)));
     a->props.push_back(pst::Property::String(kPidDisplayName, display_name));
   } else {
-    const std::string& path = *source.string_value();
-    if (path.empty()) bad(member, "the file path is empty");
-    take_file(path, *a);
-    const std::string name = display_name.empty() ? file_name_of(path) : display_name;
+    std::string name = display_name;
+    if (stream) {
+      if (name.empty()) bad(member, "a stream needs a display name (argument 4)");
+      take_stream(*stream, *a);
+    } else {
+      const std::string& path = *source.string_value();
+      if (path.empty()) bad(member, "the file path is empty");
+      take_file(path, *a);
+      if (name.empty()) name = file_name_of(path);
+    }
     a->props.push_back(pst::Property::Int32(kPidAttachMethod, static_cast<std::int32_t>(kAttachByValue)));
     a->props.push_back(pst::Property::String(kPidAttachLongFilename, name));
     a->props.push_back(pst::Property::String(kPidAttachFilename, name));

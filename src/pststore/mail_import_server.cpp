@@ -1,5 +1,6 @@
 #include "pststore/mail_import_server.h"
 
+#include "automation/byte_stream.h"
 #include "automation/member_ids.h"
 #include "format/byte_writer.h"
 #include "format/prop_types.h"
@@ -61,6 +62,16 @@ std::string read_file(MemberId member, const std::string& path) {
     got += n;
   }
   text.resize(got);
+  return text;
+}
+
+std::string read_stream(MemberId member, ByteStream& stream) {
+  std::string text;
+  char buf[1u << 14];
+  for (std::size_t n; (n = stream.read(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(buf), sizeof buf))) > 0;) {
+    text.append(buf, n);
+    if (text.size() > kImportFileLimit) fail(member, "the message is too large to import");
+  }
   return text;
 }
 
@@ -155,14 +166,16 @@ Variant MailImportServer::invoke(MemberId member, InvokeKind kind, Arguments arg
       case dispid::kImport:
         if (kind == InvokeKind::kMethod) {
           require_argument_count(member, arguments, 2, 2);
-          const std::string& path = string_argument(member, arguments, 0);
+          const auto stream = byte_stream_of(arguments[0]);
+          const std::string* path = stream ? nullptr : &string_argument(member, arguments, 0);
           const std::int32_t format = int32_argument(member, arguments, 1);
           if (format != kImportRfc822) {
             throw AutomationError(AutomationError::Code::kBadArgument, member,
                                   "only RFC 822 files (format 1024) are imported");
           }
           auto item = RequireItem(member);
-          apply_mail_header(parse_mail_header(sanitize_utf8(read_file(member, path))), *item);
+          const std::string text = stream ? read_stream(member, *stream) : read_file(member, *path);
+          apply_mail_header(parse_mail_header(sanitize_utf8(text)), *item);
           return {};
         }
         break;

@@ -11,6 +11,7 @@
 #include "ndb/block_reader.h"
 #include "platform/file64.h"
 #include "writer/attachment_names.h"
+#include "writer/source_stream.h"
 #include "writer/save_to_pst.h"
 
 namespace salvora {
@@ -68,9 +69,26 @@ void USave_to_PST_Format::build_template(bool keep) {
   }
 }
 
-void USave_to_PST_Format::import_header(const DispatchPtr& item) {
+bool USave_to_PST_Format::refused_stream(const AutomationError& e) {
+  if (e.code() != AutomationError::Code::kBadArgument || file_road_) return false;
+  // A store that takes only paths: from here on everything goes through files.
+  file_road_ = true;
+  return true;
+}
+
+void USave_to_PST_Format::import_header(const DispatchPtr& item, const MessageFields& message) {
   try {
     put(safe_mail_item_, dispid::kSafeItem, Variant(item));
+    if (!file_road_) {
+      try {
+        invoke(safe_mail_item_, dispid::kImport, InvokeKind::kMethod,
+               {Variant(DispatchPtr(std::make_shared<MemoryStream>(mail_header_text(message)))), Variant(kImportRfc822)});
+        return;
+      } catch (const AutomationError& e) {
+        if (!refused_stream(e)) throw;
+      }
+    }
+    if (!write_mail_header(message, mail_file_path_, options_.stop_flag)) return;
     invoke(safe_mail_item_, dispid::kImport, InvokeKind::kMethod, {Variant(mail_file_path_), Variant(kImportRfc822)});
   } catch (const std::exception&) {
     // A header the import refuses costs the sender and times, not the mail.
@@ -92,7 +110,7 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
   } count_once{*this, store_errors_};
   const bool per_mail = copies_per_mail(version_);
   try {
-    if (stopped() || !write_mail_header(*record.message, mail_file_path_, options_.stop_flag) || stopped()) return;
+    if (stopped()) return;
     {
       std::lock_guard lock(state_.mutex);
       int& counter = state_.mail_counter;
@@ -153,11 +171,12 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
 }
 
 // Steps shared by a mail and a message attached to one: the imported header, subject, body,
-// display texts and attachments. The header file must already hold this message's header.
+// display texts and attachments.
 void USave_to_PST_Format::fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
                                     Bid message_sub_bid, int depth, const SourceObject* source) {
   const MessageFields& m = *record.message;
-  import_header(item);
+  import_header(item, m);
+  if (stopped()) return;
   if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
   if (stopped()) return;
   // A copy puts the source's own bodies on the item byte for byte afterwards: a body chosen and
@@ -252,32 +271,60 @@ void USave_to_PST_Format::add_attachments(const ItemRecord& record, const Dispat
       }
       continue;
     }
-    // The file gets a name of our own: the attachment's name may be one no file can have, and
-    // it travels to the store as the display name instead.
-    const std::string path = temp_folder_ + "attachment-" + std::to_string(++attachment_files_) + ".dat";
-    {
-      CFile64 file;
-      CFileException error;
-      if (!file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kNone, &error)) throw error;
-      if (node.data) {
-        if (!node.data->empty()) file.Write(node.data->data(), node.data->size());
-      } else if (!node.data_bid.is_null() && !WriteAttachmentData(context, node.data_bid, file)) {
-        unreadable_attachments_.push_back(name);
-      }
-      file.Close();
-    }
     try {
-      const Variant added = invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
-                                   {Variant(path), Variant::Missing(), Variant::Missing(), Variant(name)});
+      const Variant added = add_attachment_bytes(node, name, collection, context);
       copy_attachment(added, i);
     } catch (const std::exception&) {
       // One attachment the store refuses does not cost the others.
     }
-    remove_file(path);
     if (stopped()) {
       attachment_collection_.reset();
       return;
     }
+  }
+}
+
+Variant USave_to_PST_Format::add_attachment_bytes(const AttachmentNode& node, const std::string& name,
+                                                  const DispatchPtr& collection, const OstContext& context) {
+  if (!file_road_) {
+    std::shared_ptr<ByteStream> stream;
+    if (node.data) stream = std::make_shared<MemoryStream>(std::string(node.data->begin(), node.data->end()));
+    else if (!node.data_bid.is_null()) stream = std::make_shared<SourceValueStream>(context, node.data_bid);
+    else stream = std::make_shared<MemoryStream>(std::string());
+    try {
+      const Variant added = invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
+                                   {Variant(DispatchPtr(stream)), Variant::Missing(), Variant::Missing(), Variant(name)});
+      if (stream->failed()) unreadable_attachments_.push_back(name);
+      return added;
+    } catch (const AutomationError& e) {
+      if (!refused_stream(e)) {
+        if (stream->failed()) unreadable_attachments_.push_back(name);
+        throw;
+      }
+    }
+  }
+  // The file gets a name of our own: the attachment's name may be one no file can have, and
+  // it travels to the store as the display name instead.
+  const std::string path = temp_folder_ + "attachment-" + std::to_string(++attachment_files_) + ".dat";
+  {
+    CFile64 file;
+    CFileException error;
+    if (!file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kNone, &error)) throw error;
+    if (node.data) {
+      if (!node.data->empty()) file.Write(node.data->data(), node.data->size());
+    } else if (!node.data_bid.is_null() && !WriteAttachmentData(context, node.data_bid, file)) {
+      unreadable_attachments_.push_back(name);
+    }
+    file.Close();
+  }
+  try {
+    const Variant added = invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
+                                 {Variant(path), Variant::Missing(), Variant::Missing(), Variant(name)});
+    remove_file(path);
+    return added;
+  } catch (...) {
+    remove_file(path);
+    throw;
   }
 }
 
@@ -306,7 +353,6 @@ Variant USave_to_PST_Format::add_embedded_message(const AttachmentNode& node, st
   try {
     DispatchPtr item = new_mail_item();
     if (inner->item_class && !inner->item_class->empty()) put(item, dispid::kMessageClass, Variant(*inner->item_class));
-    if (!write_mail_header(*inner->message, mail_file_path_, options_.stop_flag)) return {};
     fill_mail(*inner, item, context, location->sub_bid, depth + 1, inner_source ? &*inner_source : nullptr);
     attachment_depth_ = depth;
     if (stopped()) return {};

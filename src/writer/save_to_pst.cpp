@@ -36,7 +36,8 @@ std::string store_time_stamp() {
 USave_to_PST_Format::USave_to_PST_Format(WriterOptions options)
     : options_(std::move(options)),
       factory_(options_.factory ? *options_.factory : ObjectFactory::Process()),
-      state_(options_.state ? *options_.state : process_writer_state()) {}
+      state_(options_.state ? *options_.state : process_writer_state()),
+      file_road_(options_.file_road) {}
 
 // Nothing is logged off or removed: the server keeps the store, and commits it when the last
 // of its objects goes with this writer.

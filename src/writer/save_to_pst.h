@@ -55,6 +55,9 @@ struct WriterOptions {
   // A store whose automation interface refuses bodies of this many characters or more; the
   // built-in store takes any body, so none by default.
   std::optional<std::size_t> body_limit;
+  // Hand the store files (the header file, one per attachment) instead of streams. A store that
+  // refuses a stream gets files from then on anyway.
+  bool file_road = false;
   // Polled between steps; null never stops.
   const std::atomic<bool>* stop_flag = nullptr;
   // A message for the user (the texts above); null: not shown.
@@ -148,8 +151,14 @@ class USave_to_PST_Format {
   DispatchPtr add_folder(const DispatchPtr& collection, const std::string& name, const std::string& folder_class);
   DispatchPtr new_mail_item();
   void build_template(bool keep);
-  // Lets the import object read the header file into the item.
-  void import_header(const DispatchPtr& item);
+  // Lets the import object read the message's header into the item: handed over as a stream,
+  // or written to the header file first where the store takes only paths.
+  void import_header(const DispatchPtr& item, const MessageFields& message);
+  // A by-value attachment of node's bytes, as a stream or through a temporary file.
+  Variant add_attachment_bytes(const AttachmentNode& node, const std::string& name, const DispatchPtr& collection,
+                               const OstContext& context);
+  // True (and the file road taken from now on) when e says the store refused a stream argument.
+  bool refused_stream(const AutomationError& e);
   void fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context, Bid message_sub_bid,
                  int depth, const SourceObject* source);
   void add_attachments(const ItemRecord& record, const DispatchPtr& item, const OstContext& context,
@@ -196,6 +205,7 @@ class USave_to_PST_Format {
   // one message under many attachments at every level is written once, not exponentially often.
   std::unordered_set<std::uint64_t> embedded_seen_;
   std::uint64_t attachment_files_ = 0;
+  bool file_road_ = false;
   int store_errors_ = 0;
   std::string first_store_error_;
   std::string folder_error_;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "automation/byte_stream.h"
 #include "automation/member_ids.h"
 #include "automation/object_factory.h"
 #include "pststore/sample_mailbox.h"
@@ -142,7 +143,11 @@ DispatchPtr SaveDriver::WriteMail(const MailInput& m, const DispatchPtr& folder)
   ++mail_counter_;
   DispatchPtr current = object_of(invoke(template_, dispid::kCopy, K::kMethod));
   put(safe, dispid::kSafeItem, current);
-  invoke(safe, dispid::kImport, K::kMethod, {eml, kImportRfc822});
+  if (m.streams) {
+    invoke(safe, dispid::kImport, K::kMethod, {DispatchPtr(std::make_shared<MemoryStream>(MailHeader(m))), kImportRfc822});
+  } else {
+    invoke(safe, dispid::kImport, K::kMethod, {eml, kImportRfc822});
+  }
   put(current, dispid::kSubject, m.subject);
   if (m.html) put(current, dispid::kHTMLBody, *m.html);
   else if (m.body) put(current, dispid::kBody, *m.body);
@@ -152,6 +157,11 @@ DispatchPtr SaveDriver::WriteMail(const MailInput& m, const DispatchPtr& folder)
   if (!m.display_to.empty()) put(current, dispid::kTo, m.display_to);
   const DispatchPtr attachments = object_of(get(current, dispid::kAttachments));
   for (const auto& [name, bytes] : m.files) {
+    if (m.streams) {
+      const DispatchPtr stream = std::make_shared<MemoryStream>(std::string(bytes.begin(), bytes.end()));
+      invoke(attachments, dispid::kAddAttachment, K::kMethod, {stream, Variant::Missing(), Variant::Missing(), name});
+      continue;
+    }
     const std::string path = temp_dir + name;
     {
       std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -23,6 +23,7 @@ struct MailInput {
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;  // name, bytes
   DispatchPtr embedded;  // attached with type 5 under embedded_name
   std::string embedded_name;
+  bool streams = false;  // the header and files handed over as streams instead of files
 };
 
 class SaveDriver {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "automation/byte_stream.h"
 #include "automation/member_ids.h"
 #include "automation/object_factory.h"
 #include "format/filetime.h"
@@ -201,6 +202,49 @@ TEST_F(StandardMailbox, MailAttachmentsByValueSpooledAndEmbedded) {
   EXPECT_EQ(embedded.embedded->Text(kPidSubject), "Original message");
   EXPECT_EQ(embedded.embedded->Text(kPidBody), "inner text");
   EXPECT_EQ(embedded.embedded->Text(kPidMessageClass), "IPM.Note");
+}
+
+// The header and the files handed over as streams arrive as they do through files, the large
+// one through the spool.
+TEST_F(StoreServerTest, StreamsInPlaceOfFiles) {
+  const std::string path = pst::testing::TempPath("streams.pst");
+  std::vector<std::uint8_t> big(3u << 20);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7 + i / 4096);
+  {
+    testing::SaveDriver d(path, "Streams");
+    const DispatchPtr inbox = d.Folder({{"Inbox", "IPF.Note"}});
+    testing::MailInput m;
+    m.streams = true;
+    m.subject = "streamed";
+    m.sender_name = "Ann Lee";
+    m.sender_address = "ann@example.com";
+    m.display_to = "Bob <bob@example.com>";
+    m.submit = 133'000'000'000'000'000ull;
+    m.files = {{"small.txt", {'h', 'i'}}, {"big.bin", big}};
+    d.WriteMail(m, inbox);
+    // A stream needs the attachment's name: it has none of its own.
+    const DispatchPtr mail = d.CreateItem(0);
+    const DispatchPtr attachments = get(mail, dispid::kAttachments).dispatch_value();
+    const std::vector<Variant> args{DispatchPtr(std::make_shared<MemoryStream>("x"))};
+    try {
+      attachments->invoke(dispid::kAddAttachment, K::kMethod, Arguments(args.data(), args.size()));
+      ADD_FAILURE() << "a stream without a name was taken";
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.code(), AutomationError::Code::kBadArgument);
+    }
+  }
+  close_store_files();
+  ExpectClean(path);
+  const ReadStore s = ReadBack(path);
+  const ReadMessage* m = s.subtree.Child("Inbox")->Message("streamed");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->Text(kPidSenderName), "Ann Lee");
+  EXPECT_EQ(m->Text(kPidSenderEmailAddress), "ann@example.com");
+  EXPECT_EQ(TimeOf(pst::find_prop(m->props, kPidClientSubmitTime)), 133'000'000'000'000'000ull);
+  ASSERT_EQ(m->attachments.size(), 2u);
+  EXPECT_EQ(pst::find_prop(m->attachments[0].props, kPidAttachLongFilename)->AsString(), "small.txt");
+  EXPECT_EQ(m->attachments[0].data, (std::vector<std::uint8_t>{'h', 'i'}));
+  EXPECT_TRUE(m->attachments[1].data == big);
 }
 
 TEST_F(StandardMailbox, MailWithoutAddressesOrTimes) {

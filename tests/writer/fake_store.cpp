@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "automation/byte_stream.h"
 #include "automation/member_ids.h"
 
 namespace salvora::testing {
@@ -14,6 +15,22 @@ std::string read_file(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::string read_stream(ByteStream& stream) {
+  std::string out;
+  std::uint8_t buf[4096];
+  for (std::size_t n; (n = stream.read(buf)) > 0;) out.append(reinterpret_cast<const char*>(buf), n);
+  return out;
+}
+
+// A header or attachment handed over as a stream or as a file path.
+std::string read_argument(const FakeStore& store, MemberId member, Arguments a) {
+  if (auto stream = byte_stream_of(a[0])) {
+    if (store.paths_only) throw AutomationError(AutomationError::Code::kBadArgument, member, "argument 1 must be a path");
+    return read_stream(*stream);
+  }
+  return read_file(string_argument(member, a, 0));
 }
 
 std::string show(const Variant& v) {
@@ -86,11 +103,11 @@ class FakeAttachments : public Dispatch {
     if (member != dispid::kAddAttachment || kind != InvokeKind::kMethod) throw_unknown_member(member, kind);
     require_argument_count(member, a, 1, 4);
     FakeAttachment att;
-    if (auto object = a[0].dispatch_value()) {
+    if (auto object = a[0].dispatch_value(); object && !byte_stream_of(a[0])) {
       att.item = std::dynamic_pointer_cast<FakeItem>(object);
     } else {
-      att.path = string_argument(member, a, 0);
-      att.bytes = read_file(att.path);
+      if (const std::string* path = a[0].string_value()) att.path = *path;
+      att.bytes = read_argument(item_->store_, member, a);
     }
     if (a.size() > 1) att.type = a[1];
     if (a.size() > 3) att.display_name = a[3];
@@ -190,10 +207,12 @@ class FakeSafeMailItem : public Dispatch {
       case dispid::kSafeItem:
         store_.wrapped = std::dynamic_pointer_cast<FakeItem>(a.empty() ? nullptr : a[0].dispatch_value());
         return Variant();
-      case dispid::kImport:
+      case dispid::kImport: {
+        const std::string text = read_argument(store_, member, a);
         store_.calls.push_back("Import(" + show(a[1]) + ")");
-        if (store_.wrapped) store_.wrapped->imported_header = read_file(string_argument(member, a, 0));
+        if (store_.wrapped) store_.wrapped->imported_header = text;
         return Variant();
+      }
       case dispid::kSafeFields:
         store_.calls.push_back("SafeFields(" + show(a[0]) + "," + show(a[1]) + ")");
         return Variant();

@@ -36,8 +36,8 @@ struct FakeRecipient {
 };
 
 struct FakeAttachment {
-  std::string path;          // the file passed, empty for an item
-  std::string bytes;         // the file's content when Add was called
+  std::string path;          // the file passed, empty for an item or a stream
+  std::string bytes;         // the file's or stream's content when Add was called
   Variant type;              // as passed
   Variant display_name;      // as passed
   std::shared_ptr<FakeItem> item;  // an attached item
@@ -107,6 +107,7 @@ class FakeStore {
   bool refuse_add_store_once = false;
   bool refuse_add_store = false;  // every AddStore fails
   bool full = false;  // Save, Move and AddFolder fail, as on a full disk
+  bool paths_only = false;  // Import and Attachments.Add refuse streams, as a store that reads files
   std::vector<std::string> added_store_paths;
   std::vector<std::string> calls;  // "CreateItem(5)", "AddFolder(Inbox,IPF.Post)", "Copy", ...
   std::shared_ptr<FakeFolder> root;

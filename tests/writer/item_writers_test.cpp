@@ -169,7 +169,9 @@ TEST_F(ItemWriters, MailGoesThroughTemplateImportAndBody) {
   // The template was made once and never reached a folder.
   EXPECT_EQ(store.count_calls("CreateItem(5)"), 1);
   EXPECT_EQ(store.created.at(0)->folder, nullptr);
-  // The header file is in the process's private folder, which only we can enter.
+  // The header went as a stream: no file was written.
+  EXPECT_FALSE(std::filesystem::exists(writer->mail_file_path()));
+  // Where it goes as a file, the file is in the process's private folder, which only we can enter.
   EXPECT_EQ(writer->mail_file_path(), temp_folder() + "Temp.eml");
   struct stat st{};
   ASSERT_EQ(::stat(temp_folder().c_str(), &st), 0);
@@ -216,8 +218,10 @@ TEST_F(ItemWriters, MailWithoutFolderOrAfterStopIsNotWritten) {
   EXPECT_TRUE(store.stored_items().empty());
 }
 
-// Issue 7, mend 2: no attachment is dropped for its name.
+// Issue 7, mend 2: no attachment is dropped for its name. A store that reads files gets each
+// under a name of our own.
 TEST_F(ItemWriters, EveryAttachmentIsKeptWhateverItsName) {
+  store.paths_only = true;
   Open();
   ItemRecord r = MailRecord("files");
   auto add = [&](std::optional<std::string> long_name, std::optional<std::string> short_name,
@@ -250,6 +254,45 @@ TEST_F(ItemWriters, EveryAttachmentIsKeptWhateverItsName) {
     EXPECT_EQ(a.path.rfind(temp_folder(), 0), 0u) << a.path;
     EXPECT_EQ(a.path.find(expected), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(a.path));
+  }
+}
+
+// The built-in store is handed the header and the attachments as streams, and writes no file; a
+// store that refuses a stream gets files from then on, with the same content.
+TEST_F(ItemWriters, StreamsByDefaultAndFilesForAStoreThatTakesOnlyPaths) {
+  ItemRecord r = MailRecord("two roads");
+  r.message->sender_name = "Ann";
+  r.message->sender_address = "ann@example.com";
+  r.message->submit_time = kJan6;
+  for (const std::string& data : {std::string("small"), std::string(3u << 20, 'z')}) {
+    AttachmentNode a;
+    a.long_file_name = "data.bin";
+    a.data = ByteVector(data.begin(), data.end());
+    a.data_size = static_cast<std::int32_t>(data.size());
+    a.method = 1;
+    r.attachments.push_back(std::move(a));
+  }
+  for (const bool paths_only : {false, true}) {
+    SCOPED_TRACE(paths_only ? "paths only" : "streams");
+    store.paths_only = paths_only;
+    Open();
+    std::filesystem::remove(writer->mail_file_path());  // an earlier test's
+    auto target = Folder("Inbox", "IPF.Note");
+    writer->WriteMail(r, target, ctx, Bid());
+    writer->WriteMail(r, target, ctx, Bid());
+    testing::FakeFolder* inbox = store.folder("Inbox");
+    ASSERT_TRUE(inbox);
+    ASSERT_EQ(inbox->items.size(), 2u);
+    for (const auto& mail : inbox->items) {
+      EXPECT_EQ(mail->imported_header, mail_header_text(*r.message));
+      ASSERT_EQ(mail->attachments.size(), 2u);
+      for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(mail->attachments[i].bytes.size(), r.attachments[i].data->size());
+        EXPECT_EQ(mail->attachments[i].path.empty(), !paths_only);
+      }
+    }
+    EXPECT_EQ(std::filesystem::exists(writer->mail_file_path()), paths_only);
+    inbox->items.clear();
   }
 }
 

@@ -1,0 +1,49 @@
+#include "writer/source_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace salvora {
+
+SourceValueStream::SourceValueStream(const OstContext& context, Bid data_bid) : context_(context) {
+  if (auto blocks = ValueBlocks(context, data_bid)) {
+    blocks_ = std::move(*blocks);
+    // The index knows every block's size before a byte of data is read.
+    std::uint64_t total = 0;
+    for (const Bid bid : blocks_) {
+      const BlockEntry* entry = FindBlock(context, bid);
+      if (!entry) return;
+      total += entry->cb_inflated;
+    }
+    size_ = total;
+  } else {
+    failed_ = true;
+  }
+}
+
+bool SourceValueStream::next_block() {
+  while (offset_ == current_.size()) {
+    if (failed_ || next_ == blocks_.size()) return false;
+    auto block = ReadBlockDecoded(context_, blocks_[next_++]);
+    if (!block) {
+      failed_ = true;
+      return false;
+    }
+    current_ = std::move(*block);
+    offset_ = 0;
+  }
+  return true;
+}
+
+std::size_t SourceValueStream::read(std::span<std::uint8_t> buffer) {
+  std::size_t got = 0;
+  while (got < buffer.size() && next_block()) {
+    const std::size_t n = std::min(buffer.size() - got, current_.size() - offset_);
+    std::memcpy(buffer.data() + got, current_.data() + offset_, n);
+    offset_ += n;
+    got += n;
+  }
+  return got;
+}
+
+}  // namespace salvora

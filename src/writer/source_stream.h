@@ -1,0 +1,35 @@
+#pragma once
+// An attachment's bytes read straight from the blocks of the source file, one block at a time,
+// handed to the store as a stream instead of a temporary file.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "automation/byte_stream.h"
+#include "ndb/block_reader.h"
+
+namespace salvora {
+
+class SourceValueStream : public ByteStream {
+ public:
+  // The value stored under data_bid; the context must outlive the stream.
+  SourceValueStream(const OstContext& context, Bid data_bid);
+
+  std::size_t read(std::span<std::uint8_t> buffer) override;
+  std::optional<std::uint64_t> size() const override { return size_; }
+  bool failed() const override { return failed_; }
+
+ private:
+  bool next_block();
+
+  const OstContext& context_;
+  std::vector<Bid> blocks_;
+  std::size_t next_ = 0;
+  ByteVector current_;
+  std::size_t offset_ = 0;
+  std::optional<std::uint64_t> size_;
+  bool failed_ = false;
+};
+
+}  // namespace salvora
