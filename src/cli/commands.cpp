@@ -59,6 +59,7 @@ std::vector<CommandDef> make_commands() {
         {"temp-files", OptionKind::kFlag, "",
          "hand headers and attachments to the store through temporary files, as for a store that\n"
          "takes only paths (slower; the PST is the same)"},
+        {"threads", OptionKind::kNumber, "N", "1: read the source and write the PST on one thread (default 2)", 1, 2},
         codepage_option()},
        kConvertStatuses, RunConvert},
       {"verify", "FILE.pst", "Check a PST strictly against the format, one line per violation.", "",

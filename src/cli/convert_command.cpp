@@ -180,6 +180,7 @@ SaveOptions options_from(const ParsedCommand& args, const SourceOptions& source)
   options.select_all = true;
   options.recover_deleted = args.flag("recover-deleted");
   options.writer.file_road = args.flag("temp-files");
+  if (auto threads = args.number("threads")) options.threads = static_cast<int>(*threads);
   if (auto dest = args.value("dest")) {
     // The path printed at the end is one the user can use from anywhere.
     std::error_code ec;

@@ -16,6 +16,8 @@ namespace {
 // (SIBLOCK over SLBLOCKs); anything deeper is a damaged or hostile file.
 constexpr int kMaxTreeDepth = 4;
 
+thread_local std::uint64_t damaged_here = 0;
+
 // A sound tree names each block once, so its walk visits no more blocks than the index holds.
 // A tree that names blocks again and again would make a few kilobytes of a damaged or hostile
 // file expand without end: the walk stops when the visits run out.
@@ -73,8 +75,10 @@ std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& e
   // Damaged bytes are still used, but counted.
   const auto trailer = parse_block_trailer(b, entry.cb, layout);
   if (ctx.geometry.block_trailer_size != 0 &&
-      (!trailer || !judge_block_trailer(*trailer, Bytes(b).first(entry.cb), entry.bid.value, entry.cb, entry.ib).vouches()))
+      (!trailer || !judge_block_trailer(*trailer, Bytes(b).first(entry.cb), entry.bid.value, entry.cb, entry.ib).vouches())) {
     ctx.damaged_blocks.fetch_add(1, std::memory_order_relaxed);
+    ++damaged_here;
+  }
   b.resize(entry.cb);
   return b;
 }
@@ -164,6 +168,8 @@ bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry
 }
 
 }  // namespace
+
+std::uint64_t damaged_blocks_read_here() { return damaged_here; }
 
 void MemorySink::Deliver(Bytes chunk) {
   value_.insert(value_.end(), chunk.begin(), chunk.end());

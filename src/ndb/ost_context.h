@@ -54,7 +54,8 @@ class OstContext {
 
   // Blocks read whose trailer does not vouch for them (checksum, size or id wrong, or cut off by
   // the end of the file). Their bytes are still used: damaged data is better than none, but
-  // the user must hear of it, so the passes compare this count before and after an object.
+  // the user must hear of it. A pass that reads on one thread compares this count before and
+  // after an object; one that reads on two compares damaged_blocks_read_here().
   mutable std::atomic<std::uint64_t> damaged_blocks{0};
 
   // What the index loads found damaged, rebuilt and lost.
@@ -88,6 +89,10 @@ int LoadNodeIndex(OstContext& context);
 
 
 const BlockEntry* FindBlock(const OstContext& context, Bid bid);
+
+// The damaged blocks the calling thread has read, from any context: the share of
+// damaged_blocks that the objects read on this thread met.
+std::uint64_t damaged_blocks_read_here();
 NodeRecord* FindNode(const OstContext& context, Nid nid);
 
 }  // namespace salvora

@@ -8,6 +8,7 @@
 
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
+#include "engine/item_prefetch.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
 #include "engine/store_audit.h"
@@ -21,6 +22,9 @@ namespace {
 
 constexpr std::string_view kContactsPath = "Personal Folders\\Contacts\\";
 constexpr std::size_t kLogTextChars = 99;
+// Items read ahead of the writing: enough to keep the second thread busy while an item with
+// large attachments is written, few enough that memory stays small.
+constexpr std::size_t kPrefetchWindow = 8;
 
 static_assert(static_cast<std::size_t>(SaveCounter::kJunkEmail) + 1 == kCountedMailFolders,
               "the counted mail folders begin the counters");
@@ -41,6 +45,17 @@ std::string cut_chars(std::string_view text, std::size_t chars) {
   return std::string(text);
 }
 
+// The items of a folder in the order the walk visits them; its subfolders and hidden items are
+// read where they are visited.
+std::vector<const NodeRecord*> items_of(const NodeRecord& folder) {
+  std::vector<const NodeRecord*> out;
+  for (const NodeRecord* c = folder.first_child; c; c = c->next_sibling) {
+    const std::uint8_t type = c->nid.type();
+    if (c->data_block && type != kNidTypeNormalFolder && type != kNidTypeAssocMessage) out.push_back(c);
+  }
+  return out;
+}
+
 bool is_empty_record(const ItemRecord& r) {
   return !r.message && !r.folder_counts && !r.contact && !r.store && !r.journal && !r.appointment &&
          r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
@@ -50,7 +65,14 @@ class SaveWalk : public RecoveringVisitor {
  public:
   SaveWalk(const SaveOptions& options, OstContext& ctx, SaveProgress& progress, USave_to_PST_Format& writer,
            const NodeRecord* root)
-      : options_(options), ctx_(ctx), progress_(progress), writer_(writer), path_(kRootFolderPath) {
+      : options_(options),
+        ctx_(ctx),
+        progress_(progress),
+        writer_(writer),
+        path_(kRootFolderPath),
+        prefetch_([&ctx](const NodeRecord& node,
+                         SourceObject& source) { return LoadItem(ctx, &node, AttachmentLoad::kObjects, &source); },
+                  options.threads > 1 ? kPrefetchWindow : 0) {
     if (root && !root->nid.is_null()) folders_.Add(std::string(kRootFolderPath), root->nid);
   }
 
@@ -85,10 +107,12 @@ class SaveWalk : public RecoveringVisitor {
       SaveAssociated(node);
       return false;
     }
-    const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
+    // Damage met on this thread while the object is written, or on the prefetcher's while it was read.
+    const std::uint64_t damaged_before = damaged_blocks_read_here();
     try {
       const bool readable = VisitObject(node);
-      if (readable && !deleted_ && ctx_.damaged_blocks.load() != damaged_before) ReportDamaged(node);
+      if (readable && !deleted_ && (damaged_blocks_read_here() != damaged_before || loaded_damaged_ != 0))
+        ReportDamaged(node);
     } catch (const WalkEnded&) {
       // Nothing more is written; what the rest of the walk holds is counted as not written.
       ended_ = true;
@@ -98,6 +122,7 @@ class SaveWalk : public RecoveringVisitor {
   }
 
   void Leave() override {
+    prefetch_.Leave();
     if (!ended_) path_ = remove_last_path_component(path_);
   }
 
@@ -112,12 +137,10 @@ class SaveWalk : public RecoveringVisitor {
     descend_ = false;
     std::unique_ptr<ItemRecord> record;
     // One reading gives both the record the writers go by and every property for the copy.
-    SourceObject source;
-    try {
-      record = LoadItem(ctx_, &node, AttachmentLoad::kObjects, &source);
-    } catch (const std::exception&) {
-      record.reset();  // an unreadable node costs itself only
-    }
+    LoadedItem loaded = prefetch_.Take(node);
+    loaded_damaged_ = loaded.damaged_blocks;
+    SourceObject source = std::move(loaded.source);
+    record = std::move(loaded.record);  // null when the node could not be read: it costs itself only
     progress_.items_saved.store(++nodes_);
     if (deleted_) {
       if (!record || !record->message || !record->item_class || record->folder_counts) return false;
@@ -134,6 +157,7 @@ class SaveWalk : public RecoveringVisitor {
     if (record->folder_counts || node.nid.type() == kNidTypeNormalFolder) {
       EnterFolder(node, *record);
       descend_ = true;
+      prefetch_.Enter(items_of(node));
       return true;
     }
     source_ = std::move(source);
@@ -464,6 +488,10 @@ class SaveWalk : public RecoveringVisitor {
   // The target folder made for each source folder's path, and each source folder's class.
   std::map<std::string, DispatchPtr> folder_targets_;
   std::map<std::string, std::string> folder_classes_;
+  // Damaged blocks met while the item being written was read.
+  std::uint64_t loaded_damaged_ = 0;
+  // Last: its thread ends before anything it reads for is gone.
+  ItemPrefetcher prefetch_;
 };
 
 void publish_store_errors(SaveProgress& progress, const USave_to_PST_Format& writer, const SaveWalk& walk) {

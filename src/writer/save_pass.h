@@ -110,6 +110,9 @@ struct SaveOptions {
   bool write_log = true;
   // Also look for deleted messages still in the file, into "Recovered Items\Deleted".
   bool recover_deleted = false;
+  // 2: the source is read on a second thread while the PST is written; 1: one thread. The PST
+  // is the same.
+  int threads = 2;
   WriterOptions writer;  // its stop flag and message are the pass's own
 };
 

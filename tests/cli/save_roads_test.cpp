@@ -1,6 +1,7 @@
-// The store takes headers and attachments as streams; a store that takes only paths gets them
-// through temporary files. Both roads must give the same PST: the same dump, and no property
-// of any object that differs but what a store computes for itself.
+// The ways a convert can go must all give the same PST: headers and attachments as streams (the
+// built-in store) or through temporary files (a store that takes only paths), and the source
+// read on a second thread or on the writing one. The same dump, and no property of any object
+// that differs but what a store computes for itself.
 
 #include <gtest/gtest.h>
 
@@ -25,9 +26,9 @@ std::string only_pst(const std::string& dir) {
   return {};
 }
 
-std::string convert(const std::string& source, const std::string& dest, bool temp_files) {
+std::string convert(const std::string& source, const std::string& dest, const std::vector<std::string>& options) {
   std::vector<std::string> args{"convert", source, "--dest", dest};
-  if (temp_files) args.push_back("--temp-files");
+  args.insert(args.end(), options.begin(), options.end());
   auto c = RunProgram(ProgramPath("salvora-cli"), args);
   EXPECT_EQ(c.exit_code, 0) << c.err;
   return only_pst(dest);
@@ -39,8 +40,8 @@ std::string dump(const std::string& file) {
   return d.out;
 }
 
-TEST(TempFileRoad, StreamsAndTemporaryFilesGiveTheSamePst) {
-  const std::string dir = TestTempDir() + "/temp-file-road";
+TEST(SaveRoads, StreamsOrFilesOneThreadOrTwoGiveTheSamePst) {
+  const std::string dir = TestTempDir() + "/save-roads";
   fs::remove_all(dir);
   fs::create_directories(dir);
   // Attachments of every size class the synthetic store makes, and the sample's mail with its
@@ -56,23 +57,27 @@ TEST(TempFileRoad, StreamsAndTemporaryFilesGiveTheSamePst) {
   for (const std::string& source : {synthetic, testing::SourceDir() + "/samples/sample.ost"}) {
     SCOPED_TRACE(source);
     const std::string tag = std::to_string(++n);
-    const std::string streamed = convert(source, dir + "/streamed" + tag, false);
-    const std::string filed = convert(source, dir + "/filed" + tag, true);
+    const std::string streamed = convert(source, dir + "/streamed" + tag, {});
     ASSERT_FALSE(streamed.empty());
-    ASSERT_FALSE(filed.empty());
     const std::string streamed_dump = dump(streamed);
     EXPECT_FALSE(streamed_dump.empty());
-    EXPECT_EQ(streamed_dump, dump(filed));
-    if (!peers) continue;
-    const std::string json = dir + "/run" + tag + ".json";
-    auto compare = RunProgram("/usr/bin/timeout", {"300", tools + "/compare-properties", "--json", json, filed, streamed});
-    ASSERT_EQ(compare.exit_code, 0) << compare.out << compare.err;
-    auto check = RunProgram("/usr/bin/python3", {testing::SourceDir() + "/tests/cli/check_properties.py", json});
-    EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
-    std::istringstream lines(check.out);
-    for (std::string line; std::getline(lines, line);) {
-      if (line.find('%') != std::string::npos) {
-        EXPECT_NE(line.find("100.00%"), std::string::npos) << line;
+    for (const auto& [name, options] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"filed", {"--temp-files"}}, {"one-thread", {"--threads", "1"}}}) {
+      SCOPED_TRACE(name);
+      const std::string other = convert(source, dir + "/" + name + tag, options);
+      ASSERT_FALSE(other.empty());
+      EXPECT_EQ(streamed_dump, dump(other));
+      if (!peers) continue;
+      const std::string json = dir + "/" + name + tag + ".json";
+      auto compare = RunProgram("/usr/bin/timeout", {"300", tools + "/compare-properties", "--json", json, other, streamed});
+      ASSERT_EQ(compare.exit_code, 0) << compare.out << compare.err;
+      auto check = RunProgram("/usr/bin/python3", {testing::SourceDir() + "/tests/cli/check_properties.py", json});
+      EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
+      std::istringstream lines(check.out);
+      for (std::string line; std::getline(lines, line);) {
+        if (line.find('%') != std::string::npos) {
+          EXPECT_NE(line.find("100.00%"), std::string::npos) << line;
+        }
       }
     }
   }

@@ -1,0 +1,76 @@
+#pragma once
+// Loads the items of the folder a pass has just entered on a second thread, a few ahead of the
+// pass, so that reading and decoding the source overlaps with writing the PST.
+//
+// The pass tells the prefetcher which folder it entered (Enter, with the folder's items in the
+// order it will visit them) and when it leaves it (Leave); it then takes each item with Take.
+// An item the prefetcher has not reached is loaded by Take itself, on the pass's thread, so a
+// pass that visits nodes in another order, or nodes it never queued, still gets each of them:
+// the results are those of loading on one thread, whatever the timing.
+//
+// The loader must be safe to run on two threads at once (reading a context is: its indexes are
+// not changed while items are read, and the file is read with pread).
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "content/item_record.h"
+#include "engine/source_object.h"
+#include "ndb/node_tree.h"
+
+namespace salvora {
+
+struct LoadedItem {
+  std::unique_ptr<ItemRecord> record;
+  SourceObject source;
+  std::exception_ptr error;       // what the loader threw
+  std::uint64_t damaged_blocks = 0;  // damaged blocks met while loading
+};
+
+class ItemPrefetcher {
+ public:
+  using Loader = std::function<std::unique_ptr<ItemRecord>(const NodeRecord&, SourceObject&)>;
+
+  // window: how many loaded items may wait for the pass. 0 starts no thread: Take loads.
+  ItemPrefetcher(Loader loader, std::size_t window);
+  ~ItemPrefetcher();
+  ItemPrefetcher(const ItemPrefetcher&) = delete;
+  ItemPrefetcher& operator=(const ItemPrefetcher&) = delete;
+
+  // The pass entered a folder whose items it will visit in this order; they are loaded first.
+  void Enter(std::vector<const NodeRecord*> items);
+  // The pass left the folder entered last: what was loaded of it and not taken is let go.
+  void Leave();
+  // The node loaded: as loaded ahead, or loaded now.
+  LoadedItem Take(const NodeRecord& node);
+
+ private:
+  struct Folder {
+    std::uint64_t id = 0;
+    std::vector<const NodeRecord*> items;
+    std::size_t next = 0;  // the first not yet loaded nor taken
+  };
+  LoadedItem Load(const NodeRecord& node) const;
+  void Run();
+
+  Loader loader_;
+  std::size_t window_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Folder> folders_;  // entered and not left, innermost last
+  std::map<const NodeRecord*, LoadedItem> ready_;
+  const NodeRecord* loading_ = nullptr;
+  std::uint64_t next_folder_id_ = 0;
+  bool ending_ = false;
+  std::thread worker_;
+};
+
+}  // namespace salvora

@@ -1,0 +1,117 @@
+// The prefetcher must hand the pass exactly what loading on one thread gives, whatever the
+// order the pass asks in and however the two threads are timed.
+
+#include "engine/item_prefetch.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace salvora {
+namespace {
+
+std::vector<NodeRecord> make_nodes(std::size_t n) {
+  std::vector<NodeRecord> nodes(n);
+  for (std::size_t i = 0; i < n; ++i) nodes[i].nid = Nid::make(kNidTypeNormalMessage, static_cast<std::uint32_t>(i + 1));
+  return nodes;
+}
+
+std::vector<const NodeRecord*> pointers(const std::vector<NodeRecord>& nodes, std::size_t from, std::size_t to) {
+  std::vector<const NodeRecord*> out;
+  for (std::size_t i = from; i < to; ++i) out.push_back(&nodes[i]);
+  return out;
+}
+
+// A loader that names the node it loaded, fails on every seventh and counts its calls.
+struct CountingLoader {
+  std::mutex mutex;
+  std::multiset<std::uint32_t> loaded;
+  std::atomic<int> live{0};
+  std::atomic<int> most_live{0};
+
+  ItemPrefetcher::Loader make() {
+    return [this](const NodeRecord& node, SourceObject& source) {
+      {
+        std::lock_guard lock(mutex);
+        loaded.insert(node.nid.value);
+      }
+      if (node.nid.index() % 7 == 0) throw std::runtime_error("unreadable");
+      auto record = std::make_unique<ItemRecord>();
+      record->display_name = std::to_string(node.nid.value);
+      source.codepage = node.nid.value;
+      return record;
+    };
+  }
+};
+
+void expect_loaded(const LoadedItem& item, const NodeRecord& node) {
+  if (node.nid.index() % 7 == 0) {
+    EXPECT_TRUE(item.error);
+    EXPECT_FALSE(item.record);
+    return;
+  }
+  ASSERT_TRUE(item.record);
+  EXPECT_EQ(item.record->display_name, std::to_string(node.nid.value));
+  EXPECT_EQ(item.source.codepage, node.nid.value);
+}
+
+TEST(ItemPrefetch, NestedFoldersOutOfOrderAndUnqueuedNodesGetTheirOwnItems) {
+  for (const std::size_t window : {0, 1, 8}) {
+    SCOPED_TRACE(window);
+    const auto nodes = make_nodes(200);
+    CountingLoader loader;
+    {
+      ItemPrefetcher prefetch(loader.make(), window);
+      // A folder of 100 items, taken in order, with a subfolder entered half way.
+      prefetch.Enter(pointers(nodes, 0, 100));
+      for (std::size_t i = 0; i < 50; ++i) expect_loaded(prefetch.Take(nodes[i]), nodes[i]);
+      prefetch.Enter(pointers(nodes, 100, 150));
+      for (std::size_t i = 100; i < 150; ++i) expect_loaded(prefetch.Take(nodes[i]), nodes[i]);
+      prefetch.Leave();
+      for (std::size_t i = 50; i < 100; ++i) expect_loaded(prefetch.Take(nodes[i]), nodes[i]);
+      prefetch.Leave();
+      // Nodes never queued, and a folder taken backwards and left half done.
+      for (std::size_t i = 150; i < 160; ++i) expect_loaded(prefetch.Take(nodes[i]), nodes[i]);
+      prefetch.Enter(pointers(nodes, 160, 200));
+      for (std::size_t i = 199; i >= 180; --i) expect_loaded(prefetch.Take(nodes[i]), nodes[i]);
+      prefetch.Leave();
+    }
+    // Every node taken was loaded exactly once; at most the items of the folder left half done
+    // were loaded and never taken.
+    for (std::size_t i = 0; i < 200; ++i) {
+      const std::size_t times = loader.loaded.count(nodes[i].nid.value);
+      if (i >= 160 && i < 180) EXPECT_LE(times, 1u) << i;
+      else EXPECT_EQ(times, 1u) << i;
+    }
+  }
+}
+
+TEST(ItemPrefetch, TheWindowBoundsWhatWaitsAndLeavingLetsItGo) {
+  const auto nodes = make_nodes(100);
+  std::atomic<int> calls{0};
+  ItemPrefetcher prefetch(
+      [&](const NodeRecord&, SourceObject&) {
+        ++calls;
+        return std::make_unique<ItemRecord>();
+      },
+      4);
+  prefetch.Enter(pointers(nodes, 0, 100));
+  // Nothing is taken: the worker stops at the window.
+  while (calls.load() < 4) std::this_thread::yield();
+  // Given time to go further, it does not: a pause, not a condition the test waits for.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(calls.load(), 4);
+  // Leaving lets the waiting items go; a new folder is read from its start.
+  prefetch.Leave();
+  prefetch.Enter(pointers(nodes, 50, 60));
+  for (std::size_t i = 50; i < 60; ++i) EXPECT_TRUE(prefetch.Take(nodes[i]).record);
+  EXPECT_LE(calls.load(), 4 + 10);
+}
+
+}  // namespace
+}  // namespace salvora
