@@ -70,6 +70,8 @@ std::vector<CommandDef> make_commands() {
         {"attachments-per-message", OptionKind::kNumber, "A", "attachments per message (default 1)", 0, 1000},
         {"seed", OptionKind::kNumber, "S", "seed of the content (default 1)", 0, INT64_MAX},
         {"client", OptionKind::kText, "pst|ost", "write a PST (default) or an offline store"},
+        {"format", OptionKind::kNumber, "23|36", "file format version: 23 (default, 512-byte pages) or 36 (4 KB pages, compressed blocks)",
+         0, INT64_MAX},
         {"dump", OptionKind::kFlag, "", "print what was written in the dump form"}},
        kReadStatuses, RunSynth},
   };

@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "format/byte_writer.h"
 #include "format/crc.h"
 #include "platform/file64.h"
 
@@ -92,6 +93,39 @@ RtfResult decompress_rtf(Bytes value) {
   result.size_ok = result.rtf.size() == result.raw_size;
   result.status = ended ? RtfStatus::kOk : RtfStatus::kTruncated;
   return result;
+}
+
+ByteVector compress_rtf(Bytes rtf) {
+  ByteVector contents;
+  contents.reserve(rtf.size() + rtf.size() / 8 + 3);
+  std::size_t control_at = 0;
+  std::size_t tokens = 8;
+  const auto next_token = [&] {
+    if (tokens == 8) {
+      control_at = contents.size();
+      contents.push_back(0);
+      tokens = 0;
+    }
+    ++tokens;
+  };
+  for (std::uint8_t b : rtf) {
+    next_token();
+    contents.push_back(b);
+  }
+  // The end: a reference to the current write position, length bits zero.
+  next_token();
+  contents[control_at] = static_cast<std::uint8_t>(contents[control_at] | (1 << (tokens - 1)));
+  const std::size_t end = (kInitialDictionary.size() + rtf.size()) % kDictionarySize;
+  contents.push_back(static_cast<std::uint8_t>(end >> 4));
+  contents.push_back(static_cast<std::uint8_t>((end & 0x0F) << 4));
+
+  ByteVector out(kHeaderSize);
+  store_u32(out, 0, static_cast<std::uint32_t>(contents.size() + kHeaderSize - 4));
+  store_u32(out, 4, static_cast<std::uint32_t>(rtf.size()));
+  store_u32(out, 8, kRtfCompressed);
+  store_u32(out, 12, ComputeCrc(contents));
+  out.insert(out.end(), contents.begin(), contents.end());
+  return out;
 }
 
 int decompress_rtf(Bytes value, const std::string& output_path) {

@@ -36,6 +36,10 @@ struct RtfResult {
 // Decodes a PR_RTF_COMPRESSED value in memory.
 RtfResult decompress_rtf(Bytes value);
 
+// An RTF document as a PR_RTF_COMPRESSED value: an "LZFu" stream of literals only, which
+// every reader decodes, ended by the end-of-stream reference, with its CRC.
+ByteVector compress_rtf(Bytes rtf);
+
 // Decodes a value into a file (created or truncated). 0 when the stream was usable and the
 // file written, 1 otherwise.
 int decompress_rtf(Bytes value, const std::string& output_path);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <zlib.h>
+
 #include "format/byte_writer.h"
 #include "format/crc.h"
 #include "format/signature.h"
@@ -38,18 +40,57 @@ TrailerVerdict judge_block_trailer(const BlockTrailer& trailer, Bytes stored, st
   return v;
 }
 
-std::vector<std::uint8_t> build_block(Bytes payload, std::uint64_t bid, std::uint64_t ib, CryptMethod crypt) {
-  const std::size_t cb = payload.size();
-  std::vector<std::uint8_t> out(BlockDiskSize(cb), 0);
-  std::copy(payload.begin(), payload.end(), out.begin());
-  if (!IsInternalBid(bid)) encode_block_bytes(std::span(out).first(cb), crypt, bid);
-  const std::size_t t = out.size() - kBlockTrailerSize;
+namespace {
+
+// zlib at its default level, which is what the Outlook files seen so far carry (their blocks
+// recompress to the same bytes); empty when zlib fails.
+std::vector<std::uint8_t> deflate_bytes(Bytes data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  std::vector<std::uint8_t> out(size);
+  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK) return {};
+  out.resize(size);
+  return out;
+}
+
+}  // namespace
+
+StoredBlock store_block_data(Bytes payload, std::uint64_t bid, CryptMethod crypt, FileLayout layout,
+                             bool allow_compression) {
+  StoredBlock s;
+  s.bytes.assign(payload.begin(), payload.end());
+  s.cb_inflated = static_cast<std::uint16_t>(payload.size());
+  if (!IsInternalBid(bid)) encode_block_bytes(s.bytes, crypt, bid);
+  // Compressed last, so that the stored bytes start with the zlib header a reader looks for.
+  if (layout == FileLayout::kUnicode4k && allow_compression && !payload.empty()) {
+    auto packed = deflate_bytes(s.bytes);
+    if (!packed.empty() && block_disk_size(packed.size(), layout) < block_disk_size(s.bytes.size(), layout))
+      s.bytes = std::move(packed);
+  }
+  return s;
+}
+
+std::vector<std::uint8_t> seal_block(const StoredBlock& stored, std::uint64_t bid, std::uint64_t ib, FileLayout layout) {
+  const bool wide = layout == FileLayout::kUnicode4k;
+  if (!wide) layout = FileLayout::kUnicode;
+  const std::size_t cb = stored.bytes.size();
+  std::vector<std::uint8_t> out(block_disk_size(cb, layout), 0);
+  std::copy(stored.bytes.begin(), stored.bytes.end(), out.begin());
+  const std::size_t t = out.size() - geometry_for(layout).block_trailer_size;
   store_u16(out, t, static_cast<std::uint16_t>(cb));
   store_u16(out, t + 2, ComputeSignature(ib, bid));
-  // The CRC is over the bytes as stored, after encoding.
+  // The CRC is over the bytes as stored, after encoding and compression.
   store_u32(out, t + 4, ComputeCrc(Bytes(out).first(cb)));
   store_u64(out, t + 8, bid);
+  if (wide) {
+    // Every block of the Outlook files seen so far has 2 in the word before cbInflated.
+    store_u16(out, t + 16, 2);
+    store_u16(out, t + 18, stored.cb_inflated);
+  }
   return out;
+}
+
+std::vector<std::uint8_t> build_block(Bytes payload, std::uint64_t bid, std::uint64_t ib, CryptMethod crypt) {
+  return seal_block(store_block_data(payload, bid, crypt, FileLayout::kUnicode), bid, ib, FileLayout::kUnicode);
 }
 
 std::vector<std::uint8_t> open_block(Bytes disk, std::uint64_t bid, std::uint16_t cb, std::uint64_t ib, CryptMethod crypt,

@@ -2,7 +2,8 @@
 // Blocks: the trailer behind every block's data, data blocks with their encoding, and the
 // internal blocks: data trees (XBLOCK, XXBLOCK) and sub-node lists (SLBLOCK, SIBLOCK).
 //
-// The parsers read every layout; the serialisers write the Unicode layout the writer produces.
+// The parsers read every layout; the serialisers write the two Unicode layouts the writer
+// produces.
 // Whether a damaged block is still used is the caller's to decide: the trailer parser says what
 // matches and what does not, and the internal block parsers take the caller's tolerance.
 
@@ -48,6 +49,20 @@ struct TrailerVerdict {
 };
 TrailerVerdict judge_block_trailer(const BlockTrailer& trailer, Bytes stored, std::uint64_t bid, std::uint16_t cb,
                                    std::uint64_t ib);
+
+// A block's bytes as they are stored, before its place in the file is known: the payload,
+// encoded when it is an external data block and, in the 4 KB layout, then zlib-compressed
+// where that saves at least one 512-byte unit of disk (as Outlook does: a block that would
+// take as many units either way stays plain).
+struct StoredBlock {
+  std::vector<std::uint8_t> bytes;  // cb of them
+  std::uint16_t cb_inflated = 0;    // the payload's own size
+  bool compressed() const { return bytes.size() != cb_inflated; }
+};
+StoredBlock store_block_data(Bytes payload, std::uint64_t bid, CryptMethod crypt, FileLayout layout,
+                             bool allow_compression = true);
+// The block as it goes to disk at offset ib: stored bytes, zero padding and the layout's trailer.
+std::vector<std::uint8_t> seal_block(const StoredBlock& stored, std::uint64_t bid, std::uint64_t ib, FileLayout layout);
 
 // The bytes of a Unicode block as they go to disk at offset ib: the payload (encoded when it is
 // an external data block), zero padding and the trailer.

@@ -4,7 +4,8 @@
 // field widths, page and block sizes and a few offsets; the parsers take the layout and give
 // one shape back, so nothing above them asks which layout it reads.
 //
-// The writer produces the Unicode layout only; the k* constants below are its geometry.
+// The writer produces the two Unicode layouts; the k* constants below are the 512-byte one's,
+// and the writer takes the 4 KB one's from geometry_for.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,7 +46,7 @@ struct CrcAndId {
 };
 CrcAndId read_crc_and_id(ByteReader& r, FileLayout layout);
 
-// The Unicode layout the writer produces.
+// The 512-byte Unicode layout.
 inline constexpr std::uint64_t kPageSize = 512;
 inline constexpr std::uint32_t kMaxBlockData = 8176;        // 8192 minus the trailer
 inline constexpr std::uint32_t kMaxBlockSize = 8192;

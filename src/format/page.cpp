@@ -27,6 +27,11 @@ std::optional<PagePlaces> places_for(FileLayout layout) {
   return std::nullopt;
 }
 
+// The serialisers write the Unicode layouts only; any other layout is written as Unicode.
+PagePlaces written_places(FileLayout layout) {
+  return *places_for(layout == FileLayout::kUnicode4k ? layout : FileLayout::kUnicode);
+}
+
 }  // namespace
 
 void BtEntry::Serialize(ByteWriter& w) const {
@@ -42,12 +47,13 @@ BtEntry BtEntry::Parse(ByteReader& r, FileLayout layout) {
   return e;
 }
 
-void BbtEntry::Serialize(ByteWriter& w) const {
+void BbtEntry::Serialize(ByteWriter& w, FileLayout layout) const {
   w.u64(bid);
   w.u64(ib);
   w.u16(cb);
+  if (layout == FileLayout::kUnicode4k) w.u16(cb_inflated);
   w.u16(cref);
-  w.u32(0);
+  w.zeros(layout == FileLayout::kUnicode4k ? 2 : 4);
 }
 BbtEntry BbtEntry::Parse(ByteReader& r, FileLayout layout) {
   BbtEntry e;
@@ -60,7 +66,7 @@ BbtEntry BbtEntry::Parse(ByteReader& r, FileLayout layout) {
   return e;
 }
 
-void NbtEntry::Serialize(ByteWriter& w) const {
+void NbtEntry::Serialize(ByteWriter& w, FileLayout /*layout*/) const {
   w.u64(nid);
   w.u64(bid_data);
   w.u64(bid_sub);
@@ -95,19 +101,25 @@ std::optional<PageTrailer> parse_page_trailer(Bytes page, FileLayout layout) {
   return t;
 }
 
-void seal_page(std::vector<std::uint8_t>& page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib, bool sign) {
-  page.resize(kPageSize, 0);
-  page[496] = ptype;
-  page[497] = ptype;
-  store_u16(page, 498, sign ? ComputeSignature(ib, bid) : 0);
-  store_u32(page, 500, ComputeCrc(Bytes(page).first(496)));
-  store_u64(page, 504, bid);
+void seal_page(std::vector<std::uint8_t>& page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib, bool sign,
+               FileLayout layout) {
+  const PagePlaces places = written_places(layout);
+  const std::size_t t = places.trailer;
+  page.resize(places.page_size, 0);
+  page[t] = ptype;
+  page[t + 1] = ptype;
+  store_u16(page, t + 2, sign ? ComputeSignature(ib, bid) : 0);
+  store_u32(page, t + 4, ComputeCrc(Bytes(page).first(t)));
+  store_u64(page, t + 8, bid);
+  // The 4 KB layout's trailer ends in eight bytes no reader interprets; every page of the
+  // Outlook files seen so far has 1 there, so ours do too.
+  if (places.wide_counts) page[t + 16] = 1;
 }
 
 std::vector<std::string> check_page_trailer(Bytes page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib,
-                                            bool sign) {
+                                            bool sign, FileLayout layout) {
   std::vector<std::string> out;
-  const auto t = parse_page_trailer(page, FileLayout::kUnicode);
+  const auto t = parse_page_trailer(page, layout);
   if (!t) {
     out.push_back("page is short");
     return out;
@@ -137,36 +149,45 @@ std::uint8_t BtPage::EntrySize(std::uint8_t ptype, std::uint8_t level) {
   return ptype == kPtypeNbt ? NbtEntry::kSize : BbtEntry::kSize;
 }
 
-std::vector<std::uint8_t> BtPage::Serialize(std::uint64_t bid, std::uint64_t ib) const {
-  std::vector<std::uint8_t> page(kPageSize, 0);
-  std::copy(entries.begin(), entries.begin() + std::min<std::size_t>(entries.size(), 488), page.begin());
-  page[488] = c_ent;
-  page[489] = c_ent_max;
-  page[490] = cb_ent;
-  page[491] = level;
-  seal_page(page, ptype, bid, ib, true);
+std::vector<std::uint8_t> BtPage::Serialize(std::uint64_t bid, std::uint64_t ib, FileLayout layout) const {
+  const PagePlaces places = written_places(layout);
+  std::vector<std::uint8_t> page(places.page_size, 0);
+  std::copy(entries.begin(), entries.begin() + std::min<std::size_t>(entries.size(), places.counts), page.begin());
+  std::size_t at = places.counts;
+  if (places.wide_counts) {
+    store_u16(page, at, c_ent);
+    store_u16(page, at + 2, c_ent_max);
+    at += 4;
+  } else {
+    page[at++] = c_ent;
+    page[at++] = c_ent_max;
+  }
+  page[at] = cb_ent;
+  page[at + 1] = level;
+  seal_page(page, ptype, bid, ib, true, layout);
   return page;
 }
 
-std::optional<BtPage> BtPage::Parse(Bytes page) {
-  const auto header = parse_bt_page_header(page, FileLayout::kUnicode);
-  const auto trailer = parse_page_trailer(page, FileLayout::kUnicode);
+std::optional<BtPage> BtPage::Parse(Bytes page, FileLayout layout) {
+  const auto header = parse_bt_page_header(page, layout);
+  const auto trailer = parse_page_trailer(page, layout);
   if (!header || !trailer) return std::nullopt;
+  const std::size_t area = geometry_for(layout).entry_area;
   BtPage p;
   p.ptype = trailer->ptype;
-  p.c_ent = static_cast<std::uint8_t>(header->c_ent);
-  p.c_ent_max = static_cast<std::uint8_t>(header->c_ent_max);
   p.cb_ent = header->cb_ent;
   p.level = header->level;
-  if (p.cb_ent == 0 || std::size_t{p.c_ent} * p.cb_ent > 488) return std::nullopt;
+  if (p.cb_ent == 0 || header->c_ent > area / p.cb_ent || header->c_ent_max > 0xFF) return std::nullopt;
+  p.c_ent = static_cast<std::uint8_t>(header->c_ent);
+  p.c_ent_max = static_cast<std::uint8_t>(header->c_ent_max);
   p.entries.assign(page.begin(), page.begin() + std::size_t{p.c_ent} * p.cb_ent);
   return p;
 }
 
-std::vector<std::uint8_t> serialize_map_page(std::uint8_t ptype, Bytes map496, std::uint64_t ib) {
-  std::vector<std::uint8_t> page(map496.begin(), map496.begin() + std::min<std::size_t>(map496.size(), 496));
-  page.resize(kPageSize, 0);
-  seal_page(page, ptype, ib, ib, false);
+std::vector<std::uint8_t> serialize_map_page(std::uint8_t ptype, Bytes map, std::uint64_t ib, FileLayout layout) {
+  const std::size_t room = written_places(layout).trailer;
+  std::vector<std::uint8_t> page(map.begin(), map.begin() + std::min<std::size_t>(map.size(), room));
+  seal_page(page, ptype, ib, ib, false, layout);
   return page;
 }
 

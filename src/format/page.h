@@ -3,7 +3,7 @@
 // their three entry kinds, and the allocation map pages.
 //
 // The parsers read every layout (ANSI 512-byte pages with 32-bit ids, Unicode 512-byte pages,
-// Unicode 4 KB pages); the serialisers write the Unicode layout the writer produces. Entry
+// Unicode 4 KB pages); the serialisers write the two Unicode layouts the writer produces. Entry
 // parsers read the entry's own bytes only; what a walk makes of a page (learning the depth,
 // stopping at stale entries, checking every rule) is the walker's.
 
@@ -40,7 +40,8 @@ struct BbtEntry {
   // the other layouts, which store no compressed blocks.
   std::uint16_t cb_inflated = 0;
   std::uint64_t key() const { return bid; }
-  void Serialize(ByteWriter& w) const;
+  // The 4 KB layout keeps cb_inflated beside cb; the others have four bytes of padding there.
+  void Serialize(ByteWriter& w, FileLayout layout = FileLayout::kUnicode) const;
   static BbtEntry Parse(ByteReader& r, FileLayout layout = FileLayout::kUnicode);
   bool operator==(const BbtEntry&) const = default;
 };
@@ -53,7 +54,8 @@ struct NbtEntry {
   std::uint64_t bid_sub = 0;
   std::uint32_t nid_parent = 0;
   std::uint64_t key() const { return nid; }
-  void Serialize(ByteWriter& w) const;
+  // The same in both Unicode layouts.
+  void Serialize(ByteWriter& w, FileLayout layout = FileLayout::kUnicode) const;
   static NbtEntry Parse(ByteReader& r, FileLayout layout = FileLayout::kUnicode);
   bool operator==(const NbtEntry&) const = default;
 };
@@ -70,12 +72,13 @@ struct PageTrailer {
 // Empty when the bytes are shorter than a page of the layout.
 std::optional<PageTrailer> parse_page_trailer(Bytes page, FileLayout layout);
 
-// Writes ptype, signature, CRC and bid into the trailer of a 512-byte Unicode page. Map pages
-// have signature 0 (sign = false).
-void seal_page(std::vector<std::uint8_t>& page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib, bool sign);
+// Sizes the page to the layout's page size and writes ptype, signature, CRC and bid into its
+// trailer (a Unicode layout). Map pages have signature 0 (sign = false).
+void seal_page(std::vector<std::uint8_t>& page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib, bool sign,
+               FileLayout layout = FileLayout::kUnicode);
 // Every mismatch of a Unicode page's trailer against the expected type, bid and offset.
 std::vector<std::string> check_page_trailer(Bytes page, std::uint8_t ptype, std::uint64_t bid, std::uint64_t ib,
-                                            bool sign);
+                                            bool sign, FileLayout layout = FileLayout::kUnicode);
 
 // The counts and sizes a B-tree page keeps before its trailer.
 struct BtPageHeader {
@@ -87,7 +90,7 @@ struct BtPageHeader {
 // Empty when the bytes are shorter than a page of the layout.
 std::optional<BtPageHeader> parse_bt_page_header(Bytes page, FileLayout layout);
 
-// One Unicode B-tree page; entries kept as raw bytes of cbEnt each.
+// One B-tree page of a Unicode layout; entries kept as raw bytes of cbEnt each.
 struct BtPage {
   std::uint8_t ptype = 0;    // kPtypeBbt or kPtypeNbt
   std::uint8_t level = 0;    // 0 = leaf
@@ -96,16 +99,21 @@ struct BtPage {
   std::uint8_t c_ent = 0;
   std::vector<std::uint8_t> entries;
 
-  // cbEnt and cEntMax as Outlook writes them for this page type and level.
+  // cbEnt and cEntMax as Outlook writes them for this page type and level (at most 169 in the
+  // 4 KB layout, so the counts fit a byte here though that layout stores them in 16 bits).
   static std::uint8_t EntrySize(std::uint8_t ptype, std::uint8_t level);
-  static std::uint8_t MaxEntries(std::uint8_t ptype, std::uint8_t level) { return static_cast<std::uint8_t>(488 / EntrySize(ptype, level)); }
+  static std::uint8_t MaxEntries(std::uint8_t ptype, std::uint8_t level, FileLayout layout = FileLayout::kUnicode) {
+    return static_cast<std::uint8_t>(geometry_for(layout).entry_area / EntrySize(ptype, level));
+  }
 
-  std::vector<std::uint8_t> Serialize(std::uint64_t bid, std::uint64_t ib) const;
+  std::vector<std::uint8_t> Serialize(std::uint64_t bid, std::uint64_t ib, FileLayout layout = FileLayout::kUnicode) const;
   // Parses the page body; trailer checks are separate. Empty when the counts cannot hold.
-  static std::optional<BtPage> Parse(Bytes page);
+  static std::optional<BtPage> Parse(Bytes page, FileLayout layout = FileLayout::kUnicode);
 };
 
-// AMap, PMap, FMap and FPMap pages: 496 bytes of map and a trailer whose bid is the offset.
-std::vector<std::uint8_t> serialize_map_page(std::uint8_t ptype, Bytes map496, std::uint64_t ib);
+// AMap, PMap, FMap and FPMap pages: the map (496 bytes in the 512-byte layout, 4072 in the
+// 4 KB one) and a trailer whose bid is the offset.
+std::vector<std::uint8_t> serialize_map_page(std::uint8_t ptype, Bytes map, std::uint64_t ib,
+                                             FileLayout layout = FileLayout::kUnicode);
 
 }  // namespace salvora

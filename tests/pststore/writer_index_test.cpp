@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <random>
 
@@ -206,6 +207,43 @@ TEST(WriterIndex, AllocationMapsDroppedAndReadBackStayExact) {
   EXPECT_TRUE(space.IsAllocated(again));
   space.WriteMaps();
   EXPECT_EQ(space.free_bytes(), free_before + (freed - 1) * 8192);
+}
+
+// The 4 KB layout's space: maps from 0x22000, one bit per 512 bytes, no PMap pages, blocks of
+// up to 64 KB, and B-tree pages of that layout read back after their leaves were dropped.
+TEST(WriterIndex, FourKilobyteLayoutPlacesMapsBlocksAndPages) {
+  const std::string path = testing::TempPath("maps4k.bin");
+  CFile64 file;
+  file.Open(path, CFile64::Access::kCreate);
+  FileSpace space(file, FileLayout::kUnicode4k);
+  const SpaceGeometry& g = space.geometry();
+  space.InitNew();
+  std::vector<std::uint64_t> blocks;
+  while (space.interval_count() < 2) blocks.push_back(space.AllocateBlock(65536));
+  EXPECT_EQ(blocks.front(), 0x22000u + 4096);  // right after the AMap: no PMap in this layout
+  for (auto ib : blocks) EXPECT_EQ(ib % 512, 0u);
+  EXPECT_EQ(g.interval_of(blocks.back()), 1u);
+  Tree tree(FileLayout::kUnicode4k);
+  tree.SetPageSource([&](std::uint64_t ib) { return space.Read(ib, 4096); });
+  for (std::uint64_t bid = 4; bid < 4 + 4 * 400; bid += 4) tree.Put(BbtEntry{bid, bid * 512, 100, 2, 300});
+  std::uint64_t next_page_bid = 1;
+  const Bref root = tree.Commit(space, next_page_bid);
+  space.ApplyPendingFrees();
+  space.WriteMaps();
+  EXPECT_EQ(space.file_eof(), 0x22000 + 2 * g.coverage());
+  EXPECT_EQ(g.coverage(), 4072u * 8 * 512);
+  std::vector<std::uint8_t> page(4096);
+  for (std::uint64_t k : {0, 1}) {
+    ASSERT_EQ(file.ReadAt(g.amap_offset(k), page.data(), page.size()), 4096u);
+    EXPECT_TRUE(check_page_trailer(page, kPtypeAMap, g.amap_offset(k), g.amap_offset(k), false, FileLayout::kUnicode4k).empty());
+  }
+  ASSERT_EQ(file.ReadAt(root.ib, page.data(), page.size()), 4096u);
+  EXPECT_TRUE(check_page_trailer(page, kPtypeBbt, root.bid, root.ib, true, FileLayout::kUnicode4k).empty());
+  // Three leaves of 169 entries; the dropped ones read back whole.
+  EXPECT_EQ(tree.leaf_count(), 3u);
+  EXPECT_EQ(tree.Find(4 + 4 * 10), (BbtEntry{4 + 4 * 10, (4 + 4 * 10) * 512, 100, 2, 300}));
+  file.Close();
+  std::filesystem::remove(path);
 }
 
 }  // namespace

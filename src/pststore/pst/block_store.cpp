@@ -9,18 +9,22 @@ namespace salvora::pst {
 std::uint64_t BlockStore::WriteBlock(Bytes payload, bool internal, BlockList* owned) {
   const std::uint64_t bid = next_bid | (internal ? kBidInternal : 0);
   next_bid += 4;
-  const std::uint64_t ib = space_.AllocateBlock(BlockDiskSize(payload.size()));
-  const auto disk = build_block(payload, bid, ib, crypt_);
+  const FileLayout layout = geometry().layout;
+  const StoredBlock stored = store_block_data(payload, bid, crypt_, layout, !internal);
+  const std::uint64_t ib = space_.AllocateBlock(geometry().block_disk_size(stored.bytes.size()));
+  const auto disk = seal_block(stored, bid, ib, layout);
   space_.Write(ib, disk);
   bytes_written += disk.size();
-  bbt_.Put(BbtEntry{bid, ib, static_cast<std::uint16_t>(payload.size()), 2});
+  BbtEntry entry{bid, ib, static_cast<std::uint16_t>(stored.bytes.size()), 2};
+  if (layout == FileLayout::kUnicode4k) entry.cb_inflated = stored.cb_inflated;
+  bbt_.Put(entry);
   if (owned) owned->push_back(bid);
   return bid;
 }
 
 std::uint64_t BlockStore::WriteValue(Bytes data, BlockList* owned) {
   if (data.empty()) return 0;
-  if (data.size() <= kMaxBlockData) return WriteBlock(data, false, owned);
+  if (data.size() <= geometry().max_block_data) return WriteBlock(data, false, owned);
   DataTreeWriter w(*this, owned);
   w.Append(data);
   return w.Finish();
@@ -84,7 +88,7 @@ void BlockStore::FreeBlocks(const BlockList& bids) {
       bbt_.Put(shared);
       continue;
     }
-    space_.Free(e->ib, BlockDiskSize(e->cb));
+    space_.Free(e->ib, geometry().block_disk_size(e->cb));
     bbt_.Erase(bid, space_);
   }
 }
@@ -92,10 +96,11 @@ void BlockStore::FreeBlocks(const BlockList& bids) {
 void DataTreeWriter::Append(Bytes data) {
   size_ += data.size();
   while (!data.empty()) {
-    const std::size_t take = std::min<std::size_t>(data.size(), kMaxBlockData - block_.size());
+    const std::size_t max = store_.geometry().max_block_data;
+    const std::size_t take = std::min<std::size_t>(data.size(), max - block_.size());
     block_.insert(block_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(take));
     data = data.subspan(take);
-    if (block_.size() == kMaxBlockData) EndBlock();
+    if (block_.size() == max) EndBlock();
   }
 }
 

@@ -24,15 +24,19 @@ using BlockList = std::vector<std::uint64_t>;
 
 class BlockStore {
  public:
-  BlockStore(CFile64& file, CryptMethod crypt) : space_(file), crypt_(crypt) {
-    bbt_.SetPageSource([this](std::uint64_t ib) { return space_.Read(ib, kPageSize); });
+  BlockStore(CFile64& file, CryptMethod crypt, FileLayout layout = FileLayout::kUnicode)
+      : space_(file, layout), crypt_(crypt), bbt_(layout) {
+    bbt_.SetPageSource([this](std::uint64_t ib) { return space_.Read(ib, space_.geometry().page_size); });
   }
 
   FileSpace& space() { return space_; }
   BlockTree& bbt() { return bbt_; }
   CryptMethod crypt() const { return crypt_; }
+  const SpaceGeometry& geometry() const { return space_.geometry(); }
 
-  // One block of at most 8176 bytes; internal blocks are data-tree and sub-node blocks.
+  // One block of at most max_block_data bytes; internal blocks are data-tree and sub-node
+  // blocks. In the 4 KB layout a data block is stored compressed where that saves space;
+  // internal blocks stay plain, since not every reader inflates them.
   std::uint64_t WriteBlock(Bytes payload, bool internal, BlockList* owned);
   // A value of any length as one block or a data tree; 0 for an empty value.
   std::uint64_t WriteValue(Bytes data, BlockList* owned);
@@ -52,8 +56,8 @@ class BlockStore {
   BlockTree bbt_;
 };
 
-// Streams a value into data blocks of 8176 bytes and builds its tree at the end, so that an
-// attachment of any size passes through a single block buffer.
+// Streams a value into data blocks of the layout's largest size and builds its tree at the
+// end, so that an attachment of any size passes through a single block buffer.
 class DataTreeWriter {
  public:
   DataTreeWriter(BlockStore& store, BlockList* owned) : store_(store), owned_(owned) {}

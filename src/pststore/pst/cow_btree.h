@@ -37,6 +37,10 @@ class CowBTree {
   // Clean leaves loaded between two commits beyond this many are dropped again at once.
   static constexpr std::size_t kResidentLimit = 1024;
 
+  // Pages in one of the writer's layouts: 512-byte or 4 KB.
+  explicit CowBTree(FileLayout layout = FileLayout::kUnicode) : layout_(layout) {}
+  FileLayout layout() const { return layout_; }
+
   // Where dropped leaves are read back from; without a source, leaves are never dropped.
   void SetPageSource(std::function<std::vector<std::uint8_t>(std::uint64_t ib)> source) {
     source_ = std::move(source);
@@ -45,7 +49,7 @@ class CowBTree {
   // Inserts an entry or replaces the one with the same key.
   void Put(const Entry& e) {
     const std::uint64_t key = e.key();
-    const std::size_t cap = BtPage::MaxEntries(kPtype, 0);
+    const std::size_t cap = BtPage::MaxEntries(kPtype, 0, layout_);
     if (leaves_.empty() || key > last_key_) {
       if (leaves_.empty() || leaves_.back().count >= cap) {
         leaves_.emplace_back();
@@ -114,7 +118,7 @@ class CowBTree {
     leaf.count = static_cast<std::uint32_t>(entries.size());
     --count_;
     if (entries.empty()) {
-      if (leaf.page.ib != 0) space.Free(leaf.page.ib, kPageSize);
+      if (leaf.page.ib != 0) space.Free(leaf.page.ib, page_size());
       --resident_;
       leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
       if (li == leaves_.size()) last_key_ = leaves_.empty() ? 0 : Entries(leaves_.back()).back().key();
@@ -133,9 +137,9 @@ class CowBTree {
     for (Leaf& leaf : leaves_) {
       if (leaf.dirty) {
         const auto& entries = Entries(leaf);
-        BtPage page{kPtype, 0, Entry::kSize, BtPage::MaxEntries(kPtype, 0), static_cast<std::uint8_t>(entries.size()), {}};
-        ByteWriter w(488);
-        for (const auto& e : entries) e.Serialize(w);
+        BtPage page{kPtype, 0, Entry::kSize, BtPage::MaxEntries(kPtype, 0, layout_), static_cast<std::uint8_t>(entries.size()), {}};
+        ByteWriter w(geometry_for(layout_).entry_area);
+        for (const auto& e : entries) e.Serialize(w, layout_);
         page.entries = w.take();
         leaf.page = WritePage(page, leaf.page, space, next_page_bid);
         leaf.dirty = false;
@@ -143,7 +147,7 @@ class CowBTree {
       children.push_back(BtEntry{leaf.first, leaf.page});
     }
     std::size_t level = 1;
-    const std::size_t cap = BtPage::MaxEntries(kPtype, 1);
+    const std::size_t cap = BtPage::MaxEntries(kPtype, 1, layout_);
     while (children.size() > 1) {
       if (levels_.size() < level) levels_.emplace_back();
       auto& old = levels_[level - 1];
@@ -158,14 +162,14 @@ class CowBTree {
         } else {
           BtPage page{kPtype, static_cast<std::uint8_t>(level), BtEntry::kSize, static_cast<std::uint8_t>(cap),
                       static_cast<std::uint8_t>(node.children.size()), {}};
-          ByteWriter w(488);
+          ByteWriter w(geometry_for(layout_).entry_area);
           for (const auto& c : node.children) c.Serialize(w);
           page.entries = w.take();
           node.page = WritePage(page, idx < old.size() ? old[idx].page : Bref{}, space, next_page_bid);
         }
         fresh.push_back(std::move(node));
       }
-      for (std::size_t i = fresh.size(); i < old.size(); ++i) space.Free(old[i].page.ib, kPageSize);
+      for (std::size_t i = fresh.size(); i < old.size(); ++i) space.Free(old[i].page.ib, page_size());
       old = std::move(fresh);
       children.clear();
       for (const auto& n : old) children.push_back(BtEntry{n.children.front().key, n.page});
@@ -173,7 +177,7 @@ class CowBTree {
     }
     // A tree that lost levels frees the pages above its new root.
     while (levels_.size() >= level) {
-      for (const auto& n : levels_.back()) space.Free(n.page.ib, kPageSize);
+      for (const auto& n : levels_.back()) space.Free(n.page.ib, page_size());
       levels_.pop_back();
     }
     root_ = children.empty() ? Bref{} : children.front().child;
@@ -194,7 +198,7 @@ class CowBTree {
     last_key_ = 0;
     for (auto& [page, entries] : leaf_pages) {
       if (entries.empty()) {
-        space.Free(page.ib, kPageSize);
+        space.Free(page.ib, page_size());
         continue;
       }
       count_ += entries.size();
@@ -208,7 +212,7 @@ class CowBTree {
       ++resident_;
       leaves_.push_back(std::move(leaf));
     }
-    for (const Bref& page : inner_pages) space.Free(page.ib, kPageSize);
+    for (const Bref& page : inner_pages) space.Free(page.ib, page_size());
     root_ = Bref{};
   }
 
@@ -230,8 +234,8 @@ class CowBTree {
   // What the tree holds in memory, roughly.
   std::uint64_t memory_bytes() const {
     std::uint64_t inner = 0;
-    for (const auto& level : levels_) inner += level.size() * (sizeof(Inner) + BtPage::MaxEntries(kPtype, 1) * sizeof(BtEntry));
-    return leaves_.capacity() * sizeof(Leaf) + resident_ * BtPage::MaxEntries(kPtype, 0) * sizeof(Entry) + inner;
+    for (const auto& level : levels_) inner += level.size() * (sizeof(Inner) + BtPage::MaxEntries(kPtype, 1, layout_) * sizeof(BtEntry));
+    return leaves_.capacity() * sizeof(Leaf) + resident_ * BtPage::MaxEntries(kPtype, 0, layout_) * sizeof(Entry) + inner;
   }
   Bref root() const { return root_; }
 
@@ -260,8 +264,8 @@ class CowBTree {
 
   std::vector<Entry> Load(const Leaf& leaf) const {
     const auto bytes = source_(leaf.page.ib);
-    const auto parsed = BtPage::Parse(bytes);
-    if (bytes.size() != kPageSize || !check_page_trailer(bytes, kPtype, leaf.page.bid, leaf.page.ib, true).empty() || !parsed ||
+    const auto parsed = BtPage::Parse(bytes, layout_);
+    if (bytes.size() != page_size() || !check_page_trailer(bytes, kPtype, leaf.page.bid, leaf.page.ib, true, layout_).empty() || !parsed ||
         parsed->level != 0 || parsed->c_ent != leaf.count)
       throw std::runtime_error("the B-tree page at offset " + std::to_string(leaf.page.ib) + " changed on disk while writing");
     std::vector<Entry> entries;
@@ -269,7 +273,7 @@ class CowBTree {
     ByteReader r(parsed->entries);
     for (std::uint8_t i = 0; i < parsed->c_ent; ++i) {
       ByteReader e(r.bytes(parsed->cb_ent));
-      entries.push_back(Entry::Parse(e));
+      entries.push_back(Entry::Parse(e, layout_));
     }
     return entries;
   }
@@ -280,13 +284,15 @@ class CowBTree {
     return it == leaves_.begin() ? 0 : static_cast<std::size_t>(it - leaves_.begin() - 1);
   }
 
-  static Bref WritePage(const BtPage& page, Bref old, FileSpace& space, std::uint64_t& next_page_bid) {
-    if (old.ib != 0) space.Free(old.ib, kPageSize);
+  Bref WritePage(const BtPage& page, Bref old, FileSpace& space, std::uint64_t& next_page_bid) const {
+    if (old.ib != 0) space.Free(old.ib, page_size());
     Bref fresh{next_page_bid++, space.AllocatePage()};
-    space.Write(fresh.ib, page.Serialize(fresh.bid, fresh.ib));
+    space.Write(fresh.ib, page.Serialize(fresh.bid, fresh.ib, layout_));
     return fresh;
   }
+  std::uint64_t page_size() const { return space_geometry(layout_).page_size; }
 
+  FileLayout layout_;
   std::function<std::vector<std::uint8_t>(std::uint64_t ib)> source_;
   std::vector<Leaf> leaves_;
   std::vector<std::vector<Inner>> levels_;

@@ -18,7 +18,7 @@ void FileSpace::InitNew() {
   intervals_.clear();
   resident_.clear();
   allocated_slots_ = 0;
-  cursor_ = kFirstAmapOffset;
+  cursor_ = g_.first_amap;
   EnsureInterval(0);
 }
 
@@ -26,11 +26,9 @@ void FileSpace::EnsureInterval(std::uint64_t k) {
   while (intervals_.size() <= k) {
     const std::uint64_t n = intervals_.size();
     intervals_.push_back(Interval{});
-    auto map = std::make_unique<Map>();
-    map->fill(0);
-    resident_[n] = std::move(map);
+    resident_[n] = std::make_unique<Map>(g_.map_bytes, 0);
     // The map pages map themselves.
-    Mark(amap_offset(n), reserved_map_bytes(n), true);
+    Mark(g_.amap_offset(n), g_.reserved_map_bytes(n), true);
   }
 }
 
@@ -38,22 +36,22 @@ FileSpace::Map& FileSpace::MapOf(std::uint64_t k) {
   auto it = resident_.find(k);
   if (it != resident_.end()) return *it->second;
   // Only maps as they are on disk are ever dropped, so the page holds this map exactly.
-  const auto page = Read(amap_offset(k), kPageSize);
-  if (page.size() != kPageSize || !check_page_trailer(page, kPtypeAMap, amap_offset(k), amap_offset(k), false).empty())
-    throw std::runtime_error("the allocation map at offset " + std::to_string(amap_offset(k)) + " changed on disk while writing");
-  auto map = std::make_unique<Map>();
-  std::copy(page.begin(), page.begin() + kAmapBytes, map->begin());
+  const std::uint64_t ib = g_.amap_offset(k);
+  const auto page = Read(ib, g_.page_size);
+  if (page.size() != g_.page_size || !check_page_trailer(page, kPtypeAMap, ib, ib, false, g_.layout).empty())
+    throw std::runtime_error("the allocation map at offset " + std::to_string(ib) + " changed on disk while writing");
+  auto map = std::make_unique<Map>(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(g_.map_bytes));
   return *resident_.emplace(k, std::move(map)).first->second;
 }
 
 void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
-  assert(ib % kSlotSize == 0 && size % kSlotSize == 0 && ib >= kFirstAmapOffset);
+  assert(ib % g_.slot_size == 0 && size % g_.slot_size == 0 && ib >= g_.first_amap);
   const std::uint64_t end = ib + size;
   while (ib < end) {
-    const std::uint64_t k = interval_of(ib);
-    const std::uint64_t stop = std::min(end, amap_offset(k + 1));
+    const std::uint64_t k = g_.interval_of(ib);
+    const std::uint64_t stop = std::min(end, g_.amap_offset(k + 1));
     Map& map = MapOf(k);
-    for (std::uint64_t slot = (ib - amap_offset(k)) / kSlotSize; ib < stop; ib += kSlotSize, ++slot) {
+    for (std::uint64_t slot = (ib - g_.amap_offset(k)) / g_.slot_size; ib < stop; ib += g_.slot_size, ++slot) {
       auto& byte = map[slot / 8];
       const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
       const bool was = (byte & bit) != 0;
@@ -70,38 +68,38 @@ void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
 }
 
 bool FileSpace::IsAllocated(std::uint64_t ib) {
-  if (ib < kFirstAmapOffset) return false;
-  const std::uint64_t k = interval_of(ib);
+  if (ib < g_.first_amap) return false;
+  const std::uint64_t k = g_.interval_of(ib);
   if (k >= intervals_.size()) return false;
-  const std::uint64_t slot = (ib - amap_offset(k)) / kSlotSize;
+  const std::uint64_t slot = (ib - g_.amap_offset(k)) / g_.slot_size;
   return (MapOf(k)[slot / 8] & (0x80 >> (slot % 8))) != 0;
 }
 
 void FileSpace::AddReusable(std::uint64_t ib, std::uint64_t size) {
   // A freed page serves the next page; any other extent serves blocks, in pieces of at most
   // one largest block, kept whole so that full-size blocks can reuse it.
-  if (size == kPageSize && ib % kPageSize == 0) {
+  if (size == g_.page_size && ib % g_.page_size == 0) {
     reusable_pages_.push_back(ib);
     return;
   }
   while (size > 0) {
-    const std::uint64_t chunk = std::min<std::uint64_t>(size, kMaxBlockSize);
-    reusable_blocks_[chunk / kSlotSize].push_back(ib);
+    const std::uint64_t chunk = std::min<std::uint64_t>(size, g_.max_block_size());
+    reusable_blocks_[chunk / g_.slot_size].push_back(ib);
     ib += chunk;
     size -= chunk;
   }
 }
 
 std::uint64_t FileSpace::Append(std::uint64_t size, std::uint64_t align) {
-  auto usable_start = [](std::uint64_t k) { return amap_offset(k) + reserved_map_bytes(k); };
+  auto usable_start = [this](std::uint64_t k) { return g_.amap_offset(k) + g_.reserved_map_bytes(k); };
   std::uint64_t from = cursor_;
-  std::uint64_t k = interval_of(from);
+  std::uint64_t k = g_.interval_of(from);
   EnsureInterval(k);
   from = std::max(from, usable_start(k));
   std::uint64_t pos = (from + align - 1) / align * align;
-  if (pos + size > amap_offset(k + 1)) {
+  if (pos + size > g_.amap_offset(k + 1)) {
     // Nothing straddles the next map page: the tail of this interval stays for small blocks.
-    if (amap_offset(k + 1) > from) AddReusable(from, amap_offset(k + 1) - from);
+    if (g_.amap_offset(k + 1) > from) AddReusable(from, g_.amap_offset(k + 1) - from);
     ++k;
     EnsureInterval(k);
     from = pos = usable_start(k);
@@ -113,8 +111,8 @@ std::uint64_t FileSpace::Append(std::uint64_t size, std::uint64_t align) {
 }
 
 std::uint64_t FileSpace::AllocateBlock(std::uint64_t size) {
-  const std::uint64_t units = size / kSlotSize;
-  assert(units >= 1 && units <= 128 && size % kSlotSize == 0);
+  const std::uint64_t units = size / g_.slot_size;
+  assert(units >= 1 && units <= 128 && size % g_.slot_size == 0);
   for (std::uint64_t u = units; u <= 128; ++u) {
     auto& list = reusable_blocks_[u];
     if (list.empty()) continue;
@@ -124,17 +122,17 @@ std::uint64_t FileSpace::AllocateBlock(std::uint64_t size) {
     Mark(ib, size, true);
     return ib;
   }
-  return Append(size, kSlotSize);
+  return Append(size, g_.slot_size);
 }
 
 std::uint64_t FileSpace::AllocatePage() {
   if (!reusable_pages_.empty()) {
     const std::uint64_t ib = reusable_pages_.back();
     reusable_pages_.pop_back();
-    Mark(ib, kPageSize, true);
+    Mark(ib, g_.page_size, true);
     return ib;
   }
-  return Append(kPageSize, kPageSize);
+  return Append(g_.page_size, g_.page_size);
 }
 
 void FileSpace::ApplyPendingFrees() {
@@ -171,9 +169,9 @@ std::vector<std::uint8_t> FileSpace::Read(std::uint64_t ib, std::size_t size) {
 
 namespace {
 
-std::uint16_t longest_free_run(const std::array<std::uint8_t, 496>& map) {
+std::uint16_t longest_free_run(const std::vector<std::uint8_t>& map) {
   std::uint32_t best = 0, run = 0;
-  for (std::uint32_t s = 0; s < kSlotsPerAmap; ++s) {
+  for (std::uint32_t s = 0; s < map.size() * 8; ++s) {
     const bool used = (map[s / 8] & (0x80 >> (s % 8))) != 0;
     run = used ? 0 : run + 1;
     best = std::max(best, run);
@@ -186,22 +184,24 @@ std::uint16_t longest_free_run(const std::array<std::uint8_t, 496>& map) {
 void FileSpace::WriteMaps() {
   Flush();
   if (file_.GetLength() < file_eof()) file_.SetLength(file_eof());
+  const auto write_map = [this](std::uint8_t ptype, Bytes map, std::uint64_t ib) {
+    file_.WriteAt(ib, serialize_map_page(ptype, map, ib, g_.layout).data(), g_.page_size);
+  };
   std::vector<std::uint64_t> fmaps_due;
   for (std::uint64_t k = 0; k < intervals_.size(); ++k) {
     Interval& in = intervals_[k];
     if (!in.dirty) continue;
     const Map& map = MapOf(k);
-    file_.WriteAt(amap_offset(k), serialize_map_page(kPtypeAMap, map, amap_offset(k)).data(), kPageSize);
+    write_map(kPtypeAMap, map, g_.amap_offset(k));
     if (!in.written) {
       // The page maps are deprecated; Outlook writes them all ones, meaning "no free page".
-      std::array<std::uint8_t, 496> ones;
-      ones.fill(0xFF);
-      if (has_pmap(k)) file_.WriteAt(pmap_offset(k), serialize_map_page(kPtypePMap, ones, pmap_offset(k)).data(), kPageSize);
-      if (has_fpmap(k)) file_.WriteAt(fpmap_offset(k), serialize_map_page(kPtypeFPMap, ones, fpmap_offset(k)).data(), kPageSize);
+      const std::vector<std::uint8_t> ones(g_.map_bytes, 0xFF);
+      if (g_.has_pmap(k)) write_map(kPtypePMap, ones, g_.pmap_offset(k));
+      if (g_.has_fpmap(k)) write_map(kPtypeFPMap, ones, g_.fpmap_offset(k));
       in.written = true;
     }
     in.longest_free = longest_free_run(map);
-    if (k >= 128) {
+    if (g_.page_maps && k >= 128) {
       const std::uint64_t f = 128 + (k - 128) / 496 * 496;
       if (fmaps_due.empty() || fmaps_due.back() != f) fmaps_due.push_back(f);
     }
@@ -209,20 +209,20 @@ void FileSpace::WriteMaps() {
   }
   for (std::uint64_t f : fmaps_due) {
     // Each byte: the longest run of free slots in one AMap, capped at 255.
-    std::array<std::uint8_t, 496> fmap{};
+    std::vector<std::uint8_t> fmap(g_.map_bytes, 0);
     for (std::uint64_t j = 0; j < 496 && f + j < intervals_.size(); ++j)
       fmap[j] = static_cast<std::uint8_t>(std::min<std::uint16_t>(intervals_[f + j].longest_free, 255));
-    file_.WriteAt(fmap_offset(f), serialize_map_page(kPtypeFMap, fmap, fmap_offset(f)).data(), kPageSize);
+    write_map(kPtypeFMap, fmap, g_.fmap_offset(f));
   }
   // Everything is on disk now: keep only the map new space is taken from.
-  const std::uint64_t current = interval_of(std::max(cursor_, kFirstAmapOffset));
+  const std::uint64_t current = g_.interval_of(std::max(cursor_, g_.first_amap));
   std::erase_if(resident_, [&](const auto& entry) { return entry.first != current; });
 }
 
-std::uint64_t FileSpace::file_eof() const { return amap_offset(intervals_.size()); }
-std::uint64_t FileSpace::amap_last() const { return amap_offset(intervals_.size() - 1); }
+std::uint64_t FileSpace::file_eof() const { return g_.amap_offset(intervals_.size()); }
+std::uint64_t FileSpace::amap_last() const { return g_.amap_offset(intervals_.size() - 1); }
 std::uint64_t FileSpace::free_bytes() const {
-  return (intervals_.size() * kSlotsPerAmap - allocated_slots_) * kSlotSize;
+  return (intervals_.size() * g_.slots_per_map() - allocated_slots_) * g_.slot_size;
 }
 
 }  // namespace salvora::pst

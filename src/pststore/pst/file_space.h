@@ -23,22 +23,28 @@
 
 #include "format/byte_reader.h"
 #include "platform/file64.h"
+#include "pststore/pst/disk_layout.h"
 
 namespace salvora::pst {
 
 class FileSpace {
  public:
-  explicit FileSpace(CFile64& file) : file_(file) {}
+  // Pages, blocks and maps in the geometry of one of the writer's layouts.
+  explicit FileSpace(CFile64& file, FileLayout layout = FileLayout::kUnicode)
+      : file_(file), g_(space_geometry(layout)) {}
+
+  const SpaceGeometry& geometry() const { return g_; }
 
   // Starts an empty file: one allocation interval, nothing allocated but the map pages.
   void InitNew();
   // Takes over the allocation maps of an existing file, one per interval; its free space is
   // used before the file grows. (Defined with the opening of an existing file.)
-  void Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps);
+  void Adopt(const std::vector<std::vector<std::uint8_t>>& maps);
 
-  // A 64-aligned range of size bytes (a multiple of 64, at most 8192) for a block.
+  // A slot-aligned range of size bytes (a multiple of the slot size, at most the largest
+  // block) for a block.
   std::uint64_t AllocateBlock(std::uint64_t size);
-  // A 512-aligned page.
+  // A page, aligned to its size.
   std::uint64_t AllocatePage();
   void Free(std::uint64_t ib, std::uint64_t size) { pending_.emplace_back(ib, size); }
 
@@ -70,7 +76,7 @@ class FileSpace {
   bool IsAllocated(std::uint64_t ib);
 
  private:
-  using Map = std::array<std::uint8_t, 496>;
+  using Map = std::vector<std::uint8_t>;  // map_bytes of the geometry
   struct Interval {
     std::uint16_t longest_free = 0;  // as last written, for the FMap
     bool dirty = true;               // its map differs from its page on disk
@@ -84,12 +90,13 @@ class FileSpace {
   std::uint64_t Append(std::uint64_t size, std::uint64_t align);
 
   CFile64& file_;
+  SpaceGeometry g_;
   std::vector<Interval> intervals_;
   std::unordered_map<std::uint64_t, std::unique_ptr<Map>> resident_;
   std::uint64_t allocated_slots_ = 0;
   std::uint64_t cursor_ = 0;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> pending_;
-  std::array<std::vector<std::uint64_t>, 129> reusable_blocks_;  // by size in 64-byte slots
+  std::array<std::vector<std::uint64_t>, 129> reusable_blocks_;  // by size in slots
   std::vector<std::uint64_t> reusable_pages_;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t buffer_start_ = 0;

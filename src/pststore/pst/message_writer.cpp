@@ -87,7 +87,7 @@ std::uint64_t PstWriter::Impl::StreamAttachmentData(const AttachmentSpec& a, Nod
     src = opened.get();
   }
   DataTreeWriter dw(*store, nullptr);
-  std::vector<std::uint8_t> buf(kMaxBlockData);
+  std::vector<std::uint8_t> buf(store->geometry().max_block_data);
   for (std::size_t n; (n = src->Read(buf)) > 0;) dw.Append(Bytes(buf).first(n));
   const std::uint64_t size = dw.size();
   const std::uint64_t bid = dw.Finish();

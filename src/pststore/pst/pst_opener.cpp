@@ -158,11 +158,11 @@ PropertyList message_row(const PropertyList& old_cells, const std::optional<Prop
 
 }  // namespace
 
-void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
+void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
   intervals_.assign(maps.size(), Interval{});
   resident_.clear();
   allocated_slots_ = 0;
-  cursor_ = amap_offset(maps.size());
+  cursor_ = g_.amap_offset(maps.size());
   for (auto& list : reusable_blocks_) list.clear();
   reusable_pages_.clear();
   pending_.clear();
@@ -171,23 +171,25 @@ void FileSpace::Adopt(const std::vector<std::array<std::uint8_t, 496>>& maps) {
     Interval& in = intervals_[k];
     in.written = true;
     std::uint64_t run_start = 0, run = 0;
-    for (std::uint64_t s = 0; s <= kSlotsPerAmap; ++s) {
-      const bool used = s == kSlotsPerAmap || (map[s / 8] & (0x80 >> (s % 8))) != 0;
-      if (s < kSlotsPerAmap && used) ++allocated_slots_;
+    const std::uint64_t slots = g_.slots_per_map();
+    for (std::uint64_t s = 0; s <= slots; ++s) {
+      const bool used = s == slots || (map[s / 8] & (0x80 >> (s % 8))) != 0;
+      if (s < slots && used) ++allocated_slots_;
       if (!used) {
         if (run == 0) run_start = s;
         ++run;
       } else if (run > 0) {
         in.longest_free = std::max<std::uint16_t>(in.longest_free, static_cast<std::uint16_t>(run));
-        AddReusable(amap_offset(k) + run_start * kSlotSize, run * kSlotSize);
+        AddReusable(g_.amap_offset(k) + run_start * g_.slot_size, run * g_.slot_size);
         run = 0;
       }
     }
     // A map the file already holds as given stays on disk; any other is written at the next
     // commit and kept in memory until then.
-    const auto page = Read(amap_offset(k), kPageSize);
-    const bool same = page.size() == kPageSize && std::equal(map.begin(), map.end(), page.begin()) &&
-                      check_page_trailer(page, kPtypeAMap, amap_offset(k), amap_offset(k), false).empty();
+    const std::uint64_t ib = g_.amap_offset(k);
+    const auto page = Read(ib, g_.page_size);
+    const bool same = page.size() == g_.page_size && std::equal(map.begin(), map.end(), page.begin()) &&
+                      check_page_trailer(page, kPtypeAMap, ib, ib, false, g_.layout).empty();
     in.dirty = !same;
     if (!same) resident_[k] = std::make_unique<Map>(map);
   }
@@ -265,11 +267,10 @@ class ExistingStore {
 // The allocation maps are made anew from what the trees use, as a reader rebuilds maps it
 // cannot trust: Outlook leaves space marked that nothing holds any more (and older files mark
 // their maps valid only for themselves), and the maps we commit must be exact.
-std::vector<std::array<std::uint8_t, 496>> MapsOfUsedSpace(const PstHeader& h, const TreeReader<BbtEntry>& bbt,
-                                                            const TreeReader<NbtEntry>& nbt, const std::string& path) {
+std::vector<std::vector<std::uint8_t>> MapsOfUsedSpace(const PstHeader& h, const TreeReader<BbtEntry>& bbt,
+                                                        const TreeReader<NbtEntry>& nbt, const std::string& path) {
   const std::uint64_t intervals = (h.file_eof - kFirstAmapOffset) / kAmapCoverage;
-  std::vector<std::array<std::uint8_t, 496>> maps(intervals);
-  for (auto& m : maps) m.fill(0);
+  std::vector<std::vector<std::uint8_t>> maps(intervals, std::vector<std::uint8_t>(kAmapBytes, 0));
   const auto mark = [&](std::uint64_t ib, std::uint64_t size) {
     if (ib < kFirstAmapOffset || ib % kSlotSize != 0 || ib + size > h.file_eof) refuse(path, "space outside its maps at " + hex(ib));
     for (std::uint64_t at = ib; at < ib + size; at += kSlotSize) {

@@ -295,6 +295,8 @@ PstWriter::PstWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 PstWriter::~PstWriter() = default;
 
 std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstOptions& options) {
+  if (options.layout != FileLayout::kUnicode && options.layout != FileLayout::kUnicode4k)
+    throw std::invalid_argument("the PST writer writes the Unicode layouts only");
   auto impl = std::make_unique<Impl>();
   impl->options = options;
   impl->path = path;
@@ -323,9 +325,11 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
     for (auto& b : impl->options.record_key) b = static_cast<std::uint8_t>(rd());
   }
   impl->rng.seed(options.random_seed != 0 ? options.random_seed : std::random_device{}());
-  impl->store = std::make_unique<BlockStore>(impl->file, options.crypt);
+  impl->store = std::make_unique<BlockStore>(impl->file, options.crypt, options.layout);
+  impl->nbt = NodeTree(options.layout);
   impl->AttachNodeTree();
   impl->store->space().InitNew();
+  impl->committed.version = options.layout == FileLayout::kUnicode4k ? 36 : 23;
   // Starting counters of a new store: each type's last index handed out.
   impl->rgnid.fill(0x400);
   impl->rgnid[kNidTypeSearchFolder] = 0x4000;

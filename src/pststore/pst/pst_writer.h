@@ -1,5 +1,6 @@
 #pragma once
-// PstWriter: creates a new Unicode PST file and fills it with folders and messages.
+// PstWriter: creates a new Unicode PST file (512-byte or 4 KB pages) and fills it with folders
+// and messages.
 //
 // Create writes the minimum store (store object, name-to-id map, root folder, "Top of
 // Personal Folders", "Deleted Items", "Search Root", the search management nodes and the table
@@ -27,6 +28,7 @@
 #include "platform/file64.h"
 #include "pststore/pst/block_store.h"
 #include "format/header.h"
+#include "format/layout.h"
 #include "pststore/pst/message_spec.h"
 #include "pststore/pst/name_map.h"
 
@@ -35,6 +37,10 @@ namespace salvora::pst {
 using FolderId = std::uint32_t;  // the folder's NID
 
 struct PstOptions {
+  // The file's layout: Unicode with 512-byte pages (wVer 23), or with 4 KB pages and
+  // zlib-compressed blocks (wVer 36, the layout of today's offline stores). Create only; Open
+  // keeps the file's.
+  FileLayout layout = FileLayout::kUnicode;
   std::string display_name = "Personal Folders";
   CryptMethod crypt = CryptMethod::kPermute;
   bool offline_client = false;  // wMagicClient "SO" instead of "SM"

@@ -97,7 +97,7 @@ struct PstWriter::Impl {
 
   // Lets the node tree read its dropped leaves back through the block store's file space.
   void AttachNodeTree() {
-    nbt.SetPageSource([this](std::uint64_t ib) { return store->space().Read(ib, kPageSize); });
+    nbt.SetPageSource([this](std::uint64_t ib) { return store->space().Read(ib, store->geometry().page_size); });
   }
   std::uint32_t AllocNid(std::uint8_t type);
   std::uint64_t Now() const { return options.now != 0 ? options.now : filetime_now(); }
