@@ -144,6 +144,12 @@ PackedProps::PackedProps(const PropertyList& props) {
   blob_.shrink_to_fit();
 }
 
+PackedProps PackedProps::FromBlob(std::vector<std::uint8_t> blob) {
+  PackedProps out;
+  out.blob_ = std::move(blob);
+  return out;
+}
+
 PropertyList PackedProps::Unpack() const {
   PropertyList out;
   ByteReader r(blob_);

@@ -71,6 +71,9 @@ class PackedProps {
   explicit PackedProps(const PropertyList& props);
   PropertyList Unpack() const;
   std::size_t bytes() const { return blob_.size(); }
+  // The packed form itself, to keep elsewhere and take back.
+  const std::vector<std::uint8_t>& blob() const { return blob_; }
+  static PackedProps FromBlob(std::vector<std::uint8_t> blob);
 
  private:
   std::vector<std::uint8_t> blob_;

@@ -379,7 +379,7 @@ void SettleFolderCounts(PstWriter::Impl& w, const ExistingStore& store) {
     const Property* unread = find_prop(pc, kPidContentUnreadCount);
     const Property* subfolders = find_prop(pc, kPidSubfolders);
     if (f.search) {
-      f.contents.resize(count ? static_cast<std::size_t>(std::max<std::int64_t>(count->AsInt(), 0)) : 0);
+      f.contents.assign_empty(count ? static_cast<std::size_t>(std::max<std::int64_t>(count->AsInt(), 0)) : 0);
       f.unread = unread ? static_cast<std::uint32_t>(std::max<std::int64_t>(unread->AsInt(), 0)) : 0;
       continue;
     }

@@ -151,12 +151,13 @@ void PstWriter::Impl::FlushFolder(FolderState& f) {
     }
     WriteTcNode(table_nid(Nid(f.nid), kNidTypeHierarchyTable).value, hierarchy_template(), rows, f.owned[1]);
   }
-  auto write_contents = [&](const std::vector<PackedRow>& packed, const TableSchema& schema, std::uint8_t type, BlockList& owned) {
+  auto write_contents = [&](const RowList& packed, const TableSchema& schema, std::uint8_t type, BlockList& owned) {
     store->FreeBlocks(owned);
     owned.clear();
     NodeBuilder nb(*this, &owned);
     const auto heap = build_table_context(schema, packed.size(), [&](std::size_t i) {
-      return TableRow{packed[i].row_id, row_ver++, packed[i].cells.Unpack()};
+      PackedRow row = packed.at(i);
+      return TableRow{row.row_id, row_ver++, row.cells.Unpack()};
     }, nb);
     const std::uint64_t data = nb.WriteHeap(heap);
     PutNode(table_nid(Nid(f.nid), type).value, data, nb.FinishSubnodes(), 0);
@@ -216,14 +217,15 @@ void PstWriter::Impl::WriteStaticNodes() {
   spam.parent = kNidRootFolder.value;
   spam.search = true;
   spam.props.push_back(Property::String(kPidDisplayName, "SPAM Search Folder 2"));
-  folders.emplace(spam.nid, spam);
-  Folder(kNidRootFolder.value).children.push_back(spam.nid);
-  WritePcNode(spam.nid, spam.parent, FolderProps(spam), scratch);
+  const std::uint32_t spam_nid = spam.nid;
+  const FolderState& placed = folders.emplace(spam_nid, std::move(spam)).first->second;
+  Folder(kNidRootFolder.value).children.push_back(spam_nid);
+  WritePcNode(placed.nid, placed.parent, FolderProps(placed), scratch);
   scratch.clear();
-  PutNode(table_nid(Nid(spam.nid), kNidTypeSearchUpdateQueue).value, 0, 0, 0);
-  WritePcNode(table_nid(Nid(spam.nid), kNidTypeSearchCriteriaObject).value, 0, {Property::Int32(kPidSearchFolderStatus, 0)}, scratch);
+  PutNode(table_nid(Nid(spam_nid), kNidTypeSearchUpdateQueue).value, 0, 0, 0);
+  WritePcNode(table_nid(Nid(spam_nid), kNidTypeSearchCriteriaObject).value, 0, {Property::Int32(kPidSearchFolderStatus, 0)}, scratch);
   scratch.clear();
-  WriteTcNode(table_nid(Nid(spam.nid), kNidTypeSearchContentsTable).value, search_contents_template(), no_rows, scratch);
+  WriteTcNode(table_nid(Nid(spam_nid), kNidTypeSearchContentsTable).value, search_contents_template(), no_rows, scratch);
 }
 
 void PstWriter::Impl::WriteHeader(PstHeader h) {
@@ -436,10 +438,7 @@ PstWriterStats PstWriter::stats() const {
   s.bytes_written = impl_->store->bytes_written;
   s.file_size = impl_->store->space().file_eof();
   for (const auto& [nid, f] : impl_->folders)
-    for (const auto* rows : {&f.contents, &f.assoc}) {
-      s.row_bytes += rows->capacity() * sizeof(PackedRow);
-      for (const auto& row : *rows) s.row_bytes += row.cells.bytes();
-    }
+    for (const auto* rows : {&f.contents, &f.assoc}) s.row_bytes += rows->memory_bytes();
   s.index_bytes = impl_->nbt.memory_bytes() + impl_->store->bbt().memory_bytes() + impl_->store->space().memory_bytes();
   return s;
 }

@@ -18,16 +18,12 @@
 #include "pststore/pst/name_map.h"
 #include "pststore/pst/property_context.h"
 #include "pststore/pst/pst_writer.h"
+#include "pststore/pst/row_list.h"
 #include "pststore/pst/table_context.h"
 
 namespace salvora::pst {
 
 using NodeTree = CowBTree<NbtEntry, 0x81>;
-
-struct PackedRow {
-  std::uint32_t row_id = 0;
-  PackedProps cells;
-};
 
 // A folder between checkpoints: its own properties, its children, and the rows of its contents
 // tables. Hierarchy rows are not kept: they are made from the children at each checkpoint.
@@ -37,8 +33,8 @@ struct FolderState {
   bool search = false;  // a search folder: written once at creation, never dirty after
   PropertyList props;   // everything but the computed counts and subfolder flag
   std::vector<std::uint32_t> children;
-  std::vector<PackedRow> contents;
-  std::vector<PackedRow> assoc;
+  RowList contents;
+  RowList assoc;
   std::uint32_t unread = 0;
   bool pc_dirty = true, hierarchy_dirty = true, contents_dirty = true, assoc_dirty = true;
   std::array<BlockList, 4> owned;  // PC, hierarchy, contents, associated contents

@@ -1,0 +1,68 @@
+#include "pststore/pst/row_list.h"
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "platform/temp_folder.h"
+
+namespace salvora::pst {
+
+namespace {
+
+// Rows held in memory before they go to the spill file.
+constexpr std::size_t kHeldLimit = 256u << 10;
+
+}  // namespace
+
+void RowList::push_back(PackedRow row) {
+  const auto& blob = row.cells.blob();
+  places_.push_back(Place{row.row_id, static_cast<std::uint32_t>(blob.size()), spilled_ + held_.size()});
+  held_.insert(held_.end(), blob.begin(), blob.end());
+  if (held_.size() >= kHeldLimit && !no_spill_) Spill();
+}
+
+void RowList::assign_empty(std::size_t n) {
+  places_.assign(n, Place{});
+  held_.clear();
+  spilled_ = 0;
+  spill_.reset();
+}
+
+void RowList::Spill() {
+  if (!spill_) {
+    const std::string& folder = temp_folder();
+    static std::atomic<std::uint32_t> counter{0};
+    const std::string path = folder.empty() ? std::string() : folder + "rows-" + std::to_string(counter.fetch_add(1)) + ".bin";
+    auto file = std::make_unique<CFile64>();
+    CFileException error;
+    if (path.empty() || !file->Open(path, CFile64::Access::kCreateNew, CFile64::Lock::kNone, &error)) {
+      no_spill_ = true;
+      return;
+    }
+    // Open and gone from the folder: the file lives as long as this list, and no longer.
+    std::remove(path.c_str());
+    spill_ = std::move(file);
+  }
+  spill_->WriteAt(spilled_, held_.data(), held_.size());
+  spilled_ += held_.size();
+  held_.clear();
+}
+
+PackedRow RowList::at(std::size_t i) const {
+  const Place& p = places_.at(i);
+  std::vector<std::uint8_t> blob(p.size);
+  if (p.size > 0) {
+    if (p.offset >= spilled_) {
+      const auto from = held_.begin() + static_cast<std::ptrdiff_t>(p.offset - spilled_);
+      std::copy(from, from + p.size, blob.begin());
+    } else if (spill_->ReadAt(p.offset, blob.data(), blob.size()) != blob.size()) {
+      throw CFileException(CFileException::endOfFile, 0, "the spilled table rows");
+    }
+  }
+  return PackedRow{p.row_id, PackedProps::FromBlob(std::move(blob))};
+}
+
+std::size_t RowList::memory_bytes() const { return places_.capacity() * sizeof(Place) + held_.capacity(); }
+
+}  // namespace salvora::pst

@@ -1,0 +1,54 @@
+#pragma once
+// The rows of one contents table between checkpoints. A folder of a large mailbox holds
+// hundreds of thousands of rows, and every folder's rows are needed again at each checkpoint,
+// when its table is rebuilt: kept in memory they would make the writer grow with the mailbox.
+// Past a few hundred kilobytes the rows go to a spill file in the process's private folder (an
+// unlinked file: nothing is left behind, even by a killed process) and are read back in order;
+// only their ids and places stay in memory, 16 bytes a row. Where no private folder can be
+// made they stay in memory.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/file64.h"
+#include "pststore/pst/property.h"
+
+namespace salvora::pst {
+
+struct PackedRow {
+  std::uint32_t row_id = 0;
+  PackedProps cells;
+};
+
+class RowList {
+ public:
+  RowList() = default;
+  RowList(RowList&&) noexcept = default;
+  RowList& operator=(RowList&&) noexcept = default;
+
+  void push_back(PackedRow row);
+  // n rows with no cells: the stand-ins of a search folder's results, which are never written.
+  void assign_empty(std::size_t n);
+  std::size_t size() const { return places_.size(); }
+  bool empty() const { return places_.empty(); }
+  PackedRow at(std::size_t i) const;
+  // Bytes held in memory for the rows.
+  std::size_t memory_bytes() const;
+
+ private:
+  struct Place {
+    std::uint32_t row_id = 0;
+    std::uint32_t size = 0;
+    std::uint64_t offset = 0;  // in the spill file, or in held_ after spilled_
+  };
+  void Spill();
+
+  std::vector<Place> places_;
+  std::vector<std::uint8_t> held_;  // the rows not yet in the spill file
+  std::uint64_t spilled_ = 0;       // bytes in the spill file
+  std::unique_ptr<CFile64> spill_;
+  bool no_spill_ = false;           // no private folder: everything stays in held_
+};
+
+}  // namespace salvora::pst
