@@ -31,30 +31,51 @@ void append_utf8(std::string& out, char32_t cp) {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+// Writes cp as UTF-8 at p and returns the end: the hot loop below writes into a buffer sized
+// for the worst case instead of growing a string byte by byte.
+char* put_utf8(char* p, char32_t cp) {
+  if (cp < 0x80) {
+    *p++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *p++ = static_cast<char>(0xC0 | (cp >> 6));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *p++ = static_cast<char>(0xE0 | (cp >> 12));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *p++ = static_cast<char>(0xF0 | (cp >> 18));
+    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return p;
+}
+
 template <typename UnitAt>
 std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, bool drop_nul) {
-  std::string out;
-  out.reserve(count);
+  // A unit gives at most three bytes (U+FFFD for a lone surrogate); a pair gives four.
+  std::string out(count * 3, '\0');
+  char* p = out.data();
   for (std::size_t i = 0; i < count; ++i) {
-    char32_t u = unit_at(i);
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      if (i + 1 < count) {
-        char32_t lo = unit_at(i + 1);
-        if (lo >= 0xDC00 && lo <= 0xDFFF) {
-          append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-          ++i;
-          continue;
-        }
+    const char32_t u = unit_at(i);
+    if (u < 0x80) {
+      if (u != 0 || !drop_nul) *p++ = static_cast<char>(u);
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      const char32_t lo = i + 1 < count ? unit_at(i + 1) : 0;
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        p = put_utf8(p, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        ++i;
+      } else {
+        p = put_utf8(p, kReplacement);
       }
-      append_utf8(out, kReplacement);
     } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      append_utf8(out, kReplacement);
-    } else if (u == 0 && drop_nul) {
-      continue;
+      p = put_utf8(p, kReplacement);
     } else {
-      append_utf8(out, u);
+      p = put_utf8(p, u);
     }
   }
+  out.resize(static_cast<std::size_t>(p - out.data()));
   return out;
 }
 

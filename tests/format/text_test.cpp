@@ -29,6 +29,12 @@ TEST(Utf16ToUtf8, ScriptsSurrogatesAndLoneHalves) {
   odd.push_back(0x42);
   EXPECT_EQ(utf16_to_utf8(odd), "A");
   EXPECT_EQ(utf16_to_utf8(le({0x41, 0, 0x42}), true), "AB");
+  EXPECT_EQ(utf16_to_utf8(le({0x41, 0, 0x42})), std::string("A\0B", 3));
+  // The longest output for its input: every unit a lone half, the last a high one at the end.
+  std::string three;
+  for (int i = 0; i < 4; ++i) three += "\xEF\xBF\xBD";
+  EXPECT_EQ(utf16_to_utf8(le({0xDC00, 0xDFFF, 0xDBFF, 0xD800})), three);
+  EXPECT_EQ(utf16_to_utf8(le({0xFFFF, 0x800, 0x7FF, 0x80, 0x7F})), "\xEF\xBF\xBF\xE0\xA0\x80\xDF\xBF\xC2\x80\x7F");
 }
 
 TEST(Utf8ToUtf16, RoundTrip) {
