@@ -22,6 +22,7 @@
 #include "format/prop_types.h"
 #include "format/text.h"
 #include "platform/sha256.h"
+#include "format/entry_id.h"
 
 namespace salvora::cli {
 
@@ -270,8 +271,10 @@ std::optional<Nid> ipm_subtree_nid(const OstContext& ctx) {
   auto obj = ReadObject(ctx, *store);
   if (!obj || obj->properties.blocks.empty()) return std::nullopt;
   const PropertyEntry* e = obj->properties.blocks.front().find(kPidIpmSubTreeEntryId);
-  if (!e || !e->value || e->value->size() < 24) return std::nullopt;
-  return Nid(load_u32(*e->value, 20));
+  if (!e || !e->value) return std::nullopt;
+  const auto id = EntryId::Parse(*e->value);
+  if (!id) return std::nullopt;
+  return id->nid;
 }
 
 }  // namespace

@@ -61,6 +61,11 @@ inline constexpr Nid kNidAttachmentTemplate{0x671};
 inline constexpr Nid kNidRecipientTemplate{0x692};
 inline constexpr Nid kNidSpamSearchFolder{0x2223};
 
+// The sub-nodes of a message (and of an attachment's embedded message) that hold its recipient
+// and attachment tables: the NIDs of the store's templates of those tables.
+inline constexpr Nid kNidMessageRecipientTable = kNidRecipientTemplate;
+inline constexpr Nid kNidMessageAttachmentTable = kNidAttachmentTemplate;
+
 // The NID of one of a folder's tables (hierarchy, contents, associated contents): the folder's
 // index with the table's node type.
 constexpr Nid table_nid(Nid folder, std::uint8_t type) { return Nid::make(type, folder.index()); }
