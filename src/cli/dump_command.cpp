@@ -151,7 +151,7 @@ struct Dumper {
   }
 
   std::string attachments(const LoadedObject& message, std::uint32_t cp, const std::string& where) {
-    const SubnodeEntry* table = FindSubnode(message.subnodes, Nid(0x671));
+    const SubnodeEntry* table = FindSubnode(message.subnodes, kNidMessageAttachmentTable);
     if (!table) return "[]";
     auto rows = ReadObject(ctx, table->data_bid, table->sub_bid);
     if (!rows) {

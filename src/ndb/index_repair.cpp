@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "format/block.h"
+#include "format/heap_on_node.h"
 #include "ndb/block_reader.h"
 #include "ndb/index_scan.h"
 
@@ -87,11 +88,13 @@ std::unordered_set<std::uint64_t> named_blocks(const OstContext& ctx) {
 }
 
 // A heap-on-node whose client is a property context: the shape of every message, folder and
-// attachment object (bSig 0xEC, bClientSig 0xBC at bytes 2 and 3).
+// attachment object.
 bool begins_as_property_context(const OstContext& ctx, const BlockEntry& e) {
   if (e.bid.is_internal()) return false;
   auto block = ReadBlockDecoded(ctx, e.bid);
-  return block && block->size() >= 12 && (*block)[2] == 0xEC && (*block)[3] == 0xBC;
+  if (!block) return false;
+  const auto header = HeapHeader::Parse(*block);
+  return header && header->complete && header->is_heap_of(kClientPropertyContext);
 }
 
 }  // namespace
