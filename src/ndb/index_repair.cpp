@@ -136,7 +136,7 @@ bool RepairBlockIndex(OstContext& context) {
   for (const auto& e : scan.block_entries) {
     if (e.behind_count) continue;
     const std::uint64_t key = e.entry.bid.key().value;
-    if (!range_of(ranges, key, e.page_bid != 0) || context.blocks->Find(e.entry.bid)) continue;
+    if (!range_of(ranges, key, !e.page_bid.is_null()) || context.blocks->Find(e.entry.bid)) continue;
     auto& slot = best[key];
     if (!slot || e.page_bid > slot->page_bid) slot = &e;
   }

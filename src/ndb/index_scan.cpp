@@ -30,7 +30,7 @@ class Scanner {
     const Bytes page = window.subspan(start - base, g_.page_size);
     const auto trailer = verify_bt_page(page, layout());
     if (!trailer) return;
-    out_.pages.push_back({start, trailer->bid, trailer->ptype, trailer->level});
+    out_.pages.push_back({start, Bid(trailer->bid), trailer->ptype, trailer->level});
     if (trailer->level != 0) return;
     const std::size_t size = bt_entry_size(g_, trailer->ptype, 0);
     const std::size_t capacity = g_.entry_area / size;
@@ -78,7 +78,7 @@ class Scanner {
     e.data = Bid(entry.bid_data);
     e.sub = Bid(entry.bid_sub);
     e.parent = Nid(entry.nid_parent);
-    e.page_bid = trailer.bid;
+    e.page_bid = Bid(trailer.bid);
     e.page_offset = start;
     e.behind_count = behind;
     out_.node_entries.push_back(e);
@@ -87,7 +87,7 @@ class Scanner {
   void AddBlock(const BbtEntry& entry, const VerifiedBtPage& trailer, bool behind) {
     ScannedBlockEntry e;
     e.entry = BlockEntry::From(entry, layout());
-    e.page_bid = trailer.bid;
+    e.page_bid = Bid(trailer.bid);
     e.behind_count = behind;
     out_.block_entries.push_back(e);
   }

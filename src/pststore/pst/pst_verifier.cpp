@@ -73,7 +73,7 @@ class NdbChecks {
     std::array<std::uint32_t, 32> highest{};
     for (const auto& [nid, n] : r_.nodes()) highest[nid.type()] = std::max(highest[nid.type()], nid.index());
     for (std::size_t t = 0; t < 32; ++t)
-      if (highest[t] >= 0x400 && r_.header().header.rgnid[t] < highest[t])
+      if (highest[t] >= kFirstUserNidIndex && r_.header().header.rgnid[t] < highest[t])
         Fail("header: rgnid[" + std::to_string(t) + "] is below NID index " + hex(highest[t]) + " in use");
   }
 

@@ -31,7 +31,7 @@ constexpr Nid kRequiredNodes[] = {kNidMessageStore,
 constexpr int kMaxDepth = 16;  // deepest embedded message checked
 constexpr int kInProgress = -1;
 // Hierarchy columns that are not copied from the child folder (MS-PST 2.4.4.4.1).
-constexpr std::uint16_t kHierarchyNotCopied[] = {0x0E30, 0x0E33, 0x0E34};
+constexpr std::uint16_t kHierarchyNotCopied[] = {kPidReplItemId, kPidReplChangeNum, kPidReplVersionHistory};
 
 class ObjectChecks {
  public:
@@ -92,7 +92,7 @@ class ObjectChecks {
     auto t = node ? r_.ReadTc(*node) : std::nullopt;
     if (!t) return;
     for (const auto& row : t->rows) {
-      const Property* f = find_prop(row.cells, 0x6605);
+      const Property* f = find_prop(row.cells, kPidReceiveFolderNid);
       const Nid target(f ? static_cast<std::uint32_t>(f->AsInt()) : 0u);
       if (!IsFolder(target))
         Fail("receive-folder table: row " + hex(row.row_id) + " names no folder");
@@ -163,8 +163,8 @@ class ObjectChecks {
     }
     if (contents) {
       RequireTemplateColumns(*contents, contents_template(), where + " contents table");
-      // 0x3013 (change key) is kept by Outlook in rows only, like the message status.
-      Rows(*contents, messages, where + " contents table", {kPidMessageStatus, 0x3013});
+      // The change key is kept by Outlook in rows only, like the message status.
+      Rows(*contents, messages, where + " contents table", {kPidMessageStatus, kPidChangeKey});
       std::int64_t unread = 0;
       for (const auto& row : contents->rows) {
         const Property* f = find_prop(row.cells, kPidMessageFlags);
