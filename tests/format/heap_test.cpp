@@ -73,6 +73,12 @@ TEST(Heap, DamagedPageMapsAsEachToleranceTakesThem) {
       {"heap: page map of block 1 is cut off", [](ByteVector& b) { store_u16(b, load_u16(b, 0), 0x7000); }},
       {"heap: allocation offsets of block 1 out of order",
        [](ByteVector& b) { store_u16(b, load_u16(b, 0) + 4, 0x7000); }},
+      // The last allocation ending one byte into the page map that follows it.
+      {"heap: allocation offsets of block 1 out of order",
+       [](ByteVector& b) {
+         const std::uint16_t map = load_u16(b, 0);
+         store_u16(b, map + 4 + 2 * load_u16(b, map), static_cast<std::uint16_t>(map + 1));
+       }},
   };
   for (const auto& c : cases) {
     auto blocks = two_blocks();
