@@ -70,14 +70,15 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
   if (page->c_ent == 0) sink_(where + "empty B-tree page");
   if (page->cb_ent != want_cb) return false;
   // The key of entry i, by the entry kind's own parser.
+  const Bytes entries(page->entries);
   const auto key_at = [&](std::size_t i) -> std::uint64_t {
-    ByteReader r(Bytes(page->entries).subspan(i * want_cb, want_cb));
-    if (page->level > 0) return BtEntry::Parse(r).key;
-    return ptype == kPtypeNbt ? NbtEntry::Parse(r).key() : BbtEntry::Parse(r).key();
+    if (page->level > 0) return parse_bt_entry<BtEntry>(entries, i, want_cb, FileLayout::kUnicode).key;
+    if (ptype == kPtypeNbt) return parse_bt_entry<NbtEntry>(entries, i, want_cb, FileLayout::kUnicode).key();
+    return parse_bt_entry<BbtEntry>(entries, i, want_cb, FileLayout::kUnicode).key();
   };
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < page->c_ent; ++i) {
-    const Bytes e = Bytes(page->entries).subspan(i * want_cb, want_cb);
+    const Bytes e = entries.subspan(i * want_cb, want_cb);
     const std::uint64_t key = key_at(i);
     if (i > 0 && key <= prev) sink_(where + "keys not strictly ascending");
     if (key < min_key || key >= max_key) sink_(where + "key " + hex(key) + " outside its parent's range");
@@ -85,8 +86,7 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
     if (page->level == 0) {
       leaf_entries.emplace_back(e.begin(), e.end());
     } else {
-      ByteReader r(e);
-      const BtEntry child = BtEntry::Parse(r);
+      const auto child = parse_bt_entry<BtEntry>(entries, i, want_cb, FileLayout::kUnicode);
       std::uint64_t next = max_key;
       if (i + 1 < page->c_ent) next = key_at(i + 1);
       WalkPage(child.child, ptype, page->level - 1, child.key, next, leaf_entries, depth + 1);
