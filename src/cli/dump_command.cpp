@@ -16,13 +16,13 @@
 #include "cli/source_open.h"
 #include "engine/folder_hierarchy.h"
 #include "engine/named_map_loader.h"
-#include "engine/store_audit.h"
 #include "engine/object_reader.h"
+#include "engine/store_audit.h"
+#include "format/entry_id.h"
 #include "format/filetime.h"
 #include "format/prop_types.h"
 #include "format/text.h"
 #include "platform/sha256.h"
-#include "format/entry_id.h"
 
 namespace salvora::cli {
 

@@ -13,16 +13,11 @@ namespace {
 // budget is what the names of the map may still copy out of the stream; a name past it reads
 // as unreadable.
 std::optional<std::string> NameAt(Bytes strings, std::uint32_t offset, std::size_t& budget) {
-  if (offset >= strings.size()) return std::nullopt;
-  ByteReader r(strings);
-  r.seek(offset);
-  const std::uint32_t length = r.u32();
-  if (!r.ok()) return std::nullopt;
   // A length past the stream is damage; keep what the stream holds rather than nothing.
-  const std::size_t take = std::min<std::size_t>(length, r.remaining());
-  if (take > budget) return std::nullopt;
-  budget -= take;
-  Bytes text = r.bytes(take);
+  const auto stored = parse_name_id_string(strings, offset);
+  if (!stored || stored->text.size() > budget) return std::nullopt;
+  budget -= stored->text.size();
+  const Bytes text = stored->text;
   // Names end at their length; a NUL inside ends them as well, as it would for any reader
   // that treats the name as a C string.
   std::string name = utf16_to_utf8(text);

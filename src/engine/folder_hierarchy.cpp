@@ -4,8 +4,8 @@
 
 #include "engine/object_loader.h"
 #include "format/byte_reader.h"
-#include "ndb/index_repair.h"
 #include "format/entry_id.h"
+#include "ndb/index_repair.h"
 
 namespace salvora {
 

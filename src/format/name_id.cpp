@@ -1,5 +1,7 @@
 #include "format/name_id.h"
 
+#include <algorithm>
+
 namespace salvora {
 
 void NameIdRecord::Serialize(ByteWriter& w) const {
@@ -24,6 +26,17 @@ std::vector<NameIdRecord> parse_name_id_records(Bytes stream) {
   ByteReader r(stream);
   while (r.has(NameIdRecord::kSize)) out.push_back(NameIdRecord::Parse(r));
   return out;
+}
+
+std::optional<NameIdString> parse_name_id_string(Bytes strings, std::uint32_t offset) {
+  if (offset >= strings.size()) return std::nullopt;
+  ByteReader r(strings);
+  r.seek(offset);
+  NameIdString s;
+  s.length = r.u32();
+  if (!r.ok()) return std::nullopt;
+  s.text = r.bytes(std::min<std::size_t>(s.length, r.remaining()));
+  return s;
 }
 
 }  // namespace salvora

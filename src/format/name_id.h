@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "format/byte_reader.h"
@@ -31,5 +32,15 @@ struct NameIdRecord {
 
 // The whole records of a stream, in order; a partial record at its end is left out.
 std::vector<NameIdRecord> parse_name_id_records(Bytes stream);
+
+// A name in the string stream, at the offset a string record gives: a 32-bit byte length,
+// then the UTF-16LE text. `text` is what the stream holds of it, a view into the stream.
+struct NameIdString {
+  std::uint32_t length = 0;
+  Bytes text;
+  bool whole() const { return text.size() == length; }
+};
+// Empty when the length itself lies outside the stream.
+std::optional<NameIdString> parse_name_id_string(Bytes strings, std::uint32_t offset);
 
 }  // namespace salvora

@@ -6,11 +6,11 @@
 #include <random>
 
 #include "automation/dispatch.h"
+#include "format/entry_id.h"
 #include "format/ids.h"
 #include "format/prop_types.h"
 #include "platform/file64.h"
 #include "pststore/pst/pst_file_reader.h"
-#include "format/entry_id.h"
 
 namespace salvora::store {
 

@@ -113,11 +113,12 @@ NameToIdMap NameToIdMap::FromProperties(const PropertyList& props, std::vector<s
       std::copy_n(g->data.begin() + (wguid - 3) * 16, 16, n.guid.begin());
     else if (wguid != 0 || !record.is_string) report("entry " + std::to_string(i) + " names a GUID outside the stream");
     if (record.is_string) {
-      if (pid + 4 > s->data.size() || load_u32(s->data, pid) > s->data.size() - pid - 4) {
+      const auto stored = parse_name_id_string(s->data, pid);
+      if (!stored || !stored->whole()) {
         report("entry " + std::to_string(i) + " names a string outside the stream");
         continue;
       }
-      n.name = utf16_to_utf8(Bytes(s->data).subspan(pid + 4, load_u32(s->data, pid)));
+      n.name = utf16_to_utf8(stored->text);
     } else {
       n.lid = pid;
     }

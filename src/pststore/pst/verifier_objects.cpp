@@ -4,11 +4,12 @@
 #include <map>
 #include <set>
 
+#include "format/entry_id.h"
 #include "format/ids.h"
 #include "format/prop_types.h"
+#include "format/property_context.h"
 #include "pststore/pst/name_map.h"
 #include "pststore/pst/table_templates.h"
-#include "format/entry_id.h"
 
 namespace salvora::pst {
 
@@ -281,11 +282,11 @@ class ObjectChecks {
       }
       for (const auto& p : *apc) {
         if (p.tag != PropTag(kPidAttachDataBinary, kPtypObject)) continue;
-        if (p.data.size() != 8) {
+        if (p.data.size() != ObjectReference::kSize) {
           Fail(aw + ": embedded-message value is not 8 bytes");
           continue;
         }
-        const Nid mnid(load_u32(p.data, 0));
+        const Nid mnid = ObjectReference::Parse(p.data)->nid;
         auto asubs = r_.ReadSubnodes(a.bid_sub);
         std::optional<NodeRef> m;
         for (const auto& e : asubs.value_or(std::vector<SubnodeBlockEntry>{}))
