@@ -22,18 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t n = 0;
     for (const auto& [nid, entry] : reader.nodes()) {
       if (++n > kMaxNodes) break;
-      const NodeRef node{nid, entry.bid_data, entry.bid_sub};
-      (void)reader.ReadValue(entry.bid_data);
+      const NodeRef node = NodeRef::Of(entry);
+      (void)reader.ReadValue(node.bid_data);
       (void)reader.ReadHeap(node);
       (void)reader.ReadPc(node);
       (void)reader.ReadTc(node);
-      if (entry.bid_sub == 0) continue;
-      const auto subs = reader.ReadSubnodes(entry.bid_sub);
+      if (node.bid_sub.is_null()) continue;
+      const auto subs = reader.ReadSubnodes(node.bid_sub);
       if (!subs) continue;
       std::size_t m = 0;
       for (const salvora::SubnodeBlockEntry& s : *subs) {
         if (++m > kMaxSubnodes) break;
-        const NodeRef child{s.nid, s.bid_data, s.bid_sub};
+        const NodeRef child = NodeRef::Of(s);
         (void)reader.ReadPc(child);
         (void)reader.ReadTc(child);
       }

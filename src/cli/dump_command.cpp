@@ -16,8 +16,9 @@
 #include "cli/source_open.h"
 #include "engine/folder_hierarchy.h"
 #include "engine/named_map_loader.h"
-#include "engine/store_audit.h"
 #include "engine/object_reader.h"
+#include "engine/store_audit.h"
+#include "format/entry_id.h"
 #include "format/filetime.h"
 #include "format/prop_types.h"
 #include "format/text.h"
@@ -150,7 +151,7 @@ struct Dumper {
   }
 
   std::string attachments(const LoadedObject& message, std::uint32_t cp, const std::string& where) {
-    const SubnodeEntry* table = FindSubnode(message.subnodes, Nid(0x671));
+    const SubnodeEntry* table = FindSubnode(message.subnodes, kNidMessageAttachmentTable);
     if (!table) return "[]";
     auto rows = ReadObject(ctx, table->data_bid, table->sub_bid);
     if (!rows) {
@@ -270,8 +271,10 @@ std::optional<Nid> ipm_subtree_nid(const OstContext& ctx) {
   auto obj = ReadObject(ctx, *store);
   if (!obj || obj->properties.blocks.empty()) return std::nullopt;
   const PropertyEntry* e = obj->properties.blocks.front().find(kPidIpmSubTreeEntryId);
-  if (!e || !e->value || e->value->size() < 24) return std::nullopt;
-  return Nid(load_u32(*e->value, 20));
+  if (!e || !e->value) return std::nullopt;
+  const auto id = EntryId::Parse(*e->value);
+  if (!id) return std::nullopt;
+  return id->nid;
 }
 
 }  // namespace

@@ -2,28 +2,22 @@
 
 #include <algorithm>
 
+#include "format/name_id.h"
 #include "format/text.h"
 
 namespace salvora {
 
 namespace {
 
-constexpr std::size_t kNameIdSize = 8;
-
 // The string stream holds, at each name's offset, a 32-bit byte length and the UTF-16LE name.
 // budget is what the names of the map may still copy out of the stream; a name past it reads
 // as unreadable.
 std::optional<std::string> NameAt(Bytes strings, std::uint32_t offset, std::size_t& budget) {
-  if (offset >= strings.size()) return std::nullopt;
-  ByteReader r(strings);
-  r.seek(offset);
-  const std::uint32_t length = r.u32();
-  if (!r.ok()) return std::nullopt;
   // A length past the stream is damage; keep what the stream holds rather than nothing.
-  const std::size_t take = std::min<std::size_t>(length, r.remaining());
-  if (take > budget) return std::nullopt;
-  budget -= take;
-  Bytes text = r.bytes(take);
+  const auto stored = parse_name_id_string(strings, offset);
+  if (!stored || stored->text.size() > budget) return std::nullopt;
+  budget -= stored->text.size();
+  const Bytes text = stored->text;
   // Names end at their length; a NUL inside ends them as well, as it would for any reader
   // that treats the name as a C string.
   std::string name = utf16_to_utf8(text);
@@ -36,31 +30,26 @@ std::optional<std::string> NameAt(Bytes strings, std::uint32_t offset, std::size
 NamedPropertyMap NamedPropertyMap::FromStreams(Bytes entry_stream, Bytes string_stream,
                                                const std::atomic<bool>* stop) {
   NamedPropertyMap map;
-  const std::size_t count = entry_stream.size() / kNameIdSize;
-  map.entries_.reserve(count);
+  const std::vector<NameIdRecord> records = parse_name_id_records(entry_stream);
+  map.entries_.reserve(records.size());
   // A sound map gives each name its own string, so its names together are about the size of
   // the stream. Records that name one long string over and over (a damaged or hostile map)
   // would multiply it without end; the names may copy four times the stream, then no more.
   std::size_t name_budget = 4 * string_stream.size() + 4096;
-  for (std::size_t i = 0; i < count; ++i) {
+  for (const NameIdRecord& record : records) {
     if (stop && stop->load(std::memory_order_relaxed)) return NamedPropertyMap{};
-    const std::size_t off = i * kNameIdSize;
-    const std::uint32_t property_id = load_u32(entry_stream, off);
-    const std::uint16_t word = load_u16(entry_stream, off + 4);
-    const std::uint16_t prop_idx = load_u16(entry_stream, off + 6);
-    const std::uint16_t guid = static_cast<std::uint16_t>(word >> 1);
-    if (guid == 0) break;  // an unused record ends the map
+    if (record.guid_index == 0) break;  // an unused record ends the map
     NamedProperty p;
-    p.key = 0x8000u + prop_idx;
-    p.guid_index = guid;
-    if ((word & 1) == 0) {
+    p.key = 0x8000u + record.prop_index;
+    p.guid_index = record.guid_index;
+    if (!record.is_string) {
       p.kind = NamedProperty::kNumeric;
-      p.numeric_name = property_id & 0xFFFF;
-      p.lid = property_id;
+      p.numeric_name = record.value & 0xFFFF;
+      p.lid = record.value;
     } else {
       p.kind = NamedProperty::kString;
       // The whole 32 bits are the offset: a string stream grows past 64 KB in large stores.
-      p.name = NameAt(string_stream, property_id, name_budget);
+      p.name = NameAt(string_stream, record.value, name_budget);
     }
     map.entries_.push_back(std::move(p));
   }

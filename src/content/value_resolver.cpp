@@ -65,7 +65,7 @@ void ValueResolver::ReadSubnode(PropertyEntry& entry, Nid nid) const {
 
 ValueResolver::Outcome ValueResolver::Resolve(PropertyEntry& entry, std::uint32_t reference) const {
   if (reference == 0) return Outcome::kEmptyReference;
-  if ((reference & 0x1F) != 0) {
+  if (!hnid_is_heap(reference)) {
     // Not a heap id: the value is too large for the heap and lives in a sub-node.
     ReadSubnode(entry, Nid(reference));
     if (entry.type == kPtypObject) entry.object_nid = Nid(reference);
@@ -74,11 +74,11 @@ ValueResolver::Outcome ValueResolver::Resolve(PropertyEntry& entry, std::uint32_
   auto bytes = heap_.Lookup(Hid(reference));
   if (!bytes) return Outcome::kUnresolved;
   if (entry.type == kPtypObject) {
-    // The heap holds {sub-node NID, size}; the object's data is that sub-node's.
-    if (bytes->size() < 4) return Outcome::kUnresolved;
-    const Nid nid(load_u32(*bytes, 0));
-    entry.object_nid = nid;
-    ReadSubnode(entry, nid);
+    // The heap names the sub-node that holds the object's data.
+    const auto object = ObjectReference::Parse(*bytes);
+    if (!object) return Outcome::kUnresolved;
+    entry.object_nid = object->nid;
+    ReadSubnode(entry, object->nid);
     return Outcome::kResolved;
   }
   entry.value = ByteVector(bytes->begin(), bytes->end());

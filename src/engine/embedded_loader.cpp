@@ -8,13 +8,11 @@ namespace salvora {
 
 namespace {
 
-constexpr Nid kAttachmentTableNid{0x671};
-
 // The attachment object's NID from its row of the attachment table. The record's sub-node id
 // is not enough: a value too large to read replaces it with the value's own sub-node.
 std::optional<Nid> attachment_object_nid(const OstContext& ctx, const std::vector<SubnodeEntry>& subnodes,
                                          std::size_t index) {
-  const SubnodeEntry* table_node = FindSubnode(subnodes, kAttachmentTableNid);
+  const SubnodeEntry* table_node = FindSubnode(subnodes, kNidMessageAttachmentTable);
   if (!table_node) return std::nullopt;
   auto table = ReadObject(ctx, table_node->data_bid, table_node->sub_bid);
   if (!table || index >= table->properties.blocks.size()) return std::nullopt;

@@ -4,6 +4,7 @@
 
 #include "engine/object_loader.h"
 #include "format/byte_reader.h"
+#include "format/entry_id.h"
 #include "ndb/index_repair.h"
 
 namespace salvora {
@@ -31,8 +32,8 @@ NodeRecord* find_named_subtree(const OstContext& context) {
 NodeRecord* FindRootFolder(const OstContext& context, const ItemRecord* store_record) {
   if (!store_record || !store_record->store) return nullptr;
   Nid nid = kDefaultIpmSubtreeNid;
-  if (const auto& eid = store_record->store->ipm_subtree_entry_id; eid && eid->size() >= 24) {
-    nid = Nid(load_u32(*eid, 20));
+  if (const auto& eid = store_record->store->ipm_subtree_entry_id) {
+    if (const auto id = EntryId::Parse(*eid)) nid = id->nid;
   }
   if (NodeRecord* node = FindNode(context, nid)) return node;
   return find_named_subtree(context);

@@ -7,8 +7,6 @@ namespace salvora {
 
 namespace {
 
-constexpr Nid kAttachmentTableNid{0x671};
-
 // Every attachment object is decoded with its own sub-node list, where its large values live;
 // a data sub-node is looked for there first and then in the message's list.
 const SubnodeEntry* find_data_subnode(const LoadedObject* object, const LoadedObject& message, Nid nid) {
@@ -20,7 +18,7 @@ const SubnodeEntry* find_data_subnode(const LoadedObject* object, const LoadedOb
 
 bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRecord& record,
                       const ApplyOptions& options, AttachmentLoad load, SourceObject* source) {
-  const SubnodeEntry* table_node = FindSubnode(message.subnodes, kAttachmentTableNid);
+  const SubnodeEntry* table_node = FindSubnode(message.subnodes, kNidMessageAttachmentTable);
   if (!table_node) return true;
   record.attachments.clear();
   auto table = ReadObject(ctx, table_node->data_bid, table_node->sub_bid);

@@ -9,9 +9,6 @@ namespace salvora {
 
 namespace {
 
-constexpr Nid kRecipientTableNid{0x692};
-constexpr Nid kAttachmentTableNid{0x671};
-
 std::vector<std::vector<PropertyEntry>> table_rows(const OstContext& context, const LoadedObject& owner, Nid table) {
   std::vector<std::vector<PropertyEntry>> rows;
   const SubnodeEntry* node = FindSubnode(owner.subnodes, table);
@@ -55,7 +52,7 @@ std::vector<PropertyEntry> MergeAttachment(std::vector<PropertyEntry> object, st
 }
 
 std::vector<std::vector<PropertyEntry>> ReadRecipientRows(const OstContext& context, const LoadedObject& message) {
-  return table_rows(context, message, kRecipientTableNid);
+  return table_rows(context, message, kNidMessageRecipientTable);
 }
 
 std::optional<SourceObject> ReadSourceObject(const OstContext& context, Bid data_bid, Bid sub_bid) {
@@ -64,8 +61,8 @@ std::optional<SourceObject> ReadSourceObject(const OstContext& context, Bid data
   SourceObject out;
   out.codepage = object_codepage(object->properties.blocks, context.default_codepage);
   out.properties = std::move(object->properties.blocks.front().entries);
-  out.recipients = table_rows(context, *object, kRecipientTableNid);
-  out.attachments = table_rows(context, *object, kAttachmentTableNid);
+  out.recipients = table_rows(context, *object, kNidMessageRecipientTable);
+  out.attachments = table_rows(context, *object, kNidMessageAttachmentTable);
   for (auto& row : out.attachments) complete_attachment(context, *object, row, out.unreadable_parts);
   return out;
 }

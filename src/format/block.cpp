@@ -20,13 +20,23 @@ std::optional<BlockTrailer> parse_block_trailer(Bytes disk, std::size_t cb, File
   const PageGeometry g = geometry_for(layout);
   const std::size_t size = block_disk_size(cb, layout);
   if (g.block_trailer_size == 0 || disk.size() < size) return std::nullopt;
-  ByteReader r(disk.subspan(size - g.block_trailer_size));
+  return read_block_trailer(disk.subspan(size - g.block_trailer_size, g.block_trailer_size), layout);
+}
+
+std::optional<BlockTrailer> read_block_trailer(Bytes trailer, FileLayout layout) {
+  const PageGeometry g = geometry_for(layout);
+  if (g.block_trailer_size == 0 || trailer.size() < g.block_trailer_size) return std::nullopt;
+  ByteReader r(trailer);
   BlockTrailer t;
   t.cb = r.u16();
   t.sig = r.u16();
   const CrcAndId tail = read_crc_and_id(r, layout);
   t.crc = tail.crc;
   t.bid = tail.id;
+  if (layout == FileLayout::kUnicode4k) {
+    r.skip(2);  // not known; the size once inflated follows it
+    t.cb_inflated = r.u16();
+  }
   return t;
 }
 
@@ -120,18 +130,64 @@ std::vector<std::uint8_t> XBlock::Serialize() const {
   return w.take();
 }
 
-std::optional<XBlock> XBlock::Parse(Bytes payload, FileLayout layout, Tolerance tolerance) {
+namespace {
+
+// What an internal block's count may claim beyond its bytes.
+enum class CountPastData { kRefuse, kKeepWhatFits };
+
+std::optional<std::size_t> entries_to_read(const ByteReader& r, std::size_t count, std::size_t entry_size,
+                                           CountPastData past) {
+  if (!r.ok()) return std::nullopt;
+  const std::size_t fit = r.remaining() / entry_size;
+  if (count <= fit) return count;
+  if (past == CountPastData::kRefuse) return std::nullopt;
+  return fit;
+}
+
+std::optional<XBlock> parse_xblock(Bytes payload, FileLayout layout, Tolerance tolerance, CountPastData past) {
   ByteReader r(payload);
   XBlock x;
   if (r.u8() != kBlockTypeDataTree) return std::nullopt;
   x.level = r.u8();
-  const std::size_t n = r.u16();
+  const std::size_t count = r.u16();
   x.total = r.u32();
-  if (!r.ok() || n > r.remaining() / id_width(layout)) return std::nullopt;
+  const auto n = entries_to_read(r, count, id_width(layout), past);
+  if (!n) return std::nullopt;
   if (tolerance == Tolerance::kStrict && x.level != 1 && x.level != 2) return std::nullopt;
-  x.bids.resize(n);
+  x.bids.resize(*n);
   for (auto& b : x.bids) b = read_id(r, layout);
   return x;
+}
+
+std::optional<SubnodeBlock> parse_subnode_block(Bytes payload, FileLayout layout, Tolerance tolerance,
+                                                CountPastData past) {
+  ByteReader r(payload);
+  SubnodeBlock s;
+  if (r.u8() != kBlockTypeSubnodes) return std::nullopt;
+  s.level = r.u8();
+  const std::size_t count = r.u16();
+  if (layout != FileLayout::kAnsi) r.skip(4);  // dwPadding; the 32-bit layout has none
+  const auto n = entries_to_read(r, count, (s.level == 0 ? 3 : 2) * id_width(layout), past);
+  if (!n) return std::nullopt;
+  if (tolerance == Tolerance::kStrict && s.level > 1) return std::nullopt;
+  s.entries.resize(*n);
+  for (auto& e : s.entries) {
+    // NIDs are 32 bits, stored zero-extended in the Unicode layouts.
+    e.nid = static_cast<std::uint32_t>(read_id(r, layout));
+    e.bid_data = read_id(r, layout);
+    if (s.level == 0) e.bid_sub = read_id(r, layout);
+  }
+  return s;
+}
+
+}  // namespace
+
+std::optional<XBlock> XBlock::Parse(Bytes payload, FileLayout layout, Tolerance tolerance) {
+  return parse_xblock(payload, layout, tolerance, CountPastData::kRefuse);
+}
+
+std::optional<XBlock> XBlock::ParseWhatFits(Bytes payload, FileLayout layout) {
+  return parse_xblock(payload, layout, Tolerance::kSalvage, CountPastData::kKeepWhatFits);
 }
 
 std::vector<std::uint8_t> SubnodeBlock::Serialize() const {
@@ -149,23 +205,11 @@ std::vector<std::uint8_t> SubnodeBlock::Serialize() const {
 }
 
 std::optional<SubnodeBlock> SubnodeBlock::Parse(Bytes payload, FileLayout layout, Tolerance tolerance) {
-  ByteReader r(payload);
-  SubnodeBlock s;
-  if (r.u8() != kBlockTypeSubnodes) return std::nullopt;
-  s.level = r.u8();
-  const std::size_t n = r.u16();
-  if (layout != FileLayout::kAnsi) r.skip(4);  // dwPadding; the 32-bit layout has none
-  const std::size_t size = (s.level == 0 ? 3 : 2) * id_width(layout);
-  if (!r.ok() || n > r.remaining() / size) return std::nullopt;
-  if (tolerance == Tolerance::kStrict && s.level > 1) return std::nullopt;
-  s.entries.resize(n);
-  for (auto& e : s.entries) {
-    // NIDs are 32 bits, stored zero-extended in the Unicode layouts.
-    e.nid = static_cast<std::uint32_t>(read_id(r, layout));
-    e.bid_data = read_id(r, layout);
-    if (s.level == 0) e.bid_sub = read_id(r, layout);
-  }
-  return s;
+  return parse_subnode_block(payload, layout, tolerance, CountPastData::kRefuse);
+}
+
+std::optional<SubnodeBlock> SubnodeBlock::ParseWhatFits(Bytes payload, FileLayout layout) {
+  return parse_subnode_block(payload, layout, Tolerance::kSalvage, CountPastData::kKeepWhatFits);
 }
 
 }  // namespace salvora

@@ -34,10 +34,16 @@ struct BlockTrailer {
   std::uint16_t sig = 0;
   std::uint32_t crc = 0;
   std::uint64_t bid = 0;
+  // The 4 KB layout only: the data's size once inflated; 0 in the other layouts.
+  std::uint16_t cb_inflated = 0;
 };
 // The trailer of a block as stored: `disk` is the block's whole space (data, padding, trailer)
 // of block_disk_size(cb) bytes. Empty when the bytes are shorter.
 std::optional<BlockTrailer> parse_block_trailer(Bytes disk, std::size_t cb, FileLayout layout);
+// The trailer from its own bytes (the last geometry_for(layout).block_trailer_size bytes of a
+// block's space), for a scan that meets a trailer before it knows where the block begins.
+// Empty when the bytes are shorter.
+std::optional<BlockTrailer> read_block_trailer(Bytes trailer, FileLayout layout);
 
 // What a block's trailer vouches for, field by field, against what its index entry says.
 struct TrailerVerdict {
@@ -84,6 +90,9 @@ struct XBlock {
   // Empty when the block type is not a data tree or the count does not fit the bytes; under
   // strict, also when the level is neither 1 nor 2 (salvage walks any level).
   static std::optional<XBlock> Parse(Bytes payload, FileLayout layout, Tolerance tolerance);
+  // As Parse under salvage, but a count past the data keeps the ids that fit: for asking which
+  // blocks a damaged block still names, not for reading its data.
+  static std::optional<XBlock> ParseWhatFits(Bytes payload, FileLayout layout);
 };
 
 // SLBLOCK (level 0, SLENTRY) and SIBLOCK (level 1, SIENTRY).
@@ -102,6 +111,8 @@ struct SubnodeBlock {
   // Empty when the block type is not a sub-node block or the count does not fit the bytes;
   // under strict, also when the level is above 1 (salvage reads any level above 0 as an index).
   static std::optional<SubnodeBlock> Parse(Bytes payload, FileLayout layout, Tolerance tolerance);
+  // As Parse under salvage, but a count past the data keeps the entries that fit.
+  static std::optional<SubnodeBlock> ParseWhatFits(Bytes payload, FileLayout layout);
 };
 
 }  // namespace salvora

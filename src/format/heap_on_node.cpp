@@ -59,6 +59,18 @@ HeapOnNode::PageMap HeapOnNode::ParsePageMap(Bytes block, std::size_t index, Fin
   return map;
 }
 
+std::optional<HeapHeader> HeapHeader::Parse(Bytes block) {
+  ByteReader r(block);
+  HeapHeader h;
+  h.ib_hnpm = r.u16();
+  h.sig = r.u8();
+  h.client_signature = r.u8();
+  h.user_root = Hid(r.u32());
+  if (!r.ok()) return std::nullopt;
+  h.complete = block.size() >= kHeapHeaderSize;
+  return h;
+}
+
 std::optional<HeapOnNode> HeapOnNode::Parse(std::vector<ByteVector> blocks, HidLayout layout, Findings& findings,
                                             HeapError* error) {
   auto fail = [&](HeapError e) -> std::optional<HeapOnNode> {
@@ -69,25 +81,21 @@ std::optional<HeapOnNode> HeapOnNode::Parse(std::vector<ByteVector> blocks, HidL
     findings.add("heap: no header block");
     return fail(HeapError::kEmpty);
   }
-  ByteReader r(blocks[0]);
-  r.u16();  // ibHnpm, read again with the page map
-  const std::uint8_t sig = r.u8();
-  const std::uint8_t client = r.u8();
-  const std::uint32_t user_root = r.u32();
+  const auto header = HeapHeader::Parse(blocks[0]);
   // The fill levels after hidUserRoot are a hint for writers; a reader can do without them.
-  if (!r.ok() || blocks[0].size() < kHeapHeaderSize) {
+  if (!header || !header->complete) {
     findings.add("heap: no header block");
-    if (!r.ok() || findings.strict()) return fail(HeapError::kShortHeader);
+    if (!header || findings.strict()) return fail(HeapError::kShortHeader);
   }
-  if (sig != kHeapSignature) {
+  if (header->sig != kHeapSignature) {
     findings.add("heap: bSig is not 0xEC");
     return fail(HeapError::kBadSignature);
   }
 
   HeapOnNode heap;
   heap.layout_ = layout;
-  heap.client_signature_ = client;
-  heap.user_root_ = Hid(user_root);
+  heap.client_signature_ = header->client_signature;
+  heap.user_root_ = header->user_root;
   heap.maps_.reserve(blocks.size());
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     PageMap map = ParsePageMap(blocks[i], i, findings);

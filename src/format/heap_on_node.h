@@ -33,6 +33,19 @@ HidParts split_hid(Hid hid, HidLayout layout);
 // The id of allocation `index` (1-based) of heap block `block`, standard layout.
 constexpr Hid make_hid(std::uint32_t block, std::uint32_t index) { return Hid((block << 16) | (index << 5)); }
 
+// The start of a heap's first block: where its page map is, the signature, the client that
+// uses the heap and the client's root allocation.
+struct HeapHeader {
+  std::uint16_t ib_hnpm = 0;
+  std::uint8_t sig = 0;
+  std::uint8_t client_signature = 0;
+  Hid user_root;
+  bool complete = false;  // the fill levels after the fields above are there too
+  bool is_heap_of(std::uint8_t client) const { return sig == kHeapSignature && client_signature == client; }
+  // Empty when the bytes are shorter than the fields above.
+  static std::optional<HeapHeader> Parse(Bytes block);
+};
+
 enum class HeapError { kNone, kEmpty, kShortHeader, kBadSignature, kBadPageMap };
 
 class HeapOnNode {

@@ -61,6 +61,15 @@ inline constexpr Nid kNidAttachmentTemplate{0x671};
 inline constexpr Nid kNidRecipientTemplate{0x692};
 inline constexpr Nid kNidSpamSearchFolder{0x2223};
 
+// The sub-nodes of a message (and of an attachment's embedded message) that hold its recipient
+// and attachment tables: the NIDs of the store's templates of those tables.
+inline constexpr Nid kNidMessageRecipientTable = kNidRecipientTemplate;
+inline constexpr Nid kNidMessageAttachmentTable = kNidAttachmentTemplate;
+
+// NID indexes below this one are the store's own: the special nodes above and their kin. The
+// header's rgnid counters hand out indexes from here up.
+inline constexpr std::uint32_t kFirstUserNidIndex = 0x400;
+
 // The NID of one of a folder's tables (hierarchy, contents, associated contents): the folder's
 // index with the table's node type.
 constexpr Nid table_nid(Nid folder, std::uint8_t type) { return Nid::make(type, folder.index()); }

@@ -144,9 +144,27 @@ std::optional<BtPageHeader> parse_bt_page_header(Bytes page, FileLayout layout) 
   return h;
 }
 
+std::size_t bt_entry_size(const PageGeometry& g, std::uint8_t ptype, std::uint8_t level) {
+  if (level > 0) return g.bt_entry_size;
+  return ptype == kPtypeNbt ? g.nbt_leaf_entry_size : g.bbt_leaf_entry_size;
+}
+
+std::optional<VerifiedBtPage> verify_bt_page(Bytes page, FileLayout layout) {
+  const auto trailer = parse_page_trailer(page, layout);
+  const auto header = parse_bt_page_header(page, layout);
+  if (!trailer || !header || !trailer->crc_ok) return std::nullopt;
+  if ((trailer->ptype != kPtypeBbt && trailer->ptype != kPtypeNbt) || trailer->ptype_repeat != trailer->ptype)
+    return std::nullopt;
+  // The format has at most eight intermediate levels; a count past the entry area is no count.
+  constexpr std::uint8_t kMaxLevel = 8;
+  const PageGeometry g = geometry_for(layout);
+  if (header->level > kMaxLevel || header->c_ent > g.entry_area / bt_entry_size(g, trailer->ptype, header->level))
+    return std::nullopt;
+  return VerifiedBtPage{trailer->ptype, header->level, header->c_ent, trailer->bid};
+}
+
 std::uint8_t BtPage::EntrySize(std::uint8_t ptype, std::uint8_t level) {
-  if (level > 0) return BtEntry::kSize;
-  return ptype == kPtypeNbt ? NbtEntry::kSize : BbtEntry::kSize;
+  return static_cast<std::uint8_t>(bt_entry_size(geometry_for(FileLayout::kUnicode), ptype, level));
 }
 
 std::vector<std::uint8_t> BtPage::Serialize(std::uint64_t bid, std::uint64_t ib, FileLayout layout) const {

@@ -90,6 +90,31 @@ struct BtPageHeader {
 // Empty when the bytes are shorter than a page of the layout.
 std::optional<BtPageHeader> parse_bt_page_header(Bytes page, FileLayout layout);
 
+// Bytes of one entry of a B-tree page of this type (kPtypeBbt or kPtypeNbt) and level.
+std::size_t bt_entry_size(const PageGeometry& g, std::uint8_t ptype, std::uint8_t level);
+
+// Entry i of a B-tree page whose entries take `size` bytes each, read by the entry kind's own
+// parser (BtEntry, BbtEntry, NbtEntry); all zero when the entry does not lie inside the bytes.
+template <class Entry>
+Entry parse_bt_entry(Bytes page, std::size_t i, std::size_t size, FileLayout layout) {
+  const bool inside = size != 0 && i < page.size() / size;
+  ByteReader r(inside ? page.subspan(i * size, size) : Bytes{});
+  return Entry::Parse(r, layout);
+}
+
+// A B-tree page whose trailer vouches for it: the type is a B-tree type and repeated, the CRC
+// over everything before the trailer matches, the level is one the format allows (at most eight
+// intermediate levels) and the entry count fits the entry area. Such a page is as its writer
+// left it, so its level and count can be believed, and entries behind the count are leftovers.
+struct VerifiedBtPage {
+  std::uint8_t ptype = 0;  // kPtypeBbt or kPtypeNbt
+  std::uint8_t level = 0;  // 0 for a leaf
+  std::size_t count = 0;   // cEnt
+  std::uint64_t bid = 0;   // the page's own id: a later write has a higher one
+};
+// Empty when the page is short, no B-tree page, or its trailer or counts do not hold.
+std::optional<VerifiedBtPage> verify_bt_page(Bytes page, FileLayout layout);
+
 // One B-tree page of a Unicode layout; entries kept as raw bytes of cbEnt each.
 struct BtPage {
   std::uint8_t ptype = 0;    // kPtypeBbt or kPtypeNbt

@@ -28,4 +28,18 @@ std::optional<std::vector<PcRecord>> read_pc_records(const HeapOnNode& heap, Fin
   return out;
 }
 
+void ObjectReference::Serialize(ByteWriter& w) const {
+  w.u32(nid.value);
+  w.u32(size);
+}
+
+std::optional<ObjectReference> ObjectReference::Parse(Bytes value) {
+  ByteReader r(value);
+  ObjectReference o;
+  o.nid = Nid(r.u32());
+  if (!r.ok()) return std::nullopt;
+  o.size = r.has(4) ? r.u32() : 0;
+  return o;
+}
+
 }  // namespace salvora

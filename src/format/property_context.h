@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "format/bth.h"
+#include "format/byte_writer.h"
 #include "format/findings.h"
 #include "format/heap_on_node.h"
 
@@ -28,6 +29,18 @@ struct PcRecord {
 };
 
 inline constexpr std::size_t kPcRecordSize = 8;
+
+// The value of a property of type Object (an attachment's embedded message or storage) as the
+// heap holds it: the NID of the sub-node that holds the object, then the object's size.
+struct ObjectReference {
+  static constexpr std::size_t kSize = 8;
+  Nid nid;
+  std::uint32_t size = 0;
+
+  void Serialize(ByteWriter& w) const;
+  // Empty when the bytes do not hold the NID; a value cut off after it reads with size 0.
+  static std::optional<ObjectReference> Parse(Bytes value);
+};
 
 // The records in id order. The BTH must have 2-byte keys and (strict) 6-byte entries or
 // (salvage) at least 6, of which the first 6 are read.

@@ -2,6 +2,16 @@
 
 namespace salvora {
 
+BlockEntry BlockEntry::From(const BbtEntry& e, FileLayout layout) {
+  BlockEntry out;
+  out.bid = Bid(e.bid);
+  out.ib = e.ib;
+  out.cb = e.cb;
+  out.cb_inflated = layout == FileLayout::kUnicode4k ? e.cb_inflated : e.cb;
+  out.ref_count = static_cast<std::int16_t>(e.cref);
+  return out;
+}
+
 void BlockIndex::Append(const BlockEntry& entry) { entries_.push_back(entry); }
 
 void BlockIndex::Seal() {

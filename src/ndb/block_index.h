@@ -11,6 +11,8 @@
 #include <deque>
 
 #include "format/ids.h"
+#include "format/layout.h"
+#include "format/page.h"
 #include "ndb/flat_index.h"
 
 namespace salvora {
@@ -23,6 +25,10 @@ struct BlockEntry {
   std::int16_t ref_count = 0;    // cRef, kept for reporting
 
   bool is_compressed() const { return cb != cb_inflated; }
+
+  // The index's form of a block tree leaf entry of a layout: outside the 4 KB layout, which
+  // alone stores an inflated size, that size is the stored one.
+  static BlockEntry From(const BbtEntry& e, FileLayout layout);
 };
 
 class BlockIndex {

@@ -10,9 +10,8 @@
 
 #include <unordered_set>
 
-#include "format/byte_reader.h"
+#include "format/page.h"
 #include "ndb/block_reader.h"
-#include "ndb/bt_page.h"
 #include "ndb/index_repair.h"
 #include "ndb/ost_context.h"
 
@@ -33,16 +32,12 @@ constexpr int kMaxDepth = 12;
 constexpr std::uint64_t kNoKey = ~std::uint64_t{0};
 constexpr std::uint64_t kNoBound = ~std::uint64_t{0};
 
-std::uint64_t load_id(Bytes page, std::size_t off, std::size_t width) {
-  return width == 4 ? load_u32(page, off) : load_u64(page, off);
-}
-
 // The number of entries a page's trailer claims, but only when the trailer proves itself: its
 // CRC covers the entries and the count, so a matching CRC means the page is as its writer left
 // it, and entries behind the count are leftovers of earlier states of the page (possibly in key
 // order, so the order checks alone cannot tell them apart). A damaged trailer proves nothing and
 // the walk falls back to the order checks.
-std::size_t usable_entries(const std::optional<BtPageTrailer>& trailer, std::size_t capacity) {
+std::size_t usable_entries(const std::optional<VerifiedBtPage>& trailer, std::size_t capacity) {
   return trailer && trailer->count <= capacity ? trailer->count : capacity;
 }
 
@@ -77,8 +72,8 @@ struct Walk {
   }
 
   // The trailer of a page of this tree, when its checksum holds.
-  std::optional<BtPageTrailer> trailer_of(Bytes page) const {
-    auto t = VerifiedBtPage(page, ctx.header.layout);
+  std::optional<VerifiedBtPage> trailer_of(Bytes page) const {
+    auto t = verify_bt_page(page, layout());
     if (t && t->ptype != ptype) return std::nullopt;
     return t;
   }
@@ -88,6 +83,7 @@ struct Walk {
   }
 
   std::size_t intermediate_capacity() const { return g.entry_area / g.bt_entry_size; }
+  FileLayout layout() const { return ctx.header.layout; }
 };
 
 // ---- Leaf pages ------------------------------------------------------------------------------
@@ -103,7 +99,7 @@ void note_order_break(Walk& w, bool verified, std::uint64_t prev, std::uint64_t 
   if (!verified && prev + 1 < upper) w.lose(prev + 1, upper, offset, "holds keys out of order", true);
 }
 
-int walk_block_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trailer, std::uint64_t offset,
+int walk_block_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& trailer, std::uint64_t offset,
                     std::uint64_t expected, std::uint64_t upper) {
   auto& ctx = w.ctx;
   const auto& g = w.g;
@@ -111,8 +107,8 @@ int walk_block_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& tra
   bool have_prev = false;
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const std::size_t off = i * g.bbt_leaf_entry_size;
-    const std::uint64_t bid = load_id(page, off, g.id_size);
+    const auto entry = parse_bt_entry<BbtEntry>(page, i, g.bbt_leaf_entry_size, w.layout());
+    const std::uint64_t bid = entry.bid;
     // A page its parent lists begins with the parent's key: an empty one (zeroed) is lost too.
     if (i == 0 && expected != kNoKey && bid != expected) return w.fail("does not begin with the expected key");
     if (bid == 0) break;
@@ -123,25 +119,14 @@ int walk_block_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& tra
       if (have_prev) note_order_break(w, trailer.has_value(), prev, upper, offset);
       break;
     }
-    BlockEntry e;
-    e.bid = Bid(bid);
-    e.ib = load_id(page, off + g.id_size, g.id_size);
-    e.cb = load_u16(page, off + 2 * g.id_size);
-    if (ctx.header.layout == FileLayout::kUnicode4k) {
-      e.cb_inflated = load_u16(page, off + 18);
-      e.ref_count = static_cast<std::int16_t>(load_u16(page, off + 20));
-    } else {
-      e.cb_inflated = e.cb;
-      e.ref_count = static_cast<std::int16_t>(load_u16(page, off + 2 * g.id_size + 2));
-    }
-    ctx.blocks->Append(e);
+    ctx.blocks->Append(BlockEntry::From(entry, w.layout()));
     prev = bid;
     have_prev = true;
   }
   return kLeafConsumed;
 }
 
-int walk_node_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trailer, std::uint64_t offset,
+int walk_node_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& trailer, std::uint64_t offset,
                    std::uint64_t expected, std::uint64_t upper) {
   auto& ctx = w.ctx;
   const auto& g = w.g;
@@ -149,10 +134,9 @@ int walk_node_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trai
   bool have_prev = false;
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const std::size_t off = i * g.nbt_leaf_entry_size;
-    // NIDs are 32 bits; the Unicode entry stores them zero-extended, and old files leave junk
-    // in the upper half.
-    const std::uint64_t nid = load_id(page, off, g.id_size) & 0xFFFFFFFFu;
+    // The entry's parser keeps the 32 bits of the NID only: old files leave junk above them.
+    const auto entry = parse_bt_entry<NbtEntry>(page, i, g.nbt_leaf_entry_size, w.layout());
+    const std::uint64_t nid = entry.nid;
     // A page its parent lists begins with the parent's key: one that begins elsewhere (even past
     // the bound) is misplaced, and its subtree is lost until the repair finds it.
     if (i == 0 && expected != kNoKey && nid != expected) return w.fail("does not begin with the expected key");
@@ -165,22 +149,21 @@ int walk_node_leaf(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trai
     if (nid == 0) continue;
     prev = nid;
     have_prev = true;
-    const Bid data(load_id(page, off + g.id_size, g.id_size));
-    const Bid sub(load_id(page, off + 2 * g.id_size, g.id_size));
-    const Nid parent(load_u32(page, off + 3 * g.id_size));
-    ctx.nodes->Place(Nid(static_cast<std::uint32_t>(nid)), data, sub, parent, *ctx.blocks);
+    ctx.nodes->Place(Nid(entry.nid), Bid(entry.bid_data), Bid(entry.bid_sub), Nid(entry.nid_parent), *ctx.blocks);
   }
   return kLeafConsumed;
 }
 
 // ---- Intermediate pages ----------------------------------------------------------------------
 
-bool is_node_tree(const Walk& w) { return w.ptype == kPageTypeNodeIndex; }
+bool is_node_tree(const Walk& w) { return w.ptype == kPtypeNbt; }
 
-// Node keys are 32-bit NIDs stored zero-extended; the upper half of old files is junk.
-std::uint64_t key_at(const Walk& w, Bytes page, std::size_t off) {
-  const std::uint64_t key = load_id(page, off, w.g.id_size);
-  return is_node_tree(w) ? key & 0xFFFFFFFFu : key;
+// Entry i of an intermediate page. Node keys are 32-bit NIDs stored zero-extended; the upper
+// half of old files is junk.
+BtEntry entry_at(const Walk& w, Bytes page, std::size_t i) {
+  BtEntry e = parse_bt_entry<BtEntry>(page, i, w.g.bt_entry_size, w.layout());
+  if (is_node_tree(w)) e.key &= 0xFFFFFFFFu;
+  return e;
 }
 
 bool& leaf_seen(Walk& w) { return is_node_tree(w) ? w.ctx.nbt_leaf_seen : w.ctx.bbt_leaf_seen; }
@@ -188,12 +171,11 @@ std::uint8_t& leaf_depth(Walk& w) { return is_node_tree(w) ? w.ctx.nbt_leaf_dept
 
 // trusted: the page's checksum holds and it says it is no leaf, so a child that fails is a lost
 // subtree, never a sign that the leaves were one level higher.
-int walk_intermediate(Walk& w, Bytes page, const std::optional<BtPageTrailer>& trailer, int depth,
+int walk_intermediate(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& trailer, int depth,
                       std::uint64_t expected, std::uint64_t upper) {
-  const auto& g = w.g;
   const bool trusted = trailer && trailer->level > 0;
   const std::size_t capacity = usable_entries(trailer, w.intermediate_capacity());
-  if (expected != kNoKey && key_at(w, page, 0) != expected) return w.fail("does not begin with the expected key");
+  if (expected != kNoKey && entry_at(w, page, 0).key != expected) return w.fail("does not begin with the expected key");
   // The node tree's pages bound nothing below them: its walk has always taken the keys of a
   // child up to the next entry only, whatever the parent allowed.
   const std::uint64_t bound = is_node_tree(w) ? kNoBound : upper;
@@ -203,16 +185,16 @@ int walk_intermediate(Walk& w, Bytes page, const std::optional<BtPageTrailer>& t
   std::vector<LostKeyRange> failed;
   bool any_child_read = false;
   for (std::size_t i = 0; i < capacity; ++i) {
-    const std::size_t off = i * g.bt_entry_size;
-    const std::uint64_t key = key_at(w, page, off);
+    const BtEntry entry = entry_at(w, page, i);
+    const std::uint64_t key = entry.key;
     if (key == 0 || key >= bound) break;
     // The child's keys run up to the next entry's key; after the last rising entry the page's
     // own bound applies, and whatever follows a falling key is stale.
-    std::uint64_t next = (i + 1 < capacity) ? key_at(w, page, off + g.bt_entry_size) : 0;
+    std::uint64_t next = (i + 1 < capacity) ? entry_at(w, page, i + 1).key : 0;
     const bool last = next <= key;
     if (last) next = bound;
     if (w.ctx.stopped()) return kStopped;
-    const std::uint64_t child = load_id(page, off + 2 * g.id_size, g.id_size);
+    const std::uint64_t child = entry.child.ib;
     try {
       int r = walk_page(w, child, depth + 1, key, next);
       if (r == kDepthLearned) r = walk_page(w, child, depth + 1, key, next);
@@ -275,7 +257,7 @@ bool walk_tree(Walk& w, std::uint64_t root, std::uint64_t first_key) {
 int LoadBlockIndex(OstContext& context) {
   if (context.header.layout == FileLayout::kUnknown) return 2;
   context.findings = IndexFindings{};
-  Walk w{context, context.geometry, kPageTypeBlockIndex, context.findings.lost_blocks, {}};
+  Walk w{context, context.geometry, kPtypeBbt, context.findings.lost_blocks, {}};
   const std::uint64_t root = context.header.bbt_root_ib;
   const bool root_ok = walk_tree(w, root, kNoKey);
   if (!root_ok) w.lose(0, kNoBound, root, std::string("is not a usable page: it ") + w.failure);
@@ -289,7 +271,7 @@ int LoadBlockIndex(OstContext& context) {
 int LoadNodeIndex(OstContext& context) {
   if (context.header.layout == FileLayout::kUnknown) return 2;
   context.findings.lost_nodes.clear();
-  Walk w{context, context.geometry, kPageTypeNodeIndex, context.findings.lost_nodes, {}};
+  Walk w{context, context.geometry, kPtypeNbt, context.findings.lost_nodes, {}};
   const std::uint64_t root = context.header.nbt_root_ib;
   const bool root_ok = walk_tree(w, root, kNidMessageStore.value);
   if (!root_ok) w.lose(0, kNoBound, root, std::string("is not a usable page: it ") + w.failure);

@@ -6,7 +6,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "format/byte_reader.h"
+#include "format/block.h"
+#include "format/heap_on_node.h"
 #include "ndb/block_reader.h"
 #include "ndb/index_scan.h"
 
@@ -67,29 +68,19 @@ std::unordered_set<std::uint64_t> named_blocks(const OstContext& ctx) {
     named.insert(n.data_bid.key().value);
     named.insert(n.sub_bid.key().value);
   }
-  const std::size_t width = ctx.geometry.id_size;
+  const FileLayout layout = ctx.header.layout;
   for (const BlockEntry& e : ctx.blocks->entries()) {
     if (!e.bid.is_internal() || ctx.stopped()) continue;
     auto block = ReadBlockDecoded(ctx, e.bid);
-    if (!block || block->size() < 8) continue;
-    const Bytes b(*block);
-    const std::uint8_t type = b[0], level = b[1];
-    const std::uint16_t count = load_u16(b, 2);
-    // Data trees list child ids after an 8-byte header; sub-node lists after 8 bytes too
-    // (4 in the 32-bit layout), with entries of three ids at level 0 and two above.
-    std::size_t off = 8, step = width, ids = 1;
-    if (type == 0x02) {
-      off = width == 4 ? 4 : 8;
-      step = (level == 0 ? 3 : 2) * width;
-      ids = level == 0 ? 2 : 1;
-    } else if (type != 0x01) {
-      continue;
-    }
-    for (std::size_t i = 0; i < count && off + (i + 1) * step <= b.size(); ++i) {
-      const std::size_t at = off + i * step + (type == 0x02 ? width : 0);
-      for (std::size_t k = 0; k < ids; ++k) {
-        const std::uint64_t id = width == 4 ? load_u32(b, at + k * width) : load_u64(b, at + k * width);
-        named.insert(Bid(id).key().value);
+    if (!block) continue;
+    // A damaged count still names the ids that fit: those blocks have an owner, even when the
+    // owner's value can no longer be read whole.
+    if (const auto tree = XBlock::ParseWhatFits(*block, layout)) {
+      for (const std::uint64_t id : tree->bids) named.insert(Bid(id).key().value);
+    } else if (const auto list = SubnodeBlock::ParseWhatFits(*block, layout)) {
+      for (const SubnodeBlockEntry& entry : list->entries) {
+        named.insert(Bid(entry.bid_data).key().value);
+        if (list->level == 0) named.insert(Bid(entry.bid_sub).key().value);
       }
     }
   }
@@ -97,11 +88,13 @@ std::unordered_set<std::uint64_t> named_blocks(const OstContext& ctx) {
 }
 
 // A heap-on-node whose client is a property context: the shape of every message, folder and
-// attachment object (bSig 0xEC, bClientSig 0xBC at bytes 2 and 3).
+// attachment object.
 bool begins_as_property_context(const OstContext& ctx, const BlockEntry& e) {
   if (e.bid.is_internal()) return false;
   auto block = ReadBlockDecoded(ctx, e.bid);
-  return block && block->size() >= 12 && (*block)[2] == 0xEC && (*block)[3] == 0xBC;
+  if (!block) return false;
+  const auto header = HeapHeader::Parse(*block);
+  return header && header->complete && header->is_heap_of(kClientPropertyContext);
 }
 
 }  // namespace
@@ -143,7 +136,7 @@ bool RepairBlockIndex(OstContext& context) {
   for (const auto& e : scan.block_entries) {
     if (e.behind_count) continue;
     const std::uint64_t key = e.entry.bid.key().value;
-    if (!range_of(ranges, key, e.page_bid != 0) || context.blocks->Find(e.entry.bid)) continue;
+    if (!range_of(ranges, key, !e.page_bid.is_null()) || context.blocks->Find(e.entry.bid)) continue;
     auto& slot = best[key];
     if (!slot || e.page_bid > slot->page_bid) slot = &e;
   }

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 
-#include "format/byte_reader.h"
-#include "format/crc.h"
-#include "format/signature.h"
+#include "format/block.h"
+#include "format/page.h"
 #include "ndb/block_reader.h"
-#include "ndb/bt_page.h"
 
 namespace salvora {
 
@@ -21,10 +19,6 @@ constexpr std::size_t kWindow = 4u << 20;
 // layout's alignment.
 constexpr std::size_t kPageStep = 512;
 
-std::uint64_t load_id(Bytes b, std::size_t off, std::size_t width) {
-  return width == 4 ? load_u32(b, off) : load_u64(b, off);
-}
-
 class Scanner {
  public:
   Scanner(const OstContext& ctx, IndexScan& out) : ctx_(ctx), g_(ctx.geometry), out_(out) {}
@@ -34,21 +28,23 @@ class Scanner {
     if (end < base + g_.page_size) return;
     const std::uint64_t start = end - g_.page_size;
     const Bytes page = window.subspan(start - base, g_.page_size);
-    const auto trailer = VerifiedBtPage(page, ctx_.header.layout);
+    const auto trailer = verify_bt_page(page, layout());
     if (!trailer) return;
-    out_.pages.push_back({start, trailer->bid, trailer->ptype, trailer->level});
+    out_.pages.push_back({start, Bid(trailer->bid), trailer->ptype, trailer->level});
     if (trailer->level != 0) return;
     const std::size_t size = bt_entry_size(g_, trailer->ptype, 0);
     const std::size_t capacity = g_.entry_area / size;
     for (std::size_t i = 0; i < capacity; ++i) {
-      const std::size_t off = i * size;
-      const std::uint64_t key = load_id(page, off, g_.id_size);
-      if (key == 0) {
-        if (i >= trailer->count) break;
-        continue;
+      const bool behind = i >= trailer->count;
+      if (trailer->ptype == kPtypeNbt) {
+        const auto e = parse_bt_entry<NbtEntry>(page, i, size, layout());
+        if (e.nid != 0) AddNode(e, *trailer, start, behind);
+        else if (behind) break;
+      } else {
+        const auto e = parse_bt_entry<BbtEntry>(page, i, size, layout());
+        if (e.bid != 0) AddBlock(e, *trailer, behind);
+        else if (behind) break;
       }
-      if (trailer->ptype == kPageTypeNodeIndex) AddNode(page, off, *trailer, start, i >= trailer->count);
-      else AddBlock(page, off, *trailer, i >= trailer->count);
     }
   }
 
@@ -56,47 +52,42 @@ class Scanner {
   void Block(Bytes window, std::uint64_t base, std::uint64_t end) {
     const std::size_t t = g_.block_trailer_size;
     if (end < base + t) return;
-    const BlockTrailer trailer = ParseBlockTrailer(window.subspan(end - t - base, t), ctx_.header.layout);
-    const std::size_t align = g_.block_alignment;
-    const std::uint64_t total = (trailer.cb + t + align - 1) / align * align;
+    const auto trailer = read_block_trailer(window.subspan(end - t - base, t), layout());
+    if (!trailer) return;
+    const std::uint64_t total = block_disk_size(trailer->cb, layout());
     if (end < base + total) return;
     const std::uint64_t start = end - total;
-    if (trailer.bid == 0 || trailer.signature != ComputeSignature(start, trailer.bid)) return;
-    if (trailer.crc != ComputeCrc(window.subspan(start - base, trailer.cb))) return;
+    if (trailer->bid == 0) return;
+    const Bytes stored = window.subspan(start - base, trailer->cb);
+    const TrailerVerdict v = judge_block_trailer(*trailer, stored, trailer->bid, trailer->cb, start);
+    if (!v.sig_ok || !v.crc_ok) return;
     ScannedBlockEntry e;
-    e.entry.bid = Bid(trailer.bid);
+    e.entry.bid = Bid(trailer->bid);
     e.entry.ib = start;
-    e.entry.cb = trailer.cb;
-    e.entry.cb_inflated = trailer.cb_inflated == 0 ? trailer.cb : trailer.cb_inflated;
+    e.entry.cb = trailer->cb;
+    e.entry.cb_inflated = trailer->cb_inflated == 0 ? trailer->cb : trailer->cb_inflated;
     out_.block_entries.push_back(e);
   }
 
  private:
-  void AddNode(Bytes page, std::size_t off, const BtPageTrailer& trailer, std::uint64_t start, bool behind) {
+  FileLayout layout() const { return ctx_.header.layout; }
+
+  void AddNode(const NbtEntry& entry, const VerifiedBtPage& trailer, std::uint64_t start, bool behind) {
     ScannedNodeEntry e;
-    e.nid = Nid(static_cast<std::uint32_t>(load_id(page, off, g_.id_size)));
-    e.data = Bid(load_id(page, off + g_.id_size, g_.id_size));
-    e.sub = Bid(load_id(page, off + 2 * g_.id_size, g_.id_size));
-    e.parent = Nid(load_u32(page, off + 3 * g_.id_size));
-    e.page_bid = trailer.bid;
+    e.nid = Nid(entry.nid);
+    e.data = Bid(entry.bid_data);
+    e.sub = Bid(entry.bid_sub);
+    e.parent = Nid(entry.nid_parent);
+    e.page_bid = Bid(trailer.bid);
     e.page_offset = start;
     e.behind_count = behind;
     out_.node_entries.push_back(e);
   }
 
-  void AddBlock(Bytes page, std::size_t off, const BtPageTrailer& trailer, bool behind) {
+  void AddBlock(const BbtEntry& entry, const VerifiedBtPage& trailer, bool behind) {
     ScannedBlockEntry e;
-    e.entry.bid = Bid(load_id(page, off, g_.id_size));
-    e.entry.ib = load_id(page, off + g_.id_size, g_.id_size);
-    e.entry.cb = load_u16(page, off + 2 * g_.id_size);
-    if (ctx_.header.layout == FileLayout::kUnicode4k) {
-      e.entry.cb_inflated = load_u16(page, off + 18);
-      e.entry.ref_count = static_cast<std::int16_t>(load_u16(page, off + 20));
-    } else {
-      e.entry.cb_inflated = e.entry.cb;
-      e.entry.ref_count = static_cast<std::int16_t>(load_u16(page, off + 2 * g_.id_size + 2));
-    }
-    e.page_bid = trailer.bid;
+    e.entry = BlockEntry::From(entry, layout());
+    e.page_bid = Bid(trailer.bid);
     e.behind_count = behind;
     out_.block_entries.push_back(e);
   }

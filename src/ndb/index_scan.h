@@ -21,20 +21,20 @@ struct ScannedNodeEntry {
   Bid data;
   Bid sub;
   Nid parent;
-  std::uint64_t page_bid = 0;     // the id of the page holding it: the newest copy wins
+  Bid page_bid;                   // the id of the page holding it: the newest copy wins
   std::uint64_t page_offset = 0;
   bool behind_count = false;      // a leftover behind the page's entry count
 };
 
 struct ScannedBlockEntry {
   BlockEntry entry;
-  std::uint64_t page_bid = 0;     // 0 for a block found by its own trailer
+  Bid page_bid;                   // null for a block found by its own trailer
   bool behind_count = false;
 };
 
 struct ScannedPage {
   std::uint64_t offset = 0;
-  std::uint64_t bid = 0;
+  Bid bid;
   std::uint8_t ptype = 0;
   std::uint8_t level = 0;
 };

@@ -19,12 +19,12 @@ StoreHeader StoreHeader::Parse(Bytes data) {
   out.crc_partial_ok = p.crc_partial_ok;
   if (out.layout != FileLayout::kUnknown) {
     out.file_eof = h.file_eof;
-    out.nbt_root_bid = h.nbt.bid;
+    out.nbt_root_bid = Bid(h.nbt.bid);
     out.nbt_root_ib = h.nbt.ib;
-    out.bbt_root_bid = h.bbt.bid;
+    out.bbt_root_bid = Bid(h.bbt.bid);
     out.bbt_root_ib = h.bbt.ib;
     out.crypt_byte = h.crypt_method;
-    out.next_bid = h.bid_next_b;
+    out.next_bid = Bid(h.bid_next_b);
     out.crc_full_ok = p.crc_full_ok;
   }
   out.crypt = crypt_method_from_byte(out.crypt_byte);

@@ -9,6 +9,7 @@
 #include "format/block_crypt.h"
 #include "format/byte_reader.h"
 #include "format/header.h"
+#include "format/ids.h"
 #include "format/layout.h"
 
 namespace salvora {
@@ -25,10 +26,10 @@ struct StoreHeader {
   std::uint8_t crypt_byte = 0;       // bCryptMethod as stored
   std::optional<CryptMethod> crypt;  // empty when the byte names no known encoding
   std::uint64_t file_eof = 0;        // ibFileEof
-  std::uint64_t next_bid = 0;        // bidNextB
-  std::uint64_t nbt_root_bid = 0;
+  Bid next_bid;                      // bidNextB
+  Bid nbt_root_bid;
   std::uint64_t nbt_root_ib = 0;
-  std::uint64_t bbt_root_bid = 0;
+  Bid bbt_root_bid;
   std::uint64_t bbt_root_ib = 0;
   bool crc_partial_ok = false;       // dwCRCPartial matches
   bool crc_full_ok = false;          // dwCRCFull matches (Unicode layouts; ANSI has none)

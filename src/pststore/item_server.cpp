@@ -10,8 +10,9 @@
 #include "automation/member_ids.h"
 #include "format/byte_reader.h"
 #include "format/filetime.h"
-#include "format/text.h"
+#include "format/multi_value.h"
 #include "format/prop_types.h"
+#include "format/text.h"
 #include "pststore/attachment_server.h"
 #include "pststore/call_guard.h"
 #include "pststore/folder_server.h"
@@ -173,19 +174,13 @@ Variant variant_from_property(const pst::Property& p) {
       return d;
     }
     case kPtypMultipleString: {
-      // Count, offsets, then the UTF-16 strings; shown joined as Outlook joins a name list.
-      ByteReader r(p.data);
-      const std::uint32_t n = r.u32();
-      std::vector<std::uint32_t> offsets;
-      for (std::uint32_t i = 0; i < n && r.ok(); ++i) offsets.push_back(r.u32());
-      if (!r.ok()) return {};
+      // The UTF-16 strings, shown joined as Outlook joins a name list.
+      const auto items = parse_variable_multi(p.data);
+      if (!items) return {};
       std::string out;
-      for (std::size_t i = 0; i < offsets.size(); ++i) {
-        const std::size_t begin = offsets[i];
-        const std::size_t end = i + 1 < offsets.size() ? offsets[i + 1] : p.data.size();
-        if (begin > end || end > p.data.size()) return {};
+      for (const Bytes item : *items) {
         if (!out.empty()) out += "; ";
-        out += utf16_to_utf8(std::span<const std::uint8_t>(p.data).subspan(begin, end - begin));
+        out += utf16_to_utf8(item);
       }
       return out;
     }

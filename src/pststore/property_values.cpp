@@ -5,6 +5,7 @@
 
 #include "format/byte_reader.h"
 #include "format/filetime.h"
+#include "format/multi_value.h"
 #include "format/prop_types.h"
 #include "format/text.h"
 #include "pststore/call_guard.h"
@@ -172,18 +173,9 @@ Variant value_from_property(const pst::Property& property) {
       items.push_back(element_value(element_type, Bytes(property.data).subspan(at, width)));
     return Variant::Array(std::move(items));
   }
-  // Count, offsets, then the values back to back.
-  ByteReader r(property.data);
-  const std::uint32_t count = r.u32();
-  std::vector<std::uint32_t> offsets;
-  for (std::uint32_t i = 0; i < count && r.ok(); ++i) offsets.push_back(r.u32());
-  if (!r.ok()) return {};
-  for (std::size_t i = 0; i < offsets.size(); ++i) {
-    const std::size_t begin = offsets[i];
-    const std::size_t end = i + 1 < offsets.size() ? offsets[i + 1] : property.data.size();
-    if (begin > end || end > property.data.size()) return {};
-    items.push_back(element_value(element_type, Bytes(property.data).subspan(begin, end - begin)));
-  }
+  const auto stored = parse_variable_multi(property.data);
+  if (!stored) return {};
+  for (const Bytes item : *stored) items.push_back(element_value(element_type, item));
   return Variant::Array(std::move(items));
 }
 

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "automation/dispatch.h"
+#include "format/entry_id.h"
 #include "format/ids.h"
 #include "format/prop_types.h"
 #include "platform/file64.h"
@@ -61,12 +62,12 @@ namespace {
 // The folder tree below a folder, as the file's hierarchy tables list it.
 void read_folders(const pst::PstFileReader& reader, StoreFolder& folder, int depth) {
   if (depth > 64) return;
-  const auto table = reader.Node((folder.id & ~0x1Fu) | kNidTypeHierarchyTable);
+  const auto table = reader.Node(table_nid(Nid(folder.id), kNidTypeHierarchyTable));
   if (!table) return;
   const auto tc = reader.ReadTc(*table);
   if (!tc) return;
   for (const auto& row : tc->rows) {
-    const auto node = reader.Node(row.row_id);
+    const auto node = reader.Node(Nid(row.row_id));
     if (!node) continue;
     auto child = std::make_unique<StoreFolder>();
     child->id = row.row_id;
@@ -103,17 +104,17 @@ std::shared_ptr<StoreFile> StoreFile::Open(const std::string& path) {
   pst::PstFileReader reader([&](const std::string& s) { problems.push_back(s); });
   if (!reader.Open(path)) throw std::runtime_error(path + ": cannot be read back");
   reader.LoadTrees();
-  const auto store_node = reader.Node(kNidMessageStore.value);
+  const auto store_node = reader.Node(kNidMessageStore);
   const auto props = store_node ? reader.ReadPc(*store_node) : std::nullopt;
   if (!props) throw std::runtime_error(path + ": the store object cannot be read");
   const pst::Property* key = pst::find_prop(*props, kPidRecordKey);
   const pst::Property* subtree = pst::find_prop(*props, kPidIpmSubTreeEntryId);
-  if (!key || key->data.size() != 16 || !subtree || subtree->data.size() != 24)
+  if (!key || key->data.size() != 16 || !subtree || subtree->data.size() != EntryId::kSize)
     throw std::runtime_error(path + ": the store has no record key or no IPM subtree");
   std::copy(key->data.begin(), key->data.end(), store->record_key_.begin());
   if (const pst::Property* name = pst::find_prop(*props, kPidDisplayName)) store->display_name_ = name->AsString();
   store->root_ = std::make_unique<StoreFolder>();
-  store->root_->id = load_u32(subtree->data, 20);
+  store->root_->id = EntryId::Parse(subtree->data)->nid.value;
   read_folders(reader, *store->root_, 0);
   store->last_commit_ = std::chrono::steady_clock::now();
   return store;

@@ -7,6 +7,7 @@
 #include "automation/member_ids.h"
 #include "automation/schema_name.h"
 #include "format/byte_reader.h"
+#include "format/multi_value.h"
 #include "format/prop_types.h"
 #include "format/text.h"
 
@@ -101,17 +102,9 @@ std::optional<Variant> value_of(const PropertyEntry& e, const PropertyCopy& copy
       if (!add(bytes.subspan(at, width))) return std::nullopt;
     return Variant::Array(std::move(items));
   }
-  // Count, offsets, then the values back to back.
-  ByteReader r(bytes);
-  const std::uint32_t count = r.u32();
-  std::vector<std::uint32_t> offsets;
-  for (std::uint32_t i = 0; i < count && r.ok(); ++i) offsets.push_back(r.u32());
-  bool sound = r.ok();
-  for (std::size_t i = 0; sound && i < offsets.size(); ++i) {
-    const std::size_t begin = offsets[i];
-    const std::size_t end = i + 1 < offsets.size() ? offsets[i + 1] : bytes.size();
-    sound = begin <= end && end <= bytes.size() && add(bytes.subspan(begin, end - begin));
-  }
+  const auto stored = parse_variable_multi(bytes);
+  bool sound = stored.has_value();
+  for (std::size_t i = 0; sound && i < stored->size(); ++i) sound = add((*stored)[i]);
   if (!sound) {
     why = "its list of values is damaged";
     return std::nullopt;

@@ -89,6 +89,27 @@ TEST(InternalBlocks, ToleranceDecidesOnlyWhatIsReadable) {
   EXPECT_TRUE(SubnodeBlock::Parse(deep_list, FileLayout::kUnicode, Tolerance::kSalvage));
 }
 
+// Asking which blocks a damaged internal block still names: a count past the data keeps the
+// entries that fit, where reading the block refuses it.
+TEST(InternalBlocks, WhatFitsIsKeptWhenOnlyNamesAreAsked) {
+  ByteVector tree = XBlock{1, 0, {6, 10}}.Serialize();
+  tree[2] = 200;
+  EXPECT_FALSE(XBlock::Parse(tree, FileLayout::kUnicode, Tolerance::kSalvage));
+  const auto x = XBlock::ParseWhatFits(tree, FileLayout::kUnicode);
+  ASSERT_TRUE(x);
+  EXPECT_EQ(x->bids, (std::vector<std::uint64_t>{6, 10}));
+
+  ByteVector list = SubnodeBlock{0, {{0x25, 0x10, 0x14}, {0x45, 0x18, 0}}}.Serialize();
+  list[2] = 3;
+  EXPECT_FALSE(SubnodeBlock::Parse(list, FileLayout::kUnicode, Tolerance::kSalvage));
+  const auto s = SubnodeBlock::ParseWhatFits(list, FileLayout::kUnicode);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->entries.size(), 2u);
+  EXPECT_EQ(s->entries[1], (SubnodeBlockEntry{0x45, 0x18, 0}));
+  EXPECT_FALSE(SubnodeBlock::ParseWhatFits(tree, FileLayout::kUnicode));
+  EXPECT_FALSE(XBlock::ParseWhatFits(Bytes(tree).first(7), FileLayout::kUnicode));
+}
+
 class BlocksOfEveryLayout : public ::testing::TestWithParam<FileLayout> {};
 
 // A data tree, a sub-node leaf and a sub-node index as the builder stores them in each layout,
@@ -132,6 +153,27 @@ TEST_P(BlocksOfEveryLayout, ReadAsWritten) {
   ASSERT_TRUE(si);
   EXPECT_EQ(si->level, 1);
   EXPECT_EQ(si->entries, (std::vector<SubnodeBlockEntry>{{0x2A, leaf.value, 0}}));
+
+  // A scan meets a trailer alone, before it knows where its block begins; the trailer of a
+  // compressed block (the 4 KB layout's only) gives the size once inflated as well.
+  NdbBuilder packed_builder(layout);
+  const Bid packed = packed_builder.AddBlock(ByteVector(400, 7), true);
+  const ByteVector packed_file = packed_builder.Build();
+  const bool compressed = layout == FileLayout::kUnicode4k;
+  const std::size_t t = geometry_for(layout).block_trailer_size;
+  // 400 bytes of one value compress far below the 4 KB layout's smallest block.
+  const std::size_t space = compressed ? 512 : block_disk_size(400, layout);
+  const auto alone = read_block_trailer(Bytes(packed_file).subspan(packed_builder.offset_of(packed) + space - t, t), layout);
+  ASSERT_TRUE(alone);
+  EXPECT_EQ(alone->bid, packed.value);
+  EXPECT_EQ(alone->cb_inflated, compressed ? 400 : 0);
+  if (compressed) EXPECT_LT(alone->cb, 400);
+  else EXPECT_EQ(alone->cb, 400);
+  const auto in_place = parse_block_trailer(Bytes(packed_file).subspan(packed_builder.offset_of(packed), space), alone->cb, layout);
+  ASSERT_TRUE(in_place);
+  EXPECT_EQ(in_place->crc, alone->crc);
+  EXPECT_EQ(in_place->cb_inflated, alone->cb_inflated);
+  EXPECT_FALSE(read_block_trailer(Bytes(packed_file).first(t - 1), layout));
 
   // One stored byte changed: the checksum no longer vouches, the rest still does.
   ByteVector damaged(file);

@@ -33,7 +33,7 @@ TEST(Bth, BuildsIndexLevelsForManyRecords) {
     ASSERT_TRUE(heap);
     Findings findings(Tolerance::kStrict);
     const auto c = read_bth(*heap, hid, findings);
-    ASSERT_TRUE(c);
+    ASSERT_TRUE(c) << count << " records: " << (findings.empty() ? "no finding" : findings.items().front());
     EXPECT_TRUE(findings.empty());
     EXPECT_EQ(c->header.key_size, 4);
     EXPECT_EQ(c->header.entry_size, 4);

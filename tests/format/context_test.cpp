@@ -134,6 +134,24 @@ SubnodeBlocks blocks_of(const Table& t) {
   };
 }
 
+// An Object value names the sub-node that holds the object; a value cut off after the NID
+// still names it.
+TEST(ObjectReference, RoundTripAndCutOff) {
+  ByteWriter w;
+  ObjectReference{Nid(0x8025), 1234}.Serialize(w);
+  const auto bytes = w.take();
+  ASSERT_EQ(bytes.size(), ObjectReference::kSize);
+  const auto back = ObjectReference::Parse(bytes);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->nid, Nid(0x8025));
+  EXPECT_EQ(back->size, 1234u);
+  const auto cut = ObjectReference::Parse(Bytes(bytes).first(5));
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->nid, Nid(0x8025));
+  EXPECT_EQ(cut->size, 0u);
+  EXPECT_FALSE(ObjectReference::Parse(Bytes(bytes).first(3)));
+}
+
 TEST(TableContextLayout, RowsInTheHeapAndInASubnode) {
   for (std::size_t per_block : {std::size_t{0}, std::size_t{3}}) {
     const Table t = table(7, per_block);

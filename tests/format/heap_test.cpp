@@ -73,6 +73,12 @@ TEST(Heap, DamagedPageMapsAsEachToleranceTakesThem) {
       {"heap: page map of block 1 is cut off", [](ByteVector& b) { store_u16(b, load_u16(b, 0), 0x7000); }},
       {"heap: allocation offsets of block 1 out of order",
        [](ByteVector& b) { store_u16(b, load_u16(b, 0) + 4, 0x7000); }},
+      // The last allocation ending one byte into the page map that follows it.
+      {"heap: allocation offsets of block 1 out of order",
+       [](ByteVector& b) {
+         const std::uint16_t map = load_u16(b, 0);
+         store_u16(b, map + 4 + 2 * load_u16(b, map), static_cast<std::uint16_t>(map + 1));
+       }},
   };
   for (const auto& c : cases) {
     auto blocks = two_blocks();
@@ -109,6 +115,23 @@ TEST(Heap, HeaderFailures) {
   EXPECT_FALSE(parse(blocks, Tolerance::kSalvage, &found, &error));
   EXPECT_EQ(error, HeapError::kBadSignature);
   EXPECT_EQ(found, std::vector<std::string>{"heap: bSig is not 0xEC"});
+}
+
+// The header alone, as a salvage pass peeks at a block to tell what kind of object it starts.
+TEST(HeapHeader, FieldsAndWhatIsMissing) {
+  const ByteVector block = two_blocks()[0];
+  const auto h = HeapHeader::Parse(block);
+  ASSERT_TRUE(h);
+  EXPECT_TRUE(h->complete);
+  EXPECT_EQ(h->sig, kHeapSignature);
+  EXPECT_EQ(h->ib_hnpm, load_u16(block, 0));
+  EXPECT_EQ(h->user_root, Hid(load_u32(block, 4)));
+  EXPECT_EQ(h->is_heap_of(h->client_signature), true);
+  EXPECT_FALSE(h->is_heap_of(static_cast<std::uint8_t>(h->client_signature + 1)));
+  const auto without_fill = HeapHeader::Parse(Bytes(block).first(8));
+  ASSERT_TRUE(without_fill);
+  EXPECT_FALSE(without_fill->complete);
+  EXPECT_FALSE(HeapHeader::Parse(Bytes(block).first(7)));
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 // builder, an independent writer of the three layouts) read by the one set of page parsers.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "format/byte_writer.h"
 #include "format/crc.h"
 #include "format/page.h"
 #include "format/layout_names.h"
@@ -142,6 +144,89 @@ TEST_P(EveryLayout, TreesReadAsWritten) {
       EXPECT_EQ(e, (NbtEntry{0x8022, bids[2].value, 0, 0x122}));
     }
   }
+}
+
+// Where a page's counts and trailer sit, to damage them on purpose and seal the page again.
+struct PagePlaces {
+  std::size_t count, level, trailer, crc;
+  bool wide_count;
+};
+PagePlaces places_of(FileLayout layout) {
+  switch (layout) {
+    case FileLayout::kAnsi: return {496, 499, 500, 508, false};
+    case FileLayout::kUnicode4k: return {4056, 4061, 4072, 4076, true};
+    default: return {488, 491, 496, 500, false};
+  }
+}
+void reseal(ByteVector& page, FileLayout layout) {
+  const PagePlaces p = places_of(layout);
+  store_u32(page, p.crc, ComputeCrc(Bytes(page).first(p.trailer)));
+}
+
+// A B-tree page is believed only while its trailer vouches for it: a changed byte fails the
+// CRC, and once sealed again a count past the entry area, a level the format does not have or
+// a type that is no B-tree type (or not repeated) still fails.
+TEST_P(EveryLayout, PageIsVerifiedOnlyWhileItsTrailerHolds) {
+  const FileLayout layout = GetParam();
+  const PageGeometry g = geometry_for(layout);
+  const PagePlaces at = places_of(layout);
+  NdbBuilder b(layout);
+  b.leaf_capacity = 2;
+  for (int i = 0; i < 3; ++i) b.AddBlock(ByteVector(50, static_cast<std::uint8_t>(i)));
+  b.AddNode(Nid(0x21), Bid(), Bid(), Nid());
+  const ByteVector file = b.Build();
+  Findings findings(Tolerance::kStrict);
+  const ParsedHeader h = parse_header(file, findings);
+  const ByteVector root(file.begin() + h.header.bbt.ib, file.begin() + h.header.bbt.ib + g.page_size);
+
+  const auto sound = verify_bt_page(root, layout);
+  ASSERT_TRUE(sound);
+  EXPECT_EQ(sound->ptype, kPtypeBbt);
+  EXPECT_EQ(sound->level, 1);
+  EXPECT_EQ(sound->count, 2u);
+  EXPECT_EQ(sound->bid, parse_page_trailer(root, layout)->bid);
+  EXPECT_FALSE(verify_bt_page(Bytes(root).first(g.page_size - 1), layout));
+
+  const std::size_t leaf_capacity = g.entry_area / g.bbt_leaf_entry_size;
+  const std::size_t inner_capacity = g.entry_area / g.bt_entry_size;
+  const auto set_count = [&](ByteVector& p, std::size_t n) {
+    if (at.wide_count) store_u16(p, at.count, static_cast<std::uint16_t>(n));
+    else p[at.count] = static_cast<std::uint8_t>(n);
+  };
+  struct Case {
+    const char* what;
+    std::function<void(ByteVector&)> damage;
+    bool reseal;
+    bool verified;
+  } cases[] = {
+      {"an entry byte changed", [](ByteVector& p) { p[3] ^= 1; }, false, false},
+      {"an entry byte changed, sealed again", [](ByteVector& p) { p[3] ^= 1; }, true, true},
+      {"the count changed", [&](ByteVector& p) { set_count(p, 1); }, false, false},
+      {"a full page", [&](ByteVector& p) { set_count(p, inner_capacity); }, true, true},
+      {"a count past the area", [&](ByteVector& p) { set_count(p, inner_capacity + 1); }, true, false},
+      {"a leaf's count on a leaf", [&](ByteVector& p) { p[at.level] = 0; set_count(p, leaf_capacity); }, true, true},
+      {"a leaf's count past its area", [&](ByteVector& p) { p[at.level] = 0; set_count(p, leaf_capacity + 1); }, true, false},
+      {"eight levels above the leaves", [&](ByteVector& p) { p[at.level] = 8; }, true, true},
+      {"nine levels above the leaves", [&](ByteVector& p) { p[at.level] = 9; }, true, false},
+      {"the type not repeated", [&](ByteVector& p) { p[at.trailer + 1] = kPtypeNbt; }, true, false},
+      {"a map page's type", [&](ByteVector& p) { p[at.trailer] = p[at.trailer + 1] = kPtypeAMap; }, true, false},
+  };
+  for (const auto& c : cases) {
+    ByteVector page = root;
+    c.damage(page);
+    if (c.reseal) reseal(page, layout);
+    EXPECT_EQ(verify_bt_page(page, layout).has_value(), c.verified) << c.what;
+  }
+}
+
+// Entries are read by index inside the page's bytes only; one past them reads as all zeros.
+TEST(BtEntry, EntryPastTheBytesReadsAsZero) {
+  ByteWriter w;
+  BtEntry{0x21, {0x44, 0x6000}}.Serialize(w);
+  const ByteVector page = w.take();
+  EXPECT_EQ(parse_bt_entry<BtEntry>(page, 0, BtEntry::kSize, FileLayout::kUnicode), (BtEntry{0x21, {0x44, 0x6000}}));
+  EXPECT_EQ(parse_bt_entry<BtEntry>(page, 1, BtEntry::kSize, FileLayout::kUnicode), BtEntry{});
+  EXPECT_EQ(parse_bt_entry<BtEntry>(page, 0, 0, FileLayout::kUnicode), BtEntry{});
 }
 
 // Junk above the low 32 bits of a stored NID is not part of it.

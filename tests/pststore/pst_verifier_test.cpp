@@ -70,7 +70,7 @@ class Damage {
   }
   // Edits a block's stored payload (internal blocks are stored as they are) and fixes its CRC.
   void EditBlock(std::uint64_t bid, const std::function<void(std::vector<std::uint8_t>&)>& edit) {
-    const BbtEntry& e = reader_.blocks().at(bid & ~std::uint64_t{1});
+    const BbtEntry& e = reader_.blocks().at(Bid(bid).key());
     auto disk = Read(e.ib, BlockDiskSize(e.cb));
     std::vector<std::uint8_t> payload(disk.begin(), disk.begin() + e.cb);
     edit(payload);
@@ -87,9 +87,9 @@ class Damage {
 
 std::uint64_t FirstInternalBlock(const PstFileReader& r, std::uint8_t btype, std::uint8_t level) {
   for (const auto& [bid, e] : r.blocks()) {
-    if (!IsInternalBid(bid)) continue;
+    if (!bid.is_internal()) continue;
     auto data = r.ReadBlock(bid);
-    if (data && data->size() > 2 && (*data)[0] == btype && (*data)[1] == level) return bid;
+    if (data && data->size() > 2 && (*data)[0] == btype && (*data)[1] == level) return bid.value;
   }
   ADD_FAILURE() << "no internal block of type " << int(btype);
   return 0;
@@ -130,7 +130,7 @@ TEST(PstVerifier, FindsEveryDamage) {
        "trailer cb"},
       {"reference count",
        [](Damage& d) {
-         auto [ib, off] = d.FindLeafEntry(kPtypeBbt, d.reader().blocks().begin()->first);
+         auto [ib, off] = d.FindLeafEntry(kPtypeBbt, d.reader().blocks().begin()->first.value);
          d.EditPage(ib, [off = off](auto& p) { store_u16(p, off + 18, 7); });
        },
        "cRef 7"},
@@ -168,8 +168,8 @@ TEST(PstVerifier, FindsEveryDamage) {
        [](Damage& d) {
          // The Inbox's NBT entry renamed to a NID no folder has.
          for (const auto& [nid, n] : d.reader().nodes()) {
-           if (Nid(nid).type() != kNidTypeNormalFolder || nid <= 0x8062) continue;
-           auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid);
+           if (nid.type() != kNidTypeNormalFolder || nid.value <= 0x8062) continue;
+           auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid.value);
            d.EditPage(ib, [off = off](auto& p) { store_u64(p, off, load_u64(p, off) | 0x10); });
            return;
          }
@@ -178,8 +178,8 @@ TEST(PstVerifier, FindsEveryDamage) {
       {"message moved to another folder",
        [](Damage& d) {
          for (const auto& [nid, n] : d.reader().nodes()) {
-           if (Nid(nid).type() != kNidTypeNormalMessage) continue;
-           auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid);
+           if (nid.type() != kNidTypeNormalMessage) continue;
+           auto [ib, off] = d.FindLeafEntry(kPtypeNbt, nid.value);
            d.EditPage(ib, [off = off](auto& p) { store_u32(p, off + 24, 0x8062); });
            return;
          }
@@ -194,12 +194,12 @@ TEST(PstVerifier, FindsEveryDamage) {
        [](Damage& d) {
          // Turn a message's attachment table sub-node into something else.
          for (const auto& [bid, e] : d.reader().blocks()) {
-           auto data = IsInternalBid(bid) ? d.reader().ReadBlock(bid) : std::nullopt;
+           auto data = bid.is_internal() ? d.reader().ReadBlock(bid) : std::nullopt;
            auto sl = data ? SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict) : std::nullopt;
            if (!sl || sl->level != 0) continue;
            for (std::size_t i = 0; i < sl->entries.size(); ++i) {
              if (sl->entries[i].nid != 0x671) continue;
-             d.EditBlock(bid, [i](auto& b) { store_u64(b, 8 + i * 24, 0x673); });
+             d.EditBlock(bid.value, [i](auto& b) { store_u64(b, 8 + i * 24, 0x673); });
              return;
            }
          }
@@ -248,21 +248,21 @@ Nesting WriteNesting(const std::string& path, int levels, int fanout) {
   PstFileReader r([](const std::string&) {});
   EXPECT_TRUE(r.Open(path));
   r.LoadTrees();
-  const auto subnodes = [&](std::uint64_t bid, std::uint8_t type) {
+  const auto subnodes = [&](Bid bid, std::uint8_t type) {
     std::vector<SubnodeBlockEntry> out;
     for (const auto& e : r.ReadSubnodes(bid).value_or(std::vector<SubnodeBlockEntry>{}))
       if (Nid(e.nid).type() == type) out.push_back(e);
     return out;
   };
   Nesting n;
-  for (auto m = r.Node(top); m;) {
+  for (auto m = r.Node(Nid(top)); m;) {
     n.chain.push_back(*m);
     n.leaves.emplace_back();
     const auto attachments = subnodes(m->bid_sub, kNidTypeAttachment);
     m.reset();
     for (std::size_t i = 0; i + 1 < attachments.size(); ++i) n.leaves.back().push_back(attachments[i].bid_sub);
     if (!attachments.empty())
-      for (const auto& e : subnodes(attachments.back().bid_sub, kNidTypeNormalMessage)) m = NodeRef{e.nid, e.bid_data, e.bid_sub};
+      for (const auto& e : subnodes(Bid(attachments.back().bid_sub), kNidTypeNormalMessage)) m = NodeRef::Of(e);
   }
   EXPECT_EQ(n.chain.size(), static_cast<std::size_t>(levels) + 1);
   return n;
@@ -278,8 +278,8 @@ void EditSubnodeEntries(Damage& d, std::uint64_t bid, const std::function<void(s
 // Points the embedded message of an attachment's sub-node block at another message's blocks.
 void Redirect(Damage& d, std::uint64_t slblock, const NodeRef& to) {
   EditSubnodeEntries(d, slblock, [&](auto& b, std::size_t off) {
-    store_u64(b, off + 8, to.bid_data);
-    store_u64(b, off + 16, to.bid_sub);
+    store_u64(b, off + 8, to.bid_data.value);
+    store_u64(b, off + 16, to.bid_sub.value);
   });
 }
 
@@ -325,7 +325,7 @@ TEST(PstVerifier, SharedEmbeddedMessagesAreCheckedOnce) {
       Damage d(path);
       c.damage(d, n);
       // A fault in the innermost message, which every path reaches: its recipient table renamed.
-      EditSubnodeEntries(d, n.chain.back().bid_sub, [](auto& b, std::size_t off) {
+      EditSubnodeEntries(d, n.chain.back().bid_sub.value, [](auto& b, std::size_t off) {
         if (load_u64(b, off) == 0x692) store_u64(b, off, 0x6B2);
       });
     }

@@ -76,7 +76,7 @@ TEST(PstWriter, LargeFolderAcrossManyCheckpoints) {
   PstFileReader reader([&](const std::string& s) { problems.push_back(s); });
   ASSERT_TRUE(reader.Open(path));
   reader.LoadTrees();
-  auto contents = reader.ReadTc(*reader.Node(table_nid(Nid(inbox), kNidTypeContentsTable).value));
+  auto contents = reader.ReadTc(*reader.Node(table_nid(Nid(inbox), kNidTypeContentsTable)));
   ASSERT_TRUE(contents);
   EXPECT_EQ(contents->rows.size(), 1350u);
   EXPECT_GT(reader.pages().size(), 100u);
@@ -112,7 +112,7 @@ TEST(PstWriter, ManyAttachmentsAndNestedMessages) {
   PstFileReader reader([](const std::string&) {});
   ASSERT_TRUE(reader.Open(path));
   reader.LoadTrees();
-  auto node = reader.Node(nid);
+  auto node = reader.Node(Nid(nid));
   ASSERT_TRUE(node);
   auto first = reader.ReadBlock(node->bid_sub);
   ASSERT_TRUE(first);
@@ -123,8 +123,8 @@ TEST(PstWriter, ManyAttachmentsAndNestedMessages) {
   for (const auto& e : *subs) attachments += Nid(e.nid).type() == kNidTypeAttachment;
   EXPECT_EQ(attachments, 401u);
   for (const auto& e : *subs) {
-    if (e.nid != 0x692) continue;
-    auto t = reader.ReadTc(NodeRef{e.nid, e.bid_data, e.bid_sub});
+    if (Nid(e.nid) != kNidMessageRecipientTable) continue;
+    auto t = reader.ReadTc(NodeRef::Of(e));
     ASSERT_TRUE(t);
     ASSERT_EQ(t->rows.size(), 1u);
     EXPECT_EQ(find_prop(t->rows[0].cells, 0x5FF7)->AsInt(), 42);

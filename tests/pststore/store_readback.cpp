@@ -26,12 +26,12 @@ class Walker {
 
   void Run() {
     for (const auto& [nid, n] : reader_.nodes())
-      if (Nid(nid).type() == kNidTypeNormalMessage) ++out_.message_nodes;
-      else if (Nid(nid).type() == kNidTypeAssocMessage) ++out_.hidden_message_nodes;
-    if (auto node = reader_.Node(kNidMessageStore.value)) {
+      if (nid.type() == kNidTypeNormalMessage) ++out_.message_nodes;
+      else if (nid.type() == kNidTypeAssocMessage) ++out_.hidden_message_nodes;
+    if (auto node = reader_.Node(kNidMessageStore)) {
       if (auto pc = reader_.ReadPc(*node)) out_.store_props = *pc;
     }
-    if (auto node = reader_.Node(kNidNameToIdMap.value)) {
+    if (auto node = reader_.Node(kNidNameToIdMap)) {
       if (auto pc = reader_.ReadPc(*node)) out_.names = pst::NameToIdMap::FromProperties(*pc, &out_.problems);
     }
     const pst::Property* subtree = pst::find_prop(out_.store_props, kPidIpmSubTreeEntryId);
@@ -46,21 +46,21 @@ class Walker {
   ReadFolder Folder(std::uint32_t nid) {
     ReadFolder f;
     f.nid = nid;
-    auto node = reader_.Node(nid);
+    auto node = reader_.Node(Nid(nid));
     if (!node) {
       out_.problems.push_back("folder " + pst::hex(nid) + " missing");
       return f;
     }
     if (auto pc = reader_.ReadPc(*node)) f.props = *pc;
     if (const pst::Property* n = pst::find_prop(f.props, kPidDisplayName)) f.name = n->AsString();
-    if (auto h = reader_.Node(table_nid(Nid(nid), kNidTypeHierarchyTable).value)) {
+    if (auto h = reader_.Node(table_nid(Nid(nid), kNidTypeHierarchyTable))) {
       if (auto tc = reader_.ReadTc(*h))
         for (const auto& row : tc->rows) f.children.push_back(Folder(row.row_id));
     }
-    if (auto c = reader_.Node(table_nid(Nid(nid), kNidTypeContentsTable).value)) {
+    if (auto c = reader_.Node(table_nid(Nid(nid), kNidTypeContentsTable))) {
       if (auto tc = reader_.ReadTc(*c)) {
         for (const auto& row : tc->rows) {
-          auto m = reader_.Node(row.row_id);
+          auto m = reader_.Node(Nid(row.row_id));
           if (!m) {
             out_.problems.push_back("contents row " + pst::hex(row.row_id) + " has no message");
             continue;
@@ -76,13 +76,13 @@ class Walker {
 
   ReadMessage Message(const pst::NodeRef& node) {
     ReadMessage m;
-    m.nid = node.nid;
+    m.nid = node.nid.value;
     if (auto pc = reader_.ReadPc(node)) m.props = *pc;
     auto subs = reader_.ReadSubnodes(node.bid_sub);
     if (!subs) return m;
     const auto find = [&](std::uint32_t nid) -> std::optional<pst::NodeRef> {
       for (const auto& e : *subs)
-        if (e.nid == nid) return pst::NodeRef{e.nid, e.bid_data, e.bid_sub};
+        if (e.nid == nid) return pst::NodeRef::Of(e);
       return std::nullopt;
     };
     if (auto r = find(kRecipientTable)) {
@@ -116,7 +116,7 @@ class Walker {
         auto subs = reader_.ReadSubnodes(node.bid_sub);
         if (!subs) continue;
         for (const auto& e : *subs)
-          if (e.nid == nid) a.embedded = std::make_shared<ReadMessage>(Message(pst::NodeRef{e.nid, e.bid_data, e.bid_sub}));
+          if (e.nid == nid) a.embedded = std::make_shared<ReadMessage>(Message(pst::NodeRef::Of(e)));
       }
     }
     return a;

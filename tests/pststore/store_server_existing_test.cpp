@@ -64,7 +64,7 @@ std::optional<std::int64_t> ReceiveFolder(const std::string& path) {
   pst::PstFileReader reader([](const std::string&) {});
   if (!reader.Open(path)) return std::nullopt;
   reader.LoadTrees();
-  const auto node = reader.Node(0x62B);
+  const auto node = reader.Node(kNidReceiveFolderTable);
   if (!node) return std::nullopt;
   const auto tc = reader.ReadTc(*node);
   if (!tc) return std::nullopt;

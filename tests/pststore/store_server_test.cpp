@@ -112,7 +112,7 @@ TEST_F(StandardMailbox, TheInboxReceivesMail) {
   pst::PstFileReader reader([](const std::string&) {});
   ASSERT_TRUE(reader.Open(path_));
   reader.LoadTrees();
-  const auto node = reader.Node(0x62B);
+  const auto node = reader.Node(kNidReceiveFolderTable);
   ASSERT_TRUE(node);
   const auto tc = reader.ReadTc(*node);
   ASSERT_TRUE(tc && tc->rows.size() == 1);

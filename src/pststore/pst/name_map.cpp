@@ -5,6 +5,7 @@
 
 #include "format/byte_writer.h"
 #include "format/crc.h"
+#include "format/name_id.h"
 #include "format/text.h"
 
 namespace salvora::pst {
@@ -60,24 +61,18 @@ PropertyList NameToIdMap::ToProperties() const {
       }
       wguid = static_cast<std::uint16_t>(3 + g);
     }
-    const bool is_string = !n.lid.has_value();
-    const auto word = static_cast<std::uint16_t>((wguid << 1) | (is_string ? 1 : 0));
-    std::uint32_t property_id = n.lid.value_or(0);
-    if (is_string) {
-      property_id = static_cast<std::uint32_t>(strings.size());
+    NameIdRecord record{n.lid.value_or(0), !n.lid.has_value(), wguid, static_cast<std::uint16_t>(i)};
+    if (record.is_string) {
+      record.value = static_cast<std::uint32_t>(strings.size());
       const auto text = Utf16Bytes(n.name);
       strings.u32(static_cast<std::uint32_t>(text.size()));
       strings.bytes(text);
       strings.pad_to((strings.size() + 3) / 4 * 4);
     }
-    entries.u32(property_id);
-    entries.u16(word);
-    entries.u16(static_cast<std::uint16_t>(i));
-    const std::uint32_t key = HashKey(n);
-    ByteWriter& b = buckets[(key ^ word) % kNameBucketCount];
-    b.u32(key);
-    b.u16(word);
-    b.u16(static_cast<std::uint16_t>(i));
+    record.Serialize(entries);
+    NameIdRecord hashed = record;
+    hashed.value = HashKey(n);
+    hashed.Serialize(buckets[(hashed.value ^ record.word()) % kNameBucketCount]);
   }
   PropertyList out;
   out.push_back(Property::Int32(kPidNameidBucketCount, static_cast<std::int32_t>(kNameBucketCount)));
@@ -103,38 +98,40 @@ NameToIdMap NameToIdMap::FromProperties(const PropertyList& props, std::vector<s
     report("a stream property is missing");
     return map;
   }
-  if (g->data.size() % 16 != 0 || e->data.size() % 8 != 0) report("stream sizes are not whole records");
+  if (g->data.size() % 16 != 0 || e->data.size() % NameIdRecord::kSize != 0) report("stream sizes are not whole records");
   if (e->data.empty()) report("no entries (libpff refuses to open such a store)");
-  for (std::size_t i = 0; i + 8 <= e->data.size(); i += 8) {
-    const std::uint32_t pid = load_u32(e->data, i);
-    const std::uint16_t word = load_u16(e->data, i + 4);
-    const std::uint16_t idx = load_u16(e->data, i + 6);
-    const std::uint16_t wguid = word >> 1;
+  const std::vector<NameIdRecord> records = parse_name_id_records(e->data);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const NameIdRecord& record = records[i];
+    const std::uint16_t wguid = record.guid_index;
+    const std::uint32_t pid = record.value;
     PropertyName n;
-    if (idx != i / 8) report("entry " + std::to_string(i / 8) + " has wPropIdx " + std::to_string(idx));
+    if (record.prop_index != i) report("entry " + std::to_string(i) + " has wPropIdx " + std::to_string(record.prop_index));
     if (wguid == 1) n.guid = kPsMapi;
     else if (wguid == 2) n.guid = kPsPublicStrings;
     else if (wguid >= 3 && (wguid - 3u) * 16 + 16 <= g->data.size())
       std::copy_n(g->data.begin() + (wguid - 3) * 16, 16, n.guid.begin());
-    else if (wguid != 0 || !(word & 1)) report("entry " + std::to_string(i / 8) + " names a GUID outside the stream");
-    if (word & 1) {
-      if (pid + 4 > s->data.size() || load_u32(s->data, pid) > s->data.size() - pid - 4) {
-        report("entry " + std::to_string(i / 8) + " names a string outside the stream");
+    else if (wguid != 0 || !record.is_string) report("entry " + std::to_string(i) + " names a GUID outside the stream");
+    if (record.is_string) {
+      const auto stored = parse_name_id_string(s->data, pid);
+      if (!stored || !stored->whole()) {
+        report("entry " + std::to_string(i) + " names a string outside the stream");
         continue;
       }
-      n.name = utf16_to_utf8(Bytes(s->data).subspan(pid + 4, load_u32(s->data, pid)));
+      n.name = utf16_to_utf8(stored->text);
     } else {
       n.lid = pid;
     }
     // The hash record must sit in the bucket its key and word select.
-    const std::uint32_t key = HashKey(n);
-    const Property* bucket = find_prop(props, static_cast<std::uint16_t>(0x1000 + (key ^ word) % kNameBucketCount));
-    bool found = false;
-    for (std::size_t j = 0; bucket && j + 8 <= bucket->data.size(); j += 8)
-      found = found || (load_u32(bucket->data, j) == key && load_u16(bucket->data, j + 4) == word && load_u16(bucket->data, j + 6) == idx);
-    if (!found) report("entry " + std::to_string(i / 8) + " has no record in its hash bucket");
+    NameIdRecord hashed = record;
+    hashed.value = HashKey(n);
+    const Property* bucket =
+        find_prop(props, static_cast<std::uint16_t>(0x1000 + (hashed.value ^ record.word()) % kNameBucketCount));
+    const auto in_bucket = parse_name_id_records(bucket ? Bytes(bucket->data) : Bytes{});
+    if (std::find(in_bucket.begin(), in_bucket.end(), hashed) == in_bucket.end())
+      report("entry " + std::to_string(i) + " has no record in its hash bucket");
     map.names_.push_back(n);
-    map.index_.emplace(KeyOf(n), static_cast<std::uint16_t>(0x8000 + i / 8));
+    map.index_.emplace(KeyOf(n), static_cast<std::uint16_t>(0x8000 + i));
   }
   map.dirty_ = false;
   return map;

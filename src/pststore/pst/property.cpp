@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/byte_writer.h"
+#include "format/multi_value.h"
 #include "format/text.h"
 
 namespace salvora::pst {
@@ -23,19 +24,6 @@ std::vector<std::uint8_t> utf16_bytes(std::string_view utf8) {
   append_utf16le(utf8, s);
   return {s.begin(), s.end()};
 }
-
-// 2.3.3.4.2: count, offsets from the start of the value, then the items back to back.
-std::vector<std::uint8_t> variable_multi(const std::vector<std::vector<std::uint8_t>>& items) {
-  ByteWriter w;
-  w.u32(static_cast<std::uint32_t>(items.size()));
-  std::uint32_t off = 4 + 4 * static_cast<std::uint32_t>(items.size());
-  for (const auto& i : items) {
-    w.u32(off);
-    off += static_cast<std::uint32_t>(i.size());
-  }
-  for (const auto& i : items) w.bytes(i);
-  return w.take();
-}
 }  // namespace
 
 Property Property::Int16(std::uint16_t id, std::int16_t v) { return {PropTag(id, kPtypInteger16), little_endian(v)}; }
@@ -54,14 +42,14 @@ Property Property::Binary(std::uint16_t id, Bytes bytes) { return {PropTag(id, k
 Property Property::MultiString(std::uint16_t id, const std::vector<std::string>& utf8) {
   std::vector<std::vector<std::uint8_t>> items;
   for (const auto& s : utf8) items.push_back(utf16_bytes(s));
-  return {PropTag(id, kPtypMultipleString), variable_multi(items)};
+  return {PropTag(id, kPtypMultipleString), serialize_variable_multi(items)};
 }
 Property Property::MultiBinary(std::uint16_t id, const std::vector<std::vector<std::uint8_t>>& items) {
-  return {PropTag(id, kPtypMultipleBinary), variable_multi(items)};
+  return {PropTag(id, kPtypMultipleBinary), serialize_variable_multi(items)};
 }
 Property Property::Multi(std::uint16_t id, std::uint16_t multi_type,
                          const std::vector<std::vector<std::uint8_t>>& items) {
-  if (FixedPropSize(multi_type) == 0) return {PropTag(id, multi_type), variable_multi(items)};
+  if (FixedPropSize(multi_type) == 0) return {PropTag(id, multi_type), serialize_variable_multi(items)};
   std::vector<std::uint8_t> packed;
   for (const auto& item : items) packed.insert(packed.end(), item.begin(), item.end());
   return {PropTag(id, multi_type), std::move(packed)};

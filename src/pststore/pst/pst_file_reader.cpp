@@ -70,14 +70,15 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
   if (page->c_ent == 0) sink_(where + "empty B-tree page");
   if (page->cb_ent != want_cb) return false;
   // The key of entry i, by the entry kind's own parser.
+  const Bytes entries(page->entries);
   const auto key_at = [&](std::size_t i) -> std::uint64_t {
-    ByteReader r(Bytes(page->entries).subspan(i * want_cb, want_cb));
-    if (page->level > 0) return BtEntry::Parse(r).key;
-    return ptype == kPtypeNbt ? NbtEntry::Parse(r).key() : BbtEntry::Parse(r).key();
+    if (page->level > 0) return parse_bt_entry<BtEntry>(entries, i, want_cb, FileLayout::kUnicode).key;
+    if (ptype == kPtypeNbt) return parse_bt_entry<NbtEntry>(entries, i, want_cb, FileLayout::kUnicode).key();
+    return parse_bt_entry<BbtEntry>(entries, i, want_cb, FileLayout::kUnicode).key();
   };
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < page->c_ent; ++i) {
-    const Bytes e = Bytes(page->entries).subspan(i * want_cb, want_cb);
+    const Bytes e = entries.subspan(i * want_cb, want_cb);
     const std::uint64_t key = key_at(i);
     if (i > 0 && key <= prev) sink_(where + "keys not strictly ascending");
     if (key < min_key || key >= max_key) sink_(where + "key " + hex(key) + " outside its parent's range");
@@ -85,8 +86,7 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
     if (page->level == 0) {
       leaf_entries.emplace_back(e.begin(), e.end());
     } else {
-      ByteReader r(e);
-      const BtEntry child = BtEntry::Parse(r);
+      const auto child = parse_bt_entry<BtEntry>(entries, i, want_cb, FileLayout::kUnicode);
       std::uint64_t next = max_key;
       if (i + 1 < page->c_ent) next = key_at(i + 1);
       WalkPage(child.child, ptype, page->level - 1, child.key, next, leaf_entries, depth + 1);
@@ -111,13 +111,13 @@ void PstFileReader::LoadTrees() {
   WalkTree(header_.header.bbt, kPtypeBbt, bbt);
   WalkTree(header_.header.nbt, kPtypeNbt, nbt);
   for (const auto& e : bbt)
-    if (!blocks_.emplace(Bid(e.bid).key().value, e).second) sink_("BBT: block " + hex(e.bid) + " listed twice");
+    if (!blocks_.emplace(Bid(e.bid).key(), e).second) sink_("BBT: block " + hex(e.bid) + " listed twice");
   for (const auto& e : nbt)
-    if (!nodes_.emplace(e.nid, e).second) sink_("NBT: node " + hex(e.nid) + " listed twice");
+    if (!nodes_.emplace(Nid(e.nid), e).second) sink_("NBT: node " + hex(e.nid) + " listed twice");
 }
 
-std::optional<std::vector<std::uint8_t>> PstFileReader::ReadBlock(std::uint64_t bid) const {
-  auto it = blocks_.find(Bid(bid).key().value);
+std::optional<std::vector<std::uint8_t>> PstFileReader::ReadBlock(Bid bid) const {
+  auto it = blocks_.find(bid.key());
   if (it == blocks_.end()) {
     sink_("block " + hex(bid) + ": referenced but not in the block tree");
     return std::nullopt;
@@ -134,12 +134,12 @@ std::optional<std::vector<std::uint8_t>> PstFileReader::ReadBlock(std::uint64_t 
   return data;
 }
 
-std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlocks(std::uint64_t bid) const {
+std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlocks(Bid bid) const {
   std::vector<std::vector<std::uint8_t>> out;
-  if (bid == 0) return out;
+  if (bid.is_null()) return out;
   auto b = ReadBlock(bid);
   if (!b) return std::nullopt;
-  if (!IsInternalBid(bid)) {
+  if (!bid.is_internal()) {
     out.push_back(std::move(*b));
     return out;
   }
@@ -150,9 +150,9 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
   }
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < x->bids.size(); ++i) {
-    const auto child = x->bids[i];
+    const Bid child(x->bids[i]);
     if (x->level == 2) {
-      if (!IsInternalBid(child)) sink_("block " + hex(bid) + ": XXBLOCK child is not an XBLOCK");
+      if (!child.is_internal()) sink_("block " + hex(bid) + ": XXBLOCK child is not an XBLOCK");
       auto sub = ReadDataBlocks(child);
       if (!sub) return std::nullopt;
       for (auto& s : *sub) {
@@ -160,7 +160,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
         out.push_back(std::move(s));
       }
     } else {
-      if (IsInternalBid(child)) sink_("block " + hex(bid) + ": XBLOCK child is an internal block");
+      if (child.is_internal()) sink_("block " + hex(bid) + ": XBLOCK child is an internal block");
       auto d = ReadBlock(child);
       if (!d) return std::nullopt;
       total += d->size();
@@ -169,7 +169,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
   }
   if (total != x->total) sink_("block " + hex(bid) + ": lcbTotal differs from the data below it");
   for (std::size_t i = 0; x->level == 1 && i + 1 < x->bids.size(); ++i) {
-    const auto it = blocks_.find(Bid(x->bids[i]).key().value);
+    const auto it = blocks_.find(Bid(x->bids[i]).key());
     if (it != blocks_.end() && it->second.cb != kMaxBlockData) {
       sink_("block " + hex(bid) + ": a data block other than the last is not full");
       break;
@@ -178,7 +178,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
   return out;
 }
 
-std::optional<std::vector<std::uint8_t>> PstFileReader::ReadValue(std::uint64_t bid) const {
+std::optional<std::vector<std::uint8_t>> PstFileReader::ReadValue(Bid bid) const {
   auto blocks = ReadDataBlocks(bid);
   if (!blocks) return std::nullopt;
   std::vector<std::uint8_t> out;
@@ -186,13 +186,13 @@ std::optional<std::vector<std::uint8_t>> PstFileReader::ReadValue(std::uint64_t 
   return out;
 }
 
-std::optional<std::vector<SubnodeBlockEntry>> PstFileReader::ReadSubnodes(std::uint64_t bid) const {
+std::optional<std::vector<SubnodeBlockEntry>> PstFileReader::ReadSubnodes(Bid bid) const {
   std::vector<SubnodeBlockEntry> out;
-  if (bid == 0) return out;
+  if (bid.is_null()) return out;
   auto b = ReadBlock(bid);
   if (!b) return std::nullopt;
   auto s = SubnodeBlock::Parse(*b, FileLayout::kUnicode, Tolerance::kStrict);
-  if (!IsInternalBid(bid) || !s) {
+  if (!bid.is_internal() || !s) {
     sink_("block " + hex(bid) + ": sub-node tree block is no SLBLOCK/SIBLOCK");
     return std::nullopt;
   }
@@ -201,7 +201,7 @@ std::optional<std::vector<SubnodeBlockEntry>> PstFileReader::ReadSubnodes(std::u
     if (s->level == 0) {
       out.push_back(e);
     } else {
-      auto sub = ReadSubnodes(e.bid_data);
+      auto sub = ReadSubnodes(Bid(e.bid_data));
       if (!sub) return std::nullopt;
       if (!sub->empty() && sub->front().nid != e.nid) sink_("block " + hex(bid) + ": SIENTRY key differs from its SLBLOCK's first NID");
       out.insert(out.end(), sub->begin(), sub->end());
@@ -215,10 +215,10 @@ std::optional<std::vector<SubnodeBlockEntry>> PstFileReader::ReadSubnodes(std::u
   return out;
 }
 
-std::optional<NodeRef> PstFileReader::Node(std::uint32_t nid) const {
+std::optional<NodeRef> PstFileReader::Node(Nid nid) const {
   auto it = nodes_.find(nid);
   if (it == nodes_.end()) return std::nullopt;
-  return NodeRef{nid, it->second.bid_data, it->second.bid_sub};
+  return NodeRef::Of(it->second);
 }
 
 std::optional<HeapOnNode> PstFileReader::ReadHeap(const NodeRef& node) const {
@@ -232,20 +232,20 @@ std::optional<HeapOnNode> PstFileReader::ReadHeap(const NodeRef& node) const {
 
 namespace {
 SubnodeResolver resolver_for(const PstFileReader& r, const NodeRef& node, std::shared_ptr<std::vector<SubnodeBlockEntry>> subs) {
-  const auto find = [&r, node, subs](std::uint32_t nid) -> const SubnodeBlockEntry* {
+  const auto find = [&r, node, subs](Nid nid) -> const SubnodeBlockEntry* {
     for (const auto& e : *subs)
-      if (e.nid == nid) return &e;
+      if (Nid(e.nid) == nid) return &e;
     r.Report("node " + hex(node.nid) + ": value sub-node " + hex(nid) + " is not in its sub-node list");
     return nullptr;
   };
   SubnodeResolver resolve;
   resolve.value = [&r, find](std::uint32_t nid) -> std::optional<std::vector<std::uint8_t>> {
-    const SubnodeBlockEntry* e = find(nid);
-    return e ? r.ReadValue(e->bid_data) : std::nullopt;
+    const SubnodeBlockEntry* e = find(Nid(nid));
+    return e ? r.ReadValue(Bid(e->bid_data)) : std::nullopt;
   };
   resolve.blocks = [&r, find](Nid nid) -> std::optional<std::vector<ByteVector>> {
-    const SubnodeBlockEntry* e = find(nid.value);
-    return e ? r.ReadDataBlocks(e->bid_data) : std::nullopt;
+    const SubnodeBlockEntry* e = find(nid);
+    return e ? r.ReadDataBlocks(Bid(e->bid_data)) : std::nullopt;
   };
   return resolve;
 }

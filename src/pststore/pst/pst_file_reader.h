@@ -18,6 +18,7 @@
 #include "format/block.h"
 #include "format/header.h"
 #include "format/heap_on_node.h"
+#include "format/ids.h"
 #include "format/page.h"
 #include "pststore/pst/property.h"
 #include "pststore/pst/table_context.h"
@@ -28,9 +29,12 @@ using ProblemSink = std::function<void(const std::string&)>;
 
 // A node or sub-node: its data and its sub-node list.
 struct NodeRef {
-  std::uint32_t nid = 0;
-  std::uint64_t bid_data = 0;
-  std::uint64_t bid_sub = 0;
+  Nid nid;
+  Bid bid_data;
+  Bid bid_sub;
+
+  static NodeRef Of(const NbtEntry& e) { return {Nid(e.nid), Bid(e.bid_data), Bid(e.bid_sub)}; }
+  static NodeRef Of(const SubnodeBlockEntry& e) { return {Nid(e.nid), Bid(e.bid_data), Bid(e.bid_sub)}; }
 };
 
 class PstFileReader {
@@ -45,24 +49,25 @@ class PstFileReader {
 
   const ParsedHeader& header() const { return header_; }
   std::uint64_t file_size() const { return file_size_; }
-  const std::map<std::uint64_t, BbtEntry>& blocks() const { return blocks_; }
-  const std::map<std::uint32_t, NbtEntry>& nodes() const { return nodes_; }
+  // Blocks by their id without bit 0 (Bid::key()), nodes by NID.
+  const std::map<Bid, BbtEntry>& blocks() const { return blocks_; }
+  const std::map<Nid, NbtEntry>& nodes() const { return nodes_; }
   const std::vector<std::uint64_t>& pages() const { return pages_; }
 
   std::vector<std::uint8_t> ReadRaw(std::uint64_t ib, std::size_t n) const;
   // A block's payload, decoded; trailer problems are reported (with the block id).
-  std::optional<std::vector<std::uint8_t>> ReadBlock(std::uint64_t bid) const;
+  std::optional<std::vector<std::uint8_t>> ReadBlock(Bid bid) const;
   // The data blocks under a data-tree root, in order (a single block is a one-block list).
-  std::optional<std::vector<std::vector<std::uint8_t>>> ReadDataBlocks(std::uint64_t bid) const;
-  std::optional<std::vector<std::uint8_t>> ReadValue(std::uint64_t bid) const;
+  std::optional<std::vector<std::vector<std::uint8_t>>> ReadDataBlocks(Bid bid) const;
+  std::optional<std::vector<std::uint8_t>> ReadValue(Bid bid) const;
   // Every entry of a sub-node tree (SLBLOCK or SIBLOCK of SLBLOCKs), in order.
-  std::optional<std::vector<SubnodeBlockEntry>> ReadSubnodes(std::uint64_t bid) const;
+  std::optional<std::vector<SubnodeBlockEntry>> ReadSubnodes(Bid bid) const;
 
   std::optional<HeapOnNode> ReadHeap(const NodeRef& node) const;
   std::optional<PropertyList> ReadPc(const NodeRef& node) const;
   std::optional<TableContents> ReadTc(const NodeRef& node) const;
   // A top-level node by NID, as a NodeRef; empty when not in the node tree.
-  std::optional<NodeRef> Node(std::uint32_t nid) const;
+  std::optional<NodeRef> Node(Nid nid) const;
 
   void Report(const std::string& s) const { sink_(s); }
 
@@ -77,11 +82,13 @@ class PstFileReader {
   ParsedHeader header_;
   std::uint64_t file_size_ = 0;
   CryptMethod crypt_ = CryptMethod::kNone;
-  std::map<std::uint64_t, BbtEntry> blocks_;
-  std::map<std::uint32_t, NbtEntry> nodes_;
+  std::map<Bid, BbtEntry> blocks_;
+  std::map<Nid, NbtEntry> nodes_;
   std::vector<std::uint64_t> pages_;
 };
 
 std::string hex(std::uint64_t v);
+inline std::string hex(Nid nid) { return hex(nid.value); }
+inline std::string hex(Bid bid) { return hex(bid.value); }
 
 }  // namespace salvora::pst

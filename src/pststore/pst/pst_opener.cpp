@@ -87,10 +87,10 @@ class OwnedBlocks {
  public:
   OwnedBlocks(const PstFileReader& reader, BlockTree& bbt) : reader_(reader), bbt_(bbt) {}
 
-  BlockList Of(std::uint64_t bid_data, std::uint64_t bid_sub) {
+  BlockList Of(Bid bid_data, Bid bid_sub) {
     BlockList out;
-    Data(bid_data, out, 0);
-    Subnodes(bid_sub, out, 0);
+    Data(bid_data.value, out, 0);
+    Subnodes(bid_sub.value, out, 0);
     return out;
   }
 
@@ -107,7 +107,7 @@ class OwnedBlocks {
 
   void Data(std::uint64_t bid, BlockList& out, int depth) {
     if (bid == 0 || depth > 4 || !Take(bid, out) || !IsInternalBid(bid)) return;
-    const auto payload = reader_.ReadBlock(bid);
+    const auto payload = reader_.ReadBlock(Bid(bid));
     if (!payload) return;
     if (const auto x = XBlock::Parse(*payload, FileLayout::kUnicode, Tolerance::kStrict))
       for (auto child : x->bids) Data(child, out, depth + 1);
@@ -115,7 +115,7 @@ class OwnedBlocks {
 
   void Subnodes(std::uint64_t bid, BlockList& out, int depth) {
     if (bid == 0 || depth > 4 || !Take(bid, out)) return;
-    const auto payload = reader_.ReadBlock(bid);
+    const auto payload = reader_.ReadBlock(Bid(bid));
     if (!payload) return;
     const auto s = SubnodeBlock::Parse(*payload, FileLayout::kUnicode, Tolerance::kStrict);
     if (!s) return;
@@ -226,9 +226,9 @@ class ExistingStore {
   const PstFileReader& reader() const { return reader_; }
   const PstHeader& header() const { return reader_.header().header; }
 
-  std::optional<NodeRef> Node(std::uint32_t nid) const { return reader_.Node(nid); }
+  std::optional<NodeRef> Node(Nid nid) const { return reader_.Node(nid); }
 
-  PropertyList Pc(std::uint32_t nid) const {
+  PropertyList Pc(Nid nid) const {
     const auto node = Node(nid);
     if (!node) refuse(path_, "node " + hex(nid) + " is missing");
     auto pc = reader_.ReadPc(*node);
@@ -238,7 +238,7 @@ class ExistingStore {
 
   // The rows of one of a folder's tables, and the blocks its node owns; none without a node.
   std::vector<TableRow> Table(std::uint32_t folder, std::uint8_t table, OwnedBlocks& owned, BlockList& blocks) const {
-    const auto node = Node(table_nid(Nid(folder), table).value);
+    const auto node = Node(table_nid(Nid(folder), table));
     if (!node) return {};
     auto tc = reader_.ReadTc(*node);
     if (!tc || !problems_.empty())
@@ -249,7 +249,7 @@ class ExistingStore {
 
   // A message's own properties, for its table row; empty when its node is missing.
   std::optional<PropertyList> MessageProps(std::uint32_t message) const {
-    const auto node = Node(message);
+    const auto node = Node(Nid(message));
     if (!node) return std::nullopt;
     auto pc = reader_.ReadPc(*node);
     if (!problems_.empty()) refuse(path_, "message " + hex(message) + " cannot be read: " + problems_.back());
@@ -311,15 +311,15 @@ void AdoptTreesAndSpace(PstWriter::Impl& w, const ExistingStore& store, const Ps
 // The message store, the name-to-id map and the receive-folder table.
 void LoadStoreObjects(PstWriter::Impl& w, const ExistingStore& store, OwnedBlocks& owned) {
   const auto owned_by = [&](Nid nid) {
-    const NodeRef node = *store.Node(nid.value);
+    const NodeRef node = *store.Node(nid);
     return owned.Of(node.bid_data, node.bid_sub);
   };
-  w.store_props = store.Pc(kNidMessageStore.value);
+  w.store_props = store.Pc(kNidMessageStore);
   w.store_owned = owned_by(kNidMessageStore);
   w.store_dirty = false;
 
   std::vector<std::string> name_problems;
-  w.names = NameToIdMap::FromProperties(store.Pc(kNidNameToIdMap.value), &name_problems);
+  w.names = NameToIdMap::FromProperties(store.Pc(kNidNameToIdMap), &name_problems);
   std::erase_if(name_problems, tolerable);
   if (!name_problems.empty()) refuse(store.path(), name_problems.front());
   w.names.clear_dirty();
@@ -327,7 +327,7 @@ void LoadStoreObjects(PstWriter::Impl& w, const ExistingStore& store, OwnedBlock
 
   // The receive-folder table stays the file's (Outlook's names the Inbox) until someone sets
   // another folder; without one, the next commit writes the writer's.
-  const auto receive = store.Node(kNidReceiveFolderTable.value);
+  const auto receive = store.Node(kNidReceiveFolderTable);
   if (!receive) return;
   w.receive_dirty = false;
   w.receive_owned = owned.Of(receive->bid_data, receive->bid_sub);
@@ -347,9 +347,9 @@ FolderState LoadFolder(const ExistingStore& store, OwnedBlocks& owned, std::uint
   f.nid = nid;
   f.parent = entry.nid_parent == 0 ? nid : entry.nid_parent;
   f.search = Nid(nid).type() == kNidTypeSearchFolder;
-  for (auto& p : store.Pc(nid))
+  for (auto& p : store.Pc(Nid(nid)))
     if (p.id() != kPidContentCount && p.id() != kPidContentUnreadCount && p.id() != kPidSubfolders) f.props.push_back(p);
-  f.owned[0] = owned.Of(entry.bid_data, entry.bid_sub);
+  f.owned[0] = owned.Of(Bid(entry.bid_data), Bid(entry.bid_sub));
   f.pc_dirty = f.hierarchy_dirty = f.contents_dirty = f.assoc_dirty = false;
   if (f.search) return f;
   for (const auto& row : store.Table(nid, kNidTypeHierarchyTable, owned, f.owned[1])) f.children.push_back(row.row_id);
@@ -362,9 +362,9 @@ FolderState LoadFolder(const ExistingStore& store, OwnedBlocks& owned, std::uint
   for (const auto& row : store.Table(nid, kNidTypeAssocContentsTable, owned, f.owned[3]))
     f.assoc.push_back(PackedRow{row.row_id, PackedProps(message_row(row_cells(row), store.MessageProps(row.row_id), assoc_contents_template()))});
   // A table without a node is written at the first change, as for a new folder.
-  f.hierarchy_dirty = !store.Node(table_nid(Nid(nid), kNidTypeHierarchyTable).value);
-  f.contents_dirty = !store.Node(table_nid(Nid(nid), kNidTypeContentsTable).value);
-  f.assoc_dirty = !store.Node(table_nid(Nid(nid), kNidTypeAssocContentsTable).value);
+  f.hierarchy_dirty = !store.Node(table_nid(Nid(nid), kNidTypeHierarchyTable));
+  f.contents_dirty = !store.Node(table_nid(Nid(nid), kNidTypeContentsTable));
+  f.assoc_dirty = !store.Node(table_nid(Nid(nid), kNidTypeAssocContentsTable));
   return f;
 }
 
@@ -374,7 +374,7 @@ FolderState LoadFolder(const ExistingStore& store, OwnedBlocks& owned, std::uint
 // are stood in for by that many empty ones, never written.
 void SettleFolderCounts(PstWriter::Impl& w, const ExistingStore& store) {
   for (auto& [nid, f] : w.folders) {
-    const PropertyList pc = store.Pc(nid);
+    const PropertyList pc = store.Pc(Nid(nid));
     const Property* count = find_prop(pc, kPidContentCount);
     const Property* unread = find_prop(pc, kPidContentUnreadCount);
     const Property* subfolders = find_prop(pc, kPidSubfolders);
@@ -414,8 +414,9 @@ std::unique_ptr<PstWriter> PstWriter::Open(const std::string& path, const PstOpt
   OwnedBlocks owned(store.reader(), w.store->bbt());
   LoadStoreObjects(w, store, owned);
   for (const auto& [nid, entry] : store.reader().nodes()) {
-    const std::uint8_t type = Nid(nid).type();
-    if (type == kNidTypeNormalFolder || type == kNidTypeSearchFolder) w.folders.emplace(nid, LoadFolder(store, owned, nid, entry));
+    const std::uint8_t type = nid.type();
+    if (type == kNidTypeNormalFolder || type == kNidTypeSearchFolder)
+      w.folders.emplace(nid.value, LoadFolder(store, owned, nid.value, entry));
   }
   if (!w.folders.count(kNidRootFolder.value)) refuse(path, "it has no root folder");
   SettleFolderCounts(w, store);

@@ -30,23 +30,23 @@ class NdbChecks {
   // Reads every block, counts the references that internal blocks and nodes hold, and checks
   // each block's cRef against them.
   void BlocksAndReferences() {
-    std::map<std::uint64_t, std::uint32_t> refs;
-    std::uint64_t max_bid = 0;
+    std::map<Bid, std::uint32_t> refs;
+    Bid max_bid;
     for (const auto& [key, e] : r_.blocks()) {
       max_bid = std::max(max_bid, key);
       auto data = r_.ReadBlock(key);
-      if (!data || !IsInternalBid(key)) continue;
+      if (!data || !key.is_internal()) continue;
       if (!data->empty() && (*data)[0] == kBlockTypeDataTree) {
         if (auto x = XBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
-          for (auto b : x->bids) ++refs[Bid(b).key().value];
+          for (auto b : x->bids) ++refs[Bid(b).key()];
         } else {
           Fail("block " + hex(key) + ": malformed XBLOCK/XXBLOCK");
         }
       } else if (!data->empty() && (*data)[0] == kBlockTypeSubnodes) {
         if (auto s = SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
           for (const auto& e2 : s->entries) {
-            ++refs[Bid(e2.bid_data).key().value];
-            if (s->level == 0 && e2.bid_sub != 0) ++refs[Bid(e2.bid_sub).key().value];
+            ++refs[Bid(e2.bid_data).key()];
+            if (s->level == 0 && e2.bid_sub != 0) ++refs[Bid(e2.bid_sub).key()];
           }
         } else {
           Fail("block " + hex(key) + ": malformed SLBLOCK/SIBLOCK");
@@ -56,8 +56,8 @@ class NdbChecks {
       }
     }
     for (const auto& [nid, n] : r_.nodes()) {
-      if (n.bid_data != 0) ++refs[Bid(n.bid_data).key().value];
-      if (n.bid_sub != 0) ++refs[Bid(n.bid_sub).key().value];
+      if (n.bid_data != 0) ++refs[Bid(n.bid_data).key()];
+      if (n.bid_sub != 0) ++refs[Bid(n.bid_sub).key()];
     }
     for (const auto& [bid, count] : refs) {
       auto it = r_.blocks().find(bid);
@@ -69,11 +69,11 @@ class NdbChecks {
     }
     for (const auto& [bid, e] : r_.blocks())
       if (!refs.count(bid)) Fail("block " + hex(bid) + ": in the block tree but referenced by nothing");
-    if (r_.header().header.bid_next_b <= max_bid) Fail("header: bidNextB is not above every block id");
+    if (r_.header().header.bid_next_b <= max_bid.value) Fail("header: bidNextB is not above every block id");
     std::array<std::uint32_t, 32> highest{};
-    for (const auto& [nid, n] : r_.nodes()) highest[Nid(nid).type()] = std::max(highest[Nid(nid).type()], Nid(nid).index());
+    for (const auto& [nid, n] : r_.nodes()) highest[nid.type()] = std::max(highest[nid.type()], nid.index());
     for (std::size_t t = 0; t < 32; ++t)
-      if (highest[t] >= 0x400 && r_.header().header.rgnid[t] < highest[t])
+      if (highest[t] >= kFirstUserNidIndex && r_.header().header.rgnid[t] < highest[t])
         Fail("header: rgnid[" + std::to_string(t) + "] is below NID index " + hex(highest[t]) + " in use");
   }
 

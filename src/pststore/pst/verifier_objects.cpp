@@ -4,8 +4,10 @@
 #include <map>
 #include <set>
 
+#include "format/entry_id.h"
 #include "format/ids.h"
 #include "format/prop_types.h"
+#include "format/property_context.h"
 #include "pststore/pst/name_map.h"
 #include "pststore/pst/table_templates.h"
 
@@ -13,12 +15,24 @@ namespace salvora::pst {
 
 namespace {
 
-constexpr std::uint32_t kRequiredNodes[] = {0x21, 0x61, 0x122, 0x12D, 0x12E, 0x12F, 0x1E1, 0x201,
-                                            0x60D, 0x60E, 0x60F, 0x610, 0x671, 0x692};
+constexpr Nid kRequiredNodes[] = {kNidMessageStore,
+                                  kNidNameToIdMap,
+                                  kNidRootFolder,
+                                  table_nid(kNidRootFolder, kNidTypeHierarchyTable),
+                                  table_nid(kNidRootFolder, kNidTypeContentsTable),
+                                  table_nid(kNidRootFolder, kNidTypeAssocContentsTable),
+                                  kNidSearchManagementQueue,
+                                  kNidSearchActivityList,
+                                  kNidHierarchyTemplate,
+                                  kNidContentsTemplate,
+                                  kNidAssocTemplate,
+                                  kNidSearchContentsTemplate,
+                                  kNidAttachmentTemplate,
+                                  kNidRecipientTemplate};
 constexpr int kMaxDepth = 16;  // deepest embedded message checked
 constexpr int kInProgress = -1;
 // Hierarchy columns that are not copied from the child folder (MS-PST 2.4.4.4.1).
-constexpr std::uint16_t kHierarchyNotCopied[] = {0x0E30, 0x0E33, 0x0E34};
+constexpr std::uint16_t kHierarchyNotCopied[] = {kPidReplItemId, kPidReplChangeNum, kPidReplVersionHistory};
 
 class ObjectChecks {
  public:
@@ -31,16 +45,14 @@ class ObjectChecks {
     ReceiveFolders();
     NameMap();
     for (const auto& [nid, n] : r_.nodes())
-      if (n.nid_parent != nid) children_[n.nid_parent].push_back(nid);
+      if (Nid(n.nid_parent) != nid) children_[Nid(n.nid_parent)].push_back(nid);
     for (const auto& [nid, n] : r_.nodes()) {
-      const std::uint8_t type = Nid(nid).type();
+      const std::uint8_t type = nid.type();
       if (type == kNidTypeNormalFolder) Folder(nid, n);
       if (type == kNidTypeNormalMessage || type == kNidTypeAssocMessage) {
         ++out_.messages;
-        auto parent = r_.nodes().find(n.nid_parent);
-        if (parent == r_.nodes().end() || Nid(n.nid_parent).type() != kNidTypeNormalFolder)
-          Fail("message " + hex(nid) + ": parent " + hex(n.nid_parent) + " is not a folder");
-        const NodeRef m{nid, n.bid_data, n.bid_sub};
+        if (!IsFolder(Nid(n.nid_parent))) Fail("message " + hex(nid) + ": parent " + hex(n.nid_parent) + " is not a folder");
+        const NodeRef m = NodeRef::Of(n);
         Checked& c = checked_[{m.bid_data, m.bid_sub}];
         c = Checked{0, kInProgress};
         c.height = Message(m, "message " + hex(nid), 0);
@@ -50,9 +62,11 @@ class ObjectChecks {
 
  private:
   void Fail(const std::string& s) { out_.violations.push_back(s); }
+  // A normal folder of the node tree.
+  bool IsFolder(Nid nid) const { return r_.nodes().count(nid) && nid.type() == kNidTypeNormalFolder; }
 
   void Store() {
-    auto node = r_.Node(0x21);
+    auto node = r_.Node(kNidMessageStore);
     if (!node) return;
     auto pc = r_.ReadPc(*node);
     if (!pc) return;
@@ -67,27 +81,27 @@ class ObjectChecks {
       }
       if (key && key->data.size() == 16 && !std::equal(key->data.begin(), key->data.end(), e->data.begin() + 4))
         Fail("store: entry id " + hex(id) + " names another store");
-      const std::uint32_t target = load_u32(e->data, 20);
-      if (!r_.nodes().count(target) || Nid(target).type() != kNidTypeNormalFolder)
+      const Nid target = EntryId::Parse(e->data)->nid;
+      if (!IsFolder(target))
         Fail("store: entry id " + hex(id) + " points to " + hex(target) + ", which is no folder");
     }
   }
 
   // The receive-folder table is optional; when present each row must name a folder.
   void ReceiveFolders() {
-    auto node = r_.Node(0x62B);
+    auto node = r_.Node(kNidReceiveFolderTable);
     auto t = node ? r_.ReadTc(*node) : std::nullopt;
     if (!t) return;
     for (const auto& row : t->rows) {
-      const Property* f = find_prop(row.cells, 0x6605);
-      const auto target = f ? static_cast<std::uint32_t>(f->AsInt()) : 0u;
-      if (!r_.nodes().count(target) || Nid(target).type() != kNidTypeNormalFolder)
+      const Property* f = find_prop(row.cells, kPidReceiveFolderNid);
+      const Nid target(f ? static_cast<std::uint32_t>(f->AsInt()) : 0u);
+      if (!IsFolder(target))
         Fail("receive-folder table: row " + hex(row.row_id) + " names no folder");
     }
   }
 
   void NameMap() {
-    auto node = r_.Node(0x61);
+    auto node = r_.Node(kNidNameToIdMap);
     if (!node) return;
     auto pc = r_.ReadPc(*node);
     if (!pc) return;
@@ -120,29 +134,28 @@ class ObjectChecks {
       if (!t.schema.Find(c.tag)) Fail(where + ": template column " + hex(c.tag) + " missing");
   }
 
-  void Folder(std::uint32_t nid, const NbtEntry& n) {
+  void Folder(Nid nid, const NbtEntry& n) {
     ++out_.folders;
     const std::string where = "folder " + hex(nid);
-    if (nid != 0x122) {
-      auto parent = r_.nodes().find(n.nid_parent);
-      if (parent == r_.nodes().end() || Nid(n.nid_parent).type() != kNidTypeNormalFolder) Fail(where + ": parent " + hex(n.nid_parent) + " is not a folder");
-    } else if (n.nid_parent != 0x122) {
+    if (nid != kNidRootFolder) {
+      if (!IsFolder(Nid(n.nid_parent))) Fail(where + ": parent " + hex(n.nid_parent) + " is not a folder");
+    } else if (Nid(n.nid_parent) != kNidRootFolder) {
       Fail(where + ": the root folder is not its own parent");
     }
-    auto pc = r_.ReadPc(NodeRef{nid, n.bid_data, n.bid_sub});
+    auto pc = r_.ReadPc(NodeRef::Of(n));
     if (!pc) return;
     for (std::uint16_t id : {kPidDisplayName, kPidContentCount, kPidContentUnreadCount, kPidSubfolders})
       if (!find_prop(*pc, id)) Fail(where + ": required property " + hex(id) + " missing");
-    std::vector<std::uint32_t> subfolders, messages, assoc;
-    for (const auto cn : children_[nid]) {
-      const auto t = Nid(cn).type();
+    std::vector<Nid> subfolders, messages, assoc;
+    for (const Nid cn : children_[nid]) {
+      const auto t = cn.type();
       if (t == kNidTypeNormalFolder || t == kNidTypeSearchFolder) subfolders.push_back(cn);
       if (t == kNidTypeNormalMessage) messages.push_back(cn);
       if (t == kNidTypeAssocMessage) assoc.push_back(cn);
     }
-    auto hierarchy = Table(table_nid(Nid(nid), kNidTypeHierarchyTable).value, where + " hierarchy table");
-    auto contents = Table(table_nid(Nid(nid), kNidTypeContentsTable).value, where + " contents table");
-    auto fai = Table(table_nid(Nid(nid), kNidTypeAssocContentsTable).value, where + " associated contents table");
+    auto hierarchy = Table(table_nid(nid, kNidTypeHierarchyTable), where + " hierarchy table");
+    auto contents = Table(table_nid(nid, kNidTypeContentsTable), where + " contents table");
+    auto fai = Table(table_nid(nid, kNidTypeAssocContentsTable), where + " associated contents table");
     if (hierarchy) {
       RequireTemplateColumns(*hierarchy, hierarchy_template(), where + " hierarchy table");
       Rows(*hierarchy, subfolders, where + " hierarchy table", {kHierarchyNotCopied, kHierarchyNotCopied + 3});
@@ -151,8 +164,8 @@ class ObjectChecks {
     }
     if (contents) {
       RequireTemplateColumns(*contents, contents_template(), where + " contents table");
-      // 0x3013 (change key) is kept by Outlook in rows only, like the message status.
-      Rows(*contents, messages, where + " contents table", {kPidMessageStatus, 0x3013});
+      // The change key is kept by Outlook in rows only, like the message status.
+      Rows(*contents, messages, where + " contents table", {kPidMessageStatus, kPidChangeKey});
       std::int64_t unread = 0;
       for (const auto& row : contents->rows) {
         const Property* f = find_prop(row.cells, kPidMessageFlags);
@@ -171,7 +184,7 @@ class ObjectChecks {
     }
   }
 
-  std::optional<TableContents> Table(std::uint32_t nid, const std::string& where) {
+  std::optional<TableContents> Table(Nid nid, const std::string& where) {
     auto node = r_.Node(nid);
     if (!node) {
       Fail(where + " (node " + hex(nid) + ") missing");
@@ -181,16 +194,17 @@ class ObjectChecks {
   }
 
   // The rows of a folder table must be exactly the children, each mirroring its object.
-  void Rows(const TableContents& t, const std::vector<std::uint32_t>& children, const std::string& where,
+  void Rows(const TableContents& t, const std::vector<Nid>& children, const std::string& where,
             std::set<std::uint16_t> skip) {
-    std::set<std::uint32_t> want(children.begin(), children.end()), have;
+    std::set<Nid> want(children.begin(), children.end()), have;
     for (const auto& row : t.rows) {
-      if (!have.insert(row.row_id).second) Fail(where + ": row " + hex(row.row_id) + " appears twice");
-      if (!want.count(row.row_id)) {
-        Fail(where + ": row " + hex(row.row_id) + " has no child object");
+      const Nid row_nid(row.row_id);
+      if (!have.insert(row_nid).second) Fail(where + ": row " + hex(row_nid) + " appears twice");
+      if (!want.count(row_nid)) {
+        Fail(where + ": row " + hex(row_nid) + " has no child object");
         continue;
       }
-      auto node = r_.Node(row.row_id);
+      auto node = r_.Node(row_nid);
       auto pc = node ? r_.ReadPc(*node) : std::nullopt;
       if (pc) CompareRow(row, t.schema, *pc, where + " row " + hex(row.row_id), skip);
     }
@@ -230,20 +244,20 @@ class ObjectChecks {
     if (!pc || !subs) return 0;
     for (std::uint16_t id : {kPidMessageClass, kPidMessageFlags, kPidMessageSize})
       if (!find_prop(*pc, id)) Fail(where + ": required property " + hex(id) + " missing");
-    auto sub = [&](std::uint32_t nid) -> std::optional<NodeRef> {
+    auto sub = [&](Nid nid) -> std::optional<NodeRef> {
       for (const auto& e : *subs)
-        if (e.nid == nid) return NodeRef{nid, e.bid_data, e.bid_sub};
+        if (Nid(e.nid) == nid) return NodeRef::Of(e);
       return std::nullopt;
     };
-    if (auto rt = sub(0x692)) {
+    if (auto rt = sub(kNidMessageRecipientTable)) {
       if (auto t = r_.ReadTc(*rt)) RequireTemplateColumns(*t, recipient_template(), where + " recipient table");
     } else {
       Fail(where + ": recipient table missing");
     }
     std::vector<NodeRef> attachments;
     for (const auto& e : *subs)
-      if (Nid(e.nid).type() == kNidTypeAttachment) attachments.push_back(NodeRef{e.nid, e.bid_data, e.bid_sub});
-    auto at = sub(0x671);
+      if (Nid(e.nid).type() == kNidTypeAttachment) attachments.push_back(NodeRef::Of(e));
+    auto at = sub(kNidMessageAttachmentTable);
     std::optional<TableContents> table;
     if (at) table = r_.ReadTc(*at);
     else if (!attachments.empty()) Fail(where + ": attachment objects without an attachment table");
@@ -262,21 +276,21 @@ class ObjectChecks {
       if (table) {
         const TableRow* row = nullptr;
         for (const auto& r : table->rows)
-          if (r.row_id == a.nid) row = &r;
+          if (Nid(r.row_id) == a.nid) row = &r;
         if (!row) Fail(aw + ": no row in the attachment table");
         else CompareRow(*row, table->schema, *apc, aw, {});
       }
       for (const auto& p : *apc) {
         if (p.tag != PropTag(kPidAttachDataBinary, kPtypObject)) continue;
-        if (p.data.size() != 8) {
+        if (p.data.size() != ObjectReference::kSize) {
           Fail(aw + ": embedded-message value is not 8 bytes");
           continue;
         }
-        const std::uint32_t mnid = load_u32(p.data, 0);
+        const Nid mnid = ObjectReference::Parse(p.data)->nid;
         auto asubs = r_.ReadSubnodes(a.bid_sub);
         std::optional<NodeRef> m;
         for (const auto& e : asubs.value_or(std::vector<SubnodeBlockEntry>{}))
-          if (e.nid == mnid) m = NodeRef{mnid, e.bid_data, e.bid_sub};
+          if (Nid(e.nid) == mnid) m = NodeRef::Of(e);
         if (!m) Fail(aw + ": embedded message " + hex(mnid) + " is not a sub-node of the attachment");
         else height = std::max(height, 1 + Embedded(*m, aw + " embedded message", depth + 1));
       }
@@ -286,14 +300,14 @@ class ObjectChecks {
 
   const PstFileReader& r_;
   VerifyResult& out_;
-  std::map<std::uint32_t, std::vector<std::uint32_t>> children_;
+  std::map<Nid, std::vector<Nid>> children_;
   // A message checked so far: the deepest level it was met at and how deep embedded messages
   // nest below it (kInProgress while it is being checked).
   struct Checked {
     int depth = 0;
     int height = kInProgress;
   };
-  std::map<std::pair<std::uint64_t, std::uint64_t>, Checked> checked_;  // by (bid_data, bid_sub)
+  std::map<std::pair<Bid, Bid>, Checked> checked_;  // by (bid_data, bid_sub)
 };
 
 }  // namespace
