@@ -2,7 +2,17 @@
 
 #include <algorithm>
 
+#include "format/byte_writer.h"
+
 namespace salvora {
+
+std::vector<std::uint8_t> EntryId::Serialize() const {
+  ByteWriter w(kSize);
+  w.u32(flags);
+  w.bytes(record_key);
+  w.u32(nid.value);
+  return w.take();
+}
 
 std::optional<EntryId> EntryId::Parse(Bytes bytes) {
   ByteReader r(bytes);

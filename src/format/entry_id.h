@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "format/byte_reader.h"
 #include "format/ids.h"
@@ -18,6 +19,7 @@ struct EntryId {
   std::array<std::uint8_t, 16> record_key{};
   Nid nid;
 
+  std::vector<std::uint8_t> Serialize() const;
   // Empty when the bytes are shorter than an entry id; bytes past it are not looked at.
   static std::optional<EntryId> Parse(Bytes bytes);
 };

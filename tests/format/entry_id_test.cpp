@@ -7,7 +7,7 @@
 namespace salvora {
 namespace {
 
-TEST(EntryId, FieldsInOrderAndShortBytesRefused) {
+TEST(EntryId, FieldsInOrderShortBytesRefusedAndWrittenBack) {
   ByteWriter w;
   w.u32(0);
   for (std::uint8_t i = 1; i <= 16; ++i) w.u8(i);
@@ -21,6 +21,8 @@ TEST(EntryId, FieldsInOrderAndShortBytesRefused) {
   EXPECT_EQ(id->record_key[15], 16);
   EXPECT_EQ(id->nid, kNidRootFolder);
   EXPECT_FALSE(EntryId::Parse(Bytes(bytes).first(EntryId::kSize - 1)));
+  // Written back, it is the same bytes.
+  EXPECT_EQ(id->Serialize(), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + EntryId::kSize));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "format/byte_writer.h"
 #include "format/ids.h"
 #include "format/prop_types.h"
+#include "format/property_context.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/table_templates.h"
 #include "pststore/pst/writer_impl.h"
@@ -116,9 +117,8 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
     const std::uint32_t mnid = AllocNid(kNidTypeNormalMessage);
     ab.AddSubnode(SubnodeBlockEntry{mnid, m.bid_data, m.bid_sub});
     data_size = m.size;
-    ByteWriter obj(8);
-    obj.u32(mnid);
-    obj.u32(static_cast<std::uint32_t>(m.size));
+    ByteWriter obj(ObjectReference::kSize);
+    ObjectReference{Nid(mnid), static_cast<std::uint32_t>(m.size)}.Serialize(obj);
     set_prop(props, Property::Raw(PropTag(kPidAttachDataBinary, kPtypObject), obj.take()));
     if (!find_prop(props, kPidAttachMethod)) set_prop(props, Property::Int32(kPidAttachMethod, kAttachEmbeddedMessage));
   } else {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "format/byte_writer.h"
+#include "format/entry_id.h"
 #include "format/ids.h"
 #include "format/prop_types.h"
 #include "pststore/pst/disk_layout.h"
@@ -22,11 +23,7 @@ namespace {
 }  // namespace
 
 std::vector<std::uint8_t> make_entry_id(const std::array<std::uint8_t, 16>& record_key, std::uint32_t nid) {
-  ByteWriter w(24);
-  w.u32(0);
-  w.bytes(record_key);
-  w.u32(nid);
-  return w.take();
+  return EntryId{0, record_key, Nid(nid)}.Serialize();
 }
 
 // ---- node building -------------------------------------------------------------------------
