@@ -235,20 +235,20 @@ bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink&
   return true;
 }
 
-std::optional<std::vector<Bid>> ValueBlocks(const OstContext& context, Bid bid) {
+std::optional<ValueBlockList> ValueBlocks(const OstContext& context, Bid bid) {
   const BlockEntry* entry = FindBlock(context, bid);
   if (!entry) return std::nullopt;
-  std::vector<Bid> out;
+  ValueBlockList out;
   if (!entry->bid.is_internal()) {
-    out.push_back(entry->bid);
+    out.blocks.push_back(entry->bid);
     return out;
   }
   std::size_t visits = context.blocks->size();
   auto collect = [&](Bid leaf, const ByteVector*) {
-    out.push_back(leaf);
+    out.blocks.push_back(leaf);
     return true;
   };
-  if (!walk_data_tree(context, entry->bid, 0, visits, collect)) return std::nullopt;
+  out.complete = walk_data_tree(context, entry->bid, 0, visits, collect);
   return out;
 }
 

@@ -80,9 +80,14 @@ std::optional<ByteVector> ReadBlockDecoded(const OstContext& context, Bid bid);
 bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink& sink);
 bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth = 0);
 // The blocks that hold a value's bytes, in order: the block itself, or the blocks under its data
-// tree (read one by one with ReadBlockDecoded). Only the tree's own blocks are read here. Empty
-// optional when the id is not in the index or the tree cannot be read.
-std::optional<std::vector<Bid>> ValueBlocks(const OstContext& context, Bid bid);
+// tree (read one by one with ReadBlockDecoded). Only the tree's own blocks are read here. Where
+// part of the tree cannot be read, the blocks before it are listed and complete is false, so
+// that what can be read is still read. Empty optional when the id is not in the index.
+struct ValueBlockList {
+  std::vector<Bid> blocks;
+  bool complete = true;
+};
+std::optional<ValueBlockList> ValueBlocks(const OstContext& context, Bid bid);
 // The whole value into memory; empty optional on failure.
 std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid);
 // The data blocks of a value one by one, each decoded and inflated, in order. A heap-on-node

@@ -6,24 +6,32 @@
 namespace salvora {
 
 SourceValueStream::SourceValueStream(const OstContext& context, Bid data_bid) : context_(context) {
-  if (auto blocks = ValueBlocks(context, data_bid)) {
-    blocks_ = std::move(*blocks);
-    // The index knows every block's size before a byte of data is read.
-    std::uint64_t total = 0;
-    for (const Bid bid : blocks_) {
-      const BlockEntry* entry = FindBlock(context, bid);
-      if (!entry) return;
-      total += entry->cb_inflated;
-    }
-    size_ = total;
-  } else {
+  auto list = ValueBlocks(context, data_bid);
+  if (!list) {
     failed_ = true;
+    return;
   }
+  blocks_ = std::move(list->blocks);
+  // A tree read only in part gives the blocks before the damage, and then fails.
+  complete_ = list->complete;
+  if (!complete_) return;
+  // The index knows every block's size before a byte of data is read.
+  std::uint64_t total = 0;
+  for (const Bid bid : blocks_) {
+    const BlockEntry* entry = FindBlock(context, bid);
+    if (!entry) return;
+    total += entry->cb_inflated;
+  }
+  size_ = total;
 }
 
 bool SourceValueStream::next_block() {
   while (offset_ == current_.size()) {
-    if (failed_ || next_ == blocks_.size()) return false;
+    if (failed_) return false;
+    if (next_ == blocks_.size()) {
+      failed_ = !complete_;
+      return false;
+    }
     auto block = ReadBlockDecoded(context_, blocks_[next_++]);
     if (!block) {
       failed_ = true;

@@ -29,6 +29,7 @@ class SourceValueStream : public ByteStream {
   ByteVector current_;
   std::size_t offset_ = 0;
   std::optional<std::uint64_t> size_;
+  bool complete_ = true;  // the data tree was read whole
   bool failed_ = false;
 };
 
