@@ -51,8 +51,14 @@ TEST(SaveRoads, StreamsOrFilesOneThreadOrTwoGiveTheSamePst) {
                                                        "--attachments-per-message", "3", "--client", "ost"});
   ASSERT_EQ(synth.exit_code, 0) << synth.err;
   const std::string tools = testing::SourceDir() + "/../shared/tools";
+#ifdef SALVORA_SANITIZED
+  // Under the sanitizers the runs are checked for memory faults; what they write is compared
+  // property by property in the normal build.
+  const bool peers = false;
+#else
   const bool peers = fs::exists(tools + "/compare-properties") &&
                      RunProgram("/usr/bin/python3", {"-c", "import pypff"}).exit_code == 0;
+#endif
   int n = 0;
   for (const std::string& source : {synthetic, testing::SourceDir() + "/samples/sample.ost"}) {
     SCOPED_TRACE(source);
