@@ -44,7 +44,13 @@ void RowList::Spill() {
     std::remove(path.c_str());
     spill_ = std::move(file);
   }
-  spill_->WriteAt(spilled_, held_.data(), held_.size());
+  try {
+    spill_->WriteAt(spilled_, held_.data(), held_.size());
+  } catch (const CFileException&) {
+    // A full temporary folder costs memory, not the PST: the rows stay here from now on.
+    no_spill_ = true;
+    return;
+  }
   spilled_ += held_.size();
   held_.clear();
 }
