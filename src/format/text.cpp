@@ -11,26 +11,6 @@ namespace salvora {
 
 namespace {
 
-void append_utf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-constexpr char32_t kReplacement = 0xFFFD;
-
 // Writes cp as UTF-8 at p and returns the end: the hot loop below writes into a buffer sized
 // for the worst case instead of growing a string byte by byte.
 char* put_utf8(char* p, char32_t cp) {
@@ -51,6 +31,13 @@ char* put_utf8(char* p, char32_t cp) {
   }
   return p;
 }
+
+void append_utf8(std::string& out, char32_t cp) {
+  char buf[4];
+  out.append(buf, static_cast<std::size_t>(put_utf8(buf, cp) - buf));
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
 
 template <typename UnitAt>
 std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, bool drop_nul) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -114,6 +115,13 @@ const std::string& temp_folder() {
 void remove_temp_folder() {
   std::lock_guard lock(folder_mutex());
   if (auto& folder = process_folder()) folder->Remove();
+}
+
+std::string new_temp_file_path(const std::string& prefix) {
+  static std::atomic<std::uint64_t> counter{0};
+  const std::string& folder = temp_folder();
+  if (folder.empty()) return {};
+  return folder + prefix + "-" + std::to_string(counter.fetch_add(1)) + ".bin";
 }
 
 }  // namespace salvora

@@ -46,6 +46,10 @@ std::filesystem::path temp_base_folder();
 // be created.
 const std::string& temp_folder();
 
+// A path in the process's folder that no other call in this process returns:
+// <folder><prefix>-<n>.bin. Empty when there is no private folder.
+std::string new_temp_file_path(const std::string& prefix);
+
 // Removes the process's folder now, for an exit that skips normal clean-up. Later calls to
 // temp_folder() return the same path, which no longer exists.
 void remove_temp_folder();

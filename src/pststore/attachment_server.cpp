@@ -1,6 +1,5 @@
 #include "pststore/attachment_server.h"
 
-#include <atomic>
 #include <filesystem>
 
 #include "automation/byte_stream.h"
@@ -30,42 +29,30 @@ std::string extension_of(const std::string& name) {
   return name.substr(dot);
 }
 
-// Takes the bytes that read_some delivers (0 at their end) into memory, or into a spool file
-// once they pass kAttachMemoryLimit.
+// Takes the bytes that read_some delivers (0 at their end) into memory, and into a spool file
+// from the moment they pass kAttachMemoryLimit (in memory still when there is no private folder).
 template <class ReadSome>
 void take_bytes(ReadSome read_some, AttachmentState& a) {
   std::vector<std::uint8_t> buf(1u << 16);
   a.data.clear();
-  std::uint64_t total = 0;
-  std::size_t n = 0;
-  while ((n = read_some(buf.data(), buf.size())) > 0) {
-    a.data.insert(a.data.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n));
-    total += n;
-    if (a.data.size() > kAttachMemoryLimit) break;
-  }
-  a.size = total;
-  const std::string& spool_folder = temp_folder();
-  if (n == 0 || spool_folder.empty()) {
-    // Fully read, or nowhere to spool to: the rest is read into memory too.
-    while (n > 0 && (n = read_some(buf.data(), buf.size())) > 0) {
-      a.data.insert(a.data.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n));
-      a.size += n;
+  a.size = 0;
+  CFile64 spool;
+  for (std::size_t n; (n = read_some(buf.data(), buf.size())) > 0;) {
+    a.size += n;
+    if (!a.spool_path.empty()) {
+      spool.Write(buf.data(), n);
+      continue;
     }
-    return;
+    a.data.insert(a.data.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n));
+    if (a.data.size() <= kAttachMemoryLimit) continue;
+    const std::string path = new_temp_file_path("attachment");
+    if (path.empty()) continue;
+    CFileException error;
+    if (!spool.Open(path, CFile64::Access::kCreateNew, CFile64::Lock::kNone, &error)) throw error;
+    a.spool_path = path;  // from here on the state removes it
+    spool.Write(a.data.data(), a.data.size());
+    a.data = {};
   }
-  static std::atomic<std::uint32_t> counter{0};
-  const std::string spool = spool_folder + "attachment-" + std::to_string(counter.fetch_add(1)) + ".bin";
-  CFile64 out;
-  CFileException error;
-  if (!out.Open(spool, CFile64::Access::kCreateNew, CFile64::Lock::kNone, &error)) throw error;
-  a.spool_path = spool;  // from here on the state removes it
-  out.Write(a.data.data(), a.data.size());
-  a.data = {};
-  while ((n = read_some(buf.data(), buf.size())) > 0) {
-    out.Write(buf.data(), n);
-    total += n;
-  }
-  a.size = total;
 }
 
 void take_file(const std::string& path, AttachmentState& a) {

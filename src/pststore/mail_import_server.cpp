@@ -48,31 +48,31 @@ std::vector<std::uint8_t> search_key(const MailAddress& a) {
   return out;
 }
 
+// Everything read_some delivers (0 at its end); more than an import takes is refused.
+template <class ReadSome>
+std::string read_limited(MemberId member, ReadSome read_some, const std::string& too_large) {
+  std::string text;
+  char buf[1u << 14];
+  for (std::size_t n; (n = read_some(buf, sizeof buf)) > 0;) {
+    text.append(buf, n);
+    if (text.size() > kImportFileLimit) fail(member, too_large);
+  }
+  return text;
+}
+
 std::string read_file(MemberId member, const std::string& path) {
   CFile64 file;
   CFileException error;
   if (!file.Open(path, CFile64::Access::kReadOnly, CFile64::Lock::kNone, &error)) throw error;
-  const std::uint64_t size = file.GetLength();
-  if (size > kImportFileLimit) fail(member, path + ": the message file is too large to import");
-  std::string text(static_cast<std::size_t>(size), '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const std::size_t n = file.Read(text.data() + got, text.size() - got);
-    if (n == 0) break;
-    got += n;
-  }
-  text.resize(got);
-  return text;
+  const std::string too_large = path + ": the message file is too large to import";
+  if (file.GetLength() > kImportFileLimit) fail(member, too_large);
+  return read_limited(member, [&](char* p, std::size_t n) { return file.Read(p, n); }, too_large);
 }
 
 std::string read_stream(MemberId member, ByteStream& stream) {
-  std::string text;
-  char buf[1u << 14];
-  for (std::size_t n; (n = stream.read(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(buf), sizeof buf))) > 0;) {
-    text.append(buf, n);
-    if (text.size() > kImportFileLimit) fail(member, "the message is too large to import");
-  }
-  return text;
+  return read_limited(
+      member, [&](char* p, std::size_t n) { return stream.read({reinterpret_cast<std::uint8_t*>(p), n}); },
+      "the message is too large to import");
 }
 
 }  // namespace

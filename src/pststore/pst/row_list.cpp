@@ -1,6 +1,5 @@
 #include "pststore/pst/row_list.h"
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -31,9 +30,7 @@ void RowList::assign_empty(std::size_t n) {
 
 void RowList::Spill() {
   if (!spill_) {
-    const std::string& folder = temp_folder();
-    static std::atomic<std::uint32_t> counter{0};
-    const std::string path = folder.empty() ? std::string() : folder + "rows-" + std::to_string(counter.fetch_add(1)) + ".bin";
+    const std::string path = new_temp_file_path("rows");
     auto file = std::make_unique<CFile64>();
     CFileException error;
     if (path.empty() || !file->Open(path, CFile64::Access::kCreateNew, CFile64::Lock::kNone, &error)) {
