@@ -367,11 +367,23 @@ const std::map<std::string, std::string> kReadpstInconsistent = {
 };
 
 // What readpst exports of the source and of the PST, message for message: empty when alike.
+// readpst's own exports of one file differ now and then (the script exports each side three
+// times for that reason); once, in a loaded CI run, every export of the source left out a
+// message that later runs always had. A difference is therefore looked at again with fresh
+// exports of the same PST: a fault of ours is in the file and shows both times.
 std::string CompareReadpst(const std::string& source, const std::string& pst, const std::string& work) {
   if (!fs::exists("/usr/bin/readpst")) return {};
-  auto r = RunProgram("/usr/bin/python3", {testing::SourceDir() + "/tests/cli/compare_readpst.py", source, pst, work});
-  fs::remove_all(work);
-  return r.exit_code == 0 ? std::string() : r.out + r.err;
+  std::string first;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto r = RunProgram("/usr/bin/python3", {testing::SourceDir() + "/tests/cli/compare_readpst.py", source, pst, work});
+    fs::remove_all(work);
+    if (r.exit_code == 0) {
+      if (!first.empty()) std::printf("readpst differed once, then agreed: %s", first.c_str());
+      return {};
+    }
+    if (first.empty()) first = r.out + r.err;
+  }
+  return first;
 }
 
 // Every property of every item, recipient, attachment, folder and hidden item, through libpff:
