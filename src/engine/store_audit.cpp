@@ -1,10 +1,14 @@
 #include "engine/store_audit.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "engine/object_loader.h"
 #include "engine/object_reader.h"
+#include "content/property_decoder.h"
+#include "format/byte_reader.h"
 #include "format/prop_types.h"
+#include "format/table_context.h"
 
 namespace salvora {
 
@@ -13,22 +17,43 @@ namespace {
 std::string id_text(Nid nid) { return std::to_string(nid.value); }
 
 // The NIDs a table lists, one per row; empty when the table is absent or unreadable (then
-// there is nothing to compare with).
+// there is nothing to compare with). Only the row id cell of each row is read: a folder of a
+// large mailbox lists hundreds of thousands of messages, and decoding every column of every
+// row would cost far more memory than the rows themselves.
 std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
   std::vector<Nid> out;
   const NodeRecord* node = FindNode(ctx, table);
-  if (!node || !node->data_block) return out;
-  std::optional<LoadedObject> rows;
+  if (!node || !node->data_block || ctx.stopped()) return out;
   try {
-    rows = ReadObject(ctx, *node);
+    std::vector<SubnodeEntry> subnodes;
+    if (!node->sub_bid.is_null()) {
+      if (auto list = ReadSubnodes(ctx, node->sub_bid)) subnodes = std::move(*list);
+    }
+    auto blocks = ReadNodeBlocks(ctx, node->data_bid);
+    if (!blocks) return out;
+    Findings findings(Tolerance::kSalvage);
+    auto heap = HeapOnNode::Parse(std::move(*blocks), hid_layout_for(ctx), findings);
+    if (!heap || heap->client_signature() != kClientTableContext) return out;
+    const auto info = read_tc_info(*heap, findings);
+    if (!info) return out;
+    const auto column = std::find_if(info->columns.begin(), info->columns.end(), [](const TcColumn& c) {
+      return c.tag == ((std::uint32_t{kPidLtpRowId} << 16) | kPtypInteger32);
+    });
+    if (column == info->columns.end()) return out;
+    OstSubnodes source(ctx, subnodes);
+    const auto matrix = read_tc_rows(
+        *heap, *info, [&source](Nid nid) { return source.Blocks(nid); }, findings);
+    if (!matrix) return out;
+    out.reserve(matrix->rows.size());
+    for (Bytes row : matrix->rows) {
+      if (!cell_present(row, *info, *column)) continue;
+      const auto cell = cell_bytes(row, *info, *column);
+      if (!cell || cell->size() < 4) continue;
+      const std::uint32_t id = ByteReader(*cell).u32();
+      if (id != 0) out.push_back(Nid(id));
+    }
   } catch (const std::exception&) {
-    return out;
-  }
-  if (!rows) return out;
-  for (const auto& row : rows->properties.blocks) {
-    const PropertyEntry* e = row.find(kPidLtpRowId);
-    if (!e) continue;
-    if (auto v = value_i32(*e); v && *v != 0) out.push_back(Nid(static_cast<std::uint32_t>(*v)));
+    out.clear();  // an unreadable table: nothing to compare with
   }
   return out;
 }

@@ -9,8 +9,9 @@ namespace salvora::pst {
 
 namespace {
 
-// Rows held in memory before they go to the spill file.
-constexpr std::size_t kHeldLimit = 256u << 10;
+// Rows held in memory before they go to the spill file. Every folder's list holds up to this
+// much, so it stays small: a mailbox of a thousand folders holds 64 MB at most.
+constexpr std::size_t kHeldLimit = 64u << 10;
 
 }  // namespace
 
@@ -49,7 +50,8 @@ void RowList::Spill() {
     return;
   }
   spilled_ += held_.size();
-  held_.clear();
+  // The buffer itself goes too: a folder that is done must not keep its last chunk's room.
+  std::vector<std::uint8_t>().swap(held_);
 }
 
 PackedRow RowList::at(std::size_t i) const {
