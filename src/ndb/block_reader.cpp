@@ -1,9 +1,10 @@
 #include "ndb/block_reader.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "format/block.h"
 #include "format/byte_reader.h"
@@ -31,18 +32,27 @@ bool looks_like_zlib(Bytes b) {
   return b.size() >= 2 && (b[0] & 0x0F) == 8 && ((b[0] << 8) | b[1]) % 31 == 0;
 }
 
+// One decompressor per thread (the reading may run on two), made on first use: a block is
+// inflated whole in one call, which a whole-buffer inflater does at about twice zlib's speed.
+struct DecompressorFree {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+libdeflate_decompressor* thread_decompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(libdeflate_alloc_decompressor());
+  return decompressor.get();
+}
+
+// The zlib stream of a compressed block, which must give exactly inflated_size bytes and pass
+// its checksum. Bytes after the stream's end are ignored.
 std::optional<ByteVector> inflate_block(Bytes stored, std::size_t inflated_size) {
+  libdeflate_decompressor* decompressor = thread_decompressor();
+  if (decompressor == nullptr) return std::nullopt;
   ByteVector out(inflated_size);
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return std::nullopt;
-  zs.next_in = const_cast<Bytef*>(stored.data());
-  zs.avail_in = static_cast<uInt>(stored.size());
-  zs.next_out = out.data();
-  zs.avail_out = static_cast<uInt>(out.size());
-  const int r = inflate(&zs, Z_FINISH);
-  const std::size_t produced = out.size() - zs.avail_out;
-  inflateEnd(&zs);
-  if (r != Z_STREAM_END || produced != inflated_size) return std::nullopt;
+  std::size_t consumed = 0, produced = 0;
+  const libdeflate_result r = libdeflate_zlib_decompress_ex(decompressor, stored.data(), stored.size(), out.data(),
+                                                            out.size(), &consumed, &produced);
+  if (r != LIBDEFLATE_SUCCESS || produced != inflated_size) return std::nullopt;
   return out;
 }
 
