@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -39,12 +40,19 @@ void append_utf8(std::string& out, char32_t cp) {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-template <typename UnitAt>
-std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, bool drop_nul) {
+// Most text is ASCII: ascii4(i, p) copies units i..i+3 to p when all four are ASCII and none
+// is a NUL that would be dropped, and says whether it did.
+template <typename UnitAt, typename Ascii4>
+std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, Ascii4 ascii4, bool drop_nul) {
   // A unit gives at most three bytes (U+FFFD for a lone surrogate); a pair gives four.
   std::string out(count * 3, '\0');
   char* p = out.data();
   for (std::size_t i = 0; i < count; ++i) {
+    while (i + 4 <= count && ascii4(i, p, drop_nul)) {
+      i += 4;
+      p += 4;
+    }
+    if (i >= count) break;
     const char32_t u = unit_at(i);
     if (u < 0x80) {
       if (u != 0 || !drop_nul) *p++ = static_cast<char>(u);
@@ -139,12 +147,23 @@ std::string utf16_to_utf8(std::span<const std::uint8_t> utf16le, bool drop_nul) 
   return utf16_units_to_utf8(
       count,
       [&](std::size_t i) { return static_cast<char32_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8)); },
+      [&](std::size_t i, char* p, bool drop_nul) {
+        std::uint64_t units;
+        std::memcpy(&units, utf16le.data() + 2 * i, sizeof units);
+        if ((units & 0xFF80FF80FF80FF80ULL) != 0) return false;
+        const char c[4] = {static_cast<char>(units), static_cast<char>(units >> 16), static_cast<char>(units >> 32),
+                           static_cast<char>(units >> 48)};
+        if (drop_nul && (c[0] == 0 || c[1] == 0 || c[2] == 0 || c[3] == 0)) return false;
+        std::memcpy(p, c, 4);
+        return true;
+      },
       drop_nul);
 }
 
 std::string utf16_to_utf8(std::u16string_view text, bool drop_nul) {
   return utf16_units_to_utf8(
-      text.size(), [&](std::size_t i) { return static_cast<char32_t>(text[i]); }, drop_nul);
+      text.size(), [&](std::size_t i) { return static_cast<char32_t>(text[i]); },
+      [](std::size_t, char*, bool) { return false; }, drop_nul);
 }
 
 std::u16string utf8_to_utf16(std::string_view utf8) {
@@ -165,10 +184,32 @@ std::u16string utf8_to_utf16(std::string_view utf8) {
 }
 
 void append_utf16le(std::string_view utf8, std::basic_string<std::uint8_t>& out) {
-  for (char16_t u : utf8_to_utf16(utf8)) {
-    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(u >> 8));
+  // At most one unit per byte of UTF-8: room for all of them, then cut to what was written.
+  const std::size_t start = out.size();
+  out.resize(start + 2 * utf8.size());
+  std::uint8_t* p = out.data() + start;
+  const auto put = [&p](char16_t u) {
+    *p++ = static_cast<std::uint8_t>(u & 0xFF);
+    *p++ = static_cast<std::uint8_t>(u >> 8);
+  };
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      put(b);
+      ++i;
+      continue;
+    }
+    char32_t cp = next_utf8(utf8, i);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      put(static_cast<char16_t>(cp));
+    }
   }
+  out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
 

@@ -37,6 +37,39 @@ TEST(Utf16ToUtf8, ScriptsSurrogatesAndLoneHalves) {
   EXPECT_EQ(utf16_to_utf8(le({0xFFFF, 0x800, 0x7FF, 0x80, 0x7F})), "\xEF\xBF\xBF\xE0\xA0\x80\xDF\xBF\xC2\x80\x7F");
 }
 
+// Runs of ASCII go four units at a time: mixed text, NULs and pairs falling across those groups
+// at every offset must read as the unit-by-unit reading of the same units does.
+TEST(Utf16ToUtf8, FastAsciiRunsMatchTheUnitByUnitReading) {
+  const std::vector<std::uint16_t> pieces = {0x41, 0x7F, 0x80, 0, 0xE9, 0x65E5, 0xD83D, 0xDE00, 0xDC00, 0x20};
+  std::uint32_t state = 7;
+  for (int round = 0; round < 2000; ++round) {
+    std::u16string units;
+    const int length = 1 + round % 23;
+    for (int i = 0; i < length; ++i) {
+      state = state * 1103515245u + 12345u;
+      // Mostly ASCII, as mail is, with the rest drawn from the awkward cases.
+      const std::uint16_t u = (state >> 16) % 3 != 0 ? static_cast<std::uint16_t>(0x21 + (state >> 20) % 90)
+                                                   : pieces[(state >> 20) % pieces.size()];
+      units.push_back(static_cast<char16_t>(u));
+    }
+    std::vector<std::uint8_t> bytes;
+    for (char16_t u : units) {
+      bytes.push_back(static_cast<std::uint8_t>(u & 0xFF));
+      bytes.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    for (bool drop_nul : {false, true})
+      ASSERT_EQ(utf16_to_utf8(bytes, drop_nul), utf16_to_utf8(std::u16string_view(units), drop_nul)) << round;
+    std::basic_string<std::uint8_t> back = {0xAA};  // appended to, not replaced
+    append_utf16le(utf16_to_utf8(bytes), back);
+    std::basic_string<std::uint8_t> expected = {0xAA};
+    for (char16_t u : utf8_to_utf16(utf16_to_utf8(bytes))) {
+      expected.push_back(static_cast<std::uint8_t>(u & 0xFF));
+      expected.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    EXPECT_EQ(back, expected) << round;
+  }
+}
+
 TEST(Utf8ToUtf16, RoundTrip) {
   const std::string s = "Gr\xC3\xBC\xC3\x9F \xE6\x97\xA5 \xF0\x9F\x98\x80";
   EXPECT_EQ(utf16_to_utf8(utf8_to_utf16(s)), s);
