@@ -12,13 +12,17 @@ speed drifts still gives a fair ratio, and the table shows the median of the pai
 is each child's own (wait4). The page cache is warm: every file is read once before the runs.
 
 Usage:
-    bench/scale_table.py [--ladder quick|full] [--runs N] [--work DIR] [--bin DIR]
-                         [--format 23|36] [FILE...]
+    bench/scale_table.py [--ladder quick|full|memory] [--runs N] [--work DIR] [--bin DIR]
+                         [--format 23|36] [--memory] [FILE...]
 
 quick (the default) is 2,000 messages with attachments and 20,000 without (33 and 100 MB);
 full runs from 10,000 to 1,000,000 messages, the largest with two attachments each (about
 25 GB; some 60 GB of free space is needed for the stores and one converted copy). Files given on the command
 line are measured too. The table is Markdown, ready for the README.
+
+--memory leaves the yardsticks out and prints each command's time and peak memory, and how the
+peak grew against the first store's; `--ladder memory --memory` runs it from 10,000 to
+1,000,000 messages without attachments (about 5 GB, and 12 GB for the converted copy).
 """
 import argparse
 import json
@@ -39,6 +43,8 @@ LADDERS = {
     'tiny': [(2_000, 1)],
     'quick': [(2_000, 1), (20_000, 0)],
     'full': [(10_000, 1), (100_000, 1), (1_000_000, 0), (1_000_000, 2)],
+    # For --memory: how the peak grows with the number of messages, without yardsticks.
+    'memory': [(10_000, 0), (100_000, 0), (1_000_000, 0)],
 }
 
 
@@ -128,6 +134,28 @@ def messages_of(cli, path):
         return '?'
 
 
+def memory_table(bench, files):
+    print(f'{bench.runs} runs per cell, median; peak memory as GNU time reports it.\n')
+    print('| file | MB | items | convert s | convert peak MB | analyze s | analyze peak MB | '
+          'convert peak / first | analyze peak / first |')
+    print('|---|---:|---:|---:|---:|---:|---:|---:|---:|')
+    first = None
+    for path in files:
+        warm(path)
+        cells = {}
+        for command in ('convert', 'analyze'):
+            runs = [bench.ours(command, path) for _ in range(bench.runs)]
+            cells[command] = (statistics.median(r[0] for r in runs), statistics.median(r[1] for r in runs))
+        if first is None:
+            first = cells
+        growth = ' | '.join(f'{cells[c][1] / first[c][1]:.2f}' if first[c][1] else 'n/a' for c in ('convert', 'analyze'))
+        size = os.path.getsize(path) / 1e6
+        print(f'| {os.path.basename(path)} | {size:,.0f} | {messages_of(bench.cli, path)} | '
+              f"{cells['convert'][0]:.1f} | {cells['convert'][1]:.0f} | {cells['analyze'][0]:.1f} | "
+              f"{cells['analyze'][1]:.0f} | {growth} |", flush=True)
+    shutil.rmtree(os.path.join(bench.work, 'ours'), ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--ladder', choices=sorted(LADDERS), default='quick')
@@ -135,6 +163,9 @@ def main():
     parser.add_argument('--work', default=os.path.join(ROOT, 'build', 'bench-work'))
     parser.add_argument('--bin', default=os.path.join(ROOT, 'build', 'bin'))
     parser.add_argument('--format', default='36', choices=['23', '36'])
+    parser.add_argument('--memory', action='store_true',
+                        help='only our own commands: seconds and peak memory of convert and analyze, '
+                             'median of --runs, and the peak against the first store\'s')
     parser.add_argument('files', nargs='*')
     args = parser.parse_args()
     bench = Bench(args)
@@ -154,10 +185,13 @@ def main():
                 sys.exit(f'synth failed: {made.stderr.strip()}')
         files.append(path)
     corpus = os.path.join(ROOT, '..', 'shared', 'corpus')
-    if os.path.isdir(corpus):
+    if os.path.isdir(corpus) and not args.memory:
         files += sorted(os.path.join(corpus, f) for f in os.listdir(corpus) if f.endswith('.ost'))
     files += args.files
 
+    if args.memory:
+        memory_table(bench, files)
+        return
     columns = [('convert', 'cp'), ('convert', 'readpst'), ('convert', 'pffexport'), ('analyze', 'cat'), ('dump', 'cat')]
     print(f'{args.runs} paired runs per cell, median ratio; peak memory of convert and analyze.\n')
     print('| file | MB | items | ' + ' | '.join(f'{a} / {b}' for a, b in columns) + ' | convert peak MB | analyze peak MB |')
