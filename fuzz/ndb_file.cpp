@@ -27,7 +27,7 @@ void ReadNode(const salvora::OstContext& ctx, salvora::Bid data, salvora::Bid su
   using namespace salvora;
   (void)ReadNodeValue(ctx, data);
   (void)ReadNodeBlocks(ctx, data);
-  if (const BlockEntry* e = FindBlock(ctx, data)) {
+  if (const auto e = FindBlock(ctx, data)) {
     CountingSink sink;
     ReadNodeData(ctx, *e, sink);
   }
@@ -56,11 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LoadNodeIndex(ctx);
     for (const NodeRecord& deleted : FindDeletedMessages(ctx)) (void)ReadNodeValue(ctx, deleted.data_bid);
     std::size_t n = 0;
-    for (const BlockEntry& b : ctx.blocks->entries()) {
-      if (++n > kMaxBlocks) break;
+    ctx.blocks->ForEach(ctx.file, [&](const BlockEntry& b) {
+      if (++n > kMaxBlocks) return false;
       (void)ReadBlock(ctx, b.bid);
       (void)ReadBlockDecoded(ctx, b.bid);
-    }
+      return true;
+    });
     n = 0;
     for (const NodeRecord& node : ctx.nodes->nodes()) {
       if (++n > kMaxNodes) break;

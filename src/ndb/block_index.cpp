@@ -1,5 +1,8 @@
 #include "ndb/block_index.h"
 
+#include <algorithm>
+#include <climits>
+
 namespace salvora {
 
 BlockEntry BlockEntry::From(const BbtEntry& e, FileLayout layout) {
@@ -11,6 +14,9 @@ BlockEntry BlockEntry::From(const BbtEntry& e, FileLayout layout) {
   out.ref_count = static_cast<std::int16_t>(e.cref);
   return out;
 }
+
+BlockIndex::BlockIndex() = default;
+BlockIndex::~BlockIndex() = default;
 
 void BlockIndex::Append(const BlockEntry& entry) { entries_.push_back(entry); }
 
@@ -25,10 +31,79 @@ void BlockIndex::Seal() {
   }
 }
 
-const BlockEntry* BlockIndex::Find(Bid bid) const {
-  if (bid.is_null()) return nullptr;
-  auto pos = index_.Find(bid.key().value, [this](std::uint32_t position) { return KeyAt(position); });
-  return pos ? &entries_[*pos] : nullptr;
+void BlockIndex::UseLeaves(std::vector<BlockLeaf> leaves, std::size_t count, FileLayout layout) {
+  leaves_ = std::move(leaves);
+  leaves_.shrink_to_fit();
+  paged_count_ = count;
+  layout_ = layout;
+  geometry_ = geometry_for(layout);
+  std::lock_guard lock(cache_mutex_);
+  cache_ = std::make_unique<std::array<CachedLeaf, kCachedLeaves>>();
+}
+
+std::vector<BlockEntry> BlockIndex::ReadLeaf(std::size_t i, const CFile64& file) const {
+  const BlockLeaf& leaf = leaves_[i];
+  std::vector<std::uint8_t> page(geometry_.page_size);
+  std::size_t got = 0;
+  try {
+    got = file.ReadAt(leaf.ib, page.data(), page.size());
+  } catch (const CFileException&) {
+    got = 0;
+  }
+  std::vector<BlockEntry> out;
+  if (got < page.size()) return out;
+  out.reserve(leaf.count);
+  for (std::size_t k = 0; k < leaf.count; ++k)
+    out.push_back(BlockEntry::From(parse_bt_entry<BbtEntry>(page, k, geometry_.bbt_leaf_entry_size, layout_), layout_));
+  return out;
+}
+
+std::optional<BlockEntry> BlockIndex::Find(Bid bid, const CFile64& file) const {
+  if (bid.is_null()) return std::nullopt;
+  const std::uint64_t key = bid.key().value;
+  if (paged()) {
+    if (auto e = FindInLeaves(key, file)) return e;
+  }
+  auto pos = index_.Find(key, [this](std::uint32_t position) { return KeyAt(position); });
+  if (!pos) return std::nullopt;
+  return entries_[*pos];
+}
+
+std::optional<BlockEntry> BlockIndex::FindInLeaves(std::uint64_t key, const CFile64& file) const {
+  // The last leaf that begins at or before the key is the only one that can hold it.
+  auto after = std::upper_bound(leaves_.begin(), leaves_.end(), key,
+                                [](std::uint64_t k, const BlockLeaf& leaf) { return k < leaf.first; });
+  if (after == leaves_.begin()) return std::nullopt;
+  const auto i = static_cast<std::size_t>(after - leaves_.begin()) - 1;
+  std::lock_guard lock(cache_mutex_);
+  CachedLeaf& slot = (*cache_)[i % kCachedLeaves];
+  if (slot.leaf != i) {
+    slot.entries = ReadLeaf(i, file);
+    slot.leaf = i;
+  }
+  auto it = std::lower_bound(slot.entries.begin(), slot.entries.end(), key,
+                             [](const BlockEntry& e, std::uint64_t k) { return e.bid.key().value < k; });
+  if (it == slot.entries.end() || it->bid.key().value != key) return std::nullopt;
+  return *it;
+}
+
+void BlockIndex::ForEach(const CFile64& file, const std::function<bool(const BlockEntry&)>& f) const {
+  for (std::size_t i = 0; i < leaves_.size(); ++i) {
+    for (const BlockEntry& e : ReadLeaf(i, file))
+      if (!f(e)) return;
+  }
+  for (const BlockEntry& e : entries_)
+    if (!f(e)) return;
+}
+
+std::uint64_t BlockIndex::memory_bytes() const {
+  std::uint64_t cached = entries_.size() * sizeof(BlockEntry) + index_.memory_bytes();
+  {
+    std::lock_guard lock(cache_mutex_);
+    if (cache_)
+      for (const CachedLeaf& c : *cache_) cached += c.entries.capacity() * sizeof(BlockEntry);
+  }
+  return leaves_.capacity() * sizeof(BlockLeaf) + cached;
 }
 
 }  // namespace salvora

@@ -1,19 +1,35 @@
 #pragma once
-// The block index: every leaf entry of the block B-tree, in walk order, with a hash index by
-// block id. Lookups ignore bit 0 of the id, and when the walk met an id twice the first
-// occurrence answers.
+// The block index, in one of two forms.
 //
-// Memory: 24 bytes per block and 8 to 16 for the hash slots. The entries live in a deque, so
-// that growing never copies them (no moment with the index twice in memory) and pointers to
-// them stay valid.
+// In memory: every leaf entry of the block B-tree, in walk order, with a hash index by block
+// id; 24 bytes per block and 8 to 16 for the hash slots. This is the form of a tree the walk
+// found damaged, and of the entries a repair rebuilt.
+//
+// Paged: a tree the walk found sound (every page vouched for by its checksum, keys rising, no
+// subtree lost) stays in the file. The index keeps one key, offset and count per leaf page, a
+// few bytes per hundred blocks, and a lookup reads the leaf from the file through a small cache
+// of parsed leaves. A mailbox of millions of blocks then costs the same memory as a small one.
+//
+// Entries appended to a paged index (the blocks of deleted items found by a scan) are held in
+// memory beside its leaves and answer for ids the leaves do not hold.
+//
+// Either way lookups ignore bit 0 of the id, and when the walk met an id twice the first
+// occurrence answers. Lookups give the entry by value, and are safe from several threads.
 
+#include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 #include "format/ids.h"
 #include "format/layout.h"
 #include "format/page.h"
 #include "ndb/flat_index.h"
+#include "platform/file64.h"
 
 namespace salvora {
 
@@ -31,23 +47,61 @@ struct BlockEntry {
   static BlockEntry From(const BbtEntry& e, FileLayout layout);
 };
 
+// One leaf page of a sound block tree, as the walk took it.
+struct BlockLeaf {
+  std::uint64_t first = 0;  // the key of its first entry
+  std::uint64_t ib = 0;     // the page's offset in the file
+  std::uint32_t count = 0;  // the entries taken from it, from the start of the page
+};
+
 class BlockIndex {
  public:
+  BlockIndex();
+  ~BlockIndex();
+  BlockIndex(const BlockIndex&) = delete;
+  BlockIndex& operator=(const BlockIndex&) = delete;
+
+  // The in-memory form: entries as the walk meets them, then Seal, which builds the hash index
+  // (linear in the number of entries). On a paged index, entries beside its leaves.
   void Append(const BlockEntry& entry);
-  // Builds the hash index; called once after the walk. Linear in the number of entries.
   void Seal();
 
-  const BlockEntry* Find(Bid bid) const;
-  // Every entry, in walk order.
-  const std::deque<BlockEntry>& entries() const { return entries_; }
-  std::size_t size() const { return entries_.size(); }
-  std::uint64_t memory_bytes() const { return entries_.size() * sizeof(BlockEntry) + index_.memory_bytes(); }
+  // The paged form, for a tree whose walk was sound: the leaves in key order, count entries in
+  // all. Lookups read the leaf pages through file (any open handle on the same file will do).
+  void UseLeaves(std::vector<BlockLeaf> leaves, std::size_t count, FileLayout layout);
+
+  std::optional<BlockEntry> Find(Bid bid, const CFile64& file) const;
+  // Every entry: the leaves' in key order, then those appended in their order; stops early
+  // when f returns false.
+  // A leaf that can no longer be read is passed over.
+  void ForEach(const CFile64& file, const std::function<bool(const BlockEntry&)>& f) const;
+
+  bool paged() const { return !leaves_.empty(); }
+  std::size_t size() const { return paged_count_ + entries_.size(); }
+  std::uint64_t memory_bytes() const;
 
  private:
   std::uint64_t KeyAt(std::uint32_t position) const { return entries_[position].bid.key().value; }
+  std::optional<BlockEntry> FindInLeaves(std::uint64_t key, const CFile64& file) const;
+  // The entries of leaf i, parsed; empty when its page cannot be read.
+  std::vector<BlockEntry> ReadLeaf(std::size_t i, const CFile64& file) const;
 
   std::deque<BlockEntry> entries_;
   FlatIndex index_;
+
+  std::vector<BlockLeaf> leaves_;
+  std::size_t paged_count_ = 0;
+  FileLayout layout_ = FileLayout::kUnknown;
+  PageGeometry geometry_;
+  // Parsed leaves, one slot per leaf index modulo the cache's size: neighbouring leaves, which a
+  // message's blocks mostly share, never push each other out.
+  struct CachedLeaf {
+    std::size_t leaf = SIZE_MAX;
+    std::vector<BlockEntry> entries;
+  };
+  static constexpr std::size_t kCachedLeaves = 512;
+  mutable std::mutex cache_mutex_;
+  mutable std::unique_ptr<std::array<CachedLeaf, kCachedLeaves>> cache_;
 };
 
 }  // namespace salvora

@@ -94,7 +94,7 @@ std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& e
 }
 
 std::optional<ByteVector> read_prepared(const OstContext& ctx, Bid bid) {
-  const BlockEntry* entry = FindBlock(ctx, bid);
+  const auto entry = FindBlock(ctx, bid);
   if (!entry) return std::nullopt;
   auto stored = read_stored(ctx, *entry);
   if (!stored) return std::nullopt;
@@ -221,7 +221,7 @@ int DecodeBlock(std::span<std::uint8_t> data, int method, Bid bid) {
 }
 
 std::optional<ByteVector> ReadBlock(const OstContext& context, Bid bid) {
-  const BlockEntry* entry = FindBlock(context, bid);
+  const auto entry = FindBlock(context, bid);
   if (!entry) return std::nullopt;
   return read_stored(context, *entry);
 }
@@ -246,7 +246,7 @@ bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink&
 }
 
 std::optional<ValueBlockList> ValueBlocks(const OstContext& context, Bid bid) {
-  const BlockEntry* entry = FindBlock(context, bid);
+  const auto entry = FindBlock(context, bid);
   if (!entry) return std::nullopt;
   ValueBlockList out;
   if (!entry->bid.is_internal()) {
@@ -263,7 +263,7 @@ std::optional<ValueBlockList> ValueBlocks(const OstContext& context, Bid bid) {
 }
 
 std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid) {
-  const BlockEntry* entry = FindBlock(context, bid);
+  const auto entry = FindBlock(context, bid);
   if (!entry) return std::nullopt;
   MemorySink sink;
   if (!ReadNodeData(context, *entry, sink)) return std::nullopt;
@@ -271,7 +271,7 @@ std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid) {
 }
 
 std::optional<std::vector<ByteVector>> ReadNodeBlocks(const OstContext& context, Bid bid) {
-  const BlockEntry* entry = FindBlock(context, bid);
+  const auto entry = FindBlock(context, bid);
   if (!entry) return std::nullopt;
   BlockListSink sink;
   if (!ReadNodeData(context, *entry, sink)) return std::nullopt;
@@ -303,7 +303,7 @@ std::optional<ByteVector> ReadSubnodeValue(const OstContext& context, Nid nid,
 }
 
 std::optional<std::uint64_t> WriteAttachmentData(const OstContext& context, Bid data_bid, CFile64& file) {
-  const BlockEntry* entry = FindBlock(context, data_bid);
+  const auto entry = FindBlock(context, data_bid);
   if (!entry) return std::nullopt;
   TripletFileSink sink(file);
   const bool ok = ReadNodeData(context, *entry, sink);

@@ -57,8 +57,8 @@ struct SubnodeEntry {
   Nid nid;
   Bid data_bid;
   Bid sub_bid;
-  const BlockEntry* data_block = nullptr;
-  const BlockEntry* sub_block = nullptr;
+  std::optional<BlockEntry> data_block;  // empty when not in the block index
+  std::optional<BlockEntry> sub_block;
 };
 
 // Up to count bytes at an absolute offset, raw; fewer at the end of the file.

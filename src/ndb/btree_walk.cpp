@@ -52,6 +52,13 @@ struct Walk {
   std::unordered_set<std::uint64_t> consumed;
   // Why the last page that failed did, for the findings.
   const char* failure = "";
+  // Block tree only: when set, the leaves are listed here instead of their entries going into
+  // the index, and sound stays true only while every page vouches for itself and the keys
+  // rise through the whole tree (see LoadBlockIndex).
+  std::vector<BlockLeaf>* leaves = nullptr;
+  bool sound = true;
+  std::uint64_t last_key = 0;
+  std::size_t taken = 0;
 
   int fail(const char* why) {
     failure = why;
@@ -106,7 +113,9 @@ int walk_block_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& tr
   const std::size_t capacity = usable_entries(trailer, g.entry_area / g.bbt_leaf_entry_size);
   bool have_prev = false;
   std::uint64_t prev = 0;
-  for (std::size_t i = 0; i < capacity; ++i) {
+  std::size_t i = 0;
+  BlockLeaf leaf{0, offset, 0};
+  for (; i < capacity; ++i) {
     const auto entry = parse_bt_entry<BbtEntry>(page, i, g.bbt_leaf_entry_size, w.layout());
     const std::uint64_t bid = entry.bid;
     // A page its parent lists begins with the parent's key: an empty one (zeroed) is lost too.
@@ -119,9 +128,24 @@ int walk_block_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& tr
       if (have_prev) note_order_break(w, trailer.has_value(), prev, upper, offset);
       break;
     }
-    ctx.blocks->Append(BlockEntry::From(entry, w.layout()));
+    if (w.leaves) {
+      // Paged lookups search by key: every key must be new and greater than the one before.
+      const std::uint64_t key = Bid(bid).key().value;
+      if (w.taken > 0 && key <= w.last_key) w.sound = false;
+      if (i == 0) leaf.first = key;
+      w.last_key = key;
+      ++w.taken;
+      ++leaf.count;
+    } else {
+      ctx.blocks->Append(BlockEntry::From(entry, w.layout()));
+    }
     prev = bid;
     have_prev = true;
+  }
+  if (w.leaves) {
+    // The trailer's count must be what was taken: anything cut short is for the full walk.
+    if (!trailer || i != capacity || leaf.count == 0) w.sound = false;
+    else w.leaves->push_back(leaf);
   }
   return kLeafConsumed;
 }
@@ -149,7 +173,7 @@ int walk_node_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& tra
     if (nid == 0) continue;
     prev = nid;
     have_prev = true;
-    ctx.nodes->Place(Nid(entry.nid), Bid(entry.bid_data), Bid(entry.bid_sub), Nid(entry.nid_parent), *ctx.blocks);
+    ctx.nodes->Place(Nid(entry.nid), Bid(entry.bid_data), Bid(entry.bid_sub), Nid(entry.nid_parent), *ctx.blocks, ctx.file);
   }
   return kLeafConsumed;
 }
@@ -174,6 +198,7 @@ std::uint8_t& leaf_depth(Walk& w) { return is_node_tree(w) ? w.ctx.nbt_leaf_dept
 int walk_intermediate(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& trailer, int depth,
                       std::uint64_t expected, std::uint64_t upper) {
   const bool trusted = trailer && trailer->level > 0;
+  if (!trusted) w.sound = false;
   const std::size_t capacity = usable_entries(trailer, w.intermediate_capacity());
   if (expected != kNoKey && entry_at(w, page, 0).key != expected) return w.fail("does not begin with the expected key");
   // The node tree's pages bound nothing below them: its walk has always taken the keys of a
@@ -207,6 +232,7 @@ int walk_intermediate(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& 
     if (w.ctx.stopped()) return kStopped;
     if (last) break;
   }
+  if (!failed.empty()) w.sound = false;
   if (!failed.empty() && !any_child_read && !leaf_seen(w) && !trusted) {
     leaf_depth(w) = static_cast<std::uint8_t>(depth);
     return kDepthLearned;
@@ -248,8 +274,26 @@ bool walk_tree(Walk& w, std::uint64_t root, std::uint64_t first_key) {
     }
   } catch (const CFileException&) {
     // Keep what was gathered before the file failed.
+    w.sound = false;
   }
   return true;
+}
+
+// The block tree as a directory of its leaves, when it is sound: true when the index is now
+// paged. Otherwise the context is as before the attempt, for the full walk.
+bool load_paged_block_index(OstContext& context) {
+  std::vector<BlockLeaf> leaves;
+  std::vector<LostKeyRange> lost;
+  Walk w{context, context.geometry, kPtypeBbt, lost, {}};
+  w.leaves = &leaves;
+  const bool root_ok = walk_tree(w, context.header.bbt_root_ib, kNoKey);
+  if (root_ok && w.sound && lost.empty() && w.taken > 0 && !context.stopped()) {
+    context.blocks->UseLeaves(std::move(leaves), w.taken, context.header.layout);
+    return true;
+  }
+  context.bbt_leaf_depth = 0xFF;
+  context.bbt_leaf_seen = false;
+  return false;
 }
 
 }  // namespace
@@ -257,6 +301,10 @@ bool walk_tree(Walk& w, std::uint64_t root, std::uint64_t first_key) {
 int LoadBlockIndex(OstContext& context) {
   if (context.header.layout == FileLayout::kUnknown) return 2;
   context.findings = IndexFindings{};
+  // A sound tree stays in the file; only one that lost something is read into memory, where
+  // the repair can add to it.
+  if (load_paged_block_index(context)) return RepairBlockIndex(context) ? 0 : 2;
+  if (context.stopped()) return 0;
   Walk w{context, context.geometry, kPtypeBbt, context.findings.lost_blocks, {}};
   const std::uint64_t root = context.header.bbt_root_ib;
   const bool root_ok = walk_tree(w, root, kNoKey);

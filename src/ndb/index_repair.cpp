@@ -69,10 +69,11 @@ std::unordered_set<std::uint64_t> named_blocks(const OstContext& ctx) {
     named.insert(n.sub_bid.key().value);
   }
   const FileLayout layout = ctx.header.layout;
-  for (const BlockEntry& e : ctx.blocks->entries()) {
-    if (!e.bid.is_internal() || ctx.stopped()) continue;
+  ctx.blocks->ForEach(ctx.file, [&](const BlockEntry& e) {
+    if (ctx.stopped()) return false;
+    if (!e.bid.is_internal()) return true;
     auto block = ReadBlockDecoded(ctx, e.bid);
-    if (!block) continue;
+    if (!block) return true;
     // A damaged count still names the ids that fit: those blocks have an owner, even when the
     // owner's value can no longer be read whole.
     if (const auto tree = XBlock::ParseWhatFits(*block, layout)) {
@@ -83,7 +84,8 @@ std::unordered_set<std::uint64_t> named_blocks(const OstContext& ctx) {
         if (list->level == 0) named.insert(Bid(entry.bid_sub).key().value);
       }
     }
-  }
+    return true;
+  });
   return named;
 }
 
@@ -101,19 +103,19 @@ bool begins_as_property_context(const OstContext& ctx, const BlockEntry& e) {
 
 std::size_t PlaceLooseObjects(OstContext& context) {
   const auto named = named_blocks(context);
-  std::vector<const BlockEntry*> found;
-  for (const BlockEntry& e : context.blocks->entries()) {
-    if (context.stopped()) break;
-    if (named.count(e.bid.key().value) || !begins_as_property_context(context, e)) continue;
-    found.push_back(&e);
-  }
+  std::vector<Bid> found;
+  context.blocks->ForEach(context.file, [&](const BlockEntry& e) {
+    if (context.stopped()) return false;
+    if (!named.count(e.bid.key().value) && begins_as_property_context(context, e)) found.push_back(e.bid);
+    return true;
+  });
   // NIDs from the top of the index range down: no store hands them out.
   std::uint32_t index = 0x7FFFFFF;
   std::size_t placed = 0;
-  for (const BlockEntry* e : found) {
+  for (const Bid bid : found) {
     Nid nid = Nid::make(kNidTypeNormalMessage, index--);
     while (context.nodes->Find(nid)) nid = Nid::make(kNidTypeNormalMessage, index--);
-    context.nodes->Place(nid, e->bid, Bid(), kLooseObjectParent, *context.blocks);
+    context.nodes->Place(nid, bid, Bid(), kLooseObjectParent, *context.blocks, context.file);
     ++placed;
   }
   return placed;
@@ -136,7 +138,7 @@ bool RepairBlockIndex(OstContext& context) {
   for (const auto& e : scan.block_entries) {
     if (e.behind_count) continue;
     const std::uint64_t key = e.entry.bid.key().value;
-    if (!range_of(ranges, key, !e.page_bid.is_null()) || context.blocks->Find(e.entry.bid)) continue;
+    if (!range_of(ranges, key, !e.page_bid.is_null()) || FindBlock(context, e.entry.bid)) continue;
     auto& slot = best[key];
     if (!slot || e.page_bid > slot->page_bid) slot = &e;
   }
@@ -165,7 +167,7 @@ bool RepairNodeIndex(OstContext& context) {
   }
   std::unordered_map<const LostKeyRange*, std::size_t> added;
   for (const auto& [nid, e] : best) {
-    context.nodes->Place(e->nid, e->data, e->sub, e->parent, *context.blocks);
+    context.nodes->Place(e->nid, e->data, e->sub, e->parent, *context.blocks, context.file);
     ++added[range_of(ranges, nid, true)];
   }
   report_ranges(context.findings, "node index", ranges, added);
@@ -188,7 +190,7 @@ std::vector<NodeRecord> FindDeletedMessages(OstContext& context) {
   std::unordered_map<std::uint64_t, const ScannedBlockEntry*> blocks;
   for (const auto& e : scan.block_entries) {
     const std::uint64_t key = e.entry.bid.key().value;
-    if (context.blocks->Find(e.entry.bid)) continue;
+    if (FindBlock(context, e.entry.bid)) continue;
     auto& slot = blocks[key];
     if (!slot || e.page_bid > slot->page_bid) slot = &e;
   }
@@ -210,8 +212,8 @@ std::vector<NodeRecord> FindDeletedMessages(OstContext& context) {
     r.data_bid = e->data;
     r.sub_bid = e->sub;
     r.parent_nid = e->parent;
-    r.data_block = FindBlock(context, e->data);
-    r.sub_block = FindBlock(context, e->sub);
+    r.data_block = FindBlock(context, e->data).has_value();
+    r.sub_block = FindBlock(context, e->sub).has_value();
     out.push_back(r);
   }
   return out;

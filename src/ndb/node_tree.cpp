@@ -4,7 +4,8 @@
 
 namespace salvora {
 
-void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks) {
+void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks,
+                     const CFile64& file) {
   NodeRecord* node = Find(nid);
   if (node == nullptr) {
     nodes_.emplace_back();
@@ -18,8 +19,8 @@ void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const B
   node->data_bid = data_bid;
   node->sub_bid = sub_bid;
   node->parent_nid = parent_nid;
-  node->data_block = blocks.Find(data_bid);
-  node->sub_block = blocks.Find(sub_bid);
+  node->data_block = blocks.Find(data_bid, file).has_value();
+  node->sub_block = blocks.Find(sub_bid, file).has_value();
 }
 
 NodeRecord* NodeTree::Find(Nid nid) const {
@@ -28,19 +29,9 @@ NodeRecord* NodeTree::Find(Nid nid) const {
 }
 
 void NodeTree::AppendRoot(NodeRecord* node) {
-  node->prev_sibling = last_root_;
   if (last_root_) last_root_->next_sibling = node;
   else first_root_ = node;
   last_root_ = node;
-}
-
-void NodeTree::AppendChild(NodeRecord* parent, NodeRecord* node) {
-  node->parent = parent;
-  node->prev_sibling = parent->last_child;
-  if (parent->last_child) parent->last_child->next_sibling = node;
-  else parent->first_child = node;
-  parent->last_child = node;
-  ++parent->child_count;
 }
 
 NodeRecord* NodeTree::NextPreOrder(const NodeRecord* node) {
@@ -68,13 +59,18 @@ void walk_subtree(NodeRecord* root, Visit visit) {
   }
 }
 
+// Only a parent cycle is cut, which a sound index never has: the sibling before the node is
+// looked for rather than kept in every node.
 void unlink_from_parent(NodeRecord* node) {
   NodeRecord* parent = node->parent;
-  if (node->prev_sibling) node->prev_sibling->next_sibling = node->next_sibling;
-  else parent->first_child = node->next_sibling;
-  if (node->next_sibling) node->next_sibling->prev_sibling = node->prev_sibling;
-  else parent->last_child = node->prev_sibling;
-  node->parent = node->prev_sibling = node->next_sibling = nullptr;
+  if (parent->first_child == node) {
+    parent->first_child = node->next_sibling;
+  } else {
+    NodeRecord* before = parent->first_child;
+    while (before && before->next_sibling != node) before = before->next_sibling;
+    if (before) before->next_sibling = node->next_sibling;
+  }
+  node->parent = node->next_sibling = nullptr;
 }
 
 }  // namespace
@@ -84,18 +80,31 @@ void NodeTree::Link() {
   detached_.clear();
   for (auto& n : nodes_) {
     n.child_count = 0;
-    n.parent = n.prev_sibling = n.next_sibling = n.first_child = n.last_child = nullptr;
+    n.parent = n.next_sibling = n.first_child = nullptr;
   }
   // Every node is linked only after the whole index has been read, so a node reaches its
-  // parent wherever the parent's entry sits, before or after it and on any page.
-  for (auto& n : nodes_) {
+  // parent wherever the parent's entry sits, before or after it and on any page. Children go
+  // in index order; the last child of each node so far is known here only, by position.
+  constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+  std::vector<std::uint32_t> last_child(nodes_.size(), kNone);
+  const auto key_of = [this](std::uint32_t position) { return nodes_[position].nid.value; };
+  for (std::size_t i = 0; i < nodes_.size(); ++i) {
+    NodeRecord& n = nodes_[i];
     if (n.parent_nid.is_null() || n.parent_nid == n.nid) {
       AppendRoot(&n);
       continue;
     }
-    NodeRecord* parent = Find(n.parent_nid);
-    if (parent) AppendChild(parent, &n);
-    else detached_.push_back(&n);
+    const auto p = index_.Find(n.parent_nid.value, key_of);
+    if (!p) {
+      detached_.push_back(&n);
+      continue;
+    }
+    NodeRecord& parent = nodes_[*p];
+    n.parent = &parent;
+    if (last_child[*p] == kNone) parent.first_child = &n;
+    else nodes_[last_child[*p]].next_sibling = &n;
+    last_child[*p] = static_cast<std::uint32_t>(i);
+    ++parent.child_count;
   }
 
   // A damaged index can make nodes each other's parents; such a cycle hangs below no root and

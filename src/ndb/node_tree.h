@@ -15,25 +15,25 @@
 
 namespace salvora {
 
+// One per node of the store, so every byte counts: a mailbox of a million messages holds a
+// million of these (56 bytes each).
 struct NodeRecord {
   Nid nid;
+  Nid parent_nid;                           // as stored in the entry
   Bid data_bid;                             // as stored in the entry
   Bid sub_bid;                              // 0 when the node has no sub-nodes
-  Nid parent_nid;                           // as stored in the entry
-  const BlockEntry* data_block = nullptr;   // null when absent or not in the block index
-  const BlockEntry* sub_block = nullptr;
   std::int32_t child_count = 0;
-  NodeRecord* prev_sibling = nullptr;
+  bool data_block = false;                  // data_bid is in the block index
+  bool sub_block = false;                   // sub_bid is in the block index
   NodeRecord* next_sibling = nullptr;
   NodeRecord* parent = nullptr;             // null at the root level and for detached nodes
   NodeRecord* first_child = nullptr;
-  NodeRecord* last_child = nullptr;
 };
 
 class NodeTree {
  public:
   // Adds an entry as the walk meets it; a NID met again refreshes the node in place.
-  void Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks);
+  void Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks, const CFile64& file);
   // Links every node under its parent once the walk is done. Nodes whose parent never appeared,
   // and nodes caught in a parent cycle, become detached.
   void Link();
@@ -50,7 +50,6 @@ class NodeTree {
 
  private:
   void AppendRoot(NodeRecord* node);
-  static void AppendChild(NodeRecord* parent, NodeRecord* node);
 
   std::deque<NodeRecord> nodes_;
   FlatIndex index_;

@@ -39,7 +39,7 @@ int OpenStore(OstContext& context, const std::string& path) {
   return 0;
 }
 
-const BlockEntry* FindBlock(const OstContext& context, Bid bid) { return context.blocks->Find(bid); }
+std::optional<BlockEntry> FindBlock(const OstContext& context, Bid bid) { return context.blocks->Find(bid, context.file); }
 
 NodeRecord* FindNode(const OstContext& context, Nid nid) {
   if (nid.is_null()) return nullptr;

@@ -88,7 +88,7 @@ int LoadBlockIndex(OstContext& context);
 int LoadNodeIndex(OstContext& context);
 
 
-const BlockEntry* FindBlock(const OstContext& context, Bid bid);
+std::optional<BlockEntry> FindBlock(const OstContext& context, Bid bid);
 
 // The damaged blocks the calling thread has read, from any context: the share of
 // damaged_blocks that the objects read on this thread met.

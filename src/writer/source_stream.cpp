@@ -18,7 +18,7 @@ SourceValueStream::SourceValueStream(const OstContext& context, Bid data_bid) : 
   // The index knows every block's size before a byte of data is read.
   std::uint64_t total = 0;
   for (const Bid bid : blocks_) {
-    const BlockEntry* entry = FindBlock(context, bid);
+    const auto entry = FindBlock(context, bid);
     if (!entry) return;
     total += entry->cb_inflated;
   }

@@ -181,7 +181,7 @@ int MessagesWithin(const std::string& path, std::uint64_t keep) {
   LoadNodeIndex(ctx);
   int n = 0;
   for (const NodeRecord& node : ctx.nodes->nodes()) {
-    const BlockEntry* b = node.data_block;
+    const auto b = node.data_block ? FindBlock(ctx, node.data_bid) : std::nullopt;
     n += node.nid.type() == kNidTypeNormalMessage && b && !b->bid.is_internal() && b->ib + b->cb <= keep ? 1 : 0;
   }
   return n;

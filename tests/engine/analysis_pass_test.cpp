@@ -208,7 +208,8 @@ TEST(AnalysisPass, UnreadableStoreObjectCostsOnlyItself) {
     LoadNodeIndex(ctx);
     const NodeRecord* store = FindNode(ctx, kNidMessageStore);
     ASSERT_TRUE(store && store->data_block);
-    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(store->data_block->ib), store->data_block->cb, 0);
+    const auto block = FindBlock(ctx, store->data_bid);
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(block->ib), block->cb, 0);
   }
   testing::WriteBytes(path, bytes);
   const auto whole = analyse(source);

@@ -76,12 +76,12 @@ TEST(Corpus, EveryFileOpensWithItsHeaderAndDecodes) {
     EXPECT_EQ(ctx.nodes->detached().size(), 0u);
     std::size_t heaps = 0;
     for (const auto& n : ctx.nodes->nodes()) {
-      if (!n.data_bid.is_null()) EXPECT_NE(n.data_block, nullptr) << std::hex << n.nid.value;
+      if (!n.data_bid.is_null()) EXPECT_TRUE(n.data_block) << std::hex << n.nid.value;
       if (!n.sub_bid.is_null()) {
-        EXPECT_NE(n.sub_block, nullptr) << std::hex << n.nid.value;
+        EXPECT_TRUE(n.sub_block) << std::hex << n.nid.value;
         EXPECT_TRUE(ReadSubnodes(ctx, n.sub_bid).has_value()) << std::hex << n.nid.value;
       }
-      if (!is_heap_node(n.nid) || n.data_block == nullptr) continue;
+      if (!is_heap_node(n.nid) || !n.data_block) continue;
       auto blocks = ReadNodeBlocks(ctx, n.data_bid);
       ASSERT_TRUE(blocks.has_value()) << std::hex << n.nid.value;
       ASSERT_FALSE(blocks->empty());

@@ -74,7 +74,7 @@ TEST_P(EveryLayout, MultiLevelTreesAreReadWhole) {
   EXPECT_EQ(root->child_count, 15);
   EXPECT_EQ(root->parent, nullptr);
   // Bit 0 of a BID is ignored by lookups.
-  EXPECT_NE(FindBlock(l->ctx, Bid(bids[3].value | 1)), nullptr);
+  EXPECT_TRUE(FindBlock(l->ctx, Bid(bids[3].value | 1)));
   for (int i = 0; i < 20; ++i) {
     auto v = ReadNodeValue(l->ctx, bids[static_cast<std::size_t>(i)]);
     ASSERT_TRUE(v.has_value()) << i;
@@ -129,7 +129,7 @@ TEST_P(EveryLayout, StaleEntriesBehindAnIntactTrailerAreIgnored) {
   auto l = load(b, "stale.pst");
   EXPECT_EQ(l->ctx.nodes->size(), 2u);
   EXPECT_EQ(l->ctx.blocks->size(), 1u);
-  EXPECT_EQ(FindBlock(l->ctx, Bid(0x4000)), nullptr);
+  EXPECT_FALSE(FindBlock(l->ctx, Bid(0x4000)));
 }
 
 TEST_P(EveryLayout, DamagedTrailersFallBackToKeyOrder) {
@@ -193,7 +193,8 @@ TEST_P(EveryLayout, ParentsListedLaterAndOrphans) {
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->child_count, 2);
   EXPECT_EQ(f->first_child->nid, m1);
-  EXPECT_EQ(f->last_child->nid, m2);
+  ASSERT_NE(f->first_child->next_sibling, nullptr);
+  EXPECT_EQ(f->first_child->next_sibling->nid, m2);
   EXPECT_EQ(f->parent->nid, kNidRootFolder);
   // Kept apart, counted, and still found by NID; the cycle is cut instead of hiding both.
   NodeRecord* orphan = FindNode(l->ctx, lost);
@@ -282,8 +283,8 @@ TEST(NdbCompression, CompressedBlocksAndTreesInflate) {
   const Bid tree = b.AddDataTree({ba, bc, bd}, 1, 29033, true);
   b.AddNode(kNidMessageStore, tree, Bid(), Nid());
   auto l = load(b, "compressed.ost");
-  const BlockEntry* e = FindBlock(l->ctx, bc);
-  ASSERT_NE(e, nullptr);
+  const auto e = FindBlock(l->ctx, bc);
+  ASSERT_TRUE(e);
   EXPECT_TRUE(e->is_compressed());
   EXPECT_EQ(e->cb_inflated, 20000u);
   ByteVector whole = a;
@@ -381,7 +382,10 @@ TEST(NdbOpen, ShortAndForeignFilesLoadNothingAndDoNotCrash) {
     LoadBlockIndex(ctx);
     LoadNodeIndex(ctx);
     EXPECT_LE(ctx.nodes->size(), 1u) << cut;
-    for (const auto& e : ctx.blocks->entries()) ReadNodeValue(ctx, e.bid);  // must not crash
+    ctx.blocks->ForEach(ctx.file, [&](const BlockEntry& e) {
+      ReadNodeValue(ctx, e.bid);  // must not crash
+      return true;
+    });
   }
   const std::string text = testing::TestTempDir() + "/notes.txt";
   std::ofstream(text) << std::string(2000, 'a');

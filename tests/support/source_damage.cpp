@@ -61,7 +61,10 @@ DamagedSource DamageMessageAndFolder(const std::string& source, const std::strin
     out.message = message->nid;
     out.folder = folder->nid;
     out.folder_items = ChildrenOfType(*folder, kNidTypeNormalMessage);
-    for (const NodeRecord* n : {message, folder}) spans.emplace_back(n->data_block->ib, n->data_block->cb);
+    for (const NodeRecord* n : {message, folder}) {
+      const auto block = FindBlock(ctx, n->data_bid);
+      spans.emplace_back(block->ib, block->cb);
+    }
   }
   for (const auto& [ib, cb] : spans) Overwrite(dest, ib, std::vector<std::uint8_t>(cb, 0xFF));
   return out;
@@ -77,9 +80,10 @@ Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest
     for (const NodeRecord& n : ctx.nodes->nodes()) {
       if (n.nid.type() != kNidTypeNormalMessage || !n.data_block || !n.parent) continue;
       const auto& g = ctx.geometry;
-      const std::uint64_t disk = (n.data_block->cb + g.block_trailer_size + g.block_alignment - 1) / g.block_alignment *
+      const auto block = FindBlock(ctx, n.data_bid);
+      const std::uint64_t disk = (block->cb + g.block_trailer_size + g.block_alignment - 1) / g.block_alignment *
                                  g.block_alignment;
-      crc_at = n.data_block->ib + disk - g.block_trailer_size + (ctx.is_ansi() ? 8 : 4);
+      crc_at = block->ib + disk - g.block_trailer_size + (ctx.is_ansi() ? 8 : 4);
       ctx.file.ReadAt(crc_at, &crc_byte, 1);
       message = n.nid;
       break;
