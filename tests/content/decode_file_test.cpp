@@ -7,6 +7,7 @@
 #include "content/heap_builder.h"
 #include "content/property_decoder.h"
 #include "ndb/block_reader.h"
+#include "support/layouts.h"
 #include "support/ndb_builder.h"
 
 namespace salvora {
@@ -16,13 +17,7 @@ using namespace salvora::testing;
 
 class DecodeFile : public ::testing::TestWithParam<FileLayout> {};
 
-INSTANTIATE_TEST_SUITE_P(Layouts, DecodeFile,
-                         ::testing::Values(FileLayout::kAnsi, FileLayout::kUnicode, FileLayout::kUnicode4k),
-                         [](const auto& param_info) {
-                           std::string s = layout_name(param_info.param);
-                           std::replace(s.begin(), s.end(), '-', '_');
-                           return s;
-                         });
+INSTANTIATE_TEST_SUITE_P(Layouts, DecodeFile, AllLayouts(), LayoutTestName());
 
 TEST_P(DecodeFile, MessageWithSubnodesAndAttachments) {
   const FileLayout layout = GetParam();

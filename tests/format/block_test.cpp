@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "format/block.h"
-#include "format/layout_names.h"
+#include "support/layouts.h"
 #include "support/ndb_builder.h"
 
 namespace salvora {

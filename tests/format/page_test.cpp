@@ -9,7 +9,7 @@
 #include "format/byte_writer.h"
 #include "format/crc.h"
 #include "format/page.h"
-#include "format/layout_names.h"
+#include "support/layouts.h"
 #include "support/ndb_builder.h"
 
 namespace salvora {

@@ -6,6 +6,7 @@
 #include "ndb/block_reader.h"
 #include "ndb/index_repair.h"
 #include "ndb/ost_context.h"
+#include "support/layouts.h"
 #include "support/ndb_builder.h"
 #include "support/store_damage.h"
 
@@ -70,13 +71,7 @@ class Repair : public ::testing::TestWithParam<FileLayout> {
   std::size_t page() const { return geometry_for(GetParam()).page_size; }
 };
 
-INSTANTIATE_TEST_SUITE_P(Layouts, Repair,
-                         ::testing::Values(FileLayout::kAnsi, FileLayout::kUnicode, FileLayout::kUnicode4k),
-                         [](const auto& info) {
-                           std::string s = layout_name(info.param);
-                           std::replace(s.begin(), s.end(), '-', '_');
-                           return s;
-                         });
+INSTANTIATE_TEST_SUITE_P(Layouts, Repair, AllLayouts(), LayoutTestName());
 
 TEST_P(Repair, SoundStoreIsNotScanned) {
   Store s(GetParam());

@@ -10,6 +10,7 @@
 
 #include "ndb/block_reader.h"
 #include "ndb/ost_context.h"
+#include "support/layouts.h"
 #include "support/ndb_builder.h"
 
 namespace salvora {
@@ -39,17 +40,10 @@ std::unique_ptr<Loaded> load(NdbBuilder& b, const std::string& name) {
   return l;
 }
 
-const char* layout_label(FileLayout l) { return layout_name(l); }
 
 class EveryLayout : public ::testing::TestWithParam<FileLayout> {};
 
-INSTANTIATE_TEST_SUITE_P(Layouts, EveryLayout,
-                         ::testing::Values(FileLayout::kAnsi, FileLayout::kUnicode, FileLayout::kUnicode4k),
-                         [](const auto& info) {
-                           std::string s = layout_label(info.param);
-                           std::replace(s.begin(), s.end(), '-', '_');
-                           return s;
-                         });
+INSTANTIATE_TEST_SUITE_P(Layouts, EveryLayout, AllLayouts(), LayoutTestName());
 
 // Deep trees force the reader to learn the leaf depth by trial at every level.
 TEST_P(EveryLayout, MultiLevelTreesAreReadWhole) {

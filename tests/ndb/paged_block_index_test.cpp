@@ -10,6 +10,7 @@
 #include "format/layout.h"
 #include "ndb/block_reader.h"
 #include "ndb/ost_context.h"
+#include "support/layouts.h"
 #include "support/ndb_builder.h"
 
 namespace salvora {
@@ -61,13 +62,7 @@ bool same(const BlockEntry& a, const BlockEntry& b) {
 
 class PagedIndex : public ::testing::TestWithParam<FileLayout> {};
 
-INSTANTIATE_TEST_SUITE_P(Layouts, PagedIndex,
-                         ::testing::Values(FileLayout::kAnsi, FileLayout::kUnicode, FileLayout::kUnicode4k),
-                         [](const auto& info) {
-                           std::string s = layout_name(info.param);
-                           std::replace(s.begin(), s.end(), '-', '_');
-                           return s;
-                         });
+INSTANTIATE_TEST_SUITE_P(Layouts, PagedIndex, AllLayouts(), LayoutTestName());
 
 // The same file read with sound trailers (paged) and with broken ones (held in memory, the
 // walk trusting the key order instead): every block, every id between and around them.

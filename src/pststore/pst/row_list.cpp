@@ -17,13 +17,17 @@ constexpr std::size_t kHeldLimit = 64u << 10;
 
 void RowList::push_back(PackedRow row) {
   const auto& blob = row.cells.blob();
-  places_.push_back(Place{row.row_id, static_cast<std::uint32_t>(blob.size()), spilled_ + held_.size()});
+  if (places_.size() % kMarkEvery == 0) marks_.push_back(spilled_ + held_.size());
+  places_.push_back(Place{row.row_id, static_cast<std::uint32_t>(blob.size())});
   held_.insert(held_.end(), blob.begin(), blob.end());
   if (held_.size() >= kHeldLimit && !no_spill_) Spill();
 }
 
 void RowList::assign_empty(std::size_t n) {
   places_.assign(n, Place{});
+  marks_.assign((n + kMarkEvery - 1) / kMarkEvery, 0);
+  cursor_row_ = 0;
+  cursor_offset_ = 0;
   held_.clear();
   spilled_ = 0;
   spill_.reset();
@@ -54,20 +58,36 @@ void RowList::Spill() {
   std::vector<std::uint8_t>().swap(held_);
 }
 
+std::uint64_t RowList::OffsetOf(std::size_t i) const {
+  std::size_t row = (i / kMarkEvery) * kMarkEvery;
+  std::uint64_t offset = marks_[i / kMarkEvery];
+  if (cursor_row_ <= i && cursor_row_ >= row) {
+    row = cursor_row_;
+    offset = cursor_offset_;
+  }
+  for (; row < i; ++row) offset += places_[row].size;
+  cursor_row_ = i;
+  cursor_offset_ = offset;
+  return offset;
+}
+
 PackedRow RowList::at(std::size_t i) const {
   const Place& p = places_.at(i);
   std::vector<std::uint8_t> blob(p.size);
   if (p.size > 0) {
-    if (p.offset >= spilled_) {
-      const auto from = held_.begin() + static_cast<std::ptrdiff_t>(p.offset - spilled_);
+    const std::uint64_t offset = OffsetOf(i);
+    if (offset >= spilled_) {
+      const auto from = held_.begin() + static_cast<std::ptrdiff_t>(offset - spilled_);
       std::copy(from, from + p.size, blob.begin());
-    } else if (spill_->ReadAt(p.offset, blob.data(), blob.size()) != blob.size()) {
+    } else if (spill_->ReadAt(offset, blob.data(), blob.size()) != blob.size()) {
       throw CFileException(CFileException::endOfFile, 0, "the spilled table rows");
     }
   }
   return PackedRow{p.row_id, PackedProps::FromBlob(std::move(blob))};
 }
 
-std::size_t RowList::memory_bytes() const { return places_.capacity() * sizeof(Place) + held_.capacity(); }
+std::size_t RowList::memory_bytes() const {
+  return places_.capacity() * sizeof(Place) + marks_.capacity() * sizeof(std::uint64_t) + held_.capacity();
+}
 
 }  // namespace salvora::pst

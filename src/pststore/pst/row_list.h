@@ -4,8 +4,9 @@
 // when its table is rebuilt: kept in memory they would make the writer grow with the mailbox.
 // Past a few hundred kilobytes the rows go to a spill file in the process's private folder (an
 // unlinked file: nothing is left behind, even by a killed process) and are read back in order;
-// only their ids and places stay in memory, 16 bytes a row. Where no private folder can be
-// made they stay in memory.
+// only their ids and sizes stay in memory, 8 bytes a row (a row's place is the sum of the sizes
+// before it, with a mark every few hundred rows). Where no private folder can be made they stay
+// in memory.
 
 #include <cstdint>
 #include <memory>
@@ -40,11 +41,17 @@ class RowList {
   struct Place {
     std::uint32_t row_id = 0;
     std::uint32_t size = 0;
-    std::uint64_t offset = 0;  // in the spill file, or in held_ after spilled_
   };
+  static constexpr std::size_t kMarkEvery = 256;
   void Spill();
+  // Where row i starts: in the spill file, or in held_ after spilled_.
+  std::uint64_t OffsetOf(std::size_t i) const;
 
   std::vector<Place> places_;
+  std::vector<std::uint64_t> marks_;  // the offset of every kMarkEvery-th row
+  // The last row looked up and its offset: the table is read row after row.
+  mutable std::size_t cursor_row_ = 0;
+  mutable std::uint64_t cursor_offset_ = 0;
   std::vector<std::uint8_t> held_;  // the rows not yet in the spill file
   std::uint64_t spilled_ = 0;       // bytes in the spill file
   std::unique_ptr<CFile64> spill_;

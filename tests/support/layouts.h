@@ -1,5 +1,8 @@
 #pragma once
-// Test names for tests run once per file layout: "ansi", "unicode", "unicode4k".
+// Tests run once per file layout: the three layouts, and their test names "ansi", "unicode",
+// "unicode4k".
+
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -15,5 +18,7 @@ struct LayoutTestName {
     return s;
   }
 };
+
+inline auto AllLayouts() { return ::testing::Values(FileLayout::kAnsi, FileLayout::kUnicode, FileLayout::kUnicode4k); }
 
 }  // namespace salvora
