@@ -24,7 +24,7 @@ class FolderCollector : public FolderWalkVisitor {
     if (type == kNidTypeNormalMessage || type == kNidTypeAssocMessage) return false;
     std::unique_ptr<ItemRecord> record;
     try {
-      record = LoadItem(ctx_, &node, AttachmentLoad::kTableOnly);
+      record = LoadItem(ctx_, &node, AttachmentLoad::kListing);
     } catch (const std::exception&) {
       return false;  // the pass cannot enter it either
     }

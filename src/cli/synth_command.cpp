@@ -43,7 +43,6 @@ const char* const kWords[][8] = {
 constexpr std::uint64_t kBaseTime = 132223104000000000ull;  // 2020-01-01T00:00:00Z
 
 // Tags the mix uses that the format layer does not name.
-constexpr std::uint16_t kPidTransportMessageHeaders = 0x007D;
 constexpr std::uint16_t kPidRtfInSync = 0x0E1F;
 constexpr std::uint16_t kPidInternetMessageId = 0x1035;
 constexpr std::uint16_t kPidAttachFlags = 0x3714;

@@ -142,12 +142,22 @@ class Applier {
       ApplyAttachment(e);
       return;
     }
+    if (e.value_skipped) {
+      ApplySkipped(e);
+      return;
+    }
     if (!e.value) return;
     // The first group that knows the property takes it; the text tables come first.
     for (const auto apply : {&Applier::ApplyTextTables, &Applier::ApplyIdentity, &Applier::ApplyMessageField,
                              &Applier::ApplyContactField, &Applier::ApplyContainerField, &Applier::ApplyCalendarField}) {
       if ((this->*apply)(e)) return;
     }
+  }
+
+  // A value left unread still says what a read one would: a body, in any form, makes the
+  // object a message (a record with a body and nothing else is not an empty one).
+  void ApplySkipped(const PropertyEntry& e) {
+    if (e.id == kPidBody || e.id == kPidRtfCompressed || e.id == kPidHtml) ensure(record_.message);
   }
 
   bool ApplyTextTables(const PropertyEntry& e) {

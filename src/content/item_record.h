@@ -126,6 +126,8 @@ struct ContactFields {
   std::optional<std::string> organizational_id;       // 0x3A10
   std::optional<std::string> text_80d8;               // 0x80D8
   std::optional<std::string> display_name_prefix;     // 0x3A45
+
+  bool operator==(const ContactFields&) const = default;
 };
 
 struct FolderCounts {

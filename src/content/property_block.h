@@ -32,6 +32,9 @@ struct PropertyEntry {
   // The sub-node that holds the value when it could not be read (0 otherwise), so that the
   // caller can still stream it from the file later.
   Nid unread_subnode;
+  // The value was found readable and left unread on purpose (a listing load does not look at
+  // bodies); value is then empty.
+  bool value_skipped = false;
   // For PT_OBJECT: the sub-node the object lives in (an embedded message or OLE storage).
   Nid object_nid;
   // The name of a string-named property, UTF-8.

@@ -50,6 +50,10 @@ DecodeResult decode_heap_properties(std::vector<ByteVector> heap_blocks,
   }
 }
 
+bool is_listing_skipped(std::uint32_t id) {
+  return id == kPidBody || id == kPidRtfCompressed || id == kPidHtml || id == kPidTransportMessageHeaders;
+}
+
 HidLayout hid_layout_for(const OstContext& context) {
   return context.header.layout == FileLayout::kUnicode4k ? HidLayout::kWide : HidLayout::kStandard;
 }
@@ -80,6 +84,14 @@ DecodeResult decode_properties(const OstContext& context, Bid data_bid,
 
 std::optional<ByteVector> OstSubnodes::Value(Nid nid) const {
   return ReadSubnodeValue(context_, nid, list_);
+}
+
+bool OstSubnodes::Readable(Nid nid) const {
+  const SubnodeEntry* entry = FindSubnode(list_, nid);
+  if (entry == nullptr || entry->data_block == nullptr) return false;
+  // Sound blocks need no inflating to be known readable. Anything else is read as Value reads
+  // it, so that a damaged block is counted exactly as a full load counts it.
+  return CheckNodeData(context_, *entry->data_block) || Value(nid).has_value();
 }
 
 std::optional<std::vector<ByteVector>> OstSubnodes::Blocks(Nid nid) const {

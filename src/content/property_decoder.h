@@ -56,7 +56,14 @@ struct DecodeOptions {
   HidLayout hid_layout = HidLayout::kStandard;
   const NamedPropertyMap* names = nullptr;     // null: named properties keep their raw ids
   const std::atomic<bool>* stop = nullptr;     // polled per row and per entry
+  // A listing load: the values no item list shows (is_listing_skipped) are looked for and their
+  // blocks checked, but not copied, decoded or inflated; their entries carry value_skipped.
+  bool listing = false;
 };
+
+// The bodies in their three forms and the transport headers: the largest values an item has,
+// and none of them shown in an item list.
+bool is_listing_skipped(std::uint32_t id);
 
 // Decodes a heap from its blocks (block 0 first). Values held in sub-nodes, and a row matrix
 // held in a sub-node, are asked of subnodes; without one they read as unread.
@@ -78,6 +85,7 @@ class OstSubnodes : public SubnodeSource {
       : context_(context), list_(list) {}
   std::optional<ByteVector> Value(Nid nid) const override;
   std::optional<std::vector<ByteVector>> Blocks(Nid nid) const override;
+  bool Readable(Nid nid) const override;
 
  private:
   const OstContext& context_;

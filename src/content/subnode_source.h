@@ -21,6 +21,9 @@ class SubnodeSource {
   // The value's data blocks one by one, each decoded and inflated; empty on failure. A table's
   // row matrix is laid out per block, so it is read this way.
   virtual std::optional<std::vector<ByteVector>> Blocks(Nid nid) const = 0;
+  // Whether Value would give the value, found out as cheaply as the source can. A source that
+  // counts damage counts here what Value would count.
+  virtual bool Readable(Nid nid) const { return Value(nid).has_value(); }
 };
 
 // Sub-nodes held in memory: each a list of blocks.

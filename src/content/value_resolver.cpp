@@ -54,6 +54,15 @@ PropertyEntry ValueResolver::MakeEntry(std::uint16_t raw_id, std::uint16_t type)
 }
 
 void ValueResolver::ReadSubnode(PropertyEntry& entry, Nid nid) const {
+  if (skips(entry)) {
+    // Unread, the value must still be found readable where a full load would have read it.
+    if (subnodes_ != nullptr && subnodes_->Readable(nid)) {
+      entry.value_skipped = true;
+    } else {
+      entry.unread_subnode = nid;
+    }
+    return;
+  }
   if (subnodes_ != nullptr) {
     if (auto v = subnodes_->Value(nid)) {
       entry.value = std::move(*v);
@@ -81,7 +90,11 @@ ValueResolver::Outcome ValueResolver::Resolve(PropertyEntry& entry, std::uint32_
     ReadSubnode(entry, object->nid);
     return Outcome::kResolved;
   }
-  entry.value = ByteVector(bytes->begin(), bytes->end());
+  if (skips(entry)) {
+    entry.value_skipped = true;
+  } else {
+    entry.value = ByteVector(bytes->begin(), bytes->end());
+  }
   return Outcome::kResolved;
 }
 

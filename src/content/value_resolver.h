@@ -40,6 +40,10 @@ class ValueResolver {
 
  private:
   void ReadSubnode(PropertyEntry& entry, Nid nid) const;
+  // A listing leaves this value unread.
+  bool skips(const PropertyEntry& entry) const {
+    return options_.listing && entry.type != kPtypObject && is_listing_skipped(entry.id);
+  }
 
   const HeapOnNode& heap_;
   const SubnodeSource* subnodes_;

@@ -53,8 +53,8 @@ bool is_empty_record(const ItemRecord& r) {
 
 class Walk : public RecoveringVisitor {
  public:
-  Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result)
-      : ctx_(ctx), control_(control), observer_(observer), result_(result) {}
+  Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result, AttachmentLoad load)
+      : ctx_(ctx), control_(control), observer_(observer), result_(result), load_(load) {}
 
   // The walk from the mailbox root (null in a store that has none left), then the orphans.
   // False when the stop flag ended the walk.
@@ -101,6 +101,7 @@ class Walk : public RecoveringVisitor {
   PassControl& control_;
   AnalysisObserver& observer_;
   AnalysisResult& result_;
+  AttachmentLoad load_;
   std::string path_;
   std::vector<const NodeRecord*> lost_folders_;
 };
@@ -123,9 +124,10 @@ bool Walk::Visit(const NodeRecord& node) {
   std::unique_ptr<ItemRecord> record;
   const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
   try {
-    // The lists show no attachment: their table tells that there are some, which is all the
-    // walk needs, and the bytes are read again only for a preview or a save.
-    record = LoadItem(ctx_, &node, AttachmentLoad::kTableOnly);
+    // The lists show no attachment and no body: the attachment table tells that there are
+    // some, which is all the walk needs, and the bytes are read again only for a preview or a
+    // save. A note's column shows text A, which is read.
+    record = LoadItem(ctx_, &node, load_);
   } catch (const std::exception&) {
     record.reset();  // an unreadable node costs itself only
   }
@@ -284,7 +286,7 @@ AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control,
   }
   store_record.reset();
 
-  Walk walk(ctx, control, observer, result);
+  Walk walk(ctx, control, observer, result, options.item_load);
   bool finished = true;
   try {
     finished = walk.Run(root);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/analysis_results.h"
+#include "engine/object_loader.h"
 #include "platform/pass_control.h"
 
 namespace salvora {
@@ -43,6 +44,9 @@ struct AnalysisOptions {
   std::string source_path;
   std::uint32_t default_codepage = 1252;
   bool write_log = true;  // the activity log's step lines
+  // How the walk loads each item. The lists need no bodies (kListing); a full load
+  // (kTableOnly) gives the same lists, slower.
+  AttachmentLoad item_load = AttachmentLoad::kListing;
 };
 
 AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control, AnalysisObserver& observer,

@@ -43,6 +43,8 @@ struct MailSummary {
   std::optional<std::string> subject;
   std::optional<std::string> display_to;
   std::optional<std::uint64_t> delivery_time;
+
+  bool operator==(const MailSummary&) const = default;
 };
 
 struct NoteSummary {
@@ -51,6 +53,8 @@ struct NoteSummary {
   std::optional<std::string> subject;
   std::optional<std::string> text;  // the start of text A, enough for the list's column
   std::optional<std::uint64_t> delivery_time;
+
+  bool operator==(const NoteSummary&) const = default;
 };
 
 struct JournalSummary {
@@ -59,6 +63,8 @@ struct JournalSummary {
   std::optional<std::string> entry_type;
   std::optional<std::string> subject;
   std::optional<std::uint64_t> delivery_time;
+
+  bool operator==(const JournalSummary&) const = default;
 };
 
 struct CalendarSummary {
@@ -68,6 +74,8 @@ struct CalendarSummary {
   std::optional<std::string> subject;
   std::optional<std::uint64_t> delivery_time;
   std::optional<std::uint64_t> start;
+
+  bool operator==(const CalendarSummary&) const = default;
 };
 
 struct ContactSummary {
@@ -75,6 +83,8 @@ struct ContactSummary {
   Nid folder_nid;  // the folder node the item lives in
   std::optional<std::string> display_name;
   ContactFields fields;
+
+  bool operator==(const ContactSummary&) const = default;
 };
 
 enum class AnalysisCounter : int {
@@ -90,6 +100,8 @@ struct FolderFound {
   std::string container_class;
   Nid nid;
   bool mail_folder = false;
+
+  bool operator==(const FolderFound&) const = default;
 };
 
 using FolderEntry = FolderEntryOf<MailSummary>;

@@ -61,7 +61,7 @@ namespace {
 // may as well have been a folder's, an attachment's or the store's own.
 bool is_loose_message(const OstContext& context, const NodeRecord& node) {
   try {
-    auto record = LoadItem(context, &node, AttachmentLoad::kTableOnly);
+    auto record = LoadItem(context, &node, AttachmentLoad::kListing);
     return record && record->message && record->item_class && record->item_class->starts_with("IPM") &&
            !record->folder_counts;
   } catch (const std::exception&) {

@@ -76,7 +76,9 @@ std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord
 std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
                                        AttachmentLoad attachments, SourceObject* source) {
   if (context.stopped()) return nullptr;
-  auto object = ReadObject(context, data_bid, sub_bid);
+  ReadObjectOptions read;
+  read.listing = attachments == AttachmentLoad::kListing;
+  auto object = ReadObject(context, data_bid, sub_bid, read);
   if (!object || context.stopped()) return nullptr;
   auto record = std::make_unique<ItemRecord>();
   const ApplyOptions options = apply_options_for(context);

@@ -69,6 +69,7 @@ std::optional<LoadedObject> ReadObject(const OstContext& context, Bid data_bid, 
   decode.hid_layout = hid_layout_for(context);
   decode.names = context.named_properties.get();
   decode.stop = context.stop_flag;
+  decode.listing = options.listing;
   DecodeResult result;
   if (options.defer_large_values) {
     BoundedSubnodes source(context, out.subnodes, kLargeValueLimit);

@@ -24,6 +24,7 @@ struct LoadedObject {
 
 struct ReadObjectOptions {
   bool defer_large_values = false;  // leave sub-node values above kLargeValueLimit unread
+  bool listing = false;             // leave the bodies unread, checked only (DecodeOptions::listing)
 };
 
 // Decodes the object whose data block and sub-node block are given. Empty optional when its

@@ -78,6 +78,7 @@ enum PropId : std::uint16_t {
   kPidSentRepresentingEmail = 0x0065,
   kPidConversationTopic = 0x0070,
   kPidConversationIndex = 0x0071,
+  kPidTransportMessageHeaders = 0x007D,
   kPidRecipientType = 0x0C15,
   kPidSenderName = 0x0C1A,
   kPidSenderEmailAddress = 0x0C1F,

@@ -75,22 +75,37 @@ std::optional<ByteVector> prepare_block(const OstContext& ctx, const BlockEntry&
   return inflate_block(stored, entry.cb_inflated);
 }
 
-std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& entry) {
-  if (entry.cb == 0) return ByteVector{};
+struct StoredBlock {
+  ByteVector bytes;
+  bool vouched = true;  // the trailer vouches for the bytes, or the file has no trailers
+};
+
+// The stored bytes and what the trailer says of them, counted nowhere.
+std::optional<StoredBlock> read_checked(const OstContext& ctx, const BlockEntry& entry) {
+  if (entry.cb == 0) return StoredBlock{};
   const FileLayout layout = ctx.header.layout;
   // Data, padding and trailer in one read.
-  ByteVector b = ReadAt(ctx, entry.ib, block_disk_size(entry.cb, layout));
+  StoredBlock out;
+  ByteVector& b = out.bytes;
+  b = ReadAt(ctx, entry.ib, block_disk_size(entry.cb, layout));
   if (b.size() < entry.cb) return std::nullopt;
   // The trailer must vouch for the block: its size, its id and a checksum over the stored bytes.
-  // Damaged bytes are still used, but counted.
   const auto trailer = parse_block_trailer(b, entry.cb, layout);
-  if (ctx.geometry.block_trailer_size != 0 &&
-      (!trailer || !judge_block_trailer(*trailer, Bytes(b).first(entry.cb), entry.bid.value, entry.cb, entry.ib).vouches())) {
+  out.vouched = ctx.geometry.block_trailer_size == 0 ||
+                (trailer && judge_block_trailer(*trailer, Bytes(b).first(entry.cb), entry.bid.value, entry.cb, entry.ib).vouches());
+  b.resize(entry.cb);
+  return out;
+}
+
+// Damaged bytes are still used, but counted.
+std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& entry) {
+  auto stored = read_checked(ctx, entry);
+  if (!stored) return std::nullopt;
+  if (!stored->vouched) {
     ctx.damaged_blocks.fetch_add(1, std::memory_order_relaxed);
     ++damaged_here;
   }
-  b.resize(entry.cb);
-  return b;
+  return std::move(stored->bytes);
 }
 
 std::optional<ByteVector> read_prepared(const OstContext& ctx, Bid bid) {
@@ -117,10 +132,12 @@ class BlockListSink : public ValueSink {
 // Walks a data tree in the order of its data and hands each leaf to on_leaf: its id, and its
 // bytes when the walk already has them (a block marked internal that is no data tree is taken
 // as one plain block). on_leaf returns false to end the walk as failed.
-template <class OnLeaf>
-bool walk_data_tree(const OstContext& ctx, Bid bid, int depth, std::size_t& visits, OnLeaf& on_leaf) {
+// fetch reads the tree's own blocks, ready for use (read_prepared, or a stricter reader).
+template <class OnLeaf, class Fetch = decltype(&read_prepared)>
+bool walk_data_tree(const OstContext& ctx, Bid bid, int depth, std::size_t& visits, OnLeaf& on_leaf,
+                    Fetch fetch = &read_prepared) {
   if (depth > kMaxTreeDepth || ctx.stopped() || !take_visit(visits)) return false;
-  auto block = read_prepared(ctx, bid);
+  auto block = fetch(ctx, bid);
   if (!block) return false;
   const Bytes b(*block);
   if (b.empty() || b[0] != kBlockTypeDataTree) return on_leaf(bid, &*block);
@@ -131,12 +148,29 @@ bool walk_data_tree(const OstContext& ctx, Bid bid, int depth, std::size_t& visi
     const Bid child(id);
     if (tree->level == 1 && !child.is_internal()) {
       if (!take_visit(visits) || !on_leaf(child, nullptr)) return false;
-    } else if (!walk_data_tree(ctx, child, depth + 1, visits, on_leaf)) {
+    } else if (!walk_data_tree(ctx, child, depth + 1, visits, on_leaf, fetch)) {
       return false;
     }
     if (ctx.stopped()) return false;
   }
   return true;
+}
+
+// The stored bytes of a block that is found, read whole and vouched for by its trailer;
+// nothing is counted.
+std::optional<ByteVector> read_vouched(const OstContext& ctx, const BlockEntry* entry) {
+  if (!entry) return std::nullopt;
+  auto stored = read_checked(ctx, *entry);
+  if (!stored || !stored->vouched) return std::nullopt;
+  return std::move(stored->bytes);
+}
+
+// A data tree's own block, vouched for and made ready.
+std::optional<ByteVector> read_vouched_prepared(const OstContext& ctx, Bid bid) {
+  const BlockEntry* entry = FindBlock(ctx, bid);
+  auto stored = read_vouched(ctx, entry);
+  if (!stored) return std::nullopt;
+  return prepare_block(ctx, *entry, std::move(*stored));
 }
 
 bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, std::size_t& visits) {
@@ -260,6 +294,17 @@ std::optional<ValueBlockList> ValueBlocks(const OstContext& context, Bid bid) {
   };
   out.complete = walk_data_tree(context, entry->bid, 0, visits, collect);
   return out;
+}
+
+bool CheckNodeData(const OstContext& context, const BlockEntry& entry) {
+  if (context.stopped()) return false;
+  if (!entry.bid.is_internal()) return read_vouched(context, &entry).has_value();
+  std::size_t visits = context.blocks->size();
+  // A leaf handed over with its bytes was fetched, and so vouched for, by the walk itself.
+  auto check = [&](Bid leaf, const ByteVector* bytes) {
+    return bytes != nullptr || read_vouched(context, FindBlock(context, leaf)).has_value();
+  };
+  return walk_data_tree(context, entry.bid, 0, visits, check, &read_vouched_prepared);
 }
 
 std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid) {

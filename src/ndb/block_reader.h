@@ -79,6 +79,12 @@ std::optional<ByteVector> ReadBlockDecoded(const OstContext& context, Bid bid);
 // was delivered before the failure stays delivered.
 bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink& sink);
 bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth = 0);
+// Whether ReadNodeData would find the value whole and undamaged, learned without decoding or
+// inflating its data blocks: every block is found and read whole and its trailer vouches for
+// it; the data tree's own blocks are read and followed as ReadNodeData follows them. A data
+// block its trailer vouches for is taken to inflate. Counts no damage: where the answer is no,
+// reading the value tells what is wrong, and counts it.
+bool CheckNodeData(const OstContext& context, const BlockEntry& entry);
 // The blocks that hold a value's bytes, in order: the block itself, or the blocks under its data
 // tree (read one by one with ReadBlockDecoded). Only the tree's own blocks are read here. Where
 // part of the tree cannot be read, the blocks before it are listed and complete is false, so

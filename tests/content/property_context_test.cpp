@@ -194,5 +194,56 @@ TEST(PropertyContext, BrokenLaterHeapBlockLosesOnlyItsValues) {
   EXPECT_EQ(r.dropped_entries, 1);
 }
 
+// A listing decode leaves the bodies and the transport headers unread wherever they are (heap
+// or sub-node), yet the record it gives is a message exactly when the full decode's is: an
+// object with nothing but a body is still a message, and one whose body cannot be read is not.
+TEST(PropertyContext, ListingLeavesBodiesUnreadButNotUnseen) {
+  MemorySubnodes subs;
+  subs.Add(Nid(0x8001F), {bytes("{\\rtf1 compressed, or so it says}")});
+  subs.Add(Nid(0x8005F), {utf16(u"Received: by a relay")});
+  const struct {
+    const char* what;
+    std::uint16_t id;
+    std::uint16_t type;
+    std::optional<std::uint32_t> subnode;  // else the value is in the heap
+    bool message;                          // the record is a message
+  } cases[] = {
+      {"a plain body in the heap", 0x1000, 0x001F, std::nullopt, true},
+      {"an HTML body in the heap", 0x1013, 0x0102, std::nullopt, true},
+      {"an RTF body in a sub-node", 0x1009, 0x0102, 0x8001F, true},
+      {"headers in a sub-node", 0x007D, 0x001F, 0x8005F, false},
+      {"a body whose sub-node is gone", 0x1000, 0x001F, 0x8009F, false},
+  };
+  for (const auto& t : cases) {
+    PcBuilder pc;
+    pc.Add(0x3001, 0x001F, utf16(u"named"));
+    if (t.subnode) {
+      pc.AddRef(t.id, t.type, *t.subnode);
+    } else {
+      pc.Add(t.id, t.type, utf16(u"the body itself"));
+    }
+    const auto heap = pc.Build();
+    DecodeOptions listing;
+    listing.listing = true;
+    const auto full = decode_heap_properties(heap, &subs, {});
+    const auto listed = decode_heap_properties(heap, &subs, listing);
+    ASSERT_TRUE(full && listed) << t.what;
+    const PropertyEntry* read = find(full, t.id);
+    const PropertyEntry* skipped = find(listed, t.id);
+    ASSERT_TRUE(read && skipped) << t.what;
+    EXPECT_FALSE(skipped->value.has_value()) << t.what;
+    EXPECT_EQ(skipped->value_skipped, read->value.has_value()) << t.what;
+    EXPECT_EQ(skipped->unread_subnode, read->unread_subnode) << t.what;
+    EXPECT_EQ(value_text(*find(listed, 0x3001), 0, false), "named") << t.what;
+
+    ItemRecord full_record, listed_record;
+    apply_properties(full.list->blocks, &full_record, {});
+    apply_properties(listed.list->blocks, &listed_record, {});
+    EXPECT_EQ(listed_record.message.has_value(), t.message) << t.what;
+    EXPECT_EQ(full_record.message.has_value(), t.message) << t.what;
+    EXPECT_EQ(listed_record.display_name, full_record.display_name) << t.what;
+  }
+}
+
 }  // namespace
 }  // namespace salvora

@@ -391,5 +391,64 @@ TEST(NdbOpen, ShortAndForeignFilesLoadNothingAndDoNotCrash) {
   EXPECT_EQ(LoadNodeIndex(ctx), 2);
 }
 
+// Checking a value (as a listing does for the bodies it leaves unread) must agree with reading
+// it: yes exactly when the read gives the whole value and meets no damage. The check counts
+// nothing, so a value checked and then read is counted once.
+TEST_P(EveryLayout, CheckingAValueAgreesWithReadingItAndCountsNothing) {
+  NdbBuilder b(GetParam());
+  const bool compress = GetParam() == FileLayout::kUnicode4k;
+  const Bid a = b.AddBlock(pattern(3000, 1), compress), c = b.AddBlock(pattern(200, 2), compress);
+  const Bid bad = b.AddBlock(pattern(200, 3), compress);
+  const Bid sound = b.AddDataTree({a, c}, 1, 3200);
+  const Bid bad_leaf = b.AddDataTree({a, bad}, 1, 3200);
+  const Bid bad_tree = b.AddDataTree({c, a}, 1, 3200);
+  const Bid gap = b.AddDataTree({a, Bid(0x7FFC)}, 1, 3200);
+  const Bid over = b.AddDataTree({sound, bad_tree}, 2, 6400);
+  b.AddNode(kNidMessageStore, sound, Bid(), Nid());
+  const std::string path = b.WriteTemp("checked-values.pst");
+  std::vector<std::uint64_t> crcs;
+  {
+    OstContext ctx;
+    ASSERT_EQ(OpenStore(ctx, path), 0);
+    LoadBlockIndex(ctx);
+    const PageGeometry& g = ctx.geometry;
+    for (const Bid bid : {bad, bad_tree}) {
+      const BlockEntry* e = FindBlock(ctx, bid);
+      ASSERT_NE(e, nullptr);
+      const std::uint64_t padded = (e->cb + g.block_trailer_size + g.block_alignment - 1) / g.block_alignment * g.block_alignment;
+      crcs.push_back(e->ib + padded - g.block_trailer_size + (GetParam() == FileLayout::kAnsi ? 8 : 4));
+    }
+  }
+  {
+    CFile64 f;
+    ASSERT_TRUE(f.Open(path, CFile64::Access::kReadWrite));
+    const std::uint8_t junk = 0xA5;
+    for (const std::uint64_t at : crcs) f.WriteAt(at, &junk, 1);  // dwCRC
+  }
+  OstContext ctx;
+  ASSERT_EQ(OpenStore(ctx, path), 0);
+  LoadBlockIndex(ctx);
+  const struct {
+    Bid bid;
+    bool sound;
+    const char* what;
+  } cases[] = {
+      {sound, true, "a sound data tree"},       {a, true, "a sound data block"},
+      {bad, false, "a damaged data block"},     {bad_leaf, false, "a tree over a damaged block"},
+      {bad_tree, false, "a damaged tree block"}, {gap, false, "a tree with a missing block"},
+      {over, false, "a two-level tree over a damaged tree"},
+  };
+  for (const auto& t : cases) {
+    const BlockEntry* e = FindBlock(ctx, t.bid);
+    ASSERT_NE(e, nullptr) << t.what;
+    const std::uint64_t before = ctx.damaged_blocks.load();
+    EXPECT_EQ(CheckNodeData(ctx, *e), t.sound) << t.what;
+    EXPECT_EQ(ctx.damaged_blocks.load(), before) << t.what;
+    const bool read = ReadNodeValue(ctx, t.bid).has_value();
+    EXPECT_EQ(read && ctx.damaged_blocks.load() == before, t.sound) << t.what;
+  }
+  std::filesystem::remove(path);
+}
+
 }  // namespace
 }  // namespace salvora
