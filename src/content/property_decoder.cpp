@@ -88,7 +88,7 @@ std::optional<ByteVector> OstSubnodes::Value(Nid nid) const {
 
 bool OstSubnodes::Readable(Nid nid) const {
   const SubnodeEntry* entry = FindSubnode(list_, nid);
-  if (entry == nullptr || entry->data_block == nullptr) return false;
+  if (entry == nullptr || !entry->data_block) return false;
   // Sound blocks need no inflating to be known readable. Anything else is read as Value reads
   // it, so that a damaged block is counted exactly as a full load counts it.
   return CheckNodeData(context_, *entry->data_block) || Value(nid).has_value();

@@ -158,7 +158,7 @@ bool walk_data_tree(const OstContext& ctx, Bid bid, int depth, std::size_t& visi
 
 // The stored bytes of a block that is found, read whole and vouched for by its trailer;
 // nothing is counted.
-std::optional<ByteVector> read_vouched(const OstContext& ctx, const BlockEntry* entry) {
+std::optional<ByteVector> read_vouched(const OstContext& ctx, const std::optional<BlockEntry>& entry) {
   if (!entry) return std::nullopt;
   auto stored = read_checked(ctx, *entry);
   if (!stored || !stored->vouched) return std::nullopt;
@@ -167,7 +167,7 @@ std::optional<ByteVector> read_vouched(const OstContext& ctx, const BlockEntry* 
 
 // A data tree's own block, vouched for and made ready.
 std::optional<ByteVector> read_vouched_prepared(const OstContext& ctx, Bid bid) {
-  const BlockEntry* entry = FindBlock(ctx, bid);
+  const auto entry = FindBlock(ctx, bid);
   auto stored = read_vouched(ctx, entry);
   if (!stored) return std::nullopt;
   return prepare_block(ctx, *entry, std::move(*stored));
@@ -298,7 +298,7 @@ std::optional<ValueBlockList> ValueBlocks(const OstContext& context, Bid bid) {
 
 bool CheckNodeData(const OstContext& context, const BlockEntry& entry) {
   if (context.stopped()) return false;
-  if (!entry.bid.is_internal()) return read_vouched(context, &entry).has_value();
+  if (!entry.bid.is_internal()) return read_vouched(context, entry).has_value();
   std::size_t visits = context.blocks->size();
   // A leaf handed over with its bytes was fetched, and so vouched for, by the walk itself.
   auto check = [&](Bid leaf, const ByteVector* bytes) {

@@ -214,7 +214,7 @@ TEST_F(SyntheticOst, DamageInsideABodyIsStillReported) {
     bool leaf_crc = false, leaf_bytes = false, tree_crc = false;
     for (const BodyNodes& body : bodies) {
       for (const Bid bid : body.values) {
-        const BlockEntry* e = FindBlock(ctx, bid);
+        const auto e = FindBlock(ctx, bid);
         if (!e) continue;
         const bool tree = bid.is_internal();
         if (tree && !tree_crc) {

@@ -413,8 +413,8 @@ TEST_P(EveryLayout, CheckingAValueAgreesWithReadingItAndCountsNothing) {
     LoadBlockIndex(ctx);
     const PageGeometry& g = ctx.geometry;
     for (const Bid bid : {bad, bad_tree}) {
-      const BlockEntry* e = FindBlock(ctx, bid);
-      ASSERT_NE(e, nullptr);
+      const auto e = FindBlock(ctx, bid);
+      ASSERT_TRUE(e);
       const std::uint64_t padded = (e->cb + g.block_trailer_size + g.block_alignment - 1) / g.block_alignment * g.block_alignment;
       crcs.push_back(e->ib + padded - g.block_trailer_size + (GetParam() == FileLayout::kAnsi ? 8 : 4));
     }
@@ -439,8 +439,8 @@ TEST_P(EveryLayout, CheckingAValueAgreesWithReadingItAndCountsNothing) {
       {over, false, "a two-level tree over a damaged tree"},
   };
   for (const auto& t : cases) {
-    const BlockEntry* e = FindBlock(ctx, t.bid);
-    ASSERT_NE(e, nullptr) << t.what;
+    const auto e = FindBlock(ctx, t.bid);
+    ASSERT_TRUE(e) << t.what;
     const std::uint64_t before = ctx.damaged_blocks.load();
     EXPECT_EQ(CheckNodeData(ctx, *e), t.sound) << t.what;
     EXPECT_EQ(ctx.damaged_blocks.load(), before) << t.what;
