@@ -248,13 +248,20 @@ CheckpointRule checkpoint_rule() {
   return CheckpointRule{g_checkpoint_messages.load(), std::chrono::milliseconds(g_checkpoint_millis.load())};
 }
 
+bool checkpoint_due(const CheckpointRule& rule, std::uint32_t messages_since, std::chrono::steady_clock::duration elapsed,
+                    std::chrono::steady_clock::duration last_cost) {
+  if (messages_since < rule.messages && elapsed < rule.interval) return false;
+  // Checkpoints of a tenth of a second come as the rule says: only large tables space them out.
+  return last_cost < std::chrono::milliseconds(100) || elapsed >= 4 * last_cost;
+}
+
 void StoreFile::CheckpointIfDue() {
-  const CheckpointRule rule = checkpoint_rule();
-  if (since_commit_ >= rule.messages || std::chrono::steady_clock::now() - last_commit_ >= rule.interval) {
-    writer_->Commit();
-    since_commit_ = 0;
-    last_commit_ = std::chrono::steady_clock::now();
-  }
+  const auto start = std::chrono::steady_clock::now();
+  if (!checkpoint_due(checkpoint_rule(), since_commit_, start - last_commit_, last_commit_cost_)) return;
+  writer_->Commit();
+  since_commit_ = 0;
+  last_commit_ = std::chrono::steady_clock::now();
+  last_commit_cost_ = last_commit_ - start;
 }
 
 void StoreFile::Commit() {

@@ -133,3 +133,25 @@ TEST_F(StoreFileSafety, FullDiskKeepsItsCauseAndCountsWhatTheLastCheckpointLacks
 
 }  // namespace
 }  // namespace salvora::store
+
+namespace salvora::store {
+namespace {
+
+// Checkpoints come by count or by time, but a slow one (a folder's large table rewritten) is
+// followed by at least four times its own length of work before the next.
+TEST(CheckpointRule, SlowCheckpointsAreSpacedByWhatTheyCost) {
+  using std::chrono::milliseconds;
+  const CheckpointRule rule{2000, std::chrono::seconds(5)};
+  EXPECT_FALSE(checkpoint_due(rule, 1999, milliseconds(4999), milliseconds(0)));
+  EXPECT_TRUE(checkpoint_due(rule, 2000, milliseconds(1), milliseconds(0)));
+  EXPECT_TRUE(checkpoint_due(rule, 3, milliseconds(5000), milliseconds(0)));
+  // Quick ones never hold the next back, however little time went by.
+  EXPECT_TRUE(checkpoint_due(rule, 2000, milliseconds(1), milliseconds(99)));
+  // A checkpoint of 2 s: the next waits 8 s, whatever the count says.
+  EXPECT_FALSE(checkpoint_due(rule, 50000, milliseconds(7999), milliseconds(2000)));
+  EXPECT_TRUE(checkpoint_due(rule, 2000, milliseconds(8000), milliseconds(2000)));
+  EXPECT_FALSE(checkpoint_due(rule, 10, milliseconds(4000), milliseconds(2000)));  // nor does the rule
+}
+
+}  // namespace
+}  // namespace salvora::store
