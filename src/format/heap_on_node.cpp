@@ -172,34 +172,45 @@ void HeapWriter::Overwrite(Hid hid, Bytes data) {
   std::copy(data.begin(), data.end(), b.bytes.begin() + static_cast<std::ptrdiff_t>(start));
 }
 
-std::vector<std::vector<std::uint8_t>> HeapWriter::Finish() const {
-  std::vector<Block> blocks = blocks_;
+std::vector<std::vector<std::uint8_t>> HeapWriter::Finish() const& { return FinishBlocks(blocks_, client_signature_, user_root_); }
+
+std::vector<std::vector<std::uint8_t>> HeapWriter::Finish() && {
+  return FinishBlocks(std::move(blocks_), client_signature_, user_root_);
+}
+
+std::vector<std::vector<std::uint8_t>> HeapWriter::FinishBlocks(std::vector<Block> blocks, std::uint8_t client_signature,
+                                                                Hid user_root) {
   if (blocks.empty()) blocks.push_back(Block{std::vector<std::uint8_t>(kHeapHeaderSize, 0), {}});
   std::vector<std::size_t> used(blocks.size());
   std::vector<std::vector<std::uint8_t>> out;
   out.reserve(blocks.size());
   for (std::size_t i = 0; i < blocks.size(); ++i) {
-    ByteWriter w;
-    w.bytes(blocks[i].bytes);
-    const std::size_t end = w.size();
-    if (end & 1) w.u8(0);
-    const auto ib_hnpm = static_cast<std::uint16_t>(w.size());
-    w.u16(static_cast<std::uint16_t>(blocks[i].starts.size()));
-    w.u16(0);
-    for (auto s : blocks[i].starts) w.u16(s);
-    w.u16(static_cast<std::uint16_t>(end));
-    used[i] = w.size();
-    w.put_u16(0, ib_hnpm);
-    if (i + 1 < blocks.size()) w.pad_to(kMaxBlockData);
-    out.push_back(w.take());
+    // The page map goes after the allocations, in the block's own bytes.
+    std::vector<std::uint8_t> bytes = std::move(blocks[i].bytes);
+    const std::vector<std::uint16_t> starts = std::move(blocks[i].starts);
+    auto u16 = [&bytes](std::uint16_t v) {
+      bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
+      bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    const std::size_t end = bytes.size();
+    if (end & 1) bytes.push_back(0);
+    const auto ib_hnpm = static_cast<std::uint16_t>(bytes.size());
+    u16(static_cast<std::uint16_t>(starts.size()));
+    u16(0);
+    for (auto s : starts) u16(s);
+    u16(static_cast<std::uint16_t>(end));
+    used[i] = bytes.size();
+    store_u16(bytes, 0, ib_hnpm);
+    if (i + 1 < blocks.size() && bytes.size() < kMaxBlockData) bytes.resize(kMaxBlockData, 0);
+    out.push_back(std::move(bytes));
   }
   auto level = [&](std::size_t i) -> std::uint8_t { return i < used.size() ? fill_level(kMaxBlockData - used[i]) : 0; };
   // Block 0 holds the heap header; blocks 8, 136, ... a bitmap header with the fill levels of
   // the next 128 blocks.
   auto& b0 = out[0];
   b0[2] = kHeapSignature;
-  b0[3] = client_signature_;
-  store_u32(b0, 4, user_root_.value);
+  b0[3] = client_signature;
+  store_u32(b0, 4, user_root.value);
   for (std::size_t j = 0; j < 8; ++j)
     b0[8 + j / 2] = static_cast<std::uint8_t>(b0[8 + j / 2] | (level(j) << (4 * (j % 2))));
   for (std::size_t i = 8; i < out.size(); i += 128)

@@ -91,14 +91,19 @@ class HeapWriter {
   // Rewrites an allocation in place with bytes of the same length.
   void Overwrite(Hid hid, Bytes data);
   void SetUserRoot(Hid hid) { user_root_ = hid; }
-  // The block payloads: every block but the last is a full kMaxBlockData bytes.
-  std::vector<std::vector<std::uint8_t>> Finish() const;
+  // The block payloads: every block but the last is a full kMaxBlockData bytes. The second form
+  // spends the writer, taking its blocks over instead of copying them: a large table's heap is
+  // then in memory once, not three times.
+  std::vector<std::vector<std::uint8_t>> Finish() const&;
+  std::vector<std::vector<std::uint8_t>> Finish() &&;
 
  private:
   struct Block {
     std::vector<std::uint8_t> bytes;     // header space and allocations
     std::vector<std::uint16_t> starts;   // offset of each allocation
   };
+  static std::vector<std::vector<std::uint8_t>> FinishBlocks(std::vector<Block> blocks, std::uint8_t client_signature,
+                                                             Hid user_root);
   static std::size_t HeaderSize(std::size_t block_index);
   std::uint8_t client_signature_;
   Hid user_root_;

@@ -39,7 +39,7 @@ std::vector<std::vector<std::uint8_t>> build_property_context(PropertyList props
     }
   }
   bth.Fill(records.data());
-  return heap.Finish();
+  return std::move(heap).Finish();
 }
 
 std::optional<PropertyList> read_property_context(const HeapOnNode& heap, const SubnodeResolver& resolve,

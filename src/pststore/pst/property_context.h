@@ -23,6 +23,16 @@ class SubnodeSink {
   virtual std::uint32_t AddValue(Bytes data) = 0;
   // A sub-node whose data tree consists of exactly these blocks, in order.
   virtual std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) = 0;
+  // The same for count blocks that block_at makes one at a time, in order (and may add other
+  // sub-nodes while it does). A sink that writes them as they come holds one block, not all;
+  // this one gathers them for AddBlocks.
+  virtual std::uint32_t AddBlocksInOrder(std::size_t count,
+                                         const std::function<std::vector<std::uint8_t>(std::size_t)>& block_at) {
+    std::vector<std::vector<std::uint8_t>> blocks;
+    blocks.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) blocks.push_back(block_at(k));
+    return AddBlocks(blocks);
+  }
 };
 
 // The sub-nodes of the node being read: a value whole, or a value's data blocks apart (a

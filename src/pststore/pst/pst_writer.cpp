@@ -40,6 +40,21 @@ std::uint32_t NodeBuilder::AddBlocks(const std::vector<std::vector<std::uint8_t>
   return nid;
 }
 
+std::uint32_t NodeBuilder::AddBlocksInOrder(std::size_t count,
+                                            const std::function<std::vector<std::uint8_t>(std::size_t)>& block_at) {
+  std::vector<std::uint64_t> bids;
+  std::vector<std::uint32_t> sizes;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::vector<std::uint8_t> block = block_at(k);
+    bids.push_back(w_.store->WriteBlock(block, false, owned_));
+    sizes.push_back(static_cast<std::uint32_t>(block.size()));
+  }
+  // The NID after the blocks, as AddBlocks takes it after its caller made them.
+  const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
+  subs_.push_back(SubnodeBlockEntry{nid, w_.store->WriteTree(bids, sizes, owned_), 0});
+  return nid;
+}
+
 std::uint64_t NodeBuilder::WriteHeap(const std::vector<std::vector<std::uint8_t>>& blocks) {
   std::vector<std::uint64_t> bids;
   std::vector<std::uint32_t> sizes;

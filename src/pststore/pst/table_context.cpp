@@ -85,17 +85,11 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   // in data blocks where rows never straddle blocks and every block but the last is full.
   const bool rows_in_heap = row_count * row_size <= kMaxHeapAlloc;
   const std::size_t per_block = rows_in_heap ? std::max<std::size_t>(row_count, 1) : kMaxBlockData / row_size;
-  std::vector<std::vector<std::uint8_t>> matrix;
-  ByteWriter index(row_count * 8);
   std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
   order.reserve(row_count);
-  for (std::size_t i = 0; i < row_count; ++i) {
+  // Row i into its cell of the matrix; its variable-size values go to the heap or a sub-node.
+  auto build_row = [&](std::size_t i, std::span<std::uint8_t> cell) {
     const TableRow row = row_at(i);
-    if (i % per_block == 0) {
-      const bool last = i + per_block >= row_count;
-      matrix.emplace_back(last ? (row_count - i) * row_size : std::size_t{kMaxBlockData}, 0);
-    }
-    auto cell = std::span(matrix.back()).subspan((i % per_block) * row_size, row_size);
     auto set_bit = [&](std::uint8_t bit) { cell[ceb_at + bit / 8] = static_cast<std::uint8_t>(cell[ceb_at + bit / 8] | (0x80 >> (bit % 8))); };
     store_u32(cell, 0, row.row_id);
     store_u32(cell, 4, row.row_ver);
@@ -121,18 +115,34 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
       set_bit(c.bit);
     }
     order.emplace_back(row.row_id, static_cast<std::uint32_t>(i));
-  }
+  };
+  // Block k of the matrix: rows never straddle blocks, and every block but the last is full.
+  auto matrix_block = [&](std::size_t k) {
+    const std::size_t first = k * per_block;
+    const std::size_t rows = std::min(per_block, row_count - first);
+    const bool last = first + per_block >= row_count;
+    std::vector<std::uint8_t> block(last ? rows * row_size : std::size_t{kMaxBlockData}, 0);
+    for (std::size_t r = 0; r < rows; ++r) build_row(first + r, std::span(block).subspan(r * row_size, row_size));
+    return block;
+  };
+  // A matrix in a sub-node has each block written as soon as it is made: a table of a million
+  // rows is never held whole.
+  std::uint32_t hnid_rows = 0;
+  std::vector<std::uint8_t> heap_matrix;
+  if (row_count > 0 && rows_in_heap) heap_matrix = matrix_block(0);
+  else if (row_count > 0) hnid_rows = sink.AddBlocksInOrder((row_count + per_block - 1) / per_block, matrix_block);
   std::sort(order.begin(), order.end());
+  ByteWriter index(row_count * 8);
   for (auto [id, pos] : order) {
     index.u32(id);
     index.u32(pos);
   }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>>().swap(order);
   bth.Fill(index.data());
-  std::uint32_t hnid_rows = 0;
-  if (row_count > 0) hnid_rows = rows_in_heap ? heap.Allocate(matrix.front()).value : sink.AddBlocks(matrix);
+  if (row_count > 0 && rows_in_heap) hnid_rows = heap.Allocate(heap_matrix).value;
   const TcInfo info{schema.rgib, hid_index, hnid_rows, schema.columns};
   heap.Overwrite(hid_info, info.Serialize());
-  return heap.Finish();
+  return std::move(heap).Finish();
 }
 
 namespace {

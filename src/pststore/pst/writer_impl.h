@@ -46,6 +46,8 @@ class NodeBuilder : public SubnodeSink {
   NodeBuilder(PstWriter::Impl& w, BlockList* owned) : w_(w), owned_(owned) {}
   std::uint32_t AddValue(Bytes data) override;
   std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) override;
+  std::uint32_t AddBlocksInOrder(std::size_t count,
+                                 const std::function<std::vector<std::uint8_t>(std::size_t)>& block_at) override;
   void AddSubnode(const SubnodeBlockEntry& e) { subs_.push_back(e); }
   // The node's own data: heap blocks as one data tree.
   std::uint64_t WriteHeap(const std::vector<std::vector<std::uint8_t>>& blocks);
