@@ -26,7 +26,9 @@ struct PropertyName {
   Guid guid{};
   std::optional<std::uint32_t> lid;  // numeric name
   std::string name;                  // string name (UTF-8) when lid is empty
-  bool operator==(const PropertyName&) const = default;
+  // The number first: names of one item mostly share their GUID, and lists of them are
+  // searched one by one.
+  bool operator==(const PropertyName& o) const { return lid == o.lid && name == o.name && guid == o.guid; }
 };
 
 inline constexpr std::uint32_t kNameBucketCount = 251;
