@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "engine/object_loader.h"
-#include "engine/object_reader.h"
 #include "content/property_decoder.h"
+#include "engine/object_loader.h"
 #include "format/byte_reader.h"
 #include "format/prop_types.h"
 #include "format/table_context.h"

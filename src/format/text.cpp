@@ -166,20 +166,36 @@ std::string utf16_to_utf8(std::u16string_view text, bool drop_nul) {
       [](std::size_t, char*, bool) { return false; }, drop_nul);
 }
 
-std::u16string utf8_to_utf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+namespace {
+
+// Hands each UTF-16 unit of utf8 to emit, a surrogate pair for a code point past the BMP.
+template <class Emit>
+void for_each_utf16_unit(std::string_view utf8, Emit emit) {
   std::size_t i = 0;
   while (i < utf8.size()) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      emit(static_cast<char16_t>(b));
+      ++i;
+      continue;
+    }
     char32_t cp = next_utf8(utf8, i);
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      emit(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      emit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      emit(static_cast<char16_t>(cp));
     }
   }
+}
+
+}  // namespace
+
+std::u16string utf8_to_utf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  for_each_utf16_unit(utf8, [&out](char16_t u) { out.push_back(u); });
   return out;
 }
 
@@ -188,30 +204,12 @@ void append_utf16le(std::string_view utf8, std::basic_string<std::uint8_t>& out)
   const std::size_t start = out.size();
   out.resize(start + 2 * utf8.size());
   std::uint8_t* p = out.data() + start;
-  const auto put = [&p](char16_t u) {
+  for_each_utf16_unit(utf8, [&p](char16_t u) {
     *p++ = static_cast<std::uint8_t>(u & 0xFF);
     *p++ = static_cast<std::uint8_t>(u >> 8);
-  };
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x80) {
-      put(b);
-      ++i;
-      continue;
-    }
-    char32_t cp = next_utf8(utf8, i);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      put(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      put(static_cast<char16_t>(cp));
-    }
-  }
+  });
   out.resize(static_cast<std::size_t>(p - out.data()));
 }
-
 
 std::string codepage_to_utf8(std::span<const std::uint8_t> bytes, std::uint32_t codepage) {
   if (codepage == 1200) return utf16_to_utf8(bytes);

@@ -1,7 +1,6 @@
 #include "ndb/block_index.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace salvora {
 
@@ -97,13 +96,11 @@ void BlockIndex::ForEach(const CFile64& file, const std::function<bool(const Blo
 }
 
 std::uint64_t BlockIndex::memory_bytes() const {
-  std::uint64_t cached = entries_.size() * sizeof(BlockEntry) + index_.memory_bytes();
-  {
-    std::lock_guard lock(cache_mutex_);
-    if (cache_)
-      for (const CachedLeaf& c : *cache_) cached += c.entries.capacity() * sizeof(BlockEntry);
-  }
-  return leaves_.capacity() * sizeof(BlockLeaf) + cached;
+  std::uint64_t bytes = entries_.size() * sizeof(BlockEntry) + index_.memory_bytes() + leaves_.capacity() * sizeof(BlockLeaf);
+  std::lock_guard lock(cache_mutex_);
+  if (cache_)
+    for (const CachedLeaf& c : *cache_) bytes += c.entries.capacity() * sizeof(BlockEntry);
+  return bytes;
 }
 
 }  // namespace salvora
