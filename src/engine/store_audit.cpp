@@ -75,10 +75,8 @@ void audit_folder(const OstContext& ctx, const NodeRecord& folder, StoreAudit& o
 
 }  // namespace
 
-StoreAudit AuditStore(const OstContext& context) {
+std::vector<std::string> AuditNodes(const OstContext& context) {
   StoreAudit out;
-  out.rebuilt = context.findings.rebuilt;
-  out.lost = context.findings.lost;
   if (context.nodes->size() > 0 && !LoadStoreRecord(context)) {
     out.lost.push_back("the message-store object (node 33) could not be read: the store's own settings are lost, "
                        "and its mailbox root was looked for without it");
@@ -95,8 +93,19 @@ StoreAudit AuditStore(const OstContext& context) {
     }
     if (node.data_block && type == kNidTypeNormalFolder) audit_folder(context, node, out);
   }
+  return std::move(out.lost);
+}
+
+StoreAudit CompleteAudit(const OstContext& context, std::vector<std::string> node_losses) {
+  StoreAudit out;
+  out.rebuilt = context.findings.rebuilt;
+  out.lost = context.findings.lost;
+  out.lost.insert(out.lost.end(), std::make_move_iterator(node_losses.begin()),
+                  std::make_move_iterator(node_losses.end()));
   return out;
 }
+
+StoreAudit AuditStore(const OstContext& context) { return CompleteAudit(context, AuditNodes(context)); }
 
 std::string NothingRecoverableCause(const OstContext& context) {
   const auto& f = context.findings;

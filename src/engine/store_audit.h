@@ -19,6 +19,11 @@ struct StoreAudit {
 
 // Reads every folder's tables; call after the indexes are loaded.
 StoreAudit AuditStore(const OstContext& context);
+// The same in two steps, for a pass that reads the tables before its own work (while memory is
+// low) and reports at its end: the losses the index and the tables show, then those lines after
+// what the indexes' loading and the pass itself found.
+std::vector<std::string> AuditNodes(const OstContext& context);
+StoreAudit CompleteAudit(const OstContext& context, std::vector<std::string> node_losses);
 
 // Why a store gave nothing to recover: "the node index could not be read or rebuilt: ...".
 std::string NothingRecoverableCause(const OstContext& context);

@@ -1,18 +1,28 @@
 #include "ndb/node_tree.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace salvora {
 
 void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks,
                      const CFile64& file) {
-  NodeRecord* node = Find(nid);
+  const auto key_of = [this](std::uint32_t position) { return nodes_[position].nid.value; };
+  // A sound index yields its NIDs in ascending order: the records themselves are then the
+  // index, searched by halving. The first NID out of order builds the hash over them all.
+  const bool appends_in_order = sorted_ && (nodes_.empty() || nodes_.back().nid.value < nid.value);
+  NodeRecord* node = appends_in_order ? nullptr : Find(nid);
   if (node == nullptr) {
+    if (sorted_ && !appends_in_order) {
+      sorted_ = false;
+      index_.Reserve(nodes_.size() + 1, key_of);
+      for (std::size_t i = 0; i < nodes_.size(); ++i)
+        index_.Insert(nodes_[i].nid.value, static_cast<std::uint32_t>(i), key_of);
+    }
     nodes_.emplace_back();
     node = &nodes_.back();
     node->nid = nid;
-    index_.Insert(nid.value, static_cast<std::uint32_t>(nodes_.size() - 1),
-                  [this](std::uint32_t position) { return nodes_[position].nid.value; });
+    if (!sorted_) index_.Insert(nid.value, static_cast<std::uint32_t>(nodes_.size() - 1), key_of);
   }
   // A page walked twice (after the leaf depth was learned) meets its entries again: the node
   // is refreshed in place, never duplicated.
@@ -23,8 +33,18 @@ void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const B
   node->sub_block = blocks.Find(sub_bid, file).has_value();
 }
 
+std::optional<std::uint32_t> NodeTree::PositionOf(Nid nid) const {
+  if (sorted_) {
+    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), nid.value,
+                               [](const NodeRecord& n, std::uint32_t key) { return n.nid.value < key; });
+    if (it == nodes_.end() || it->nid.value != nid.value) return std::nullopt;
+    return static_cast<std::uint32_t>(it - nodes_.begin());
+  }
+  return index_.Find(nid.value, [this](std::uint32_t position) { return nodes_[position].nid.value; });
+}
+
 NodeRecord* NodeTree::Find(Nid nid) const {
-  auto pos = index_.Find(nid.value, [this](std::uint32_t position) { return nodes_[position].nid.value; });
+  auto pos = PositionOf(nid);
   return pos ? const_cast<NodeRecord*>(&nodes_[*pos]) : nullptr;
 }
 
@@ -87,14 +107,13 @@ void NodeTree::Link() {
   // in index order; the last child of each node so far is known here only, by position.
   constexpr std::uint32_t kNone = 0xFFFFFFFFu;
   std::vector<std::uint32_t> last_child(nodes_.size(), kNone);
-  const auto key_of = [this](std::uint32_t position) { return nodes_[position].nid.value; };
   for (std::size_t i = 0; i < nodes_.size(); ++i) {
     NodeRecord& n = nodes_[i];
     if (n.parent_nid.is_null() || n.parent_nid == n.nid) {
       AppendRoot(&n);
       continue;
     }
-    const auto p = index_.Find(n.parent_nid.value, key_of);
+    const auto p = PositionOf(n.parent_nid);
     if (!p) {
       detached_.push_back(&n);
       continue;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "format/ids.h"
@@ -50,8 +51,10 @@ class NodeTree {
 
  private:
   void AppendRoot(NodeRecord* node);
+  std::optional<std::uint32_t> PositionOf(Nid nid) const;
 
   std::deque<NodeRecord> nodes_;
+  bool sorted_ = true;  // nodes_ ascend by NID and index_ is empty
   FlatIndex index_;
   NodeRecord* first_root_ = nullptr;
   NodeRecord* last_root_ = nullptr;

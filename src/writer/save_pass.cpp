@@ -656,6 +656,11 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   }
   progress.set_store_path(writer.store_path());
 
+  // The folders' tables are checked against the index now, before the PST's own indexes and
+  // tables grow, and reported at the end.
+  std::vector<std::string> node_losses = AuditNodes(ctx);
+  if (control.Poll()) return {SaveStatus::kStopped, {}};
+
   SaveWalk walk(options, ctx, progress, writer, root);
   bool finished = true;
   try {
@@ -673,7 +678,7 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   publish_store_errors(progress, writer, walk);
   if (!finished) return {SaveStatus::kStopped, {}};
   // The losses no object's reading shows, named like the analysis and the dump name them.
-  const StoreAudit audit = AuditStore(ctx);
+  const StoreAudit audit = CompleteAudit(ctx, std::move(node_losses));
   for (const auto& line : audit.lost) progress.add_unreadable(line);
   for (const auto& line : audit.rebuilt) progress.add_rebuilt(line);
   observer.Completed();

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "ndb/block_reader.h"
+#include "ndb/node_tree.h"
 #include "ndb/ost_context.h"
 #include "support/layouts.h"
 #include "support/ndb_builder.h"
@@ -204,6 +205,37 @@ TEST_P(EveryLayout, ParentsListedLaterAndOrphans) {
     for (NodeRecord* n = d; n; n = n->first_child) ++reached;
   }
   EXPECT_EQ(reached, l->ctx.nodes->size());
+}
+
+// Entries in ascending order are searched in place; the first one out of order (a repaired
+// index adds nodes wherever it finds them) must switch to the hash without losing any node,
+// and a NID met again refreshes its node instead of adding one.
+TEST(NodeTreeTest, EntriesOutOfOrderAreFoundAndLinkedLikeSortedOnes) {
+  BlockIndex blocks;
+  CFile64 file;
+  for (const bool shuffled : {false, true}) {
+    NodeTree tree;
+    std::vector<std::uint32_t> order;
+    for (std::uint32_t i = 1; i <= 300; ++i) order.push_back(i);
+    if (shuffled) std::swap(order[10], order[200]);
+    for (std::uint32_t i : order) {
+      const Nid nid = Nid::make(kNidTypeNormalMessage, i);
+      const Nid parent = i == 1 ? Nid() : Nid::make(kNidTypeNormalMessage, i / 2);
+      tree.Place(nid, Bid(4 * i), Bid(), parent, blocks, file);
+    }
+    tree.Place(Nid::make(kNidTypeNormalMessage, 7), Bid(0x999C), Bid(), Nid::make(kNidTypeNormalMessage, 3), blocks, file);
+    tree.Link();
+    ASSERT_EQ(tree.size(), 300u) << shuffled;
+    EXPECT_EQ(tree.Find(Nid::make(kNidTypeNormalMessage, 7))->data_bid, Bid(0x999C));
+    EXPECT_EQ(tree.Find(Nid::make(kNidTypeNormalMessage, 301)), nullptr);
+    for (std::uint32_t i = 2; i <= 300; ++i) {
+      const NodeRecord* n = tree.Find(Nid::make(kNidTypeNormalMessage, i));
+      ASSERT_NE(n, nullptr) << i;
+      ASSERT_NE(n->parent, nullptr) << i;
+      EXPECT_EQ(n->parent->nid, Nid::make(kNidTypeNormalMessage, i / 2)) << i;
+    }
+    EXPECT_TRUE(tree.detached().empty());
+  }
 }
 
 TEST_P(EveryLayout, MissingAndTruncatedBlocksFailTheValue) {

@@ -110,6 +110,33 @@ TEST(WriterIndex, TreeMatchesModelWhileLeavesAreDroppedAndReadBack) {
   EXPECT_GT(tree.leaf_count(), 1000u);
 }
 
+// A commit rewrites a changed leaf and the pages on its way to the root, nothing else: a
+// tree of thousands of leaves must not be written again at every checkpoint.
+TEST(WriterIndex, CommitWritesOnlyThePathOfWhatChanged) {
+  Scratch s("tree-path.bin");
+  Tree tree;
+  tree.SetPageSource([&](std::uint64_t ib) { return s.space.Read(ib, kPageSize); });
+  for (std::uint64_t bid = 4; bid < 4 * 20000; bid += 4) tree.Put(Entry(bid));
+  s.Commit(tree);  // 1,000 leaves under three levels of intermediate pages
+  const auto pages_written = [&](auto change) {
+    const std::uint64_t before = s.next_page_bid;
+    change();
+    const Bref root = s.Commit(tree);
+    std::vector<BbtEntry> on_disk;
+    ReadTree(s.file, root, 0, on_disk);
+    EXPECT_EQ(on_disk.size(), tree.size());
+    return s.next_page_bid - before;
+  };
+  EXPECT_EQ(pages_written([] {}), 0u);
+  EXPECT_EQ(pages_written([&] { tree.Put(Entry(4 * 5000, 7)); }), 4u);
+  // A split in the middle moves every leaf after it: the pages above them follow.
+  EXPECT_GT(pages_written([&] { tree.Put(Entry(4 * 5000 + 1)); }), 4u);
+  EXPECT_EQ(pages_written([] {}), 0u);
+  const auto found = tree.Find(4 * 5000);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->cref, 7);
+}
+
 TEST(WriterIndex, LookupsBetweenCommitsStayWithinTheResidentLimit) {
   Scratch s("tree-limit.bin");
   Tree tree;

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -52,6 +53,7 @@ class CowBTree {
     const std::size_t cap = BtPage::MaxEntries(kPtype, 0, layout_);
     if (leaves_.empty() || key > last_key_) {
       if (leaves_.empty() || leaves_.back().count >= cap) {
+        moved_from_ = std::min(moved_from_, leaves_.size());
         leaves_.emplace_back();
         leaves_.back().first = key;
         leaves_.back().entries = std::make_unique<std::vector<Entry>>();
@@ -91,6 +93,7 @@ class CowBTree {
       right.count = static_cast<std::uint32_t>(right.entries->size());
       right.first = right.entries->front().key();
       leaves_.insert(leaves_.begin() + static_cast<std::ptrdiff_t>(li + 1), std::move(right));
+      moved_from_ = std::min(moved_from_, li + 1);
       ++resident_;
     }
   }
@@ -121,6 +124,7 @@ class CowBTree {
       if (leaf.page.ib != 0) space.Free(leaf.page.ib, page_size());
       --resident_;
       leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
+      moved_from_ = std::min(moved_from_, li);
       if (li == leaves_.size()) last_key_ = leaves_.empty() ? 0 : Entries(leaves_.back()).back().key();
     } else {
       leaf.first = entries.front().key();
@@ -132,47 +136,65 @@ class CowBTree {
   // Writes what changed and returns the root page; next_page_bid hands out page ids. Clean
   // leaves are dropped from memory afterwards.
   Bref Commit(FileSpace& space, std::uint64_t& next_page_bid) {
-    std::vector<BtEntry> children;
-    children.reserve(leaves_.size());
-    for (Leaf& leaf : leaves_) {
-      if (leaf.dirty) {
-        const auto& entries = Entries(leaf);
-        BtPage page{kPtype, 0, Entry::kSize, BtPage::MaxEntries(kPtype, 0, layout_), static_cast<std::uint8_t>(entries.size()), {}};
-        ByteWriter w(geometry_for(layout_).entry_area);
-        for (const auto& e : entries) e.Serialize(w, layout_);
-        page.entries = w.take();
-        leaf.page = WritePage(page, leaf.page, space, next_page_bid);
-        leaf.dirty = false;
-      }
-      children.push_back(BtEntry{leaf.first, leaf.page});
+    // Which children of the level being built were written anew; an intermediate page is kept
+    // only when none of its children was, and they still sit where they sat.
+    std::vector<bool> changed(leaves_.size(), false);
+    for (std::size_t i = 0; i < leaves_.size(); ++i) {
+      Leaf& leaf = leaves_[i];
+      if (!leaf.dirty) continue;
+      const auto& entries = Entries(leaf);
+      BtPage page{kPtype, 0, Entry::kSize, BtPage::MaxEntries(kPtype, 0, layout_), static_cast<std::uint8_t>(entries.size()), {}};
+      ByteWriter w(geometry_for(layout_).entry_area);
+      for (const auto& e : entries) e.Serialize(w, layout_);
+      page.entries = w.take();
+      leaf.page = WritePage(page, leaf.page, space, next_page_bid);
+      leaf.dirty = false;
+      changed[i] = true;
     }
+    // Leaves from this position on may have moved since the last commit; the intermediate
+    // pages of every level above are fixed runs of their children, so they never move.
+    std::size_t unmoved = std::min(moved_from_, leaves_.size());
+    moved_from_ = std::numeric_limits<std::size_t>::max();
+
     std::size_t level = 1;
+    std::size_t count = leaves_.size();
     const std::size_t cap = BtPage::MaxEntries(kPtype, 1, layout_);
-    while (children.size() > 1) {
+    const auto child = [this](std::size_t of_level, std::size_t j) {
+      if (of_level == 1) return BtEntry{leaves_[j].first, leaves_[j].page};
+      const Inner& c = levels_[of_level - 2][j];
+      return BtEntry{c.first, c.page};
+    };
+    while (count > 1) {
       if (levels_.size() < level) levels_.emplace_back();
-      auto& old = levels_[level - 1];
       std::vector<Inner> fresh;
-      for (std::size_t i = 0; i < children.size(); i += cap) {
-        Inner node;
-        node.children.assign(children.begin() + static_cast<std::ptrdiff_t>(i),
-                             children.begin() + static_cast<std::ptrdiff_t>(std::min(children.size(), i + cap)));
+      fresh.reserve((count + cap - 1) / cap);
+      std::vector<bool> fresh_changed;
+      fresh_changed.reserve(fresh.capacity());
+      const auto& old = levels_[level - 1];
+      for (std::size_t i = 0; i < count; i += cap) {
+        const std::size_t end = std::min(count, i + cap);
         const std::size_t idx = fresh.size();
-        if (idx < old.size() && old[idx].children == node.children) {
+        bool same = idx < old.size() && old[idx].count == end - i && end <= unmoved;
+        for (std::size_t j = i; same && j < end; ++j) same = !changed[j];
+        Inner node{child(level, i).key, Bref{}, static_cast<std::uint32_t>(end - i)};
+        if (same) {
           node.page = old[idx].page;
         } else {
           BtPage page{kPtype, static_cast<std::uint8_t>(level), BtEntry::kSize, static_cast<std::uint8_t>(cap),
-                      static_cast<std::uint8_t>(node.children.size()), {}};
+                      static_cast<std::uint8_t>(end - i), {}};
           ByteWriter w(geometry_for(layout_).entry_area);
-          for (const auto& c : node.children) c.Serialize(w);
+          for (std::size_t j = i; j < end; ++j) child(level, j).Serialize(w);
           page.entries = w.take();
           node.page = WritePage(page, idx < old.size() ? old[idx].page : Bref{}, space, next_page_bid);
         }
-        fresh.push_back(std::move(node));
+        fresh.push_back(node);
+        fresh_changed.push_back(!same);
       }
       for (std::size_t i = fresh.size(); i < old.size(); ++i) space.Free(old[i].page.ib, page_size());
-      old = std::move(fresh);
-      children.clear();
-      for (const auto& n : old) children.push_back(BtEntry{n.children.front().key, n.page});
+      levels_[level - 1] = std::move(fresh);
+      changed = std::move(fresh_changed);
+      unmoved = std::numeric_limits<std::size_t>::max();
+      count = levels_[level - 1].size();
       ++level;
     }
     // A tree that lost levels frees the pages above its new root.
@@ -180,7 +202,7 @@ class CowBTree {
       for (const auto& n : levels_.back()) space.Free(n.page.ib, page_size());
       levels_.pop_back();
     }
-    root_ = children.empty() ? Bref{} : children.front().child;
+    root_ = count == 0 ? Bref{} : level == 1 ? leaves_.front().page : levels_[level - 2].front().page;
     DropClean();
     return root_;
   }
@@ -193,6 +215,7 @@ class CowBTree {
              FileSpace& space) {
     leaves_.clear();
     levels_.clear();
+    moved_from_ = 0;
     count_ = 0;
     resident_ = 0;
     last_key_ = 0;
@@ -234,7 +257,7 @@ class CowBTree {
   // What the tree holds in memory, roughly.
   std::uint64_t memory_bytes() const {
     std::uint64_t inner = 0;
-    for (const auto& level : levels_) inner += level.size() * (sizeof(Inner) + BtPage::MaxEntries(kPtype, 1, layout_) * sizeof(BtEntry));
+    for (const auto& level : levels_) inner += level.capacity() * sizeof(Inner);
     return leaves_.capacity() * sizeof(Leaf) + resident_ * BtPage::MaxEntries(kPtype, 0, layout_) * sizeof(Entry) + inner;
   }
   Bref root() const { return root_; }
@@ -247,9 +270,11 @@ class CowBTree {
     bool dirty = true;
     std::unique_ptr<std::vector<Entry>> entries;  // null while dropped (clean leaves only)
   };
+  // An intermediate page: a run of children of the level below, which it does not copy.
   struct Inner {
-    std::vector<BtEntry> children;
+    std::uint64_t first = 0;  // key of its first child
     Bref page;
+    std::uint32_t count = 0;  // children
   };
 
   std::vector<Entry>& Entries(Leaf& leaf) {
@@ -299,6 +324,8 @@ class CowBTree {
   std::size_t count_ = 0;
   std::size_t resident_ = 0;
   std::uint64_t last_key_ = 0;  // the largest key; meaningful while the tree is not empty
+  // The first leaf position where a leaf was added or removed since the last commit.
+  std::size_t moved_from_ = 0;
   Bref root_;
 };
 
