@@ -51,14 +51,6 @@ class CliObserver : public AnalysisObserver {
 // and the other readers do not.
 using ItemCounts = std::map<std::uint32_t, std::size_t>;
 
-ItemCounts mail_items_by_folder(const AnalysisResult& r) {
-  ItemCounts counts;
-  for (const auto& e : r.mail_folders.entries()) {
-    for (const auto& item : e.items) ++counts[item.folder_nid.value];
-  }
-  return counts;
-}
-
 std::size_t items_in(const ItemCounts& counts, Nid nid) {
   const auto it = counts.find(nid.value);
   return it == counts.end() ? 0 : it->second;
@@ -75,7 +67,7 @@ void print_json(const AnalysisResult& r) {
     if (container_class) folder.add("class", *container_class);
     folders += folder.str();
   };
-  const ItemCounts counts = mail_items_by_folder(r);
+  const ItemCounts& counts = r.mail_items_by_folder;
   const auto& entries = r.mail_folders.entries();
   if (!entries.empty()) add_folder(entries.front().path, items_in(counts, entries.front().folder_nid), nullptr);
   for (const auto& f : r.folders) {
@@ -92,7 +84,7 @@ void print_json(const AnalysisResult& r) {
 }
 
 void print_text(const AnalysisResult& r) {
-  const ItemCounts counts = mail_items_by_folder(r);
+  const ItemCounts& counts = r.mail_items_by_folder;
   const auto& entries = r.mail_folders.entries();
   if (!entries.empty()) {
     std::printf("%-60s %6zu mail items\n", entries.front().path.c_str(), items_in(counts, entries.front().folder_nid));
@@ -124,6 +116,7 @@ int RunAnalyze(const ParsedCommand& args) {
   AnalysisOptions analysis;
   analysis.source_path = options.path;
   analysis.default_codepage = options.codepage;
+  analysis.keep_lists = false;  // only the counts are printed
   PassControl control;
   CliObserver observer;
   AnalysisResult result;

@@ -53,8 +53,10 @@ bool is_empty_record(const ItemRecord& r) {
 
 class Walk : public RecoveringVisitor {
  public:
-  Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result, AttachmentLoad load)
-      : ctx_(ctx), control_(control), observer_(observer), result_(result), load_(load) {}
+  Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result,
+       const AnalysisOptions& options)
+      : ctx_(ctx), control_(control), observer_(observer), result_(result), load_(options.item_load),
+        keep_lists_(options.keep_lists) {}
 
   // The walk from the mailbox root (null in a store that has none left), then the orphans.
   // False when the stop flag ended the walk.
@@ -86,6 +88,7 @@ class Walk : public RecoveringVisitor {
   // while it is held.
   template <class List, class Value>
   void append(List& list, Value&& value) {
+    if (!keep_lists_) return;
     std::lock_guard lock(result_.lists_mutex);
     list.push_back(std::forward<Value>(value));
   }
@@ -102,6 +105,7 @@ class Walk : public RecoveringVisitor {
   AnalysisObserver& observer_;
   AnalysisResult& result_;
   AttachmentLoad load_;
+  bool keep_lists_;
   std::string path_;
   std::vector<const NodeRecord*> lost_folders_;
 };
@@ -223,7 +227,8 @@ void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
   if (!r.message) return;
   FolderEntry* entry = result_.mail_folders.FindFolderEntry(folder);
   if (!entry) return;
-  append(entry->items, summarize_mail(node.nid, folder, *r.message));
+  ++result_.mail_items_by_folder[folder.value];
+  if (keep_lists_) append(entry->items, summarize_mail(node.nid, folder, *r.message));
   if (const auto counted = counted_mail_folder(entry->path)) bump(static_cast<AnalysisCounter>(*counted));
 }
 
@@ -286,7 +291,7 @@ AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control,
   }
   store_record.reset();
 
-  Walk walk(ctx, control, observer, result, options.item_load);
+  Walk walk(ctx, control, observer, result, options);
   bool finished = true;
   try {
     finished = walk.Run(root);

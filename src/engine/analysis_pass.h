@@ -47,6 +47,9 @@ struct AnalysisOptions {
   // How the walk loads each item. The lists need no bodies (kListing); a full load
   // (kTableOnly) gives the same lists, slower.
   AttachmentLoad item_load = AttachmentLoad::kListing;
+  // The item lists are for the recovery screen; a caller that needs only the counts leaves
+  // them empty, and memory no longer grows with every item's summary.
+  bool keep_lists = true;
 };
 
 AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control, AnalysisObserver& observer,

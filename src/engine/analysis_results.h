@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -122,6 +123,9 @@ struct AnalysisResult {
   std::vector<ContactSummary> contacts;
   std::array<int, static_cast<std::size_t>(AnalysisCounter::kCount)> counters{};
   std::uint64_t nodes_decoded = 0;
+  // Mail items by the folder node they live in (NID 0: put straight into Recovered Items),
+  // counted whether the lists are kept or not.
+  std::map<std::uint32_t, std::size_t> mail_items_by_folder;
   std::string calendar_folder_path;
   std::string current_folder_class;
   // What the pass found damaged: made good from other copies in the file ("rebuilt"), and lost

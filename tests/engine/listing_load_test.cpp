@@ -22,7 +22,7 @@ struct Analysed {
   AnalysisResult result;
 };
 
-std::unique_ptr<Analysed> analyse(const std::string& path, AttachmentLoad load) {
+std::unique_ptr<Analysed> analyse(const std::string& path, AttachmentLoad load, bool keep_lists = true) {
   auto run = std::make_unique<Analysed>();
   PassControl control;
   AnalysisObserver quiet;
@@ -30,12 +30,13 @@ std::unique_ptr<Analysed> analyse(const std::string& path, AttachmentLoad load) 
   options.source_path = path;
   options.write_log = false;
   options.item_load = load;
+  options.keep_lists = keep_lists;
   run->status = RunAnalysis(options, control, quiet, run->result);
   return run;
 }
 
-// Analyses the file both ways and expects the same of everything the screens show; returns the
-// listing's run.
+// Analyses the file both ways and expects the same of everything the screens show, and the same
+// counts from a run that keeps no lists; returns the listing's run.
 std::unique_ptr<Analysed> ExpectListingAsFull(const std::string& path) {
   const auto full = analyse(path, AttachmentLoad::kTableOnly);
   auto listed = analyse(path, AttachmentLoad::kListing);
@@ -61,6 +62,21 @@ std::unique_ptr<Analysed> ExpectListingAsFull(const std::string& path) {
   EXPECT_EQ(l.calendar_folder_path, f.calendar_folder_path);
   EXPECT_EQ(l.lost, f.lost);
   EXPECT_EQ(l.rebuilt, f.rebuilt);
+
+  // Without the lists (the command line's analyze), the counts are those of the lists.
+  std::map<std::uint32_t, std::size_t> by_folder;
+  for (const auto& e : lf)
+    for (const auto& item : e.items) ++by_folder[item.folder_nid.value];
+  EXPECT_EQ(l.mail_items_by_folder, by_folder);
+  const auto counted = analyse(path, AttachmentLoad::kListing, false);
+  const AnalysisResult& c = counted->result;
+  EXPECT_EQ(counted->status, full->status);
+  EXPECT_EQ(c.mail_items_by_folder, by_folder);
+  EXPECT_EQ(c.counters, f.counters);
+  EXPECT_EQ(c.folders, f.folders);
+  EXPECT_EQ(c.lost, f.lost);
+  for (const auto& e : c.mail_folders.entries()) EXPECT_TRUE(e.items.empty()) << e.path;
+  EXPECT_TRUE(c.tasks.empty() && c.notes.empty() && c.journal.empty() && c.calendar.empty() && c.contacts.empty());
   return listed;
 }
 

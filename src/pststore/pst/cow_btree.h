@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -258,7 +259,7 @@ class CowBTree {
   std::uint64_t memory_bytes() const {
     std::uint64_t inner = 0;
     for (const auto& level : levels_) inner += level.capacity() * sizeof(Inner);
-    return leaves_.capacity() * sizeof(Leaf) + resident_ * BtPage::MaxEntries(kPtype, 0, layout_) * sizeof(Entry) + inner;
+    return leaves_.size() * sizeof(Leaf) + resident_ * BtPage::MaxEntries(kPtype, 0, layout_) * sizeof(Entry) + inner;
   }
   Bref root() const { return root_; }
 
@@ -319,7 +320,7 @@ class CowBTree {
 
   FileLayout layout_;
   std::function<std::vector<std::uint8_t>(std::uint64_t ib)> source_;
-  std::vector<Leaf> leaves_;
+  std::deque<Leaf> leaves_;  // a deque: a tree of a million leaves never copies them to grow
   std::vector<std::vector<Inner>> levels_;
   std::size_t count_ = 0;
   std::size_t resident_ = 0;

@@ -87,7 +87,7 @@ PackedRow RowList::at(std::size_t i) const {
 }
 
 std::size_t RowList::memory_bytes() const {
-  return places_.capacity() * sizeof(Place) + marks_.capacity() * sizeof(std::uint64_t) + held_.capacity();
+  return places_.size() * sizeof(Place) + marks_.capacity() * sizeof(std::uint64_t) + held_.capacity();
 }
 
 }  // namespace salvora::pst

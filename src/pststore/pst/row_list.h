@@ -9,6 +9,7 @@
 // in memory.
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -47,7 +48,7 @@ class RowList {
   // Where row i starts: in the spill file, or in held_ after spilled_.
   std::uint64_t OffsetOf(std::size_t i) const;
 
-  std::vector<Place> places_;
+  std::deque<Place> places_;  // grows without copying itself
   std::vector<std::uint64_t> marks_;  // the offset of every kMarkEvery-th row
   // The last row looked up and its offset: the table is read row after row.
   mutable std::size_t cursor_row_ = 0;
