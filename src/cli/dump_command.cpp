@@ -234,7 +234,7 @@ struct Dumper {
         continue;
       }
       const std::string name = escape_name(folder_name(*n));
-      for (const NodeRecord* m = n->first_child; m; m = m->next_sibling) {
+      for (const NodeRecord* m = n->first_child(); m; m = m->next_sibling()) {
         if (m->nid.type() == kNidTypeNormalMessage) message(*m, path + "/" + name, path + "/" + name);
       }
       walk(*n, path + "/" + name, path + "/" + name, true);
@@ -243,7 +243,7 @@ struct Dumper {
 
   void walk(const NodeRecord& folder, const std::string& path, const std::optional<std::string>& ipm_path,
             bool ipm_found) {
-    for (const NodeRecord* child = folder.first_child; child; child = child->next_sibling) {
+    for (const NodeRecord* child = folder.first_child(); child; child = child->next_sibling()) {
       if (ctx.stopped()) return;
       const auto type = child->nid.type();
       if (type != kNidTypeNormalFolder && type != kNidTypeSearchFolder) continue;
@@ -257,7 +257,7 @@ struct Dumper {
       } else if (ipm_path) {
         sub_ipm = ipm_path->empty() ? name : *ipm_path + "/" + name;
       }
-      for (const NodeRecord* m = child->first_child; m; m = m->next_sibling) {
+      for (const NodeRecord* m = child->first_child(); m; m = m->next_sibling()) {
         if (m->nid.type() == kNidTypeNormalMessage) message(*m, sub_path, sub_ipm);
       }
       walk(*child, sub_path, sub_ipm, found);

@@ -117,7 +117,7 @@ bool Walk::Run(const NodeRecord* root) {
     result_.mail_folders.Add(std::string(kRootFolderPath), root ? root->nid : kLooseObjectParent);
   }
   path_ = std::string(kRootFolderPath);
-  if (root && root->first_child) {
+  if (root && root->first_child()) {
     observer_.ProgressRange(CountWalkNodes(*root) - kWalkProgressShortfall);
     if (!WalkFolderTree(*root, control_, *this)) return false;
   }
@@ -178,7 +178,7 @@ void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
   if (node.nid.type() == kNidTypeAssocMessage || is_associated(r)) return;
   // An item put straight into Recovered Items belongs to its entry (NID 0), whatever its lost
   // parent was.
-  const Nid folder = node.parent && path_ != kRecoveredItemsPath ? node.parent->nid : Nid();
+  const Nid folder = node.parent() && path_ != kRecoveredItemsPath ? node.parent()->nid : Nid();
   const std::string cls = r.item_class.value_or("");
   if (r.item_class && cls == "IPM.Task") {
     bump(AnalysisCounter::kTasks);

@@ -18,7 +18,7 @@ constexpr Nid kFirstFolderNid{0x8022};
 NodeRecord* find_named_subtree(const OstContext& context) {
   NodeRecord* root = FindNode(context, kNidRootFolder);
   if (!root) return nullptr;
-  for (NodeRecord* child = root->first_child; child; child = child->next_sibling) {
+  for (NodeRecord* child = root->first_child(); child; child = child->next_sibling()) {
     const auto type = child->nid.type();
     if (type != kNidTypeNormalFolder) continue;
     auto record = LoadItem(context, child);
@@ -46,7 +46,7 @@ NodeRecord* FindSalvageRoot(const OstContext& context, const ItemRecord* store_r
   // Personal stores name their subtree in the user's language, but their writers make it the
   // first folder below the root folder: node 0x8022.
   NodeRecord* first = FindNode(context, kFirstFolderNid);
-  if (first && first->parent && first->parent->nid == kNidRootFolder) return first;
+  if (first && first->parent() && first->parent()->nid == kNidRootFolder) return first;
   return FindNode(context, kNidRootFolder);
 }
 
@@ -79,25 +79,25 @@ std::vector<const NodeRecord*> FindOrphans(const OstContext& context, const Node
     out.push_back(n);
   }
   if (!root) {
-    for (const NodeRecord* n = context.nodes->first_root(); n; n = n->next_sibling) {
+    for (const NodeRecord* n = context.nodes->first_root(); n; n = n->next_sibling()) {
       if (is_folder_or_message(*n)) out.push_back(n);
     }
     return out;
   }
   // A folder without its data block is passed over by the walk, and its children with it.
-  for (const NodeRecord* n = root->first_child; n && n != root;) {
+  for (const NodeRecord* n = root->first_child(); n && n != root;) {
     const bool lost_folder = n->nid.type() == kNidTypeNormalFolder && !n->data_block;
     if (lost_folder) {
-      for (const NodeRecord* c = n->first_child; c; c = c->next_sibling) {
+      for (const NodeRecord* c = n->first_child(); c; c = c->next_sibling()) {
         if (is_folder_or_message(*c)) out.push_back(c);
       }
     }
-    if (n->first_child && !lost_folder) {
-      n = n->first_child;
+    if (n->first_child() && !lost_folder) {
+      n = n->first_child();
       continue;
     }
-    while (n != root && !n->next_sibling) n = n->parent;
-    if (n != root) n = n->next_sibling;
+    while (n != root && !n->next_sibling()) n = n->parent();
+    if (n != root) n = n->next_sibling();
   }
   return out;
 }

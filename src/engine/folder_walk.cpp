@@ -8,19 +8,19 @@ namespace salvora {
 
 std::int64_t CountWalkNodes(const NodeRecord& root, PassControl* control) {
   std::int64_t count = 0;
-  const NodeRecord* n = root.first_child;
+  const NodeRecord* n = root.first_child();
   while (n) {
     if (control && control->StopRequested()) return count;
     ++count;
-    if (n->data_block && n->first_child) {
-      n = n->first_child;
+    if (n->data_block && n->first_child()) {
+      n = n->first_child();
       continue;
     }
-    while (n && !n->next_sibling) {
-      n = n->parent;
+    while (n && !n->next_sibling()) {
+      n = n->parent();
       if (!n || n == &root) return count;
     }
-    if (n) n = n->next_sibling;
+    if (n) n = n->next_sibling();
   }
   return count;
 }
@@ -28,22 +28,22 @@ std::int64_t CountWalkNodes(const NodeRecord& root, PassControl* control) {
 bool WalkFolderTree(const NodeRecord& root, PassControl& control, FolderWalkVisitor& visitor) {
   // The bottom frame stands for the root; climbing past it ends the walk.
   int frames = 1;
-  const NodeRecord* node = root.first_child;
+  const NodeRecord* node = root.first_child();
   while (node) {
     if (control.Poll()) return false;
     bool entered = node->data_block && visitor.Visit(*node);
-    if (entered && node->first_child) {
+    if (entered && node->first_child()) {
       ++frames;
-      node = node->first_child;
+      node = node->first_child();
       continue;
     }
     if (entered) visitor.Leave();  // a folder without children is left at once
-    while (!node->next_sibling && node->parent) {
+    while (!node->next_sibling() && node->parent()) {
       if (--frames == 0) return true;
       visitor.Leave();
-      node = node->parent;
+      node = node->parent();
     }
-    node = node->next_sibling;
+    node = node->next_sibling();
   }
   return true;
 }
@@ -53,7 +53,7 @@ bool WalkRecovered(const OstContext& context, const NodeRecord* root, PassContro
   std::vector<const NodeRecord*> pending = FindOrphans(context, root);
   auto add_children_of_lost = [&] {
     for (const NodeRecord* folder : visitor.TakeLostFolders()) {
-      for (const NodeRecord* c = folder->first_child; c; c = c->next_sibling) {
+      for (const NodeRecord* c = folder->first_child(); c; c = c->next_sibling()) {
         if (is_folder_or_message(*c)) pending.push_back(c);
       }
     }
@@ -74,7 +74,7 @@ bool WalkRecovered(const OstContext& context, const NodeRecord* root, PassContro
       if (!done.insert(n).second || !n->data_block) continue;
       if (!visitor.Visit(*n)) continue;
       // A folder entered here is left here: WalkFolderTree never leaves the folder it starts at.
-      if (n->first_child && !WalkFolderTree(*n, control, visitor)) return false;
+      if (n->first_child() && !WalkFolderTree(*n, control, visitor)) return false;
       visitor.Leave();
     }
     add_children_of_lost();

@@ -5,24 +5,43 @@
 
 namespace salvora {
 
+namespace {
+
+// Every node needs an entry of at least 16 bytes in an index page, or a block of its own when
+// a scan of the file finds it, so a file holds fewer nodes than a sixteenth of its bytes.
+std::size_t most_nodes_in(const CFile64& file) {
+  constexpr std::size_t kWithoutFile = std::size_t{1} << 20;
+  constexpr std::size_t kLinkLimit = std::size_t{1} << 31;  // links are 32-bit distances
+  const std::uint64_t length = file.IsOpen() ? file.GetLength() : 0;
+  return std::min<std::size_t>(kLinkLimit, std::max<std::size_t>(kWithoutFile, length / 16 + 1024));
+}
+
+}  // namespace
+
+const ReservedArray<NodeRecord>& NodeTree::nodes() const {
+  static const ReservedArray<NodeRecord> kNone(0);
+  return nodes_ ? *nodes_ : kNone;
+}
+
 void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks,
                      const CFile64& file) {
-  const auto key_of = [this](std::uint32_t position) { return nodes_[position].nid.value; };
+  if (!nodes_) nodes_ = std::make_unique<ReservedArray<NodeRecord>>(most_nodes_in(file));
+  auto& nodes = *nodes_;
+  const auto key_of = [&nodes](std::uint32_t position) { return nodes[position].nid.value; };
   // A sound index yields its NIDs in ascending order: the records themselves are then the
   // index, searched by halving. The first NID out of order builds the hash over them all.
-  const bool appends_in_order = sorted_ && (nodes_.empty() || nodes_.back().nid.value < nid.value);
+  const bool appends_in_order = sorted_ && (nodes.empty() || nodes.back().nid.value < nid.value);
   NodeRecord* node = appends_in_order ? nullptr : Find(nid);
   if (node == nullptr) {
     if (sorted_ && !appends_in_order) {
       sorted_ = false;
-      index_.Reserve(nodes_.size() + 1, key_of);
-      for (std::size_t i = 0; i < nodes_.size(); ++i)
-        index_.Insert(nodes_[i].nid.value, static_cast<std::uint32_t>(i), key_of);
+      index_.Reserve(nodes.size() + 1, key_of);
+      for (std::size_t i = 0; i < nodes.size(); ++i) index_.Insert(nodes[i].nid.value, static_cast<std::uint32_t>(i), key_of);
     }
-    nodes_.emplace_back();
-    node = &nodes_.back();
+    if (nodes.size() == nodes.max_size()) throw std::length_error("the node index holds more nodes than the file can");
+    node = &nodes.emplace_back();
     node->nid = nid;
-    if (!sorted_) index_.Insert(nid.value, static_cast<std::uint32_t>(nodes_.size() - 1), key_of);
+    if (!sorted_) index_.Insert(nid.value, static_cast<std::uint32_t>(nodes.size() - 1), key_of);
   }
   // A page walked twice (after the leaf depth was learned) meets its entries again: the node
   // is refreshed in place, never duplicated.
@@ -34,81 +53,77 @@ void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const B
 }
 
 std::optional<std::uint32_t> NodeTree::PositionOf(Nid nid) const {
+  const auto& nodes = this->nodes();
   if (sorted_) {
-    auto it = std::lower_bound(nodes_.begin(), nodes_.end(), nid.value,
+    auto it = std::lower_bound(nodes.begin(), nodes.end(), nid.value,
                                [](const NodeRecord& n, std::uint32_t key) { return n.nid.value < key; });
-    if (it == nodes_.end() || it->nid.value != nid.value) return std::nullopt;
-    return static_cast<std::uint32_t>(it - nodes_.begin());
+    if (it == nodes.end() || it->nid.value != nid.value) return std::nullopt;
+    return static_cast<std::uint32_t>(it - nodes.begin());
   }
-  return index_.Find(nid.value, [this](std::uint32_t position) { return nodes_[position].nid.value; });
+  return index_.Find(nid.value, [&nodes](std::uint32_t position) { return nodes[position].nid.value; });
 }
 
 NodeRecord* NodeTree::Find(Nid nid) const {
   auto pos = PositionOf(nid);
-  return pos ? const_cast<NodeRecord*>(&nodes_[*pos]) : nullptr;
+  return pos ? const_cast<NodeRecord*>(&nodes()[*pos]) : nullptr;
 }
 
 void NodeTree::AppendRoot(NodeRecord* node) {
-  if (last_root_) last_root_->next_sibling = node;
+  if (last_root_) last_root_->next_sibling_ = last_root_->to(node);
   else first_root_ = node;
   last_root_ = node;
 }
 
 NodeRecord* NodeTree::NextPreOrder(const NodeRecord* node) {
-  if (node->first_child) return node->first_child;
-  for (const NodeRecord* n = node; n != nullptr; n = n->parent) {
-    if (n->next_sibling) return n->next_sibling;
+  if (NodeRecord* child = node->first_child()) return child;
+  for (const NodeRecord* n = node; n != nullptr; n = n->parent()) {
+    if (NodeRecord* next = n->next_sibling()) return next;
   }
   return nullptr;
 }
 
-namespace {
-
 // Visits a subtree in pre-order without leaving it.
 template <typename Visit>
-void walk_subtree(NodeRecord* root, Visit visit) {
+void NodeTree::WalkSubtree(NodeRecord* root, Visit visit) {
   NodeRecord* n = root;
   while (n != nullptr) {
     visit(n);
-    if (n->first_child) {
-      n = n->first_child;
+    if (NodeRecord* child = n->first_child()) {
+      n = child;
       continue;
     }
-    while (n != root && n->next_sibling == nullptr) n = n->parent;
-    n = (n == root) ? nullptr : n->next_sibling;
+    while (n != root && n->next_sibling() == nullptr) n = n->parent();
+    n = (n == root) ? nullptr : n->next_sibling();
   }
 }
 
 // Only a parent cycle is cut, which a sound index never has: the sibling before the node is
 // looked for rather than kept in every node.
-void unlink_from_parent(NodeRecord* node) {
-  NodeRecord* parent = node->parent;
-  if (parent->first_child == node) {
-    parent->first_child = node->next_sibling;
+void NodeTree::Unlink(NodeRecord* node) {
+  NodeRecord* parent = node->parent();
+  if (parent->first_child() == node) {
+    parent->first_child_ = parent->to(node->next_sibling());
   } else {
-    NodeRecord* before = parent->first_child;
-    while (before && before->next_sibling != node) before = before->next_sibling;
-    if (before) before->next_sibling = node->next_sibling;
+    NodeRecord* before = parent->first_child();
+    while (before && before->next_sibling() != node) before = before->next_sibling();
+    if (before) before->next_sibling_ = before->to(node->next_sibling());
   }
-  node->parent = node->next_sibling = nullptr;
+  node->parent_ = node->next_sibling_ = 0;
 }
-
-}  // namespace
 
 void NodeTree::Link() {
   first_root_ = last_root_ = nullptr;
   detached_.clear();
-  for (auto& n : nodes_) {
-    n.child_count = 0;
-    n.parent = n.next_sibling = n.first_child = nullptr;
-  }
+  if (!nodes_) return;
+  auto& nodes = *nodes_;
+  for (auto& n : nodes) n.parent_ = n.next_sibling_ = n.first_child_ = 0;
   // Every node is linked only after the whole index has been read, so a node reaches its
   // parent wherever the parent's entry sits, before or after it and on any page. Children go
   // in index order; the last child of each node so far is known here only, by position.
   constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-  std::vector<std::uint32_t> last_child(nodes_.size(), kNone);
-  for (std::size_t i = 0; i < nodes_.size(); ++i) {
-    NodeRecord& n = nodes_[i];
+  std::vector<std::uint32_t> last_child(nodes.size(), kNone);
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    NodeRecord& n = nodes[i];
     if (n.parent_nid.is_null() || n.parent_nid == n.nid) {
       AppendRoot(&n);
       continue;
@@ -118,12 +133,11 @@ void NodeTree::Link() {
       detached_.push_back(&n);
       continue;
     }
-    NodeRecord& parent = nodes_[*p];
-    n.parent = &parent;
-    if (last_child[*p] == kNone) parent.first_child = &n;
-    else nodes_[last_child[*p]].next_sibling = &n;
+    NodeRecord& parent = nodes[*p];
+    n.parent_ = n.to(&parent);
+    if (last_child[*p] == kNone) parent.first_child_ = parent.to(&n);
+    else nodes[last_child[*p]].next_sibling_ = nodes[last_child[*p]].to(&n);
     last_child[*p] = static_cast<std::uint32_t>(i);
-    ++parent.child_count;
   }
 
   // A damaged index can make nodes each other's parents; such a cycle hangs below no root and
@@ -131,23 +145,23 @@ void NodeTree::Link() {
   // cycles and cut each one, keeping the cut node apart like a node without parent.
   std::size_t reached = 0;
   auto count = [&](NodeRecord*) { ++reached; };
-  for (NodeRecord* r = first_root_; r; r = r->next_sibling) walk_subtree(r, count);
-  for (NodeRecord* d : detached_) walk_subtree(d, count);
-  if (reached == nodes_.size()) return;
+  for (NodeRecord* r = first_root_; r; r = r->next_sibling()) WalkSubtree(r, count);
+  for (NodeRecord* d : detached_) WalkSubtree(d, count);
+  if (reached == nodes.size()) return;
 
   std::unordered_set<const NodeRecord*> seen;
   auto mark = [&](NodeRecord* x) { seen.insert(x); };
-  for (NodeRecord* r = first_root_; r; r = r->next_sibling) walk_subtree(r, mark);
-  for (NodeRecord* d : detached_) walk_subtree(d, mark);
-  for (auto& n : nodes_) {
+  for (NodeRecord* r = first_root_; r; r = r->next_sibling()) WalkSubtree(r, mark);
+  for (NodeRecord* d : detached_) WalkSubtree(d, mark);
+  for (auto& n : nodes) {
     if (seen.count(&n)) continue;
     std::unordered_set<const NodeRecord*> chain;
     NodeRecord* x = &n;
-    while (x->parent && !seen.count(x) && chain.insert(x).second) x = x->parent;
-    if (x->parent && chain.count(x)) {
-      unlink_from_parent(x);
+    while (x->parent() && !seen.count(x) && chain.insert(x).second) x = x->parent();
+    if (x->parent() && chain.count(x)) {
+      Unlink(x);
       detached_.push_back(x);
-      walk_subtree(x, mark);
+      WalkSubtree(x, mark);
     }
   }
 }

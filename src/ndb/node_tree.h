@@ -2,34 +2,58 @@
 // The node tree: every node of the node B-tree, linked under its parent NID. The tree doubles
 // as the folder hierarchy: folders, messages and the other nodes hang under their parents.
 //
-// Records live in a deque, so pointers to them stay valid for the tree's lifetime. A node whose
-// parent never appears in the index is kept apart (detached), counted, and still found by NID.
+// Records live in one array reserved for the most nodes the file can hold, so they never move:
+// pointers to them stay valid for the tree's lifetime. A node whose parent never appears in the
+// index is kept apart (detached), counted, and still found by NID.
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "format/ids.h"
 #include "ndb/block_index.h"
 #include "ndb/flat_index.h"
+#include "platform/reserved_array.h"
 
 namespace salvora {
 
 // One per node of the store, so every byte counts: a mailbox of a million messages holds a
-// million of these (56 bytes each).
+// million of these (40 bytes each).
 struct NodeRecord {
+  NodeRecord() = default;
+  // A copy stands alone: its links are not carried over, they would point outside its tree.
+  NodeRecord(const NodeRecord& other)
+      : nid(other.nid), parent_nid(other.parent_nid), data_bid(other.data_bid), sub_bid(other.sub_bid),
+        data_block(other.data_block), sub_block(other.sub_block) {}
+  NodeRecord& operator=(const NodeRecord&) = delete;
+
   Nid nid;
   Nid parent_nid;                           // as stored in the entry
   Bid data_bid;                             // as stored in the entry
   Bid sub_bid;                              // 0 when the node has no sub-nodes
-  std::int32_t child_count = 0;
   bool data_block = false;                  // data_bid is in the block index
   bool sub_block = false;                   // sub_bid is in the block index
-  NodeRecord* next_sibling = nullptr;
-  NodeRecord* parent = nullptr;             // null at the root level and for detached nodes
-  NodeRecord* first_child = nullptr;
+
+  NodeRecord* next_sibling() const { return at(next_sibling_); }
+  NodeRecord* parent() const { return at(parent_); }  // null at the root level and for detached nodes
+  NodeRecord* first_child() const { return at(first_child_); }
+
+ private:
+  friend class NodeTree;
+  // Links are distances in records to other records of the same tree, which never move; 0 is
+  // none (a node is never linked to itself).
+  NodeRecord* at(std::int32_t distance) const {
+    return distance == 0 ? nullptr : const_cast<NodeRecord*>(this) + distance;
+  }
+  std::int32_t to(const NodeRecord* other) const { return other ? static_cast<std::int32_t>(other - this) : 0; }
+
+  std::int32_t next_sibling_ = 0;
+  std::int32_t parent_ = 0;
+  std::int32_t first_child_ = 0;
 };
+
+static_assert(sizeof(NodeRecord) <= 40, "a node record grew: a million of them are held at once");
 
 class NodeTree {
  public:
@@ -43,17 +67,21 @@ class NodeTree {
   NodeRecord* first_root() const { return first_root_; }
   NodeRecord* last_root() const { return last_root_; }
   const std::vector<NodeRecord*>& detached() const { return detached_; }
-  std::size_t size() const { return nodes_.size(); }
-  const std::deque<NodeRecord>& nodes() const { return nodes_; }
+  std::size_t size() const { return nodes_ ? nodes_->size() : 0; }
+  const ReservedArray<NodeRecord>& nodes() const;
 
   // Pre-order successor of a node within the whole tree (children first), or null at the end.
   static NodeRecord* NextPreOrder(const NodeRecord* node);
 
  private:
   void AppendRoot(NodeRecord* node);
+  static void Unlink(NodeRecord* node);
+  template <typename Visit>
+  static void WalkSubtree(NodeRecord* root, Visit visit);
   std::optional<std::uint32_t> PositionOf(Nid nid) const;
 
-  std::deque<NodeRecord> nodes_;
+  // Made at the first Place, sized by the file: every node takes at least 16 bytes of it.
+  std::unique_ptr<ReservedArray<NodeRecord>> nodes_;
   bool sorted_ = true;  // nodes_ ascend by NID and index_ is empty
   FlatIndex index_;
   NodeRecord* first_root_ = nullptr;

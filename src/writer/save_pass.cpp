@@ -49,7 +49,7 @@ std::string cut_chars(std::string_view text, std::size_t chars) {
 // read where they are visited.
 std::vector<const NodeRecord*> items_of(const NodeRecord& folder) {
   std::vector<const NodeRecord*> out;
-  for (const NodeRecord* c = folder.first_child; c; c = c->next_sibling) {
+  for (const NodeRecord* c = folder.first_child(); c; c = c->next_sibling()) {
     const std::uint8_t type = c->nid.type();
     if (c->data_block && type != kNidTypeNormalFolder && type != kNidTypeAssocMessage) out.push_back(c);
   }
@@ -454,7 +454,7 @@ class SaveWalk : public RecoveringVisitor {
     }
     if (ctx_.stopped()) return;
     try {
-      auto* entry = folders_.FindFolderEntry(node.parent ? node.parent->nid : Nid());
+      auto* entry = folders_.FindFolderEntry(node.parent() ? node.parent()->nid : Nid());
       bump(SaveCounter::kMails);
       progress_.set_count_text(count_text_);
       if (!entry) return;

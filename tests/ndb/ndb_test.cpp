@@ -26,6 +26,12 @@ ByteVector pattern(std::size_t n, std::uint8_t seed) {
   return v;
 }
 
+std::size_t children_of(const NodeRecord* node) {
+  std::size_t n = 0;
+  for (const NodeRecord* c = node->first_child(); c; c = c->next_sibling()) ++n;
+  return n;
+}
+
 struct Loaded {
   OstContext ctx;
   int block_result = -9;
@@ -66,8 +72,8 @@ TEST_P(EveryLayout, MultiLevelTreesAreReadWhole) {
   EXPECT_EQ(l->ctx.nodes->detached().size(), 0u);
   NodeRecord* root = FindNode(l->ctx, kNidRootFolder);
   ASSERT_NE(root, nullptr);
-  EXPECT_EQ(root->child_count, 15);
-  EXPECT_EQ(root->parent, nullptr);
+  EXPECT_EQ(children_of(root), 15u);
+  EXPECT_EQ(root->parent(), nullptr);
   // Bit 0 of a BID is ignored by lookups.
   EXPECT_TRUE(FindBlock(l->ctx, Bid(bids[3].value | 1)));
   for (int i = 0; i < 20; ++i) {
@@ -186,23 +192,23 @@ TEST_P(EveryLayout, ParentsListedLaterAndOrphans) {
   auto l = load(b, "orphans.pst");
   NodeRecord* f = FindNode(l->ctx, folder);
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(f->child_count, 2);
-  EXPECT_EQ(f->first_child->nid, m1);
-  ASSERT_NE(f->first_child->next_sibling, nullptr);
-  EXPECT_EQ(f->first_child->next_sibling->nid, m2);
-  EXPECT_EQ(f->parent->nid, kNidRootFolder);
+  EXPECT_EQ(children_of(f), 2u);
+  EXPECT_EQ(f->first_child()->nid, m1);
+  ASSERT_NE(f->first_child()->next_sibling(), nullptr);
+  EXPECT_EQ(f->first_child()->next_sibling()->nid, m2);
+  EXPECT_EQ(f->parent()->nid, kNidRootFolder);
   // Kept apart, counted, and still found by NID; the cycle is cut instead of hiding both.
   NodeRecord* orphan = FindNode(l->ctx, lost);
   ASSERT_NE(orphan, nullptr);
-  EXPECT_EQ(orphan->parent, nullptr);
+  EXPECT_EQ(orphan->parent(), nullptr);
   EXPECT_EQ(l->ctx.nodes->detached().size(), 2u);
   std::size_t roots = 0;
-  for (NodeRecord* r = l->ctx.nodes->first_root(); r; r = r->next_sibling) ++roots;
+  for (NodeRecord* r = l->ctx.nodes->first_root(); r; r = r->next_sibling()) ++roots;
   EXPECT_EQ(roots, 2u);  // the store and the self-parented root folder
   std::size_t reached = 0;
   for (NodeRecord* n = l->ctx.nodes->first_root(); n; n = NodeTree::NextPreOrder(n)) ++reached;
   for (NodeRecord* d : l->ctx.nodes->detached()) {
-    for (NodeRecord* n = d; n; n = n->first_child) ++reached;
+    for (NodeRecord* n = d; n; n = n->first_child()) ++reached;
   }
   EXPECT_EQ(reached, l->ctx.nodes->size());
 }
@@ -231,8 +237,8 @@ TEST(NodeTreeTest, EntriesOutOfOrderAreFoundAndLinkedLikeSortedOnes) {
     for (std::uint32_t i = 2; i <= 300; ++i) {
       const NodeRecord* n = tree.Find(Nid::make(kNidTypeNormalMessage, i));
       ASSERT_NE(n, nullptr) << i;
-      ASSERT_NE(n->parent, nullptr) << i;
-      EXPECT_EQ(n->parent->nid, Nid::make(kNidTypeNormalMessage, i / 2)) << i;
+      ASSERT_NE(n->parent(), nullptr) << i;
+      EXPECT_EQ(n->parent()->nid, Nid::make(kNidTypeNormalMessage, i / 2)) << i;
     }
     EXPECT_TRUE(tree.detached().empty());
   }

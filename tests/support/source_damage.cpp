@@ -13,7 +13,7 @@ namespace {
 
 std::size_t ChildrenOfType(const NodeRecord& node, std::uint8_t type) {
   std::size_t n = 0;
-  for (const NodeRecord* c = node.first_child; c != nullptr; c = c->next_sibling) n += c->nid.type() == type ? 1 : 0;
+  for (const NodeRecord* c = node.first_child(); c != nullptr; c = c->next_sibling()) n += c->nid.type() == type ? 1 : 0;
   return n;
 }
 
@@ -50,8 +50,8 @@ DamagedSource DamageMessageAndFolder(const std::string& source, const std::strin
     }
     const NodeRecord* message = nullptr;
     for (const NodeRecord& n : ctx.nodes->nodes()) {
-      if (n.nid.type() == kNidTypeNormalMessage && n.data_block && n.parent && n.parent != folder &&
-          n.parent->nid.type() == kNidTypeNormalFolder) {
+      if (n.nid.type() == kNidTypeNormalMessage && n.data_block && n.parent() && n.parent() != folder &&
+          n.parent()->nid.type() == kNidTypeNormalFolder) {
         message = &n;
         break;
       }
@@ -78,7 +78,7 @@ Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest
     OstContext ctx;
     LoadCopy(source, dest, ctx);
     for (const NodeRecord& n : ctx.nodes->nodes()) {
-      if (n.nid.type() != kNidTypeNormalMessage || !n.data_block || !n.parent) continue;
+      if (n.nid.type() != kNidTypeNormalMessage || !n.data_block || !n.parent()) continue;
       const auto& g = ctx.geometry;
       const auto block = FindBlock(ctx, n.data_bid);
       const std::uint64_t disk = (block->cb + g.block_trailer_size + g.block_alignment - 1) / g.block_alignment *

@@ -1,0 +1,44 @@
+// The array whose elements never move: it must keep every element where it was while it
+// grows step by step, and refuse to grow past its reservation instead of writing beyond it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "platform/reserved_array.h"
+
+namespace salvora {
+namespace {
+
+struct Record {
+  std::uint64_t a = 0;
+  std::uint32_t b = 0;
+  std::uint32_t c = 0;
+};
+
+TEST(ReservedArray, GrowsInPlaceAndStopsAtItsReservation) {
+  constexpr std::size_t kCount = 300000;  // several commit steps of 1 MB
+  ReservedArray<Record> array(kCount);
+  ASSERT_GE(array.max_size(), kCount);
+  std::vector<const Record*> addresses;
+  for (std::size_t i = 0; i < kCount; ++i) {
+    Record& r = array.emplace_back();
+    EXPECT_EQ(r.a, 0u);  // value-initialised, even on pages committed earlier
+    r.a = i * 3;
+    r.b = static_cast<std::uint32_t>(i);
+    if (i % 1000 == 0) addresses.push_back(&r);
+  }
+  for (std::size_t k = 0; k < addresses.size(); ++k) {
+    EXPECT_EQ(addresses[k], &array[k * 1000]);
+    EXPECT_EQ(addresses[k]->a, k * 1000 * 3);
+  }
+  EXPECT_EQ(array.size(), kCount);
+  EXPECT_GE(array.memory_bytes(), kCount * sizeof(Record));
+  while (array.size() < array.max_size()) array.emplace_back();
+  EXPECT_THROW(array.emplace_back(), std::bad_alloc);
+  EXPECT_EQ(array.back().a, 0u);
+}
+
+}  // namespace
+}  // namespace salvora
