@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 
 #include "content/property_decoder.h"
 #include "engine/object_loader.h"
+#include "format/bth.h"
 #include "format/byte_reader.h"
 #include "format/prop_types.h"
 #include "format/table_context.h"
@@ -15,10 +17,53 @@ namespace {
 
 std::string id_text(Nid nid) { return std::to_string(nid.value); }
 
+// A table's heap: read block by block as the row index needs them when its blocks are sound,
+// so that a large folder's strings are never read; whole otherwise, as any reader reads it.
+std::optional<HeapOnNode> open_table_heap(const OstContext& ctx, const NodeRecord& node, Findings& findings) {
+  const auto entry = FindBlock(ctx, node.data_bid);
+  if (entry && CheckNodeData(ctx, *entry)) {
+    if (auto list = ValueBlocks(ctx, node.data_bid); list && list->complete) {
+      auto bids = std::make_shared<std::vector<Bid>>(std::move(list->blocks));
+      return HeapOnNode::OpenLazily(
+          bids->size(), [&ctx, bids](std::size_t i) { return ReadBlockDecoded(ctx, (*bids)[i]); }, hid_layout_for(ctx));
+    }
+  }
+  auto blocks = ReadNodeBlocks(ctx, node.data_bid);
+  if (!blocks) return std::nullopt;
+  return HeapOnNode::Parse(std::move(*blocks), hid_layout_for(ctx), findings);
+}
+
+// Collects the row id of each row of a row matrix as its blocks are read, keeping none of
+// them: rows never straddle blocks, and only the first `wanted` rows are the table's.
+class RowIdSink : public ValueSink {
+ public:
+  RowIdSink(const TcInfo& info, const TcColumn& column, std::size_t wanted, std::vector<Nid>& out)
+      : info_(info), column_(column), wanted_(wanted), out_(out) {}
+  void Deliver(Bytes block) override {
+    const std::size_t row_size = info_.row_size();
+    if (row_size == 0) return;
+    for (std::size_t i = 0; i < block.size() / row_size && rows_ < wanted_; ++i, ++rows_) Take(block.subspan(i * row_size, row_size));
+  }
+  void Take(Bytes row) {
+    if (!cell_present(row, info_, column_)) return;
+    const auto cell = cell_bytes(row, info_, column_);
+    if (!cell || cell->size() < 4) return;
+    const std::uint32_t id = ByteReader(*cell).u32();
+    if (id != 0) out_.push_back(Nid(id));
+  }
+
+ private:
+  const TcInfo& info_;
+  const TcColumn& column_;
+  std::size_t wanted_;
+  std::size_t rows_ = 0;
+  std::vector<Nid>& out_;
+};
+
 // The NIDs a table lists, one per row; empty when the table is absent or unreadable (then
-// there is nothing to compare with). Only the row id cell of each row is read: a folder of a
-// large mailbox lists hundreds of thousands of messages, and decoding every column of every
-// row would cost far more memory than the rows themselves.
+// there is nothing to compare with). Only the row index and the row id cell of each row are
+// read, one block at a time: a folder of a large mailbox lists hundreds of thousands of
+// messages, and holding its table would cost far more memory than the ids.
 std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
   std::vector<Nid> out;
   const NodeRecord* node = FindNode(ctx, table);
@@ -28,10 +73,8 @@ std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
     if (!node->sub_bid.is_null()) {
       if (auto list = ReadSubnodes(ctx, node->sub_bid)) subnodes = std::move(*list);
     }
-    auto blocks = ReadNodeBlocks(ctx, node->data_bid);
-    if (!blocks) return out;
     Findings findings(Tolerance::kSalvage);
-    auto heap = HeapOnNode::Parse(std::move(*blocks), hid_layout_for(ctx), findings);
+    const auto heap = open_table_heap(ctx, *node, findings);
     if (!heap || heap->client_signature() != kClientTableContext) return out;
     const auto info = read_tc_info(*heap, findings);
     if (!info) return out;
@@ -39,18 +82,23 @@ std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
       return c.tag == ((std::uint32_t{kPidLtpRowId} << 16) | kPtypInteger32);
     });
     if (column == info->columns.end()) return out;
-    OstSubnodes source(ctx, subnodes);
-    const auto matrix = read_tc_rows(
-        *heap, *info, [&source](Nid nid) { return source.Blocks(nid); }, findings);
-    if (!matrix) return out;
-    out.reserve(matrix->rows.size());
-    for (Bytes row : matrix->rows) {
-      if (!cell_present(row, *info, *column)) continue;
-      const auto cell = cell_bytes(row, *info, *column);
-      if (!cell || cell->size() < 4) continue;
-      const std::uint32_t id = ByteReader(*cell).u32();
-      if (id != 0) out.push_back(Nid(id));
+    // How many rows the row index lists: the matrix may hold more, which are not the table's.
+    const auto header = read_bth_header(*heap, info->row_index, findings);
+    if (!header || header->key_size != 4) return out;
+    const std::size_t indexed = [&] {
+      const auto records = read_bth_records(*heap, *header, findings);
+      return records ? records->size() : std::size_t{0};
+    }();
+    if (indexed == 0 || info->hnid_rows == 0) return out;
+    RowIdSink sink(*info, *column, indexed, out);
+    out.reserve(indexed);
+    if (hnid_is_heap(info->hnid_rows)) {
+      if (const auto bytes = heap->Lookup(Hid(info->hnid_rows))) sink.Deliver(*bytes);
+      return out;
     }
+    const SubnodeEntry* matrix = FindSubnode(subnodes, Nid(info->hnid_rows));
+    const auto entry = matrix ? FindBlock(ctx, matrix->data_bid) : std::nullopt;
+    if (!entry || !ReadNodeData(ctx, *entry, sink)) out.clear();
   } catch (const std::exception&) {
     out.clear();  // an unreadable table: nothing to compare with
   }

@@ -108,6 +108,32 @@ std::optional<HeapOnNode> HeapOnNode::Parse(std::vector<ByteVector> blocks, HidL
   return heap;
 }
 
+std::optional<HeapOnNode> HeapOnNode::OpenLazily(std::size_t block_count, BlockLoader load, HidLayout layout) {
+  if (block_count == 0) return std::nullopt;
+  auto first = load(0);
+  if (!first) return std::nullopt;
+  std::vector<ByteVector> blocks;
+  blocks.push_back(std::move(*first));
+  Findings ignored(Tolerance::kSalvage);
+  auto heap = Parse(std::move(blocks), layout, ignored);
+  if (!heap) return std::nullopt;
+  heap->blocks_.resize(block_count);
+  heap->maps_.resize(block_count);
+  heap->loaded_.assign(block_count, false);
+  heap->loaded_[0] = true;
+  heap->load_ = std::move(load);
+  return heap;
+}
+
+void HeapOnNode::LoadBlock(std::size_t index) const {
+  loaded_[index] = true;
+  auto bytes = load_(index);
+  if (!bytes) return;  // an unreadable block: its map stays invalid
+  Findings ignored(Tolerance::kSalvage);
+  maps_[index] = ParsePageMap(*bytes, index, ignored);
+  blocks_[index] = std::move(*bytes);
+}
+
 std::size_t HeapOnNode::allocation_count() const {
   std::size_t n = 0;
   for (const auto& m : maps_)
@@ -118,6 +144,7 @@ std::size_t HeapOnNode::allocation_count() const {
 std::optional<Bytes> HeapOnNode::LookupAs(Hid hid, HidLayout layout) const {
   const HidParts parts = split_hid(hid, layout);
   if (parts.index == 0 || parts.block >= blocks_.size()) return std::nullopt;
+  if (!loaded_.empty() && !loaded_[parts.block]) LoadBlock(parts.block);
   const PageMap& map = maps_[parts.block];
   if (!map.valid || parts.index >= map.offsets.size()) return std::nullopt;
   const Bytes block = blocks_[parts.block];

@@ -7,6 +7,7 @@
 // blocks; the views Lookup returns live as long as the heap.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -57,10 +58,17 @@ class HeapOnNode {
   static std::optional<HeapOnNode> Parse(std::vector<ByteVector> blocks, HidLayout layout, Findings& findings,
                                          HeapError* error = nullptr);
 
+  // The same heap with its blocks read only when a lookup first needs one (block 0 at once):
+  // for a large table of which only the row index is wanted, its strings are never read.
+  // Salvage only: a block that cannot be read or whose page map is broken fails the lookups
+  // into it, and its findings are not kept. Lookups must then come from one thread.
+  using BlockLoader = std::function<std::optional<ByteVector>(std::size_t index)>;
+  static std::optional<HeapOnNode> OpenLazily(std::size_t block_count, BlockLoader load, HidLayout layout);
+
   std::uint8_t client_signature() const { return client_signature_; }
   Hid user_root() const { return user_root_; }
   std::size_t block_count() const { return blocks_.size(); }
-  std::size_t allocation_count() const;
+  std::size_t allocation_count() const;  // of the blocks read so far
   HidLayout layout() const { return layout_; }
 
   // The bytes of one allocation; empty optional when the id is not a heap id or names no
@@ -75,9 +83,14 @@ class HeapOnNode {
   };
   static PageMap ParsePageMap(Bytes block, std::size_t index, Findings& findings);
   std::optional<Bytes> LookupAs(Hid hid, HidLayout layout) const;
+  void LoadBlock(std::size_t index) const;
 
-  std::vector<ByteVector> blocks_;
-  std::vector<PageMap> maps_;
+  // Blocks and maps are filled in by a lazy heap as lookups reach them; a block once read
+  // stays, so the views lookups give out stay valid.
+  mutable std::vector<ByteVector> blocks_;
+  mutable std::vector<PageMap> maps_;
+  mutable std::vector<bool> loaded_;  // empty unless lazy
+  BlockLoader load_;
   HidLayout layout_ = HidLayout::kStandard;
   std::uint8_t client_signature_ = 0;
   Hid user_root_;

@@ -1,6 +1,7 @@
 // B-tree-on-heap: the builder's trees read back, and damaged trees as each tolerance takes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,60 @@ TEST(Bth, BuildsIndexLevelsForManyRecords) {
       EXPECT_EQ(load_u32(c->records[i], 4), i);
     }
   }
+}
+
+// A heap read lazily gives the lookups of the whole heap, reads only the blocks that lookups
+// reach (a table's row index, not the strings after it), and an unreadable block fails only
+// the lookups into it.
+TEST(Bth, LazyHeapReadsOnlyTheBlocksItsLookupsReach) {
+  HeapWriter w(kClientBth);
+  ByteWriter rec;
+  for (std::uint32_t i = 0; i < 3000; ++i) {
+    rec.u32(i * 2);
+    rec.u32(i);
+  }
+  const Hid root = build_bth(w, 4, 4, rec.data());
+  w.SetUserRoot(root);
+  std::vector<Hid> strings;
+  for (int i = 0; i < 200; ++i) strings.push_back(w.Allocate(ByteVector(900, static_cast<std::uint8_t>(i))));
+  const auto blocks = w.Finish();
+  ASSERT_GT(blocks.size(), 20u);
+  const auto whole = heap_of(w);
+  ASSERT_TRUE(whole);
+
+  std::vector<std::size_t> reads;
+  std::size_t unreadable = blocks.size() - 1;
+  const auto lazy = HeapOnNode::OpenLazily(
+      blocks.size(),
+      [&](std::size_t i) -> std::optional<ByteVector> {
+        reads.push_back(i);
+        if (i == unreadable) return std::nullopt;
+        return blocks[i];
+      },
+      HidLayout::kStandard);
+  ASSERT_TRUE(lazy);
+  Findings findings(Tolerance::kSalvage);
+  const auto tree = read_bth(*lazy, root, findings);
+  ASSERT_TRUE(tree);
+  ASSERT_EQ(tree->records.size(), 3000u);
+  EXPECT_EQ(load_u32(tree->records[2999], 4), 2999u);
+  const std::size_t index_reads = reads.size();
+  EXPECT_LT(index_reads, blocks.size() / 2) << "the strings' blocks were read for the index";
+  for (std::size_t k = 0; k < strings.size(); ++k) {
+    const auto a = lazy->Lookup(strings[k]);
+    const auto b = whole->Lookup(strings[k]);
+    ASSERT_TRUE(b);
+    if (split_hid(strings[k], HidLayout::kStandard).block == unreadable) {
+      EXPECT_FALSE(a) << k;
+    } else {
+      ASSERT_TRUE(a) << k;
+      EXPECT_TRUE(std::equal(a->begin(), a->end(), b->begin(), b->end())) << k;
+    }
+  }
+  // Each block is read once, however many lookups reach it.
+  std::sort(reads.begin(), reads.end());
+  EXPECT_EQ(std::adjacent_find(reads.begin(), reads.end()), reads.end());
+  EXPECT_EQ(reads.size(), blocks.size());
 }
 
 TEST(Bth, HeadersThatNoWriterMakesAreRefused) {
