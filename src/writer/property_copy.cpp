@@ -173,12 +173,12 @@ std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const st
     for (const auto& n : names) dropped.push_back({*n.string_value(), "the object has no property accessor"});
     return dropped;
   }
-  // The arrays go across whole, not copied: they hold every value of the object.
-  const Variant sent_names = Variant::Array(std::move(names));
-  const Variant result = invoke(accessor, dispid::kSetProperties, InvokeKind::kMethod,
-                                {sent_names, Variant::Array(std::move(values))});
+  // The arrays go across whole, not copied (as a list of arguments would copy the names kept
+  // here for the report): they hold every value of the object.
+  const std::array<Variant, 2> arguments = {Variant::Array(std::move(names)), Variant::Array(std::move(values))};
+  const Variant result = accessor->invoke(dispid::kSetProperties, InvokeKind::kMethod, arguments);
   const std::vector<Variant>* errors = result.array_value();
-  const std::vector<Variant>& sent = *sent_names.array_value();
+  const std::vector<Variant>& sent = *arguments[0].array_value();
   for (std::size_t i = 0; errors && i < errors->size() && i < sent.size(); ++i) {
     const auto code = (*errors)[i].error_code();
     if (!code || *code == kAccessorComputed) continue;  // set, or the store's own to compute

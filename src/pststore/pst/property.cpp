@@ -88,6 +88,17 @@ void set_prop(PropertyList& props, Property p) {
   props.push_back(std::move(p));
 }
 
+void copy_prop(PropertyList& props, const Property& p) {
+  for (auto& q : props) {
+    if (q.id() == p.id()) {
+      q.tag = p.tag;
+      q.data = p.data;
+      return;
+    }
+  }
+  props.push_back(p);
+}
+
 void normalize_props(PropertyList& props) {
   std::stable_sort(props.begin(), props.end(), [](const Property& a, const Property& b) { return a.id() < b.id(); });
   // Keep the last of equal ids: the caller's later value overrides an earlier one.
