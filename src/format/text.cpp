@@ -48,14 +48,21 @@ std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, Ascii4 ascii4
   std::string out(count * 3, '\0');
   char* p = out.data();
   for (std::size_t i = 0; i < count; ++i) {
-    while (i + 4 <= count && ascii4(i, p, drop_nul)) {
-      i += 4;
-      p += 4;
-    }
-    if (i >= count) break;
     const char32_t u = unit_at(i);
     if (u < 0x80) {
-      if (u != 0 || !drop_nul) *p++ = static_cast<char>(u);
+      // A run of ASCII is tried only where one starts: text in other scripts would pay for a
+      // failed try at every unit.
+      if (i + 4 <= count && ascii4(i, p, drop_nul)) {
+        i += 3;
+        p += 4;
+      } else if (u != 0 || !drop_nul) {
+        *p++ = static_cast<char>(u);
+      }
+    } else if (u < 0x800) {
+      // Latin, Greek, Cyrillic, Hebrew, Arabic: two bytes, written here rather than by the
+      // general case.
+      *p++ = static_cast<char>(0xC0 | (u >> 6));
+      *p++ = static_cast<char>(0x80 | (u & 0x3F));
     } else if (u >= 0xD800 && u <= 0xDBFF) {
       const char32_t lo = i + 1 < count ? unit_at(i + 1) : 0;
       if (lo >= 0xDC00 && lo <= 0xDFFF) {

@@ -139,6 +139,12 @@ bool copied_another_way(std::uint16_t raw_id, std::uint16_t type) {
   return raw_id == kPidAttachDataBinary || raw_id == kPidLtpRowId || raw_id == kPidLtpRowVer;
 }
 
+bool copy_brings(const SourceObject* source, std::initializer_list<std::uint16_t> ids) {
+  return source && std::any_of(source->properties.begin(), source->properties.end(), [&](const PropertyEntry& e) {
+           return e.value && std::find(ids.begin(), ids.end(), e.raw_id) != ids.end();
+         });
+}
+
 std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const std::vector<PropertyEntry>& entries,
                                              const PropertyCopy& copy) {
   std::vector<DroppedProperty> dropped;
