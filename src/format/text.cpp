@@ -53,8 +53,11 @@ std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, Ascii4 ascii4
       // A run of ASCII is tried only where one starts: text in other scripts would pay for a
       // failed try at every unit.
       if (i + 4 <= count && ascii4(i, p, drop_nul)) {
-        i += 3;
-        p += 4;
+        do {
+          i += 4;
+          p += 4;
+        } while (i + 4 <= count && ascii4(i, p, drop_nul));
+        --i;  // the loop's step goes to the first unit after the run
       } else if (u != 0 || !drop_nul) {
         *p++ = static_cast<char>(u);
       }
