@@ -330,6 +330,7 @@ class Applier {
 
   void ApplyRtf(const ByteVector& v) {
     auto& m = ensure(record_.message);
+    if (!options_.rtf_text) return;
     RtfResult rtf = decompress_rtf(v);
     if (!rtf.usable()) return;
     bool ok = true;
