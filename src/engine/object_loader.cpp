@@ -68,13 +68,13 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
 }  // namespace
 
 std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node, AttachmentLoad attachments,
-                                     SourceObject* source, RtfLoad rtf) {
+                                     SourceObject* source, BodyLoad bodies) {
   if (!node || !node->data_block) return nullptr;
-  return LoadItemAt(context, node->data_bid, node->sub_bid, attachments, source, rtf);
+  return LoadItemAt(context, node->data_bid, node->sub_bid, attachments, source, bodies);
 }
 
 std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
-                                       AttachmentLoad attachments, SourceObject* source, RtfLoad rtf) {
+                                       AttachmentLoad attachments, SourceObject* source, BodyLoad bodies) {
   if (context.stopped()) return nullptr;
   ReadObjectOptions read;
   read.listing = attachments == AttachmentLoad::kListing;
@@ -82,7 +82,7 @@ std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, 
   if (!object || context.stopped()) return nullptr;
   auto record = std::make_unique<ItemRecord>();
   ApplyOptions options = apply_options_for(context);
-  options.rtf_text = rtf == RtfLoad::kText;
+  options.body_text = bodies == BodyLoad::kText;
   if (apply_properties(object->properties.blocks, record.get(), options) != 0) return nullptr;
   if (context.stopped()) return nullptr;
   if (source) {

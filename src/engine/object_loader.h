@@ -19,12 +19,13 @@ enum class AttachmentLoad {
   kListing,
 };
 
-// Whether a message's compressed RTF is decompressed into the record as well.
-enum class RtfLoad {
+// Whether a message's plain body and compressed RTF become text in the record.
+enum class BodyLoad {
   kText,
-  // Left compressed (rtf_body and rtf_available unset): for a caller that copies the source's
-  // compressed value as it is and never shows or converts the text.
-  kCompressedOnly,
+  // Left as stored (plain_body, rtf_body and rtf_available unset; the record is still a
+  // message): for a caller that copies the source's stored bodies as they are and never shows
+  // or converts them.
+  kAsStored,
 };
 
 // A new record for the node, or null when the node has no readable property context or the
@@ -34,12 +35,12 @@ enum class RtfLoad {
 // gives it, from the same reading (its recipient table is read for it).
 std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node,
                                      AttachmentLoad attachments = AttachmentLoad::kObjects,
-                                     SourceObject* source = nullptr, RtfLoad rtf = RtfLoad::kText);
+                                     SourceObject* source = nullptr, BodyLoad bodies = BodyLoad::kText);
 
 // The same for an object that has no node of its own (a message embedded in an attachment):
 // its data block and sub-node block.
 std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
                                        AttachmentLoad attachments = AttachmentLoad::kObjects,
-                                       SourceObject* source = nullptr, RtfLoad rtf = RtfLoad::kText);
+                                       SourceObject* source = nullptr, BodyLoad bodies = BodyLoad::kText);
 
 }  // namespace salvora

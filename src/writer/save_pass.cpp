@@ -71,10 +71,10 @@ class SaveWalk : public RecoveringVisitor {
         progress_(progress),
         writer_(writer),
         path_(kRootFolderPath),
-        // The RTF stays compressed: the copy writes the source's compressed value as it is, and
-        // a mail's body is chosen from the record only when its source brings none (no RTF).
+        // The bodies stay as stored: the copy writes the source's own as they are, and the
+        // writers take a body from the record only when the source brings none.
         prefetch_([&ctx](const NodeRecord& node, SourceObject& source) {
-          return LoadItem(ctx, &node, AttachmentLoad::kObjects, &source, RtfLoad::kCompressedOnly);
+          return LoadItem(ctx, &node, AttachmentLoad::kObjects, &source, BodyLoad::kAsStored);
         },
                   options.threads > 1 ? kPrefetchWindow : 0) {
     if (root && !root->nid.is_null()) folders_.Add(std::string(kRootFolderPath), root->nid);
@@ -148,9 +148,9 @@ class SaveWalk : public RecoveringVisitor {
     progress_.items_saved.store(++nodes_);
     if (deleted_) {
       if (!record || !record->message || !record->item_class || record->folder_counts) return false;
-      // Written without a copy, a deleted mail takes its body from the record: an RTF it has is
-      // wanted as text after all.
-      if (copy_brings(&source, {kPidRtfCompressed})) {
+      // Written without a copy, a deleted mail takes its body from the record: the bodies it has
+      // are wanted as text after all.
+      if (copy_brings(&source, {kPidBody, kPidRtfCompressed})) {
         try {
           if (auto with_text = LoadItem(ctx_, &node)) record = std::move(with_text);
         } catch (const std::exception&) {
