@@ -147,6 +147,11 @@ class Applier {
       return;
     }
     if (!e.value) return;
+    // Bodies left as stored still make the object a message, as unread ones do.
+    if (!options_.body_text && (e.id == kPidBody || e.id == kPidRtfCompressed)) {
+      ApplySkipped(e);
+      return;
+    }
     // The first group that knows the property takes it; the text tables come first.
     for (const auto apply : {&Applier::ApplyTextTables, &Applier::ApplyIdentity, &Applier::ApplyMessageField,
                              &Applier::ApplyContactField, &Applier::ApplyContainerField, &Applier::ApplyCalendarField}) {

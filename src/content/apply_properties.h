@@ -21,6 +21,9 @@ struct ApplyOptions {
   std::uint32_t default_codepage = 1252;
   // When set, a PR_RTF_COMPRESSED body is also written to this file.
   std::optional<std::string> rtf_path;
+  // Whether the plain body and the compressed RTF become text (plain_body, rtf_body). A caller
+  // that copies the stored values as they are and never shows them leaves them as stored.
+  bool body_text = true;
   // The blocks are an attachment object's: its display name belongs to the attachment node at
   // the cursor, not to the message it is applied to.
   bool attachment_object = false;

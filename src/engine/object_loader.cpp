@@ -68,20 +68,21 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
 }  // namespace
 
 std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node, AttachmentLoad attachments,
-                                     SourceObject* source) {
+                                     SourceObject* source, BodyLoad bodies) {
   if (!node || !node->data_block) return nullptr;
-  return LoadItemAt(context, node->data_bid, node->sub_bid, attachments, source);
+  return LoadItemAt(context, node->data_bid, node->sub_bid, attachments, source, bodies);
 }
 
 std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
-                                       AttachmentLoad attachments, SourceObject* source) {
+                                       AttachmentLoad attachments, SourceObject* source, BodyLoad bodies) {
   if (context.stopped()) return nullptr;
   ReadObjectOptions read;
   read.listing = attachments == AttachmentLoad::kListing;
   auto object = ReadObject(context, data_bid, sub_bid, read);
   if (!object || context.stopped()) return nullptr;
   auto record = std::make_unique<ItemRecord>();
-  const ApplyOptions options = apply_options_for(context);
+  ApplyOptions options = apply_options_for(context);
+  options.body_text = bodies == BodyLoad::kText;
   if (apply_properties(object->properties.blocks, record.get(), options) != 0) return nullptr;
   if (context.stopped()) return nullptr;
   if (source) {

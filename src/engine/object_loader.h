@@ -19,6 +19,15 @@ enum class AttachmentLoad {
   kListing,
 };
 
+// Whether a message's plain body and compressed RTF become text in the record.
+enum class BodyLoad {
+  kText,
+  // Left as stored (plain_body, rtf_body and rtf_available unset; the record is still a
+  // message): for a caller that copies the source's stored bodies as they are and never shows
+  // or converts them.
+  kAsStored,
+};
+
 // A new record for the node, or null when the node has no readable property context or the
 // stop flag is set. Attachment data larger than a few megabytes is not read into memory: the
 // attachment's data_block_id names the block to stream it from.
@@ -26,12 +35,12 @@ enum class AttachmentLoad {
 // gives it, from the same reading (its recipient table is read for it).
 std::unique_ptr<ItemRecord> LoadItem(const OstContext& context, const NodeRecord* node,
                                      AttachmentLoad attachments = AttachmentLoad::kObjects,
-                                     SourceObject* source = nullptr);
+                                     SourceObject* source = nullptr, BodyLoad bodies = BodyLoad::kText);
 
 // The same for an object that has no node of its own (a message embedded in an attachment):
 // its data block and sub-node block.
 std::unique_ptr<ItemRecord> LoadItemAt(const OstContext& context, Bid data_bid, Bid sub_bid,
                                        AttachmentLoad attachments = AttachmentLoad::kObjects,
-                                       SourceObject* source = nullptr);
+                                       SourceObject* source = nullptr, BodyLoad bodies = BodyLoad::kText);
 
 }  // namespace salvora

@@ -83,8 +83,12 @@ std::vector<std::uint8_t> seal_block(const StoredBlock& stored, std::uint64_t bi
   const bool wide = layout == FileLayout::kUnicode4k;
   if (!wide) layout = FileLayout::kUnicode;
   const std::size_t cb = stored.bytes.size();
-  std::vector<std::uint8_t> out(block_disk_size(cb, layout), 0);
-  std::copy(stored.bytes.begin(), stored.bytes.end(), out.begin());
+  // The data first, then zeros for the padding and the trailer: every byte is written once.
+  const std::size_t size = block_disk_size(cb, layout);
+  std::vector<std::uint8_t> out;
+  out.reserve(size);
+  out.assign(stored.bytes.begin(), stored.bytes.end());
+  out.resize(size, 0);
   const std::size_t t = out.size() - geometry_for(layout).block_trailer_size;
   store_u16(out, t, static_cast<std::uint16_t>(cb));
   store_u16(out, t + 2, ComputeSignature(ib, bid));

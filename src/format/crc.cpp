@@ -1,21 +1,16 @@
 #include "format/crc.h"
 
-#include <zlib.h>
-
-#include <algorithm>
+#include <libdeflate.h>
 
 namespace salvora {
 
 std::uint32_t ComputeCrc(std::span<const std::uint8_t> data, std::uint32_t seed) {
-  // zlib computes the same CRC with the value inverted on the way in and out; undoing both
-  // gives the format's plain one, at zlib's speed (the writer checksums every byte it writes).
-  uLong crc = static_cast<uLong>(~seed);
-  while (!data.empty()) {
-    const std::size_t n = std::min<std::size_t>(data.size(), std::size_t{1} << 30);
-    crc = crc32(crc, data.data(), static_cast<uInt>(n));
-    data = data.subspan(n);
-  }
-  return ~static_cast<std::uint32_t>(crc);
+  // libdeflate computes the same CRC (zlib's convention) with the value inverted on the way in
+  // and out; undoing both gives the format's plain one. Its carry-less multiply runs several
+  // times faster than zlib's tables, and the writer checksums every byte it writes.
+  // An empty span may have no buffer, and libdeflate answers a null buffer with its start value.
+  if (data.empty()) return seed;
+  return ~libdeflate_crc32(~seed, data.data(), data.size());
 }
 
 }  // namespace salvora

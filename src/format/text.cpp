@@ -48,14 +48,24 @@ std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, Ascii4 ascii4
   std::string out(count * 3, '\0');
   char* p = out.data();
   for (std::size_t i = 0; i < count; ++i) {
-    while (i + 4 <= count && ascii4(i, p, drop_nul)) {
-      i += 4;
-      p += 4;
-    }
-    if (i >= count) break;
     const char32_t u = unit_at(i);
     if (u < 0x80) {
-      if (u != 0 || !drop_nul) *p++ = static_cast<char>(u);
+      // A run of ASCII is tried only where one starts: text in other scripts would pay for a
+      // failed try at every unit.
+      if (i + 4 <= count && ascii4(i, p, drop_nul)) {
+        do {
+          i += 4;
+          p += 4;
+        } while (i + 4 <= count && ascii4(i, p, drop_nul));
+        --i;  // the loop's step goes to the first unit after the run
+      } else if (u != 0 || !drop_nul) {
+        *p++ = static_cast<char>(u);
+      }
+    } else if (u < 0x800) {
+      // Latin, Greek, Cyrillic, Hebrew, Arabic: two bytes, written here rather than by the
+      // general case.
+      *p++ = static_cast<char>(0xC0 | (u >> 6));
+      *p++ = static_cast<char>(0x80 | (u & 0x3F));
     } else if (u >= 0xD800 && u <= 0xDBFF) {
       const char32_t lo = i + 1 < count ? unit_at(i + 1) : 0;
       if (lo >= 0xDC00 && lo <= 0xDFFF) {
@@ -168,11 +178,17 @@ std::string utf16_to_utf8(std::u16string_view text, bool drop_nul) {
 
 namespace {
 
-// Hands each UTF-16 unit of utf8 to emit, a surrogate pair for a code point past the BMP.
-template <class Emit>
-void for_each_utf16_unit(std::string_view utf8, Emit emit) {
+// Hands each UTF-16 unit of utf8 to emit, a surrogate pair for a code point past the BMP. Most
+// text is ASCII: ascii8(i) may take bytes i..i+7 itself when all eight are ASCII, and says
+// whether it did.
+template <class Emit, class Ascii8>
+void for_each_utf16_unit(std::string_view utf8, Emit emit, Ascii8 ascii8) {
   std::size_t i = 0;
   while (i < utf8.size()) {
+    if (i + 8 <= utf8.size() && ascii8(i)) {
+      i += 8;
+      continue;
+    }
     const auto b = static_cast<unsigned char>(utf8[i]);
     if (b < 0x80) {
       emit(static_cast<char16_t>(b));
@@ -190,12 +206,35 @@ void for_each_utf16_unit(std::string_view utf8, Emit emit) {
   }
 }
 
+// Writes the UTF-16LE units of utf8 at p, which has room for two bytes a byte of utf8, and
+// returns the end.
+std::uint8_t* put_utf16le(std::string_view utf8, std::uint8_t* p) {
+  for_each_utf16_unit(
+      utf8,
+      [&p](char16_t u) {
+        *p++ = static_cast<std::uint8_t>(u & 0xFF);
+        *p++ = static_cast<std::uint8_t>(u >> 8);
+      },
+      [&p, utf8](std::size_t i) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, utf8.data() + i, sizeof chunk);
+        if ((chunk & 0x8080808080808080ULL) != 0) return false;
+        for (std::size_t k = 0; k < 8; ++k) {
+          p[2 * k] = static_cast<std::uint8_t>(utf8[i + k]);
+          p[2 * k + 1] = 0;
+        }
+        p += 16;
+        return true;
+      });
+  return p;
+}
+
 }  // namespace
 
 std::u16string utf8_to_utf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
-  for_each_utf16_unit(utf8, [&out](char16_t u) { out.push_back(u); });
+  for_each_utf16_unit(utf8, [&out](char16_t u) { out.push_back(u); }, [](std::size_t) { return false; });
   return out;
 }
 
@@ -203,12 +242,13 @@ void append_utf16le(std::string_view utf8, std::basic_string<std::uint8_t>& out)
   // At most one unit per byte of UTF-8: room for all of them, then cut to what was written.
   const std::size_t start = out.size();
   out.resize(start + 2 * utf8.size());
-  std::uint8_t* p = out.data() + start;
-  for_each_utf16_unit(utf8, [&p](char16_t u) {
-    *p++ = static_cast<std::uint8_t>(u & 0xFF);
-    *p++ = static_cast<std::uint8_t>(u >> 8);
-  });
-  out.resize(static_cast<std::size_t>(p - out.data()));
+  out.resize(static_cast<std::size_t>(put_utf16le(utf8, out.data() + start) - out.data()));
+}
+
+std::vector<std::uint8_t> utf8_to_utf16le(std::string_view utf8) {
+  std::vector<std::uint8_t> out(2 * utf8.size());
+  out.resize(static_cast<std::size_t>(put_utf16le(utf8, out.data()) - out.data()));
+  return out;
 }
 
 std::string codepage_to_utf8(std::span<const std::uint8_t> bytes, std::uint32_t codepage) {

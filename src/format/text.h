@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace salvora {
 
@@ -18,6 +19,7 @@ std::string utf16_to_utf8(std::u16string_view text, bool drop_nul = false);
 // UTF-8 to UTF-16LE bytes (no terminator). Invalid UTF-8 bytes become U+FFFD.
 std::u16string utf8_to_utf16(std::string_view utf8);
 void append_utf16le(std::string_view utf8, std::basic_string<std::uint8_t>& out);
+std::vector<std::uint8_t> utf8_to_utf16le(std::string_view utf8);
 
 // 8-bit text in a Windows code page (1252, 932, 1251, ...) to UTF-8 through iconv. A code page
 // iconv does not know is read as 1252. Bytes invalid in the code page become U+FFFD.

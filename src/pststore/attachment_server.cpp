@@ -1,6 +1,8 @@
 #include "pststore/attachment_server.h"
 
 #include <filesystem>
+#include <memory>
+#include <span>
 
 #include "automation/byte_stream.h"
 #include "automation/member_ids.h"
@@ -33,7 +35,10 @@ std::string extension_of(const std::string& name) {
 // from the moment they pass kAttachMemoryLimit (in memory still when there is no private folder).
 template <class ReadSome>
 void take_bytes(ReadSome read_some, AttachmentState& a) {
-  std::vector<std::uint8_t> buf(1u << 16);
+  constexpr std::size_t kBufferSize = std::size_t{1} << 16;
+  // Not zeroed first: only what read_some delivers is used.
+  const auto buf_owner = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
+  const std::span<std::uint8_t> buf(buf_owner.get(), kBufferSize);
   a.data.clear();
   a.size = 0;
   CFile64 spool;

@@ -101,8 +101,7 @@ std::shared_ptr<ItemState> item_state_of(const DispatchPtr& object) {
 }
 
 void write_item(ItemState& item, const StoreFilePtr& store, StoreFolder& folder) {
-  const pst::MessageSpec message = build_message(item, *store, filetime_now());
-  const std::uint32_t nid = store->AddMessage(folder, message);
+  const std::uint32_t nid = store->AddMessage(folder, build_message(item, *store, filetime_now()));
   if (!item.transient_id.empty()) forget(item.transient_id);
   item.store = store;
   item.folder = &folder;

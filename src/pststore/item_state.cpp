@@ -218,7 +218,8 @@ void add_named(pst::PropertyList& props, const std::vector<NamedValue>& named, S
 }
 
 void apply_kept(const ItemState& item, pst::PropertyList& props, NamedProps& n) {
-  for (const auto& p : item.kept) pst::set_prop(props, p);
+  // Applied twice a message: the second time over the same values, whose room is reused.
+  for (const auto& p : item.kept) pst::copy_prop(props, p);
   for (const auto& v : item.kept_named) {
     auto it = std::find_if(n.values.begin(), n.values.end(), [&](const NamedValue& e) { return e.name == v.name; });
     if (it != n.values.end()) it->value = v.value;

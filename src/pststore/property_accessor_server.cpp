@@ -1,6 +1,7 @@
 #include "pststore/property_accessor_server.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "automation/member_ids.h"
 #include "automation/schema_name.h"
@@ -176,8 +177,23 @@ pst::PropertyName name_of(const PropertySchema& s) {
   return n;
 }
 
-PropertySchema schema_of(MemberId member, const std::string& text) {
-  auto s = parse_schema_name(text);
+// A copy names the same few hundred properties item after item, each by a long string: each
+// name is parsed once a thread and looked up after that. Null for a name that does not parse.
+// The pointer is good until the next call on the same thread.
+const PropertySchema* parsed_schema(const std::string& text) {
+  // Bounded: a caller inventing names cannot grow it without end.
+  constexpr std::size_t kMaxNames = 4096;
+  thread_local std::unordered_map<std::string, std::optional<PropertySchema>> known;
+  auto it = known.find(text);
+  if (it == known.end()) {
+    if (known.size() >= kMaxNames) known.clear();
+    it = known.emplace(text, parse_schema_name(text)).first;
+  }
+  return it->second ? &*it->second : nullptr;
+}
+
+const PropertySchema& schema_of(MemberId member, const std::string& text) {
+  const PropertySchema* s = parsed_schema(text);
   if (!s) bad(member, "\"" + text + "\" is not a property's schema name");
   return *s;
 }
@@ -227,7 +243,7 @@ std::unique_ptr<PropertyBag> folder_bag(StoreFilePtr store, StoreFolder& folder)
 }
 
 Variant PropertyAccessorServer::GetOne(MemberId member, const std::string& schema_name) const {
-  const PropertySchema s = schema_of(member, schema_name);
+  const PropertySchema& s = schema_of(member, schema_name);
   std::optional<pst::Property> p = s.named() ? bag_->FindNamed(name_of(s)) : bag_->Find(s.id);
   // Outlook answers a property the object lacks with an error, not with an empty value.
   if (!p) fail(member, "the object has no property " + schema_name);
@@ -235,7 +251,11 @@ Variant PropertyAccessorServer::GetOne(MemberId member, const std::string& schem
 }
 
 void PropertyAccessorServer::SetOne(MemberId member, const std::string& schema_name, const Variant& value) {
-  const PropertySchema s = schema_of(member, schema_name);
+  SetParsed(member, schema_name, schema_of(member, schema_name), value);
+}
+
+void PropertyAccessorServer::SetParsed(MemberId member, const std::string& schema_name, const PropertySchema& s,
+                                       const Variant& value) {
   if (!s.named() && store_computed_property(bag_->kind(), s.id)) fail(member, "the store computes " + schema_name + " itself");
   if (s.type == kPtypObject || s.type == kPtypUnspecified || s.type == kPtypNull)
     bad(member, "a value of type " + std::to_string(s.type) + " cannot be set");
@@ -264,7 +284,7 @@ Variant PropertyAccessorServer::Call(MemberId member, Arguments arguments) {
       return {};
     case dispid::kDeleteProperty: {
       require_argument_count(member, arguments, 1, 1);
-      const PropertySchema s = schema_of(member, string_argument(member, arguments, 0));
+      const PropertySchema& s = schema_of(member, string_argument(member, arguments, 0));
       bag_->RequireChangeable(member);
       if (s.named()) bag_->RemoveNamed(name_of(s));
       else bag_->Remove(s.id);
@@ -277,7 +297,7 @@ Variant PropertyAccessorServer::Call(MemberId member, Arguments arguments) {
       bag_->RequireChangeable(member);
       std::vector<Variant> errors;
       for (const Variant& n : *names) {
-        const auto s = parse_schema_name(text_of(member, n));
+        const PropertySchema* s = parsed_schema(text_of(member, n));
         if (!s) {
           errors.push_back(Variant::Error(kAccessorInvalid));
           continue;
@@ -313,12 +333,13 @@ Variant PropertyAccessorServer::Call(MemberId member, Arguments arguments) {
       errors.reserve(names->size());
       for (std::size_t i = 0; i < names->size(); ++i) {
         const std::string& name = text_of(member, (*names)[i]);
-        if (const auto s = parse_schema_name(name); s && !s->named() && store_computed_property(bag_->kind(), s->id)) {
+        const PropertySchema* s = parsed_schema(name);
+        if (s && !s->named() && store_computed_property(bag_->kind(), s->id)) {
           errors.push_back(Variant::Error(kAccessorComputed));
           continue;
         }
         try {
-          SetOne(member, name, (*values)[i]);
+          SetParsed(member, name, s ? *s : schema_of(member, name), (*values)[i]);
           errors.emplace_back();
         } catch (const AutomationError&) {
           errors.push_back(Variant::Error(kAccessorInvalid));

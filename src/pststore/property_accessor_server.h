@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "automation/dispatch.h"
+#include "automation/schema_name.h"
 #include "pststore/item_state.h"
 #include "pststore/store_file.h"
 
@@ -51,6 +52,7 @@ class PropertyAccessorServer : public Dispatch {
   Variant Call(MemberId member, Arguments arguments);
   Variant GetOne(MemberId member, const std::string& schema_name) const;
   void SetOne(MemberId member, const std::string& schema_name, const Variant& value);
+  void SetParsed(MemberId member, const std::string& schema_name, const PropertySchema& schema, const Variant& value);
 
   std::unique_ptr<PropertyBag> bag_;
 };

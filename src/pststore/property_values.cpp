@@ -23,12 +23,6 @@ ByteVec little_endian(T v) {
   return out;
 }
 
-ByteVec utf16_bytes(std::string_view utf8) {
-  std::basic_string<std::uint8_t> out;
-  append_utf16le(utf8, out);
-  return ByteVec(out.begin(), out.end());
-}
-
 std::optional<std::int64_t> integer_of(const Variant& v) {
   if (auto i = v.int64_value()) return i;
   if (auto i = v.int32_value()) return *i;
@@ -79,7 +73,7 @@ std::optional<ByteVec> stored_element(std::uint16_t type, const Variant& v) {
     }
     case kPtypString8:
     case kPtypString:
-      if (const std::string* s = v.string_value()) return utf16_bytes(*s);
+      if (const std::string* s = v.string_value()) return utf8_to_utf16le(*s);
       // Text already in its stored form, UTF-16LE, as a copy of a stored string passes it.
       if (const ByteVec* b = v.bytes_value(); b && b->size() % 2 == 0) return *b;
       return std::nullopt;

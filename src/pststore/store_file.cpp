@@ -195,12 +195,12 @@ std::uint16_t StoreFile::RegisterName(const pst::PropertyName& name) {
   return writer_->RegisterName(name);
 }
 
-std::uint32_t StoreFile::AddMessage(StoreFolder& folder, const pst::MessageSpec& message) {
+std::uint32_t StoreFile::AddMessage(StoreFolder& folder, pst::MessageSpec message) {
   std::lock_guard lock(mutex_);
   RequireOpen();
   std::uint32_t nid = 0;
   try {
-    nid = writer_->AddMessage(folder.id, message);
+    nid = writer_->AddMessage(folder.id, std::move(message));
   } catch (...) {
     NoteFailure(*writer_);
     throw;

@@ -71,7 +71,7 @@ class StoreFile {
 
   std::uint16_t RegisterName(const pst::PropertyName& name);
   // Writes a message into the folder; commits when a checkpoint is due. Returns its NID.
-  std::uint32_t AddMessage(StoreFolder& folder, const pst::MessageSpec& message);
+  std::uint32_t AddMessage(StoreFolder& folder, pst::MessageSpec message);
   // The entry id (as Outlook prints it: upper-case hex) of a folder or message of this store.
   std::string EntryIdOf(std::uint32_t nid) const;
 

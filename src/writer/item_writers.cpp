@@ -161,7 +161,7 @@ void USave_to_PST_Format::WriteAppointment(const ItemRecord& record, const Dispa
       invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemAppointment)}).dispatch_value();
   if (record.message) {
     const MessageFields& m = *record.message;
-    put_text(item, dispid::kBody, item_body(m));
+    if (!copy_brings(copied_source(), {kPidBody})) put_text(item, dispid::kBody, item_body(m));
     if (m.conversation_topic) {
       put(item, dispid::kSubject, Variant(*m.conversation_topic));
     } else if (m.subject) {
@@ -186,7 +186,7 @@ void USave_to_PST_Format::WriteContact(const ItemRecord& record, const DispatchP
   put_all(item, c, kContactHead);
   put_text(item, dispid::kFileAs, record.display_name);
   put_all(item, c, kContactMiddle);
-  if (record.message && item_body(*record.message)) {
+  if (record.message && item_body(*record.message) && !copy_brings(copied_source(), {kPidBody})) {
     const std::string& body = *item_body(*record.message);
     // Only an external store's interface refuses a long contact body; the built-in one keeps it.
     if (!options_.body_limit || utf8_length(body) <= kExternalContactBodyLimit) {
@@ -204,7 +204,7 @@ void USave_to_PST_Format::WriteContact(const ItemRecord& record, const DispatchP
 void USave_to_PST_Format::WriteTask(const MessageFields& m, const DispatchPtr& target) {
   if (!target) return;
   DispatchPtr item = invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemTask)}).dispatch_value();
-  put_text(item, dispid::kBody, item_body(m));
+  if (!copy_brings(copied_source(), {kPidBody})) put_text(item, dispid::kBody, item_body(m));
   put_text(item, dispid::kTaskContactNames, m.common_name);
   if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
   put_time(item, dispid::kTaskDateCompleted, m.delivery_time);
@@ -215,7 +215,7 @@ void USave_to_PST_Format::WriteJournal(const MessageFields& m, const DispatchPtr
   if (!target) return;
   DispatchPtr item =
       invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemJournal)}).dispatch_value();
-  put_text(item, dispid::kBody, item_body(m));
+  if (!copy_brings(copied_source(), {kPidBody})) put_text(item, dispid::kBody, item_body(m));
   put_text(item, dispid::kTo, m.common_name);
   put_text(item, dispid::kSubject, m.conversation_topic);
   if (m.subject) put(item, dispid::kSubject, Variant(m.subject->text));
@@ -225,7 +225,7 @@ void USave_to_PST_Format::WriteJournal(const MessageFields& m, const DispatchPtr
 void USave_to_PST_Format::WriteNote(const MessageFields& m, const DispatchPtr& target) {
   if (!target) return;
   DispatchPtr item = invoke(application_, dispid::kCreateItem, InvokeKind::kMethod, {Variant(kItemNote)}).dispatch_value();
-  put_text(item, dispid::kBody, item_body(m));
+  if (!copy_brings(copied_source(), {kPidBody})) put_text(item, dispid::kBody, item_body(m));
   finish_item(item, target, true);
 }
 

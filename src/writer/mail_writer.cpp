@@ -181,10 +181,7 @@ void USave_to_PST_Format::fill_mail(const ItemRecord& record, const DispatchPtr&
   if (stopped()) return;
   // A copy puts the source's own bodies on the item byte for byte afterwards: a body chosen and
   // converted here would only be replaced.
-  const bool copied_body = source && std::any_of(source->properties.begin(), source->properties.end(), [](const PropertyEntry& e) {
-    return e.value && (e.raw_id == kPidBody || e.raw_id == kPidHtml || e.raw_id == kPidRtfCompressed);
-  });
-  if (!copied_body)
+  if (!copy_brings(source, {kPidBody, kPidHtml, kPidRtfCompressed}))
     set_mail_body(m, item, TextDecoding{context.is_ansi(), record.codepage != 0 ? record.codepage : context.default_codepage});
   if (stopped()) return;
   try {

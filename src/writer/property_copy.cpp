@@ -139,6 +139,12 @@ bool copied_another_way(std::uint16_t raw_id, std::uint16_t type) {
   return raw_id == kPidAttachDataBinary || raw_id == kPidLtpRowId || raw_id == kPidLtpRowVer;
 }
 
+bool copy_brings(const SourceObject* source, std::initializer_list<std::uint16_t> ids) {
+  return source && std::any_of(source->properties.begin(), source->properties.end(), [&](const PropertyEntry& e) {
+           return e.value && std::find(ids.begin(), ids.end(), e.raw_id) != ids.end();
+         });
+}
+
 std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const std::vector<PropertyEntry>& entries,
                                              const PropertyCopy& copy) {
   std::vector<DroppedProperty> dropped;
@@ -173,12 +179,12 @@ std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const st
     for (const auto& n : names) dropped.push_back({*n.string_value(), "the object has no property accessor"});
     return dropped;
   }
-  // The arrays go across whole, not copied: they hold every value of the object.
-  const Variant sent_names = Variant::Array(std::move(names));
-  const Variant result = invoke(accessor, dispid::kSetProperties, InvokeKind::kMethod,
-                                {sent_names, Variant::Array(std::move(values))});
+  // The arrays go across whole, not copied (as a list of arguments would copy the names kept
+  // here for the report): they hold every value of the object.
+  const std::array<Variant, 2> arguments = {Variant::Array(std::move(names)), Variant::Array(std::move(values))};
+  const Variant result = accessor->invoke(dispid::kSetProperties, InvokeKind::kMethod, arguments);
   const std::vector<Variant>* errors = result.array_value();
-  const std::vector<Variant>& sent = *sent_names.array_value();
+  const std::vector<Variant>& sent = *arguments[0].array_value();
   for (std::size_t i = 0; errors && i < errors->size() && i < sent.size(); ++i) {
     const auto code = (*errors)[i].error_code();
     if (!code || *code == kAccessorComputed) continue;  // set, or the store's own to compute

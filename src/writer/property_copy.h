@@ -5,6 +5,7 @@
 // ids, sizes, counts, its own bookkeeping); those are expected and not losses. A value the store
 // cannot take, or one the source could not give, is a loss, and named.
 
+#include <initializer_list>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,6 +37,11 @@ struct DroppedProperty {
 // Ids left out on purpose: the value travels another way (an attachment's data, an embedded
 // message) or belongs to the source's own tables.
 bool copied_another_way(std::uint16_t raw_id, std::uint16_t type);
+
+// Whether source (may be null) has a readable value of one of ids. The copy puts it on the
+// object byte for byte, so a value an item writer would choose and convert for the same
+// property is only replaced: the writers leave such values to the copy.
+bool copy_brings(const SourceObject* source, std::initializer_list<std::uint16_t> ids);
 
 // Puts every entry on object's PropertyAccessor in one SetProperties call. Returns what could
 // not be copied.

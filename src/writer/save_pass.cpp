@@ -15,6 +15,7 @@
 #include "ndb/index_repair.h"
 #include "engine/source_object.h"
 #include "platform/activity_log.h"
+#include "writer/property_copy.h"
 
 namespace salvora {
 
@@ -70,8 +71,11 @@ class SaveWalk : public RecoveringVisitor {
         progress_(progress),
         writer_(writer),
         path_(kRootFolderPath),
-        prefetch_([&ctx](const NodeRecord& node,
-                         SourceObject& source) { return LoadItem(ctx, &node, AttachmentLoad::kObjects, &source); },
+        // The bodies stay as stored: the copy writes the source's own as they are, and the
+        // writers take a body from the record only when the source brings none.
+        prefetch_([&ctx](const NodeRecord& node, SourceObject& source) {
+          return LoadItem(ctx, &node, AttachmentLoad::kObjects, &source, BodyLoad::kAsStored);
+        },
                   options.threads > 1 ? kPrefetchWindow : 0) {
     if (root && !root->nid.is_null()) folders_.Add(std::string(kRootFolderPath), root->nid);
   }
@@ -144,6 +148,15 @@ class SaveWalk : public RecoveringVisitor {
     progress_.items_saved.store(++nodes_);
     if (deleted_) {
       if (!record || !record->message || !record->item_class || record->folder_counts) return false;
+      // Written without a copy, a deleted mail takes its body from the record: the bodies it has
+      // are wanted as text after all.
+      if (copy_brings(&source, {kPidBody, kPidRtfCompressed})) {
+        try {
+          if (auto with_text = LoadItem(ctx_, &node)) record = std::move(with_text);
+        } catch (const std::exception&) {
+          // the body as loaded, without its RTF
+        }
+      }
       SaveItem(node, *record);
       ++deleted_saved_;
       return true;

@@ -171,6 +171,8 @@ class USave_to_PST_Format {
                             const DispatchPtr& collection, const OstContext& context, Bid message_sub_bid, int depth);
   void note_store_error(const std::exception& e);
   void finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save = false);
+  // The source whose properties finish_item will copy onto the item being written, or null.
+  const SourceObject* copied_source() const { return next_item_attachments_.context ? next_item_source_ : nullptr; }
 
   WriterOptions options_;
   ObjectFactory& factory_;

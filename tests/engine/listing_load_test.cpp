@@ -209,6 +209,38 @@ TEST_F(SyntheticOst, ListsAsAFullLoadDoes) {
   EXPECT_TRUE(listed->result.lost.empty()) << ::testing::PrintToString(listed->result.lost);
 }
 
+// The save pass leaves the plain body and the compressed RTF as stored: nothing else of a record
+// may change for it.
+TEST_F(SyntheticOst, BodiesLeftAsStoredChangeNothingElse) {
+  OstContext ctx;
+  ASSERT_EQ(OpenStore(ctx, path_), 0);
+  LoadBlockIndex(ctx);
+  LoadNodeIndex(ctx);
+  int with_rtf = 0, with_body = 0;
+  for (const NodeRecord& n : ctx.nodes->nodes()) {
+    if (n.nid.type() != kNidTypeNormalMessage || !n.data_block) continue;
+    const auto text = LoadItem(ctx, &n);
+    const auto compressed = LoadItem(ctx, &n, AttachmentLoad::kObjects, nullptr, BodyLoad::kAsStored);
+    ASSERT_EQ(!text, !compressed);
+    if (!text || !text->message) continue;
+    ASSERT_TRUE(compressed->message);
+    const MessageFields& t = *text->message;
+    const MessageFields& c = *compressed->message;
+    if (t.rtf_body) ++with_rtf;
+    if (t.plain_body) ++with_body;
+    EXPECT_FALSE(c.rtf_body);
+    EXPECT_EQ(c.rtf_available, 0);
+    EXPECT_FALSE(c.plain_body);
+    EXPECT_EQ(c.subject.has_value(), t.subject.has_value());
+    EXPECT_EQ(c.html_body, t.html_body);
+    EXPECT_EQ(c.text_a, t.text_a);
+    EXPECT_EQ(compressed->item_class, text->item_class);
+    EXPECT_EQ(compressed->attachments.size(), text->attachments.size());
+  }
+  EXPECT_GT(with_rtf, 0);  // or this compares nothing
+  EXPECT_GT(with_body, 0);
+}
+
 // Damage inside a body the listing leaves unread is still reported for its message, as a full
 // load reports it: a data block whose checksum is wrong but whose bytes are whole, a data block
 // overwritten (it no longer inflates), and a data tree's own block with a wrong checksum.

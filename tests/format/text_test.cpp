@@ -70,6 +70,31 @@ TEST(Utf16ToUtf8, FastAsciiRunsMatchTheUnitByUnitReading) {
   }
 }
 
+// Runs of ASCII go eight bytes at a time: multi-byte sequences, broken ones and stray bytes
+// falling across those groups at every offset must give the units the plain reading gives.
+TEST(Utf8ToUtf16, FastAsciiRunsMatchTheUnitByUnitReading) {
+  const std::vector<std::string> pieces = {"\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80", "\xE6\x97",
+                                           "\xFF", "\x80", "\xC0\xAF", std::string(1, '\0')};
+  std::uint32_t state = 11;
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    for (int i = 0; i < 1 + round % 29; ++i) {
+      state = state * 1103515245u + 12345u;
+      if ((state >> 16) % 4 != 0) {
+        text.push_back(static_cast<char>(0x20 + (state >> 20) % 95));
+      } else {
+        text += pieces[(state >> 20) % pieces.size()];
+      }
+    }
+    std::vector<std::uint8_t> expected;
+    for (char16_t u : utf8_to_utf16(text)) {
+      expected.push_back(static_cast<std::uint8_t>(u & 0xFF));
+      expected.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    ASSERT_EQ(utf8_to_utf16le(text), expected) << round;
+  }
+}
+
 TEST(Utf8ToUtf16, RoundTrip) {
   const std::string s = "Gr\xC3\xBC\xC3\x9F \xE6\x97\xA5 \xF0\x9F\x98\x80";
   EXPECT_EQ(utf16_to_utf8(utf8_to_utf16(s)), s);

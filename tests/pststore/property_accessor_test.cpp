@@ -122,6 +122,38 @@ TEST_F(PropertyAccessorTest, AnItemKeepsEveryValueGivenOverWhatTheStoreWouldDeri
   EXPECT_EQ(k->type(), kPtypMultipleString);
 }
 
+// Names are parsed once and remembered: a name that does not parse is refused each time it
+// comes, and a remembered one still reaches the property it names.
+TEST_F(PropertyAccessorTest, NamesAskedAgainAreAnsweredAsTheFirstTime) {
+  const std::string path = pst::testing::TempPath("accessor-names-again.pst");
+  {
+    testing::SaveDriver d(path, "Copy");
+    d.Folder({{"Inbox", "IPF.Note"}});
+    const DispatchPtr item = d.CreateItem(0);
+    const std::string bad = "http://schemas.microsoft.com/mapi/proptag/0x0037001G";
+    for (int round = 0; round < 2; ++round) {
+      const Variant errors = SetAll(item, {{bad, Variant("x")},
+                                           {Tag(kPidSubject, kPtypString), Variant("round " + std::to_string(round))},
+                                           {Tag(kPidEntryId, kPtypBinary), Variant::Bytes({1})}});
+      const auto* e = errors.array_value();
+      ASSERT_TRUE(e);
+      ASSERT_EQ(e->size(), 3u);
+      EXPECT_EQ((*e)[0].error_code(), kAccessorInvalid) << round;
+      EXPECT_TRUE((*e)[1].is_empty()) << round;
+      EXPECT_EQ((*e)[2].error_code(), kAccessorComputed) << round;
+      DispatchPtr accessor = get(item, dispid::kPropertyAccessor).dispatch_value();
+      EXPECT_EQ(invoke(accessor, dispid::kGetProperty, K::kMethod, {Tag(kPidSubject, kPtypString)}),
+                Variant("round " + std::to_string(round)));
+      EXPECT_THROW(invoke(accessor, dispid::kGetProperty, K::kMethod, {Variant(bad)}), AutomationError);
+      const Variant deleted = invoke(accessor, dispid::kDeleteProperties, K::kMethod,
+                                     {Variant::Array({Variant(bad), Variant(Tag(0x0E1D, kPtypString))})});
+      ASSERT_TRUE(deleted.array_value());
+      EXPECT_EQ((*deleted.array_value())[0].error_code(), kAccessorInvalid) << round;
+      EXPECT_TRUE((*deleted.array_value())[1].is_empty()) << round;
+    }
+  }
+}
+
 TEST_F(PropertyAccessorTest, RecipientsAreTheRowsGivenInTheirOrderWithTheirTypes) {
   const std::string path = pst::testing::TempPath("accessor-recipients.pst");
   {

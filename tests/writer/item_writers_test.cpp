@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "automation/member_ids.h"
+#include "automation/schema_name.h"
+#include "format/prop_types.h"
 #include "format/filetime.h"
 #include "platform/temp_folder.h"
 #include "writer/writer_fixture.h"
@@ -83,6 +85,33 @@ TEST_F(ItemWriters, WithoutTextAnItemTakesItsPlainBody) {
   m.text_a = "text A wins";
   writer->WriteNote(m, Folder("Notes", "IPF.StickyNote"));
   EXPECT_EQ(store.folder("Notes")->items.at(1)->text(dispid::kBody), "text A wins");
+}
+
+// A body the faithful copy brings is left to it: converting the record's text first would only
+// be replaced. Without a copy to follow (no source, no context, or a source without a body of
+// its own) the writer's body stays the item's.
+TEST_F(ItemWriters, TheBodyIsLeftToTheCopyOnlyWhenTheCopyBringsOne) {
+  Open();
+  MessageFields m;
+  m.plain_body = "the record's text";
+  ItemRecord record;
+  SourceObject with_body;
+  with_body.properties.push_back(PropertyEntry{kPidBody, kPidBody, kPtypString, ByteVector{'h', 0, 'i', 0}});
+  SourceObject without_body;
+  without_body.properties.push_back(PropertyEntry{kPidImportance, kPidImportance, kPtypInteger32, ByteVector{1, 0, 0, 0}});
+  const auto write = [&](const SourceObject* source, bool context) {
+    writer->set_next_item_source(source);
+    writer->set_next_item_attachments(&record, context ? &ctx : nullptr, Bid());
+    writer->WriteTask(m, Folder("Tasks", "IPF.Task"));
+    writer->set_next_item_attachments(nullptr, nullptr, Bid());
+    return store.folder("Tasks")->items.back();
+  };
+  const auto copied = write(&with_body, true);
+  EXPECT_FALSE(copied->has(dispid::kBody));
+  EXPECT_EQ(copied->accessed->at(proptag_schema_name(kPidBody, kPtypString)), Variant::Bytes({'h', 0, 'i', 0}));
+  EXPECT_EQ(write(&without_body, true)->text(dispid::kBody), "the record's text");
+  EXPECT_EQ(write(&with_body, false)->text(dispid::kBody), "the record's text");
+  EXPECT_EQ(write(nullptr, true)->text(dispid::kBody), "the record's text");
 }
 
 TEST_F(ItemWriters, TaskNoteAndNothingWithoutAFolder) {

@@ -106,10 +106,12 @@ std::uint64_t PstWriter::Impl::StreamAttachmentData(const AttachmentSpec& a, Nod
 
 // An attachment is a sub-node with its own property context; its data goes to a sub-node of
 // its own when large, and an embedded message is a complete message object below it.
-std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuilder& nb, std::vector<TableRow>& rows) {
+std::uint64_t PstWriter::Impl::WriteAttachment(AttachmentSpec a, NodeBuilder& nb, std::vector<TableRow>& rows) {
   const std::uint32_t anid = AllocNid(kNidTypeAttachment);
   NodeBuilder ab(*this, nullptr);
-  PropertyList props = a.props;
+  // The size counts the values as given, before the data and the defaults join them.
+  const std::uint64_t given_size = PropsSize(a.props);
+  PropertyList props = std::move(a.props);
   std::vector<PrebuiltValue> prebuilt;
   std::uint64_t data_size = 0;
   if (a.embedded) {
@@ -126,12 +128,12 @@ std::uint64_t PstWriter::Impl::WriteAttachment(const AttachmentSpec& a, NodeBuil
       data_size = StreamAttachmentData(a, ab, props, prebuilt);
     } else {
       data_size = a.data.size();
-      set_prop(props, Property::Binary(kPidAttachDataBinary, a.data));
+      set_prop(props, Property::Raw(PropTag(kPidAttachDataBinary, kPtypBinary), std::move(a.data)));
     }
     if (!find_prop(props, kPidAttachMethod)) set_prop(props, Property::Int32(kPidAttachMethod, kAttachByValue));
   }
   if (!find_prop(props, kPidRenderingPosition)) set_prop(props, Property::Int32(kPidRenderingPosition, -1));
-  const std::uint64_t attach_size = data_size + PropsSize(a.props);
+  const std::uint64_t attach_size = data_size + given_size;
   set_prop(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
   const auto heap = build_property_context(props, ab, prebuilt);
   nb.AddSubnode(SubnodeBlockEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
@@ -164,18 +166,18 @@ void PstWriter::Impl::CompleteMessageProps(PropertyList& props, const MessageSpe
   }
 }
 
-WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& msg, bool associated) {
+WrittenMessage PstWriter::Impl::WriteMessageObject(MessageSpec msg, bool associated) {
   WrittenMessage out;
   NodeBuilder nb(*this, nullptr);
   out.size += WriteRecipientTable(msg.recipients, nb);
   std::vector<TableRow> attach_rows;
-  for (const auto& a : msg.attachments) out.size += WriteAttachment(a, nb, attach_rows);
+  for (auto& a : msg.attachments) out.size += WriteAttachment(std::move(a), nb, attach_rows);
   if (!attach_rows.empty()) {
     NodeBuilder tb(*this, nullptr);
     const auto heap = build_table_context(attachment_template(), attach_rows, tb);
     nb.AddSubnode(SubnodeBlockEntry{kNidAttachmentTable, tb.WriteHeap(heap), tb.FinishSubnodes()});
   }
-  PropertyList props = msg.props;
+  PropertyList props = std::move(msg.props);
   CompleteMessageProps(props, msg, associated);
   out.size += PropsSize(props) + 8;
   set_prop(props, Property::Int32(kPidMessageSize, static_cast<std::int32_t>(std::min<std::uint64_t>(out.size, 0x7FFFFFFF))));
@@ -187,27 +189,28 @@ WrittenMessage PstWriter::Impl::WriteMessageObject(const MessageSpec& msg, bool 
   return out;
 }
 
-std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, const MessageSpec& msg) {
+std::uint32_t PstWriter::Impl::AddMessage(std::uint32_t folder, MessageSpec msg) {
   FolderState& f = Folder(folder);
   if (f.search) throw std::invalid_argument("cannot add a message to a search folder");
+  const bool associated = msg.associated;
   WrittenMessage m;
   try {
-    m = WriteMessageObject(msg, msg.associated);
+    m = WriteMessageObject(std::move(msg), associated);
   } catch (const CFileException& e) {
     failed = true;
     if (failure.empty()) failure = e.what();
     throw;
   }
-  const std::uint32_t nid = AllocNid(msg.associated ? kNidTypeAssocMessage : kNidTypeNormalMessage);
+  const std::uint32_t nid = AllocNid(associated ? kNidTypeAssocMessage : kNidTypeNormalMessage);
   PutNode(nid, m.bid_data, m.bid_sub, folder);
   // The row copies the stored values; the message status lives only in the row.
-  const TableSchema& schema = msg.associated ? assoc_contents_template() : contents_template();
+  const TableSchema& schema = associated ? assoc_contents_template() : contents_template();
   PropertyList cells;
   for (const auto& p : m.props)
     if (schema.Find(p.tag)) cells.push_back(p);
   if (!find_prop(cells, kPidMessageStatus)) cells.push_back(Property::Int32(kPidMessageStatus, 0));
   PackedRow row{nid, PackedProps(cells)};
-  if (msg.associated) {
+  if (associated) {
     f.assoc.push_back(std::move(row));
     f.assoc_dirty = true;
   } else {

@@ -12,15 +12,9 @@ namespace salvora::pst {
 
 namespace {
 
-std::vector<std::uint8_t> Utf16Bytes(const std::string& s) {
-  std::basic_string<std::uint8_t> out;
-  append_utf16le(s, out);
-  return {out.begin(), out.end()};
-}
-
 // The hash key of a name: its numeric id, or the CRC of its UTF-16LE string.
 std::uint32_t HashKey(const PropertyName& n) {
-  return n.lid ? *n.lid : ComputeCrc(Utf16Bytes(n.name));
+  return n.lid ? *n.lid : ComputeCrc(utf8_to_utf16le(n.name));
 }
 
 }  // namespace
@@ -64,7 +58,7 @@ PropertyList NameToIdMap::ToProperties() const {
     NameIdRecord record{n.lid.value_or(0), !n.lid.has_value(), wguid, static_cast<std::uint16_t>(i)};
     if (record.is_string) {
       record.value = static_cast<std::uint32_t>(strings.size());
-      const auto text = Utf16Bytes(n.name);
+      const auto text = utf8_to_utf16le(n.name);
       strings.u32(static_cast<std::uint32_t>(text.size()));
       strings.bytes(text);
       strings.pad_to((strings.size() + 3) / 4 * 4);

@@ -19,11 +19,6 @@ std::vector<std::uint8_t> little_endian(T v) {
   return out;
 }
 
-std::vector<std::uint8_t> utf16_bytes(std::string_view utf8) {
-  std::basic_string<std::uint8_t> s;
-  append_utf16le(utf8, s);
-  return {s.begin(), s.end()};
-}
 }  // namespace
 
 Property Property::Int16(std::uint16_t id, std::int16_t v) { return {PropTag(id, kPtypInteger16), little_endian(v)}; }
@@ -37,11 +32,11 @@ Property Property::Time(std::uint16_t id, std::uint64_t ft) { return {PropTag(id
 Property Property::Guid(std::uint16_t id, const std::array<std::uint8_t, 16>& g) {
   return {PropTag(id, kPtypGuid), {g.begin(), g.end()}};
 }
-Property Property::String(std::uint16_t id, std::string_view utf8) { return {PropTag(id, kPtypString), utf16_bytes(utf8)}; }
+Property Property::String(std::uint16_t id, std::string_view utf8) { return {PropTag(id, kPtypString), utf8_to_utf16le(utf8)}; }
 Property Property::Binary(std::uint16_t id, Bytes bytes) { return {PropTag(id, kPtypBinary), {bytes.begin(), bytes.end()}}; }
 Property Property::MultiString(std::uint16_t id, const std::vector<std::string>& utf8) {
   std::vector<std::vector<std::uint8_t>> items;
-  for (const auto& s : utf8) items.push_back(utf16_bytes(s));
+  for (const auto& s : utf8) items.push_back(utf8_to_utf16le(s));
   return {PropTag(id, kPtypMultipleString), serialize_variable_multi(items)};
 }
 Property Property::MultiBinary(std::uint16_t id, const std::vector<std::vector<std::uint8_t>>& items) {
@@ -91,6 +86,17 @@ void set_prop(PropertyList& props, Property p) {
     }
   }
   props.push_back(std::move(p));
+}
+
+void copy_prop(PropertyList& props, const Property& p) {
+  for (auto& q : props) {
+    if (q.id() == p.id()) {
+      q.tag = p.tag;
+      q.data = p.data;
+      return;
+    }
+  }
+  props.push_back(p);
 }
 
 void normalize_props(PropertyList& props) {

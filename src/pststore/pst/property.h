@@ -55,6 +55,8 @@ using PropertyList = std::vector<Property>;
 const Property* find_prop(const PropertyList& props, std::uint16_t id);
 // Adds or replaces by property id.
 void set_prop(PropertyList& props, Property p);
+// The same for a value that stays with the caller: a value replaced keeps its room for the copy.
+void copy_prop(PropertyList& props, const Property& p);
 // Sorts by property id; later duplicates of an id win.
 void normalize_props(PropertyList& props);
 

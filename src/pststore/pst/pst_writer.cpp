@@ -426,9 +426,9 @@ void PstWriter::SetReceiveFolder(FolderId folder) {
 
 std::uint16_t PstWriter::RegisterName(const PropertyName& name) { return impl_->names.Register(name); }
 
-std::uint32_t PstWriter::AddMessage(FolderId folder, const MessageSpec& message) {
+std::uint32_t PstWriter::AddMessage(FolderId folder, MessageSpec message) {
   impl_->CheckUsable();
-  const std::uint32_t nid = impl_->AddMessage(folder, message);
+  const std::uint32_t nid = impl_->AddMessage(folder, std::move(message));
   if (impl_->store->bytes_written - impl_->bytes_at_commit >= impl_->options.checkpoint_bytes) impl_->CommitNow();
   return nid;
 }

@@ -103,8 +103,9 @@ class PstWriter {
   void SetReceiveFolder(FolderId folder);
   // The property id (0x8000 and up) of a named property, registered when new.
   std::uint16_t RegisterName(const PropertyName& name);
-  // Writes a message into a folder and returns its NID.
-  std::uint32_t AddMessage(FolderId folder, const MessageSpec& message);
+  // Writes a message into a folder and returns its NID. The message is taken by value: a caller
+  // done with it moves it in, and its bodies and attachment data are not copied.
+  std::uint32_t AddMessage(FolderId folder, MessageSpec message);
 
   void Commit();
   // Commits and closes the file. The destructor closes without committing.

@@ -114,16 +114,18 @@ struct PstWriter::Impl {
   void FlushFolder(FolderState& f);
   void FlushObjects();
 
-  WrittenMessage WriteMessageObject(const MessageSpec& msg, bool associated);
+  // Take the message by value: its values end up in the written node, so a caller that is done
+  // with them hands them over instead of having every body and attachment copied.
+  WrittenMessage WriteMessageObject(MessageSpec msg, bool associated);
   // Pieces of a message object: each adds its sub-node to nb and returns the bytes it counts
   // towards the message size.
   std::uint64_t WriteRecipientTable(const std::vector<RecipientSpec>& recipients, NodeBuilder& nb);
-  std::uint64_t WriteAttachment(const AttachmentSpec& a, NodeBuilder& nb, std::vector<TableRow>& rows);
+  std::uint64_t WriteAttachment(AttachmentSpec a, NodeBuilder& nb, std::vector<TableRow>& rows);
   // The data of a by-value attachment streamed from a file or source into a sub-node of ab.
   std::uint64_t StreamAttachmentData(const AttachmentSpec& a, NodeBuilder& ab, PropertyList& props,
                                      std::vector<PrebuiltValue>& prebuilt);
   void CompleteMessageProps(PropertyList& props, const MessageSpec& msg, bool associated);
-  std::uint32_t AddMessage(std::uint32_t folder, const MessageSpec& msg);
+  std::uint32_t AddMessage(std::uint32_t folder, MessageSpec msg);
   void CommitNow();
   void WriteHeader(PstHeader h);
 };
