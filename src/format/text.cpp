@@ -157,13 +157,13 @@ std::string utf16_to_utf8(std::span<const std::uint8_t> utf16le, bool drop_nul) 
   return utf16_units_to_utf8(
       count,
       [&](std::size_t i) { return static_cast<char32_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8)); },
-      [&](std::size_t i, char* p, bool drop_nul) {
+      [&](std::size_t i, char* p, bool drop) {
         std::uint64_t units;
         std::memcpy(&units, utf16le.data() + 2 * i, sizeof units);
         if ((units & 0xFF80FF80FF80FF80ULL) != 0) return false;
         const char c[4] = {static_cast<char>(units), static_cast<char>(units >> 16), static_cast<char>(units >> 32),
                            static_cast<char>(units >> 48)};
-        if (drop_nul && (c[0] == 0 || c[1] == 0 || c[2] == 0 || c[3] == 0)) return false;
+        if (drop && (c[0] == 0 || c[1] == 0 || c[2] == 0 || c[3] == 0)) return false;
         std::memcpy(p, c, 4);
         return true;
       },

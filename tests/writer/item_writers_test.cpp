@@ -96,9 +96,17 @@ TEST_F(ItemWriters, TheBodyIsLeftToTheCopyOnlyWhenTheCopyBringsOne) {
   m.plain_body = "the record's text";
   ItemRecord record;
   SourceObject with_body;
-  with_body.properties.push_back(PropertyEntry{kPidBody, kPidBody, kPtypString, ByteVector{'h', 0, 'i', 0}});
+  PropertyEntry body;
+  body.id = body.raw_id = kPidBody;
+  body.type = kPtypString;
+  body.value = ByteVector{'h', 0, 'i', 0};
+  with_body.properties.push_back(body);
   SourceObject without_body;
-  without_body.properties.push_back(PropertyEntry{kPidImportance, kPidImportance, kPtypInteger32, ByteVector{1, 0, 0, 0}});
+  PropertyEntry importance;
+  importance.id = importance.raw_id = kPidImportance;
+  importance.type = kPtypInteger32;
+  importance.value = ByteVector{1, 0, 0, 0};
+  without_body.properties.push_back(importance);
   const auto write = [&](const SourceObject* source, bool context) {
     writer->set_next_item_source(source);
     writer->set_next_item_attachments(&record, context ? &ctx : nullptr, Bid());
