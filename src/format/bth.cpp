@@ -141,23 +141,38 @@ void BthBuilder::ReserveRecords(std::size_t count) {
 }
 
 void BthBuilder::Fill(Bytes records) {
+  const std::size_t size = std::size_t{key_size_} + entry_size_;
+  Fill([&](std::size_t i, std::span<std::uint8_t> record) {
+    std::copy_n(records.begin() + static_cast<std::ptrdiff_t>(i * size), size, record.begin());
+  });
+}
+
+void BthBuilder::Fill(const RecordWriter& record_at) {
   BthHeader header{key_size_, entry_size_, 0, Hid()};
-  if (!levels_.empty()) {
-    std::vector<std::uint8_t> below(records.begin(), records.end());
-    std::size_t size = std::size_t{key_size_} + entry_size_;
-    for (const auto& level : levels_) {
-      ByteWriter index;
-      std::size_t at = 0;
-      for (const auto& [hid, n] : level) {
-        const Bytes chunk = Bytes(below).subspan(at * size, n * size);
-        heap_.Overwrite(hid, chunk);
-        index.bytes(chunk.first(key_size_));
-        index.u32(hid.value);
-        at += n;
+  // Level by level from the leaves, one allocation at a time: each level above holds the first
+  // key and the HID of every allocation of the level below.
+  std::vector<std::uint8_t> below;
+  std::vector<std::uint8_t> chunk;
+  for (std::size_t l = 0; l < levels_.size(); ++l) {
+    const std::size_t size = std::size_t{key_size_} + (l == 0 ? entry_size_ : 4);
+    ByteWriter index;
+    std::size_t at = 0;
+    for (const auto& [hid, n] : levels_[l]) {
+      if (l == 0) {
+        chunk.assign(n * size, 0);
+        for (std::size_t i = 0; i < n; ++i) record_at(at + i, std::span(chunk).subspan(i * size, size));
+      } else {
+        const auto first = below.begin() + static_cast<std::ptrdiff_t>(at * size);
+        chunk.assign(first, first + static_cast<std::ptrdiff_t>(n * size));
       }
-      below = index.take();
-      size = std::size_t{key_size_} + 4;
+      heap_.Overwrite(hid, chunk);
+      index.bytes(Bytes(chunk).first(key_size_));
+      index.u32(hid.value);
+      at += n;
     }
+    below = index.take();
+  }
+  if (!levels_.empty()) {
     header.index_levels = static_cast<std::uint8_t>(levels_.size() - 1);
     header.root = levels_.back().front().first;
   }

@@ -6,6 +6,8 @@
 // builder writes into a HeapWriter.
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -59,6 +61,10 @@ class BthBuilder {
   Hid AllocateHeader();
   void ReserveRecords(std::size_t count);
   void Fill(Bytes records);
+  // The same with record i (key then data, in key order) written by record_at into its place,
+  // so that the records need not be in memory a second time.
+  using RecordWriter = std::function<void(std::size_t i, std::span<std::uint8_t> record)>;
+  void Fill(const RecordWriter& record_at);
   Hid header_hid() const { return header_hid_; }
 
  private:

@@ -68,10 +68,13 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   return build_table_context(schema, rows.size(), [&rows](std::size_t i) { return rows[i]; }, sink);
 }
 
-std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, std::size_t row_count,
-                                                         const std::function<TableRow(std::size_t)>& row_at,
-                                                         SubnodeSink& sink) {
-  HeapWriter heap(kClientTableContext);
+namespace {
+
+// The table's heap into `heap`; with heap_blocks set, its blocks go there as soon as they are
+// full, and only the first ones (BTH header, TCINFO, row index) wait for the end.
+void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t row_count,
+                      const std::function<TableRow(std::size_t)>& row_at, SubnodeSink& sink,
+                      const HeapBlockSink* heap_blocks) {
   // Outlook's order, which some readers rely on: row index BTH header, TCINFO, row index
   // records, then the row matrix and the variable-size cells.
   BthBuilder bth(heap, 4, 4);
@@ -79,6 +82,7 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   const Hid hid_info = heap.Allocate(std::vector<std::uint8_t>(kTcInfoHeaderSize + schema.columns.size() * kTcColumnSize, 0));
   heap.SetUserRoot(hid_info);
   bth.ReserveRecords(row_count);
+  if (heap_blocks) heap.StreamCompleteBlocks(*heap_blocks);
   const std::size_t row_size = schema.row_size();
   const std::size_t ceb_at = schema.rgib[2];
   // The row matrix is built in its final blocks: in the heap when it fits one allocation, else
@@ -131,18 +135,34 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   std::vector<std::uint8_t> heap_matrix;
   if (row_count > 0 && rows_in_heap) heap_matrix = matrix_block(0);
   else if (row_count > 0) hnid_rows = sink.AddBlocksInOrder((row_count + per_block - 1) / per_block, matrix_block);
+  // The row index straight from the sorted pairs into its reserved records.
   std::sort(order.begin(), order.end());
-  ByteWriter index(row_count * 8);
-  for (auto [id, pos] : order) {
-    index.u32(id);
-    index.u32(pos);
-  }
+  bth.Fill([&order](std::size_t i, std::span<std::uint8_t> record) {
+    store_u32(record, 0, order[i].first);
+    store_u32(record, 4, order[i].second);
+  });
   std::vector<std::pair<std::uint32_t, std::uint32_t>>().swap(order);
-  bth.Fill(index.data());
   if (row_count > 0 && rows_in_heap) hnid_rows = heap.Allocate(heap_matrix).value;
   const TcInfo info{schema.rgib, hid_index, hnid_rows, schema.columns};
   heap.Overwrite(hid_info, info.Serialize());
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, std::size_t row_count,
+                                                         const std::function<TableRow(std::size_t)>& row_at,
+                                                         SubnodeSink& sink) {
+  HeapWriter heap(kClientTableContext);
+  build_table_heap(heap, schema, row_count, row_at, sink, nullptr);
   return std::move(heap).Finish();
+}
+
+void build_table_context(const TableSchema& schema, std::size_t row_count,
+                         const std::function<TableRow(std::size_t)>& row_at, SubnodeSink& sink,
+                         const HeapBlockSink& heap_blocks) {
+  HeapWriter heap(kClientTableContext);
+  build_table_heap(heap, schema, row_count, row_at, sink, &heap_blocks);
+  std::move(heap).FinishStream();
 }
 
 namespace {
