@@ -6,7 +6,6 @@
 // builder writes into a HeapWriter.
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <optional>
 #include <utility>
@@ -61,16 +60,19 @@ class BthBuilder {
   Hid AllocateHeader();
   void ReserveRecords(std::size_t count);
   void Fill(Bytes records);
-  // The same with record i (key then data, in key order) written by record_at into its place,
-  // so that the records need not be in memory a second time.
-  using RecordWriter = std::function<void(std::size_t i, std::span<std::uint8_t> record)>;
-  void Fill(const RecordWriter& record_at);
+  // Or the records written in place, in any order: Record(i) is the i-th reserved record (its
+  // span lives until the heap's next allocation), and FillInPlace sorts them by key, then by
+  // data, both as little-endian numbers. A large index is then in memory once.
+  std::span<std::uint8_t> Record(std::size_t i);
+  void FillInPlace();
   Hid header_hid() const { return header_hid_; }
 
  private:
   HeapWriter& heap_;
   std::uint8_t key_size_, entry_size_;
   Hid header_hid_;
+  // The levels above the leaves, from the leaf records, and the header.
+  void FillIndex();
   // Allocations per level, leaves first, each with the number of records it holds.
   std::vector<std::vector<std::pair<Hid, std::size_t>>> levels_;
 };

@@ -178,12 +178,18 @@ HeapWriter::Block& HeapWriter::Held(std::size_t index) {
   return *it;
 }
 
-void HeapWriter::Overwrite(Hid hid, Bytes data) {
+std::span<std::uint8_t> HeapWriter::Mutable(Hid hid) {
   const HidParts parts = split_hid(hid, HidLayout::kStandard);
   Block& b = Held(parts.block);
   const std::size_t start = b.starts.at(parts.index - 1);
-  assert(start + data.size() <= b.bytes.size());
-  std::copy(data.begin(), data.end(), b.bytes.begin() + static_cast<std::ptrdiff_t>(start));
+  const std::size_t end = parts.index < b.starts.size() ? b.starts[parts.index] : b.bytes.size();
+  return std::span(b.bytes).subspan(start, end - start);
+}
+
+void HeapWriter::Overwrite(Hid hid, Bytes data) {
+  const std::span<std::uint8_t> to = Mutable(hid);
+  assert(data.size() <= to.size());
+  std::copy(data.begin(), data.end(), to.begin());
 }
 
 void HeapWriter::StreamCompleteBlocks(HeapBlockSink sink) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "format/byte_reader.h"
@@ -101,6 +102,9 @@ class HeapWriter {
   // Rewrites an allocation in place with bytes of the same length. Its block must still be held:
   // once streaming, only the blocks that existed when it began.
   void Overwrite(Hid hid, Bytes data);
+  // The bytes of an allocation in a block still held, to write in place; the span lives until
+  // the next Allocate.
+  std::span<std::uint8_t> Mutable(Hid hid);
   void SetUserRoot(Hid hid) { user_root_ = hid; }
   // From now on each block goes to sink as soon as it is final, that is when the next block
   // starts; a large heap is then never in memory whole. Held back to the end are the blocks

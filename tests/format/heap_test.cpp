@@ -75,7 +75,9 @@ void expect_fill_levels(const std::vector<ByteVector>& blocks) {
     const std::size_t nibble = i < 8 ? 16 + i : 4 + (i - map);
     const std::size_t level = (blocks[map][nibble / 2] >> (4 * (nibble % 2))) & 0xF;
     EXPECT_GE(free, kFreeAtLeast[level]) << "block " << i;
-    if (level > 0) EXPECT_LT(free, kFreeAtLeast[level - 1]) << "block " << i;
+    if (level > 0) {
+      EXPECT_LT(free, kFreeAtLeast[level - 1]) << "block " << i;
+    }
   }
 }
 

@@ -89,8 +89,6 @@ void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t r
   // in data blocks where rows never straddle blocks and every block but the last is full.
   const bool rows_in_heap = row_count * row_size <= kMaxHeapAlloc;
   const std::size_t per_block = rows_in_heap ? std::max<std::size_t>(row_count, 1) : kMaxBlockData / row_size;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
-  order.reserve(row_count);
   // Row i into its cell of the matrix; its variable-size values go to the heap or a sub-node.
   auto build_row = [&](std::size_t i, std::span<std::uint8_t> cell) {
     const TableRow row = row_at(i);
@@ -118,7 +116,10 @@ void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t r
       }
       set_bit(c.bit);
     }
-    order.emplace_back(row.row_id, static_cast<std::uint32_t>(i));
+    // Its row index record, in the row's place for now: sorted by row id at the end.
+    const std::span<std::uint8_t> record = bth.Record(i);
+    store_u32(record, 0, row.row_id);
+    store_u32(record, 4, static_cast<std::uint32_t>(i));
   };
   // Block k of the matrix: rows never straddle blocks, and every block but the last is full.
   auto matrix_block = [&](std::size_t k) {
@@ -135,13 +136,7 @@ void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t r
   std::vector<std::uint8_t> heap_matrix;
   if (row_count > 0 && rows_in_heap) heap_matrix = matrix_block(0);
   else if (row_count > 0) hnid_rows = sink.AddBlocksInOrder((row_count + per_block - 1) / per_block, matrix_block);
-  // The row index straight from the sorted pairs into its reserved records.
-  std::sort(order.begin(), order.end());
-  bth.Fill([&order](std::size_t i, std::span<std::uint8_t> record) {
-    store_u32(record, 0, order[i].first);
-    store_u32(record, 4, order[i].second);
-  });
-  std::vector<std::pair<std::uint32_t, std::uint32_t>>().swap(order);
+  bth.FillInPlace();
   if (row_count > 0 && rows_in_heap) hnid_rows = heap.Allocate(heap_matrix).value;
   const TcInfo info{schema.rgib, hid_index, hnid_rows, schema.columns};
   heap.Overwrite(hid_info, info.Serialize());
