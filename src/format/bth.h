@@ -68,11 +68,12 @@ class BthBuilder {
   Hid header_hid() const { return header_hid_; }
 
  private:
+  // The levels above the leaves, from the leaf records, and the header.
+  void FillIndex();
+
   HeapWriter& heap_;
   std::uint8_t key_size_, entry_size_;
   Hid header_hid_;
-  // The levels above the leaves, from the leaf records, and the header.
-  void FillIndex();
   // Allocations per level, leaves first, each with the number of records it holds.
   std::vector<std::vector<std::pair<Hid, std::size_t>>> levels_;
 };
