@@ -1,6 +1,8 @@
 #include "format/bth.h"
 
+#include <algorithm>
 #include <set>
+#include <utility>
 
 #include "format/byte_writer.h"
 #include "format/layout.h"
@@ -140,24 +142,101 @@ void BthBuilder::ReserveRecords(std::size_t count) {
   }
 }
 
+std::span<std::uint8_t> BthBuilder::Record(std::size_t i) {
+  const std::size_t size = std::size_t{key_size_} + entry_size_;
+  const std::size_t per = levels_.at(0).front().second;  // every leaf but the last is full
+  return heap_.Mutable(levels_[0].at(i / per).first).subspan((i % per) * size, size);
+}
+
 void BthBuilder::Fill(Bytes records) {
-  BthHeader header{key_size_, entry_size_, 0, Hid()};
-  if (!levels_.empty()) {
-    std::vector<std::uint8_t> below(records.begin(), records.end());
-    std::size_t size = std::size_t{key_size_} + entry_size_;
-    for (const auto& level : levels_) {
-      ByteWriter index;
-      std::size_t at = 0;
-      for (const auto& [hid, n] : level) {
-        const Bytes chunk = Bytes(below).subspan(at * size, n * size);
-        heap_.Overwrite(hid, chunk);
-        index.bytes(chunk.first(key_size_));
-        index.u32(hid.value);
-        at += n;
-      }
-      below = index.take();
-      size = std::size_t{key_size_} + 4;
+  const std::size_t size = std::size_t{key_size_} + entry_size_;
+  for (std::size_t i = 0; i * size < records.size(); ++i) {
+    const Bytes record = records.subspan(i * size, size);
+    std::copy(record.begin(), record.end(), Record(i).begin());
+  }
+  FillIndex();
+}
+
+namespace {
+
+// The leaf records spread over their allocations, sorted where they lie: the heap's blocks hold
+// the only copy of a large table's row index.
+class LeafRecords {
+ public:
+  LeafRecords(std::vector<std::span<std::uint8_t>> leaves, std::size_t per, std::uint8_t key_size, std::size_t size)
+      : leaves_(std::move(leaves)), per_(per), key_size_(key_size), size_(size) {}
+
+  void Sort(std::size_t count) {
+    // Heap sort: in place, and in n log n however the rows came.
+    for (std::size_t i = count / 2; i-- > 0;) SiftDown(i, count);
+    for (std::size_t end = count; end > 1; --end) {
+      Swap(0, end - 1);
+      SiftDown(0, end - 1);
     }
+  }
+
+ private:
+  std::span<std::uint8_t> At(std::size_t i) const { return leaves_[i / per_].subspan((i % per_) * size_, size_); }
+  // Key, then data, each a little-endian number: compared from its last byte.
+  bool Less(std::size_t a, std::size_t b) const {
+    const auto ra = At(a), rb = At(b);
+    for (auto [from, to] : {std::pair<std::size_t, std::size_t>{0, key_size_}, {key_size_, size_}})
+      for (std::size_t k = to; k-- > from;)
+        if (ra[k] != rb[k]) return ra[k] < rb[k];
+    return false;
+  }
+  void Swap(std::size_t a, std::size_t b) const {
+    const auto ra = At(a), rb = At(b);
+    std::swap_ranges(ra.begin(), ra.end(), rb.begin());
+  }
+  void SiftDown(std::size_t root, std::size_t end) const {
+    for (std::size_t child = 2 * root + 1; child < end; root = child, child = 2 * root + 1) {
+      if (child + 1 < end && Less(child, child + 1)) ++child;
+      if (!Less(root, child)) return;
+      Swap(root, child);
+    }
+  }
+
+  std::vector<std::span<std::uint8_t>> leaves_;
+  std::size_t per_;
+  std::size_t key_size_;
+  std::size_t size_;
+};
+
+}  // namespace
+
+void BthBuilder::FillInPlace() {
+  if (!levels_.empty()) {
+    std::vector<std::span<std::uint8_t>> leaves;
+    std::size_t count = 0;
+    for (const auto& [hid, n] : levels_.front()) {
+      leaves.push_back(heap_.Mutable(hid));
+      count += n;
+    }
+    const std::size_t size = std::size_t{key_size_} + entry_size_;
+    LeafRecords(std::move(leaves), levels_.front().front().second, key_size_, size).Sort(count);
+  }
+  FillIndex();
+}
+
+void BthBuilder::FillIndex() {
+  BthHeader header{key_size_, entry_size_, 0, Hid()};
+  // Level by level from the leaves: each level above holds the first key and the HID of every
+  // allocation of the level below.
+  std::vector<std::uint8_t> below;
+  for (std::size_t l = 0; l < levels_.size(); ++l) {
+    const std::size_t size = std::size_t{key_size_} + 4;
+    ByteWriter index;
+    std::size_t at = 0;
+    for (const auto& [hid, n] : levels_[l]) {
+      if (l > 0) heap_.Overwrite(hid, Bytes(below).subspan(at * size, n * size));
+      index.bytes(heap_.Mutable(hid).first(key_size_));
+      index.u32(hid.value);
+      at += n;
+    }
+    below = index.take();
+  }
+  if (!levels_.empty()) {
     header.index_levels = static_cast<std::uint8_t>(levels_.size() - 1);
     header.root = levels_.back().front().first;
   }

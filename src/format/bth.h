@@ -6,6 +6,7 @@
 // builder writes into a HeapWriter.
 
 #include <cstdint>
+#include <span>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -59,9 +60,17 @@ class BthBuilder {
   Hid AllocateHeader();
   void ReserveRecords(std::size_t count);
   void Fill(Bytes records);
+  // Or the records written in place, in any order: Record(i) is the i-th reserved record (its
+  // span lives until the heap's next allocation), and FillInPlace sorts them by key, then by
+  // data, both as little-endian numbers. A large index is then in memory once.
+  std::span<std::uint8_t> Record(std::size_t i);
+  void FillInPlace();
   Hid header_hid() const { return header_hid_; }
 
  private:
+  // The levels above the leaves, from the leaf records, and the header.
+  void FillIndex();
+
   HeapWriter& heap_;
   std::uint8_t key_size_, entry_size_;
   Hid header_hid_;

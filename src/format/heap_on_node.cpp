@@ -1,5 +1,6 @@
 #include "format/heap_on_node.h"
 
+#include <algorithm>
 #include <cassert>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,9 @@ std::uint8_t fill_level(std::size_t free_bytes) {
 }
 
 std::size_t page_map_size(std::size_t allocations) { return 4 + 2 * (allocations + 1); }
+
+// A block's size once its page map follows allocations ending at `end`.
+std::size_t sealed_size(std::size_t end, std::size_t allocations) { return end + (end & 1) + page_map_size(allocations); }
 
 }  // namespace
 
@@ -173,76 +177,124 @@ std::size_t HeapWriter::HeaderSize(std::size_t block_index) {
   return 2;
 }
 
+bool HeapWriter::CarriesFillLevels(std::size_t block_index) { return block_index == 0 || block_index % 128 == 8; }
+
 Hid HeapWriter::Allocate(Bytes data) {
   if (data.size() > kMaxHeapAlloc) throw std::length_error("heap allocation too large");
   auto fits = [&](const Block& b) {
-    const std::size_t end = b.bytes.size() + data.size();
-    return b.starts.size() < kMaxAllocationsPerBlock && end + (end & 1) + page_map_size(b.starts.size() + 1) <= kMaxBlockData;
+    return b.starts.size() < kMaxAllocationsPerBlock && sealed_size(b.bytes.size() + data.size(), b.starts.size() + 1) <= kMaxBlockData;
   };
-  if (blocks_.empty() || !fits(blocks_.back())) {
-    if (blocks_.size() >= 65536) throw std::length_error("heap too large");
+  const bool open = block_count_ > levels_.size();
+  if (!open || !fits(held_.back())) {
+    if (block_count_ >= 65536) throw std::length_error("heap too large");
+    if (open) CompleteOpenBlock();
     Block b;
-    b.bytes.assign(HeaderSize(blocks_.size()), 0);
-    blocks_.push_back(std::move(b));
+    b.index = block_count_++;
+    b.bytes.assign(HeaderSize(b.index), 0);
+    held_.push_back(std::move(b));
   }
-  Block& b = blocks_.back();
+  Block& b = held_.back();
   b.starts.push_back(static_cast<std::uint16_t>(b.bytes.size()));
   b.bytes.insert(b.bytes.end(), data.begin(), data.end());
-  return make_hid(static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(b.starts.size()));
+  return make_hid(static_cast<std::uint32_t>(b.index), static_cast<std::uint32_t>(b.starts.size()));
+}
+
+HeapWriter::Block& HeapWriter::Held(std::size_t index) {
+  auto it = std::lower_bound(held_.begin(), held_.end(), index, [](const Block& b, std::size_t i) { return b.index < i; });
+  if (it == held_.end() || it->index != index) throw std::logic_error("heap block " + std::to_string(index) + " is already written");
+  return *it;
+}
+
+std::span<std::uint8_t> HeapWriter::Mutable(Hid hid) {
+  const HidParts parts = split_hid(hid, HidLayout::kStandard);
+  Block& b = Held(parts.block);
+  const std::size_t start = b.starts.at(parts.index - 1);
+  const std::size_t end = parts.index < b.starts.size() ? b.starts[parts.index] : b.bytes.size();
+  return std::span(b.bytes).subspan(start, end - start);
 }
 
 void HeapWriter::Overwrite(Hid hid, Bytes data) {
-  const HidParts parts = split_hid(hid, HidLayout::kStandard);
-  Block& b = blocks_.at(parts.block);
-  const std::size_t start = b.starts.at(parts.index - 1);
-  assert(start + data.size() <= b.bytes.size());
-  std::copy(data.begin(), data.end(), b.bytes.begin() + static_cast<std::ptrdiff_t>(start));
+  const std::span<std::uint8_t> to = Mutable(hid);
+  assert(data.size() <= to.size());
+  std::copy(data.begin(), data.end(), to.begin());
 }
 
-std::vector<std::vector<std::uint8_t>> HeapWriter::Finish() const& { return FinishBlocks(blocks_, client_signature_, user_root_); }
-
-std::vector<std::vector<std::uint8_t>> HeapWriter::Finish() && {
-  return FinishBlocks(std::move(blocks_), client_signature_, user_root_);
+void HeapWriter::StreamCompleteBlocks(HeapBlockSink sink) {
+  sink_ = std::move(sink);
+  pinned_ = block_count_;
 }
 
-std::vector<std::vector<std::uint8_t>> HeapWriter::FinishBlocks(std::vector<Block> blocks, std::uint8_t client_signature,
-                                                                Hid user_root) {
-  if (blocks.empty()) blocks.push_back(Block{std::vector<std::uint8_t>(kHeapHeaderSize, 0), {}});
-  std::vector<std::size_t> used(blocks.size());
-  std::vector<std::vector<std::uint8_t>> out;
-  out.reserve(blocks.size());
-  for (std::size_t i = 0; i < blocks.size(); ++i) {
-    // The page map goes after the allocations, in the block's own bytes.
-    std::vector<std::uint8_t> bytes = std::move(blocks[i].bytes);
-    const std::vector<std::uint16_t> starts = std::move(blocks[i].starts);
-    auto u16 = [&bytes](std::uint16_t v) {
-      bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
-      bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    const std::size_t end = bytes.size();
-    if (end & 1) bytes.push_back(0);
-    const auto ib_hnpm = static_cast<std::uint16_t>(bytes.size());
-    u16(static_cast<std::uint16_t>(starts.size()));
-    u16(0);
-    for (auto s : starts) u16(s);
-    u16(static_cast<std::uint16_t>(end));
-    used[i] = bytes.size();
-    store_u16(bytes, 0, ib_hnpm);
-    if (i + 1 < blocks.size() && bytes.size() < kMaxBlockData) bytes.resize(kMaxBlockData, 0);
-    out.push_back(std::move(bytes));
+void HeapWriter::CompleteOpenBlock() {
+  const Block& open = held_.back();
+  const std::size_t done = open.index;
+  levels_.push_back(fill_level(kMaxBlockData - sealed_size(open.bytes.size(), open.starts.size())));
+  if (!sink_) return;
+  if (done >= pinned_ && !CarriesFillLevels(done)) Release(held_.size() - 1, false);
+  // A block with the fill levels of 128 blocks is final with the last of them.
+  if (done >= 127 && (done - 127) % 128 == 8 && done - 127 >= pinned_) {
+    const Block& map = Held(done - 127);
+    Release(static_cast<std::size_t>(&map - held_.data()), false);
   }
-  auto level = [&](std::size_t i) -> std::uint8_t { return i < used.size() ? fill_level(kMaxBlockData - used[i]) : 0; };
+}
+
+void HeapWriter::Release(std::size_t at, bool last) {
+  Block b = std::move(held_[at]);
+  held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(at));
+  // The page map goes after the allocations, in the block's own bytes.
+  std::vector<std::uint8_t> bytes = std::move(b.bytes);
+  auto u16 = [&bytes](std::uint16_t v) {
+    bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+  };
+  const std::size_t end = bytes.size();
+  if (end & 1) bytes.push_back(0);
+  const auto ib_hnpm = static_cast<std::uint16_t>(bytes.size());
+  u16(static_cast<std::uint16_t>(b.starts.size()));
+  u16(0);
+  for (auto s : b.starts) u16(s);
+  u16(static_cast<std::uint16_t>(end));
+  store_u16(bytes, 0, ib_hnpm);
+  if (!last && bytes.size() < kMaxBlockData) bytes.resize(kMaxBlockData, 0);
+
+  auto set_levels = [&](std::size_t at_byte, std::size_t first, std::size_t count) {
+    for (std::size_t j = 0; j < count && first + j < levels_.size(); ++j)
+      bytes[at_byte + j / 2] = static_cast<std::uint8_t>(bytes[at_byte + j / 2] | (levels_[first + j] << (4 * (j % 2))));
+  };
   // Block 0 holds the heap header; blocks 8, 136, ... a bitmap header with the fill levels of
   // the next 128 blocks.
-  auto& b0 = out[0];
-  b0[2] = kHeapSignature;
-  b0[3] = client_signature;
-  store_u32(b0, 4, user_root.value);
-  for (std::size_t j = 0; j < 8; ++j)
-    b0[8 + j / 2] = static_cast<std::uint8_t>(b0[8 + j / 2] | (level(j) << (4 * (j % 2))));
-  for (std::size_t i = 8; i < out.size(); i += 128)
-    for (std::size_t j = 0; j < 128; ++j)
-      out[i][2 + j / 2] = static_cast<std::uint8_t>(out[i][2 + j / 2] | (level(i + j) << (4 * (j % 2))));
+  if (b.index == 0) {
+    bytes[2] = kHeapSignature;
+    bytes[3] = client_signature_;
+    store_u32(bytes, 4, user_root_.value);
+    set_levels(8, 0, 8);
+  } else if (CarriesFillLevels(b.index)) {
+    set_levels(2, b.index, 128);
+  }
+  sink_(HeapBlock{b.index, std::move(bytes)});
+}
+
+void HeapWriter::FinishStream() && {
+  if (block_count_ == 0) {
+    held_.push_back(Block{0, std::vector<std::uint8_t>(kHeapHeaderSize, 0), {}});
+    block_count_ = 1;
+  }
+  const Block& last = held_.back();
+  levels_.push_back(fill_level(kMaxBlockData - sealed_size(last.bytes.size(), last.starts.size())));
+  while (!held_.empty()) Release(0, held_.front().index + 1 == block_count_);
+}
+
+std::vector<std::vector<std::uint8_t>> HeapWriter::Finish() const& {
+  HeapWriter copy = *this;
+  return std::move(copy).Finish();
+}
+
+std::vector<std::vector<std::uint8_t>> HeapWriter::Finish() && {
+  assert(!sink_);
+  // Never streamed, every block is still held and comes out in order.
+  std::vector<std::vector<std::uint8_t>> out;
+  out.reserve(block_count_ + 1);
+  sink_ = [&out](HeapBlock b) { out.push_back(std::move(b.bytes)); };
+  std::move(*this).FinishStream();
   return out;
 }
 

@@ -6,9 +6,11 @@
 // HeapOnNode reads a heap, HeapWriter builds one (Unicode layout). A HeapOnNode owns its
 // blocks; the views Lookup returns live as long as the heap.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "format/byte_reader.h"
@@ -96,31 +98,61 @@ class HeapOnNode {
   Hid user_root_;
 };
 
+// One heap block whose bytes are final: its place in the heap and its payload.
+struct HeapBlock {
+  std::size_t index = 0;
+  std::vector<std::uint8_t> bytes;
+};
+// Takes heap blocks as they become final, in any order; each index comes exactly once.
+using HeapBlockSink = std::function<void(HeapBlock)>;
+
 class HeapWriter {
  public:
   explicit HeapWriter(std::uint8_t client_signature) : client_signature_(client_signature) {}
   // A new allocation of at most kMaxHeapAlloc bytes (zero-length allocations are legal).
   Hid Allocate(Bytes data);
-  // Rewrites an allocation in place with bytes of the same length.
+  // Rewrites an allocation in place with bytes of the same length. Its block must still be held:
+  // once streaming, only the blocks that existed when it began.
   void Overwrite(Hid hid, Bytes data);
+  // The bytes of an allocation in a block still held, to write in place; the span lives until
+  // the next Allocate.
+  std::span<std::uint8_t> Mutable(Hid hid);
   void SetUserRoot(Hid hid) { user_root_ = hid; }
-  // The block payloads: every block but the last is a full kMaxBlockData bytes. The second form
-  // spends the writer, taking its blocks over instead of copying them: a large table's heap is
-  // then in memory once, not three times.
+  // From now on each block goes to sink as soon as it is final, that is when the next block
+  // starts; a large heap is then never in memory whole. Held back to the end are the blocks
+  // that exist now (the caller overwrites their allocations later) and block 0, whose header
+  // carries the fill levels of blocks 0-7; a block with the fill levels of the next 128 (8, 136,
+  // ...) is held until the last of them is final.
+  void StreamCompleteBlocks(HeapBlockSink sink);
+  // Hands every block still held to the sink given above, in index order.
+  void FinishStream() &&;
+  // The block payloads of a heap that was not streamed: every block but the last is a full
+  // kMaxBlockData bytes. The second form spends the writer, taking its blocks over instead of
+  // copying them.
   std::vector<std::vector<std::uint8_t>> Finish() const&;
   std::vector<std::vector<std::uint8_t>> Finish() &&;
 
  private:
   struct Block {
+    std::size_t index = 0;
     std::vector<std::uint8_t> bytes;     // header space and allocations
     std::vector<std::uint16_t> starts;   // offset of each allocation
   };
-  static std::vector<std::vector<std::uint8_t>> FinishBlocks(std::vector<Block> blocks, std::uint8_t client_signature,
-                                                             Hid user_root);
   static std::size_t HeaderSize(std::size_t block_index);
+  static bool CarriesFillLevels(std::size_t block_index);
+  // The open block is done: no allocation goes to it any more.
+  void CompleteOpenBlock();
+  // Gives the held block at position `at` of held_ to the sink, with its page map and levels.
+  void Release(std::size_t at, bool last);
+  Block& Held(std::size_t index);
+
   std::uint8_t client_signature_;
   Hid user_root_;
-  std::vector<Block> blocks_;
+  std::vector<Block> held_;              // by index; the open block, if any, is the last
+  std::vector<std::uint8_t> levels_;     // fill level of each block no longer open
+  std::size_t block_count_ = 0;
+  std::size_t pinned_ = SIZE_MAX;        // blocks below this are held to the end
+  HeapBlockSink sink_;
 };
 
 }  // namespace salvora

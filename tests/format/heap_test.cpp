@@ -1,6 +1,8 @@
 // Heap-on-node: the writer's heaps read back, and a damaged page map as each tolerance takes it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,85 @@ TEST(Heap, SpansBlocksWithBitmapHeaders) {
   EXPECT_FALSE(reader->Lookup(make_hid(99, 1)));
   EXPECT_FALSE(reader->Lookup(make_hid(0, 99)));
   EXPECT_FALSE(reader->Lookup(Hid(hids[0].value | kNidTypeLtp)));  // a sub-node id, not a heap id
+}
+
+// A heap laid out as a table's: `reserved` allocations first, filled in at the end, then enough
+// values of varied sizes for blocks 8, 136 and 264 to carry fill levels. With a sink, the heap
+// streams from just after the reserved allocations.
+std::size_t build_table_like_heap(HeapWriter& w, std::size_t reserved, const HeapBlockSink* sink) {
+  std::vector<Hid> slots;
+  for (std::size_t i = 0; i < reserved; ++i) slots.push_back(w.Allocate(std::vector<std::uint8_t>(3000, 0)));
+  if (sink) w.StreamCompleteBlocks(*sink);
+  std::vector<std::uint8_t> value(kMaxHeapAlloc);
+  Hid last;
+  for (std::size_t i = 0; i < 1500; ++i) {
+    for (std::size_t j = 0; j < value.size(); ++j) value[j] = static_cast<std::uint8_t>(i + j);
+    last = w.Allocate(Bytes(value).first((i * 997) % (kMaxHeapAlloc + 1)));
+  }
+  for (std::size_t i = 0; i < reserved; ++i) w.Overwrite(slots[i], std::vector<std::uint8_t>(3000, static_cast<std::uint8_t>(i + 1)));
+  w.SetUserRoot(reserved > 0 ? slots[0] : last);
+  return split_hid(last, HidLayout::kStandard).block + 1;
+}
+
+// The fill level of each block as its header block records it (block 0 for 0-7, block 8 + 128k
+// for the next 128), against the free space its own page map leaves.
+void expect_fill_levels(const std::vector<ByteVector>& blocks) {
+  static constexpr std::size_t kFreeAtLeast[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768, 512, 256, 128, 64, 32, 16, 8, 0};
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const std::size_t ib_hnpm = load_u16(blocks[i], 0);
+    const std::size_t free = kMaxBlockData - (ib_hnpm + 4 + 2 * (std::size_t{load_u16(blocks[i], ib_hnpm)} + 1));
+    const std::size_t map = i < 8 ? 0 : 8 + (i - 8) / 128 * 128;
+    const std::size_t nibble = i < 8 ? 16 + i : 4 + (i - map);
+    const std::size_t level = (blocks[map][nibble / 2] >> (4 * (nibble % 2))) & 0xF;
+    EXPECT_GE(free, kFreeAtLeast[level]) << "block " << i;
+    if (level > 0) {
+      EXPECT_LT(free, kFreeAtLeast[level - 1]) << "block " << i;
+    }
+  }
+}
+
+// Streaming hands each block on once, as soon as it is final, and ends with the same heap the
+// whole-heap writer makes; only the reserved blocks and open fill-level maps wait for the end.
+TEST(Heap, StreamedBlocksEqualTheWholeHeap) {
+  for (std::size_t reserved : {0u, 3u, 30u}) {
+    SCOPED_TRACE(reserved);
+    HeapWriter whole_writer(kClientTableContext);
+    const std::size_t count = build_table_like_heap(whole_writer, reserved, nullptr);
+    const auto whole = std::move(whole_writer).Finish();
+    ASSERT_EQ(whole.size(), count);
+    ASSERT_GT(count, 265u);
+
+    std::vector<ByteVector> streamed(count);
+    std::vector<std::size_t> arrival;
+    const HeapBlockSink sink = [&](HeapBlock b) {
+      ASSERT_LT(b.index, count);
+      EXPECT_TRUE(streamed[b.index].empty()) << "block " << b.index << " twice";
+      arrival.push_back(b.index);
+      streamed[b.index] = std::move(b.bytes);
+    };
+    HeapWriter w(kClientTableContext);
+    build_table_like_heap(w, reserved, &sink);
+    const std::size_t before_finish = arrival.size();
+    EXPECT_THROW(w.Overwrite(make_hid(static_cast<std::uint32_t>(count - 3), 1), Bytes()), std::logic_error);
+    std::move(w).FinishStream();
+    ASSERT_EQ(arrival.size(), count);
+    EXPECT_EQ(streamed, whole);
+
+    // Held to the end: block 0, the blocks the reserved allocations fill, the map of the last
+    // 128 blocks and the last block; block 136 comes right after block 263.
+    const std::size_t pinned = reserved == 0 ? 1 : reserved / 2 + 1;
+    EXPECT_LE(count - before_finish, pinned + 2);
+    if (pinned <= 136) {
+      const auto at = std::find(arrival.begin(), arrival.end(), 136u);
+      ASSERT_NE(at, arrival.begin());
+      EXPECT_EQ(*(at - 1), 263u);
+    }
+    expect_fill_levels(whole);
+    std::vector<std::string> found;
+    const auto heap = parse(streamed, Tolerance::kStrict, &found);
+    ASSERT_TRUE(heap) << found.front();
+    EXPECT_EQ(heap->allocation_count(), reserved + 1500);
+  }
 }
 
 TEST(Heap, HidSplitsOfBothLayouts) {

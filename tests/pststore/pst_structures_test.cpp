@@ -75,6 +75,18 @@ TEST(PropertyContext, EveryTypeRoundTrips) {
   EXPECT_EQ(find_prop(*back, 0x600D)->AsString(), big);
 }
 
+// Rows read back against those written: the same ids and cells, in the same order.
+void expect_rows_equal(const std::vector<TableRow>& got, const std::vector<TableRow>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].row_id, want[i].row_id);
+    PropertyList w = want[i].cells, g = got[i].cells;
+    normalize_props(w);
+    normalize_props(g);
+    EXPECT_EQ(g, w) << "row " << i;
+  }
+}
+
 TEST(TableContext, RowsInHeapAndInSubnode) {
   for (std::size_t count : {0u, 3u, 500u}) {
     std::vector<TableRow> rows;
@@ -94,16 +106,48 @@ TEST(TableContext, RowsInHeapAndInSubnode) {
     ASSERT_TRUE(t);
     EXPECT_TRUE(findings.empty()) << findings.items().front();
     EXPECT_EQ(t->schema.columns, contents_template().columns);
-    ASSERT_EQ(t->rows.size(), count);
-    for (std::size_t i = 0; i < count; ++i) {
-      EXPECT_EQ(t->rows[i].row_id, rows[i].row_id);
-      PropertyList want = rows[i].cells, got = t->rows[i].cells;
-      normalize_props(want);
-      normalize_props(got);
-      EXPECT_EQ(got, want);
-    }
+    expect_rows_equal(t->rows, rows);
     EXPECT_EQ(!sink.values.empty(), count == 500);  // the matrix moved to a sub-node
   }
+}
+
+// A folder's table of long subjects, hundreds of heap blocks: streamed, its blocks are those of
+// the whole heap, and it reads back row for row with the row index sorted by row id.
+TEST(TableContext, StreamedHeapOfManyBlocksReadsBack) {
+  const std::uint32_t count = 2500;
+  std::vector<TableRow> rows;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    // Row ids out of order, as a folder's rows are after moves.
+    TableRow r{0x200024 + ((i * 7919) % count) * 0x20, i, {}};
+    r.cells.push_back(Property::String(kPidSubject, std::string(300 + i % 200, static_cast<char>('a' + i % 26))));
+    r.cells.push_back(Property::String(0x0042, "sender " + std::to_string(i)));  // PR_SENT_REPRESENTING_NAME
+    r.cells.push_back(Property::Int32(kPidMessageFlags, static_cast<std::int32_t>(i)));
+    rows.push_back(std::move(r));
+  }
+  const auto row_at = [&rows](std::size_t i) { return rows[i]; };
+  MemorySink whole_sink, sink;
+  const auto whole = build_table_context(contents_template(), count, row_at, whole_sink);
+  ASSERT_GT(whole.size(), 140u);  // blocks 8 and 136 carry fill levels
+  std::vector<ByteVector> streamed(whole.size());
+  build_table_context(contents_template(), count, row_at, sink, [&](HeapBlock b) {
+    ASSERT_LT(b.index, streamed.size());
+    streamed[b.index] = std::move(b.bytes);
+  });
+  EXPECT_EQ(streamed, whole);
+  EXPECT_EQ(sink.values, whole_sink.values);
+
+  auto reader = parse_heap(streamed);
+  ASSERT_TRUE(reader);
+  Findings findings(Tolerance::kStrict);
+  auto t = read_table_context(*reader, sink.Resolver(), findings);
+  ASSERT_TRUE(t);
+  EXPECT_TRUE(findings.empty()) << findings.items().front();
+  expect_rows_equal(t->rows, rows);
+  // The reader checked that the row index rises and names each row once; here, that each
+  // record's key is the row id of the row it names.
+  const auto index = read_bth(*reader, read_tc_info(*reader, findings)->row_index, findings);
+  ASSERT_TRUE(index);
+  for (const Bytes record : index->records) EXPECT_EQ(load_u32(record, 0), rows.at(load_u32(record, 4)).row_id);
 }
 
 TEST(TableSchema, LayoutOrdersCellsByWidth) {

@@ -1,6 +1,8 @@
 #include "pststore/pst/block_store.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <string>
 
 #include "pststore/pst/disk_layout.h"
 
@@ -113,6 +115,21 @@ void DataTreeWriter::EndBlock() {
 
 std::uint64_t DataTreeWriter::Finish() {
   EndBlock();
+  return store_.WriteTree(bids_, sizes_, owned_);
+}
+
+void IndexedTreeWriter::Put(std::size_t index, Bytes payload) {
+  if (index >= bids_.size()) {
+    bids_.resize(index + 1, 0);
+    sizes_.resize(index + 1, 0);
+  }
+  if (bids_[index] != 0) throw std::logic_error("data tree block " + std::to_string(index) + " given twice");
+  bids_[index] = store_.WriteBlock(payload, false, owned_);
+  sizes_[index] = static_cast<std::uint32_t>(payload.size());
+}
+
+std::uint64_t IndexedTreeWriter::Finish() {
+  if (std::find(bids_.begin(), bids_.end(), 0) != bids_.end()) throw std::logic_error("data tree block missing");
   return store_.WriteTree(bids_, sizes_, owned_);
 }
 

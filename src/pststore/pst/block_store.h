@@ -76,4 +76,20 @@ class DataTreeWriter {
   std::uint64_t size_ = 0;
 };
 
+// A data tree whose blocks come in any order, each written as it comes: a streamed heap's
+// first blocks are final only after all the others. The tree lists them by index at the end.
+class IndexedTreeWriter {
+ public:
+  IndexedTreeWriter(BlockStore& store, BlockList* owned) : store_(store), owned_(owned) {}
+  void Put(std::size_t index, Bytes payload);
+  // Every index below the highest one put must have been put.
+  std::uint64_t Finish();
+
+ private:
+  BlockStore& store_;
+  BlockList* owned_;
+  std::vector<std::uint64_t> bids_;  // 0 where no block is put yet
+  std::vector<std::uint32_t> sizes_;
+};
+
 }  // namespace salvora::pst

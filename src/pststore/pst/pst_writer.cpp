@@ -28,6 +28,8 @@ std::vector<std::uint8_t> make_entry_id(const std::array<std::uint8_t, 16>& reco
 
 // ---- node building -------------------------------------------------------------------------
 
+NodeBuilder::NodeBuilder(PstWriter::Impl& w, BlockList* owned) : w_(w), owned_(owned), heap_(*w.store, owned) {}
+
 std::uint32_t NodeBuilder::AddValue(Bytes data) {
   const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
   subs_.push_back(SubnodeBlockEntry{nid, w_.store->WriteValue(data, owned_), 0});
@@ -42,27 +44,22 @@ std::uint32_t NodeBuilder::AddBlocks(const std::vector<std::vector<std::uint8_t>
 
 std::uint32_t NodeBuilder::AddBlocksInOrder(std::size_t count,
                                             const std::function<std::vector<std::uint8_t>(std::size_t)>& block_at) {
-  std::vector<std::uint64_t> bids;
-  std::vector<std::uint32_t> sizes;
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::vector<std::uint8_t> block = block_at(k);
-    bids.push_back(w_.store->WriteBlock(block, false, owned_));
-    sizes.push_back(static_cast<std::uint32_t>(block.size()));
-  }
+  IndexedTreeWriter tree(*w_.store, owned_);
+  for (std::size_t k = 0; k < count; ++k) tree.Put(k, block_at(k));
   // The NID after the blocks, as AddBlocks takes it after its caller made them.
   const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
-  subs_.push_back(SubnodeBlockEntry{nid, w_.store->WriteTree(bids, sizes, owned_), 0});
+  subs_.push_back(SubnodeBlockEntry{nid, tree.Finish(), 0});
   return nid;
 }
 
 std::uint64_t NodeBuilder::WriteHeap(const std::vector<std::vector<std::uint8_t>>& blocks) {
-  std::vector<std::uint64_t> bids;
-  std::vector<std::uint32_t> sizes;
-  for (const auto& b : blocks) {
-    bids.push_back(w_.store->WriteBlock(b, false, owned_));
-    sizes.push_back(static_cast<std::uint32_t>(b.size()));
-  }
-  return w_.store->WriteTree(bids, sizes, owned_);
+  IndexedTreeWriter tree(*w_.store, owned_);
+  for (std::size_t k = 0; k < blocks.size(); ++k) tree.Put(k, blocks[k]);
+  return tree.Finish();
+}
+
+HeapBlockSink NodeBuilder::HeapBlocks() {
+  return [this](HeapBlock b) { heap_.Put(b.index, b.bytes); };
 }
 
 std::uint64_t NodeBuilder::FinishSubnodes() {
@@ -100,13 +97,13 @@ void PstWriter::Impl::WritePcNode(std::uint32_t nid, std::uint32_t parent, const
   PutNode(nid, data, nb.FinishSubnodes(), parent);
 }
 
-void PstWriter::Impl::WriteTcNode(std::uint32_t nid, const TableSchema& schema, const std::vector<TableRow>& rows,
-                                  BlockList& owned) {
+void PstWriter::Impl::WriteTcNode(std::uint32_t nid, const TableSchema& schema, std::size_t row_count,
+                                  const std::function<TableRow(std::size_t)>& row_at, BlockList& owned) {
   store->FreeBlocks(owned);
   owned.clear();
   NodeBuilder nb(*this, &owned);
-  const auto heap = build_table_context(schema, rows, nb);
-  const std::uint64_t data = nb.WriteHeap(heap);
+  build_table_context(schema, row_count, row_at, nb, nb.HeapBlocks());
+  const std::uint64_t data = nb.FinishHeap();
   PutNode(nid, data, nb.FinishSubnodes(), 0);
 }
 
@@ -164,15 +161,10 @@ void PstWriter::Impl::FlushFolder(FolderState& f) {
     WriteTcNode(table_nid(Nid(f.nid), kNidTypeHierarchyTable).value, hierarchy_template(), rows, f.owned[1]);
   }
   auto write_contents = [&](const RowList& packed, const TableSchema& schema, std::uint8_t type, BlockList& owned) {
-    store->FreeBlocks(owned);
-    owned.clear();
-    NodeBuilder nb(*this, &owned);
-    const auto heap = build_table_context(schema, packed.size(), [&](std::size_t i) {
+    WriteTcNode(table_nid(Nid(f.nid), type).value, schema, packed.size(), [&](std::size_t i) {
       PackedRow row = packed.at(i);
       return TableRow{row.row_id, row_ver++, row.cells.Unpack()};
-    }, nb);
-    const std::uint64_t data = nb.WriteHeap(heap);
-    PutNode(table_nid(Nid(f.nid), type).value, data, nb.FinishSubnodes(), 0);
+    }, owned);
   };
   if (f.contents_dirty) write_contents(f.contents, contents_template(), kNidTypeContentsTable, f.owned[2]);
   if (f.assoc_dirty) write_contents(f.assoc, assoc_contents_template(), kNidTypeAssocContentsTable, f.owned[3]);

@@ -68,10 +68,13 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   return build_table_context(schema, rows.size(), [&rows](std::size_t i) { return rows[i]; }, sink);
 }
 
-std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, std::size_t row_count,
-                                                         const std::function<TableRow(std::size_t)>& row_at,
-                                                         SubnodeSink& sink) {
-  HeapWriter heap(kClientTableContext);
+namespace {
+
+// The table's heap into `heap`; with heap_blocks set, its blocks go there as soon as they are
+// full, and only the first ones (BTH header, TCINFO, row index) wait for the end.
+void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t row_count,
+                      const std::function<TableRow(std::size_t)>& row_at, SubnodeSink& sink,
+                      const HeapBlockSink* heap_blocks) {
   // Outlook's order, which some readers rely on: row index BTH header, TCINFO, row index
   // records, then the row matrix and the variable-size cells.
   BthBuilder bth(heap, 4, 4);
@@ -79,14 +82,13 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   const Hid hid_info = heap.Allocate(std::vector<std::uint8_t>(kTcInfoHeaderSize + schema.columns.size() * kTcColumnSize, 0));
   heap.SetUserRoot(hid_info);
   bth.ReserveRecords(row_count);
+  if (heap_blocks) heap.StreamCompleteBlocks(*heap_blocks);
   const std::size_t row_size = schema.row_size();
   const std::size_t ceb_at = schema.rgib[2];
   // The row matrix is built in its final blocks: in the heap when it fits one allocation, else
   // in data blocks where rows never straddle blocks and every block but the last is full.
   const bool rows_in_heap = row_count * row_size <= kMaxHeapAlloc;
   const std::size_t per_block = rows_in_heap ? std::max<std::size_t>(row_count, 1) : kMaxBlockData / row_size;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
-  order.reserve(row_count);
   // Row i into its cell of the matrix; its variable-size values go to the heap or a sub-node.
   auto build_row = [&](std::size_t i, std::span<std::uint8_t> cell) {
     const TableRow row = row_at(i);
@@ -114,7 +116,10 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
       }
       set_bit(c.bit);
     }
-    order.emplace_back(row.row_id, static_cast<std::uint32_t>(i));
+    // Its row index record, in the row's place for now: sorted by row id at the end.
+    const std::span<std::uint8_t> record = bth.Record(i);
+    store_u32(record, 0, row.row_id);
+    store_u32(record, 4, static_cast<std::uint32_t>(i));
   };
   // Block k of the matrix: rows never straddle blocks, and every block but the last is full.
   auto matrix_block = [&](std::size_t k) {
@@ -131,18 +136,28 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
   std::vector<std::uint8_t> heap_matrix;
   if (row_count > 0 && rows_in_heap) heap_matrix = matrix_block(0);
   else if (row_count > 0) hnid_rows = sink.AddBlocksInOrder((row_count + per_block - 1) / per_block, matrix_block);
-  std::sort(order.begin(), order.end());
-  ByteWriter index(row_count * 8);
-  for (auto [id, pos] : order) {
-    index.u32(id);
-    index.u32(pos);
-  }
-  std::vector<std::pair<std::uint32_t, std::uint32_t>>().swap(order);
-  bth.Fill(index.data());
+  bth.FillInPlace();
   if (row_count > 0 && rows_in_heap) hnid_rows = heap.Allocate(heap_matrix).value;
   const TcInfo info{schema.rgib, hid_index, hnid_rows, schema.columns};
   heap.Overwrite(hid_info, info.Serialize());
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, std::size_t row_count,
+                                                         const std::function<TableRow(std::size_t)>& row_at,
+                                                         SubnodeSink& sink) {
+  HeapWriter heap(kClientTableContext);
+  build_table_heap(heap, schema, row_count, row_at, sink, nullptr);
   return std::move(heap).Finish();
+}
+
+void build_table_context(const TableSchema& schema, std::size_t row_count,
+                         const std::function<TableRow(std::size_t)>& row_at, SubnodeSink& sink,
+                         const HeapBlockSink& heap_blocks) {
+  HeapWriter heap(kClientTableContext);
+  build_table_heap(heap, schema, row_count, row_at, sink, &heap_blocks);
+  std::move(heap).FinishStream();
 }
 
 namespace {

@@ -43,6 +43,13 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
 std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& schema, std::size_t row_count,
                                                          const std::function<TableRow(std::size_t)>& row_at,
                                                          SubnodeSink& sink);
+// The same streamed: heap blocks go to heap_blocks as soon as they are final, in any order, so
+// that a large folder's table is not in memory whole. Held to the end are only the first blocks
+// (BTH header, TCINFO, row index: 8 bytes a row, its only copy) and those with fill levels still
+// open.
+void build_table_context(const TableSchema& schema, std::size_t row_count,
+                         const std::function<TableRow(std::size_t)>& row_at, SubnodeSink& sink,
+                         const HeapBlockSink& heap_blocks);
 
 struct TableContents {
   TableSchema schema;

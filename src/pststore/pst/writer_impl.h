@@ -43,7 +43,7 @@ struct FolderState {
 // Collects the sub-nodes of one node under construction and writes its blocks.
 class NodeBuilder : public SubnodeSink {
  public:
-  NodeBuilder(PstWriter::Impl& w, BlockList* owned) : w_(w), owned_(owned) {}
+  NodeBuilder(PstWriter::Impl& w, BlockList* owned);
   std::uint32_t AddValue(Bytes data) override;
   std::uint32_t AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) override;
   std::uint32_t AddBlocksInOrder(std::size_t count,
@@ -51,6 +51,10 @@ class NodeBuilder : public SubnodeSink {
   void AddSubnode(const SubnodeBlockEntry& e) { subs_.push_back(e); }
   // The node's own data: heap blocks as one data tree.
   std::uint64_t WriteHeap(const std::vector<std::vector<std::uint8_t>>& blocks);
+  // The same streamed: HeapBlocks takes the heap's blocks in any order as they become final,
+  // FinishHeap writes the tree over them once all have come.
+  HeapBlockSink HeapBlocks();
+  std::uint64_t FinishHeap() { return heap_.Finish(); }
   std::uint64_t FinishSubnodes();
   BlockList* owned() { return owned_; }
 
@@ -58,6 +62,7 @@ class NodeBuilder : public SubnodeSink {
   PstWriter::Impl& w_;
   BlockList* owned_;
   std::vector<SubnodeBlockEntry> subs_;
+  IndexedTreeWriter heap_;
 };
 
 struct WrittenMessage {
@@ -105,7 +110,12 @@ struct PstWriter::Impl {
   void PutNode(std::uint32_t nid, std::uint64_t data, std::uint64_t sub, std::uint32_t parent);
   // Writes a property or table context node (replacing the blocks in owned) and its NBT entry.
   void WritePcNode(std::uint32_t nid, std::uint32_t parent, const PropertyList& props, BlockList& owned);
-  void WriteTcNode(std::uint32_t nid, const TableSchema& schema, const std::vector<TableRow>& rows, BlockList& owned);
+  void WriteTcNode(std::uint32_t nid, const TableSchema& schema, const std::vector<TableRow>& rows, BlockList& owned) {
+    WriteTcNode(nid, schema, rows.size(), [&rows](std::size_t i) { return rows[i]; }, owned);
+  }
+  // The same over rows made one at a time; the table's heap streams to the file as it grows.
+  void WriteTcNode(std::uint32_t nid, const TableSchema& schema, std::size_t row_count,
+                   const std::function<TableRow(std::size_t)>& row_at, BlockList& owned);
 
   FolderState& Folder(std::uint32_t nid);
   std::uint32_t NewFolder(std::uint32_t parent, std::string_view name, std::string_view container_class);
