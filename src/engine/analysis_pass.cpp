@@ -5,7 +5,6 @@
 
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
-#include "engine/item_prefetch.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
 #include "engine/store_audit.h"
@@ -56,18 +55,8 @@ class Walk : public RecoveringVisitor {
  public:
   Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result,
        const AnalysisOptions& options)
-      : ctx_(ctx),
-        control_(control),
-        observer_(observer),
-        result_(result),
-        keep_lists_(options.keep_lists),
-        // The lists show no attachment and no body: the attachment table tells that there are
-        // some, which is all the walk needs, and the bytes are read again only for a preview
-        // or a save. A note's column shows text A, which is read.
-        prefetch_([&ctx, load = options.item_load](const NodeRecord& node, SourceObject&) {
-          return LoadItem(ctx, &node, load);
-        },
-                  options.threads > 1 ? kPrefetchWindow : 0) {}
+      : ctx_(ctx), control_(control), observer_(observer), result_(result), load_(options.item_load),
+        keep_lists_(options.keep_lists) {}
 
   // The walk from the mailbox root (null in a store that has none left), then the orphans.
   // False when the stop flag ended the walk.
@@ -75,10 +64,7 @@ class Walk : public RecoveringVisitor {
 
   // True when the node is a folder, now entered: its path is the current one until Leave.
   bool Visit(const NodeRecord& node) override;
-  void Leave() override {
-    prefetch_.Leave();
-    path_ = remove_last_path_component(path_);
-  }
+  void Leave() override { path_ = remove_last_path_component(path_); }
 
   void EnterRecovered() override {
     path_ = std::string(kRecoveredItemsPath);
@@ -118,8 +104,8 @@ class Walk : public RecoveringVisitor {
   PassControl& control_;
   AnalysisObserver& observer_;
   AnalysisResult& result_;
+  AttachmentLoad load_;
   bool keep_lists_;
-  ItemPrefetcher prefetch_;
   std::string path_;
   std::vector<const NodeRecord*> lost_folders_;
 };
@@ -139,9 +125,16 @@ bool Walk::Run(const NodeRecord* root) {
 }
 
 bool Walk::Visit(const NodeRecord& node) {
-  // Loaded ahead on the second thread, or now; an unreadable node costs itself only.
-  LoadedItem loaded = prefetch_.Take(node);
-  std::unique_ptr<ItemRecord> record = loaded.error ? nullptr : std::move(loaded.record);
+  std::unique_ptr<ItemRecord> record;
+  const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
+  try {
+    // The lists show no attachment and no body: the attachment table tells that there are
+    // some, which is all the walk needs, and the bytes are read again only for a preview or a
+    // save. A note's column shows text A, which is read.
+    record = LoadItem(ctx_, &node, load_);
+  } catch (const std::exception&) {
+    record.reset();  // an unreadable node costs itself only
+  }
   ++result_.nodes_decoded;
   observer_.ProgressPosition(static_cast<std::int64_t>(result_.nodes_decoded));
   if (!record || is_empty_record(*record)) {
@@ -155,10 +148,9 @@ bool Walk::Visit(const NodeRecord& node) {
     }
     return false;
   }
-  if (loaded.damaged_blocks != 0) lose(node, ": part of its data is damaged (block checksums do not match); read as it is");
+  if (ctx_.damaged_blocks.load() != damaged_before) lose(node, ": part of its data is damaged (block checksums do not match); read as it is");
   if (record->folder_counts) {
     enter_folder(node, *record);
-    prefetch_.Enter(ItemsToReadAhead(node));
     return true;
   }
   try {

@@ -50,9 +50,6 @@ struct AnalysisOptions {
   // The item lists are for the recovery screen; a caller that needs only the counts leaves
   // them empty, and memory no longer grows with every item's summary.
   bool keep_lists = true;
-  // 1: load the items on the pass's own thread; more: a second thread loads those of the
-  // folder being walked ahead of it. The result is the same.
-  int threads = 2;
 };
 
 AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control, AnalysisObserver& observer,

@@ -82,13 +82,4 @@ bool WalkRecovered(const OstContext& context, const NodeRecord* root, PassContro
   return true;
 }
 
-std::vector<const NodeRecord*> ItemsToReadAhead(const NodeRecord& folder) {
-  std::vector<const NodeRecord*> out;
-  for (const NodeRecord* c = folder.first_child(); c; c = c->next_sibling()) {
-    const std::uint8_t type = c->nid.type();
-    if (c->data_block && type != kNidTypeNormalFolder && type != kNidTypeAssocMessage) out.push_back(c);
-  }
-  return out;
-}
-
 }  // namespace salvora

@@ -41,10 +41,6 @@ class RecoveringVisitor : public FolderWalkVisitor {
 bool WalkRecovered(const OstContext& context, const NodeRecord* root, PassControl& control,
                    RecoveringVisitor& visitor);
 
-// The items of a folder in the order the walk visits them, for a pass that reads them ahead:
-// its subfolders and hidden items are read where they are visited.
-std::vector<const NodeRecord*> ItemsToReadAhead(const NodeRecord& folder);
-
 // Both passes publish a progress total this many short of the nodes the walk visits, as the
 // wizard's progress bars have always been set; a display that shows "N of TOTAL" adds it back.
 inline constexpr std::int64_t kWalkProgressShortfall = 3;

@@ -35,10 +35,6 @@ struct LoadedItem {
   std::uint64_t damaged_blocks = 0;  // damaged blocks met while loading
 };
 
-// How many items a pass's prefetcher loads ahead: enough to keep the second thread busy
-// through an item that takes long, few enough that a folder of large items stays small.
-inline constexpr std::size_t kPrefetchWindow = 8;
-
 class ItemPrefetcher {
  public:
   using Loader = std::function<std::unique_ptr<ItemRecord>(const NodeRecord&, SourceObject&)>;

@@ -25,6 +25,7 @@ constexpr std::string_view kContactsPath = "Personal Folders\\Contacts\\";
 constexpr std::size_t kLogTextChars = 99;
 // Items read ahead of the writing: enough to keep the second thread busy while an item with
 // large attachments is written, few enough that memory stays small.
+constexpr std::size_t kPrefetchWindow = 8;
 
 static_assert(static_cast<std::size_t>(SaveCounter::kJunkEmail) + 1 == kCountedMailFolders,
               "the counted mail folders begin the counters");
@@ -43,6 +44,17 @@ std::string cut_chars(std::string_view text, std::size_t chars) {
     if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && n++ == chars) return std::string(text.substr(0, i));
   }
   return std::string(text);
+}
+
+// The items of a folder in the order the walk visits them; its subfolders and hidden items are
+// read where they are visited.
+std::vector<const NodeRecord*> items_of(const NodeRecord& folder) {
+  std::vector<const NodeRecord*> out;
+  for (const NodeRecord* c = folder.first_child(); c; c = c->next_sibling()) {
+    const std::uint8_t type = c->nid.type();
+    if (c->data_block && type != kNidTypeNormalFolder && type != kNidTypeAssocMessage) out.push_back(c);
+  }
+  return out;
 }
 
 bool is_empty_record(const ItemRecord& r) {
@@ -158,7 +170,7 @@ class SaveWalk : public RecoveringVisitor {
     if (record->folder_counts || node.nid.type() == kNidTypeNormalFolder) {
       EnterFolder(node, *record);
       descend_ = true;
-      prefetch_.Enter(ItemsToReadAhead(node));
+      prefetch_.Enter(items_of(node));
       return true;
     }
     source_ = std::move(source);

@@ -22,7 +22,7 @@ struct Analysed {
   AnalysisResult result;
 };
 
-std::unique_ptr<Analysed> analyse(const std::string& path, AttachmentLoad load, bool keep_lists = true, int threads = 2) {
+std::unique_ptr<Analysed> analyse(const std::string& path, AttachmentLoad load, bool keep_lists = true) {
   auto run = std::make_unique<Analysed>();
   PassControl control;
   AnalysisObserver quiet;
@@ -31,17 +31,14 @@ std::unique_ptr<Analysed> analyse(const std::string& path, AttachmentLoad load, 
   options.write_log = false;
   options.item_load = load;
   options.keep_lists = keep_lists;
-  options.threads = threads;
   run->status = RunAnalysis(options, control, quiet, run->result);
   return run;
 }
 
-// Analyses the file both ways (and on one thread and two) and expects the same of everything the
-// screens show, and the same counts from a run that keeps no lists; returns the listing's run.
+// Analyses the file both ways and expects the same of everything the screens show, and the same
+// counts from a run that keeps no lists; returns the listing's run.
 std::unique_ptr<Analysed> ExpectListingAsFull(const std::string& path) {
-  // The full load on one thread, the listing with items read ahead on a second: the damage
-  // each item met must still be told for that item.
-  const auto full = analyse(path, AttachmentLoad::kTableOnly, true, 1);
+  const auto full = analyse(path, AttachmentLoad::kTableOnly);
   auto listed = analyse(path, AttachmentLoad::kListing);
   const AnalysisResult& f = full->result;
   const AnalysisResult& l = listed->result;
