@@ -20,9 +20,18 @@ std::size_t round_up(std::size_t n, std::size_t unit) { return (n + unit - 1) / 
 
 ReservedMemory::ReservedMemory(std::size_t max_bytes) : reserved_(round_up(std::max<std::size_t>(max_bytes, 1), page_size())) {
   // Reserved without access and without swap: the system counts none of it until committed.
-  void* p = mmap(nullptr, reserved_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  base_ = p;
+  // Under a limit on address space (ulimit -v) less is reserved, down to 64 MB: what fits is
+  // then all the array can hold.
+  constexpr std::size_t kLeast = std::size_t{64} << 20;
+  for (;;) {
+    void* p = mmap(nullptr, reserved_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p != MAP_FAILED) {
+      base_ = p;
+      return;
+    }
+    if (reserved_ <= kLeast) throw std::bad_alloc();
+    reserved_ = round_up(std::max(kLeast, reserved_ / 2), page_size());
+  }
 }
 
 ReservedMemory::~ReservedMemory() {

@@ -1,6 +1,8 @@
 // The array whose elements never move: it must keep every element where it was while it
 // grows step by step, and refuse to grow past its reservation instead of writing beyond it.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <new>
@@ -39,6 +41,27 @@ TEST(ReservedArray, GrowsInPlaceAndStopsAtItsReservation) {
   EXPECT_THROW(array.emplace_back(), std::bad_alloc);
   EXPECT_EQ(array.back().a, 0u);
 }
+
+// Under a limit on address space the reservation shrinks to what fits instead of failing: a
+// mailbox opened under `ulimit -v` still has room for its records. (A sanitizer's own mappings
+// do not survive such a limit, so it is tried only without one.)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+[[noreturn]] void reserve_under_a_limit() {
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = std::size_t{2} << 30;
+  if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+  constexpr std::size_t kWanted = (std::size_t{64} << 30) / sizeof(Record);  // 64 GB
+  ReservedArray<Record> array(kWanted);
+  if (array.max_size() >= kWanted || array.max_size() < 1000) _exit(3);
+  for (int i = 0; i < 1000; ++i) array.emplace_back().b = static_cast<std::uint32_t>(i);
+  _exit(array[999].b == 999 ? 0 : 4);
+}
+
+TEST(ReservedArrayDeathTest, ShrinksItsReservationUnderAnAddressSpaceLimit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(reserve_under_a_limit(), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
 }  // namespace salvora
