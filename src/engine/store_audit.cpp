@@ -6,7 +6,6 @@
 
 #include "content/property_decoder.h"
 #include "engine/object_loader.h"
-#include "format/bth.h"
 #include "format/byte_reader.h"
 #include "format/prop_types.h"
 #include "format/table_context.h"
@@ -40,9 +39,7 @@ class RowIdSink : public ValueSink {
   RowIdSink(const TcInfo& info, const TcColumn& column, std::size_t wanted, std::vector<Nid>& out)
       : info_(info), column_(column), wanted_(wanted), out_(out) {}
   void Deliver(Bytes block) override {
-    const std::size_t row_size = info_.row_size();
-    if (row_size == 0) return;
-    for (std::size_t i = 0; i < block.size() / row_size && rows_ < wanted_; ++i, ++rows_) Take(block.subspan(i * row_size, row_size));
+    for_each_row(block, info_.row_size(), wanted_, rows_, [this](Bytes row) { Take(row); });
   }
   void Take(Bytes row) {
     if (!cell_present(row, info_, column_)) return;
@@ -83,15 +80,10 @@ std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
     });
     if (column == info->columns.end()) return out;
     // How many rows the row index lists: the matrix may hold more, which are not the table's.
-    const auto header = read_bth_header(*heap, info->row_index, findings);
-    if (!header || header->key_size != 4) return out;
-    const std::size_t indexed = [&] {
-      const auto records = read_bth_records(*heap, *header, findings);
-      return records ? records->size() : std::size_t{0};
-    }();
-    if (indexed == 0 || info->hnid_rows == 0) return out;
-    RowIdSink sink(*info, *column, indexed, out);
-    out.reserve(indexed);
+    const auto indexed = read_tc_row_count(*heap, *info, findings);
+    if (!indexed || *indexed == 0 || info->hnid_rows == 0) return out;
+    RowIdSink sink(*info, *column, *indexed, out);
+    out.reserve(*indexed);
     if (hnid_is_heap(info->hnid_rows)) {
       if (const auto bytes = heap->Lookup(Hid(info->hnid_rows))) sink.Deliver(*bytes);
       return out;

@@ -10,8 +10,8 @@ namespace {
 // Rows of one block of the matrix: rows never cross a block boundary, so each block holds as
 // many whole rows as fit in its own length.
 void slice_rows(Bytes block, std::size_t row_size, std::size_t wanted, std::vector<Bytes>& rows) {
-  const std::size_t fit = block.size() / row_size;
-  for (std::size_t i = 0; i < fit && rows.size() < wanted; ++i) rows.push_back(block.subspan(i * row_size, row_size));
+  std::size_t taken = rows.size();
+  for_each_row(block, row_size, wanted, taken, [&rows](Bytes row) { rows.push_back(row); });
 }
 
 }  // namespace
@@ -100,9 +100,9 @@ std::optional<Bytes> cell_bytes(Bytes row, const TcInfo& info, const TcColumn& c
   return row.subspan(column.ib, column.cb);
 }
 
-std::optional<TcRows> read_tc_rows(const HeapOnNode& heap, const TcInfo& info, const SubnodeBlocks& subnode_blocks,
-                                   Findings& findings, ContextError* error) {
-  auto fail = [&](ContextError e) -> std::optional<TcRows> {
+std::optional<std::size_t> read_tc_row_count(const HeapOnNode& heap, const TcInfo& info, Findings& findings,
+                                             ContextError* error) {
+  auto fail = [&](ContextError e) -> std::optional<std::size_t> {
     if (error) *error = e;
     return std::nullopt;
   };
@@ -114,18 +114,31 @@ std::optional<TcRows> read_tc_rows(const HeapOnNode& heap, const TcInfo& info, c
   }
   const auto index = read_bth_records(heap, *header, findings);
   if (!index) return fail(ContextError::kBadBthRoot);
-
-  TcRows out;
-  out.indexed = index->size();
-  std::vector<bool> seen(out.indexed, false);
+  const std::size_t indexed = index->size();
+  std::vector<bool> seen(indexed, false);
   for (const Bytes record : *index) {
     const std::uint32_t position = load_u32(record, 4);
-    if (position >= out.indexed || seen[position]) {
+    if (position >= indexed || seen[position]) {
       findings.add("table context: row index points outside the matrix or twice at one row");
     } else {
       seen[position] = true;
     }
   }
+  return indexed;
+}
+
+std::optional<TcRows> read_tc_rows(const HeapOnNode& heap, const TcInfo& info, const SubnodeBlocks& subnode_blocks,
+                                   Findings& findings, ContextError* error) {
+  auto fail = [&](ContextError e) -> std::optional<TcRows> {
+    if (error) *error = e;
+    return std::nullopt;
+  };
+  ContextError count_error = ContextError::kNone;
+  const auto indexed = read_tc_row_count(heap, info, findings, &count_error);
+  if (!indexed) return fail(count_error);
+
+  TcRows out;
+  out.indexed = *indexed;
   if (out.indexed == 0) return out;
   if (info.hnid_rows == 0) {
     findings.add("table context: rows indexed but no row matrix");

@@ -65,6 +65,19 @@ struct TcRows {
   std::size_t indexed = 0;         // rows in the row index
 };
 
+// How many rows the row index lists, with its checks: under strict the index must be 4/4 and
+// its positions unique and inside the matrix. Empty when the index cannot be read. A reader that
+// takes the matrix block by block counts with this, then cuts each block with for_each_row.
+std::optional<std::size_t> read_tc_row_count(const HeapOnNode& heap, const TcInfo& info, Findings& findings,
+                                             ContextError* error = nullptr);
+// The whole rows of one matrix block (rows never straddle blocks), while `taken` is below
+// `wanted`; counts them in taken.
+template <class Visit>
+void for_each_row(Bytes block, std::size_t row_size, std::size_t wanted, std::size_t& taken, Visit&& visit) {
+  if (row_size == 0) return;
+  for (std::size_t i = 0; i < block.size() / row_size && taken < wanted; ++i, ++taken) visit(block.subspan(i * row_size, row_size));
+}
+
 // The row index and the rows of the matrix. Under strict the index must be 4/4 and its
 // positions unique and inside the matrix, and a matrix shorter than the index is a finding;
 // under salvage whole rows are taken from each block for as many as the index counts, and a
