@@ -6,6 +6,7 @@
 #include "format/byte_reader.h"
 #include "format/entry_id.h"
 #include "ndb/index_repair.h"
+#include "platform/reserved_array.h"
 
 namespace salvora {
 
@@ -85,7 +86,9 @@ std::vector<const NodeRecord*> FindOrphans(const OstContext& context, const Node
     return out;
   }
   // A folder without its data block is passed over by the walk, and its children with it.
+  std::uint32_t looked_at = 0;
   for (const NodeRecord* n = root->first_child(); n && n != root;) {
+    if (++looked_at % NodeTree::kNodesBetweenReleases == 0) release_file_backed_pages();  // the records read need not stay in memory
     const bool lost_folder = n->nid.type() == kNidTypeNormalFolder && !n->data_block;
     if (lost_folder) {
       for (const NodeRecord* c = n->first_child(); c; c = c->next_sibling()) {

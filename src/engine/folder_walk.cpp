@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "engine/folder_hierarchy.h"
+#include "platform/reserved_array.h"
 
 namespace salvora {
 
@@ -11,7 +12,7 @@ std::int64_t CountWalkNodes(const NodeRecord& root, PassControl* control) {
   const NodeRecord* n = root.first_child();
   while (n) {
     if (control && control->StopRequested()) return count;
-    ++count;
+    if (++count % NodeTree::kNodesBetweenReleases == 0) release_file_backed_pages();
     if (n->data_block && n->first_child()) {
       n = n->first_child();
       continue;
@@ -29,8 +30,11 @@ bool WalkFolderTree(const NodeRecord& root, PassControl& control, FolderWalkVisi
   // The bottom frame stands for the root; climbing past it ends the walk.
   int frames = 1;
   const NodeRecord* node = root.first_child();
+  std::uint32_t visited = 0;
   while (node) {
     if (control.Poll()) return false;
+    // The node records read so far need not stay in memory (a mailbox has millions of them).
+    if (++visited % NodeTree::kNodesBetweenReleases == 0) release_file_backed_pages();
     bool entered = node->data_block && visitor.Visit(*node);
     if (entered && node->first_child()) {
       ++frames;

@@ -9,6 +9,7 @@
 #include "format/byte_reader.h"
 #include "format/prop_types.h"
 #include "format/table_context.h"
+#include "platform/reserved_array.h"
 
 namespace salvora {
 
@@ -32,12 +33,13 @@ std::optional<HeapOnNode> open_table_heap(const OstContext& ctx, const NodeRecor
   return HeapOnNode::Parse(std::move(*blocks), hid_layout_for(ctx), findings);
 }
 
-// Collects the row id of each row of a row matrix as its blocks are read, keeping none of
-// them: rows never straddle blocks, and only the first `wanted` rows are the table's.
+// Looks up the row id of each row of a row matrix in the index as its blocks are read, keeping
+// only the ids the index lacks: rows never straddle blocks, and only the first `wanted` rows
+// are the table's.
 class RowIdSink : public ValueSink {
  public:
-  RowIdSink(const TcInfo& info, const TcColumn& column, std::size_t wanted, std::vector<Nid>& out)
-      : info_(info), column_(column), wanted_(wanted), out_(out) {}
+  RowIdSink(const OstContext& ctx, const TcInfo& info, const TcColumn& column, std::size_t wanted, std::vector<Nid>& out)
+      : ctx_(ctx), info_(info), column_(column), wanted_(wanted), out_(out) {}
   void Deliver(Bytes block) override {
     for_each_row(block, info_.row_size(), wanted_, rows_, [this](Bytes row) { Take(row); });
   }
@@ -46,22 +48,28 @@ class RowIdSink : public ValueSink {
     const auto cell = cell_bytes(row, info_, column_);
     if (!cell || cell->size() < 4) return;
     const std::uint32_t id = ByteReader(*cell).u32();
-    if (id != 0) out_.push_back(Nid(id));
+    if (id == 0) return;
+    // The lookups reach node records all over the index: their pages are let go of as a walk's.
+    if (++looked_up_ % NodeTree::kNodesBetweenReleases == 0) release_file_backed_pages();
+    if (!FindNode(ctx_, Nid(id))) out_.push_back(Nid(id));
   }
 
  private:
+  const OstContext& ctx_;
   const TcInfo& info_;
   const TcColumn& column_;
   std::size_t wanted_;
   std::size_t rows_ = 0;
+  std::uint32_t looked_up_ = 0;
   std::vector<Nid>& out_;
 };
 
-// The NIDs a table lists, one per row; empty when the table is absent or unreadable (then
-// there is nothing to compare with). Only the row index and the row id cell of each row are
-// read, one block at a time: a folder of a large mailbox lists hundreds of thousands of
-// messages, and holding its table would cost far more memory than the ids.
-std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
+// The NIDs a table lists that are not in the file's index, in row order; empty when the table
+// is absent or unreadable (then there is nothing to compare with). Only the row index and the
+// row id cell of each row are read, one block at a time, and each id is looked up as it comes:
+// a folder of a large mailbox lists hundreds of thousands of messages, and holding its table,
+// or even its ids, would cost memory in proportion to it.
+std::vector<Nid> rows_missing_from_index(const OstContext& ctx, Nid table) {
   std::vector<Nid> out;
   const NodeRecord* node = FindNode(ctx, table);
   if (!node || !node->data_block || ctx.stopped()) return out;
@@ -82,8 +90,7 @@ std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
     // How many rows the row index lists: the matrix may hold more, which are not the table's.
     const auto indexed = read_tc_row_count(*heap, *info, findings);
     if (!indexed || *indexed == 0 || info->hnid_rows == 0) return out;
-    RowIdSink sink(*info, *column, *indexed, out);
-    out.reserve(*indexed);
+    RowIdSink sink(ctx, *info, *column, *indexed, out);
     if (hnid_is_heap(info->hnid_rows)) {
       if (const auto bytes = heap->Lookup(Hid(info->hnid_rows))) sink.Deliver(*bytes);
       return out;
@@ -99,17 +106,13 @@ std::vector<Nid> table_rows(const OstContext& ctx, Nid table) {
 
 void audit_folder(const OstContext& ctx, const NodeRecord& folder, StoreAudit& out) {
   const std::uint32_t index = folder.nid.index();
-  for (Nid row : table_rows(ctx, Nid::make(kNidTypeContentsTable, index))) {
-    if (!FindNode(ctx, row)) {
-      out.lost.push_back("folder " + id_text(folder.nid) + ": message " + id_text(row) +
-                         " is listed in its contents table but is not in the file's index");
-    }
+  for (Nid row : rows_missing_from_index(ctx, Nid::make(kNidTypeContentsTable, index))) {
+    out.lost.push_back("folder " + id_text(folder.nid) + ": message " + id_text(row) +
+                       " is listed in its contents table but is not in the file's index");
   }
-  for (Nid row : table_rows(ctx, Nid::make(kNidTypeHierarchyTable, index))) {
-    if (!FindNode(ctx, row)) {
-      out.lost.push_back("folder " + id_text(folder.nid) + ": subfolder " + id_text(row) +
-                         " is listed in its hierarchy table but is not in the file's index");
-    }
+  for (Nid row : rows_missing_from_index(ctx, Nid::make(kNidTypeHierarchyTable, index))) {
+    out.lost.push_back("folder " + id_text(folder.nid) + ": subfolder " + id_text(row) +
+                       " is listed in its hierarchy table but is not in the file's index");
   }
 }
 
@@ -121,8 +124,10 @@ std::vector<std::string> AuditNodes(const OstContext& context) {
     out.lost.push_back("the message-store object (node 33) could not be read: the store's own settings are lost, "
                        "and its mailbox root was looked for without it");
   }
+  std::uint32_t looked_at = 0;
   for (const NodeRecord& node : context.nodes->nodes()) {
     if (context.stopped()) break;
+    if (++looked_at % NodeTree::kNodesBetweenReleases == 0) release_file_backed_pages();  // the records read need not stay in memory
     const auto type = node.nid.type();
     if (type != kNidTypeNormalFolder && type != kNidTypeNormalMessage) continue;
     const char* what = type == kNidTypeNormalFolder ? "folder " : "message ";

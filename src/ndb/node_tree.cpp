@@ -25,7 +25,7 @@ const ReservedArray<NodeRecord>& NodeTree::nodes() const {
 
 void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks,
                      const CFile64& file) {
-  if (!nodes_) nodes_ = std::make_unique<ReservedArray<NodeRecord>>(most_nodes_in(file));
+  if (!nodes_) nodes_ = std::make_unique<ReservedArray<NodeRecord>>(most_nodes_in(file), Backing::kTemporaryFile);
   auto& nodes = *nodes_;
   const auto key_of = [&nodes](std::uint32_t position) { return nodes[position].nid.value; };
   // A sound index yields its NIDs in ascending order: the records themselves are then the
@@ -68,10 +68,10 @@ NodeRecord* NodeTree::Find(Nid nid) const {
   return pos ? const_cast<NodeRecord*>(&nodes()[*pos]) : nullptr;
 }
 
-void NodeTree::AppendRoot(NodeRecord* node) {
-  if (last_root_) last_root_->next_sibling_ = last_root_->to(node);
-  else first_root_ = node;
-  last_root_ = node;
+void NodeTree::PrependRoot(NodeRecord* node) {
+  node->next_sibling_ = node->to(first_root_);
+  first_root_ = node;
+  if (!last_root_) last_root_ = node;
 }
 
 NodeRecord* NodeTree::NextPreOrder(const NodeRecord* node) {
@@ -116,16 +116,19 @@ void NodeTree::Link() {
   detached_.clear();
   if (!nodes_) return;
   auto& nodes = *nodes_;
-  for (auto& n : nodes) n.parent_ = n.next_sibling_ = n.first_child_ = 0;
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    if (i % kNodesBetweenReleases == 0) nodes.ReleaseResidentPages();
+    nodes[i].parent_ = nodes[i].next_sibling_ = nodes[i].first_child_ = 0;
+  }
   // Every node is linked only after the whole index has been read, so a node reaches its
   // parent wherever the parent's entry sits, before or after it and on any page. Children go
-  // in index order; the last child of each node so far is known here only, by position.
-  constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-  std::vector<std::uint32_t> last_child(nodes.size(), kNone);
-  for (std::size_t i = 0; i < nodes.size(); ++i) {
+  // in index order: the nodes are taken from the last, each put before its parent's first
+  // child so far, which needs nothing beside the records.
+  for (std::size_t i = nodes.size(); i-- > 0;) {
+    if (i % kNodesBetweenReleases == 0) nodes.ReleaseResidentPages();
     NodeRecord& n = nodes[i];
     if (n.parent_nid.is_null() || n.parent_nid == n.nid) {
-      AppendRoot(&n);
+      PrependRoot(&n);
       continue;
     }
     const auto p = PositionOf(n.parent_nid);
@@ -135,16 +138,18 @@ void NodeTree::Link() {
     }
     NodeRecord& parent = nodes[*p];
     n.parent_ = n.to(&parent);
-    if (last_child[*p] == kNone) parent.first_child_ = parent.to(&n);
-    else nodes[last_child[*p]].next_sibling_ = nodes[last_child[*p]].to(&n);
-    last_child[*p] = static_cast<std::uint32_t>(i);
+    n.next_sibling_ = n.to(parent.first_child());
+    parent.first_child_ = parent.to(&n);
   }
+  std::reverse(detached_.begin(), detached_.end());
 
   // A damaged index can make nodes each other's parents; such a cycle hangs below no root and
   // would hide its members. Count what the roots reach; only when nodes are missing look for
   // cycles and cut each one, keeping the cut node apart like a node without parent.
   std::size_t reached = 0;
-  auto count = [&](NodeRecord*) { ++reached; };
+  auto count = [&](NodeRecord*) {
+    if (++reached % kNodesBetweenReleases == 0) nodes.ReleaseResidentPages();
+  };
   for (NodeRecord* r = first_root_; r; r = r->next_sibling()) WalkSubtree(r, count);
   for (NodeRecord* d : detached_) WalkSubtree(d, count);
   if (reached == nodes.size()) return;

@@ -3,8 +3,12 @@
 // as the folder hierarchy: folders, messages and the other nodes hang under their parents.
 //
 // Records live in one array reserved for the most nodes the file can hold, so they never move:
-// pointers to them stay valid for the tree's lifetime. A node whose parent never appears in the
-// index is kept apart (detached), counted, and still found by NID.
+// pointers to them stay valid for the tree's lifetime. The array is backed by a temporary file,
+// so that a mailbox of millions of nodes does not hold them all in memory: the walks let go of
+// the pages they read every few thousand nodes (release_file_backed_pages).
+//
+// A node whose parent never appears in the index is kept apart (detached), counted, and still
+// found by NID.
 
 #include <cstdint>
 #include <memory>
@@ -57,6 +61,11 @@ static_assert(sizeof(NodeRecord) <= 40, "a node record grew: a million of them a
 
 class NodeTree {
  public:
+  // How many nodes a walk over the records reads between two releases of their pages
+  // (release_file_backed_pages). A folder's children may lie anywhere in the array, a page
+  // apart each, so this bounds the memory a walk keeps in use.
+  static constexpr std::uint32_t kNodesBetweenReleases = 1024;
+
   // Adds an entry as the walk meets it; a NID met again refreshes the node in place.
   void Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks, const CFile64& file);
   // Links every node under its parent once the walk is done. Nodes whose parent never appeared,
@@ -74,7 +83,7 @@ class NodeTree {
   static NodeRecord* NextPreOrder(const NodeRecord* node);
 
  private:
-  void AppendRoot(NodeRecord* node);
+  void PrependRoot(NodeRecord* node);
   static void Unlink(NodeRecord* node);
   template <typename Visit>
   static void WalkSubtree(NodeRecord* root, Visit visit);

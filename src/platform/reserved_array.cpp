@@ -1,9 +1,14 @@
 #include "platform/reserved_array.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "platform/temp_folder.h"
 
 namespace salvora {
 
@@ -16,9 +21,35 @@ std::size_t page_size() {
 
 std::size_t round_up(std::size_t n, std::size_t unit) { return (n + unit - 1) / unit * unit; }
 
+// A file without a name, readable only by this user: in the temporary folder's base where the
+// file system supports that, else in the process's private folder, removed at once.
+int open_nameless_file() {
+#ifdef O_TMPFILE
+  const int fd = open(temp_base_folder().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+#endif
+  const std::string path = new_temp_file_path("records");
+  if (path.empty()) return -1;
+  const int named = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (named >= 0) unlink(path.c_str());
+  return named;
+}
+
+// The file-backed reservations of the process, for release_file_backed_pages.
+struct FileBacked {
+  std::mutex mutex;
+  std::vector<ReservedMemory*> all;
+};
+
+FileBacked& file_backed_registry() {
+  static FileBacked* registry = new FileBacked;  // never destroyed: arrays may outlive statics
+  return *registry;
+}
+
 }  // namespace
 
-ReservedMemory::ReservedMemory(std::size_t max_bytes) : reserved_(round_up(std::max<std::size_t>(max_bytes, 1), page_size())) {
+ReservedMemory::ReservedMemory(std::size_t max_bytes, Backing backing)
+    : reserved_(round_up(std::max<std::size_t>(max_bytes, 1), page_size())) {
   // Reserved without access and without swap: the system counts none of it until committed.
   // Under a limit on address space (ulimit -v) less is reserved, down to 64 MB: what fits is
   // then all the array can hold.
@@ -27,14 +58,30 @@ ReservedMemory::ReservedMemory(std::size_t max_bytes) : reserved_(round_up(std::
     void* p = mmap(nullptr, reserved_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p != MAP_FAILED) {
       base_ = p;
-      return;
+      break;
     }
     if (reserved_ <= kLeast) throw std::bad_alloc();
     reserved_ = round_up(std::max(kLeast, reserved_ / 2), page_size());
   }
+  if (backing == Backing::kTemporaryFile && max_bytes > 0) {
+    fd_ = open_nameless_file();
+    if (fd_ >= 0) {
+      auto& registry = file_backed_registry();
+      std::lock_guard lock(registry.mutex);
+      registry.all.push_back(this);
+    }
+  }
 }
 
 ReservedMemory::~ReservedMemory() {
+  if (fd_ >= 0) {
+    auto& registry = file_backed_registry();
+    {
+      std::lock_guard lock(registry.mutex);
+      std::erase(registry.all, this);
+    }
+    close(fd_);
+  }
   if (base_) munmap(base_, reserved_);
 }
 
@@ -44,8 +91,28 @@ void ReservedMemory::Commit(std::size_t bytes) {
   // A step of at least 1 MB, or an eighth of what is in use: few calls, little left unused.
   constexpr std::size_t kStep = std::size_t{1} << 20;
   const std::size_t want = std::min(reserved_, round_up(std::max({bytes, committed_ + kStep, committed_ + committed_ / 8}), page_size()));
-  if (mprotect(static_cast<char*>(base_) + committed_, want - committed_, PROT_READ | PROT_WRITE) != 0) throw std::bad_alloc();
+  char* from = static_cast<char*>(base_) + committed_;
+  const std::size_t length = want - committed_;
+  // The file's blocks are allocated before they are mapped: a disk that fills up later must
+  // not turn a write to the array into a crash. Where it cannot grow, memory takes over.
+  if (fd_ >= 0 && file_backed() == committed_ && posix_fallocate(fd_, static_cast<off_t>(committed_), static_cast<off_t>(length)) == 0 &&
+      mmap(from, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_, static_cast<off_t>(committed_)) != MAP_FAILED) {
+    file_bytes_.store(want, std::memory_order_relaxed);
+  } else if (mprotect(from, length, PROT_READ | PROT_WRITE) != 0) {
+    throw std::bad_alloc();
+  }
   committed_ = want;
+}
+
+void ReservedMemory::ReleaseResidentPages() {
+  // Shared file pages keep what was written to them: the next access finds it in the file.
+  if (const std::size_t bytes = file_backed(); bytes > 0) madvise(base_, bytes, MADV_DONTNEED);
+}
+
+void release_file_backed_pages() {
+  auto& registry = file_backed_registry();
+  std::lock_guard lock(registry.mutex);
+  for (ReservedMemory* memory : registry.all) memory->ReleaseResidentPages();
 }
 
 }  // namespace salvora

@@ -4,16 +4,27 @@
 // them (a vector of a million records needs three times their memory while it doubles).
 //
 // Only address space is reserved; memory is taken a step at a time as the array grows.
+//
+// An array may be backed by a temporary file instead of memory: its pages are then the file's,
+// and ReleaseResidentPages lets go of them while their contents stay in the file (the system
+// keeps them cached while it has memory to spare, and writes them out when it has not). What
+// the array holds then costs the process no memory in proportion to its size. The file has no
+// name: it is gone when the array is, even after a kill.
 
+#include <atomic>
 #include <cstddef>
 #include <new>
 #include <type_traits>
 
 namespace salvora {
 
+enum class Backing { kMemory, kTemporaryFile };
+
 class ReservedMemory {
  public:
-  explicit ReservedMemory(std::size_t max_bytes);
+  // A temporary file that cannot be made (no folder for it, a full disk) leaves the memory
+  // backed by memory, from where the file stopped.
+  explicit ReservedMemory(std::size_t max_bytes, Backing backing = Backing::kMemory);
   ~ReservedMemory();
   ReservedMemory(const ReservedMemory&) = delete;
   ReservedMemory& operator=(const ReservedMemory&) = delete;
@@ -21,25 +32,42 @@ class ReservedMemory {
   void* base() const { return base_; }
   std::size_t reserved() const { return reserved_; }
   std::size_t committed() const { return committed_; }
+  // The first bytes that live in the temporary file (0 when memory backs them all).
+  std::size_t file_backed() const { return file_bytes_.load(std::memory_order_relaxed); }
   // Makes at least the first bytes usable; throws std::bad_alloc beyond the reservation or
   // when the system has no memory left.
   void Commit(std::size_t bytes);
+  // Unmaps the file-backed pages from the process; the next access maps them again, with their
+  // contents. Safe while other threads read or write them.
+  void ReleaseResidentPages();
 
  private:
   void* base_ = nullptr;
   std::size_t reserved_ = 0;
   std::size_t committed_ = 0;
+  int fd_ = -1;
+  std::atomic<std::size_t> file_bytes_{0};  // read by releases from other threads
 };
+
+// Releases the resident pages of every file-backed reservation of the process. The long walks
+// call it every few thousand items, so that the pages they touched do not pile up.
+void release_file_backed_pages();
 
 template <class T>
 class ReservedArray {
   static_assert(std::is_trivially_destructible_v<T>, "elements are never destroyed one by one");
 
  public:
-  explicit ReservedArray(std::size_t max_count) : memory_(max_count * sizeof(T)) {}
+  explicit ReservedArray(std::size_t max_count, Backing backing = Backing::kMemory)
+      : memory_(max_count * sizeof(T), backing) {}
 
   T& emplace_back() {
-    if ((size_ + 1) * sizeof(T) > memory_.committed()) memory_.Commit((size_ + 1) * sizeof(T));
+    if ((size_ + 1) * sizeof(T) > memory_.committed()) {
+      // The elements appended so far are let go of at each step: an array filled in order
+      // then holds at most a step of them in memory.
+      memory_.ReleaseResidentPages();
+      memory_.Commit((size_ + 1) * sizeof(T));
+    }
     T* slot = new (data() + size_) T();
     ++size_;
     return *slot;
@@ -55,12 +83,14 @@ class ReservedArray {
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   std::size_t max_size() const { return memory_.reserved() / sizeof(T); }
-  std::size_t memory_bytes() const { return memory_.committed(); }
+  std::size_t memory_bytes() const { return memory_.committed() - memory_.file_backed(); }
+  std::size_t file_bytes() const { return memory_.file_backed(); }
+  void ReleaseResidentPages() const { memory_.ReleaseResidentPages(); }
 
  private:
   T* data() const { return static_cast<T*>(memory_.base()); }
 
-  ReservedMemory memory_;
+  mutable ReservedMemory memory_;
   std::size_t size_ = 0;
 };
 

@@ -4,8 +4,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
+#include <fstream>
 #include <new>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/reserved_array.h"
@@ -40,6 +44,51 @@ TEST(ReservedArray, GrowsInPlaceAndStopsAtItsReservation) {
   while (array.size() < array.max_size()) array.emplace_back();
   EXPECT_THROW(array.emplace_back(), std::bad_alloc);
   EXPECT_EQ(array.back().a, 0u);
+}
+
+// The process's resident pages of mapped files, in kB.
+std::size_t resident_file_kb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("RssFile:", 0) == 0) return std::stoul(line.substr(8));
+  }
+  return 0;
+}
+
+// Backed by a temporary file, the array keeps every element through releases of its pages,
+// made from another thread while it is written and read, and holds only what was touched
+// since the last release: a million node records must not stay in memory.
+TEST(ReservedArray, FileBackedKeepsItsElementsWhileItsPagesAreReleased) {
+  constexpr std::size_t kCount = std::size_t{2} << 20;  // 32 MB of records
+  ReservedArray<Record> array(kCount, Backing::kTemporaryFile);
+  const std::size_t resident_before = resident_file_kb();
+  std::atomic<bool> done{false};
+  std::thread releaser([&] {
+    while (!done.load()) release_file_backed_pages();
+  });
+  for (std::size_t i = 0; i < kCount; ++i) {
+    Record& r = array.emplace_back();
+    ASSERT_EQ(r.a, 0u);
+    r.a = i * 7;
+    r.c = static_cast<std::uint32_t>(~i);
+  }
+  for (std::size_t i = 0; i < kCount; i += 997) {
+    ASSERT_EQ(array[i].a, i * 7) << i;
+    array[i].b = 1;  // written again after a release
+  }
+  done = true;
+  releaser.join();
+  ASSERT_GT(array.file_bytes(), 0u) << "no temporary file could be made";
+  EXPECT_EQ(array.memory_bytes(), 0u);
+  array.ReleaseResidentPages();
+  EXPECT_LT(resident_file_kb(), resident_before + 8 * 1024);
+  for (std::size_t i = 0; i < kCount; ++i) {
+    ASSERT_EQ(array[i].a, i * 7) << i;
+    ASSERT_EQ(array[i].b, i % 997 == 0 ? 1u : 0u) << i;
+    ASSERT_EQ(array[i].c, static_cast<std::uint32_t>(~i)) << i;
+    if (i % 65536 == 0) array.ReleaseResidentPages();
+  }
+  EXPECT_LT(resident_file_kb(), resident_before + 8 * 1024);
 }
 
 // Under a limit on address space the reservation shrinks to what fits instead of failing: a
