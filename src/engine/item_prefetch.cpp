@@ -29,11 +29,13 @@ LoadedItem ItemPrefetcher::Load(const NodeRecord& node) const {
   return out;
 }
 
-void ItemPrefetcher::Enter(std::vector<const NodeRecord*> items) {
+void ItemPrefetcher::Enter(ItemSequence items) {
   if (!worker_.joinable()) return;
   {
     std::lock_guard lock(mutex_);
-    folders_.push_back(Folder{++next_folder_id_, std::move(items), 0});
+    Folder folder{++next_folder_id_, std::move(items), nullptr};
+    folder.next = folder.items();
+    folders_.push_back(std::move(folder));
   }
   changed_.notify_all();
 }
@@ -42,7 +44,8 @@ void ItemPrefetcher::Leave() {
   if (!worker_.joinable()) return;
   std::lock_guard lock(mutex_);
   if (folders_.empty()) return;
-  for (const NodeRecord* item : folders_.back().items) ready_.erase(item);
+  const std::uint64_t id = folders_.back().id;
+  std::erase_if(ready_, [id](const auto& entry) { return entry.second.folder == id; });
   folders_.pop_back();
   changed_.notify_all();
 }
@@ -52,7 +55,7 @@ LoadedItem ItemPrefetcher::Take(const NodeRecord& node) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return loading_ != &node; });
     if (auto it = ready_.find(&node); it != ready_.end()) {
-      LoadedItem out = std::move(it->second);
+      LoadedItem out = std::move(it->second.item);
       ready_.erase(it);
       changed_.notify_all();
       return out;
@@ -60,7 +63,7 @@ LoadedItem ItemPrefetcher::Take(const NodeRecord& node) {
     // Not reached yet: loaded here, and passed over by the worker.
     if (!folders_.empty()) {
       Folder& folder = folders_.back();
-      if (folder.next < folder.items.size() && folder.items[folder.next] == &node) ++folder.next;
+      if (folder.next == &node) folder.next = folder.items();
     }
   }
   return Load(node);
@@ -70,11 +73,12 @@ void ItemPrefetcher::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, [&] {
-      return ending_ || (ready_.size() < window_ && !folders_.empty() && folders_.back().next < folders_.back().items.size());
+      return ending_ || (ready_.size() < window_ && !folders_.empty() && folders_.back().next != nullptr);
     });
     if (ending_) return;
     Folder& folder = folders_.back();
-    const NodeRecord* node = folder.items[folder.next++];
+    const NodeRecord* node = folder.next;
+    folder.next = folder.items();
     const std::uint64_t folder_id = folder.id;
     loading_ = node;
     lock.unlock();
@@ -91,7 +95,7 @@ void ItemPrefetcher::Run() {
     // Kept only while the folder it belongs to is still entered.
     for (const Folder& f : folders_) {
       if (f.id == folder_id) {
-        ready_.emplace(node, std::move(loaded));
+        ready_.emplace(node, Ready{folder_id, std::move(loaded)});
         break;
       }
     }

@@ -3,7 +3,8 @@
 // pass, so that reading and decoding the source overlaps with writing the PST.
 //
 // The pass tells the prefetcher which folder it entered (Enter, with the folder's items in the
-// order it will visit them) and when it leaves it (Leave); it then takes each item with Take.
+// order it will visit them, handed out one at a time so that a folder of a million messages is
+// never listed whole) and when it leaves it (Leave); it then takes each item with Take.
 // An item the prefetcher has not reached is loaded by Take itself, on the pass's thread, so a
 // pass that visits nodes in another order, or nodes it never queued, still gets each of them:
 // the results are those of loading on one thread, whatever the timing.
@@ -37,6 +38,9 @@ struct LoadedItem {
 
 class ItemPrefetcher {
  public:
+  // The items of a folder, one per call, in the order the pass visits them; null after the last.
+  // Called under the prefetcher's lock, from either thread.
+  using ItemSequence = std::function<const NodeRecord*()>;
   using Loader = std::function<std::unique_ptr<ItemRecord>(const NodeRecord&, SourceObject&)>;
 
   // window: how many loaded items may wait for the pass. 0 starts no thread: Take loads.
@@ -46,7 +50,7 @@ class ItemPrefetcher {
   ItemPrefetcher& operator=(const ItemPrefetcher&) = delete;
 
   // The pass entered a folder whose items it will visit in this order; they are loaded first.
-  void Enter(std::vector<const NodeRecord*> items);
+  void Enter(ItemSequence items);
   // The pass left the folder entered last: what was loaded of it and not taken is let go.
   void Leave();
   // The node loaded: as loaded ahead, or loaded now.
@@ -55,8 +59,12 @@ class ItemPrefetcher {
  private:
   struct Folder {
     std::uint64_t id = 0;
-    std::vector<const NodeRecord*> items;
-    std::size_t next = 0;  // the first not yet loaded nor taken
+    ItemSequence items;
+    const NodeRecord* next = nullptr;  // the first not yet loaded nor taken
+  };
+  struct Ready {
+    std::uint64_t folder = 0;  // the id of the folder it was loaded for
+    LoadedItem item;
   };
   LoadedItem Load(const NodeRecord& node) const;
   void Run();
@@ -66,7 +74,7 @@ class ItemPrefetcher {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Folder> folders_;  // entered and not left, innermost last
-  std::map<const NodeRecord*, LoadedItem> ready_;
+  std::map<const NodeRecord*, Ready> ready_;
   const NodeRecord* loading_ = nullptr;
   std::uint64_t next_folder_id_ = 0;
   bool ending_ = false;

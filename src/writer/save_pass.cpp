@@ -46,15 +46,18 @@ std::string cut_chars(std::string_view text, std::size_t chars) {
   return std::string(text);
 }
 
-// The items of a folder in the order the walk visits them; its subfolders and hidden items are
-// read where they are visited.
-std::vector<const NodeRecord*> items_of(const NodeRecord& folder) {
-  std::vector<const NodeRecord*> out;
-  for (const NodeRecord* c = folder.first_child(); c; c = c->next_sibling()) {
-    const std::uint8_t type = c->nid.type();
-    if (c->data_block && type != kNidTypeNormalFolder && type != kNidTypeAssocMessage) out.push_back(c);
-  }
-  return out;
+// The items of a folder in the order the walk visits them, one at a time; its subfolders and
+// hidden items are read where they are visited.
+ItemPrefetcher::ItemSequence items_of(const NodeRecord& folder) {
+  return [next = folder.first_child()]() mutable -> const NodeRecord* {
+    while (next) {
+      const NodeRecord* c = next;
+      next = next->next_sibling();
+      const std::uint8_t type = c->nid.type();
+      if (c->data_block && type != kNidTypeNormalFolder && type != kNidTypeAssocMessage) return c;
+    }
+    return nullptr;
+  };
 }
 
 bool is_empty_record(const ItemRecord& r) {

@@ -21,10 +21,9 @@ std::vector<NodeRecord> make_nodes(std::size_t n) {
   return nodes;
 }
 
-std::vector<const NodeRecord*> pointers(const std::vector<NodeRecord>& nodes, std::size_t from, std::size_t to) {
-  std::vector<const NodeRecord*> out;
-  for (std::size_t i = from; i < to; ++i) out.push_back(&nodes[i]);
-  return out;
+// The nodes from..to as a folder's items, handed out one at a time.
+ItemPrefetcher::ItemSequence pointers(const std::vector<NodeRecord>& nodes, std::size_t from, std::size_t to) {
+  return [&nodes, i = from, to]() mutable -> const NodeRecord* { return i < to ? &nodes[i++] : nullptr; };
 }
 
 // A loader that names the node it loaded, fails on every seventh and counts its calls.
