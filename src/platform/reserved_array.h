@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstring>
 #include <new>
 #include <type_traits>
 
@@ -72,6 +73,21 @@ class ReservedArray {
     ++size_;
     return *slot;
   }
+  // Moves the elements from pos on one place up, for an element made at pos. Elements are
+  // moved by their bytes, so these two are for plain records only.
+  T& insert(std::size_t pos) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    emplace_back();
+    std::memmove(static_cast<void*>(data() + pos + 1), data() + pos, (size_ - 1 - pos) * sizeof(T));
+    return *new (data() + pos) T();
+  }
+  void erase(std::size_t pos) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    std::memmove(static_cast<void*>(data() + pos), data() + pos + 1, (size_ - 1 - pos) * sizeof(T));
+    --size_;
+  }
+  // Keeps the memory committed for the elements that come next.
+  void clear() { size_ = 0; }
   T& operator[](std::size_t i) { return data()[i]; }
   const T& operator[](std::size_t i) const { return data()[i]; }
   T& back() { return data()[size_ - 1]; }

@@ -30,6 +30,7 @@
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/file_space.h"
 #include "format/page.h"
+#include "platform/reserved_array.h"
 
 namespace salvora::pst {
 
@@ -55,11 +56,11 @@ class CowBTree {
     if (leaves_.empty() || key > last_key_) {
       if (leaves_.empty() || leaves_.back().count >= cap) {
         moved_from_ = std::min(moved_from_, leaves_.size());
-        leaves_.emplace_back();
-        leaves_.back().first = key;
-        leaves_.back().entries = std::make_unique<std::vector<Entry>>();
+        Leaf& fresh = leaves_.emplace_back();
+        fresh.first = key;
+        fresh.slot = NewSlot();
         // Exactly one page's worth: the index of a large store is mostly full leaves.
-        leaves_.back().entries->reserve(cap);
+        SlotOf(fresh).reserve(cap);
         ++resident_;
       }
       Leaf& leaf = leaves_.back();
@@ -87,13 +88,14 @@ class CowBTree {
     ++count_;
     if (entries.size() > cap) {
       Leaf right;
-      right.entries = std::make_unique<std::vector<Entry>>(entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2),
-                                                           entries.end());
+      right.slot = NewSlot();
+      auto& moved = SlotOf(right);
+      moved.assign(entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2), entries.end());
       entries.resize(entries.size() / 2);
       leaf.count = static_cast<std::uint32_t>(entries.size());
-      right.count = static_cast<std::uint32_t>(right.entries->size());
-      right.first = right.entries->front().key();
-      leaves_.insert(leaves_.begin() + static_cast<std::ptrdiff_t>(li + 1), std::move(right));
+      right.count = static_cast<std::uint32_t>(moved.size());
+      right.first = moved.front().key();
+      leaves_.insert(li + 1) = right;
       moved_from_ = std::min(moved_from_, li + 1);
       ++resident_;
     }
@@ -123,8 +125,8 @@ class CowBTree {
     --count_;
     if (entries.empty()) {
       if (leaf.page.ib != 0) space.Free(leaf.page.ib, page_size());
-      --resident_;
-      leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
+      FreeSlot(leaf);
+      leaves_.erase(li);
       moved_from_ = std::min(moved_from_, li);
       if (li == leaves_.size()) last_key_ = leaves_.empty() ? 0 : Entries(leaves_.back()).back().key();
     } else {
@@ -141,6 +143,7 @@ class CowBTree {
     // only when none of its children was, and they still sit where they sat.
     std::vector<bool> changed(leaves_.size(), false);
     for (std::size_t i = 0; i < leaves_.size(); ++i) {
+      if (i % kLeavesBetweenReleases == 0) leaves_.ReleaseResidentPages();
       Leaf& leaf = leaves_[i];
       if (!leaf.dirty) continue;
       const auto& entries = Entries(leaf);
@@ -173,6 +176,7 @@ class CowBTree {
       fresh_changed.reserve(fresh.capacity());
       const auto& old = levels_[level - 1];
       for (std::size_t i = 0; i < count; i += cap) {
+        if (level == 1 && i % kLeavesBetweenReleases < cap) leaves_.ReleaseResidentPages();
         const std::size_t end = std::min(count, i + cap);
         const std::size_t idx = fresh.size();
         bool same = idx < old.size() && old[idx].count == end - i && end <= unmoved;
@@ -215,6 +219,8 @@ class CowBTree {
   void Adopt(std::vector<std::pair<Bref, std::vector<Entry>>> leaf_pages, const std::vector<Bref>& inner_pages,
              FileSpace& space) {
     leaves_.clear();
+    slots_.clear();
+    free_slots_.clear();
     levels_.clear();
     moved_from_ = 0;
     count_ = 0;
@@ -227,14 +233,14 @@ class CowBTree {
       }
       count_ += entries.size();
       last_key_ = entries.back().key();
-      Leaf leaf;
+      Leaf& leaf = leaves_.emplace_back();
       leaf.first = entries.front().key();
       leaf.page = page;
       leaf.count = static_cast<std::uint32_t>(entries.size());
       leaf.dirty = false;
-      leaf.entries = std::make_unique<std::vector<Entry>>(std::move(entries));
+      leaf.slot = NewSlot();
+      SlotOf(leaf) = std::move(entries);
       ++resident_;
-      leaves_.push_back(std::move(leaf));
     }
     for (const Bref& page : inner_pages) space.Free(page.ib, page_size());
     root_ = Bref{};
@@ -244,12 +250,12 @@ class CowBTree {
   void DropClean() {
     if (!source_) return;
     for (std::size_t i = 0; i + 1 < leaves_.size(); ++i) {
+      if (i % kLeavesBetweenReleases == 0) leaves_.ReleaseResidentPages();
       Leaf& leaf = leaves_[i];
-      if (!leaf.dirty && leaf.entries) {
-        leaf.entries.reset();
-        --resident_;
-      }
+      if (!leaf.dirty && leaf.slot != 0) FreeSlot(leaf);
     }
+    // Slots left empty by a burst of dirty leaves (the first commit of a large store) go too.
+    if (slots_.size() > 2 * resident_ + 64) CompactSlots();
   }
 
   std::size_t size() const { return count_; }
@@ -259,18 +265,52 @@ class CowBTree {
   std::uint64_t memory_bytes() const {
     std::uint64_t inner = 0;
     for (const auto& level : levels_) inner += level.capacity() * sizeof(Inner);
-    return leaves_.size() * sizeof(Leaf) + resident_ * BtPage::MaxEntries(kPtype, 0, layout_) * sizeof(Entry) + inner;
+    return leaves_.memory_bytes() + slots_.size() * sizeof(std::vector<Entry>) +
+           resident_ * BtPage::MaxEntries(kPtype, 0, layout_) * sizeof(Entry) + inner;
   }
   Bref root() const { return root_; }
 
  private:
+  // A plain record: the directory of a large tree lives in a file-backed array.
   struct Leaf {
     std::uint64_t first = 0;  // key of the first entry
     Bref page;                // where it is on disk; 0 before its first commit
     std::uint32_t count = 0;
+    std::uint32_t slot = 0;   // 1 + where its entries are in slots_; 0 while dropped (clean leaves only)
     bool dirty = true;
-    std::unique_ptr<std::vector<Entry>> entries;  // null while dropped (clean leaves only)
   };
+  // The leaves in key order. The array is made at the first leaf, with room for more leaves
+  // than a PST can have; only what it holds is committed, and its pages are let go of as the
+  // walks of the source and the commits go (release_file_backed_pages).
+  class Directory {
+   public:
+    bool empty() const { return size() == 0; }
+    std::size_t size() const { return array_ ? array_->size() : 0; }
+    Leaf& operator[](std::size_t i) { return (*array_)[i]; }
+    Leaf& front() { return (*array_)[0]; }
+    Leaf& back() { return array_->back(); }
+    const Leaf* begin() const { return array_ ? array_->begin() : nullptr; }
+    const Leaf* end() const { return array_ ? array_->end() : nullptr; }
+    Leaf& emplace_back() { return Made().emplace_back(); }
+    Leaf& insert(std::size_t pos) { return Made().insert(pos); }
+    void erase(std::size_t pos) { array_->erase(pos); }
+    void clear() {
+      if (array_) array_->clear();
+    }
+    void ReleaseResidentPages() const {
+      if (array_) array_->ReleaseResidentPages();
+    }
+    std::size_t memory_bytes() const { return array_ ? array_->memory_bytes() : 0; }
+
+   private:
+    static constexpr std::size_t kMostLeaves = std::size_t{1} << 26;  // 2.5 GB of address space
+    ReservedArray<Leaf>& Made() {
+      if (!array_) array_ = std::make_unique<ReservedArray<Leaf>>(kMostLeaves, Backing::kTemporaryFile);
+      return *array_;
+    }
+    std::unique_ptr<ReservedArray<Leaf>> array_;
+  };
+  static constexpr std::size_t kLeavesBetweenReleases = 4096;
   // An intermediate page: a run of children of the level below, which it does not copy.
   struct Inner {
     std::uint64_t first = 0;  // key of its first child
@@ -279,13 +319,44 @@ class CowBTree {
   };
 
   std::vector<Entry>& Entries(Leaf& leaf) {
-    if (!leaf.entries) {
+    if (leaf.slot == 0) {
       // Too many clean leaves read back since the last commit: drop them before reading one more.
       if (resident_ >= kResidentLimit) DropClean();
-      leaf.entries = std::make_unique<std::vector<Entry>>(Load(leaf));
+      leaf.slot = NewSlot();
+      SlotOf(leaf) = Load(leaf);
       ++resident_;
     }
-    return *leaf.entries;
+    return SlotOf(leaf);
+  }
+  // Renumbers the slots of the leaves in memory, leaving out the free ones.
+  void CompactSlots() {
+    std::deque<std::vector<Entry>> kept;
+    for (std::size_t i = 0; i < leaves_.size(); ++i) {
+      if (i % kLeavesBetweenReleases == 0) leaves_.ReleaseResidentPages();
+      Leaf& leaf = leaves_[i];
+      if (leaf.slot == 0) continue;
+      kept.push_back(std::move(slots_[leaf.slot - 1]));
+      leaf.slot = static_cast<std::uint32_t>(kept.size());
+    }
+    slots_ = std::move(kept);
+    free_slots_.clear();
+  }
+  std::vector<Entry>& SlotOf(const Leaf& leaf) { return slots_[leaf.slot - 1]; }
+  std::uint32_t NewSlot() {
+    if (!free_slots_.empty()) {
+      const std::uint32_t slot = free_slots_.back();
+      free_slots_.pop_back();
+      return slot;
+    }
+    slots_.emplace_back();
+    return static_cast<std::uint32_t>(slots_.size());
+  }
+  void FreeSlot(Leaf& leaf) {
+    if (leaf.slot == 0) return;
+    std::vector<Entry>().swap(slots_[leaf.slot - 1]);
+    free_slots_.push_back(leaf.slot);
+    leaf.slot = 0;
+    --resident_;
   }
 
   std::vector<Entry> Load(const Leaf& leaf) const {
@@ -320,7 +391,11 @@ class CowBTree {
 
   FileLayout layout_;
   std::function<std::vector<std::uint8_t>(std::uint64_t ib)> source_;
-  std::deque<Leaf> leaves_;  // a deque: a tree of a million leaves never copies them to grow
+  Directory leaves_;
+  // The entries of the leaves in memory, each leaf's own vector; a deque, so that a new slot
+  // never moves the others while a caller holds one.
+  std::deque<std::vector<Entry>> slots_;
+  std::vector<std::uint32_t> free_slots_;
   std::vector<std::vector<Inner>> levels_;
   std::size_t count_ = 0;
   std::size_t resident_ = 0;

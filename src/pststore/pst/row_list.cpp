@@ -1,6 +1,7 @@
 #include "pststore/pst/row_list.h"
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "platform/temp_folder.h"
@@ -16,16 +17,25 @@ constexpr std::size_t kHeldLimit = 64u << 10;
 }  // namespace
 
 void RowList::push_back(PackedRow row) {
+  if (stand_ins_) assign_empty(0);
   const auto& blob = row.cells.blob();
-  if (places_.size() % kMarkEvery == 0) marks_.push_back(spilled_ + held_.size());
-  places_.push_back(Place{row.row_id, static_cast<std::uint32_t>(blob.size())});
+  if (count_ % kMarkEvery == 0) marks_.push_back(spilled_ + held_.size());
+  ++count_;
+  const std::uint32_t size = static_cast<std::uint32_t>(blob.size());
+  std::uint8_t head[kHeadSize];
+  for (int k = 0; k < 4; ++k) {
+    head[k] = static_cast<std::uint8_t>(row.row_id >> (8 * k));
+    head[4 + k] = static_cast<std::uint8_t>(size >> (8 * k));
+  }
+  held_.insert(held_.end(), head, head + kHeadSize);
   held_.insert(held_.end(), blob.begin(), blob.end());
   if (held_.size() >= kHeldLimit && !no_spill_) Spill();
 }
 
 void RowList::assign_empty(std::size_t n) {
-  places_.assign(n, Place{});
-  marks_.assign((n + kMarkEvery - 1) / kMarkEvery, 0);
+  count_ = n;
+  stand_ins_ = n > 0;
+  marks_.clear();
   cursor_row_ = 0;
   cursor_offset_ = 0;
   held_.clear();
@@ -58,6 +68,27 @@ void RowList::Spill() {
   std::vector<std::uint8_t>().swap(held_);
 }
 
+void RowList::ReadStream(std::uint64_t offset, std::uint8_t* out, std::size_t size) const {
+  if (size == 0) return;
+  if (offset >= spilled_) {
+    const auto from = held_.begin() + static_cast<std::ptrdiff_t>(offset - spilled_);
+    std::copy(from, from + static_cast<std::ptrdiff_t>(size), out);
+  } else if (spill_->ReadAt(offset, out, size) != size) {
+    throw CFileException(CFileException::endOfFile, 0, "the spilled table rows");
+  }
+}
+
+RowList::Head RowList::HeadAt(std::uint64_t offset) const {
+  std::uint8_t bytes[kHeadSize];
+  ReadStream(offset, bytes, kHeadSize);
+  Head head;
+  for (int k = 3; k >= 0; --k) {
+    head.row_id = (head.row_id << 8) | bytes[k];
+    head.size = (head.size << 8) | bytes[4 + k];
+  }
+  return head;
+}
+
 std::uint64_t RowList::OffsetOf(std::size_t i) const {
   std::size_t row = (i / kMarkEvery) * kMarkEvery;
   std::uint64_t offset = marks_[i / kMarkEvery];
@@ -65,29 +96,22 @@ std::uint64_t RowList::OffsetOf(std::size_t i) const {
     row = cursor_row_;
     offset = cursor_offset_;
   }
-  for (; row < i; ++row) offset += places_[row].size;
+  for (; row < i; ++row) offset += kHeadSize + HeadAt(offset).size;
   cursor_row_ = i;
   cursor_offset_ = offset;
   return offset;
 }
 
 PackedRow RowList::at(std::size_t i) const {
-  const Place& p = places_.at(i);
-  std::vector<std::uint8_t> blob(p.size);
-  if (p.size > 0) {
-    const std::uint64_t offset = OffsetOf(i);
-    if (offset >= spilled_) {
-      const auto from = held_.begin() + static_cast<std::ptrdiff_t>(offset - spilled_);
-      std::copy(from, from + p.size, blob.begin());
-    } else if (spill_->ReadAt(offset, blob.data(), blob.size()) != blob.size()) {
-      throw CFileException(CFileException::endOfFile, 0, "the spilled table rows");
-    }
-  }
-  return PackedRow{p.row_id, PackedProps::FromBlob(std::move(blob))};
+  if (i >= count_) throw std::out_of_range("RowList::at");
+  if (stand_ins_) return PackedRow{0, PackedProps::FromBlob({})};
+  const std::uint64_t offset = OffsetOf(i);
+  const Head head = HeadAt(offset);
+  std::vector<std::uint8_t> blob(head.size);
+  ReadStream(offset + kHeadSize, blob.data(), blob.size());
+  return PackedRow{head.row_id, PackedProps::FromBlob(std::move(blob))};
 }
 
-std::size_t RowList::memory_bytes() const {
-  return places_.size() * sizeof(Place) + marks_.capacity() * sizeof(std::uint64_t) + held_.capacity();
-}
+std::size_t RowList::memory_bytes() const { return marks_.capacity() * sizeof(std::uint64_t) + held_.capacity(); }
 
 }  // namespace salvora::pst
