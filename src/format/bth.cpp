@@ -1,6 +1,7 @@
 #include "format/bth.h"
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <utility>
 
@@ -17,11 +18,11 @@ constexpr std::size_t kHeaderBytes = 8;
 
 class RecordWalk {
  public:
-  RecordWalk(const HeapOnNode& heap, const BthHeader& header, Findings& findings)
-      : heap_(heap), header_(header), findings_(findings) {}
+  RecordWalk(const HeapOnNode& heap, const BthHeader& header, Findings& findings, const std::function<void(Bytes)>& visit)
+      : heap_(heap), header_(header), findings_(findings), visit_(visit) {}
 
   // False when the tree fails (strict, or the root itself is missing).
-  bool Walk(Hid hid, int level, bool root, std::vector<Bytes>& out) {
+  bool Walk(Hid hid, int level, bool root) {
     // Each record block belongs to one place in a sound tree; reaching one again means a cycle
     // or shared subtrees, which would repeat records, up to without end.
     if (!seen_.insert(hid.value).second) {
@@ -39,8 +40,8 @@ class RecordWalk {
     for (std::size_t at = 0; at + size <= block.size(); at += size) {
       const Bytes record = block.subspan(at, size);
       if (level == 0) {
-        out.push_back(record);
-      } else if (!Walk(Hid(load_u32(record, header_.key_size)), level - 1, false, out)) {
+        visit_(record);
+      } else if (!Walk(Hid(load_u32(record, header_.key_size)), level - 1, false)) {
         return false;
       }
     }
@@ -51,6 +52,7 @@ class RecordWalk {
   const HeapOnNode& heap_;
   const BthHeader& header_;
   Findings& findings_;
+  const std::function<void(Bytes)>& visit_;
   std::set<std::uint32_t> seen_;
 };
 
@@ -92,17 +94,28 @@ std::optional<BthHeader> read_bth_header(const HeapOnNode& heap, Hid hid, Findin
   return header;
 }
 
+bool for_each_bth_record(const HeapOnNode& heap, const BthHeader& header, Findings& findings,
+                         const std::function<void(Bytes)>& visit) {
+  if (header.root.value == 0) return true;
+  bool first = true;
+  bool ascending = true;
+  std::uint64_t last = 0;
+  const std::function<void(Bytes)> each = [&](Bytes record) {
+    const std::uint64_t key = bth_key(record, header.key_size);
+    if (!first && last >= key) ascending = false;
+    first = false;
+    last = key;
+    visit(record);
+  };
+  RecordWalk walk(heap, header, findings, each);
+  if (!walk.Walk(header.root, header.index_levels, true)) return false;
+  if (!ascending) findings.add("BTH: keys not in ascending order");
+  return true;
+}
+
 std::optional<std::vector<Bytes>> read_bth_records(const HeapOnNode& heap, const BthHeader& header, Findings& findings) {
   std::vector<Bytes> out;
-  if (header.root.value == 0) return out;
-  RecordWalk walk(heap, header, findings);
-  if (!walk.Walk(header.root, header.index_levels, true, out)) return std::nullopt;
-  for (std::size_t i = 1; i < out.size(); ++i) {
-    if (bth_key(out[i - 1], header.key_size) >= bth_key(out[i], header.key_size)) {
-      findings.add("BTH: keys not in ascending order");
-      break;
-    }
-  }
+  if (!for_each_bth_record(heap, header, findings, [&out](Bytes record) { out.push_back(record); })) return std::nullopt;
   return out;
 }
 

@@ -6,6 +6,7 @@
 // builder writes into a HeapWriter.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <optional>
 #include <utility>
@@ -39,6 +40,12 @@ std::optional<BthHeader> read_bth_header(const HeapOnNode& heap, Hid hid, Findin
 // salvage the walk skips the one or reads the whole records of the other, under strict the
 // tree fails. Keys out of order are a finding under both; the records are returned as they are.
 std::optional<std::vector<Bytes>> read_bth_records(const HeapOnNode& heap, const BthHeader& header, Findings& findings);
+
+// The same walk, handing each leaf record to visit as it is met instead of keeping them: false
+// where read_bth_records fails, with the same findings (the records met before a failure have
+// been visited).
+bool for_each_bth_record(const HeapOnNode& heap, const BthHeader& header, Findings& findings,
+                         const std::function<void(Bytes)>& visit);
 
 // Both steps above in one.
 struct BthContents {

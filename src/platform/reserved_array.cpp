@@ -1,6 +1,7 @@
 #include "platform/reserved_array.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -113,6 +114,12 @@ void release_file_backed_pages() {
   auto& registry = file_backed_registry();
   std::lock_guard lock(registry.mutex);
   for (ReservedMemory* memory : registry.all) memory->ReleaseResidentPages();
+}
+
+void release_free_heap_pages() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
 }
 
 }  // namespace salvora

@@ -54,6 +54,11 @@ class ReservedMemory {
 // call it every few thousand items, so that the pages they touched do not pile up.
 void release_file_backed_pages();
 
+// Hands the free pages inside the allocator's heaps back to the system: the allocator keeps
+// them otherwise, and the holes a long run leaves add up. For the end of a large step of work,
+// such as a checkpoint.
+void release_free_heap_pages();
+
 template <class T>
 class ReservedArray {
   static_assert(std::is_trivially_destructible_v<T>, "elements are never destroyed one by one");

@@ -10,6 +10,7 @@
 #include "format/ids.h"
 #include "format/prop_types.h"
 #include "platform/file64.h"
+#include "platform/reserved_array.h"
 #include "pststore/pst/pst_file_reader.h"
 
 namespace salvora::store {
@@ -259,6 +260,9 @@ void StoreFile::CheckpointIfDue() {
   const auto start = std::chrono::steady_clock::now();
   if (!checkpoint_due(checkpoint_rule(), since_commit_, start - last_commit_, last_commit_cost_)) return;
   writer_->Commit();
+  // A checkpoint rewrote the tables and dropped the index pages it wrote: what the heap freed
+  // goes back to the system, so that a long save does not keep every hole it made.
+  release_free_heap_pages();
   since_commit_ = 0;
   last_commit_ = std::chrono::steady_clock::now();
   last_commit_cost_ = last_commit_ - start;

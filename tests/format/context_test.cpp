@@ -92,7 +92,8 @@ struct Table {
   void rewrite_info() { heap.Overwrite(info_hid, info.Serialize()); }
 };
 
-Table table(std::size_t rows, std::size_t per_block = 0, std::size_t rows_lost = 0) {
+Table table(std::size_t rows, std::size_t per_block = 0, std::size_t rows_lost = 0,
+            const std::vector<std::uint32_t>& positions = {}) {
   Table t;
   t.info.columns = {{0x67F20003, 0, 4, 0}, {kFlagsTag, 4, 4, 1}, {kSubjectTag, 8, 4, 2}, {kReadTag, 12, 1, 3}};
   std::sort(t.info.columns.begin(), t.info.columns.end(), [](auto& a, auto& b) { return a.tag < b.tag; });
@@ -105,7 +106,7 @@ Table table(std::size_t rows, std::size_t per_block = 0, std::size_t rows_lost =
   ByteWriter records, matrix;
   for (std::uint32_t i = 0; i < rows; ++i) {
     records.u32(0x100 + i);
-    records.u32(i);
+    records.u32(positions.empty() ? i : positions[i]);
     if (per_block != 0 && i % per_block == 0 && i > 0) {
       t.matrix_blocks.push_back(matrix.take());
     }
@@ -220,6 +221,28 @@ TEST(TableContextLayout, AMatrixShorterThanTheIndex) {
     EXPECT_EQ(rows->rows.size(), 3u);
     EXPECT_EQ(findings.items(), std::vector<std::string>{"table context: row matrix shorter than the row index"});
   }
+}
+
+// The row index is counted and then checked on a second walk: a position past the rows and a
+// second record pointing at one row are each a finding, under both tolerances, and the rows
+// are still counted as the index lists them.
+TEST(TableContextLayout, RowIndexPointingOutsideOrTwiceAtOneRow) {
+  const Table t = table(5, 0, 0, {0, 2, 2, 9, 1});
+  const auto heap = heap_of(t.heap);
+  for (auto tolerance : {Tolerance::kStrict, Tolerance::kSalvage}) {
+    Findings findings(tolerance);
+    const auto info = read_tc_info(*heap, findings);
+    ASSERT_TRUE(info);
+    const auto indexed = read_tc_row_count(*heap, *info, findings);
+    ASSERT_TRUE(indexed);
+    EXPECT_EQ(*indexed, 5u);
+    EXPECT_EQ(findings.count(), 2u);
+    EXPECT_EQ(findings.items().front(), "table context: row index points outside the matrix or twice at one row");
+  }
+  const Table sound = table(150);
+  Findings none(Tolerance::kStrict);
+  EXPECT_EQ(read_tc_row_count(*heap_of(sound.heap), *read_tc_info(*heap_of(sound.heap), none), none), 150u);
+  EXPECT_TRUE(none.empty());
 }
 
 TEST(TableContextLayout, AMatrixThatCannotBeFound) {
