@@ -18,8 +18,12 @@ constexpr std::size_t kHeaderBytes = 8;
 
 class RecordWalk {
  public:
-  RecordWalk(const HeapOnNode& heap, const BthHeader& header, Findings& findings, const std::function<void(Bytes)>& visit)
-      : heap_(heap), header_(header), findings_(findings), visit_(visit) {}
+  // With forget, each leaf's heap block is let go of once the walk has moved on from it (a
+  // lazy heap's only), so a large tree is never held whole; the records handed to visit are
+  // then valid during the call only.
+  RecordWalk(const HeapOnNode& heap, const BthHeader& header, Findings& findings, const std::function<void(Bytes)>& visit,
+             bool forget)
+      : heap_(heap), header_(header), findings_(findings), visit_(visit), forget_(forget) {}
 
   // False when the tree fails (strict, or the root itself is missing).
   bool Walk(Hid hid, int level, bool root) {
@@ -29,6 +33,11 @@ class RecordWalk {
       findings_.add("BTH: a record block is reached twice");
       return !findings_.strict();
     }
+    if (forget_ && level == 0 && left_.value != 0) {
+      path_.push_back(hid);
+      heap_.Forget(left_, path_);
+      path_.pop_back();
+    }
     const auto bytes = heap_.Lookup(hid);
     const std::size_t size = level == 0 ? header_.record_size() : std::size_t{header_.key_size} + 4;
     if (!bytes || bytes->size() % size != 0) {
@@ -37,6 +46,7 @@ class RecordWalk {
       if (!bytes) return true;
     }
     const Bytes block = *bytes;
+    if (level > 0) path_.push_back(hid);
     for (std::size_t at = 0; at + size <= block.size(); at += size) {
       const Bytes record = block.subspan(at, size);
       if (level == 0) {
@@ -45,7 +55,14 @@ class RecordWalk {
         return false;
       }
     }
+    if (level > 0) path_.pop_back();
+    if (level == 0) left_ = hid;
     return true;
+  }
+
+  // Lets go of the last leaf's block once the walk is over.
+  void Finish() {
+    if (forget_ && left_.value != 0) heap_.Forget(left_, {});
   }
 
  private:
@@ -53,7 +70,10 @@ class RecordWalk {
   const BthHeader& header_;
   Findings& findings_;
   const std::function<void(Bytes)>& visit_;
+  const bool forget_;
   std::set<std::uint32_t> seen_;
+  std::vector<Hid> path_;  // the index records' blocks above the leaf being read
+  Hid left_;               // the leaf read last
 };
 
 }  // namespace
@@ -94,8 +114,10 @@ std::optional<BthHeader> read_bth_header(const HeapOnNode& heap, Hid hid, Findin
   return header;
 }
 
-bool for_each_bth_record(const HeapOnNode& heap, const BthHeader& header, Findings& findings,
-                         const std::function<void(Bytes)>& visit) {
+namespace {
+
+bool walk_records(const HeapOnNode& heap, const BthHeader& header, Findings& findings,
+                  const std::function<void(Bytes)>& visit, bool forget) {
   if (header.root.value == 0) return true;
   bool first = true;
   bool ascending = true;
@@ -107,15 +129,24 @@ bool for_each_bth_record(const HeapOnNode& heap, const BthHeader& header, Findin
     last = key;
     visit(record);
   };
-  RecordWalk walk(heap, header, findings, each);
-  if (!walk.Walk(header.root, header.index_levels, true)) return false;
+  RecordWalk walk(heap, header, findings, each, forget);
+  const bool walked = walk.Walk(header.root, header.index_levels, true);
+  walk.Finish();
+  if (!walked) return false;
   if (!ascending) findings.add("BTH: keys not in ascending order");
   return true;
 }
 
+}  // namespace
+
+bool for_each_bth_record(const HeapOnNode& heap, const BthHeader& header, Findings& findings,
+                         const std::function<void(Bytes)>& visit) {
+  return walk_records(heap, header, findings, visit, true);
+}
+
 std::optional<std::vector<Bytes>> read_bth_records(const HeapOnNode& heap, const BthHeader& header, Findings& findings) {
   std::vector<Bytes> out;
-  if (!for_each_bth_record(heap, header, findings, [&out](Bytes record) { out.push_back(record); })) return std::nullopt;
+  if (!walk_records(heap, header, findings, [&out](Bytes record) { out.push_back(record); }, false)) return std::nullopt;
   return out;
 }
 

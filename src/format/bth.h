@@ -43,7 +43,8 @@ std::optional<std::vector<Bytes>> read_bth_records(const HeapOnNode& heap, const
 
 // The same walk, handing each leaf record to visit as it is met instead of keeping them: false
 // where read_bth_records fails, with the same findings (the records met before a failure have
-// been visited).
+// been visited). A record's bytes are valid during its call only: a heap opened lazily lets go
+// of each leaf's block once the walk has left it.
 bool for_each_bth_record(const HeapOnNode& heap, const BthHeader& header, Findings& findings,
                          const std::function<void(Bytes)>& visit);
 

@@ -1,6 +1,7 @@
 #include "format/heap_on_node.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <stdexcept>
 #include <string>
@@ -169,6 +170,26 @@ std::optional<Bytes> HeapOnNode::Lookup(Hid hid) const {
   // file disagree, the classic split is tried before a value is given up.
   if (!bytes && layout_ == HidLayout::kWide) bytes = LookupAs(hid, HidLayout::kStandard);
   return bytes;
+}
+
+void HeapOnNode::Forget(Hid hid, std::span<const Hid> keep) const {
+  if (loaded_.empty() || hid.type() != kNidTypeHid) return;
+  // A wide heap's lookups may have read the block of either split.
+  const auto blocks_of = [this](Hid h) {
+    std::array<std::uint32_t, 2> out{split_hid(h, layout_).block, split_hid(h, HidLayout::kStandard).block};
+    return out;
+  };
+  for (const std::uint32_t block : blocks_of(hid)) {
+    if (block == 0 || block >= blocks_.size() || !loaded_[block]) continue;
+    const bool kept = std::any_of(keep.begin(), keep.end(), [&](Hid k) {
+      const auto theirs = blocks_of(k);
+      return std::find(theirs.begin(), theirs.end(), block) != theirs.end();
+    });
+    if (kept) continue;
+    blocks_[block] = ByteVector();
+    maps_[block] = PageMap();
+    loaded_[block] = false;
+  }
 }
 
 std::size_t HeapWriter::HeaderSize(std::size_t block_index) {

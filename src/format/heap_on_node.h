@@ -77,6 +77,11 @@ class HeapOnNode {
   // allocation. A zero-length allocation is a valid, empty value.
   std::optional<Bytes> Lookup(Hid hid) const;
 
+  // A lazy heap lets go of the block that holds hid, unless block 0 or a block that one of keep
+  // lies in; the next lookup into it reads it again. Views into that block are then invalid.
+  // Nothing happens on a heap read whole.
+  void Forget(Hid hid, std::span<const Hid> keep) const;
+
  private:
   struct PageMap {
     bool valid = false;
@@ -88,7 +93,7 @@ class HeapOnNode {
   void LoadBlock(std::size_t index) const;
 
   // Blocks and maps are filled in by a lazy heap as lookups reach them; a block once read
-  // stays, so the views lookups give out stay valid.
+  // stays until it is forgotten, so the views lookups give out stay valid until then.
   mutable std::vector<ByteVector> blocks_;
   mutable std::vector<PageMap> maps_;
   mutable std::vector<bool> loaded_;  // empty unless lazy

@@ -30,9 +30,9 @@ void BlockIndex::Seal() {
   }
 }
 
-void BlockIndex::UseLeaves(std::vector<BlockLeaf> leaves, std::size_t count, FileLayout layout) {
+void BlockIndex::UseLeaves(std::unique_ptr<ReservedArray<BlockLeaf>> leaves, std::size_t count, FileLayout layout) {
   leaves_ = std::move(leaves);
-  leaves_.shrink_to_fit();
+  leaves_->ReleaseResidentPages();
   paged_count_ = count;
   layout_ = layout;
   geometry_ = geometry_for(layout);
@@ -41,7 +41,7 @@ void BlockIndex::UseLeaves(std::vector<BlockLeaf> leaves, std::size_t count, Fil
 }
 
 std::vector<BlockEntry> BlockIndex::ReadLeaf(std::size_t i, const CFile64& file) const {
-  const BlockLeaf& leaf = leaves_[i];
+  const BlockLeaf& leaf = (*leaves_)[i];
   std::vector<std::uint8_t> page(geometry_.page_size);
   std::size_t got = 0;
   try {
@@ -70,15 +70,16 @@ std::optional<BlockEntry> BlockIndex::Find(Bid bid, const CFile64& file) const {
 
 std::optional<BlockEntry> BlockIndex::FindInLeaves(std::uint64_t key, const CFile64& file) const {
   // The last leaf that begins at or before the key is the only one that can hold it.
-  auto after = std::upper_bound(leaves_.begin(), leaves_.end(), key,
+  auto after = std::upper_bound(leaves_->begin(), leaves_->end(), key,
                                 [](std::uint64_t k, const BlockLeaf& leaf) { return k < leaf.first; });
-  if (after == leaves_.begin()) return std::nullopt;
-  const auto i = static_cast<std::size_t>(after - leaves_.begin()) - 1;
+  if (after == leaves_->begin()) return std::nullopt;
+  const auto i = static_cast<std::size_t>(after - leaves_->begin()) - 1;
   std::lock_guard lock(cache_mutex_);
   CachedLeaf& slot = (*cache_)[i % kCachedLeaves];
   if (slot.leaf != i) {
     slot.entries = ReadLeaf(i, file);
     slot.leaf = i;
+    if (++misses_ % kMissesBetweenReleases == 0) leaves_->ReleaseResidentPages();
   }
   auto it = std::lower_bound(slot.entries.begin(), slot.entries.end(), key,
                              [](const BlockEntry& e, std::uint64_t k) { return e.bid.key().value < k; });
@@ -87,16 +88,18 @@ std::optional<BlockEntry> BlockIndex::FindInLeaves(std::uint64_t key, const CFil
 }
 
 void BlockIndex::ForEach(const CFile64& file, const std::function<bool(const BlockEntry&)>& f) const {
-  for (std::size_t i = 0; i < leaves_.size(); ++i) {
+  const std::size_t leaves = leaves_ ? leaves_->size() : 0;
+  for (std::size_t i = 0; i < leaves; ++i) {
     for (const BlockEntry& e : ReadLeaf(i, file))
       if (!f(e)) return;
+    if ((i + 1) % kMissesBetweenReleases == 0) leaves_->ReleaseResidentPages();
   }
   for (const BlockEntry& e : entries_)
     if (!f(e)) return;
 }
 
 std::uint64_t BlockIndex::memory_bytes() const {
-  std::uint64_t bytes = entries_.size() * sizeof(BlockEntry) + index_.memory_bytes() + leaves_.capacity() * sizeof(BlockLeaf);
+  std::uint64_t bytes = entries_.size() * sizeof(BlockEntry) + index_.memory_bytes() + (leaves_ ? leaves_->memory_bytes() : 0);
   std::lock_guard lock(cache_mutex_);
   if (cache_)
     for (const CachedLeaf& c : *cache_) bytes += c.entries.capacity() * sizeof(BlockEntry);

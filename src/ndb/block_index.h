@@ -30,6 +30,7 @@
 #include "format/page.h"
 #include "ndb/flat_index.h"
 #include "platform/file64.h"
+#include "platform/reserved_array.h"
 
 namespace salvora {
 
@@ -68,7 +69,7 @@ class BlockIndex {
 
   // The paged form, for a tree whose walk was sound: the leaves in key order, count entries in
   // all. Lookups read the leaf pages through file (any open handle on the same file will do).
-  void UseLeaves(std::vector<BlockLeaf> leaves, std::size_t count, FileLayout layout);
+  void UseLeaves(std::unique_ptr<ReservedArray<BlockLeaf>> leaves, std::size_t count, FileLayout layout);
 
   std::optional<BlockEntry> Find(Bid bid, const CFile64& file) const;
   // Every entry: the leaves' in key order, then those appended in their order; stops early
@@ -76,7 +77,7 @@ class BlockIndex {
   // A leaf that can no longer be read is passed over.
   void ForEach(const CFile64& file, const std::function<bool(const BlockEntry&)>& f) const;
 
-  bool paged() const { return !leaves_.empty(); }
+  bool paged() const { return leaves_ && !leaves_->empty(); }
   std::size_t size() const { return paged_count_ + entries_.size(); }
   std::uint64_t memory_bytes() const;
 
@@ -89,7 +90,9 @@ class BlockIndex {
   std::deque<BlockEntry> entries_;
   FlatIndex index_;
 
-  std::vector<BlockLeaf> leaves_;
+  // In a nameless temporary file: 24 bytes a leaf page is some 150 KB a million blocks, which
+  // only the searches' pages need in memory; they are let go of every kMissesBetweenReleases.
+  std::unique_ptr<ReservedArray<BlockLeaf>> leaves_;
   std::size_t paged_count_ = 0;
   FileLayout layout_ = FileLayout::kUnknown;
   PageGeometry geometry_;
@@ -99,8 +102,10 @@ class BlockIndex {
     std::size_t leaf = SIZE_MAX;
     std::vector<BlockEntry> entries;
   };
-  static constexpr std::size_t kCachedLeaves = 512;
+  static constexpr std::size_t kCachedLeaves = 64;
+  static constexpr std::size_t kMissesBetweenReleases = 1024;
   mutable std::mutex cache_mutex_;
+  mutable std::size_t misses_ = 0;
   mutable std::unique_ptr<std::array<CachedLeaf, kCachedLeaves>> cache_;
 };
 

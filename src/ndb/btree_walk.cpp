@@ -55,7 +55,7 @@ struct Walk {
   // Block tree only: when set, the leaves are listed here instead of their entries going into
   // the index, and sound stays true only while every page vouches for itself and the keys
   // rise through the whole tree (see LoadBlockIndex).
-  std::vector<BlockLeaf>* leaves = nullptr;
+  ReservedArray<BlockLeaf>* leaves = nullptr;
   bool sound = true;
   std::uint64_t last_key = 0;
   std::size_t taken = 0;
@@ -145,7 +145,7 @@ int walk_block_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& tr
   if (w.leaves) {
     // The trailer's count must be what was taken: anything cut short is for the full walk.
     if (!trailer || i != capacity || leaf.count == 0) w.sound = false;
-    else w.leaves->push_back(leaf);
+    else w.leaves->emplace_back() = leaf;
   }
   return kLeafConsumed;
 }
@@ -282,10 +282,12 @@ bool walk_tree(Walk& w, std::uint64_t root, std::uint64_t first_key) {
 // The block tree as a directory of its leaves, when it is sound: true when the index is now
 // paged. Otherwise the context is as before the attempt, for the full walk.
 bool load_paged_block_index(OstContext& context) {
-  std::vector<BlockLeaf> leaves;
+  // Each leaf is a page of the file: there cannot be more of them than pages.
+  auto leaves = std::make_unique<ReservedArray<BlockLeaf>>(context.file_size / context.geometry.page_size + 1,
+                                                           Backing::kTemporaryFile);
   std::vector<LostKeyRange> lost;
   Walk w{context, context.geometry, kPtypeBbt, lost, {}};
-  w.leaves = &leaves;
+  w.leaves = leaves.get();
   const bool root_ok = walk_tree(w, context.header.bbt_root_ib, kNoKey);
   if (root_ok && w.sound && lost.empty() && w.taken > 0 && !context.stopped()) {
     context.blocks->UseLeaves(std::move(leaves), w.taken, context.header.layout);

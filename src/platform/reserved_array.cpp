@@ -89,9 +89,12 @@ ReservedMemory::~ReservedMemory() {
 void ReservedMemory::Commit(std::size_t bytes) {
   if (bytes <= committed_) return;
   if (bytes > reserved_) throw std::bad_alloc();
-  // A step of at least 1 MB, or an eighth of what is in use: few calls, little left unused.
+  // A step of at least 1 MB, or an eighth of what is in use: few calls, little left unused. A
+  // file's steps stay at 256 KB: the pages filled since the last step are resident until the next
+  // one lets them go.
   constexpr std::size_t kStep = std::size_t{1} << 20;
-  const std::size_t want = std::min(reserved_, round_up(std::max({bytes, committed_ + kStep, committed_ + committed_ / 8}), page_size()));
+  const std::size_t grow = fd_ >= 0 && file_backed() == committed_ ? kStep / 4 : std::max(kStep, committed_ / 8);
+  const std::size_t want = std::min(reserved_, round_up(std::max(bytes, committed_ + grow), page_size()));
   char* from = static_cast<char*>(base_) + committed_;
   const std::size_t length = want - committed_;
   // The file's blocks are allocated before they are mapped: a disk that fills up later must

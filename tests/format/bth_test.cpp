@@ -101,6 +101,54 @@ TEST(Bth, LazyHeapReadsOnlyTheBlocksItsLookupsReach) {
   EXPECT_EQ(reads.size(), blocks.size());
 }
 
+// A walk that hands records on one at a time lets go of each leaf's block of a lazy heap once
+// it has moved past it, and reads it again when walked again; the records are the same each
+// time, and a walk that keeps the records keeps their blocks.
+TEST(Bth, RecordWalkOverALazyHeapLetsGoOfTheLeavesItLeft) {
+  HeapWriter w(kClientBth);
+  ByteWriter rec;
+  constexpr std::uint32_t kCount = 30000;
+  for (std::uint32_t i = 0; i < kCount; ++i) {
+    rec.u32(i * 2 + 1);
+    rec.u32(i);
+  }
+  const Hid root = build_bth(w, 4, 4, rec.data());
+  w.SetUserRoot(root);
+  const auto blocks = w.Finish();
+  ASSERT_GT(blocks.size(), 10u);
+  std::size_t reads = 0;
+  const auto lazy = HeapOnNode::OpenLazily(
+      blocks.size(), [&](std::size_t i) -> std::optional<ByteVector> { ++reads; return blocks[i]; }, HidLayout::kStandard);
+  ASSERT_TRUE(lazy);
+  Findings findings(Tolerance::kStrict);
+  const auto header = read_bth_header(*lazy, root, findings);
+  ASSERT_TRUE(header);
+  ASSERT_GE(header->index_levels, 1);
+
+  std::size_t reads_per_walk[2] = {};
+  for (std::size_t& walk_reads : reads_per_walk) {
+    const std::size_t before = reads;
+    std::uint32_t next = 0;
+    ASSERT_TRUE(for_each_bth_record(*lazy, *header, findings, [&](Bytes record) {
+      EXPECT_EQ(bth_key(record, 4), next * 2 + 1);
+      EXPECT_EQ(load_u32(record, 4), next);
+      ++next;
+    }));
+    EXPECT_EQ(next, kCount);
+    walk_reads = reads - before;
+  }
+  EXPECT_TRUE(findings.empty());
+  // Each leaf block is read once a walk; the second finds none of them still held.
+  EXPECT_LE(reads_per_walk[0], blocks.size());
+  EXPECT_GE(reads_per_walk[1] + 2, reads_per_walk[0]);
+
+  const auto kept = read_bth_records(*lazy, *header, findings);
+  ASSERT_TRUE(kept);
+  ASSERT_EQ(kept->size(), kCount);
+  for (std::uint32_t i = 0; i < kCount; i += 997) EXPECT_EQ(load_u32((*kept)[i], 4), i);
+  EXPECT_EQ(load_u32(kept->back(), 4), kCount - 1);
+}
+
 // Records written in place in any order and sorted there make the same tree as the same
 // records given sorted; where keys tie, the data orders them as a number, not byte by byte.
 TEST(Bth, RecordsSortedInPlaceMakeTheSameTree) {
