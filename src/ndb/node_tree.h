@@ -65,6 +65,8 @@ class NodeTree {
   // (release_file_backed_pages). A folder's children may lie anywhere in the array, a page
   // apart each, so this bounds the memory a walk keeps in use.
   static constexpr std::uint32_t kNodesBetweenReleases = 1024;
+  // The same for lookups by id, each of which reads a dozen pages on its way down the array.
+  static constexpr std::uint32_t kLookupsBetweenReleases = 256;
 
   // Adds an entry as the walk meets it; a NID met again refreshes the node in place.
   void Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks, const CFile64& file);

@@ -137,15 +137,18 @@ TEST(WriterIndex, CommitWritesOnlyThePathOfWhatChanged) {
   EXPECT_EQ(found->cref, 7);
 }
 
-// The directory of a tree's leaves is in a file-backed array, and the entries of its clean
-// leaves are dropped: once committed, a tree of two million entries holds next to nothing in
-// memory, and finds every entry again.
+// The directory of a tree's leaves and the entries of the leaves changed since the last commit
+// are in file-backed arrays, and the entries of its clean leaves are dropped: before and after
+// its commit, a tree of two million entries holds next to nothing in memory, and finds every
+// entry again.
 TEST(WriterIndex, CommittedTreeHoldsNoMemoryPerLeaf) {
   Scratch s("tree-memory.bin");
   Tree tree;
   tree.SetPageSource([&](std::uint64_t ib) { return s.space.Read(ib, kPageSize); });
   constexpr std::uint64_t kEntries = 2000000;  // 100,000 leaves
   for (std::uint64_t i = 1; i <= kEntries; ++i) tree.Put(Entry(i * 4));
+  EXPECT_LT(tree.memory_bytes(), 512u << 10);
+  for (std::uint64_t i = 1; i <= kEntries; i += 997) ASSERT_TRUE(tree.Find(i * 4)) << i;
   s.Commit(tree);
   EXPECT_EQ(tree.leaf_count(), kEntries / 20);
   EXPECT_LT(tree.memory_bytes(), 512u << 10);

@@ -7,13 +7,17 @@
 //
 // Memory: a leaf that is on disk as it is (clean) keeps only its first key and page in memory;
 // its entries are read back from its page when a lookup or change needs them. After every
-// commit all clean leaves but the last (where new keys are appended) are dropped, so a tree of
-// millions of entries costs a few dozen bytes per leaf page, not per entry.
+// commit all clean leaves but the last (where new keys are appended) are dropped. The directory
+// of leaves and the entries of the leaves read or changed since the last commit live in
+// nameless temporary files whose pages are let go of as the puts and commits go, so a tree of
+// millions of entries, and the tens of thousands of entries added between two commits of a
+// large store, hold next to nothing in memory.
 //
 // Keys are appended in ascending order most of the time (new block ids, new message NIDs), so
 // leaves fill completely; an insertion in the middle splits a full leaf in two.
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -59,14 +63,11 @@ class CowBTree {
         Leaf& fresh = leaves_.emplace_back();
         fresh.first = key;
         fresh.slot = NewSlot();
-        // Exactly one page's worth: the index of a large store is mostly full leaves.
-        SlotOf(fresh).reserve(cap);
         ++resident_;
       }
       Leaf& leaf = leaves_.back();
-      auto& entries = Entries(leaf);
-      entries.push_back(e);
-      leaf.count = static_cast<std::uint32_t>(entries.size());
+      auto entries = Entries(leaf);
+      entries.push_back(e);  // counts itself in leaf.count
       leaf.dirty = true;
       last_key_ = key;
       ++count_;
@@ -74,7 +75,7 @@ class CowBTree {
     }
     const std::size_t li = LeafFor(key);
     Leaf& leaf = leaves_[li];
-    auto& entries = Entries(leaf);
+    auto entries = Entries(leaf);
     auto it = std::lower_bound(entries.begin(), entries.end(), key,
                                [](const Entry& a, std::uint64_t k) { return a.key() < k; });
     leaf.dirty = true;
@@ -83,17 +84,14 @@ class CowBTree {
       return;
     }
     entries.insert(it, e);
-    leaf.count = static_cast<std::uint32_t>(entries.size());
     leaf.first = entries.front().key();
     ++count_;
     if (entries.size() > cap) {
       Leaf right;
       right.slot = NewSlot();
-      auto& moved = SlotOf(right);
+      auto moved = SlotOf(right);
       moved.assign(entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2), entries.end());
       entries.resize(entries.size() / 2);
-      leaf.count = static_cast<std::uint32_t>(entries.size());
-      right.count = static_cast<std::uint32_t>(moved.size());
       right.first = moved.front().key();
       leaves_.insert(li + 1) = right;
       moved_from_ = std::min(moved_from_, li + 1);
@@ -104,7 +102,7 @@ class CowBTree {
   // A copy: the leaf it comes from may be dropped by the next call.
   std::optional<Entry> Find(std::uint64_t key) {
     if (leaves_.empty() || key < leaves_.front().first || key > last_key_) return std::nullopt;
-    auto& entries = Entries(leaves_[LeafFor(key)]);
+    auto entries = Entries(leaves_[LeafFor(key)]);
     auto it = std::lower_bound(entries.begin(), entries.end(), key,
                                [](const Entry& a, std::uint64_t k) { return a.key() < k; });
     if (it != entries.end() && it->key() == key) return *it;
@@ -115,13 +113,12 @@ class CowBTree {
     if (leaves_.empty() || key < leaves_.front().first || key > last_key_) return false;
     const std::size_t li = LeafFor(key);
     Leaf& leaf = leaves_[li];
-    auto& entries = Entries(leaf);
+    auto entries = Entries(leaf);
     auto it = std::lower_bound(entries.begin(), entries.end(), key,
                                [](const Entry& a, std::uint64_t k) { return a.key() < k; });
     if (it == entries.end() || it->key() != key) return false;
     entries.erase(it);
     leaf.dirty = true;
-    leaf.count = static_cast<std::uint32_t>(entries.size());
     --count_;
     if (entries.empty()) {
       if (leaf.page.ib != 0) space.Free(leaf.page.ib, page_size());
@@ -143,10 +140,11 @@ class CowBTree {
     // only when none of its children was, and they still sit where they sat.
     std::vector<bool> changed(leaves_.size(), false);
     for (std::size_t i = 0; i < leaves_.size(); ++i) {
-      if (i % kLeavesBetweenReleases == 0) leaves_.ReleaseResidentPages();
+      if (i % kLeavesBetweenReleases == 0) ReleaseResidentPages();
       Leaf& leaf = leaves_[i];
       if (!leaf.dirty) continue;
-      const auto& entries = Entries(leaf);
+      CountSlotTouch();
+      const auto entries = Entries(leaf);
       BtPage page{kPtype, 0, Entry::kSize, BtPage::MaxEntries(kPtype, 0, layout_), static_cast<std::uint8_t>(entries.size()), {}};
       ByteWriter w(geometry_for(layout_).entry_area);
       for (const auto& e : entries) e.Serialize(w, layout_);
@@ -220,7 +218,6 @@ class CowBTree {
              FileSpace& space) {
     leaves_.clear();
     slots_.clear();
-    free_slots_.clear();
     levels_.clear();
     moved_from_ = 0;
     count_ = 0;
@@ -236,10 +233,9 @@ class CowBTree {
       Leaf& leaf = leaves_.emplace_back();
       leaf.first = entries.front().key();
       leaf.page = page;
-      leaf.count = static_cast<std::uint32_t>(entries.size());
       leaf.dirty = false;
       leaf.slot = NewSlot();
-      SlotOf(leaf) = std::move(entries);
+      SlotOf(leaf).assign(entries.data(), entries.data() + entries.size());
       ++resident_;
     }
     for (const Bref& page : inner_pages) space.Free(page.ib, page_size());
@@ -250,12 +246,11 @@ class CowBTree {
   void DropClean() {
     if (!source_) return;
     for (std::size_t i = 0; i + 1 < leaves_.size(); ++i) {
-      if (i % kLeavesBetweenReleases == 0) leaves_.ReleaseResidentPages();
+      if (i % kLeavesBetweenReleases == 0) ReleaseResidentPages();
       Leaf& leaf = leaves_[i];
       if (!leaf.dirty && leaf.slot != 0) FreeSlot(leaf);
     }
-    // Slots left empty by a burst of dirty leaves (the first commit of a large store) go too.
-    if (slots_.size() > 2 * resident_ + 64) CompactSlots();
+    ReleaseResidentPages();
   }
 
   std::size_t size() const { return count_; }
@@ -265,8 +260,7 @@ class CowBTree {
   std::uint64_t memory_bytes() const {
     std::uint64_t inner = 0;
     for (const auto& level : levels_) inner += level.capacity() * sizeof(Inner);
-    return leaves_.memory_bytes() + slots_.size() * sizeof(std::vector<Entry>) +
-           resident_ * BtPage::MaxEntries(kPtype, 0, layout_) * sizeof(Entry) + inner;
+    return leaves_.memory_bytes() + slots_.memory_bytes() + inner;
   }
   Bref root() const { return root_; }
 
@@ -275,8 +269,8 @@ class CowBTree {
   struct Leaf {
     std::uint64_t first = 0;  // key of the first entry
     Bref page;                // where it is on disk; 0 before its first commit
-    std::uint32_t count = 0;
-    std::uint32_t slot = 0;   // 1 + where its entries are in slots_; 0 while dropped (clean leaves only)
+    std::uint32_t count = 0;  // its entries, in memory or on its page
+    std::uint32_t slot = 0;   // its entries' slot in slots_ (from 1); 0 while dropped (clean leaves only)
     bool dirty = true;
   };
   // The leaves in key order. The array is made at the first leaf, with room for more leaves
@@ -311,6 +305,85 @@ class CowBTree {
     std::unique_ptr<ReservedArray<Leaf>> array_;
   };
   static constexpr std::size_t kLeavesBetweenReleases = 4096;
+  static constexpr std::uint32_t kSlotsBetweenReleases = 256;
+
+  // The entries of a leaf in memory, in its slot: a run of at most capacity() entries, as many
+  // as its leaf's count says.
+  class EntryRun {
+   public:
+    EntryRun(Entry* data, std::uint32_t* size, std::size_t capacity) : data_(data), size_(size), capacity_(capacity) {}
+    std::size_t size() const { return *size_; }
+    std::size_t capacity() const { return capacity_; }
+    bool empty() const { return *size_ == 0; }
+    Entry* begin() const { return data_; }
+    Entry* end() const { return data_ + *size_; }
+    Entry& front() const { return data_[0]; }
+    Entry& back() const { return data_[*size_ - 1]; }
+    void push_back(const Entry& e) { insert(end(), e); }
+    void insert(Entry* at, const Entry& e) {
+      if (*size_ >= capacity_) throw std::logic_error("B-tree leaf slot overflow");
+      std::memmove(static_cast<void*>(at + 1), at, static_cast<std::size_t>(end() - at) * sizeof(Entry));
+      *at = e;
+      ++*size_;
+    }
+    void erase(Entry* at) {
+      std::memmove(static_cast<void*>(at), at + 1, static_cast<std::size_t>(end() - at - 1) * sizeof(Entry));
+      --*size_;
+    }
+    void resize(std::size_t n) { *size_ = static_cast<std::uint32_t>(std::min(n, size())); }
+    void assign(const Entry* first, const Entry* last) {
+      if (static_cast<std::size_t>(last - first) > capacity_) throw std::logic_error("B-tree leaf slot overflow");
+      std::memmove(static_cast<void*>(data_), first, static_cast<std::size_t>(last - first) * sizeof(Entry));
+      *size_ = static_cast<std::uint32_t>(last - first);
+    }
+
+   private:
+    Entry* data_;
+    std::uint32_t* size_;
+    std::size_t capacity_;
+  };
+
+  // The leaves' slots, each a run of the same number of entries in one file-backed array. A
+  // freed slot is used again: the free ones are chained through their first bytes, so that no
+  // slot, used or free, costs memory beside the array's pages. Slots never move, so a run stays
+  // valid while others are made.
+  class Slots {
+   public:
+    std::uint32_t New(std::size_t stride) {
+      if (!array_) {
+        stride_ = stride;
+        array_ = std::make_unique<ReservedArray<Entry>>(kMostSlots * stride_, Backing::kTemporaryFile);
+      }
+      if (free_ != 0) {
+        const std::uint32_t slot = free_;
+        std::memcpy(&free_, At(slot), sizeof free_);
+        return slot;
+      }
+      for (std::size_t i = 0; i < stride_; ++i) array_->emplace_back();
+      return static_cast<std::uint32_t>(array_->size() / stride_);
+    }
+    void Free(std::uint32_t slot) {
+      std::memcpy(static_cast<void*>(At(slot)), &free_, sizeof free_);
+      free_ = slot;
+    }
+    void clear() {
+      if (array_) array_->clear();
+      free_ = 0;
+    }
+    EntryRun Run(std::uint32_t slot, std::uint32_t& count) { return EntryRun(At(slot), &count, stride_); }
+    void ReleaseResidentPages() const {
+      if (array_) array_->ReleaseResidentPages();
+    }
+    std::size_t memory_bytes() const { return array_ ? array_->memory_bytes() : 0; }
+
+   private:
+    // More leaves than can be read or changed between two commits of any store.
+    static constexpr std::size_t kMostSlots = std::size_t{1} << 24;
+    Entry* At(std::uint32_t slot) { return &(*array_)[(slot - 1) * stride_]; }
+    std::size_t stride_ = 0;
+    std::unique_ptr<ReservedArray<Entry>> array_;
+    std::uint32_t free_ = 0;  // the first free slot; 0 when none
+  };
   // An intermediate page: a run of children of the level below, which it does not copy.
   struct Inner {
     std::uint64_t first = 0;  // key of its first child
@@ -318,61 +391,60 @@ class CowBTree {
     std::uint32_t count = 0;  // children
   };
 
-  std::vector<Entry>& Entries(Leaf& leaf) {
+  EntryRun Entries(Leaf& leaf) {
     if (leaf.slot == 0) {
       // Too many clean leaves read back since the last commit: drop them before reading one more.
       if (resident_ >= kResidentLimit) DropClean();
       leaf.slot = NewSlot();
-      SlotOf(leaf) = Load(leaf);
       ++resident_;
+      const std::uint32_t count = leaf.count;
+      leaf.count = 0;
+      try {
+        Load(leaf, count, SlotOf(leaf));
+      } catch (...) {
+        leaf.count = count;
+        FreeSlot(leaf);
+        throw;
+      }
     }
     return SlotOf(leaf);
   }
-  // Renumbers the slots of the leaves in memory, leaving out the free ones.
-  void CompactSlots() {
-    std::deque<std::vector<Entry>> kept;
-    for (std::size_t i = 0; i < leaves_.size(); ++i) {
-      if (i % kLeavesBetweenReleases == 0) leaves_.ReleaseResidentPages();
-      Leaf& leaf = leaves_[i];
-      if (leaf.slot == 0) continue;
-      kept.push_back(std::move(slots_[leaf.slot - 1]));
-      leaf.slot = static_cast<std::uint32_t>(kept.size());
-    }
-    slots_ = std::move(kept);
-    free_slots_.clear();
-  }
-  std::vector<Entry>& SlotOf(const Leaf& leaf) { return slots_[leaf.slot - 1]; }
+  // The run's size is the leaf's count: a leaf's entries and its count never disagree.
+  EntryRun SlotOf(Leaf& leaf) { return slots_.Run(leaf.slot, leaf.count); }
   std::uint32_t NewSlot() {
-    if (!free_slots_.empty()) {
-      const std::uint32_t slot = free_slots_.back();
-      free_slots_.pop_back();
-      return slot;
-    }
-    slots_.emplace_back();
-    return static_cast<std::uint32_t>(slots_.size());
+    // A page's worth and one more, which a split takes away at once.
+    CountSlotTouch();
+    return slots_.New(BtPage::MaxEntries(kPtype, 0, layout_) + 1);
   }
   void FreeSlot(Leaf& leaf) {
     if (leaf.slot == 0) return;
-    std::vector<Entry>().swap(slots_[leaf.slot - 1]);
-    free_slots_.push_back(leaf.slot);
+    CountSlotTouch();
+    slots_.Free(leaf.slot);
     leaf.slot = 0;
     --resident_;
   }
+  // Making or freeing a slot writes to its page; what was written is in the file, so the pages
+  // of a burst (a leaf filled every few messages, thousands of leaves freed after a commit) are
+  // let go of every few hundred.
+  void CountSlotTouch() {
+    if (++slot_touches_ % kSlotsBetweenReleases == 0) slots_.ReleaseResidentPages();
+  }
+  void ReleaseResidentPages() const {
+    leaves_.ReleaseResidentPages();
+    slots_.ReleaseResidentPages();
+  }
 
-  std::vector<Entry> Load(const Leaf& leaf) const {
+  void Load(const Leaf& leaf, std::uint32_t count, EntryRun entries) const {
     const auto bytes = source_(leaf.page.ib);
     const auto parsed = BtPage::Parse(bytes, layout_);
     if (bytes.size() != page_size() || !check_page_trailer(bytes, kPtype, leaf.page.bid, leaf.page.ib, true, layout_).empty() || !parsed ||
-        parsed->level != 0 || parsed->c_ent != leaf.count)
+        parsed->level != 0 || parsed->c_ent != count || parsed->c_ent > entries.capacity())
       throw std::runtime_error("the B-tree page at offset " + std::to_string(leaf.page.ib) + " changed on disk while writing");
-    std::vector<Entry> entries;
-    entries.reserve(parsed->c_ent);
     ByteReader r(parsed->entries);
     for (std::uint8_t i = 0; i < parsed->c_ent; ++i) {
       ByteReader e(r.bytes(parsed->cb_ent));
       entries.push_back(Entry::Parse(e, layout_));
     }
-    return entries;
   }
 
   std::size_t LeafFor(std::uint64_t key) const {
@@ -392,10 +464,8 @@ class CowBTree {
   FileLayout layout_;
   std::function<std::vector<std::uint8_t>(std::uint64_t ib)> source_;
   Directory leaves_;
-  // The entries of the leaves in memory, each leaf's own vector; a deque, so that a new slot
-  // never moves the others while a caller holds one.
-  std::deque<std::vector<Entry>> slots_;
-  std::vector<std::uint32_t> free_slots_;
+  Slots slots_;
+  std::size_t slot_touches_ = 0;
   std::vector<std::vector<Inner>> levels_;
   std::size_t count_ = 0;
   std::size_t resident_ = 0;
