@@ -50,7 +50,7 @@ class RowIdSink : public ValueSink {
     const std::uint32_t id = ByteReader(*cell).u32();
     if (id == 0) return;
     // The lookups reach node records all over the index: their pages are let go of as a walk's.
-    if (++looked_up_ % NodeTree::kLookupsBetweenReleases == 0) release_file_backed_pages();
+    if (++looked_up_ % NodeTree::kLookupsBetweenReleases == 0) ctx_.nodes->nodes().ReleaseResidentPages();
     if (!FindNode(ctx_, Nid(id))) out_.push_back(Nid(id));
   }
 

@@ -35,12 +35,14 @@ void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const B
   if (node == nullptr) {
     if (sorted_ && !appends_in_order) {
       sorted_ = false;
+      std::vector<std::uint32_t>().swap(fences_);
       index_.Reserve(nodes.size() + 1, key_of);
       for (std::size_t i = 0; i < nodes.size(); ++i) index_.Insert(nodes[i].nid.value, static_cast<std::uint32_t>(i), key_of);
     }
     if (nodes.size() == nodes.max_size()) throw std::length_error("the node index holds more nodes than the file can");
     node = &nodes.emplace_back();
     node->nid = nid;
+    if (sorted_ && (nodes.size() - 1) % kRecordsPerFence == 0) fences_.push_back(nid.value);
     if (!sorted_) index_.Insert(nid.value, static_cast<std::uint32_t>(nodes.size() - 1), key_of);
   }
   // A page walked twice (after the leaf depth was learned) meets its entries again: the node
@@ -55,9 +57,13 @@ void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const B
 std::optional<std::uint32_t> NodeTree::PositionOf(Nid nid) const {
   const auto& nodes = this->nodes();
   if (sorted_) {
-    auto it = std::lower_bound(nodes.begin(), nodes.end(), nid.value,
-                               [](const NodeRecord& n, std::uint32_t key) { return n.nid.value < key; });
-    if (it == nodes.end() || it->nid.value != nid.value) return std::nullopt;
+    const auto fence = std::upper_bound(fences_.begin(), fences_.end(), nid.value);
+    if (fence == fences_.begin()) return std::nullopt;
+    const std::size_t from = static_cast<std::size_t>(fence - fences_.begin() - 1) * kRecordsPerFence;
+    const auto first = nodes.begin() + from;
+    const auto last = nodes.begin() + std::min(nodes.size(), from + kRecordsPerFence);
+    auto it = std::lower_bound(first, last, nid.value, [](const NodeRecord& n, std::uint32_t key) { return n.nid.value < key; });
+    if (it == last || it->nid.value != nid.value) return std::nullopt;
     return static_cast<std::uint32_t>(it - nodes.begin());
   }
   return index_.Find(nid.value, [&nodes](std::uint32_t position) { return nodes[position].nid.value; });

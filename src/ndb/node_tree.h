@@ -65,8 +65,9 @@ class NodeTree {
   // (release_file_backed_pages). A folder's children may lie anywhere in the array, a page
   // apart each, so this bounds the memory a walk keeps in use.
   static constexpr std::uint32_t kNodesBetweenReleases = 1024;
-  // The same for lookups by id, each of which reads a dozen pages on its way down the array.
-  static constexpr std::uint32_t kLookupsBetweenReleases = 256;
+  // The same for lookups by id, each of which reads a page or two of the array (the records
+  // beyond a fence): lookups in no order hold a page each until their pages are let go of.
+  static constexpr std::uint32_t kLookupsBetweenReleases = 64;
 
   // Adds an entry as the walk meets it; a NID met again refreshes the node in place.
   void Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks, const CFile64& file);
@@ -94,6 +95,11 @@ class NodeTree {
   // Made at the first Place, sized by the file: every node takes at least 16 bytes of it.
   std::unique_ptr<ReservedArray<NodeRecord>> nodes_;
   bool sorted_ = true;  // nodes_ ascend by NID and index_ is empty
+  // While sorted, the NID of every kRecordsPerFence-th record: a lookup halves these in memory
+  // and then only the run of records after its fence, instead of reading a dozen pages of the
+  // array all over it.
+  static constexpr std::size_t kRecordsPerFence = 64;
+  std::vector<std::uint32_t> fences_;
   FlatIndex index_;
   NodeRecord* first_root_ = nullptr;
   NodeRecord* last_root_ = nullptr;

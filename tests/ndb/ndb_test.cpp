@@ -213,32 +213,35 @@ TEST_P(EveryLayout, ParentsListedLaterAndOrphans) {
   EXPECT_EQ(reached, l->ctx.nodes->size());
 }
 
-// Entries in ascending order are searched in place; the first one out of order (a repaired
-// index adds nodes wherever it finds them) must switch to the hash without losing any node,
-// and a NID met again refreshes its node instead of adding one.
+// Entries in ascending order are searched in place (through every 64th NID kept aside); the
+// first one out of order (a repaired index adds nodes wherever it finds them) must switch to
+// the hash without losing any node, and a NID met again refreshes its node instead of adding
+// one. NIDs between, before and after the ones placed are not found.
 TEST(NodeTreeTest, EntriesOutOfOrderAreFoundAndLinkedLikeSortedOnes) {
   BlockIndex blocks;
   CFile64 file;
+  const auto nid_of = [](std::uint32_t i) { return Nid::make(kNidTypeNormalMessage, 3 * i); };
   for (const bool shuffled : {false, true}) {
     NodeTree tree;
     std::vector<std::uint32_t> order;
     for (std::uint32_t i = 1; i <= 300; ++i) order.push_back(i);
     if (shuffled) std::swap(order[10], order[200]);
     for (std::uint32_t i : order) {
-      const Nid nid = Nid::make(kNidTypeNormalMessage, i);
-      const Nid parent = i == 1 ? Nid() : Nid::make(kNidTypeNormalMessage, i / 2);
-      tree.Place(nid, Bid(4 * i), Bid(), parent, blocks, file);
+      const Nid parent = i == 1 ? Nid() : nid_of(i / 2);
+      tree.Place(nid_of(i), Bid(4 * i), Bid(), parent, blocks, file);
     }
-    tree.Place(Nid::make(kNidTypeNormalMessage, 7), Bid(0x999C), Bid(), Nid::make(kNidTypeNormalMessage, 3), blocks, file);
+    tree.Place(nid_of(7), Bid(0x999C), Bid(), nid_of(3), blocks, file);
     tree.Link();
     ASSERT_EQ(tree.size(), 300u) << shuffled;
-    EXPECT_EQ(tree.Find(Nid::make(kNidTypeNormalMessage, 7))->data_bid, Bid(0x999C));
-    EXPECT_EQ(tree.Find(Nid::make(kNidTypeNormalMessage, 301)), nullptr);
+    EXPECT_EQ(tree.Find(nid_of(7))->data_bid, Bid(0x999C));
+    EXPECT_EQ(tree.Find(nid_of(301)), nullptr);
+    EXPECT_EQ(tree.Find(Nid::make(kNidTypeNormalMessage, 1)), nullptr);
     for (std::uint32_t i = 2; i <= 300; ++i) {
-      const NodeRecord* n = tree.Find(Nid::make(kNidTypeNormalMessage, i));
+      const NodeRecord* n = tree.Find(nid_of(i));
       ASSERT_NE(n, nullptr) << i;
       ASSERT_NE(n->parent(), nullptr) << i;
-      EXPECT_EQ(n->parent()->nid, Nid::make(kNidTypeNormalMessage, i / 2)) << i;
+      EXPECT_EQ(n->parent()->nid, nid_of(i / 2)) << i;
+      EXPECT_EQ(tree.Find(Nid::make(kNidTypeNormalMessage, 3 * i + 1)), nullptr) << i;
     }
     EXPECT_TRUE(tree.detached().empty());
   }
