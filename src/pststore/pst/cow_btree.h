@@ -94,6 +94,8 @@ class CowBTree {
       entries.resize(entries.size() / 2);
       right.first = moved.front().key();
       leaves_.insert(li + 1) = right;
+      // Every leaf record after it moved: their pages are in the file.
+      leaves_.ReleaseResidentPages();
       moved_from_ = std::min(moved_from_, li + 1);
       ++resident_;
     }
@@ -124,6 +126,7 @@ class CowBTree {
       if (leaf.page.ib != 0) space.Free(leaf.page.ib, page_size());
       FreeSlot(leaf);
       leaves_.erase(li);
+      leaves_.ReleaseResidentPages();
       moved_from_ = std::min(moved_from_, li);
       if (li == leaves_.size()) last_key_ = leaves_.empty() ? 0 : Entries(leaves_.back()).back().key();
     } else {
