@@ -79,7 +79,7 @@ std::optional<BlockEntry> BlockIndex::FindInLeaves(std::uint64_t key, const CFil
   if (slot.leaf != i) {
     slot.entries = ReadLeaf(i, file);
     slot.leaf = i;
-    if (++misses_ % kMissesBetweenReleases == 0) leaves_->ReleaseResidentPages();
+    if (++misses_ % kLeafReadsBetweenReleases == 0) leaves_->ReleaseResidentPages();
   }
   auto it = std::lower_bound(slot.entries.begin(), slot.entries.end(), key,
                              [](const BlockEntry& e, std::uint64_t k) { return e.bid.key().value < k; });
@@ -92,7 +92,7 @@ void BlockIndex::ForEach(const CFile64& file, const std::function<bool(const Blo
   for (std::size_t i = 0; i < leaves; ++i) {
     for (const BlockEntry& e : ReadLeaf(i, file))
       if (!f(e)) return;
-    if ((i + 1) % kMissesBetweenReleases == 0) leaves_->ReleaseResidentPages();
+    if ((i + 1) % kLeafReadsBetweenReleases == 0) leaves_->ReleaseResidentPages();
   }
   for (const BlockEntry& e : entries_)
     if (!f(e)) return;

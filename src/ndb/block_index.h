@@ -91,7 +91,7 @@ class BlockIndex {
   FlatIndex index_;
 
   // In a nameless temporary file: 24 bytes a leaf page is some 150 KB a million blocks, which
-  // only the searches' pages need in memory; they are let go of every kMissesBetweenReleases.
+  // only the searches' pages need in memory; they are let go of every kLeafReadsBetweenReleases.
   std::unique_ptr<ReservedArray<BlockLeaf>> leaves_;
   std::size_t paged_count_ = 0;
   FileLayout layout_ = FileLayout::kUnknown;
@@ -103,7 +103,7 @@ class BlockIndex {
     std::vector<BlockEntry> entries;
   };
   static constexpr std::size_t kCachedLeaves = 64;
-  static constexpr std::size_t kMissesBetweenReleases = 1024;
+  static constexpr std::size_t kLeafReadsBetweenReleases = 1024;
   mutable std::mutex cache_mutex_;
   mutable std::size_t misses_ = 0;
   mutable std::unique_ptr<std::array<CachedLeaf, kCachedLeaves>> cache_;

@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "format/byte_reader.h"
+#include "format/byte_writer.h"
 #include "platform/temp_folder.h"
 
 namespace salvora::pst {
@@ -23,10 +25,8 @@ void RowList::push_back(PackedRow row) {
   ++count_;
   const std::uint32_t size = static_cast<std::uint32_t>(blob.size());
   std::uint8_t head[kHeadSize];
-  for (int k = 0; k < 4; ++k) {
-    head[k] = static_cast<std::uint8_t>(row.row_id >> (8 * k));
-    head[4 + k] = static_cast<std::uint8_t>(size >> (8 * k));
-  }
+  store_u32(head, 0, row.row_id);
+  store_u32(head, 4, size);
   held_.insert(held_.end(), head, head + kHeadSize);
   held_.insert(held_.end(), blob.begin(), blob.end());
   if (held_.size() >= kHeldLimit && !no_spill_) Spill();
@@ -81,12 +81,7 @@ void RowList::ReadStream(std::uint64_t offset, std::uint8_t* out, std::size_t si
 RowList::Head RowList::HeadAt(std::uint64_t offset) const {
   std::uint8_t bytes[kHeadSize];
   ReadStream(offset, bytes, kHeadSize);
-  Head head;
-  for (int k = 3; k >= 0; --k) {
-    head.row_id = (head.row_id << 8) | bytes[k];
-    head.size = (head.size << 8) | bytes[4 + k];
-  }
-  return head;
+  return Head{load_u32(bytes, 0), load_u32(bytes, 4)};
 }
 
 std::uint64_t RowList::OffsetOf(std::size_t i) const {
