@@ -170,13 +170,17 @@ class CowBTree {
     };
     while (count > 1) {
       if (levels_.size() < level) levels_.emplace_back();
-      std::vector<Inner> fresh;
-      fresh.reserve((count + cap - 1) / cap);
+      InnerLevel fresh((count + cap - 1) / cap);
       std::vector<bool> fresh_changed;
-      fresh_changed.reserve(fresh.capacity());
-      const auto& old = levels_[level - 1];
+      fresh_changed.reserve((count + cap - 1) / cap);
+      const InnerLevel& old = levels_[level - 1];
       for (std::size_t i = 0; i < count; i += cap) {
-        if (level == 1 && i % kLeavesBetweenReleases < cap) leaves_.ReleaseResidentPages();
+        if (i % kLeavesBetweenReleases < cap) {
+          // The level below, the old level and the new one are each read or written in order.
+          leaves_.ReleaseResidentPages();
+          for (const auto& l : levels_) l.ReleaseResidentPages();
+          fresh.ReleaseResidentPages();
+        }
         const std::size_t end = std::min(count, i + cap);
         const std::size_t idx = fresh.size();
         bool same = idx < old.size() && old[idx].count == end - i && end <= unmoved;
@@ -261,7 +265,7 @@ class CowBTree {
   // What the tree holds in memory, roughly.
   std::uint64_t memory_bytes() const {
     std::uint64_t inner = 0;
-    for (const auto& level : levels_) inner += level.capacity() * sizeof(Inner);
+    for (const auto& level : levels_) inner += level.memory_bytes();
     return leaves_.memory_bytes() + slots_.memory_bytes() + inner;
   }
   Bref root() const { return root_; }
@@ -299,15 +303,16 @@ class CowBTree {
     std::size_t memory_bytes() const { return array_ ? array_->memory_bytes() : 0; }
 
    private:
-    static constexpr std::size_t kMostLeaves = std::size_t{1} << 26;  // 2.5 GB of address space
     ReservedArray<Leaf>& Made() {
       if (!array_) array_ = std::make_unique<ReservedArray<Leaf>>(kMostLeaves, Backing::kTemporaryFile);
       return *array_;
     }
     std::unique_ptr<ReservedArray<Leaf>> array_;
   };
+  static constexpr std::size_t kMostLeaves = std::size_t{1} << 26;  // 2.5 GB of address space
   static constexpr std::size_t kLeavesBetweenReleases = 4096;
-  static constexpr std::uint32_t kSlotsBetweenReleases = 256;
+  static constexpr std::uint32_t kSlotsBetweenReleases = 32;
+  static constexpr std::size_t kLookupsBetweenReleases = 64;
 
   // The entries of a leaf in memory, in its slot: a run of at most capacity() entries, as many
   // as its leaf's count says.
@@ -392,6 +397,35 @@ class CowBTree {
     Bref page;
     std::uint32_t count = 0;  // children
   };
+  // One level of intermediate pages. The level above the leaves of a large tree holds one record
+  // for every few dozen leaves (hundreds of kilobytes at a few million blocks): it lives in a
+  // file-backed array, like the leaf directory. A small level stays in memory.
+  class InnerLevel {
+   public:
+    InnerLevel() = default;
+    explicit InnerLevel(std::size_t expected) {
+      if (expected > kInMemoryLevel) file_ = std::make_unique<ReservedArray<Inner>>(kMostLeaves, Backing::kTemporaryFile);
+      else memory_.reserve(expected);
+    }
+    std::size_t size() const { return file_ ? file_->size() : memory_.size(); }
+    const Inner& operator[](std::size_t i) const { return file_ ? (*file_)[i] : memory_[i]; }
+    const Inner& front() const { return (*this)[0]; }
+    const Inner* begin() const { return file_ ? file_->begin() : memory_.data(); }
+    const Inner* end() const { return begin() + size(); }
+    void push_back(const Inner& inner) {
+      if (file_) file_->emplace_back() = inner;
+      else memory_.push_back(inner);
+    }
+    void ReleaseResidentPages() const {
+      if (file_) file_->ReleaseResidentPages();
+    }
+    std::size_t memory_bytes() const { return file_ ? file_->memory_bytes() : memory_.capacity() * sizeof(Inner); }
+
+   private:
+    static constexpr std::size_t kInMemoryLevel = 1024;
+    std::unique_ptr<ReservedArray<Inner>> file_;
+    std::vector<Inner> memory_;
+  };
 
   EntryRun Entries(Leaf& leaf) {
     if (leaf.slot == 0) {
@@ -450,6 +484,9 @@ class CowBTree {
   }
 
   std::size_t LeafFor(std::uint64_t key) const {
+    // A search touches a page or two of the directory at each halving, and the system maps
+    // the pages around each one as well: let go of them every so often.
+    if (++lookups_ % kLookupsBetweenReleases == 0) leaves_.ReleaseResidentPages();
     auto it = std::upper_bound(leaves_.begin(), leaves_.end(), key,
                                [](std::uint64_t k, const Leaf& l) { return k < l.first; });
     return it == leaves_.begin() ? 0 : static_cast<std::size_t>(it - leaves_.begin() - 1);
@@ -468,7 +505,8 @@ class CowBTree {
   Directory leaves_;
   Slots slots_;
   std::size_t slot_touches_ = 0;
-  std::vector<std::vector<Inner>> levels_;
+  mutable std::size_t lookups_ = 0;
+  std::vector<InnerLevel> levels_;
   std::size_t count_ = 0;
   std::size_t resident_ = 0;
   std::uint64_t last_key_ = 0;  // the largest key; meaningful while the tree is not empty
