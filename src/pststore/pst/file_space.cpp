@@ -16,7 +16,7 @@ constexpr std::size_t kBufferLimit = 1 << 20;
 
 void FileSpace::InitNew() {
   intervals_.clear();
-  resident_.clear();
+  DropMapsBut(UINT64_MAX);
   allocated_slots_ = 0;
   cursor_ = g_.first_amap;
   EnsureInterval(0);
@@ -26,22 +26,61 @@ void FileSpace::EnsureInterval(std::uint64_t k) {
   while (intervals_.size() <= k) {
     const std::uint64_t n = intervals_.size();
     intervals_.push_back(Interval{});
-    resident_[n] = std::make_unique<Map>(g_.map_bytes, 0);
+    const Map map = HoldMap(n);
+    std::fill(map.begin(), map.end(), std::uint8_t{0});
     // The map pages map themselves.
     Mark(g_.amap_offset(n), g_.reserved_map_bytes(n), true);
   }
 }
 
-FileSpace::Map& FileSpace::MapOf(std::uint64_t k) {
+namespace {
+// More maps than are ever changed between two checkpoints: a quarter of a terabyte of 512-byte
+// pages, and the address space of a few gigabytes at most.
+constexpr std::size_t kMostHeldMaps = std::size_t{1} << 20;
+// Maps taken into slots between two releases of the slots' pages.
+constexpr std::uint32_t kMapsBetweenReleases = 64;
+}  // namespace
+
+FileSpace::Map FileSpace::HoldMap(std::uint64_t k) {
+  if (!map_store_) map_store_ = std::make_unique<ReservedArray<std::uint8_t>>(kMostHeldMaps * g_.map_bytes, Backing::kTemporaryFile);
+  if (++maps_held_since_release_ % kMapsBetweenReleases == 0) map_store_->ReleaseResidentPages();
+  std::uint32_t slot = 0;
+  if (!free_map_slots_.empty()) {
+    slot = free_map_slots_.back();
+    free_map_slots_.pop_back();
+  } else {
+    slot = static_cast<std::uint32_t>(map_store_->size() / g_.map_bytes);
+    for (std::uint64_t i = 0; i < g_.map_bytes; ++i) map_store_->emplace_back();
+  }
+  resident_.emplace(k, slot);
+  return Map(&(*map_store_)[std::size_t{slot} * g_.map_bytes], g_.map_bytes);
+}
+
+void FileSpace::DropMapsBut(std::uint64_t k) {
+  for (auto it = resident_.begin(); it != resident_.end();) {
+    if (it->first == k) {
+      ++it;
+      continue;
+    }
+    free_map_slots_.push_back(it->second);
+    it = resident_.erase(it);
+  }
+  if (resident_.empty()) free_map_slots_.clear();
+  if (resident_.empty() && map_store_) map_store_->clear();
+  if (map_store_) map_store_->ReleaseResidentPages();
+}
+
+FileSpace::Map FileSpace::MapOf(std::uint64_t k) {
   auto it = resident_.find(k);
-  if (it != resident_.end()) return *it->second;
+  if (it != resident_.end()) return Map(&(*map_store_)[std::size_t{it->second} * g_.map_bytes], g_.map_bytes);
   // Only maps as they are on disk are ever dropped, so the page holds this map exactly.
   const std::uint64_t ib = g_.amap_offset(k);
   const auto page = Read(ib, g_.page_size);
   if (page.size() != g_.page_size || !check_page_trailer(page, kPtypeAMap, ib, ib, false, g_.layout).empty())
     throw std::runtime_error("the allocation map at offset " + std::to_string(ib) + " changed on disk while writing");
-  auto map = std::make_unique<Map>(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(g_.map_bytes));
-  return *resident_.emplace(k, std::move(map)).first->second;
+  const Map map = HoldMap(k);
+  std::copy_n(page.begin(), g_.map_bytes, map.begin());
+  return map;
 }
 
 void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
@@ -50,7 +89,7 @@ void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
   while (ib < end) {
     const std::uint64_t k = g_.interval_of(ib);
     const std::uint64_t stop = std::min(end, g_.amap_offset(k + 1));
-    Map& map = MapOf(k);
+    const Map map = MapOf(k);
     for (std::uint64_t slot = (ib - g_.amap_offset(k)) / g_.slot_size; ib < stop; ib += g_.slot_size, ++slot) {
       auto& byte = map[slot / 8];
       const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
@@ -169,7 +208,7 @@ std::vector<std::uint8_t> FileSpace::Read(std::uint64_t ib, std::size_t size) {
 
 namespace {
 
-std::uint16_t longest_free_run(const std::vector<std::uint8_t>& map) {
+std::uint16_t longest_free_run(std::span<const std::uint8_t> map) {
   std::uint32_t best = 0, run = 0;
   for (std::uint32_t s = 0; s < map.size() * 8; ++s) {
     const bool used = (map[s / 8] & (0x80 >> (s % 8))) != 0;
@@ -191,7 +230,7 @@ void FileSpace::WriteMaps() {
   for (std::uint64_t k = 0; k < intervals_.size(); ++k) {
     Interval& in = intervals_[k];
     if (!in.dirty) continue;
-    const Map& map = MapOf(k);
+    const Map map = MapOf(k);
     write_map(kPtypeAMap, map, g_.amap_offset(k));
     if (!in.written) {
       // The page maps are deprecated; Outlook writes them all ones, meaning "no free page".
@@ -216,7 +255,7 @@ void FileSpace::WriteMaps() {
   }
   // Everything is on disk now: keep only the map new space is taken from.
   const std::uint64_t current = g_.interval_of(std::max(cursor_, g_.first_amap));
-  std::erase_if(resident_, [&](const auto& entry) { return entry.first != current; });
+  DropMapsBut(current);
 }
 
 std::uint64_t FileSpace::file_eof() const { return g_.amap_offset(intervals_.size()); }

@@ -7,10 +7,12 @@
 // from the maps (ApplyPendingFrees) and, once the new header is durable, becomes reusable
 // (MakeFreedReusable).
 //
-// Memory: a map changed since the last WriteMaps stays in memory until it is written; after
-// that it is dropped and read back from its page when space in its interval is allocated or
-// freed again. What stays per interval is a few bytes (its longest free run for the FMap and
-// its state), so a 50 GB file needs well under a megabyte of maps in memory.
+// Memory: a map changed since the last WriteMaps is held until it is written; after that it is
+// dropped and read back from its page when space in its interval is allocated or freed again.
+// The maps held sit in slots of a file-backed array, not on the heap: between two checkpoints
+// of a large save, hundreds of megabytes are written and a map is changed for every quarter
+// megabyte of them. What stays in memory per interval is a few bytes (its longest free run for
+// the FMap and its state), so a 50 GB file needs well under a megabyte of maps in memory.
 //
 // Not thread-safe; owned by one writer.
 
@@ -23,6 +25,7 @@
 
 #include "format/byte_reader.h"
 #include "platform/file64.h"
+#include "platform/reserved_array.h"
 #include "pststore/pst/disk_layout.h"
 
 namespace salvora::pst {
@@ -66,7 +69,8 @@ class FileSpace {
   std::size_t interval_count() const { return intervals_.size(); }
   std::size_t resident_maps() const { return resident_.size(); }
   std::uint64_t memory_bytes() const {
-    return intervals_.capacity() * sizeof(Interval) + resident_.size() * (sizeof(Map) + 32) + pending_.capacity() * 16 +
+    return intervals_.capacity() * sizeof(Interval) + resident_.size() * 32 + free_map_slots_.capacity() * 4 +
+           (map_store_ ? map_store_->memory_bytes() : 0) + pending_.capacity() * 16 +
            reusable_pages_.capacity() * 8 + [this] {
              std::uint64_t n = 0;
              for (const auto& list : reusable_blocks_) n += list.capacity() * 8;
@@ -76,7 +80,7 @@ class FileSpace {
   bool IsAllocated(std::uint64_t ib);
 
  private:
-  using Map = std::vector<std::uint8_t>;  // map_bytes of the geometry
+  using Map = std::span<std::uint8_t>;  // map_bytes of the geometry, in a slot of map_store_
   struct Interval {
     std::uint16_t longest_free = 0;  // as last written, for the FMap
     bool dirty = true;               // its map differs from its page on disk
@@ -84,7 +88,11 @@ class FileSpace {
   };
   void EnsureInterval(std::uint64_t k);
   // The map of interval k, read back from disk when it was dropped.
-  Map& MapOf(std::uint64_t k);
+  Map MapOf(std::uint64_t k);
+  // A slot for the map of interval k, which must not be held yet; its bytes are left as they are.
+  Map HoldMap(std::uint64_t k);
+  // Lets go of every map held but interval k's.
+  void DropMapsBut(std::uint64_t k);
   void Mark(std::uint64_t ib, std::uint64_t size, bool allocated);
   void AddReusable(std::uint64_t ib, std::uint64_t size);
   std::uint64_t Append(std::uint64_t size, std::uint64_t align);
@@ -92,7 +100,10 @@ class FileSpace {
   CFile64& file_;
   SpaceGeometry g_;
   std::vector<Interval> intervals_;
-  std::unordered_map<std::uint64_t, std::unique_ptr<Map>> resident_;
+  std::unordered_map<std::uint64_t, std::uint32_t> resident_;  // interval -> its map's slot
+  std::unique_ptr<ReservedArray<std::uint8_t>> map_store_;
+  std::vector<std::uint32_t> free_map_slots_;
+  std::uint32_t maps_held_since_release_ = 0;
   std::uint64_t allocated_slots_ = 0;
   std::uint64_t cursor_ = 0;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> pending_;

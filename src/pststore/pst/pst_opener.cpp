@@ -160,14 +160,14 @@ PropertyList message_row(const PropertyList& old_cells, const std::optional<Prop
 
 void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
   intervals_.assign(maps.size(), Interval{});
-  resident_.clear();
+  DropMapsBut(UINT64_MAX);
   allocated_slots_ = 0;
   cursor_ = g_.amap_offset(maps.size());
   for (auto& list : reusable_blocks_) list.clear();
   reusable_pages_.clear();
   pending_.clear();
   for (std::uint64_t k = 0; k < maps.size(); ++k) {
-    const Map& map = maps[k];
+    const std::vector<std::uint8_t>& map = maps[k];
     Interval& in = intervals_[k];
     in.written = true;
     std::uint64_t run_start = 0, run = 0;
@@ -191,7 +191,7 @@ void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
     const bool same = page.size() == g_.page_size && std::equal(map.begin(), map.end(), page.begin()) &&
                       check_page_trailer(page, kPtypeAMap, ib, ib, false, g_.layout).empty();
     in.dirty = !same;
-    if (!same) resident_[k] = std::make_unique<Map>(map);
+    if (!same) std::copy(map.begin(), map.end(), HoldMap(k).begin());
   }
 }
 
