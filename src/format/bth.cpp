@@ -192,6 +192,15 @@ std::span<std::uint8_t> BthBuilder::Record(std::size_t i) {
   return heap_.Mutable(levels_[0].at(i / per).first).subspan((i % per) * size, size);
 }
 
+void BthBuilder::RecordFinal(std::size_t i) {
+  const auto& leaves = levels_.at(0);
+  const std::size_t per = leaves.front().second;
+  if (i % per == 0) first_keys_.push_back(bth_key(Record(i), key_size_));
+  // Its own block may hold the next leaf too: only the blocks before it are final.
+  if (i + 1 == (i / per) * per + leaves.at(i / per).second)
+    heap_.ReleaseFinalBefore(split_hid(leaves[i / per].first, HidLayout::kStandard).block);
+}
+
 void BthBuilder::Fill(Bytes records) {
   const std::size_t size = std::size_t{key_size_} + entry_size_;
   for (std::size_t i = 0; i * size < records.size(); ++i) {
@@ -250,7 +259,7 @@ class LeafRecords {
 }  // namespace
 
 void BthBuilder::FillInPlace() {
-  if (!levels_.empty()) {
+  if (!levels_.empty() && first_keys_.empty()) {
     std::vector<std::span<std::uint8_t>> leaves;
     std::size_t count = 0;
     for (const auto& [hid, n] : levels_.front()) {
@@ -274,7 +283,11 @@ void BthBuilder::FillIndex() {
     std::size_t at = 0;
     for (const auto& [hid, n] : levels_[l]) {
       if (l > 0) heap_.Overwrite(hid, Bytes(below).subspan(at * size, n * size));
-      index.bytes(heap_.Mutable(hid).first(key_size_));
+      if (l == 0 && !first_keys_.empty()) {
+        for (std::size_t b = 0; b < key_size_; ++b) index.u8(static_cast<std::uint8_t>(first_keys_.at(index.size() / size) >> (8 * b)));
+      } else {
+        index.bytes(heap_.Mutable(hid).first(key_size_));
+      }
       index.u32(hid.value);
       at += n;
     }

@@ -72,6 +72,10 @@ class BthBuilder {
   // span lives until the heap's next allocation), and FillInPlace sorts them by key, then by
   // data, both as little-endian numbers. A large index is then in memory once.
   std::span<std::uint8_t> Record(std::size_t i);
+  // Says that the records up to i are written, in key order and for good: a leaf once full
+  // goes to the heap's sink with the blocks before it, so that a large index is not held
+  // whole. Either every record comes this way, in order, or none does.
+  void RecordFinal(std::size_t i);
   void FillInPlace();
   Hid header_hid() const { return header_hid_; }
 
@@ -84,6 +88,9 @@ class BthBuilder {
   Hid header_hid_;
   // Allocations per level, leaves first, each with the number of records it holds.
   std::vector<std::vector<std::pair<Hid, std::size_t>>> levels_;
+  // The first key of each leaf, kept once its records came in order (RecordFinal): its block
+  // may be gone by the time the levels above are written.
+  std::vector<std::uint64_t> first_keys_;
 };
 
 // Builds the tree over records (key then data, sorted by key) in one go and returns the HID of

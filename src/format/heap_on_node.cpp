@@ -245,6 +245,15 @@ void HeapWriter::StreamCompleteBlocks(HeapBlockSink sink) {
   pinned_ = block_count_;
 }
 
+void HeapWriter::ReleaseFinalBefore(std::size_t block) {
+  if (!sink_) return;
+  for (std::size_t at = 0; at < held_.size() && held_[at].index < std::min(block, pinned_);) {
+    const std::size_t index = held_[at].index;
+    if (index == 0 || CarriesFillLevels(index) || index + 1 >= block_count_) ++at;
+    else Release(at, false);
+  }
+}
+
 void HeapWriter::CompleteOpenBlock() {
   const Block& open = held_.back();
   const std::size_t done = open.index;

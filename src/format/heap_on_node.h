@@ -129,6 +129,9 @@ class HeapWriter {
   // carries the fill levels of blocks 0-7; a block with the fill levels of the next 128 (8, 136,
   // ...) is held until the last of them is final.
   void StreamCompleteBlocks(HeapBlockSink sink);
+  // Gives the sink every block held since streaming began whose index is below `block`, but
+  // block 0 and the blocks with fill levels: the caller has written their allocations for good.
+  void ReleaseFinalBefore(std::size_t block);
   // Hands every block still held to the sink given above, in index order.
   void FinishStream() &&;
   // The block payloads of a heap that was not streamed: every block but the last is a full

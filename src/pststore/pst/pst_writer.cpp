@@ -98,11 +98,12 @@ void PstWriter::Impl::WritePcNode(std::uint32_t nid, std::uint32_t parent, const
 }
 
 void PstWriter::Impl::WriteTcNode(std::uint32_t nid, const TableSchema& schema, std::size_t row_count,
-                                  const std::function<TableRow(std::size_t)>& row_at, BlockList& owned) {
+                                  const std::function<TableRow(std::size_t)>& row_at, BlockList& owned,
+                                  bool ids_ascending) {
   store->FreeBlocks(owned);
   owned.clear();
   NodeBuilder nb(*this, &owned);
-  build_table_context(schema, row_count, row_at, nb, nb.HeapBlocks());
+  build_table_context(schema, row_count, row_at, nb, nb.HeapBlocks(), ids_ascending);
   const std::uint64_t data = nb.FinishHeap();
   PutNode(nid, data, nb.FinishSubnodes(), 0);
 }
@@ -164,7 +165,7 @@ void PstWriter::Impl::FlushFolder(FolderState& f) {
     WriteTcNode(table_nid(Nid(f.nid), type).value, schema, packed.size(), [&](std::size_t i) {
       PackedRow row = packed.at(i);
       return TableRow{row.row_id, row_ver++, row.cells.Unpack()};
-    }, owned);
+    }, owned, packed.ids_ascending());
   };
   if (f.contents_dirty) write_contents(f.contents, contents_template(), kNidTypeContentsTable, f.owned[2]);
   if (f.assoc_dirty) write_contents(f.assoc, assoc_contents_template(), kNidTypeAssocContentsTable, f.owned[3]);

@@ -22,6 +22,8 @@ void RowList::push_back(PackedRow row) {
   if (stand_ins_) assign_empty(0);
   const auto& blob = row.cells.blob();
   if (count_ % kMarkEvery == 0) marks_.push_back(spilled_ + held_.size());
+  if (count_ > 0 && row.row_id <= last_id_) ids_ascending_ = false;
+  last_id_ = row.row_id;
   ++count_;
   const std::uint32_t size = static_cast<std::uint32_t>(blob.size());
   std::uint8_t head[kHeadSize];
@@ -35,6 +37,8 @@ void RowList::push_back(PackedRow row) {
 void RowList::assign_empty(std::size_t n) {
   count_ = n;
   stand_ins_ = n > 0;
+  ids_ascending_ = true;
+  last_id_ = 0;
   marks_.clear();
   cursor_row_ = 0;
   cursor_offset_ = 0;

@@ -33,6 +33,8 @@ class RowList {
   // n rows with no cells: the stand-ins of a search folder's results, which are never written.
   void assign_empty(std::size_t n);
   std::size_t size() const { return count_; }
+  // Whether every row's id is greater than the one before it (as rows added in order get).
+  bool ids_ascending() const { return ids_ascending_; }
   bool empty() const { return count_ == 0; }
   PackedRow at(std::size_t i) const;
   // Bytes held in memory for the rows.
@@ -54,6 +56,8 @@ class RowList {
   std::uint64_t OffsetOf(std::size_t i) const;
 
   std::size_t count_ = 0;
+  bool ids_ascending_ = true;
+  std::uint32_t last_id_ = 0;
   bool stand_ins_ = false;  // assign_empty: rows without cells, none of them stored
   std::vector<std::uint64_t> marks_;  // the offset of every kMarkEvery-th row
   // The last row looked up and its offset: the table is read row after row.

@@ -1,6 +1,7 @@
 #include "pststore/pst/table_context.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "format/byte_writer.h"
 #include "format/bth.h"
@@ -74,7 +75,7 @@ namespace {
 // full, and only the first ones (BTH header, TCINFO, row index) wait for the end.
 void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t row_count,
                       const std::function<TableRow(std::size_t)>& row_at, SubnodeSink& sink,
-                      const HeapBlockSink* heap_blocks) {
+                      const HeapBlockSink* heap_blocks, bool ids_ascending) {
   // Outlook's order, which some readers rely on: row index BTH header, TCINFO, row index
   // records, then the row matrix and the variable-size cells.
   BthBuilder bth(heap, 4, 4);
@@ -90,8 +91,15 @@ void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t r
   const bool rows_in_heap = row_count * row_size <= kMaxHeapAlloc;
   const std::size_t per_block = rows_in_heap ? std::max<std::size_t>(row_count, 1) : kMaxBlockData / row_size;
   // Row i into its cell of the matrix; its variable-size values go to the heap or a sub-node.
+  // Rows whose ids rise give the row index in its final order as they come, and its blocks
+  // need not wait for the end.
+  const bool index_in_order = heap_blocks != nullptr && ids_ascending;
+  std::uint32_t last_id = 0;
   auto build_row = [&](std::size_t i, std::span<std::uint8_t> cell) {
     const TableRow row = row_at(i);
+    if (index_in_order && i > 0 && row.row_id <= last_id)
+      throw std::logic_error("table rows said to rise in id do not");
+    last_id = row.row_id;
     auto set_bit = [&](std::uint8_t bit) { cell[ceb_at + bit / 8] = static_cast<std::uint8_t>(cell[ceb_at + bit / 8] | (0x80 >> (bit % 8))); };
     store_u32(cell, 0, row.row_id);
     store_u32(cell, 4, row.row_ver);
@@ -120,6 +128,7 @@ void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t r
     const std::span<std::uint8_t> record = bth.Record(i);
     store_u32(record, 0, row.row_id);
     store_u32(record, 4, static_cast<std::uint32_t>(i));
+    if (index_in_order) bth.RecordFinal(i);
   };
   // Block k of the matrix: rows never straddle blocks, and every block but the last is full.
   auto matrix_block = [&](std::size_t k) {
@@ -148,15 +157,15 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
                                                          const std::function<TableRow(std::size_t)>& row_at,
                                                          SubnodeSink& sink) {
   HeapWriter heap(kClientTableContext);
-  build_table_heap(heap, schema, row_count, row_at, sink, nullptr);
+  build_table_heap(heap, schema, row_count, row_at, sink, nullptr, false);
   return std::move(heap).Finish();
 }
 
 void build_table_context(const TableSchema& schema, std::size_t row_count,
                          const std::function<TableRow(std::size_t)>& row_at, SubnodeSink& sink,
-                         const HeapBlockSink& heap_blocks) {
+                         const HeapBlockSink& heap_blocks, bool ids_ascending) {
   HeapWriter heap(kClientTableContext);
-  build_table_heap(heap, schema, row_count, row_at, sink, &heap_blocks);
+  build_table_heap(heap, schema, row_count, row_at, sink, &heap_blocks, ids_ascending);
   std::move(heap).FinishStream();
 }
 

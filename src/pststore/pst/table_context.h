@@ -46,10 +46,11 @@ std::vector<std::vector<std::uint8_t>> build_table_context(const TableSchema& sc
 // The same streamed: heap blocks go to heap_blocks as soon as they are final, in any order, so
 // that a large folder's table is not in memory whole. Held to the end are only the first blocks
 // (BTH header, TCINFO, row index: 8 bytes a row, its only copy) and those with fill levels still
-// open.
+// open. With ids_ascending (each row's id greater than the last, which is checked) the row
+// index is final as it is written, and only its first and last blocks are held.
 void build_table_context(const TableSchema& schema, std::size_t row_count,
                          const std::function<TableRow(std::size_t)>& row_at, SubnodeSink& sink,
-                         const HeapBlockSink& heap_blocks);
+                         const HeapBlockSink& heap_blocks, bool ids_ascending = false);
 
 struct TableContents {
   TableSchema schema;

@@ -115,7 +115,7 @@ struct PstWriter::Impl {
   }
   // The same over rows made one at a time; the table's heap streams to the file as it grows.
   void WriteTcNode(std::uint32_t nid, const TableSchema& schema, std::size_t row_count,
-                   const std::function<TableRow(std::size_t)>& row_at, BlockList& owned);
+                   const std::function<TableRow(std::size_t)>& row_at, BlockList& owned, bool ids_ascending = false);
 
   FolderState& Folder(std::uint32_t nid);
   std::uint32_t NewFolder(std::uint32_t parent, std::string_view name, std::string_view container_class);
