@@ -64,7 +64,7 @@ class NodeTree {
   // How many nodes a walk over the records reads between two releases of their pages
   // (release_file_backed_pages). A folder's children may lie anywhere in the array, a page
   // apart each, so this bounds the memory a walk keeps in use.
-  static constexpr std::uint32_t kNodesBetweenReleases = 1024;
+  static constexpr std::uint32_t kNodesBetweenReleases = 256;
   // The same for lookups by id, each of which reads a page or two of the array (the records
   // beyond a fence): lookups in no order hold a page each until their pages are let go of.
   static constexpr std::uint32_t kLookupsBetweenReleases = 64;

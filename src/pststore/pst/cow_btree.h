@@ -310,7 +310,7 @@ class CowBTree {
     std::unique_ptr<ReservedArray<Leaf>> array_;
   };
   static constexpr std::size_t kMostLeaves = std::size_t{1} << 26;  // 2.5 GB of address space
-  static constexpr std::size_t kLeavesBetweenReleases = 4096;
+  static constexpr std::size_t kLeavesBetweenReleases = 1024;
   static constexpr std::uint32_t kSlotsBetweenReleases = 32;
   static constexpr std::size_t kLookupsBetweenReleases = 64;
 
