@@ -32,6 +32,8 @@ void BlockIndex::Seal() {
 
 void BlockIndex::UseLeaves(std::unique_ptr<ReservedArray<BlockLeaf>> leaves, std::size_t count, FileLayout layout) {
   leaves_ = std::move(leaves);
+  fences_.clear();
+  for (std::size_t i = 0; i < leaves_->size(); i += kLeavesPerFence) fences_.push_back((*leaves_)[i].first);
   leaves_->ReleaseResidentPages();
   paged_count_ = count;
   layout_ = layout;
@@ -70,7 +72,11 @@ std::optional<BlockEntry> BlockIndex::Find(Bid bid, const CFile64& file) const {
 
 std::optional<BlockEntry> BlockIndex::FindInLeaves(std::uint64_t key, const CFile64& file) const {
   // The last leaf that begins at or before the key is the only one that can hold it.
-  auto after = std::upper_bound(leaves_->begin(), leaves_->end(), key,
+  const auto fence = std::upper_bound(fences_.begin(), fences_.end(), key);
+  if (fence == fences_.begin()) return std::nullopt;
+  const auto run = static_cast<std::size_t>(fence - fences_.begin() - 1) * kLeavesPerFence;
+  auto run_end = leaves_->begin() + std::min(leaves_->size(), run + kLeavesPerFence);
+  auto after = std::upper_bound(leaves_->begin() + run, run_end, key,
                                 [](std::uint64_t k, const BlockLeaf& leaf) { return k < leaf.first; });
   if (after == leaves_->begin()) return std::nullopt;
   const auto i = static_cast<std::size_t>(after - leaves_->begin()) - 1;
@@ -99,7 +105,8 @@ void BlockIndex::ForEach(const CFile64& file, const std::function<bool(const Blo
 }
 
 std::uint64_t BlockIndex::memory_bytes() const {
-  std::uint64_t bytes = entries_.size() * sizeof(BlockEntry) + index_.memory_bytes() + (leaves_ ? leaves_->memory_bytes() : 0);
+  std::uint64_t bytes = entries_.size() * sizeof(BlockEntry) + index_.memory_bytes() + (leaves_ ? leaves_->memory_bytes() : 0) +
+                        fences_.capacity() * sizeof(std::uint64_t);
   std::lock_guard lock(cache_mutex_);
   if (cache_)
     for (const CachedLeaf& c : *cache_) bytes += c.entries.capacity() * sizeof(BlockEntry);

@@ -93,6 +93,10 @@ class BlockIndex {
   // In a nameless temporary file: 24 bytes a leaf page is some 150 KB a million blocks, which
   // only the searches' pages need in memory; they are let go of every kLeafReadsBetweenReleases.
   std::unique_ptr<ReservedArray<BlockLeaf>> leaves_;
+  // The first key of every kLeavesPerFence-th leaf, in memory: a search halves these, then one
+  // run of leaves, which is a page of the array instead of one page at each halving.
+  static constexpr std::size_t kLeavesPerFence = 64;
+  std::vector<std::uint64_t> fences_;
   std::size_t paged_count_ = 0;
   FileLayout layout_ = FileLayout::kUnknown;
   PageGeometry geometry_;

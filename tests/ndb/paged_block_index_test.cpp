@@ -87,6 +87,8 @@ TEST_P(PagedIndex, AnswersAsTheIndexInMemoryDoes) {
     EXPECT_TRUE(same(*a, *b)) << bid.value;
     EXPECT_TRUE(same(*a, listed.at(bid.key().value))) << bid.value;
     EXPECT_TRUE(FindBlock(*paged, Bid(bid.value | 1)));  // bit 0 is not part of the key
+    // Between two blocks, on either side of every leaf and every run of leaves searched.
+    EXPECT_EQ(FindBlock(*paged, Bid(bid.value + 2)).has_value(), FindBlock(*memory, Bid(bid.value + 2)).has_value()) << bid.value;
     EXPECT_EQ(ReadBlockDecoded(*paged, bid), ReadBlockDecoded(*memory, bid)) << bid.value;
   }
   const auto [lowest, highest] = std::minmax_element(sound.bids.begin(), sound.bids.end(),
