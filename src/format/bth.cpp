@@ -195,7 +195,10 @@ std::span<std::uint8_t> BthBuilder::Record(std::size_t i) {
 void BthBuilder::RecordFinal(std::size_t i) {
   const auto& leaves = levels_.at(0);
   const std::size_t per = leaves.front().second;
-  if (i % per == 0) first_keys_.push_back(bth_key(Record(i), key_size_));
+  if (i % per == 0) {
+    const auto key = Record(i).first(key_size_);
+    first_keys_.insert(first_keys_.end(), key.begin(), key.end());
+  }
   // Its own block may hold the next leaf too: only the blocks before it are final.
   if (i + 1 == (i / per) * per + leaves.at(i / per).second)
     heap_.ReleaseFinalBefore(split_hid(leaves[i / per].first, HidLayout::kStandard).block);
@@ -283,11 +286,8 @@ void BthBuilder::FillIndex() {
     std::size_t at = 0;
     for (const auto& [hid, n] : levels_[l]) {
       if (l > 0) heap_.Overwrite(hid, Bytes(below).subspan(at * size, n * size));
-      if (l == 0 && !first_keys_.empty()) {
-        for (std::size_t b = 0; b < key_size_; ++b) index.u8(static_cast<std::uint8_t>(first_keys_.at(index.size() / size) >> (8 * b)));
-      } else {
-        index.bytes(heap_.Mutable(hid).first(key_size_));
-      }
+      if (l == 0 && !first_keys_.empty()) index.bytes(Bytes(first_keys_).subspan(index.size() / size * key_size_, key_size_));
+      else index.bytes(heap_.Mutable(hid).first(key_size_));
       index.u32(hid.value);
       at += n;
     }

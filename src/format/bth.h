@@ -88,9 +88,9 @@ class BthBuilder {
   Hid header_hid_;
   // Allocations per level, leaves first, each with the number of records it holds.
   std::vector<std::vector<std::pair<Hid, std::size_t>>> levels_;
-  // The first key of each leaf, kept once its records came in order (RecordFinal): its block
-  // may be gone by the time the levels above are written.
-  std::vector<std::uint64_t> first_keys_;
+  // The first key of each leaf, key_size_ bytes each, kept once its records came in order
+  // (RecordFinal): its block may be gone by the time the levels above are written.
+  std::vector<std::uint8_t> first_keys_;
 };
 
 // Builds the tree over records (key then data, sorted by key) in one go and returns the HID of

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ndb/fenced_run.h"
+
 namespace salvora {
 
 BlockEntry BlockEntry::From(const BbtEntry& e, FileLayout layout) {
@@ -72,11 +74,9 @@ std::optional<BlockEntry> BlockIndex::Find(Bid bid, const CFile64& file) const {
 
 std::optional<BlockEntry> BlockIndex::FindInLeaves(std::uint64_t key, const CFile64& file) const {
   // The last leaf that begins at or before the key is the only one that can hold it.
-  const auto fence = std::upper_bound(fences_.begin(), fences_.end(), key);
-  if (fence == fences_.begin()) return std::nullopt;
-  const auto run = static_cast<std::size_t>(fence - fences_.begin() - 1) * kLeavesPerFence;
-  auto run_end = leaves_->begin() + std::min(leaves_->size(), run + kLeavesPerFence);
-  auto after = std::upper_bound(leaves_->begin() + run, run_end, key,
+  const auto run = fenced_run(fences_, key, kLeavesPerFence, leaves_->size());
+  if (!run) return std::nullopt;
+  auto after = std::upper_bound(leaves_->begin() + run->first, leaves_->begin() + run->second, key,
                                 [](std::uint64_t k, const BlockLeaf& leaf) { return k < leaf.first; });
   if (after == leaves_->begin()) return std::nullopt;
   const auto i = static_cast<std::size_t>(after - leaves_->begin()) - 1;

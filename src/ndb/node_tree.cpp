@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "ndb/fenced_run.h"
+
 namespace salvora {
 
 namespace {
@@ -57,11 +59,10 @@ void NodeTree::Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const B
 std::optional<std::uint32_t> NodeTree::PositionOf(Nid nid) const {
   const auto& nodes = this->nodes();
   if (sorted_) {
-    const auto fence = std::upper_bound(fences_.begin(), fences_.end(), nid.value);
-    if (fence == fences_.begin()) return std::nullopt;
-    const std::size_t from = static_cast<std::size_t>(fence - fences_.begin() - 1) * kRecordsPerFence;
-    const auto first = nodes.begin() + from;
-    const auto last = nodes.begin() + std::min(nodes.size(), from + kRecordsPerFence);
+    const auto run = fenced_run(fences_, nid.value, kRecordsPerFence, nodes.size());
+    if (!run) return std::nullopt;
+    const auto first = nodes.begin() + run->first;
+    const auto last = nodes.begin() + run->second;
     auto it = std::lower_bound(first, last, nid.value, [](const NodeRecord& n, std::uint32_t key) { return n.nid.value < key; });
     if (it == last || it->nid.value != nid.value) return std::nullopt;
     return static_cast<std::uint32_t>(it - nodes.begin());
