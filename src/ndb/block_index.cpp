@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ndb/fenced_run.h"
+#include "platform/fenced_run.h"
 
 namespace salvora {
 

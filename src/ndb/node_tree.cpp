@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "ndb/fenced_run.h"
+#include "platform/fenced_run.h"
 
 namespace salvora {
 

@@ -64,10 +64,11 @@ class NodeTree {
   // How many nodes a walk over the records reads between two releases of their pages
   // (release_file_backed_pages). A folder's children may lie anywhere in the array, a page
   // apart each, so this bounds the memory a walk keeps in use.
-  static constexpr std::uint32_t kNodesBetweenReleases = 256;
+  static constexpr std::uint32_t kNodesBetweenReleases = 64;
   // The same for lookups by id, each of which reads a page or two of the array (the records
-  // beyond a fence): lookups in no order hold a page each until their pages are let go of.
-  static constexpr std::uint32_t kLookupsBetweenReleases = 64;
+  // beyond a fence): lookups in no order hold a page each, and the 64 KB the system maps
+  // around it, until their pages are let go of.
+  static constexpr std::uint32_t kLookupsBetweenReleases = 16;
 
   // Adds an entry as the walk meets it; a NID met again refreshes the node in place.
   void Place(Nid nid, Bid data_bid, Bid sub_bid, Nid parent_nid, const BlockIndex& blocks, const CFile64& file);

@@ -180,6 +180,51 @@ TEST(WriterIndex, LookupsBetweenCommitsStayWithinTheResidentLimit) {
   EXPECT_FALSE(tree.Find(n * 4 + 4));
 }
 
+// A search goes through every 64th leaf's first key first. Leaves emptied and split in the
+// middle move the leaves after them, and a leaf losing its first key changes its fence: every
+// key must still be found, and keys between them not.
+TEST(WriterIndex, SearchFollowsLeavesRemovedSplitAndRekeyedInTheMiddle) {
+  Scratch s("tree-fences.bin");
+  Tree tree;
+  tree.SetPageSource([&](std::uint64_t ib) { return s.space.Read(ib, kPageSize); });
+  std::map<std::uint64_t, BbtEntry> model;
+  const std::uint64_t n = 64 * 20 * 40;  // forty fences' worth of full leaves
+  for (std::uint64_t i = 1; i <= n; ++i) {
+    tree.Put(Entry(i * 8));
+    model[i * 8] = Entry(i * 8);
+  }
+  s.Commit(tree);
+  auto check = [&] {
+    for (std::uint64_t k = 8; k <= n * 8 + 8; k += 4) {
+      const auto found = tree.Find(k);
+      const auto it = model.find(k);
+      ASSERT_EQ(found.has_value(), it != model.end()) << k;
+      if (found) ASSERT_EQ(*found, it->second) << k;
+    }
+  };
+  // Whole leaves go, among them leaves that carry a fence, then first keys of fence leaves.
+  for (std::uint64_t i = 64 * 20 - 30; i <= 3 * 64 * 20 + 50; ++i) {
+    ASSERT_TRUE(tree.Erase(i * 8, s.space));
+    model.erase(i * 8);
+  }
+  for (std::uint64_t leaf = 0; leaf < 64 * 40; leaf += 64) {
+    const std::uint64_t first = (leaf * 20 + 1) * 8;
+    if (model.erase(first) == 1) ASSERT_TRUE(tree.Erase(first, s.space));
+  }
+  check();
+  // Keys between existing ones split full leaves, below and above fences.
+  for (std::uint64_t i = 5 * 64 * 20 - 40; i < 7 * 64 * 20 + 40; i += 3) {
+    tree.Put(Entry(i * 8 + 4));
+    model[i * 8 + 4] = Entry(i * 8 + 4);
+  }
+  check();
+  s.Commit(tree);
+  check();
+  std::vector<BbtEntry> on_disk;
+  ReadTree(s.file, tree.root(), 0, on_disk);
+  ASSERT_EQ(on_disk.size(), model.size());
+}
+
 TEST(WriterIndex, LeafChangedOnDiskIsAnErrorNotGarbage) {
   Scratch s("tree-damage.bin");
   Tree tree;

@@ -33,6 +33,7 @@
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/file_space.h"
 #include "format/page.h"
+#include "platform/fenced_run.h"
 #include "platform/reserved_array.h"
 
 namespace salvora::pst {
@@ -59,8 +60,7 @@ class CowBTree {
     if (leaves_.empty() || key > last_key_) {
       if (leaves_.empty() || leaves_.back().count >= cap) {
         moved_from_ = std::min(moved_from_, leaves_.size());
-        Leaf& fresh = leaves_.emplace_back();
-        fresh.first = key;
+        Leaf& fresh = leaves_.emplace_back(key);
         fresh.slot = NewSlot();
         ++resident_;
       }
@@ -83,7 +83,7 @@ class CowBTree {
       return;
     }
     entries.insert(it, e);
-    leaf.first = entries.front().key();
+    leaves_.SetFirst(li, entries.front().key());
     ++count_;
     if (entries.size() > cap) {
       Leaf right;
@@ -92,7 +92,7 @@ class CowBTree {
       moved.assign(entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2), entries.end());
       entries.resize(entries.size() / 2);
       right.first = moved.front().key();
-      leaves_.insert(li + 1) = right;
+      leaves_.insert(li + 1, right);
       // Every leaf record after it moved: their pages are in the file.
       leaves_.ReleaseResidentPages();
       moved_from_ = std::min(moved_from_, li + 1);
@@ -129,7 +129,7 @@ class CowBTree {
       moved_from_ = std::min(moved_from_, li);
       if (li == leaves_.size()) last_key_ = leaves_.empty() ? 0 : Entries(leaves_.back()).back().key();
     } else {
-      leaf.first = entries.front().key();
+      leaves_.SetFirst(li, entries.front().key());
       if (li + 1 == leaves_.size()) last_key_ = entries.back().key();
     }
     return true;
@@ -236,8 +236,7 @@ class CowBTree {
       }
       count_ += entries.size();
       last_key_ = entries.back().key();
-      Leaf& leaf = leaves_.emplace_back();
-      leaf.first = entries.front().key();
+      Leaf& leaf = leaves_.emplace_back(entries.front().key());
       leaf.page = page;
       leaf.dirty = false;
       leaf.slot = NewSlot();
@@ -281,21 +280,49 @@ class CowBTree {
   };
   // The leaves in key order. The array is made at the first leaf, with room for more leaves
   // than a PST can have; only what it holds is committed, and its pages are let go of as the
-  // walks of the source and the commits go (release_file_backed_pages).
+  // walks of the source and the commits go (release_file_backed_pages). The first key of every
+  // kLeavesPerFence-th leaf is also kept in memory, so that a search reads one run of leaves
+  // instead of a page at each halving of the whole array. A leaf's first key changes through
+  // SetFirst only, which keeps its fence with it.
   class Directory {
    public:
     bool empty() const { return size() == 0; }
     std::size_t size() const { return array_ ? array_->size() : 0; }
     Leaf& operator[](std::size_t i) { return (*array_)[i]; }
+    const Leaf& operator[](std::size_t i) const { return (*array_)[i]; }
     Leaf& front() { return (*array_)[0]; }
     Leaf& back() { return array_->back(); }
     const Leaf* begin() const { return array_ ? array_->begin() : nullptr; }
     const Leaf* end() const { return array_ ? array_->end() : nullptr; }
-    Leaf& emplace_back() { return Made().emplace_back(); }
-    Leaf& insert(std::size_t pos) { return Made().insert(pos); }
-    void erase(std::size_t pos) { array_->erase(pos); }
+    Leaf& emplace_back(std::uint64_t first) {
+      Leaf& leaf = Made().emplace_back();
+      leaf.first = first;
+      if ((size() - 1) % kLeavesPerFence == 0) fences_.push_back(first);
+      return leaf;
+    }
+    void insert(std::size_t pos, const Leaf& leaf) {
+      Made().insert(pos) = leaf;
+      Refence(pos);
+    }
+    void erase(std::size_t pos) {
+      array_->erase(pos);
+      Refence(pos);
+    }
+    void SetFirst(std::size_t i, std::uint64_t first) {
+      (*array_)[i].first = first;
+      if (i % kLeavesPerFence == 0) fences_[i / kLeavesPerFence] = first;
+    }
     void clear() {
       if (array_) array_->clear();
+      fences_.clear();
+    }
+    // The last leaf whose first key is not above key; 0 when there is none.
+    std::size_t Find(std::uint64_t key) const {
+      const auto run = fenced_run(fences_, key, kLeavesPerFence, size());
+      if (!run) return 0;
+      const Leaf* it = std::upper_bound(begin() + run->first, begin() + run->second, key,
+                                        [](std::uint64_t k, const Leaf& l) { return k < l.first; });
+      return it == begin() ? 0 : static_cast<std::size_t>(it - begin()) - 1;
     }
     void ReleaseResidentPages() const {
       if (array_) array_->ReleaseResidentPages();
@@ -303,16 +330,25 @@ class CowBTree {
     std::size_t memory_bytes() const { return array_ ? array_->memory_bytes() : 0; }
 
    private:
+    static constexpr std::size_t kLeavesPerFence = 64;
     ReservedArray<Leaf>& Made() {
       if (!array_) array_ = std::make_unique<ReservedArray<Leaf>>(kMostLeaves, Backing::kTemporaryFile);
       return *array_;
     }
+    // The leaves from pos on moved by one place: their fences are read again. The move itself
+    // went over the same pages.
+    void Refence(std::size_t pos) {
+      fences_.resize(std::min(fences_.size(), (pos + kLeavesPerFence - 1) / kLeavesPerFence));
+      for (std::size_t i = fences_.size() * kLeavesPerFence; i < size(); i += kLeavesPerFence)
+        fences_.push_back((*array_)[i].first);
+    }
     std::unique_ptr<ReservedArray<Leaf>> array_;
+    std::vector<std::uint64_t> fences_;  // the first key of leaves 0, kLeavesPerFence, ...
   };
   static constexpr std::size_t kMostLeaves = std::size_t{1} << 26;  // 2.5 GB of address space
-  static constexpr std::size_t kLeavesBetweenReleases = 1024;
-  static constexpr std::uint32_t kSlotsBetweenReleases = 32;
-  static constexpr std::size_t kLookupsBetweenReleases = 64;
+  static constexpr std::size_t kLeavesBetweenReleases = 256;
+  static constexpr std::uint32_t kSlotsBetweenReleases = 8;
+  static constexpr std::size_t kLookupsBetweenReleases = 8;
 
   // The entries of a leaf in memory, in its slot: a run of at most capacity() entries, as many
   // as its leaf's count says.
@@ -459,9 +495,10 @@ class CowBTree {
     leaf.slot = 0;
     --resident_;
   }
-  // Making or freeing a slot writes to its page; what was written is in the file, so the pages
-  // of a burst (a leaf filled every few messages, thousands of leaves freed after a commit) are
-  // let go of every few hundred.
+  // Making, freeing or writing out a slot touches its page; what was written is in the file, so
+  // the pages of a burst (a leaf filled every few messages, thousands of leaves freed after a
+  // commit) are let go of every few touches. Slots are handed out again in no order, and the
+  // system maps 64 KB around each page touched: a few hundred touches would hold megabytes.
   void CountSlotTouch() {
     if (++slot_touches_ % kSlotsBetweenReleases == 0) slots_.ReleaseResidentPages();
   }
@@ -484,12 +521,10 @@ class CowBTree {
   }
 
   std::size_t LeafFor(std::uint64_t key) const {
-    // A search touches a page or two of the directory at each halving, and the system maps
-    // the pages around each one as well: let go of them every so often.
+    // A search reads a page or two of the directory, and the system maps the pages around
+    // them as well: let go of them every few searches.
     if (++lookups_ % kLookupsBetweenReleases == 0) leaves_.ReleaseResidentPages();
-    auto it = std::upper_bound(leaves_.begin(), leaves_.end(), key,
-                               [](std::uint64_t k, const Leaf& l) { return k < l.first; });
-    return it == leaves_.begin() ? 0 : static_cast<std::size_t>(it - leaves_.begin() - 1);
+    return leaves_.Find(key);
   }
 
   Bref WritePage(const BtPage& page, Bref old, FileSpace& space, std::uint64_t& next_page_bid) const {

@@ -11,11 +11,15 @@
 namespace salvora::pst {
 
 namespace {
-constexpr std::size_t kBufferLimit = 1 << 20;
+// Sequential writes gathered before they go to the file: large enough for few system calls,
+// small enough not to show in the writer's memory.
+constexpr std::size_t kBufferLimit = 256u << 10;
 }
 
 void FileSpace::InitNew() {
-  intervals_.clear();
+  interval_count_ = 0;
+  written_count_ = 0;
+  longest_free_.clear();
   DropMapsBut(UINT64_MAX);
   allocated_slots_ = 0;
   cursor_ = g_.first_amap;
@@ -23,10 +27,11 @@ void FileSpace::InitNew() {
 }
 
 void FileSpace::EnsureInterval(std::uint64_t k) {
-  while (intervals_.size() <= k) {
-    const std::uint64_t n = intervals_.size();
-    intervals_.push_back(Interval{});
+  while (interval_count_ <= k) {
+    const std::uint64_t n = interval_count_++;
+    longest_free_.push_back(0);
     const Map map = HoldMap(n);
+    resident_[n].dirty = true;
     std::fill(map.begin(), map.end(), std::uint8_t{0});
     // The map pages map themselves.
     Mark(g_.amap_offset(n), g_.reserved_map_bytes(n), true);
@@ -38,7 +43,7 @@ namespace {
 // pages, and the address space of a few gigabytes at most.
 constexpr std::size_t kMostHeldMaps = std::size_t{1} << 20;
 // Maps taken into slots between two releases of the slots' pages.
-constexpr std::uint32_t kMapsBetweenReleases = 64;
+constexpr std::uint32_t kMapsBetweenReleases = 16;
 }  // namespace
 
 FileSpace::Map FileSpace::HoldMap(std::uint64_t k) {
@@ -52,7 +57,7 @@ FileSpace::Map FileSpace::HoldMap(std::uint64_t k) {
     slot = static_cast<std::uint32_t>(map_store_->size() / g_.map_bytes);
     for (std::uint64_t i = 0; i < g_.map_bytes; ++i) map_store_->emplace_back();
   }
-  resident_.emplace(k, slot);
+  resident_.emplace(k, Held{slot, false});
   return Map(&(*map_store_)[std::size_t{slot} * g_.map_bytes], g_.map_bytes);
 }
 
@@ -62,7 +67,7 @@ void FileSpace::DropMapsBut(std::uint64_t k) {
       ++it;
       continue;
     }
-    free_map_slots_.push_back(it->second);
+    free_map_slots_.push_back(it->second.slot);
     it = resident_.erase(it);
   }
   if (resident_.empty()) free_map_slots_.clear();
@@ -72,7 +77,7 @@ void FileSpace::DropMapsBut(std::uint64_t k) {
 
 FileSpace::Map FileSpace::MapOf(std::uint64_t k) {
   auto it = resident_.find(k);
-  if (it != resident_.end()) return Map(&(*map_store_)[std::size_t{it->second} * g_.map_bytes], g_.map_bytes);
+  if (it != resident_.end()) return Map(&(*map_store_)[std::size_t{it->second.slot} * g_.map_bytes], g_.map_bytes);
   // Only maps as they are on disk are ever dropped, so the page holds this map exactly.
   const std::uint64_t ib = g_.amap_offset(k);
   const auto page = Read(ib, g_.page_size);
@@ -102,14 +107,14 @@ void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
         --allocated_slots_;
       }
     }
-    intervals_[k].dirty = true;
+    resident_[k].dirty = true;
   }
 }
 
 bool FileSpace::IsAllocated(std::uint64_t ib) {
   if (ib < g_.first_amap) return false;
   const std::uint64_t k = g_.interval_of(ib);
-  if (k >= intervals_.size()) return false;
+  if (k >= interval_count_) return false;
   const std::uint64_t slot = (ib - g_.amap_offset(k)) / g_.slot_size;
   return (MapOf(k)[slot / 8] & (0x80 >> (slot % 8))) != 0;
 }
@@ -226,31 +231,32 @@ void FileSpace::WriteMaps() {
   const auto write_map = [this](std::uint8_t ptype, Bytes map, std::uint64_t ib) {
     file_.WriteAt(ib, serialize_map_page(ptype, map, ib, g_.layout).data(), g_.page_size);
   };
+  std::vector<std::uint64_t> changed;
+  for (const auto& [k, held] : resident_)
+    if (held.dirty) changed.push_back(k);
+  std::sort(changed.begin(), changed.end());
   std::vector<std::uint64_t> fmaps_due;
-  for (std::uint64_t k = 0; k < intervals_.size(); ++k) {
-    Interval& in = intervals_[k];
-    if (!in.dirty) continue;
+  for (const std::uint64_t k : changed) {
     const Map map = MapOf(k);
     write_map(kPtypeAMap, map, g_.amap_offset(k));
-    if (!in.written) {
+    if (k >= written_count_) {
       // The page maps are deprecated; Outlook writes them all ones, meaning "no free page".
       const std::vector<std::uint8_t> ones(g_.map_bytes, 0xFF);
       if (g_.has_pmap(k)) write_map(kPtypePMap, ones, g_.pmap_offset(k));
       if (g_.has_fpmap(k)) write_map(kPtypeFPMap, ones, g_.fpmap_offset(k));
-      in.written = true;
     }
-    in.longest_free = longest_free_run(map);
+    longest_free_[k] = static_cast<std::uint8_t>(std::min<std::uint16_t>(longest_free_run(map), 255));
     if (g_.page_maps && k >= 128) {
       const std::uint64_t f = 128 + (k - 128) / 496 * 496;
       if (fmaps_due.empty() || fmaps_due.back() != f) fmaps_due.push_back(f);
     }
-    in.dirty = false;
+    resident_[k].dirty = false;
   }
+  written_count_ = interval_count_;
   for (std::uint64_t f : fmaps_due) {
     // Each byte: the longest run of free slots in one AMap, capped at 255.
     std::vector<std::uint8_t> fmap(g_.map_bytes, 0);
-    for (std::uint64_t j = 0; j < 496 && f + j < intervals_.size(); ++j)
-      fmap[j] = static_cast<std::uint8_t>(std::min<std::uint16_t>(intervals_[f + j].longest_free, 255));
+    for (std::uint64_t j = 0; j < 496 && f + j < interval_count_; ++j) fmap[j] = longest_free_[f + j];
     write_map(kPtypeFMap, fmap, g_.fmap_offset(f));
   }
   // Everything is on disk now: keep only the map new space is taken from.
@@ -258,10 +264,10 @@ void FileSpace::WriteMaps() {
   DropMapsBut(current);
 }
 
-std::uint64_t FileSpace::file_eof() const { return g_.amap_offset(intervals_.size()); }
-std::uint64_t FileSpace::amap_last() const { return g_.amap_offset(intervals_.size() - 1); }
+std::uint64_t FileSpace::file_eof() const { return g_.amap_offset(interval_count_); }
+std::uint64_t FileSpace::amap_last() const { return g_.amap_offset(interval_count_ - 1); }
 std::uint64_t FileSpace::free_bytes() const {
-  return (intervals_.size() * g_.slots_per_map() - allocated_slots_) * g_.slot_size;
+  return (interval_count_ * g_.slots_per_map() - allocated_slots_) * g_.slot_size;
 }
 
 }  // namespace salvora::pst

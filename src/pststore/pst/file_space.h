@@ -11,8 +11,9 @@
 // dropped and read back from its page when space in its interval is allocated or freed again.
 // The maps held sit in slots of a file-backed array, not on the heap: between two checkpoints
 // of a large save, hundreds of megabytes are written and a map is changed for every quarter
-// megabyte of them. What stays in memory per interval is a few bytes (its longest free run for
-// the FMap and its state), so a 50 GB file needs well under a megabyte of maps in memory.
+// megabyte of them. What stays in memory per interval is one byte (its longest free run, as the
+// FMap keeps it); which intervals changed is known from the maps held. A 50 GB file needs about
+// 200 KB of that.
 //
 // Not thread-safe; owned by one writer.
 
@@ -66,10 +67,10 @@ class FileSpace {
   std::uint64_t file_eof() const;
   std::uint64_t amap_last() const;
   std::uint64_t free_bytes() const;
-  std::size_t interval_count() const { return intervals_.size(); }
+  std::size_t interval_count() const { return interval_count_; }
   std::size_t resident_maps() const { return resident_.size(); }
   std::uint64_t memory_bytes() const {
-    return intervals_.capacity() * sizeof(Interval) + resident_.size() * 32 + free_map_slots_.capacity() * 4 +
+    return longest_free_.capacity() + resident_.size() * 32 + free_map_slots_.capacity() * 4 +
            (map_store_ ? map_store_->memory_bytes() : 0) + pending_.capacity() * 16 +
            reusable_pages_.capacity() * 8 + [this] {
              std::uint64_t n = 0;
@@ -81,10 +82,10 @@ class FileSpace {
 
  private:
   using Map = std::span<std::uint8_t>;  // map_bytes of the geometry, in a slot of map_store_
-  struct Interval {
-    std::uint16_t longest_free = 0;  // as last written, for the FMap
-    bool dirty = true;               // its map differs from its page on disk
-    bool written = false;            // its map pages exist on disk
+  // A map held in a slot of map_store_.
+  struct Held {
+    std::uint32_t slot = 0;
+    bool dirty = false;  // it differs from its page on disk
   };
   void EnsureInterval(std::uint64_t k);
   // The map of interval k, read back from disk when it was dropped.
@@ -99,8 +100,12 @@ class FileSpace {
 
   CFile64& file_;
   SpaceGeometry g_;
-  std::vector<Interval> intervals_;
-  std::unordered_map<std::uint64_t, std::uint32_t> resident_;  // interval -> its map's slot
+  std::uint64_t interval_count_ = 0;
+  std::uint64_t written_count_ = 0;  // the intervals below this have their map pages on disk
+  // Per interval, its longest run of free slots as last written, capped at 255 as the FMap
+  // keeps it: one byte an interval, the only memory that grows with the file.
+  std::vector<std::uint8_t> longest_free_;
+  std::unordered_map<std::uint64_t, Held> resident_;  // by interval; every changed map is here
   std::unique_ptr<ReservedArray<std::uint8_t>> map_store_;
   std::vector<std::uint32_t> free_map_slots_;
   std::uint32_t maps_held_since_release_ = 0;

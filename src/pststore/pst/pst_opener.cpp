@@ -159,7 +159,9 @@ PropertyList message_row(const PropertyList& old_cells, const std::optional<Prop
 }  // namespace
 
 void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
-  intervals_.assign(maps.size(), Interval{});
+  interval_count_ = maps.size();
+  written_count_ = maps.size();
+  longest_free_.assign(maps.size(), 0);
   DropMapsBut(UINT64_MAX);
   allocated_slots_ = 0;
   cursor_ = g_.amap_offset(maps.size());
@@ -168,8 +170,7 @@ void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
   pending_.clear();
   for (std::uint64_t k = 0; k < maps.size(); ++k) {
     const std::vector<std::uint8_t>& map = maps[k];
-    Interval& in = intervals_[k];
-    in.written = true;
+    std::uint64_t longest = 0;
     std::uint64_t run_start = 0, run = 0;
     const std::uint64_t slots = g_.slots_per_map();
     for (std::uint64_t s = 0; s <= slots; ++s) {
@@ -179,7 +180,7 @@ void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
         if (run == 0) run_start = s;
         ++run;
       } else if (run > 0) {
-        in.longest_free = std::max<std::uint16_t>(in.longest_free, static_cast<std::uint16_t>(run));
+        longest = std::max(longest, run);
         AddReusable(g_.amap_offset(k) + run_start * g_.slot_size, run * g_.slot_size);
         run = 0;
       }
@@ -190,8 +191,11 @@ void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
     const auto page = Read(ib, g_.page_size);
     const bool same = page.size() == g_.page_size && std::equal(map.begin(), map.end(), page.begin()) &&
                       check_page_trailer(page, kPtypeAMap, ib, ib, false, g_.layout).empty();
-    in.dirty = !same;
-    if (!same) std::copy(map.begin(), map.end(), HoldMap(k).begin());
+    longest_free_[k] = static_cast<std::uint8_t>(std::min<std::uint64_t>(longest, 255));
+    if (!same) {
+      std::copy(map.begin(), map.end(), HoldMap(k).begin());
+      resident_[k].dirty = true;
+    }
   }
 }
 
