@@ -17,7 +17,6 @@ constexpr std::size_t kBufferLimit = 256u << 10;
 }
 
 void FileSpace::InitNew() {
-  interval_count_ = 0;
   written_count_ = 0;
   longest_free_.clear();
   DropMapsBut(UINT64_MAX);
@@ -27,13 +26,12 @@ void FileSpace::InitNew() {
 }
 
 void FileSpace::EnsureInterval(std::uint64_t k) {
-  while (interval_count_ <= k) {
-    const std::uint64_t n = interval_count_++;
+  while (longest_free_.size() <= k) {
+    const std::uint64_t n = longest_free_.size();
     longest_free_.push_back(0);
     const Map map = HoldMap(n);
-    resident_[n].dirty = true;
     std::fill(map.begin(), map.end(), std::uint8_t{0});
-    // The map pages map themselves.
+    // The map pages map themselves; that also marks the new map as one to write.
     Mark(g_.amap_offset(n), g_.reserved_map_bytes(n), true);
   }
 }
@@ -114,7 +112,7 @@ void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
 bool FileSpace::IsAllocated(std::uint64_t ib) {
   if (ib < g_.first_amap) return false;
   const std::uint64_t k = g_.interval_of(ib);
-  if (k >= interval_count_) return false;
+  if (k >= longest_free_.size()) return false;
   const std::uint64_t slot = (ib - g_.amap_offset(k)) / g_.slot_size;
   return (MapOf(k)[slot / 8] & (0x80 >> (slot % 8))) != 0;
 }
@@ -252,11 +250,11 @@ void FileSpace::WriteMaps() {
     }
     resident_[k].dirty = false;
   }
-  written_count_ = interval_count_;
+  written_count_ = longest_free_.size();
   for (std::uint64_t f : fmaps_due) {
     // Each byte: the longest run of free slots in one AMap, capped at 255.
     std::vector<std::uint8_t> fmap(g_.map_bytes, 0);
-    for (std::uint64_t j = 0; j < 496 && f + j < interval_count_; ++j) fmap[j] = longest_free_[f + j];
+    for (std::uint64_t j = 0; j < 496 && f + j < longest_free_.size(); ++j) fmap[j] = longest_free_[f + j];
     write_map(kPtypeFMap, fmap, g_.fmap_offset(f));
   }
   // Everything is on disk now: keep only the map new space is taken from.
@@ -264,10 +262,10 @@ void FileSpace::WriteMaps() {
   DropMapsBut(current);
 }
 
-std::uint64_t FileSpace::file_eof() const { return g_.amap_offset(interval_count_); }
-std::uint64_t FileSpace::amap_last() const { return g_.amap_offset(interval_count_ - 1); }
+std::uint64_t FileSpace::file_eof() const { return g_.amap_offset(longest_free_.size()); }
+std::uint64_t FileSpace::amap_last() const { return g_.amap_offset(longest_free_.size() - 1); }
 std::uint64_t FileSpace::free_bytes() const {
-  return (interval_count_ * g_.slots_per_map() - allocated_slots_) * g_.slot_size;
+  return (longest_free_.size() * g_.slots_per_map() - allocated_slots_) * g_.slot_size;
 }
 
 }  // namespace salvora::pst

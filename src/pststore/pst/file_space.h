@@ -67,7 +67,7 @@ class FileSpace {
   std::uint64_t file_eof() const;
   std::uint64_t amap_last() const;
   std::uint64_t free_bytes() const;
-  std::size_t interval_count() const { return interval_count_; }
+  std::size_t interval_count() const { return longest_free_.size(); }
   std::size_t resident_maps() const { return resident_.size(); }
   std::uint64_t memory_bytes() const {
     return longest_free_.capacity() + resident_.size() * 32 + free_map_slots_.capacity() * 4 +
@@ -100,10 +100,10 @@ class FileSpace {
 
   CFile64& file_;
   SpaceGeometry g_;
-  std::uint64_t interval_count_ = 0;
   std::uint64_t written_count_ = 0;  // the intervals below this have their map pages on disk
   // Per interval, its longest run of free slots as last written, capped at 255 as the FMap
-  // keeps it: one byte an interval, the only memory that grows with the file.
+  // keeps it: one byte an interval, the only memory that grows with the file. Its size is the
+  // number of intervals.
   std::vector<std::uint8_t> longest_free_;
   std::unordered_map<std::uint64_t, Held> resident_;  // by interval; every changed map is here
   std::unique_ptr<ReservedArray<std::uint8_t>> map_store_;

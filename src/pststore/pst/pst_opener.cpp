@@ -159,7 +159,6 @@ PropertyList message_row(const PropertyList& old_cells, const std::optional<Prop
 }  // namespace
 
 void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
-  interval_count_ = maps.size();
   written_count_ = maps.size();
   longest_free_.assign(maps.size(), 0);
   DropMapsBut(UINT64_MAX);
