@@ -177,7 +177,7 @@ void BthBuilder::ReserveRecords(std::size_t count) {
     std::vector<std::pair<Hid, std::size_t>> level;
     for (std::size_t at = 0; at < count; at += per) {
       const std::size_t n = std::min(per, count - at);
-      level.emplace_back(heap_.Allocate(std::vector<std::uint8_t>(n * size, 0)), n);
+      level.emplace_back(heap_.Reserve(n * size), n);
     }
     levels_.push_back(std::move(level));
     if (levels_.back().size() == 1) break;

@@ -200,10 +200,15 @@ std::size_t HeapWriter::HeaderSize(std::size_t block_index) {
 
 bool HeapWriter::CarriesFillLevels(std::size_t block_index) { return block_index == 0 || block_index % 128 == 8; }
 
-Hid HeapWriter::Allocate(Bytes data) {
-  if (data.size() > kMaxHeapAlloc) throw std::length_error("heap allocation too large");
+Hid HeapWriter::Allocate(Bytes data) { return Place(data, 0); }
+
+Hid HeapWriter::Reserve(std::size_t size) { return Place({}, size); }
+
+Hid HeapWriter::Place(Bytes data, std::size_t zeros) {
+  const std::size_t size = data.size() + zeros;
+  if (size > kMaxHeapAlloc) throw std::length_error("heap allocation too large");
   auto fits = [&](const Block& b) {
-    return b.starts.size() < kMaxAllocationsPerBlock && sealed_size(b.bytes.size() + data.size(), b.starts.size() + 1) <= kMaxBlockData;
+    return b.starts.size() < kMaxAllocationsPerBlock && sealed_size(b.size() + size, b.starts.size() + 1) <= kMaxBlockData;
   };
   const bool open = block_count_ > levels_.size();
   if (!open || !fits(held_.back())) {
@@ -215,8 +220,13 @@ Hid HeapWriter::Allocate(Bytes data) {
     held_.push_back(std::move(b));
   }
   Block& b = held_.back();
-  b.starts.push_back(static_cast<std::uint16_t>(b.bytes.size()));
-  b.bytes.insert(b.bytes.end(), data.begin(), data.end());
+  b.starts.push_back(static_cast<std::uint16_t>(b.size()));
+  if (zeros > 0) {
+    b.zeros += zeros;
+  } else {
+    b.Materialize();
+    b.bytes.insert(b.bytes.end(), data.begin(), data.end());
+  }
   return make_hid(static_cast<std::uint32_t>(b.index), static_cast<std::uint32_t>(b.starts.size()));
 }
 
@@ -229,6 +239,7 @@ HeapWriter::Block& HeapWriter::Held(std::size_t index) {
 std::span<std::uint8_t> HeapWriter::Mutable(Hid hid) {
   const HidParts parts = split_hid(hid, HidLayout::kStandard);
   Block& b = Held(parts.block);
+  b.Materialize();
   const std::size_t start = b.starts.at(parts.index - 1);
   const std::size_t end = parts.index < b.starts.size() ? b.starts[parts.index] : b.bytes.size();
   return std::span(b.bytes).subspan(start, end - start);
@@ -257,7 +268,7 @@ void HeapWriter::ReleaseFinalBefore(std::size_t block) {
 void HeapWriter::CompleteOpenBlock() {
   const Block& open = held_.back();
   const std::size_t done = open.index;
-  levels_.push_back(fill_level(kMaxBlockData - sealed_size(open.bytes.size(), open.starts.size())));
+  levels_.push_back(fill_level(kMaxBlockData - sealed_size(open.size(), open.starts.size())));
   if (!sink_) return;
   if (done >= pinned_ && !CarriesFillLevels(done)) Release(held_.size() - 1, false);
   // A block with the fill levels of 128 blocks is final with the last of them.
@@ -270,6 +281,7 @@ void HeapWriter::CompleteOpenBlock() {
 void HeapWriter::Release(std::size_t at, bool last) {
   Block b = std::move(held_[at]);
   held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(at));
+  b.Materialize();
   // The page map goes after the allocations, in the block's own bytes.
   std::vector<std::uint8_t> bytes = std::move(b.bytes);
   auto u16 = [&bytes](std::uint16_t v) {
@@ -309,7 +321,7 @@ void HeapWriter::FinishStream() && {
     block_count_ = 1;
   }
   const Block& last = held_.back();
-  levels_.push_back(fill_level(kMaxBlockData - sealed_size(last.bytes.size(), last.starts.size())));
+  levels_.push_back(fill_level(kMaxBlockData - sealed_size(last.size(), last.starts.size())));
   while (!held_.empty()) Release(0, held_.front().index + 1 == block_count_);
 }
 

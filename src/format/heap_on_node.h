@@ -116,6 +116,10 @@ class HeapWriter {
   explicit HeapWriter(std::uint8_t client_signature) : client_signature_(client_signature) {}
   // A new allocation of at most kMaxHeapAlloc bytes (zero-length allocations are legal).
   Hid Allocate(Bytes data);
+  // A new allocation of `size` zero bytes, which take no memory until it or a later allocation
+  // of its block is written: a large table's row index is reserved whole at the front of its
+  // heap but filled a block at a time.
+  Hid Reserve(std::size_t size);
   // Rewrites an allocation in place with bytes of the same length. Its block must still be held:
   // once streaming, only the blocks that existed when it began.
   void Overwrite(Hid hid, Bytes data);
@@ -145,7 +149,16 @@ class HeapWriter {
     std::size_t index = 0;
     std::vector<std::uint8_t> bytes;     // header space and allocations
     std::vector<std::uint16_t> starts;   // offset of each allocation
+    std::size_t zeros = 0;               // reserved zero bytes after `bytes`, not yet made
+    std::size_t size() const { return bytes.size() + zeros; }
+    // The reserved zeros made into bytes, before any of the block is read or written.
+    void Materialize() {
+      bytes.resize(size(), 0);
+      zeros = 0;
+    }
   };
+  // The allocation `data` (or `zeros` zero bytes when it is empty) in the open block or a new one.
+  Hid Place(Bytes data, std::size_t zeros);
   static std::size_t HeaderSize(std::size_t block_index);
   static bool CarriesFillLevels(std::size_t block_index);
   // The open block is done: no allocation goes to it any more.

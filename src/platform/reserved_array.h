@@ -11,6 +11,7 @@
 // the array holds then costs the process no memory in proportion to its size. The file has no
 // name: it is gone when the array is, even after a kill.
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -79,16 +80,29 @@ class ReservedArray {
     return *slot;
   }
   // Moves the elements from pos on one place up, for an element made at pos. Elements are
-  // moved by their bytes, so these two are for plain records only.
+  // moved by their bytes, so these two are for plain records only. A move goes a step at a time,
+  // and a file-backed array lets go of the pages of each step before the next: moving the tail
+  // of a large array at once would map all of it.
   T& insert(std::size_t pos) {
     static_assert(std::is_trivially_copyable_v<T>);
     emplace_back();
-    std::memmove(static_cast<void*>(data() + pos + 1), data() + pos, (size_ - 1 - pos) * sizeof(T));
+    // From the top down, so that each step moves into the place the step before emptied.
+    for (std::size_t hi = size_ - 1; hi > pos;) {
+      const std::size_t lo = hi - std::min(hi - pos, kMoveStep);
+      std::memmove(static_cast<void*>(data() + lo + 1), data() + lo, (hi - lo) * sizeof(T));
+      hi = lo;
+      if (hi > pos) memory_.ReleaseResidentPages();
+    }
     return *new (data() + pos) T();
   }
   void erase(std::size_t pos) {
     static_assert(std::is_trivially_copyable_v<T>);
-    std::memmove(static_cast<void*>(data() + pos), data() + pos + 1, (size_ - 1 - pos) * sizeof(T));
+    for (std::size_t lo = pos; lo + 1 < size_;) {
+      const std::size_t hi = std::min(size_ - 1, lo + kMoveStep);
+      std::memmove(static_cast<void*>(data() + lo), data() + lo + 1, (hi - lo) * sizeof(T));
+      lo = hi;
+      if (lo + 1 < size_) memory_.ReleaseResidentPages();
+    }
     --size_;
   }
   // Keeps the memory committed for the elements that come next.
@@ -109,6 +123,7 @@ class ReservedArray {
   void ReleaseResidentPages() const { memory_.ReleaseResidentPages(); }
 
  private:
+  static constexpr std::size_t kMoveStep = std::max<std::size_t>(1, (std::size_t{64} << 10) / sizeof(T));
   T* data() const { return static_cast<T*>(memory_.base()); }
 
   mutable ReservedMemory memory_;

@@ -46,12 +46,14 @@ TEST(Heap, SpansBlocksWithBitmapHeaders) {
   EXPECT_FALSE(reader->Lookup(Hid(hids[0].value | kNidTypeLtp)));  // a sub-node id, not a heap id
 }
 
-// A heap laid out as a table's: `reserved` allocations first, filled in at the end, then enough
-// values of varied sizes for blocks 8, 136 and 264 to carry fill levels. With a sink, the heap
-// streams from just after the reserved allocations.
-std::size_t build_table_like_heap(HeapWriter& w, std::size_t reserved, const HeapBlockSink* sink) {
+// A heap laid out as a table's: `reserved` allocations first (made as zeros, or reserved to be
+// made when written), all but every fourth filled in at the end, then enough values of varied
+// sizes for blocks 8, 136 and 264 to carry fill levels. With a sink, the heap streams from just
+// after the reserved allocations.
+std::size_t build_table_like_heap(HeapWriter& w, std::size_t reserved, const HeapBlockSink* sink, bool lazy = false) {
   std::vector<Hid> slots;
-  for (std::size_t i = 0; i < reserved; ++i) slots.push_back(w.Allocate(std::vector<std::uint8_t>(3000, 0)));
+  for (std::size_t i = 0; i < reserved; ++i)
+    slots.push_back(lazy ? w.Reserve(3000) : w.Allocate(std::vector<std::uint8_t>(3000, 0)));
   if (sink) w.StreamCompleteBlocks(*sink);
   std::vector<std::uint8_t> value(kMaxHeapAlloc);
   Hid last;
@@ -59,7 +61,8 @@ std::size_t build_table_like_heap(HeapWriter& w, std::size_t reserved, const Hea
     for (std::size_t j = 0; j < value.size(); ++j) value[j] = static_cast<std::uint8_t>(i + j);
     last = w.Allocate(Bytes(value).first((i * 997) % (kMaxHeapAlloc + 1)));
   }
-  for (std::size_t i = 0; i < reserved; ++i) w.Overwrite(slots[i], std::vector<std::uint8_t>(3000, static_cast<std::uint8_t>(i + 1)));
+  for (std::size_t i = 0; i < reserved; ++i)
+    if (i % 4 != 3) w.Overwrite(slots[i], std::vector<std::uint8_t>(3000, static_cast<std::uint8_t>(i + 1)));
   w.SetUserRoot(reserved > 0 ? slots[0] : last);
   return split_hid(last, HidLayout::kStandard).block + 1;
 }
@@ -83,9 +86,12 @@ void expect_fill_levels(const std::vector<ByteVector>& blocks) {
 
 // Streaming hands each block on once, as soon as it is final, and ends with the same heap the
 // whole-heap writer makes; only the reserved blocks and open fill-level maps wait for the end.
+// Allocations reserved without their bytes come out as zeros made at once would, whether they
+// are written, left as they are, or shared with a later allocation in the same block.
 TEST(Heap, StreamedBlocksEqualTheWholeHeap) {
-  for (std::size_t reserved : {0u, 3u, 30u}) {
+  for (const auto& [reserved, lazy] : {std::pair{0u, false}, {3u, false}, {30u, false}, {3u, true}, {31u, true}}) {
     SCOPED_TRACE(reserved);
+    SCOPED_TRACE(lazy);
     HeapWriter whole_writer(kClientTableContext);
     const std::size_t count = build_table_like_heap(whole_writer, reserved, nullptr);
     const auto whole = std::move(whole_writer).Finish();
@@ -101,7 +107,12 @@ TEST(Heap, StreamedBlocksEqualTheWholeHeap) {
       streamed[b.index] = std::move(b.bytes);
     };
     HeapWriter w(kClientTableContext);
-    build_table_like_heap(w, reserved, &sink);
+    build_table_like_heap(w, reserved, &sink, lazy);
+    if (lazy) {
+      HeapWriter unstreamed(kClientTableContext);
+      build_table_like_heap(unstreamed, reserved, nullptr, true);
+      EXPECT_EQ(std::move(unstreamed).Finish(), whole);
+    }
     const std::size_t before_finish = arrival.size();
     EXPECT_THROW(w.Overwrite(make_hid(static_cast<std::uint32_t>(count - 3), 1), Bytes()), std::logic_error);
     std::move(w).FinishStream();

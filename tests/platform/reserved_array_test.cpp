@@ -91,6 +91,47 @@ TEST(ReservedArray, FileBackedKeepsItsElementsWhileItsPagesAreReleased) {
   EXPECT_LT(resident_file_kb(), resident_before + 8 * 1024);
 }
 
+// An insert or a removal moves every element after it by one place, a step at a time: the
+// order comes out as a vector's at the edges of every step, and a file-backed array never maps
+// the whole tail it moves (32 MB here, where the directory of a large B-tree moves on a split).
+TEST(ReservedArray, InsertAndEraseMoveTheTailAStepAtATime) {
+  ReservedArray<Record> array(40000);
+  std::vector<std::uint64_t> expected;
+  for (std::uint64_t i = 0; i < 20000; ++i) {
+    array.emplace_back().a = i;
+    expected.push_back(i);
+  }
+  std::uint64_t next = 100000;
+  for (std::size_t pos : {0u, 1u, 4095u, 4096u, 4097u, 8192u, 19999u, 20003u}) {
+    array.insert(pos).a = next;
+    expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(pos), next++);
+  }
+  for (std::size_t pos : {0u, 4095u, 4096u, 12289u, 20000u, 20002u}) {
+    array.erase(pos);
+    expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(pos));
+  }
+  ASSERT_EQ(array.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(array[i].a, expected[i]) << i;
+
+  constexpr std::size_t kCount = std::size_t{2} << 20;
+  ReservedArray<Record> large(kCount + 1, Backing::kTemporaryFile);
+  for (std::size_t i = 0; i < kCount; ++i) large.emplace_back().a = i;
+  ASSERT_GT(large.file_bytes(), 0u) << "no temporary file could be made";
+  large.ReleaseResidentPages();
+  const std::size_t resident_before = resident_file_kb();
+  large.insert(1).a = kCount;
+  EXPECT_LT(resident_file_kb(), resident_before + 2 * 1024);
+  large.ReleaseResidentPages();
+  large.erase(0);
+  EXPECT_LT(resident_file_kb(), resident_before + 2 * 1024);
+  ASSERT_EQ(large.size(), kCount);
+  EXPECT_EQ(large[0].a, kCount);
+  for (std::size_t i = 1; i < kCount; ++i) {
+    ASSERT_EQ(large[i].a, i) << i;
+    if (i % 65536 == 0) large.ReleaseResidentPages();
+  }
+}
+
 // Under a limit on address space the reservation shrinks to what fits instead of failing: a
 // mailbox opened under `ulimit -v` still has room for its records. (A sanitizer's own mappings
 // do not survive such a limit, so it is tried only without one.)

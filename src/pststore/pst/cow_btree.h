@@ -331,16 +331,19 @@ class CowBTree {
 
    private:
     static constexpr std::size_t kLeavesPerFence = 64;
+    static constexpr std::size_t kFencesBetweenReleases = 16;
     ReservedArray<Leaf>& Made() {
       if (!array_) array_ = std::make_unique<ReservedArray<Leaf>>(kMostLeaves, Backing::kTemporaryFile);
       return *array_;
     }
-    // The leaves from pos on moved by one place: their fences are read again. The move itself
-    // went over the same pages.
+    // The leaves from pos on moved by one place: their fences are read again, with the pages
+    // they are on let go of every few fences, as the move let go of its own.
     void Refence(std::size_t pos) {
       fences_.resize(std::min(fences_.size(), (pos + kLeavesPerFence - 1) / kLeavesPerFence));
-      for (std::size_t i = fences_.size() * kLeavesPerFence; i < size(); i += kLeavesPerFence)
+      for (std::size_t i = fences_.size() * kLeavesPerFence; i < size(); i += kLeavesPerFence) {
         fences_.push_back((*array_)[i].first);
+        if (fences_.size() % kFencesBetweenReleases == 0) ReleaseResidentPages();
+      }
     }
     std::unique_ptr<ReservedArray<Leaf>> array_;
     std::vector<std::uint64_t> fences_;  // the first key of leaves 0, kLeavesPerFence, ...
