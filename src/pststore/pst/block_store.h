@@ -13,6 +13,7 @@
 
 #include "format/block_crypt.h"
 #include "format/block.h"
+#include "platform/delta_list.h"
 #include "pststore/pst/cow_btree.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/file_space.h"
@@ -20,7 +21,9 @@
 namespace salvora::pst {
 
 using BlockTree = CowBTree<BbtEntry, 0x80>;
-using BlockList = std::vector<std::uint64_t>;
+// The ids of a node's blocks in the order they were written, a byte or two each: every table's
+// list is held between checkpoints, and a large folder's table has thousands of blocks.
+using BlockList = DeltaList;
 
 class BlockStore {
  public:

@@ -74,6 +74,12 @@ void FileSpace::DropMapsBut(std::uint64_t k) {
 }
 
 FileSpace::Map FileSpace::MapOf(std::uint64_t k) {
+  // A walk over many maps (the frees of a checkpoint, the writing of the maps) touches the page
+  // of each: let go of them every few maps, as of the maps taken into slots.
+  if (k != last_map_) {
+    last_map_ = k;
+    if (++map_switches_ % kMapsBetweenReleases == 0 && map_store_) map_store_->ReleaseResidentPages();
+  }
   auto it = resident_.find(k);
   if (it != resident_.end()) return Map(&(*map_store_)[std::size_t{it->second.slot} * g_.map_bytes], g_.map_bytes);
   // Only maps as they are on disk are ever dropped, so the page holds this map exactly.
@@ -178,12 +184,21 @@ std::uint64_t FileSpace::AllocatePage() {
 }
 
 void FileSpace::ApplyPendingFrees() {
-  for (const auto& [ib, size] : pending_) Mark(ib, size, false);
+  auto size = pending_size_.begin();
+  for (const std::uint64_t ib : pending_ib_) {
+    Mark(ib, *size, false);
+    ++size;
+  }
 }
 
 void FileSpace::MakeFreedReusable() {
-  for (const auto& [ib, size] : pending_) AddReusable(ib, size);
-  pending_.clear();
+  auto size = pending_size_.begin();
+  for (const std::uint64_t ib : pending_ib_) {
+    AddReusable(ib, *size);
+    ++size;
+  }
+  pending_ib_.clear();
+  pending_size_.clear();
 }
 
 void FileSpace::Write(std::uint64_t ib, Bytes data) {

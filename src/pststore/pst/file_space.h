@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "format/byte_reader.h"
+#include "platform/delta_list.h"
 #include "platform/file64.h"
 #include "platform/reserved_array.h"
 #include "pststore/pst/disk_layout.h"
@@ -50,7 +51,10 @@ class FileSpace {
   std::uint64_t AllocateBlock(std::uint64_t size);
   // A page, aligned to its size.
   std::uint64_t AllocatePage();
-  void Free(std::uint64_t ib, std::uint64_t size) { pending_.emplace_back(ib, size); }
+  void Free(std::uint64_t ib, std::uint64_t size) {
+    pending_ib_.push_back(ib);
+    pending_size_.push_back(size);
+  }
 
   void ApplyPendingFrees();
   void MakeFreedReusable();
@@ -71,10 +75,10 @@ class FileSpace {
   std::size_t resident_maps() const { return resident_.size(); }
   std::uint64_t memory_bytes() const {
     return longest_free_.capacity() + resident_.size() * 32 + free_map_slots_.capacity() * 4 +
-           (map_store_ ? map_store_->memory_bytes() : 0) + pending_.capacity() * 16 +
-           reusable_pages_.capacity() * 8 + [this] {
+           (map_store_ ? map_store_->memory_bytes() : 0) + pending_ib_.memory_bytes() + pending_size_.memory_bytes() +
+           reusable_pages_.memory_bytes() + [this] {
              std::uint64_t n = 0;
-             for (const auto& list : reusable_blocks_) n += list.capacity() * 8;
+             for (const auto& list : reusable_blocks_) n += list.memory_bytes();
              return n;
            }();
   }
@@ -109,11 +113,16 @@ class FileSpace {
   std::unique_ptr<ReservedArray<std::uint8_t>> map_store_;
   std::vector<std::uint32_t> free_map_slots_;
   std::uint32_t maps_held_since_release_ = 0;
+  std::uint64_t last_map_ = UINT64_MAX;  // the interval whose map was touched last
+  std::uint32_t map_switches_ = 0;       // touches of a map other than the last one
   std::uint64_t allocated_slots_ = 0;
   std::uint64_t cursor_ = 0;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> pending_;
-  std::array<std::vector<std::uint64_t>, 129> reusable_blocks_;  // by size in slots
-  std::vector<std::uint64_t> reusable_pages_;
+  // Freed ranges waiting for the next checkpoint, and the ranges free for reuse: a checkpoint
+  // frees every block of the tables it rewrites, so these hold tens of thousands of ranges in
+  // a large save, kept as steps between offsets.
+  DeltaList pending_ib_, pending_size_;
+  std::array<DeltaList, 129> reusable_blocks_;  // by size in slots
+  DeltaList reusable_pages_;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t buffer_start_ = 0;
 };

@@ -166,7 +166,8 @@ void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
   cursor_ = g_.amap_offset(maps.size());
   for (auto& list : reusable_blocks_) list.clear();
   reusable_pages_.clear();
-  pending_.clear();
+  pending_ib_.clear();
+  pending_size_.clear();
   for (std::uint64_t k = 0; k < maps.size(); ++k) {
     const std::vector<std::uint8_t>& map = maps[k];
     std::uint64_t longest = 0;
