@@ -40,8 +40,8 @@ namespace {
 // More maps than are ever changed between two checkpoints: a quarter of a terabyte of 512-byte
 // pages, and the address space of a few gigabytes at most.
 constexpr std::size_t kMostHeldMaps = std::size_t{1} << 20;
-// Maps taken into slots between two releases of the slots' pages.
-constexpr std::uint32_t kMapsBetweenReleases = 16;
+// Maps taken into slots, or touched one after another, between two releases of the slots' pages.
+constexpr std::uint32_t kMapsBetweenReleases = 4;
 }  // namespace
 
 FileSpace::Map FileSpace::HoldMap(std::uint64_t k) {
