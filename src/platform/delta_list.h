@@ -55,8 +55,8 @@ class DeltaList {
   }
   std::uint64_t back() const { return last_; }
   void pop_back() {
-    // The last number's bytes: all but its last carry the high bit, as do none of the number's
-    // before it at their end.
+    // The last number's bytes: each but its last carries the high bit, and the number before
+    // it ends in a byte without it.
     std::size_t start = bytes_.size() - 1;
     while (start > 0 && (bytes_[start - 1] & 0x80) != 0) --start;
     const std::uint8_t* at = bytes_.data() + start;
