@@ -40,13 +40,14 @@ namespace {
 // More maps than are ever changed between two checkpoints: a quarter of a terabyte of 512-byte
 // pages, and the address space of a few gigabytes at most.
 constexpr std::size_t kMostHeldMaps = std::size_t{1} << 20;
-// Maps taken into slots, or touched one after another, between two releases of the slots' pages.
+// Maps touched one after another (taken into slots, or read and changed there) between two
+// releases of the slots' pages.
 constexpr std::uint32_t kMapsBetweenReleases = 4;
 }  // namespace
 
 FileSpace::Map FileSpace::HoldMap(std::uint64_t k) {
   if (!map_store_) map_store_ = std::make_unique<ReservedArray<std::uint8_t>>(kMostHeldMaps * g_.map_bytes, Backing::kTemporaryFile);
-  if (++maps_held_since_release_ % kMapsBetweenReleases == 0) map_store_->ReleaseResidentPages();
+  TouchMap(k);
   std::uint32_t slot = 0;
   if (!free_map_slots_.empty()) {
     slot = free_map_slots_.back();
@@ -73,13 +74,14 @@ void FileSpace::DropMapsBut(std::uint64_t k) {
   if (map_store_) map_store_->ReleaseResidentPages();
 }
 
+void FileSpace::TouchMap(std::uint64_t k) {
+  if (k == last_map_) return;
+  last_map_ = k;
+  if (++map_switches_ % kMapsBetweenReleases == 0 && map_store_) map_store_->ReleaseResidentPages();
+}
+
 FileSpace::Map FileSpace::MapOf(std::uint64_t k) {
-  // A walk over many maps (the frees of a checkpoint, the writing of the maps) touches the page
-  // of each: let go of them every few maps, as of the maps taken into slots.
-  if (k != last_map_) {
-    last_map_ = k;
-    if (++map_switches_ % kMapsBetweenReleases == 0 && map_store_) map_store_->ReleaseResidentPages();
-  }
+  TouchMap(k);
   auto it = resident_.find(k);
   if (it != resident_.end()) return Map(&(*map_store_)[std::size_t{it->second.slot} * g_.map_bytes], g_.map_bytes);
   // Only maps as they are on disk are ever dropped, so the page holds this map exactly.

@@ -96,6 +96,10 @@ class FileSpace {
   Map MapOf(std::uint64_t k);
   // A slot for the map of interval k, which must not be held yet; its bytes are left as they are.
   Map HoldMap(std::uint64_t k);
+  // Counts a touch of interval k's map other than the last one's; every few, the pages of the
+  // maps held are let go of. A walk over many maps (taking them into slots, the frees of a
+  // checkpoint, writing them) would otherwise hold the page of each.
+  void TouchMap(std::uint64_t k);
   // Lets go of every map held but interval k's.
   void DropMapsBut(std::uint64_t k);
   void Mark(std::uint64_t ib, std::uint64_t size, bool allocated);
@@ -112,7 +116,6 @@ class FileSpace {
   std::unordered_map<std::uint64_t, Held> resident_;  // by interval; every changed map is here
   std::unique_ptr<ReservedArray<std::uint8_t>> map_store_;
   std::vector<std::uint32_t> free_map_slots_;
-  std::uint32_t maps_held_since_release_ = 0;
   std::uint64_t last_map_ = UINT64_MAX;  // the interval whose map was touched last
   std::uint32_t map_switches_ = 0;       // touches of a map other than the last one
   std::uint64_t allocated_slots_ = 0;
