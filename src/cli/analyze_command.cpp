@@ -116,6 +116,7 @@ int RunAnalyze(const ParsedCommand& args) {
   AnalysisOptions analysis;
   analysis.source_path = options.path;
   analysis.default_codepage = options.codepage;
+  if (auto threads = args.number("threads")) analysis.threads = static_cast<int>(*threads);
   analysis.keep_lists = false;  // only the counts are printed
   PassControl control;
   CliObserver observer;

@@ -27,6 +27,10 @@ constexpr std::string_view kVerifyStatuses =
     "  1  violations found (one line each on standard error)\n"
     "  2  the file could not be read as a PST, or the command line is wrong\n";
 
+OptionDef threads_option() {
+  return {"threads", OptionKind::kNumber, "N", "1: read the source on one thread (default 2; the output is the same)", 1, 2};
+}
+
 OptionDef codepage_option() {
   return {"codepage", OptionKind::kNumber, "N",
           "Windows code page of 8-bit strings that name none (default 1252)", 1, 65535};
@@ -42,10 +46,11 @@ std::vector<CommandDef> make_commands() {
       {"analyze", "FILE", "Run the analysis pass: the folders, the mail items in each, and the counters.",
        "Counts and names folders as convert and dump do: a folder's hidden associated items\n"
        "(views, rules, forms) are not items.\n",
-       {{"json", OptionKind::kFlag, "", "print one JSON object instead of text"}, codepage_option()},
+       {{"json", OptionKind::kFlag, "", "print one JSON object instead of text"}, codepage_option(),
+        threads_option()},
        kPartialStatuses, RunAnalyze},
       {"dump", "FILE", "Print one JSON line per message, comparable with other readers' dumps.", "",
-       {codepage_option()}, kPartialStatuses, RunDump},
+       {codepage_option(), threads_option()}, kPartialStatuses, RunDump},
       {"convert", "FILE", "Write the mailbox of an OST (or PST) into a new PST.",
        "Prints pst=PATH and the counters of what was written. Without --folder every folder is\n"
        "chosen; a --folder that is not in the store is an error that lists the folders there are.\n"

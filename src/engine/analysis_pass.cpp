@@ -5,6 +5,7 @@
 
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
+#include "engine/item_prefetch.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
 #include "engine/store_audit.h"
@@ -21,6 +22,9 @@ static_assert(static_cast<std::size_t>(AnalysisCounter::kJunkEmail) + 1 == kCoun
 // The list's note column shows a few hundred characters at most; the whole text is read again
 // for the preview.
 constexpr std::size_t kNoteTextKept = 512;
+
+// Items loaded ahead of the walk: a few, so that the two threads seldom wait for each other.
+constexpr std::size_t kPrefetchWindow = 8;
 
 std::optional<std::string> subject_text(const MessageFields& m) {
   if (!m.subject) return std::nullopt;
@@ -55,8 +59,9 @@ class Walk : public RecoveringVisitor {
  public:
   Walk(OstContext& ctx, PassControl& control, AnalysisObserver& observer, AnalysisResult& result,
        const AnalysisOptions& options)
-      : ctx_(ctx), control_(control), observer_(observer), result_(result), load_(options.item_load),
-        keep_lists_(options.keep_lists) {}
+      : ctx_(ctx), control_(control), observer_(observer), result_(result), keep_lists_(options.keep_lists),
+        prefetch_([&ctx, load = options.item_load](const NodeRecord& node, SourceObject&) { return LoadItem(ctx, &node, load); },
+                  options.threads > 1 ? kPrefetchWindow : 0, ItemPrefetcher::Sharing::kShared) {}
 
   // The walk from the mailbox root (null in a store that has none left), then the orphans.
   // False when the stop flag ended the walk.
@@ -64,7 +69,10 @@ class Walk : public RecoveringVisitor {
 
   // True when the node is a folder, now entered: its path is the current one until Leave.
   bool Visit(const NodeRecord& node) override;
-  void Leave() override { path_ = remove_last_path_component(path_); }
+  void Leave() override {
+    prefetch_.Leave();
+    path_ = remove_last_path_component(path_);
+  }
 
   void EnterRecovered() override {
     path_ = std::string(kRecoveredItemsPath);
@@ -104,10 +112,10 @@ class Walk : public RecoveringVisitor {
   PassControl& control_;
   AnalysisObserver& observer_;
   AnalysisResult& result_;
-  AttachmentLoad load_;
   bool keep_lists_;
   std::string path_;
   std::vector<const NodeRecord*> lost_folders_;
+  ItemPrefetcher prefetch_;
 };
 
 bool Walk::Run(const NodeRecord* root) {
@@ -125,16 +133,12 @@ bool Walk::Run(const NodeRecord* root) {
 }
 
 bool Walk::Visit(const NodeRecord& node) {
-  std::unique_ptr<ItemRecord> record;
-  const std::uint64_t damaged_before = ctx_.damaged_blocks.load();
-  try {
-    // The lists show no attachment and no body: the attachment table tells that there are
-    // some, which is all the walk needs, and the bytes are read again only for a preview or a
-    // save. A note's column shows text A, which is read.
-    record = LoadItem(ctx_, &node, load_);
-  } catch (const std::exception&) {
-    record.reset();  // an unreadable node costs itself only
-  }
+  // The lists show no attachment and no body: the attachment table tells that there are
+  // some, which is all the walk needs, and the bytes are read again only for a preview or a
+  // save. A note's column shows text A, which is read. A node that cannot be read (the loader
+  // threw) costs itself only.
+  LoadedItem loaded = prefetch_.Take(node);
+  std::unique_ptr<ItemRecord> record = std::move(loaded.record);
   ++result_.nodes_decoded;
   observer_.ProgressPosition(static_cast<std::int64_t>(result_.nodes_decoded));
   if (!record || is_empty_record(*record)) {
@@ -148,9 +152,10 @@ bool Walk::Visit(const NodeRecord& node) {
     }
     return false;
   }
-  if (ctx_.damaged_blocks.load() != damaged_before) lose(node, ": part of its data is damaged (block checksums do not match); read as it is");
+  if (loaded.damaged_blocks != 0) lose(node, ": part of its data is damaged (block checksums do not match); read as it is");
   if (record->folder_counts) {
     enter_folder(node, *record);
+    prefetch_.Enter(FolderItems(node));
     return true;
   }
   try {

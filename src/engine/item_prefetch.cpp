@@ -4,7 +4,8 @@
 
 namespace salvora {
 
-ItemPrefetcher::ItemPrefetcher(Loader loader, std::size_t window) : loader_(std::move(loader)), window_(window) {
+ItemPrefetcher::ItemPrefetcher(Loader loader, std::size_t window, Sharing sharing)
+    : loader_(std::move(loader)), window_(window), sharing_(sharing) {
   if (window_ > 0) worker_ = std::thread([this] { Run(); });
 }
 
@@ -53,7 +54,11 @@ void ItemPrefetcher::Leave() {
 LoadedItem ItemPrefetcher::Take(const NodeRecord& node) {
   if (worker_.joinable()) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return loading_ != &node; });
+    // While the worker loads this node, a sharing pass loads the next one instead of waiting.
+    while (loading_ == &node) {
+      if (sharing_ == Sharing::kShared && can_load_next()) LoadNext(lock, false);
+      else changed_.wait(lock);
+    }
     if (auto it = ready_.find(&node); it != ready_.end()) {
       LoadedItem out = std::move(it->second.item);
       ready_.erase(it);
@@ -69,38 +74,56 @@ LoadedItem ItemPrefetcher::Take(const NodeRecord& node) {
   return Load(node);
 }
 
+bool ItemPrefetcher::can_load_next() const {
+  return ready_.size() < window_ && !folders_.empty() && folders_.back().next != nullptr;
+}
+
+void ItemPrefetcher::LoadNext(std::unique_lock<std::mutex>& lock, bool worker) {
+  Folder& folder = folders_.back();
+  const NodeRecord* node = folder.next;
+  folder.next = folder.items();
+  const std::uint64_t folder_id = folder.id;
+  if (worker) loading_ = node;
+  lock.unlock();
+  LoadedItem loaded;
+  try {
+    loaded = Load(*node);
+  } catch (...) {
+    // Load catches what the loader throws; only a failed allocation of the result is left.
+    loaded = LoadedItem{};
+    loaded.error = std::current_exception();
+  }
+  lock.lock();
+  if (worker) loading_ = nullptr;
+  // Kept only while the folder it belongs to is still entered.
+  for (const Folder& f : folders_) {
+    if (f.id == folder_id) {
+      ready_.emplace(node, Ready{folder_id, std::move(loaded)});
+      break;
+    }
+  }
+  changed_.notify_all();
+}
+
 void ItemPrefetcher::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [&] {
-      return ending_ || (ready_.size() < window_ && !folders_.empty() && folders_.back().next != nullptr);
-    });
+    changed_.wait(lock, [&] { return ending_ || can_load_next(); });
     if (ending_) return;
-    Folder& folder = folders_.back();
-    const NodeRecord* node = folder.next;
-    folder.next = folder.items();
-    const std::uint64_t folder_id = folder.id;
-    loading_ = node;
-    lock.unlock();
-    LoadedItem loaded;
-    try {
-      loaded = Load(*node);
-    } catch (...) {
-      // Load catches what the loader throws; only a failed allocation of the result is left.
-      loaded = LoadedItem{};
-      loaded.error = std::current_exception();
-    }
-    lock.lock();
-    loading_ = nullptr;
-    // Kept only while the folder it belongs to is still entered.
-    for (const Folder& f : folders_) {
-      if (f.id == folder_id) {
-        ready_.emplace(node, Ready{folder_id, std::move(loaded)});
-        break;
-      }
-    }
-    changed_.notify_all();
+    LoadNext(lock, true);
   }
+}
+
+ItemPrefetcher::ItemSequence FolderItems(const NodeRecord& folder) {
+  return [next = folder.first_child()]() mutable -> const NodeRecord* {
+    while (next) {
+      const NodeRecord* c = next;
+      next = next->next_sibling();
+      const std::uint8_t type = c->nid.type();
+      if (c->data_block && type != kNidTypeNormalFolder && type != kNidTypeAssocMessage) return c;
+    }
+    return nullptr;
+  };
 }
 
 }  // namespace salvora

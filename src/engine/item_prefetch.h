@@ -9,6 +9,11 @@
 // pass that visits nodes in another order, or nodes it never queued, still gets each of them:
 // the results are those of loading on one thread, whatever the timing.
 //
+// A pass that does little with each item besides loading it (the analysis) shares the loading:
+// when Take finds the second thread loading the node it wants, it loads the next one itself
+// instead of waiting, so that both threads read the source at once. A pass with work of its own
+// (the save, which writes) leaves the loading to the second thread.
+//
 // The loader must be safe to run on two threads at once (reading a context is: its indexes are
 // not changed while items are read, and the file is read with pread).
 
@@ -43,8 +48,10 @@ class ItemPrefetcher {
   using ItemSequence = std::function<const NodeRecord*()>;
   using Loader = std::function<std::unique_ptr<ItemRecord>(const NodeRecord&, SourceObject&)>;
 
+  enum class Sharing { kWorkerLoadsAll, kShared };
+
   // window: how many loaded items may wait for the pass. 0 starts no thread: Take loads.
-  ItemPrefetcher(Loader loader, std::size_t window);
+  ItemPrefetcher(Loader loader, std::size_t window, Sharing sharing = Sharing::kWorkerLoadsAll);
   ~ItemPrefetcher();
   ItemPrefetcher(const ItemPrefetcher&) = delete;
   ItemPrefetcher& operator=(const ItemPrefetcher&) = delete;
@@ -67,10 +74,16 @@ class ItemPrefetcher {
     LoadedItem item;
   };
   LoadedItem Load(const NodeRecord& node) const;
+  // Under the lock: whether the innermost folder has an item left to load and the window room.
+  bool can_load_next() const;
+  // Loads the innermost folder's next item, letting go of the lock meanwhile, and keeps it for
+  // Take while that folder is entered. The worker marks the node it loads (loading_).
+  void LoadNext(std::unique_lock<std::mutex>& lock, bool worker);
   void Run();
 
   Loader loader_;
   std::size_t window_;
+  Sharing sharing_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Folder> folders_;  // entered and not left, innermost last
@@ -80,5 +93,9 @@ class ItemPrefetcher {
   bool ending_ = false;
   std::thread worker_;
 };
+
+// The items of a folder in the order the folder walk visits them, one at a time: its
+// subfolders and hidden items are left out, to be read where they are visited.
+ItemPrefetcher::ItemSequence FolderItems(const NodeRecord& folder);
 
 }  // namespace salvora

@@ -40,7 +40,6 @@ void BlockIndex::UseLeaves(std::unique_ptr<ReservedArray<BlockLeaf>> leaves, std
   paged_count_ = count;
   layout_ = layout;
   geometry_ = geometry_for(layout);
-  std::lock_guard lock(cache_mutex_);
   cache_ = std::make_unique<std::array<CachedLeaf, kCachedLeaves>>();
 }
 
@@ -80,12 +79,12 @@ std::optional<BlockEntry> BlockIndex::FindInLeaves(std::uint64_t key, const CFil
                                 [](std::uint64_t k, const BlockLeaf& leaf) { return k < leaf.first; });
   if (after == leaves_->begin()) return std::nullopt;
   const auto i = static_cast<std::size_t>(after - leaves_->begin()) - 1;
-  std::lock_guard lock(cache_mutex_);
   CachedLeaf& slot = (*cache_)[i % kCachedLeaves];
+  std::lock_guard lock(slot.mutex);
   if (slot.leaf != i) {
     slot.entries = ReadLeaf(i, file);
     slot.leaf = i;
-    if (++misses_ % kLeafReadsBetweenReleases == 0) leaves_->ReleaseResidentPages();
+    if ((misses_.fetch_add(1, std::memory_order_relaxed) + 1) % kLeafReadsBetweenReleases == 0) leaves_->ReleaseResidentPages();
   }
   auto it = std::lower_bound(slot.entries.begin(), slot.entries.end(), key,
                              [](const BlockEntry& e, std::uint64_t k) { return e.bid.key().value < k; });
@@ -107,9 +106,11 @@ void BlockIndex::ForEach(const CFile64& file, const std::function<bool(const Blo
 std::uint64_t BlockIndex::memory_bytes() const {
   std::uint64_t bytes = entries_.size() * sizeof(BlockEntry) + index_.memory_bytes() + (leaves_ ? leaves_->memory_bytes() : 0) +
                         fences_.capacity() * sizeof(std::uint64_t);
-  std::lock_guard lock(cache_mutex_);
   if (cache_)
-    for (const CachedLeaf& c : *cache_) bytes += c.entries.capacity() * sizeof(BlockEntry);
+    for (CachedLeaf& c : *cache_) {
+      std::lock_guard lock(c.mutex);
+      bytes += c.entries.capacity() * sizeof(BlockEntry);
+    }
   return bytes;
 }
 

@@ -17,6 +17,7 @@
 // occurrence answers. Lookups give the entry by value, and are safe from several threads.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -101,15 +102,16 @@ class BlockIndex {
   FileLayout layout_ = FileLayout::kUnknown;
   PageGeometry geometry_;
   // Parsed leaves, one slot per leaf index modulo the cache's size: neighbouring leaves, which a
-  // message's blocks mostly share, never push each other out.
+  // message's blocks mostly share, never push each other out. Each slot has its own lock, so
+  // that two threads reading items wait for each other only on the same leaf.
   struct CachedLeaf {
+    std::mutex mutex;
     std::size_t leaf = SIZE_MAX;
     std::vector<BlockEntry> entries;
   };
   static constexpr std::size_t kCachedLeaves = 64;
   static constexpr std::size_t kLeafReadsBetweenReleases = 1024;
-  mutable std::mutex cache_mutex_;
-  mutable std::size_t misses_ = 0;
+  mutable std::atomic<std::uint64_t> misses_{0};
   mutable std::unique_ptr<std::array<CachedLeaf, kCachedLeaves>> cache_;
 };
 

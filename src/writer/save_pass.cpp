@@ -46,20 +46,6 @@ std::string cut_chars(std::string_view text, std::size_t chars) {
   return std::string(text);
 }
 
-// The items of a folder in the order the walk visits them, one at a time; its subfolders and
-// hidden items are read where they are visited.
-ItemPrefetcher::ItemSequence items_of(const NodeRecord& folder) {
-  return [next = folder.first_child()]() mutable -> const NodeRecord* {
-    while (next) {
-      const NodeRecord* c = next;
-      next = next->next_sibling();
-      const std::uint8_t type = c->nid.type();
-      if (c->data_block && type != kNidTypeNormalFolder && type != kNidTypeAssocMessage) return c;
-    }
-    return nullptr;
-  };
-}
-
 bool is_empty_record(const ItemRecord& r) {
   return !r.message && !r.folder_counts && !r.contact && !r.store && !r.journal && !r.appointment &&
          r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
@@ -173,7 +159,7 @@ class SaveWalk : public RecoveringVisitor {
     if (record->folder_counts || node.nid.type() == kNidTypeNormalFolder) {
       EnterFolder(node, *record);
       descend_ = true;
-      prefetch_.Enter(items_of(node));
+      prefetch_.Enter(FolderItems(node));
       return true;
     }
     source_ = std::move(source);

@@ -8,6 +8,7 @@
 
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
+#include "support/source_damage.h"
 
 namespace salvora {
 namespace {
@@ -42,6 +43,27 @@ TEST(CliDump, BundledSampleListsEveryMessage) {
     lines.push_back(r.out.substr(start, nl - start));
   }
   EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
+}
+
+// Two threads read the messages of a folder at once: what dump and analyze print, damage and
+// losses included, must be what one thread prints.
+TEST(CliDump, OneThreadOrTwoPrintTheSame) {
+  const std::string sample = testing::SourceDir() + "/samples/sample.ost";
+  std::vector<std::string> sources = testing::DamagedCopies(sample, testing::TestTempDir(), "threads", 11, 16);
+  sources.push_back(sample);
+  for (const auto& source : sources) {
+    SCOPED_TRACE(source);
+    for (const auto& command : std::vector<std::vector<std::string>>{{"dump"}, {"analyze", "--json"}}) {
+      auto args = command;
+      args.push_back(source);
+      const auto two = RunProgram(ProgramPath("salvora-cli"), args);
+      args.insert(args.begin() + 1, {"--threads", "1"});
+      const auto one = RunProgram(ProgramPath("salvora-cli"), args);
+      EXPECT_EQ(one.exit_code, two.exit_code) << command[0];
+      EXPECT_EQ(one.out, two.out) << command[0];
+      EXPECT_EQ(one.err, two.err) << command[0];
+    }
+  }
 }
 
 TEST(CliDump, MatchesLibpffOnEveryCorpusFile) {

@@ -47,12 +47,13 @@ struct Run {
   Recorder observer;
 };
 
-std::unique_ptr<Run> analyse(const std::string& path, PassControl* control = nullptr) {
+std::unique_ptr<Run> analyse(const std::string& path, PassControl* control = nullptr, int threads = 2) {
   auto run = std::make_unique<Run>();
   PassControl own;
   AnalysisOptions options;
   options.source_path = path;
   options.write_log = false;
+  options.threads = threads;
   run->status = RunAnalysis(options, control ? *control : own, run->observer, run->result);
   return run;
 }
@@ -364,6 +365,60 @@ TEST(AnalysisPass, TableRowsWithoutTheirMessageAreNamed) {
   };
   EXPECT_TRUE(names(small[1]));
   EXPECT_TRUE(names(large[250]));
+}
+
+// Everything a run gives the user, in the order it gives it.
+void expect_same_run(const Run& one, const Run& two) {
+  EXPECT_EQ(one.status, two.status);
+  const AnalysisResult& a = one.result;
+  const AnalysisResult& b = two.result;
+  EXPECT_EQ(a.folders, b.folders);
+  ASSERT_EQ(a.mail_folders.entries().size(), b.mail_folders.entries().size());
+  for (std::size_t i = 0; i < a.mail_folders.entries().size(); ++i) {
+    const auto& x = a.mail_folders.entries()[i];
+    const auto& y = b.mail_folders.entries()[i];
+    EXPECT_EQ(x.path, y.path);
+    EXPECT_EQ(x.items, y.items) << x.path;
+  }
+  EXPECT_EQ(a.tasks, b.tasks);
+  EXPECT_EQ(a.notes, b.notes);
+  EXPECT_EQ(a.journal, b.journal);
+  EXPECT_EQ(a.calendar, b.calendar);
+  EXPECT_EQ(a.contacts, b.contacts);
+  EXPECT_EQ(a.counters, b.counters);
+  EXPECT_EQ(a.nodes_decoded, b.nodes_decoded);
+  EXPECT_EQ(a.mail_items_by_folder, b.mail_items_by_folder);
+  EXPECT_EQ(a.rebuilt, b.rebuilt);
+  EXPECT_EQ(a.lost, b.lost);
+  EXPECT_EQ(one.observer.folders, two.observer.folders);
+  EXPECT_EQ(one.observer.messages, two.observer.messages);
+}
+
+// The second thread loads items while the walk loads others: what the user is shown, damage
+// and losses included, must not depend on it. Each source is read several times on two threads,
+// so that the threads meet in different places.
+TEST(AnalysisPass, TwoThreadsListWhatOneDoes) {
+  const std::string sample = testing::SourceDir() + "/samples/sample.ost";
+  const std::string dir = testing::TestTempDir();
+  std::vector<std::string> sources = {sample};
+  // Many items in two folders, beside a subfolder.
+  {
+    const std::string path = dir + "/many-for-threads.pst";
+    auto w = PstWriter::Create(path, {});
+    const auto inbox = w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note");
+    const auto sub = w->AddFolder(inbox, "Sub", "IPF.Note");
+    for (int i = 0; i < 300; ++i) {
+      w->AddMessage(i % 3 == 0 ? sub : inbox, message(i % 10 == 0 ? "IPM.Task" : "IPM.Note", "m" + std::to_string(i)));
+    }
+    w->Close();
+    sources.push_back(path);
+  }
+  for (const auto& copy : testing::DamagedCopies(sample, dir, "threads", 1, 8)) sources.push_back(copy);
+  for (const auto& path : sources) {
+    SCOPED_TRACE(path);
+    const auto one = analyse(path, nullptr, 1);
+    for (int run = 0; run < 3; ++run) expect_same_run(*one, *analyse(path, nullptr, 2));
+  }
 }
 
 }  // namespace

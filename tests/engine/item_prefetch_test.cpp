@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <set>
 #include <chrono>
@@ -60,12 +61,14 @@ void expect_loaded(const LoadedItem& item, const NodeRecord& node) {
 }
 
 TEST(ItemPrefetch, NestedFoldersOutOfOrderAndUnqueuedNodesGetTheirOwnItems) {
+  for (const auto sharing : {ItemPrefetcher::Sharing::kWorkerLoadsAll, ItemPrefetcher::Sharing::kShared})
   for (const std::size_t window : {0, 1, 8}) {
     SCOPED_TRACE(window);
+    SCOPED_TRACE(static_cast<int>(sharing));
     const auto nodes = make_nodes(200);
     CountingLoader loader;
     {
-      ItemPrefetcher prefetch(loader.make(), window);
+      ItemPrefetcher prefetch(loader.make(), window, sharing);
       // A folder of 100 items, taken in order, with a subfolder entered half way.
       prefetch.Enter(pointers(nodes, 0, 100));
       for (std::size_t i = 0; i < 50; ++i) expect_loaded(prefetch.Take(nodes[i]), nodes[i]);
@@ -110,6 +113,31 @@ TEST(ItemPrefetch, TheWindowBoundsWhatWaitsAndLeavingLetsItGo) {
   prefetch.Enter(pointers(nodes, 50, 60));
   for (std::size_t i = 50; i < 60; ++i) EXPECT_TRUE(prefetch.Take(nodes[i]).record);
   EXPECT_LE(calls.load(), 4 + 10);
+}
+
+// A sharing pass that finds the worker loading the node it wants loads the next one itself:
+// with loads that take a while, both threads load, and each node is still loaded once.
+TEST(ItemPrefetch, ASharingPassLoadsWhileTheWorkerDoes) {
+  const auto nodes = make_nodes(60);
+  std::mutex mutex;
+  std::map<std::uint32_t, std::thread::id> loaded_on;
+  ItemPrefetcher prefetch(
+      [&](const NodeRecord& node, SourceObject&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::lock_guard lock(mutex);
+        EXPECT_TRUE(loaded_on.emplace(node.nid.value, std::this_thread::get_id()).second) << node.nid.value;
+        return std::make_unique<ItemRecord>();
+      },
+      8, ItemPrefetcher::Sharing::kShared);
+  prefetch.Enter(pointers(nodes, 0, 60));
+  for (const auto& node : nodes) EXPECT_TRUE(prefetch.Take(node).record);
+  prefetch.Leave();
+  std::size_t here = 0;
+  for (const auto& [nid, thread] : loaded_on) here += thread == std::this_thread::get_id() ? 1 : 0;
+  EXPECT_EQ(loaded_on.size(), 60u);
+  // About half each; a pass that only waited would load one or two of them.
+  EXPECT_GE(here, 10u);
+  EXPECT_LE(here, 50u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ndb/ost_context.h"
+#include "support/store_damage.h"
 
 namespace salvora::testing {
 
@@ -92,6 +93,19 @@ Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest
   EXPECT_NE(crc_at, 0u) << "no message in " << source;
   Overwrite(dest, crc_at, {static_cast<std::uint8_t>(crc_byte ^ 0x5A)});
   return message;
+}
+
+std::vector<std::string> DamagedCopies(const std::string& source, const std::string& dir, const std::string& prefix,
+                                       std::uint32_t first_seed, std::uint32_t last_seed) {
+  std::vector<std::string> out = {dir + "/" + prefix + "-checksum.ost", dir + "/" + prefix + "-folder.ost"};
+  BreakChecksumOfOneMessage(source, out[0]);
+  DamageMessageAndFolder(source, out[1]);
+  const ByteVector bytes = ReadBytes(source);
+  for (std::uint32_t seed = first_seed; seed <= last_seed; ++seed) {
+    out.push_back(dir + "/" + prefix + "-seed-" + std::to_string(seed) + ".ost");
+    WriteBytes(out.back(), DamageStore(bytes, seed).bytes);
+  }
+  return out;
 }
 
 }  // namespace salvora::testing

@@ -3,7 +3,9 @@
 // told about them: one message, and one folder that holds messages (and no folders).
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "format/ids.h"
 
@@ -22,5 +24,11 @@ DamagedSource DamageMessageAndFolder(const std::string& source, const std::strin
 // Writes a copy of source to dest in which one message's data block keeps its bytes but its
 // trailer's checksum is wrong; returns that message.
 Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest);
+
+// Damaged copies of source in dir, named from prefix: one with a message's checksum broken,
+// one with a message and a folder unreadable, and one for each seed of the damage campaign.
+// Returns their paths.
+std::vector<std::string> DamagedCopies(const std::string& source, const std::string& dir, const std::string& prefix,
+                                       std::uint32_t first_seed, std::uint32_t last_seed);
 
 }  // namespace salvora::testing
