@@ -62,7 +62,9 @@ LoadedItem ItemPrefetcher::Take(const NodeRecord& node) {
     if (auto it = ready_.find(&node); it != ready_.end()) {
       LoadedItem out = std::move(it->second.item);
       ready_.erase(it);
-      changed_.notify_all();
+      // A worker waiting for room is woken once half the window is free, not at every item:
+      // each wake-up costs the pass a system call.
+      if (ready_.size() <= window_ / 2) changed_.notify_all();
       return out;
     }
     // Not reached yet: loaded here, and passed over by the worker.
