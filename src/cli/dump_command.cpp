@@ -12,6 +12,7 @@
 #include <exception>
 #include <iterator>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -186,11 +187,20 @@ struct Dumper {
                        ": part of its data is damaged (block checksums do not match); shown as read");
   }
 
-  // The messages of one folder. On two threads each takes the next message not yet taken, with
-  // a Dumper of its own; what each message gave is put together in the folder's order, so the
-  // errors come out as one thread would name them.
+  // The messages of one folder, a few thousand at a time. On two threads each takes the next
+  // message not yet taken, with a Dumper of its own; what each message gave is put together in
+  // the folder's order, so the errors come out as one thread would name them.
   void messages(const std::vector<const NodeRecord*>& nodes, const std::string& folder,
                 const std::optional<std::string>& ipm) {
+    constexpr std::size_t kMessagesAtATime = 4096;
+    for (std::size_t at = 0; at < nodes.size(); at += kMessagesAtATime) {
+      const auto end = nodes.begin() + static_cast<std::ptrdiff_t>(std::min(nodes.size(), at + kMessagesAtATime));
+      some_messages(std::span(nodes.begin() + static_cast<std::ptrdiff_t>(at), end), folder, ipm);
+    }
+  }
+
+  void some_messages(std::span<const NodeRecord* const> nodes, const std::string& folder,
+                     const std::optional<std::string>& ipm) {
     if (threads < 2 || nodes.size() < 2) {
       for (const NodeRecord* n : nodes) message(*n, folder, ipm);
       return;

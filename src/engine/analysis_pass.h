@@ -50,8 +50,8 @@ struct AnalysisOptions {
   // The item lists are for the recovery screen; a caller that needs only the counts leaves
   // them empty, and memory no longer grows with every item's summary.
   bool keep_lists = true;
-  // 2: a second thread loads every other item of a folder while the walk loads the rest; 1:
-  // the walk loads every item itself. The result is the same.
+  // 2: a second thread loads a folder's items ahead of the walk, and the walk loads the next
+  // one itself rather than wait for it; 1: the walk loads every item. The result is the same.
   int threads = 2;
 };
 

@@ -2,8 +2,13 @@
 
 #include <iconv.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -40,23 +45,26 @@ void append_utf8(std::string& out, char32_t cp) {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Most text is ASCII: ascii4(i, p) copies units i..i+3 to p when all four are ASCII and none
-// is a NUL that would be dropped, and says whether it did.
-template <typename UnitAt, typename Ascii4>
-std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, Ascii4 ascii4, bool drop_nul) {
-  // A unit gives at most three bytes (U+FFFD for a lone surrogate); a pair gives four.
-  std::string out(count * 3, '\0');
-  char* p = out.data();
+// Most text is ASCII: ascii_run(i, p) copies units i..i+Run-1 to p when all of them are ASCII
+// and none is a NUL that would be dropped, and says whether it did.
+template <std::size_t Run, typename UnitAt, typename AsciiRun>
+std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, AsciiRun ascii_run, bool drop_nul) {
+  // A unit gives at most three bytes (U+FFFD for a lone surrogate); a pair gives four. The
+  // buffer is not cleared first: a long body would pay for clearing three times its size.
+  char small[256];
+  std::unique_ptr<char[]> large;
+  char* const start = count * 3 <= sizeof small ? small : (large = std::make_unique_for_overwrite<char[]>(count * 3)).get();
+  char* p = start;
   for (std::size_t i = 0; i < count; ++i) {
     const char32_t u = unit_at(i);
     if (u < 0x80) {
       // A run of ASCII is tried only where one starts: text in other scripts would pay for a
       // failed try at every unit.
-      if (i + 4 <= count && ascii4(i, p, drop_nul)) {
+      if (i + Run <= count && ascii_run(i, p, drop_nul)) {
         do {
-          i += 4;
-          p += 4;
-        } while (i + 4 <= count && ascii4(i, p, drop_nul));
+          i += Run;
+          p += Run;
+        } while (i + Run <= count && ascii_run(i, p, drop_nul));
         --i;  // the loop's step goes to the first unit after the run
       } else if (u != 0 || !drop_nul) {
         *p++ = static_cast<char>(u);
@@ -66,7 +74,12 @@ std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, Ascii4 ascii4
       // general case.
       *p++ = static_cast<char>(0xC0 | (u >> 6));
       *p++ = static_cast<char>(0x80 | (u & 0x3F));
-    } else if (u >= 0xD800 && u <= 0xDBFF) {
+    } else if (u < 0xD800 || u > 0xDFFF) {
+      // The rest of the BMP (Indic, CJK, symbols): three bytes.
+      *p++ = static_cast<char>(0xE0 | (u >> 12));
+      *p++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (u & 0x3F));
+    } else if (u <= 0xDBFF) {
       const char32_t lo = i + 1 < count ? unit_at(i + 1) : 0;
       if (lo >= 0xDC00 && lo <= 0xDFFF) {
         p = put_utf8(p, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
@@ -74,14 +87,11 @@ std::string utf16_units_to_utf8(std::size_t count, UnitAt unit_at, Ascii4 ascii4
       } else {
         p = put_utf8(p, kReplacement);
       }
-    } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      p = put_utf8(p, kReplacement);
     } else {
-      p = put_utf8(p, u);
+      p = put_utf8(p, kReplacement);  // a low surrogate without its high one
     }
   }
-  out.resize(static_cast<std::size_t>(p - out.data()));
-  return out;
+  return std::string(start, static_cast<std::size_t>(p - start));
 }
 
 // Decodes one UTF-8 sequence at text[i]; returns the code point and advances i. Invalid or
@@ -154,9 +164,24 @@ bool probe_codepage(std::uint32_t codepage) {
 
 std::string utf16_to_utf8(std::span<const std::uint8_t> utf16le, bool drop_nul) {
   const std::size_t count = utf16le.size() / 2;
-  return utf16_units_to_utf8(
-      count,
-      [&](std::size_t i) { return static_cast<char32_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8)); },
+  const auto unit_at = [&](std::size_t i) { return static_cast<char32_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8)); };
+#if defined(__SSE2__)
+  // Eight units at a time: each must have no bit above the seventh, and none may be a NUL to drop.
+  return utf16_units_to_utf8<8>(
+      count, unit_at,
+      [&](std::size_t i, char* p, bool drop) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(utf16le.data() + 2 * i));
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF) return false;
+        if (drop && _mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)) != 0) return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(units, units));
+        return true;
+      },
+      drop_nul);
+#else
+  return utf16_units_to_utf8<4>(
+      count, unit_at,
       [&](std::size_t i, char* p, bool drop) {
         std::uint64_t units;
         std::memcpy(&units, utf16le.data() + 2 * i, sizeof units);
@@ -168,10 +193,11 @@ std::string utf16_to_utf8(std::span<const std::uint8_t> utf16le, bool drop_nul) 
         return true;
       },
       drop_nul);
+#endif
 }
 
 std::string utf16_to_utf8(std::u16string_view text, bool drop_nul) {
-  return utf16_units_to_utf8(
+  return utf16_units_to_utf8<1>(
       text.size(), [&](std::size_t i) { return static_cast<char32_t>(text[i]); },
       [](std::size_t, char*, bool) { return false; }, drop_nul);
 }

@@ -37,14 +37,16 @@ TEST(Utf16ToUtf8, ScriptsSurrogatesAndLoneHalves) {
   EXPECT_EQ(utf16_to_utf8(le({0xFFFF, 0x800, 0x7FF, 0x80, 0x7F})), "\xEF\xBF\xBF\xE0\xA0\x80\xDF\xBF\xC2\x80\x7F");
 }
 
-// Runs of ASCII go four units at a time: mixed text, NULs and pairs falling across those groups
-// at every offset must read as the unit-by-unit reading of the same units does.
+// Runs of ASCII go eight units at a time: mixed text, NULs, pairs and units whose low byte alone
+// is ASCII, falling across those groups at every offset, must read as the unit-by-unit reading
+// of the same units does.
 TEST(Utf16ToUtf8, FastAsciiRunsMatchTheUnitByUnitReading) {
-  const std::vector<std::uint16_t> pieces = {0x41, 0x7F, 0x80, 0, 0xE9, 0x65E5, 0xD83D, 0xDE00, 0xDC00, 0x20};
+  const std::vector<std::uint16_t> pieces = {0x41,   0x7F,   0x80,   0,      0xE9,  0x65E5,
+                                             0xD83D, 0xDE00, 0xDC00, 0x20,   0x141, 0x4100, 0x0800};
   std::uint32_t state = 7;
   for (int round = 0; round < 2000; ++round) {
     std::u16string units;
-    const int length = 1 + round % 23;
+    const int length = 1 + round % 41;
     for (int i = 0; i < length; ++i) {
       state = state * 1103515245u + 12345u;
       // Mostly ASCII, as mail is, with the rest drawn from the awkward cases.
