@@ -185,20 +185,21 @@ std::uint64_t FileSpace::AllocatePage() {
   return Append(g_.page_size, g_.page_size);
 }
 
-void FileSpace::ApplyPendingFrees() {
+template <class F>
+void FileSpace::ForEachPending(F&& f) const {
   auto size = pending_size_.begin();
   for (const std::uint64_t ib : pending_ib_) {
-    Mark(ib, *size, false);
+    f(ib, *size);
     ++size;
   }
 }
 
+void FileSpace::ApplyPendingFrees() {
+  ForEachPending([this](std::uint64_t ib, std::uint64_t size) { Mark(ib, size, false); });
+}
+
 void FileSpace::MakeFreedReusable() {
-  auto size = pending_size_.begin();
-  for (const std::uint64_t ib : pending_ib_) {
-    AddReusable(ib, *size);
-    ++size;
-  }
+  ForEachPending([this](std::uint64_t ib, std::uint64_t size) { AddReusable(ib, size); });
   pending_ib_.clear();
   pending_size_.clear();
 }

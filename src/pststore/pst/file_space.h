@@ -100,6 +100,9 @@ class FileSpace {
   // maps held are let go of. A walk over many maps (taking them into slots, the frees of a
   // checkpoint, writing them) would otherwise hold the page of each.
   void TouchMap(std::uint64_t k);
+  // Calls f(ib, size) for each range freed since the last checkpoint, in the order freed.
+  template <class F>
+  void ForEachPending(F&& f) const;
   // Lets go of every map held but interval k's.
   void DropMapsBut(std::uint64_t k);
   void Mark(std::uint64_t ib, std::uint64_t size, bool allocated);
