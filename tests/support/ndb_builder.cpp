@@ -1,9 +1,11 @@
 #include "support/ndb_builder.h"
 
+#include <signal.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -335,12 +337,28 @@ void remove_temp_dir() {
   std::filesystem::remove_all(temp_dir_path(), ec);
 }
 
+// The folders of test programs that were killed (a timeout, Ctrl-C) and never ran their exit
+// handlers: named for a process that no longer exists.
+void remove_orphaned_temp_dirs(const std::string& base) {
+  const std::string prefix = "salvora-test-";
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0 || name.size() == prefix.size()) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) || digits.size() > 9) continue;
+    const auto pid = static_cast<pid_t>(std::stol(digits));
+    if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) std::filesystem::remove_all(entry.path(), ec);
+  }
+}
+
 }  // namespace
 
 std::string TestTempDir() {
   static const std::string dir = [] {
     const char* t = std::getenv("TMPDIR");
     std::string base = (t && *t) ? t : "/tmp";
+    remove_orphaned_temp_dirs(base);
     std::string d = base + "/salvora-test-" + std::to_string(::getpid());
     std::filesystem::create_directories(d);
     temp_dir_path() = d;
