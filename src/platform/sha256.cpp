@@ -22,9 +22,15 @@ void Sha256::Update(const std::string& data) {
   sha256_update(&state_->ctx, data.size(), reinterpret_cast<const std::uint8_t*>(data.data()));
 }
 
+std::array<std::uint8_t, 32> Sha256::Digest() {
+  std::array<std::uint8_t, 32> digest{};
+  static_assert(SHA256_DIGEST_SIZE == 32);
+  sha256_digest(&state_->ctx, digest.size(), digest.data());
+  return digest;
+}
+
 std::string Sha256::HexDigest() {
-  std::uint8_t digest[SHA256_DIGEST_SIZE];
-  sha256_digest(&state_->ctx, sizeof digest, digest);
+  const auto digest = Digest();
   static const char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(2 * sizeof digest);

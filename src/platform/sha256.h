@@ -2,6 +2,7 @@
 // SHA-256 (FIPS 180-4, computed by nettle), incremental, for fingerprints of bodies and attachments in dumps and
 // checks. Not used for anything secret.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -21,6 +22,8 @@ class Sha256 {
   void Update(const std::string& data);
   // The digest as 64 lowercase hex characters; the object is spent afterwards.
   std::string HexDigest();
+  // The digest's 32 bytes; the object is spent afterwards.
+  std::array<std::uint8_t, 32> Digest();
 
  private:
   struct State;  // the library's context, kept out of this header

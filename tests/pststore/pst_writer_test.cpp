@@ -95,7 +95,9 @@ TEST(PstWriter, LargeFolderAcrossManyCheckpoints) {
 TEST(PstWriter, FolderTableOfManyHeapBlocksAcrossCheckpoints) {
   const std::string path = testing::TempPath("long-subjects.pst");
   PstOptions options;
-  options.checkpoint_bytes = 1 << 20;
+  // The table's unchanged heap blocks are shared between its versions, so a commit comes
+  // after fewer bytes than the table's size.
+  options.checkpoint_bytes = 1 << 19;
   auto w = PstWriter::Create(path, options);
   const FolderId inbox = w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note");
   const std::size_t count = 3000;
@@ -345,7 +347,11 @@ TEST(PstWriter, FailedWriteKeepsLastCommit) {
       for (int i = 0;; ++i) {
         MessageSpec m;
         m.props = {Property::String(kPidSubject, "m" + std::to_string(i))};
-        m.attachments.push_back(AttachmentSpec{{}, std::vector<std::uint8_t>(50000, 2), {}, nullptr, nullptr});
+        // Distinct data each time: equal blocks would be stored once and never fill the disk.
+        std::vector<std::uint8_t> data(50000);
+        std::mt19937 random(static_cast<std::uint32_t>(i));
+        for (auto& b : data) b = static_cast<std::uint8_t>(random());
+        m.attachments.push_back(AttachmentSpec{{}, std::move(data), {}, nullptr, nullptr});
         w->AddMessage(w->ipm_subtree(), m);
         if (i % 10 == 9) {
           w->Commit();

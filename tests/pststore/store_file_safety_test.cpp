@@ -3,6 +3,8 @@
 // reaches every later caller and the messages a failed commit lost are counted.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -97,7 +99,11 @@ TEST_F(StoreFileSafety, FullDiskKeepsItsCauseAndCountsWhatTheLastCheckpointLacks
       for (int i = 0; i < 1000; ++i) {
         pst::MessageSpec m;
         m.props = {pst::Property::String(kPidSubject, "m" + std::to_string(i))};
-        m.attachments.push_back(pst::AttachmentSpec{{}, std::vector<std::uint8_t>(40000, 7), {}, nullptr, nullptr});
+        // Distinct data each time: equal blocks would be stored once and never fill the disk.
+        std::vector<std::uint8_t> data(40000);
+        std::mt19937 random(static_cast<std::uint32_t>(i));
+        for (auto& b : data) b = static_cast<std::uint8_t>(random());
+        m.attachments.push_back(pst::AttachmentSpec{{}, std::move(data), {}, nullptr, nullptr});
         try {
           store->AddMessage(store->root(), m);
           ++accepted;

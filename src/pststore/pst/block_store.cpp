@@ -24,9 +24,28 @@ std::uint64_t BlockStore::WriteBlock(Bytes payload, bool internal, BlockList* ow
   return bid;
 }
 
+std::uint64_t BlockStore::WriteDataBlock(Bytes payload, BlockList* owned) {
+  const SharedBlocks::Digest digest = SharedBlocks::Of(payload);
+  if (const std::uint64_t bid = shared_.Find(digest)) {
+    // The slot may name a block freed since (ids are never given out twice, so the tree says
+    // so), and cRef is 16 bits: past its top the bytes are written again.
+    std::optional<BbtEntry> e = bbt_.Find(bid);
+    if (e && e->cref < 0xFFFF) {
+      ++e->cref;
+      bbt_.Put(*e);
+      if (owned) owned->push_back(bid);
+      ++blocks_shared;
+      return bid;
+    }
+  }
+  const std::uint64_t bid = WriteBlock(payload, false, owned);
+  shared_.Remember(digest, bid);
+  return bid;
+}
+
 std::uint64_t BlockStore::WriteValue(Bytes data, BlockList* owned) {
   if (data.empty()) return 0;
-  if (data.size() <= geometry().max_block_data) return WriteBlock(data, false, owned);
+  if (data.size() <= geometry().max_block_data) return WriteDataBlock(data, owned);
   DataTreeWriter w(*this, owned);
   w.Append(data);
   return w.Finish();
@@ -108,7 +127,7 @@ void DataTreeWriter::Append(Bytes data) {
 
 void DataTreeWriter::EndBlock() {
   if (block_.empty()) return;
-  bids_.push_back(store_.WriteBlock(block_, false, owned_));
+  bids_.push_back(store_.WriteDataBlock(block_, owned_));
   sizes_.push_back(static_cast<std::uint32_t>(block_.size()));
   block_.clear();
 }
@@ -124,7 +143,7 @@ void IndexedTreeWriter::Put(std::size_t index, Bytes payload) {
     sizes_.resize(index + 1, 0);
   }
   if (bids_[index] != 0) throw std::logic_error("data tree block " + std::to_string(index) + " given twice");
-  bids_[index] = store_.WriteBlock(payload, false, owned_);
+  bids_[index] = store_.WriteDataBlock(payload, owned_);
   sizes_[index] = static_cast<std::uint32_t>(payload.size());
 }
 

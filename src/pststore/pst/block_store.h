@@ -4,9 +4,11 @@
 //
 // Every block is written as soon as it is made; its block tree entry stays in memory until
 // the next commit has written it.
-// Blocks are never shared, so each has cRef 2 (its tree entry plus its one reference).
+// A block has cRef 2 (its tree entry plus its one reference), or more when a value's data block
+// repeats one written earlier: it is then referenced again instead of written twice.
 // A caller that will replace a node later passes an "owned" list that collects every block
-// id written for it, so that FreeBlocks can release them.
+// id written or referenced for it, so that FreeBlocks can release them (a shared block gives
+// up one reference).
 
 #include <cstdint>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "pststore/pst/cow_btree.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/file_space.h"
+#include "pststore/pst/shared_blocks.h"
 
 namespace salvora::pst {
 
@@ -41,6 +44,10 @@ class BlockStore {
   // blocks. In the 4 KB layout a data block is stored compressed where that saves space;
   // internal blocks stay plain, since not every reader inflates them.
   std::uint64_t WriteBlock(Bytes payload, bool internal, BlockList* owned);
+  // A leaf data block (a heap's, a body's, an attachment's): the same bytes written earlier are
+  // referenced again. Data-tree and sub-node blocks are always written anew: a shared one would
+  // take a second reference to each of its children that nothing holds.
+  std::uint64_t WriteDataBlock(Bytes payload, BlockList* owned);
   // A value of any length as one block or a data tree; 0 for an empty value.
   std::uint64_t WriteValue(Bytes data, BlockList* owned);
   // A data tree over blocks already written (in order), with their sizes.
@@ -52,15 +59,18 @@ class BlockStore {
   std::uint64_t next_bid = 4;
   std::uint64_t next_page_bid = 1;
   std::uint64_t bytes_written = 0;
+  std::uint64_t blocks_shared = 0;
 
  private:
   FileSpace space_;
   CryptMethod crypt_;
   BlockTree bbt_;
+  SharedBlocks shared_;
 };
 
 // Streams a value into data blocks of the layout's largest size and builds its tree at the
-// end, so that an attachment of any size passes through a single block buffer.
+// end, so that an attachment of any size passes through a single block buffer. Its blocks are
+// value blocks, shared with equal ones written before.
 class DataTreeWriter {
  public:
   DataTreeWriter(BlockStore& store, BlockList* owned) : store_(store), owned_(owned) {}

@@ -67,7 +67,9 @@ std::uint64_t PstWriter::Impl::WriteRecipientTable(const std::vector<RecipientSp
   std::uint64_t size = 0;
   std::uint32_t row_id = 0;
   for (const auto& r : recipients) {
-    TableRow row{row_id++, row_ver++, {}};
+    // Row versions count within the table, like the sub-node NIDs, so equal messages match.
+    TableRow row{row_id, row_id + 1, {}};
+    ++row_id;
     for (const auto& p : r.props)
       if (schema.Find(p.tag)) set_prop(row.cells, p);
     rows.push_back(std::move(row));
@@ -98,7 +100,7 @@ std::uint64_t PstWriter::Impl::StreamAttachmentData(const AttachmentSpec& a, Nod
   }
   // Sources are single-pass, so even a short streamed value stays in its sub-node; a sub-node
   // value is valid at any size.
-  const std::uint32_t vnid = AllocNid(kNidTypeLtp);
+  const std::uint32_t vnid = ab.AllocLocalNid(kNidTypeLtp);
   ab.AddSubnode(SubnodeBlockEntry{vnid, bid, 0});
   prebuilt.push_back(PrebuiltValue{PropTag(kPidAttachDataBinary, kPtypBinary), vnid});
   return size;
@@ -107,7 +109,7 @@ std::uint64_t PstWriter::Impl::StreamAttachmentData(const AttachmentSpec& a, Nod
 // An attachment is a sub-node with its own property context; its data goes to a sub-node of
 // its own when large, and an embedded message is a complete message object below it.
 std::uint64_t PstWriter::Impl::WriteAttachment(AttachmentSpec a, NodeBuilder& nb, std::vector<TableRow>& rows) {
-  const std::uint32_t anid = AllocNid(kNidTypeAttachment);
+  const std::uint32_t anid = nb.AllocLocalNid(kNidTypeAttachment);
   NodeBuilder ab(*this, nullptr);
   // The size counts the values as given, before the data and the defaults join them.
   const std::uint64_t given_size = PropsSize(a.props);
@@ -116,7 +118,7 @@ std::uint64_t PstWriter::Impl::WriteAttachment(AttachmentSpec a, NodeBuilder& nb
   std::uint64_t data_size = 0;
   if (a.embedded) {
     const WrittenMessage m = WriteMessageObject(*a.embedded, false);
-    const std::uint32_t mnid = AllocNid(kNidTypeNormalMessage);
+    const std::uint32_t mnid = ab.AllocLocalNid(kNidTypeNormalMessage);
     ab.AddSubnode(SubnodeBlockEntry{mnid, m.bid_data, m.bid_sub});
     data_size = m.size;
     ByteWriter obj(ObjectReference::kSize);
@@ -137,7 +139,7 @@ std::uint64_t PstWriter::Impl::WriteAttachment(AttachmentSpec a, NodeBuilder& nb
   set_prop(props, Property::Int32(kPidAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(attach_size, 0x7FFFFFFF))));
   const auto heap = build_property_context(props, ab, prebuilt);
   nb.AddSubnode(SubnodeBlockEntry{anid, ab.WriteHeap(heap), ab.FinishSubnodes()});
-  TableRow row{anid, row_ver++, {}};
+  TableRow row{anid, static_cast<std::uint32_t>(rows.size() + 1), {}};
   for (const auto& p : props)
     if (attachment_template().Find(p.tag)) row.cells.push_back(p);
   rows.push_back(std::move(row));

@@ -30,14 +30,16 @@ std::vector<std::uint8_t> make_entry_id(const std::array<std::uint8_t, 16>& reco
 
 NodeBuilder::NodeBuilder(PstWriter::Impl& w, BlockList* owned) : w_(w), owned_(owned), heap_(*w.store, owned) {}
 
+std::uint32_t NodeBuilder::AllocLocalNid(std::uint8_t type) { return Nid::make(type, next_local_index_++).value; }
+
 std::uint32_t NodeBuilder::AddValue(Bytes data) {
-  const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
+  const std::uint32_t nid = AllocLocalNid(kNidTypeLtp);
   subs_.push_back(SubnodeBlockEntry{nid, w_.store->WriteValue(data, owned_), 0});
   return nid;
 }
 
 std::uint32_t NodeBuilder::AddBlocks(const std::vector<std::vector<std::uint8_t>>& blocks) {
-  const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
+  const std::uint32_t nid = AllocLocalNid(kNidTypeLtp);
   subs_.push_back(SubnodeBlockEntry{nid, WriteHeap(blocks), 0});
   return nid;
 }
@@ -47,7 +49,7 @@ std::uint32_t NodeBuilder::AddBlocksInOrder(std::size_t count,
   IndexedTreeWriter tree(*w_.store, owned_);
   for (std::size_t k = 0; k < count; ++k) tree.Put(k, block_at(k));
   // The NID after the blocks, as AddBlocks takes it after its caller made them.
-  const std::uint32_t nid = w_.AllocNid(kNidTypeLtp);
+  const std::uint32_t nid = AllocLocalNid(kNidTypeLtp);
   subs_.push_back(SubnodeBlockEntry{nid, tree.Finish(), 0});
   return nid;
 }

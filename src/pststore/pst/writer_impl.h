@@ -49,6 +49,10 @@ class NodeBuilder : public SubnodeSink {
   std::uint32_t AddBlocksInOrder(std::size_t count,
                                  const std::function<std::vector<std::uint8_t>(std::size_t)>& block_at) override;
   void AddSubnode(const SubnodeBlockEntry& e) { subs_.push_back(e); }
+  // A sub-node's NID needs to be unique only among the node's own sub-nodes, so each node
+  // counts its own: two equal messages then get equal heaps and sub-node lists, and the block
+  // store keeps one copy of their blocks.
+  std::uint32_t AllocLocalNid(std::uint8_t type);
   // The node's own data: heap blocks as one data tree.
   std::uint64_t WriteHeap(const std::vector<std::vector<std::uint8_t>>& blocks);
   // The same streamed: HeapBlocks takes the heap's blocks in any order as they become final,
@@ -62,6 +66,7 @@ class NodeBuilder : public SubnodeSink {
   PstWriter::Impl& w_;
   BlockList* owned_;
   std::vector<SubnodeBlockEntry> subs_;
+  std::uint32_t next_local_index_ = kFirstUserNidIndex;
   IndexedTreeWriter heap_;
 };
 
