@@ -68,6 +68,14 @@ if(TARGET salvora)
   ]])
 endif()
 
+# The installed programs resolve every symbol at start-up, so that the relocation tables can be
+# made read-only (full RELRO), as Debian builds its packages.
+foreach(program IN ITEMS salvora salvora-cli)
+  if(TARGET ${program})
+    target_link_options(${program} PRIVATE LINKER:-z,relro,-z,now)
+  endif()
+endforeach()
+
 # The Debian package: runtime libraries only, found by dpkg-shlibdeps from the programs
 # themselves; stripped; nothing run at install time (dpkg's triggers refresh the menu, icon and
 # file type caches).

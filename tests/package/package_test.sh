@@ -8,9 +8,9 @@ set -euo pipefail
 build=$(realpath "$1")
 source=$(realpath "$2")
 
-for tool in dpkg-deb dpkg-shlibdeps cpack; do
+for tool in dpkg-deb dpkg-shlibdeps file cpack; do
   if ! command -v "$tool" >/dev/null; then
-    echo "package test skipped: $tool is not installed (apt install dpkg-dev)"
+    echo "package test skipped: $tool is not installed (apt install dpkg-dev file)"
     exit 77
   fi
 done
@@ -54,6 +54,12 @@ unexpected=$(grep -Ev "$allowed" "$scratch/files" || true)
 [ -z "$unexpected" ] || fail "package holds files outside the install tree: $unexpected"
 owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
 [ "$owners" = "root/root" ] || fail "files not owned by root: $owners"
+
+# `make install` puts the same tree under its prefix.
+DESTDIR=$scratch/staged cmake --install "$build" --prefix /usr >/dev/null
+(cd "$scratch/staged" && find . -type f -o -type l) | sed 's|^\./|/|' | sort >"$scratch/installed"
+diff "$scratch/files" "$scratch/installed" >"$scratch/install.diff" ||
+  fail "make install and the package differ: $(cat "$scratch/install.diff")"
 
 # --- the control fields: runtime libraries only
 depends=$(dpkg-deb -f "$deb" Depends)
