@@ -6,8 +6,6 @@ CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 SAMPLE     ?= samples/sample.ost
 PREFIX     ?= /usr/local
 DESTDIR    ?=
-# What an installation and the package hold; the tests and benchmarks are not built for them.
-INSTALLED  := salvora salvora-cli salvora_resources salvora_packaging
 
 .PHONY: all deps configure build run test test-unit test-quick test-asan bench install package clean
 
@@ -46,15 +44,15 @@ bench: build
 
 # The programs, their pages, menu entry, icons, file types, man pages and completion under
 # PREFIX (DESTDIR before it for a staged install). Without DESTDIR it refreshes the desktop's
-# caches so that the menu entry and file types appear at once.
+# caches so that the menu entry and file types appear at once. Only what is installed is built.
 install: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target salvora_installed
 	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
 
 # The Debian package of the same tree, in $(BUILD_DIR)/packages/.
 package: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $(INSTALLED)
-	@cd $(BUILD_DIR) && cpack -G DEB >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target salvora_installed
+	@cd $(BUILD_DIR) && { cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }; }
 	@ls $(BUILD_DIR)/packages/*.deb
 
 clean:

@@ -38,6 +38,13 @@ foreach(source IN ITEMS ${packaging_dir}/salvora.1 ${packaging_dir}/salvora-cli.
 endforeach()
 add_custom_target(salvora_packaging ALL DEPENDS ${compressed})
 
+# Everything an installation holds, for `make install` and `make package` to build first.
+add_custom_target(salvora_installed)
+add_dependencies(salvora_installed salvora-cli salvora_resources salvora_packaging)
+if(TARGET salvora)
+  add_dependencies(salvora_installed salvora)
+endif()
+
 install(FILES ${installed_salvora-cli.1} DESTINATION share/man/man1)
 install(FILES ${packaging_dir}/salvora-cli.bash DESTINATION share/bash-completion/completions RENAME salvora-cli)
 install(FILES ${packaging_dir}/copyright ${installed_changelog} DESTINATION share/doc/salvora)

@@ -19,7 +19,9 @@ options_of() { "$cli" help "$1" | sed -n 's/^  \(-h, \)\?--\([a-z-]\+\).*/--\2/p
 
 # --- man pages
 if command -v man >/dev/null; then
+  version=$(sed -n 's/^project(salvora VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")
   for page in salvora salvora-cli; do
+    grep -q "^\.TH .* \"Salvora $version\"" "$pages/$page.1" || fail "$page.1 does not give version $version"
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=100 man --warnings -l "$pages/$page.1" 2>&1 >/dev/null || true)
     [ -z "$warnings" ] || fail "$page.1 renders with warnings: $warnings"
     text=$(LC_ALL=C.UTF-8 MANWIDTH=100 man -l "$pages/$page.1" 2>/dev/null | col -b)

@@ -5,15 +5,15 @@
 #
 #   tests/package/package_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
-build=$(realpath "$1")
-source=$(realpath "$2")
-
 for tool in dpkg-deb dpkg-shlibdeps file cpack; do
   if ! command -v "$tool" >/dev/null; then
     echo "package test skipped: $tool is not installed (apt install dpkg-dev file)"
     exit 77
   fi
 done
+
+build=$(realpath "$1")
+source=$(realpath "$2")
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/salvora-package-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
