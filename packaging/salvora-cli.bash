@@ -16,10 +16,9 @@ _salvora_cli_options() {
     esac
 }
 
-# File names ending in .ost or .pst (only .pst when $2 is "pst"), in any case, and folders to go
-# into.
+# File names ending in one of the extensions $2 ("ost|pst"), in any case, and folders to go into.
 _salvora_cli_files() {
-    local cur=$1 extensions=${2:-ost|pst}
+    local cur=$1 extensions=$2
     if declare -F _filedir >/dev/null; then
         # bash-completion's helper quotes names with spaces, expands ~ and matches any case.
         cur=$cur _filedir "$extensions"
@@ -82,11 +81,15 @@ _salvora_cli() {
     options=$(_salvora_cli_options "$command")
     [[ -z $options ]] && return
 
+    # verify reads, and synth writes, only personal folder files.
+    local extensions="ost|pst"
+    [[ $command == verify || $command == synth ]] && extensions=pst
+
     # After "--", everything is a file.
     local i
     for ((i = 2; i < COMP_CWORD; i++)); do
         if [[ ${COMP_WORDS[i]} == -- ]]; then
-            _salvora_cli_files "$cur" "$([[ $command == verify ]] && echo pst)"
+            _salvora_cli_files "$cur" "$extensions"
             return
         fi
     done
@@ -108,11 +111,7 @@ _salvora_cli() {
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi
-    case $command in
-        verify) _salvora_cli_files "$cur" pst ;;
-        synth) _salvora_cli_files "$cur" pst ;;
-        *) _salvora_cli_files "$cur" ;;
-    esac
+    _salvora_cli_files "$cur" "$extensions"
 }
 
 complete -F _salvora_cli salvora-cli
