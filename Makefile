@@ -4,8 +4,10 @@ ASAN_DIR   ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 SAMPLE     ?= samples/sample.ost
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all deps configure build run test test-unit test-quick test-asan bench clean
+.PHONY: all deps configure build run test test-unit test-quick test-asan bench install package clean
 
 all: build
 
@@ -39,6 +41,19 @@ test: test-unit test-asan
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; "$$b"; done
+
+# The programs, their pages, menu entry, icons, file types, man pages and completion under
+# PREFIX (DESTDIR before it for a staged install). Without DESTDIR it refreshes the desktop's
+# caches so that the menu entry and file types appear at once. Only what is installed is built.
+install: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target salvora_installed
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# The Debian package of the same tree, in $(BUILD_DIR)/packages/.
+package: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target salvora_installed
+	@cd $(BUILD_DIR) && { cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }; }
+	@ls $(BUILD_DIR)/packages/*.deb
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)
