@@ -145,15 +145,15 @@ std::optional<int> ParseCommandLine(const CommandDef& command, const std::vector
     out.given_.emplace_back(std::string(option.name), value);
   }
   const int operands = argc - optind;
-  if (operands == 0) {
+  if (operands == 0 && !(command.many_files && out.flag("from-list"))) {
     PrintError("no file given (see salvora-cli %s --help)", std::string(command.name).c_str());
     return kExitUsage;
   }
-  if (operands > 1) {
+  if (operands > 1 && !command.many_files) {
     PrintError("only one file can be given, not '%s' as well", argv[optind + 1]);
     return kExitUsage;
   }
-  out.file_ = argv[optind];
+  out.files_.assign(argv.begin() + optind, argv.begin() + argc);
   return std::nullopt;
 }
 

@@ -33,13 +33,20 @@ struct CommandDef {
   std::vector<OptionDef> options;
   std::string_view exit_statuses;
   int (*run)(const ParsedCommand&) = nullptr;
+  // Takes several files (and --from-list in place of them); the others take exactly one.
+  bool many_files = false;
 };
 
 // What a command line said, once it has been checked against its command's description:
-// every number in range, every option known, exactly one operand.
+// every number in range, every option known, exactly one operand (or, for a command that takes
+// many, any number).
 class ParsedCommand {
  public:
-  const std::string& file() const { return file_; }
+  // The first file given; empty only when a command of many files was given none.
+  const std::string& file() const { return files_.empty() ? kNoFile : files_.front(); }
+  const std::vector<std::string>& files() const { return files_; }
+  // Every option given, in order: name and value ("" for a flag).
+  const std::vector<std::pair<std::string, std::string>>& given() const { return given_; }
   bool flag(std::string_view name) const;
   // The last value given for the option, if any.
   std::optional<std::string> value(std::string_view name) const;
@@ -49,7 +56,8 @@ class ParsedCommand {
 
  private:
   friend std::optional<int> ParseCommandLine(const CommandDef&, const std::vector<std::string>&, ParsedCommand&);
-  std::string file_;
+  static inline const std::string kNoFile;
+  std::vector<std::string> files_;
   std::vector<std::pair<std::string, std::string>> given_;  // option name, value ("" for a flag)
 };
 

@@ -20,7 +20,9 @@ constexpr std::string_view kConvertStatuses =
     "  1  failed: nothing usable was written (one line on standard error)\n"
     "  2  the command line is wrong\n"
     "  3  done, but part of the source could not be read (each part named on standard error)\n"
-    "  130  stopped by Ctrl-C or a termination signal; the PST holds what was saved before\n";
+    "  130  stopped by Ctrl-C or a termination signal; the PST holds what was saved before\n"
+    "  With several files: 0 every file converted whole; 3 every file converted, some with losses;\n"
+    "  4 some files failed and the others were converted; 1 every file failed; 130 stopped.\n";
 
 constexpr std::string_view kVerifyStatuses =
     "  0  the PST is clean\n"
@@ -51,13 +53,16 @@ std::vector<CommandDef> make_commands() {
        kPartialStatuses, RunAnalyze},
       {"dump", "FILE", "Print one JSON line per message, comparable with other readers' dumps.", "",
        {codepage_option(), threads_option()}, kPartialStatuses, RunDump},
-      {"convert", "FILE", "Write the mailbox of an OST (or PST) into a new PST.",
+      {"convert", "FILE...", "Write the mailbox of an OST (or PST) into a new PST.",
        "Prints pst=PATH and the counters of what was written. Without --folder every folder is\n"
        "chosen; a --folder that is not in the store is an error that lists the folders there are.\n"
        "A folder's path is its display names from the mailbox root, each followed by a backslash\n"
        "(\"Personal Folders\\Inbox\\\"), as analyze prints it; \"Inbox/Projects\" is accepted too.\n"
        "A damaged source is saved as far as it goes: folders and messages whose parent folder is lost\n"
-       "go to \"Recovered Items\"; every loss is named on standard error and the exit status is 3.\n",
+       "go to \"Recovered Items\"; every loss is named on standard error and the exit status is 3.\n"
+       "Several files (or --from-list) are converted one after another, each by a run of its own,\n"
+       "into a folder of its own under --dest named after the file; one line per file tells how it\n"
+       "went, its errors are told with its name, and --batch-report writes one JSON line per file.\n",
        {{"dest", OptionKind::kText, "DIR", "folder for the PST (default: Repair beside FILE)"},
         {"folder", OptionKind::kText, "PATH", "choose this folder, as a tick in the wizard does (repeatable)"},
         {"recover-deleted", OptionKind::kFlag, "", "also save deleted messages still in the file (Recovered Items\\Deleted)"},
@@ -65,8 +70,10 @@ std::vector<CommandDef> make_commands() {
          "hand headers and attachments to the store through temporary files, as for a store that\n"
          "takes only paths (slower; the PST is the same)"},
         {"threads", OptionKind::kNumber, "N", "1: read the source and write the PST on one thread (default 2)", 1, 2},
-        codepage_option()},
-       kConvertStatuses, RunConvert},
+        codepage_option(),
+        {"from-list", OptionKind::kText, "LIST", "also convert the files named in LIST, one path a line"},
+        {"batch-report", OptionKind::kText, "FILE", "one JSON line per file, written as each ends (a single file runs as a batch of one)"}},
+       kConvertStatuses, RunConvert, true},
       {"verify", "FILE.pst", "Check a PST strictly against the format, one line per violation.", "",
        {}, kVerifyStatuses, RunVerify},
       {"synth", "OUT.pst", "Write a synthetic mailbox for tests; the content follows from the seed.", "",
@@ -111,6 +118,7 @@ std::string OverviewHelp() {
       "  1    failed, with one line on standard error (verify: violations found)\n"
       "  2    the command line is wrong (verify: also a file that cannot be read as a PST)\n"
       "  3    analyze, convert, dump, info: done, but part of the source could not be read\n"
+      "  4    convert of several files: some failed, the others were converted\n"
       "  130  convert: stopped by Ctrl-C or a termination signal\n";
   return text;
 }

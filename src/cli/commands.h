@@ -29,6 +29,8 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 // The work was done, but part of the source could not be read (named on standard error).
 inline constexpr int kExitPartial = 3;
+// convert of several files: some were converted, others failed.
+inline constexpr int kExitSomeFailed = 4;
 // Stopped by Ctrl-C or a termination signal (128 + SIGINT, as a shell reports it).
 inline constexpr int kExitStopped = 130;
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/batch_convert.h"
 #include "cli/commands.h"
 #include "cli/source_open.h"
 #include "cli/store_folders.h"
@@ -286,6 +287,7 @@ int report_losses(const SaveProgress& progress) {
 }  // namespace
 
 int RunConvert(const ParsedCommand& args) {
+  if (args.files().size() != 1 || args.flag("from-list") || args.flag("batch-report")) return RunConvertBatch(args);
   const SourceOptions source = SourceOptionsFrom(args);
   const SaveOptions options = options_from(args, source);
   {
