@@ -216,6 +216,9 @@ int RunConvertBatch(const ParsedCommand& args) {
   const std::optional<std::string> dest = args.value("dest");
   std::optional<std::ofstream> report;
   if (auto path = args.value("batch-report")) {
+    // Its folder is made as --dest's is: a job runner names both per task.
+    std::error_code ec;
+    if (const fs::path parent = fs::path(*path).parent_path(); !parent.empty()) fs::create_directories(parent, ec);
     report.emplace(*path, std::ios::trunc);
     if (!*report) {
       PrintError("%s: the batch report cannot be written: %s", path->c_str(), std::strerror(errno));

@@ -85,11 +85,10 @@ TEST_F(BatchConvert, GnuParallelRecipe) {
   fs::copy_file(In("mail.ost"), In("third.ost"));
   const fs::path dest = dir_ / "out";
   std::ostringstream cmd;
-  cmd << "cd '" << (dir_ / "in").string() << "' && ls mail.ost other/mail.ost third.ost | "
-      << "parallel -j 2 '" << ProgramPath("salvora-cli") << " convert {} --dest " << dest.string()
-      << "/{.} --batch-report " << dest.string() << "/{.}.jsonl' >/dev/null 2>&1; "
-      << "cat " << dest.string() << "/*.jsonl " << dest.string() << "/other/*.jsonl > '" << (dir_ / "all.jsonl").string()
-      << "'";
+  cmd << "cd '" << (dir_ / "in").string() << "' && find . -name '*.ost' ! -name broken.ost | "
+      << "parallel -j 2 '" << ProgramPath("salvora-cli") << "' convert {} --dest " << dest.string()
+      << "/{#} --batch-report " << dest.string() << "/{#}.jsonl >/dev/null 2>&1 && "
+      << "cat " << dest.string() << "/*.jsonl > '" << (dir_ / "all.jsonl").string() << "'";
   ASSERT_EQ(std::system(cmd.str().c_str()), 0);
   const auto lines = Lines(dir_ / "all.jsonl");
   ASSERT_EQ(lines.size(), 3u);

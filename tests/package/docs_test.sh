@@ -38,7 +38,7 @@ if command -v man >/dev/null; then
       grep -qF -- "$option" <<<"$text" || fail "salvora-cli.1 does not name $option of $command"
     done
   done
-  for status in 0 1 2 3 130; do
+  for status in 0 1 2 3 4 130; do
     grep -qE "^       $status( |$)" <<<"$text" || fail "salvora-cli.1 does not explain exit status $status"
   done
 else
