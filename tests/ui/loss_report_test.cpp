@@ -14,14 +14,12 @@ class LossReportTest : public QObject {
   Q_OBJECT
 
  private:
-  static AnalysisResult result() {
-    AnalysisResult r;
+  static void fill(AnalysisResult& r) {
     r.folders = {{"Personal Folders\\Inbox\\", "IPF.Note", Nid(8578), true},
                  {"Personal Folders\\Inbox\\Archive\\", "IPF.Note", Nid(8610), true}};
     r.mail_folders.Add("Personal Folders\\Inbox\\", Nid(8578)).items.push_back(
         MailSummary{Nid(2097188), Nid(8578), "Alice", std::string("Minutes"), {}, {}});
     r.contacts.push_back(ContactSummary{Nid(2097220), Nid(8610), std::string("Erika"), {}});
-    return r;
   }
 
  private slots:
@@ -50,7 +48,8 @@ class LossReportTest : public QObject {
     QFETCH(QString, line);
     QFETCH(QString, folder);
     QFETCH(QString, text);
-    const AnalysisResult r = result();
+    AnalysisResult r;
+    fill(r);
     const NamedLoss named = LossNamer(r).Name(line.toStdString());
     QCOMPARE(named.folder_path, folder);
     QCOMPARE(named.text, text);
