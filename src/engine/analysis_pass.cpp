@@ -1,6 +1,9 @@
 #include "engine/analysis_pass.h"
 
+#include <cctype>
 #include <exception>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "engine/folder_hierarchy.h"
@@ -50,6 +53,29 @@ MailSummary summarize_mail(Nid nid, Nid folder, const MessageFields& m) {
   return MailSummary{nid, folder, m.sender_name, subject_text(m), m.display_to, m.delivery_time};
 }
 
+bool class_is(std::string_view container_class, std::string_view kind) {
+  if (container_class.size() < kind.size()) return false;
+  for (std::size_t i = 0; i < kind.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(container_class[i])) != std::toupper(static_cast<unsigned char>(kind[i]))) {
+      return false;
+    }
+  }
+  return container_class.size() == kind.size() || container_class[kind.size()] == '.';
+}
+
+// An item is counted where it is: by the kind of the folder that holds it, whatever its own
+// class, so that a folder's counter, its list and what the PST receives agree. A mail folder's
+// items count for the well-known folder it is or lies below, and for none elsewhere.
+std::optional<AnalysisCounter> counter_of_folder(std::string_view path, std::string_view container_class) {
+  if (class_is(container_class, "IPF.Contact")) return AnalysisCounter::kContacts;
+  if (class_is(container_class, "IPF.Appointment")) return AnalysisCounter::kCalendar;
+  if (class_is(container_class, "IPF.Task")) return AnalysisCounter::kTasks;
+  if (class_is(container_class, "IPF.StickyNote")) return AnalysisCounter::kNotes;
+  if (class_is(container_class, "IPF.Journal")) return AnalysisCounter::kJournal;
+  if (const auto counted = counted_mail_folder(path)) return static_cast<AnalysisCounter>(*counted);
+  return std::nullopt;
+}
+
 bool is_empty_record(const ItemRecord& r) {
   return !r.message && !r.folder_counts && !r.contact && !r.store && !r.journal && !r.appointment &&
          r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
@@ -71,6 +97,7 @@ class Walk : public RecoveringVisitor {
   bool Visit(const NodeRecord& node) override;
   void Leave() override {
     prefetch_.Leave();
+    if (!folder_classes_.empty()) folder_classes_.pop_back();
     path_ = remove_last_path_component(path_);
   }
 
@@ -102,6 +129,13 @@ class Walk : public RecoveringVisitor {
   }
   void enter_folder(const NodeRecord& node, const ItemRecord& record);
   void classify(const NodeRecord& node, const ItemRecord& record);
+  // Counts a listed item for the folder being walked.
+  void count_in_folder() {
+    const std::string_view cls = path_ == kRecoveredItemsPath || folder_classes_.empty()
+                                     ? std::string_view("IPF.Note")
+                                     : std::string_view(folder_classes_.back());
+    if (const auto counter = counter_of_folder(path_, cls)) bump(*counter);
+  }
 
   void lose(const NodeRecord& node, const std::string& what) {
     const char* kind = node.nid.type() == kNidTypeNormalFolder ? "folder " : "item ";
@@ -115,6 +149,7 @@ class Walk : public RecoveringVisitor {
   bool keep_lists_;
   std::string path_;
   std::vector<const NodeRecord*> lost_folders_;
+  std::vector<std::string> folder_classes_;  // of the folders entered, innermost last
   ItemPrefetcher prefetch_;
 };
 
@@ -168,6 +203,7 @@ bool Walk::Visit(const NodeRecord& node) {
 
 void Walk::enter_folder(const NodeRecord& node, const ItemRecord& record) {
   result_.current_folder_class = record.item_class.value_or("");
+  folder_classes_.push_back(result_.current_folder_class);
   const bool mail = is_mail_folder(record);
   path_ = append_path_component(path_, record.display_name.value_or(""));
   FolderFound found{path_, result_.current_folder_class, node.nid, mail};
@@ -186,19 +222,13 @@ void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
   const Nid folder = node.parent() && path_ != kRecoveredItemsPath ? node.parent()->nid : Nid();
   const std::string cls = r.item_class.value_or("");
   if (r.item_class && cls == "IPM.Task") {
-    bump(AnalysisCounter::kTasks);
     if (r.message) append(result_.tasks, summarize_mail(node.nid, folder, *r.message));
-    return;
-  }
-  if (r.item_class && cls == "IPM.StickyNote") {
-    bump(AnalysisCounter::kNotes);
+  } else if (r.item_class && cls == "IPM.StickyNote") {
     if (r.message) {
       append(result_.notes,
           NoteSummary{node.nid, folder, subject_text(*r.message), clipped(r.message->text_a, kNoteTextKept), r.message->delivery_time});
     }
-    return;
-  }
-  if (r.kind == ItemKind::kJournal) {
+  } else if (r.kind == ItemKind::kJournal) {
     if (r.message || r.journal) {
       JournalSummary j{node.nid, folder, {}, {}, {}};
       if (r.journal) j.entry_type = r.journal->entry_type;
@@ -208,11 +238,7 @@ void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
       }
       append(result_.journal, std::move(j));
     }
-    if (r.journal && r.journal->entry_type) bump(AnalysisCounter::kJournal);
-    return;
-  }
-  if (r.kind == ItemKind::kAppointment) {
-    bump(AnalysisCounter::kCalendar);
+  } else if (r.kind == ItemKind::kAppointment) {
     result_.calendar_folder_path = path_;
     if (r.appointment) {
       CalendarSummary c{node.nid, folder, r.appointment->location, {}, {}, r.appointment->start};
@@ -222,19 +248,16 @@ void Walk::classify(const NodeRecord& node, const ItemRecord& r) {
       }
       append(result_.calendar, std::move(c));
     }
-    return;
-  }
-  if (r.contact && !(r.item_class && cls == "IPM.Note") && r.kind != ItemKind::kMail) {
+  } else if (r.contact && !(r.item_class && cls == "IPM.Note") && r.kind != ItemKind::kMail) {
     append(result_.contacts, ContactSummary{node.nid, folder, r.display_name, *r.contact});
-    bump(AnalysisCounter::kContacts);
-    return;
+  } else {
+    if (!r.message) return;
+    FolderEntry* entry = result_.mail_folders.FindFolderEntry(folder);
+    if (!entry) return;
+    ++result_.mail_items_by_folder[folder.value];
+    if (keep_lists_) append(entry->items, summarize_mail(node.nid, folder, *r.message));
   }
-  if (!r.message) return;
-  FolderEntry* entry = result_.mail_folders.FindFolderEntry(folder);
-  if (!entry) return;
-  ++result_.mail_items_by_folder[folder.value];
-  if (keep_lists_) append(entry->items, summarize_mail(node.nid, folder, *r.message));
-  if (const auto counted = counted_mail_folder(entry->path)) bump(static_cast<AnalysisCounter>(*counted));
+  count_in_folder();
 }
 
 void publish_store_info(const OstContext& ctx, const AnalysisOptions& options, StoreInfo& info) {

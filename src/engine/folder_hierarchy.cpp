@@ -112,7 +112,10 @@ std::optional<std::size_t> counted_mail_folder(std::string_view folder_path) {
       "Personal Folders\\Junk E-mail",
   };
   for (std::size_t i = 0; i < kCountedMailFolders; ++i) {
-    if (folder_path.starts_with(kPrefixes[i])) return i;
+    if (folder_path.starts_with(kPrefixes[i]) && folder_path.size() > kPrefixes[i].size() &&
+        folder_path[kPrefixes[i].size()] == '\\') {
+      return i;
+    }
   }
   return std::nullopt;
 }

@@ -47,9 +47,8 @@ bool is_folder_or_message(const NodeRecord& node);
 // The well-known mail folders whose mails both passes count apart, in the order both counter
 // lists begin with: Inbox, Drafts, Outbox, Sent Items, Sync Issues, Deleted Items, Junk E-mail.
 inline constexpr std::size_t kCountedMailFolders = 7;
-// Which of them a folder's path begins with, or empty. The test is on the text, as the counts
-// have always been made: a folder below the Inbox counts as the Inbox, and so does one whose
-// name only begins with "Inbox".
+// Which of them a folder is, or lies below, or empty. Whole names are compared: a folder below
+// the Inbox counts as the Inbox, one whose name only begins with "Inbox" does not.
 std::optional<std::size_t> counted_mail_folder(std::string_view folder_path);
 
 bool is_folder(const ItemRecord& record);

@@ -73,7 +73,7 @@ void Cchangelog::on_apply() {
   const QString text = folder_->text().trimmed();
   const QFileInfo folder(text);
   if (text.isEmpty() || !folder.isDir()) {
-    inform(this, QStringLiteral("Path Does't exists"), QMessageBox::Critical, QStringLiteral("Salvora for OST - PST"));
+    inform(this, QStringLiteral("Path doesn't exist"), QMessageBox::Critical, QStringLiteral("Salvora for OST - PST"));
     return;
   }
   const QString absolute = folder.absoluteFilePath();

@@ -100,10 +100,9 @@ void ItemListModel::Clear() {
   result_ = nullptr;
   folder_ = Nid();
   layout_ = ListLayout::kMail;
-  mail_rows_.clear();
-  mail_scanned_.clear();
   rows_.clear();
-  scanned_ = 0;
+  mail_scanned_.clear();
+  scanned_ = {};
   endResetModel();
 }
 
@@ -112,17 +111,15 @@ void ItemListModel::ShowFolder(const AnalysisResult* result, Nid folder, ListLay
   result_ = result;
   folder_ = folder;
   layout_ = layout;
-  mail_rows_.clear();
-  mail_scanned_.clear();
   rows_.clear();
-  scanned_ = 0;
-  if (layout_ == ListLayout::kMail) mail_rows_ = ScanNewMail();
-  else rows_ = ScanNewRows();
+  mail_scanned_.clear();
+  scanned_ = {};
+  rows_ = ScanNewRows();
   endResetModel();
 }
 
-std::vector<std::pair<std::uint32_t, std::uint32_t>> ItemListModel::ScanNewMail() {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> found;
+std::vector<ItemListModel::Row> ItemListModel::ScanNewRows() {
+  std::vector<Row> found;
   if (!result_) return found;
   std::lock_guard lock(result_->lists_mutex);
   const auto& entries = result_->mail_folders.entries();
@@ -130,49 +127,28 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> ItemListModel::ScanNewMail(
   for (std::size_t e = 0; e < entries.size(); ++e) {
     const auto& items = entries[e].items;
     for (std::size_t& i = mail_scanned_[e]; i < items.size(); ++i) {
-      if (items[i].folder_nid == folder_) found.emplace_back(static_cast<std::uint32_t>(e), static_cast<std::uint32_t>(i));
+      if (items[i].folder_nid == folder_) {
+        found.push_back(Row{Source::kMail, static_cast<std::uint32_t>(e), static_cast<std::uint32_t>(i)});
+      }
     }
   }
-  return found;
-}
-
-const MailSummary& ItemListModel::MailAt(int row) const {
-  const auto [entry, item] = mail_rows_[static_cast<std::size_t>(row)];
-  return result_->mail_folders.entries()[entry].items[item];
-}
-
-std::vector<std::uint32_t> ItemListModel::ScanNewRows() {
-  std::vector<std::uint32_t> found;
-  if (!result_) return found;
-  std::lock_guard lock(result_->lists_mutex);
-  auto scan = [&](const auto& list) {
-    for (; scanned_ < list.size(); ++scanned_) {
-      if (list[scanned_].folder_nid == folder_) found.push_back(static_cast<std::uint32_t>(scanned_));
+  auto scan = [&](const auto& list, Source source) {
+    std::size_t& from = scanned_[static_cast<std::size_t>(source) - 1];
+    for (; from < list.size(); ++from) {
+      if (list[from].folder_nid == folder_) found.push_back(Row{source, 0, static_cast<std::uint32_t>(from)});
     }
   };
-  switch (layout_) {
-    case ListLayout::kContacts: scan(result_->contacts); break;
-    case ListLayout::kTasks: scan(result_->tasks); break;
-    case ListLayout::kJournal: scan(result_->journal); break;
-    case ListLayout::kNotes: scan(result_->notes); break;
-    case ListLayout::kCalendar: scan(result_->calendar); break;
-    case ListLayout::kMail: break;
-  }
+  scan(result_->contacts, Source::kContact);
+  scan(result_->tasks, Source::kTask);
+  scan(result_->journal, Source::kJournal);
+  scan(result_->notes, Source::kNote);
+  scan(result_->calendar, Source::kCalendar);
   return found;
 }
 
 void ItemListModel::Refresh() {
   if (!result_) return;
-  if (layout_ == ListLayout::kMail) {
-    auto added = ScanNewMail();
-    if (added.empty()) return;
-    const int first = static_cast<int>(mail_rows_.size());
-    beginInsertRows({}, first, first + static_cast<int>(added.size()) - 1);
-    mail_rows_.insert(mail_rows_.end(), added.begin(), added.end());
-    endInsertRows();
-    return;
-  }
-  std::vector<std::uint32_t> added = ScanNewRows();
+  std::vector<Row> added = ScanNewRows();
   if (added.empty()) return;
   const int first = NewestFirst() ? 0 : static_cast<int>(rows_.size());
   beginInsertRows({}, first, first + static_cast<int>(added.size()) - 1);
@@ -182,7 +158,7 @@ void ItemListModel::Refresh() {
 
 int ItemListModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return static_cast<int>(layout_ == ListLayout::kMail ? mail_rows_.size() : rows_.size());
+  return static_cast<int>(rows_.size());
 }
 
 int ItemListModel::columnCount(const QModelIndex& parent) const {
@@ -197,48 +173,100 @@ QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int
   return {};
 }
 
-std::size_t ItemListModel::SourceIndex(int row) const {
-  if (layout_ == ListLayout::kMail) return static_cast<std::size_t>(row);
+const ItemListModel::Row& ItemListModel::RowAt(int row) const {
   const std::size_t r = static_cast<std::size_t>(row);
   return rows_[NewestFirst() ? rows_.size() - 1 - r : r];
 }
 
 Nid ItemListModel::NidAt(int row) const {
   if (!result_ || row < 0 || row >= rowCount()) return Nid();
-  const std::size_t i = SourceIndex(row);
+  const Row& r = RowAt(row);
   std::lock_guard lock(result_->lists_mutex);
-  switch (layout_) {
-    case ListLayout::kMail: return MailAt(row).nid;
-    case ListLayout::kContacts: return result_->contacts[i].nid;
-    case ListLayout::kTasks: return result_->tasks[i].nid;
-    case ListLayout::kJournal: return result_->journal[i].nid;
-    case ListLayout::kNotes: return result_->notes[i].nid;
-    case ListLayout::kCalendar: return result_->calendar[i].nid;
+  switch (r.source) {
+    case Source::kMail: return result_->mail_folders.entries()[r.entry].items[r.index].nid;
+    case Source::kContact: return result_->contacts[r.index].nid;
+    case Source::kTask: return result_->tasks[r.index].nid;
+    case Source::kJournal: return result_->journal[r.index].nid;
+    case Source::kNote: return result_->notes[r.index].nid;
+    case Source::kCalendar: return result_->calendar[r.index].nid;
   }
   return Nid();
 }
 
 QVariant ItemListModel::data(const QModelIndex& index, int role) const {
   if (!result_ || !index.isValid() || index.row() >= rowCount()) return {};
+  const Row& row = RowAt(index.row());
   if (role == Qt::DecorationRole && index.column() == 0) {
-    switch (layout_) {
-      case ListLayout::kMail: return item_icon(ItemIcon::kMail);
-      case ListLayout::kContacts: return item_icon(ItemIcon::kContact);
-      case ListLayout::kTasks: return item_icon(ItemIcon::kTask);
-      case ListLayout::kJournal: return item_icon(ItemIcon::kJournal);
-      case ListLayout::kNotes: return item_icon(ItemIcon::kNote);
-      case ListLayout::kCalendar: return item_icon(ItemIcon::kAppointment);
+    switch (row.source) {
+      case Source::kMail: return item_icon(ItemIcon::kMail);
+      case Source::kContact: return item_icon(ItemIcon::kContact);
+      case Source::kTask: return item_icon(ItemIcon::kTask);
+      case Source::kJournal: return item_icon(ItemIcon::kJournal);
+      case Source::kNote: return item_icon(ItemIcon::kNote);
+      case Source::kCalendar: return item_icon(ItemIcon::kAppointment);
     }
   }
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
-  return Text(SourceIndex(index.row()), index.column());
+  return Text(row, index.column());
 }
 
-QString ItemListModel::Text(std::size_t i, int column) const {
+namespace {
+
+// The layout whose own rows an item of a list fills.
+ListLayout layout_of(int source) {
+  constexpr ListLayout kLayouts[] = {ListLayout::kMail,    ListLayout::kContacts, ListLayout::kTasks,
+                                     ListLayout::kJournal, ListLayout::kNotes,    ListLayout::kCalendar};
+  return kLayouts[source];
+}
+
+// The columns an item of another kind fills: its subject (or name) and its date, where the
+// layout has them.
+int subject_column(ListLayout layout) { return layout == ListLayout::kMail ? 1 : 0; }
+int date_column(ListLayout layout) {
+  switch (layout) {
+    case ListLayout::kMail: return 3;
+    case ListLayout::kTasks: return 1;
+    case ListLayout::kNotes:
+    case ListLayout::kCalendar: return 2;
+    case ListLayout::kContacts:
+    case ListLayout::kJournal: break;
+  }
+  return -1;
+}
+
+}  // namespace
+
+QString ItemListModel::Text(const Row& row, int column) const {
   std::lock_guard lock(result_->lists_mutex);
-  switch (layout_) {
-    case ListLayout::kMail: {
-      const MailSummary& m = MailAt(static_cast<int>(i));
+  const std::size_t i = row.index;
+  if (layout_of(static_cast<int>(row.source)) != layout_) {
+    std::optional<std::string> title;
+    std::optional<std::uint64_t> time;
+    switch (row.source) {
+      case Source::kMail: {
+        const MailSummary& m = result_->mail_folders.entries()[row.entry].items[i];
+        title = m.subject;
+        time = m.delivery_time;
+        break;
+      }
+      case Source::kContact: title = result_->contacts[i].display_name; break;
+      case Source::kTask: title = result_->tasks[i].subject; time = result_->tasks[i].delivery_time; break;
+      case Source::kJournal: title = result_->journal[i].subject; time = result_->journal[i].delivery_time; break;
+      case Source::kNote: title = result_->notes[i].subject; time = result_->notes[i].delivery_time; break;
+      case Source::kCalendar: {
+        const CalendarSummary& c = result_->calendar[i];
+        title = c.subject;
+        time = c.start ? c.start : c.delivery_time;
+        break;
+      }
+    }
+    if (column == subject_column(layout_)) return text_or(title, "Unspecified");
+    if (column == date_column(layout_)) return time_of(time);
+    return {};
+  }
+  switch (row.source) {
+    case Source::kMail: {
+      const MailSummary& m = result_->mail_folders.entries()[row.entry].items[i];
       switch (column) {
         case 0: return text_or(m.sender_name, "None");
         case 1: return text_or(m.subject, "Unspecified");
@@ -247,7 +275,7 @@ QString ItemListModel::Text(std::size_t i, int column) const {
       }
       break;
     }
-    case ListLayout::kContacts: {
+    case Source::kContact: {
       const ContactSummary& c = result_->contacts[i];
       switch (column) {
         case 0: return text_of(c.display_name);
@@ -257,16 +285,16 @@ QString ItemListModel::Text(std::size_t i, int column) const {
       }
       break;
     }
-    case ListLayout::kTasks: {
+    case Source::kTask: {
       const MailSummary& t = result_->tasks[i];
       return column == 0 ? text_of(t.subject) : time_of(t.delivery_time);
     }
-    case ListLayout::kJournal: {
+    case Source::kJournal: {
       const JournalSummary& j = result_->journal[i];
       if (column == 0) return j.subject ? shortened_text(*j.subject) : QString();
       return text_of(j.entry_type);
     }
-    case ListLayout::kNotes: {
+    case Source::kNote: {
       const NoteSummary& n = result_->notes[i];
       switch (column) {
         case 0: return text_of(n.subject);
@@ -275,7 +303,7 @@ QString ItemListModel::Text(std::size_t i, int column) const {
       }
       break;
     }
-    case ListLayout::kCalendar: {
+    case Source::kCalendar: {
       const CalendarSummary& c = result_->calendar[i];
       switch (column) {
         case 0: return text_of(c.subject);

@@ -1,6 +1,7 @@
 #pragma once
-// The item list of the recovery screen: the items the analysis found in one folder, in the
-// layout of the folder's kind. A model over the analysis's own lists: it keeps only row
+// The item list of the recovery screen: every item the analysis found in one folder, in the
+// layout of the folder's kind. An item of another kind (a mail in a contacts folder) still gets
+// a row, with its own icon and its subject or name in the layout's subject column. A model over the analysis's own lists: it keeps only row
 // numbers, reads a row's texts when the view draws it, and never copies a record, so a folder
 // of 100,000 items lists at once.
 //
@@ -9,6 +10,7 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -53,25 +55,29 @@ class ItemListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  // The position in the analysis's list of a display row.
-  std::size_t SourceIndex(int row) const;
-  // Rows found for the folder, under the lock, from scanned_ on.
-  std::vector<std::uint32_t> ScanNewRows();
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ScanNewMail();
-  const MailSummary& MailAt(int row) const;
-  QString Text(std::size_t source, int column) const;
+  // Where a row's item is in the analysis's lists: its kind's list, and for mail the folder
+  // entry it was filed under (a mail whose folder is not a mail folder sits in another
+  // folder's entry, so every entry is looked at).
+  enum class Source : std::uint8_t { kMail, kContact, kTask, kJournal, kNote, kCalendar };
+  struct Row {
+    Source source;
+    std::uint32_t entry;
+    std::uint32_t index;
+  };
+  static constexpr std::size_t kOtherLists = 5;  // contacts, tasks, journal, notes, calendar
+
+  // Rows found for the folder, under the lock, from where the last look ended in each list.
+  std::vector<Row> ScanNewRows();
+  const Row& RowAt(int row) const;
+  QString Text(const Row& row, int column) const;
   bool NewestFirst() const { return layout_ == ListLayout::kTasks || layout_ == ListLayout::kNotes; }
 
   const AnalysisResult* result_ = nullptr;
   Nid folder_;
   ListLayout layout_ = ListLayout::kMail;
-  // Mail: (entry, item) positions in the mail folder list of the items whose folder this is.
-  // A mail whose folder is not a mail folder sits in another folder's entry, so every entry is
-  // looked at, each from where the last look ended.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> mail_rows_;
+  std::vector<Row> rows_;  // in the order found
   std::vector<std::size_t> mail_scanned_;
-  std::vector<std::uint32_t> rows_;        // other kinds: positions in the kind's list, in the order found
-  std::size_t scanned_ = 0;                // how much of the kind's list has been looked at
+  std::array<std::size_t, kOtherLists> scanned_{};
 };
 
 }  // namespace salvora::ui

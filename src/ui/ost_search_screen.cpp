@@ -42,7 +42,9 @@ QTableWidgetItem* cell(const QString& text, Qt::Alignment alignment = Qt::AlignL
   return item;
 }
 
-QString found_count_text(int found) { return QStringLiteral("%1 items found").arg(found); }
+QString found_count_text(int found) {
+  return found == 1 ? QStringLiteral("1 item found") : QStringLiteral("%1 items found").arg(found);
+}
 
 }  // namespace
 
@@ -243,8 +245,10 @@ void Settings::on_convert() {
     return;
   }
   stop_search_and_wait();
-  // Nothing was chosen on the first screen: the PST goes beside the file, as it would there.
-  if (state_.output_folder.isEmpty()) state_.output_folder = derived_output_folder(QFileInfo(selection).absoluteFilePath());
+  // The row the user chose is the file read, whatever was browsed to before; unless a
+  // destination was chosen, the PST goes beside it, as it would from the first screen.
+  state_.source_path = QFileInfo(selection).absoluteFilePath();
+  state_.output_folder = derived_output_folder(state_.source_path);
   hide();
   emit convert_requested();
 }

@@ -7,6 +7,9 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QFileInfo>
+#include <QLocale>
+#include <QPlainTextEdit>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaObject>
@@ -25,9 +28,11 @@
 #include "ui/folder_tree.h"
 #include "ui/icons.h"
 #include "ui/item_list_model.h"
+#include "ui/loss_report.h"
 #include "ui/preview_browser.h"
 #include "ui/save_dialogs.h"
 #include "ui/screen_commands.h"
+#include "ui/source_check.h"
 #include "ui/ui_services.h"
 
 namespace salvora::ui {
@@ -49,10 +54,17 @@ class AnalysisBridge : public AnalysisObserver {
   }
   void Message(std::string_view text, bool ends_process) override {
     QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // The pass says "in use" of any file it cannot open, and "cannot save" of one that is no
+    // Outlook data file at all; the file itself says what is wrong, in the command line's words.
+    const QString why = source_problem(QString::fromStdString(screen_->result_->store.path));
     // A store with nothing to recover says why under the usual text. The pass wrote the cause on
     // this same thread just before; the screen reads the result only after the pass.
     const std::string& cause = screen_->result_->failure_cause;
-    if (!cause.empty()) message += QStringLiteral("\n\n") + QString::fromStdString(cause);
+    if (!why.isEmpty()) {
+      message = why;
+    } else if (!cause.empty()) {
+      message += QStringLiteral("\n\n") + QString::fromStdString(cause);
+    }
     QMetaObject::invokeMethod(
         screen_, [s = screen_, message, ends_process] { s->OnAnalysisMessage(message, ends_process); },
         Qt::QueuedConnection);
@@ -283,6 +295,12 @@ void Repair_Recover::StartAnalysis() {
   AnalysisOptions options;
   const QByteArray source = wizard_.AnalysisSource().toUtf8();
   options.source_path = std::string(source.constData(), static_cast<std::size_t>(source.size()));
+  result_->store.path = options.source_path;
+  // The file being read, named where the user always sees it.
+  const QString path = wizard_.AnalysisSource();
+  setWindowTitle(QStringLiteral("%1 (%2) - %3")
+                     .arg(QFileInfo(path).absoluteFilePath(), QLocale().formattedDataSize(QFileInfo(path).size()),
+                          product_title()));
   analysis_thread_.Start(
       [this, options] {
         analysis_status_.store(RunAnalysis(options, analysis_control_, *analysis_bridge_, *result_));
@@ -306,8 +324,9 @@ void Repair_Recover::OnFolderFound(const FolderFound& folder) {
 void Repair_Recover::OnAnalysisMessage(const QString& text, bool ends_process) {
   inform(this, text, QMessageBox::Information);
   if (ends_process) {
+    // Nothing of the file can be shown: the user goes back to choose another, the program goes on.
     StopPassesAndWait();
-    end_program(0);
+    emit back_confirmed();
   }
 }
 
@@ -340,7 +359,10 @@ void Repair_Recover::OnAnalysisDone(AnalysisStatus status) {
   pause_->setText(QStringLiteral("Pause"));
   if (status == AnalysisStatus::kCompleted) {
     state_ = State::kCompleted;
-    preview_->ShowPage(QStringLiteral("completed.html"));
+    // Whether the store was read whole is told where the folders to keep are chosen.
+    const std::vector<NamedLoss> losses = LossNamer(*result_).NameAll(result_->lost);
+    mark_loss_folders(*tree_, losses);
+    preview_->setHtml(completion_page_html(losses, result_->rebuilt.size()));
     progress_->hide();
     save_->setEnabled(true);
   } else {
@@ -420,6 +442,10 @@ void Repair_Recover::OnStop() {
 void Repair_Recover::OnSave() {
   if (state_ != State::kCompleted) return;
   save_progress_ = std::make_unique<SaveProgress>();
+  save_bridge_ = std::make_unique<SaveBridge>();
+  save_error_.clear();
+  save_close_error_.clear();
+  save_lost_ = 0;
   const QStringList folders = tree_->CollectCheckedFolders();
   if (folders.isEmpty()) {
     inform(this, QStringLiteral("Please Select Any Folder"), QMessageBox::Warning);
@@ -491,6 +517,13 @@ void Repair_Recover::OnSaveDone() {
     // The cause, where the pass gave one that the message does not already say.
     if (!save_error_.empty() && save_error_ != message) text += QStringLiteral("\n\n") + QString::fromStdString(save_error_);
     inform(this, text, QMessageBox::Critical);
+    // Nothing was saved: once the user has mended the cause (space, rights), Save tries again
+    // without reading the file anew.
+    if (store.isEmpty()) {
+      state_ = State::kCompleted;
+      save_->show();
+      save_->setEnabled(true);
+    }
   }
   emit save_finished();
 }
@@ -502,6 +535,18 @@ void Repair_Recover::ShowCompletion() {
                                                    ? save_close_error_
                                                    : save_progress_->first_store_error());
   auto* done = new Last_Saving_Dialog(*save_progress_, this, not_written, cause);
+  // The dialog lists what could not be read by folder and subject; the log keeps the node ids.
+  if (auto* list = done->findChild<QPlainTextEdit*>(QStringLiteral("unreadableList"))) {
+    const LossNamer namer(*result_);
+    QStringList lines;
+    for (const auto& line : save_progress_->unreadable()) {
+      const NamedLoss loss = namer.Name(line);
+      lines << (loss.folder_path.isEmpty() ? loss.text : shown_path(loss.folder_path) + QStringLiteral(": ") + loss.text);
+    }
+    const int more = save_progress_->unreadable_count() - static_cast<int>(lines.size());
+    if (more > 0) lines << QStringLiteral("and %1 more").arg(more);
+    list->setPlainText(lines.join(QLatin1Char('\n')));
+  }
   connect(done, &Last_Saving_Dialog::accepted, this, [done] {
     if (done->view_log()) open_in_viewer(done, activity_log_path());
     end_program(0);

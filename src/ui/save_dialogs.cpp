@@ -115,7 +115,7 @@ Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* pa
   auto* group = new QGroupBox(QStringLiteral("Open Log Path"), this);
   auto* inner = new QVBoxLayout(group);
 
-  QString text = QStringLiteral("Saving Completed Sucessfully");
+  QString text = QStringLiteral("Saving Completed Successfully");
   const int unreadable = progress.unreadable_count();
   const QString store = QString::fromStdString(progress.store_path());
   if (unreadable > 0) {

@@ -18,6 +18,7 @@
 #include "ui/icons.h"
 #include "ui/ost_search_screen.h"
 #include "ui/screen_commands.h"
+#include "ui/source_check.h"
 #include "ui/step_picture.h"
 #include "ui/ui_services.h"
 
@@ -212,6 +213,12 @@ void DiskSelection::on_search() {
     });
     connect(search_screen_, &Settings::convert_requested, this, [this] {
       search_screen_->deleteLater();
+      refresh_fields();  // the file chosen in the results is now the source
+      if (!ready_to_recover()) {
+        show();
+        activateWindow();
+        return;
+      }
       emit recovery_requested();
     });
   }
@@ -220,11 +227,22 @@ void DiskSelection::on_search() {
   search_screen_->activateWindow();
 }
 
-void DiskSelection::on_next() {
-  if (state_.source_path.isEmpty() || !QFileInfo::exists(state_.source_path)) {
-    inform(this, QStringLiteral("Source path doesn't exist"));
-    return;
+// What would stop the recovery is told here, while the user can still choose again: a file that
+// is not an Outlook data file or cannot be read, a destination that cannot take the PST.
+bool DiskSelection::ready_to_recover() {
+  const QString source = state_.AnalysisSource();
+  QString problem = source_problem(source);
+  if (problem.isEmpty()) {
+    const QString destination = state_.chosen_destination.isEmpty() ? state_.output_folder : state_.chosen_destination;
+    problem = destination_problem(destination, static_cast<std::uint64_t>(QFileInfo(source).size()));
   }
+  if (problem.isEmpty()) return true;
+  inform(this, problem);
+  return false;
+}
+
+void DiskSelection::on_next() {
+  if (!ready_to_recover()) return;
   hide();
   emit recovery_requested();
 }

@@ -58,6 +58,7 @@ class DiskSelection : public QWidget {
   void on_browse_destination();
   void on_search();
   void on_next();
+  bool ready_to_recover();
   void request_exit();
   void refresh_fields();
   void follow_focus(QWidget* now);

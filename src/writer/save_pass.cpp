@@ -460,7 +460,9 @@ class SaveWalk : public RecoveringVisitor {
       bump(SaveCounter::kMails);
       progress_.set_count_text(count_text_);
       if (!entry) return;
-      if (const auto counted = counted_mail_folder(entry->path)) bump(static_cast<SaveCounter>(*counted));
+      // Counted where it is written: the folder that holds it, never the entry a mail in a folder
+      // of another kind was filed under.
+      if (const auto counted = counted_mail_folder(path_)) bump(static_cast<SaveCounter>(*counted));
     } catch (const std::exception&) {
     }
   }

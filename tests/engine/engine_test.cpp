@@ -34,7 +34,7 @@ TEST(FolderPaths, AppendAndRemove) {
   EXPECT_EQ(append_path_component(kRootFolderPath, ""), "Personal Folders\\\\");  // unnamed folder
 }
 
-// Both passes count a mail by the well-known folder its folder's path begins with.
+// Both passes count a mail by the well-known folder its folder is, or lies below.
 TEST(FolderPaths, CountedMailFolders) {
   const struct {
     const char* path;
@@ -46,6 +46,8 @@ TEST(FolderPaths, CountedMailFolders) {
       {"Personal Folders\\Junk E-mail\\", 6},
       {"Personal Folders\\Calendar\\", std::nullopt},
       {"Personal Folders\\inbox\\", std::nullopt},  // the names are compared as they are
+      {"Personal Folders\\Inbox Old\\", std::nullopt},  // whole names only
+      {"Personal Folders\\Inbox", std::nullopt},
       {"Personal Folders\\Archive\\Inbox\\", std::nullopt},
       {"Inbox\\", std::nullopt},
   };

@@ -79,7 +79,10 @@ class ItemListTest : public QObject {
 
     ItemListModel model;
     model.ShowFolder(&result, inbox, ListLayout::kMail);
-    QCOMPARE(model.rowCount(), 1);
+    // Every item the folder holds: the task too, its subject where the mail's is.
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.data(model.index(1, 1), Qt::DisplayRole).toString(), QStringLiteral("first"));
+    QCOMPARE(model.data(model.index(1, 0), Qt::DisplayRole).toString(), QString());
     QCOMPARE(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("To"));
     QCOMPARE(model.data(model.index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("None"));
     QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("Hello"));
@@ -90,9 +93,9 @@ class ItemListTest : public QObject {
           {salvora::Nid(0x200064), inbox, std::string("Ann"), std::nullopt, std::string("Ben"), std::nullopt});
     }
     model.Refresh();
-    QCOMPARE(model.rowCount(), 2);
-    QCOMPARE(model.data(model.index(1, 1), Qt::DisplayRole).toString(), QStringLiteral("Unspecified"));
-    QCOMPARE(model.NidAt(1).value, 0x200064u);
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.data(model.index(2, 1), Qt::DisplayRole).toString(), QStringLiteral("Unspecified"));
+    QCOMPARE(model.NidAt(2).value, 0x200064u);
 
     // A mail of a folder that is not a mail folder (a note in a calendar) rides in another
     // folder's entry, and is listed under its own folder only.
@@ -103,17 +106,17 @@ class ItemListTest : public QObject {
           {salvora::Nid(0x200104), calendar, std::nullopt, std::string("stray"), std::nullopt, std::nullopt});
     }
     model.Refresh();
-    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.rowCount(), 3);
     model.ShowFolder(&result, calendar, ListLayout::kMail);
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("stray"));
 
-    // Tasks of this folder only, the newest first.
+    // Items of this folder only, the newest first; its two mails are listed too.
     model.ShowFolder(&result, inbox, ListLayout::kTasks);
-    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.rowCount(), 3);
     result.tasks.push_back({salvora::Nid(0x200084), inbox, std::nullopt, std::string("second"), std::nullopt, std::nullopt});
     model.Refresh();
-    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.rowCount(), 4);
     QCOMPARE(model.data(model.index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("second"));
     QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Due Date"));
   }

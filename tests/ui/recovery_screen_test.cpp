@@ -190,6 +190,79 @@ class RecoveryScreenTest : public QObject {
     QVERIFY(screen->save_button()->isHidden());
   }
 
+  void damaged_store_tells_its_losses_where_folders_are_chosen() {
+    auto whole = open(fixture_);
+    QVERIFY(whole->preview()->toPlainText().contains(QStringLiteral("read whole")));
+    QVERIFY(whole->tree()->FindPath(QStringLiteral("Personal Folders\\Inbox\\"))->toolTip(0).isEmpty());
+
+    const std::string damaged = testing::WriteDamagedMailbox(home_);
+    QVERIFY(!damaged.empty());
+    auto screen = open(damaged);
+    QCOMPARE(screen->state(), Repair_Recover::State::kCompleted);
+    QVERIFY(!screen->analysis().lost.empty());
+    // The same findings the command line names, by folder and subject rather than node number.
+    const QString page = screen->preview()->toPlainText();
+    QVERIFY2(page.contains(QStringLiteral("could not be read whole: %1 object(s)").arg(screen->analysis().lost.size())),
+             qPrintable(page));
+    QVERIFY2(page.contains(QStringLiteral("Personal Folders\\Inbox")), qPrintable(page));
+    QVERIFY2(page.contains(QString::fromLatin1(testing::kDamagedSubject)), qPrintable(page));
+    const auto cli = testing::RunCli({"analyze", damaged});
+    QCOMPARE(cli.exit_code, 3);
+    QTreeWidgetItem* inbox = screen->tree()->FindPath(QStringLiteral("Personal Folders\\Inbox\\"));
+    QVERIFY(inbox->toolTip(0).contains(QString::fromLatin1(testing::kDamagedSubject)));
+    QVERIFY(!inbox->data(0, Qt::AccessibleDescriptionRole).toString().isEmpty());
+    // Marking a folder is not a click on its box.
+    QCOMPARE(inbox->checkState(0), screen->tree()->topLevelItem(0)->checkState(0));
+    // The window names the file read.
+    QVERIFY(screen->windowTitle().startsWith(QString::fromStdString(damaged) + QStringLiteral(" (")));
+  }
+
+  void every_item_listed_and_counted_by_its_folder() {
+    auto screen = open(testing::WriteMixedContactsMailbox(home_));
+    // A mail and a card without contact fields in a contacts folder are contacts' items there.
+    QCOMPARE(screen->counter_label(AnalysisCounter::kContacts)->text(), QStringLiteral("3"));
+    for (auto c : {AnalysisCounter::kInbox, AnalysisCounter::kSentItems}) QCOMPARE(screen->counter_label(c)->text(), QStringLiteral("0"));
+    choose(*screen, QStringLiteral("Personal Folders\\Kontakte\\"));
+    QCOMPARE(screen->item_model()->layout(), ListLayout::kContacts);
+    QCOMPARE(screen->item_model()->rowCount(), 3);
+    QStringList names;
+    for (int row = 0; row < 3; ++row) names << cell(*screen, row, 0);
+    names.sort();
+    QCOMPARE(names, (QStringList{"Erika Mustermann", "Filed among the contacts", "Nameless card"}));
+  }
+
+  void failed_save_leaves_save_for_another_try() {
+    auto screen = open(fixture_);
+    // A destination below a file can never be made.
+    const QString blocker = home_ + QStringLiteral("/plain-file");
+    QVERIFY(wizard_test::write_file(blocker, "x"));
+    state_.chosen_destination = blocker + QStringLiteral("/Repair");
+    screen->tree()->SetChecked(screen->tree()->topLevelItem(0), true);
+    QSignalSpy saved(screen.get(), &Repair_Recover::save_finished);
+    QTest::mouseClick(screen->save_button(), Qt::LeftButton);
+    QVERIFY(saved.wait(kLongWaitMs));
+    QCOMPARE(user_->informed.size(), 1);
+    QVERIFY(!screen->save_button()->isHidden() && screen->save_button()->isEnabled());
+
+    state_.chosen_destination = home_ + QStringLiteral("/second-try");
+    QTest::mouseClick(screen->save_button(), Qt::LeftButton);
+    QVERIFY(saved.wait(kLongWaitMs));
+    QCOMPARE(screen->save_status(), salvora::SaveStatus::kCompleted);
+    QVERIFY(!only_pst_in(state_.chosen_destination).isEmpty());
+  }
+
+  void unreadable_source_returns_to_the_first_screen() {
+    const QString path = home_ + QStringLiteral("/random.ost");
+    QByteArray noise(64 * 1024, '\0');
+    for (qsizetype i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 131 + 7) % 251);
+    QVERIFY(wizard_test::write_file(path, noise));
+    auto screen = open(path.toStdString(), false);
+    QSignalSpy back(screen.get(), &Repair_Recover::back_confirmed);
+    QVERIFY(back.count() > 0 || back.wait(kLongWaitMs));
+    QVERIFY(user_->ended.isEmpty());
+    QVERIFY(!user_->informed.isEmpty());
+  }
+
   void save_with_nothing_checked_asks_for_a_folder() {
     auto screen = open(fixture_);
     screen->tree()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);

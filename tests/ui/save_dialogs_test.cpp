@@ -73,7 +73,7 @@ class SaveDialogsTest : public QObject {
     salvora::SaveProgress whole;
     whole.set_store_path("/home/user/Repair/Salvora.pst");
     Last_Saving_Dialog ok(whole);
-    QVERIFY(ok.message_label()->text().startsWith(QStringLiteral("Saving Completed Sucessfully")));
+    QVERIFY(ok.message_label()->text().startsWith(QStringLiteral("Saving Completed Successfully")));
     QVERIFY(ok.message_label()->text().contains(QStringLiteral("/home/user/Repair/Salvora.pst")));
     QVERIFY(!ok.view_log());
 
@@ -82,14 +82,14 @@ class SaveDialogsTest : public QObject {
     partial.add_unreadable("Personal Folders\\Inbox\\: item 2097188 could not be read");
     partial.add_unreadable("Personal Folders\\Inbox\\: item 2097220 could not be read");
     Last_Saving_Dialog lossy(partial);
-    QVERIFY(!lossy.message_label()->text().contains(QStringLiteral("Sucessfully")));
+    QVERIFY(!lossy.message_label()->text().contains(QStringLiteral("Successfully")));
     QVERIFY(lossy.message_label()->text().contains(QStringLiteral("2 object(s)")));
     auto* list = lossy.findChild<QPlainTextEdit*>(QStringLiteral("unreadableList"));
     QVERIFY(list && list->toPlainText().contains(QStringLiteral("item 2097220")));
 
     // Items the store could not take (a full disk) are not in the PST either, and say why.
     Last_Saving_Dialog full(whole, nullptr, 7, QStringLiteral("the disk is full"));
-    QVERIFY(!full.message_label()->text().contains(QStringLiteral("Sucessfully")));
+    QVERIFY(!full.message_label()->text().contains(QStringLiteral("Successfully")));
     QVERIFY(full.message_label()->text().contains(QStringLiteral("7 item(s) could not be written into the PST: the disk is full")));
   }
 };

@@ -89,7 +89,7 @@ class CommandsTest : public QObject {
     dialog.apply_button()->click();
 
     QCOMPARE(user.informed.size(), 1);
-    QCOMPARE(user.informed[0].text, QStringLiteral("Path Does't exists"));
+    QCOMPARE(user.informed[0].text, QStringLiteral("Path doesn't exist"));
     QCOMPARE(user.informed[0].caption, QStringLiteral("Salvora for OST - PST"));
     QCOMPARE(user.informed[0].icon, QMessageBox::Critical);
     QVERIFY(dialog.isVisible());

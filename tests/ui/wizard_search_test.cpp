@@ -20,6 +20,7 @@
 #include "ui/ost_file_finder.h"
 #include "ui/ost_search_screen.h"
 #include "ui/source_selection_screen.h"
+#include "support/run_program.h"
 #include "ui/support/wizard_test_env.h"
 #include "ui/ui_services.h"
 
@@ -193,7 +194,8 @@ class SearchTest : public QObject {
     QCOMPARE(finished.at(0).at(0).toInt(), found);
     // Stopped at once, the walk cannot have gone far; stopped later, it may even have ended.
     if (!wait_for_rows) QVERIFY2(found < kFolders, qPrintable(QString::number(found)));
-    QCOMPARE(screen.status_label()->text(), QStringLiteral("%1 items found").arg(found));
+    QCOMPARE(screen.status_label()->text(),
+             found == 1 ? QStringLiteral("1 item found") : QStringLiteral("%1 items found").arg(found));
     QCOMPARE(screen.search_button()->text(), QStringLiteral("Search"));
     QVERIFY(!screen.searching());
   }
@@ -300,9 +302,12 @@ class SearchTest : public QObject {
     QCOMPARE(convert.count(), 0);
   }
 
-  void convert_recovers_the_first_screens_file_when_it_exists() {
+  // The row the user chose is read, not the file browsed to before.
+  void convert_recovers_the_selected_row() {
     const QString first = touch(QStringLiteral("chosen/first.ost"));
-    const QString second = touch(QStringLiteral("found/second.ost"));
+    const QString second = area_ + QStringLiteral("/found/second.ost");
+    QDir().mkpath(area_ + QStringLiteral("/found"));
+    QVERIFY(QFile::copy(QString::fromStdString(salvora::testing::SourceDir() + "/samples/sample.ost"), second));
     ScriptedUser user;
     WizardState state;
     DiskSelection source(state);
@@ -314,13 +319,16 @@ class SearchTest : public QObject {
     QVERIFY(screen);
     QVERIFY(search(*screen, user, area_ + "/found", true));
     QCOMPARE(screen->result_list()->rowCount(), 1);
+    QCOMPARE(screen->status_label()->text(), QStringLiteral("1 item found"));
     screen->result_list()->setCurrentCell(0, 0);
     QSignalSpy requested(&source, &DiskSelection::recovery_requested);
     screen->convert_button()->click();
 
     QCOMPARE(requested.count(), 1);
     QCOMPARE(state.search_selection, second);
-    QCOMPARE(state.AnalysisSource(), first);
+    QCOMPARE(state.AnalysisSource(), second);
+    QCOMPARE(source.source_field()->text(), second);
+    QCOMPARE(state.output_folder, area_ + "/found/Repair/");
     QVERIFY(wizard_test::read_file(activity_log_path())
                 .endsWith(wizard_test::log_text({"\r\n", "Click OK Button for Repairng the PST file"})));
   }

@@ -8,11 +8,13 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <unistd.h>
 
 #include "platform/product_globals.h"
 #include "ui/exit_confirmation.h"
 #include "ui/ost_search_screen.h"
 #include "ui/source_selection_screen.h"
+#include "support/run_program.h"
 #include "ui/support/wizard_test_env.h"
 #include "ui/ui_services.h"
 
@@ -150,17 +152,82 @@ class SourceSelectionTest : public QObject {
     QVERIFY(screen.isVisible());
   }
 
+  QString make_store(const QString& relative) {
+    const QString path = area_ + QLatin1Char('/') + relative;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile::copy(QString::fromStdString(salvora::testing::SourceDir() + "/samples/sample.ost"), path);
+    return path;
+  }
+
   void next_with_the_file_hides_the_screen_and_asks_for_recovery() {
     ScriptedUser user;
     WizardState state;
     DiskSelection screen(state);
     screen.show();
-    browse_source(screen, user, make_file(QStringLiteral("box.ost")));
+    browse_source(screen, user, make_store(QStringLiteral("box.ost")));
     QSignalSpy requested(&screen, &DiskSelection::recovery_requested);
     screen.next_button()->click();
     QCOMPARE(requested.count(), 1);
     QVERIFY(!screen.isVisible());
     QVERIFY(user.informed.isEmpty());
+  }
+
+  // What would stop the recovery is told on this screen, which stays up for another choice.
+  void next_refuses_what_cannot_be_recovered_data() {
+    QTest::addColumn<QString>("source");       // relative; "*" the sample store
+    QTest::addColumn<QByteArray>("bytes");     // the source's content
+    QTest::addColumn<QString>("destination");  // chosen with Browse, relative; empty for none
+    QTest::addColumn<QString>("said");         // the end of the message
+    QTest::newRow("random bytes") << "noise.ost" << QByteArray(8192, '\x5A') << "" << ": not an Outlook data file (PST or OST)";
+    QTest::newRow("empty file") << "empty.ost" << QByteArray() << "" << ": not an Outlook data file (PST or OST)";
+    QTest::newRow("a folder") << "folder.ost/" << QByteArray() << "" << ": is a folder, not an Outlook data file";
+    QTest::newRow("destination below a file") << "*" << QByteArray() << "blocker/sub"
+                                              << "is not a folder)";
+  }
+  void next_refuses_what_cannot_be_recovered() {
+    QFETCH(QString, source);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, destination);
+    QFETCH(QString, said);
+    ScriptedUser user;
+    WizardState state;
+    DiskSelection screen(state);
+    screen.show();
+    QString path;
+    if (source == QLatin1String("*")) {
+      path = make_store(QStringLiteral("good.ost"));
+    } else if (source.endsWith(QLatin1Char('/'))) {
+      path = area_ + QLatin1Char('/') + source.chopped(1);
+      QDir().mkpath(path);
+    } else {
+      path = area_ + QLatin1Char('/') + source;
+      QVERIFY(wizard_test::write_file(path, bytes));
+    }
+    state.source_path = path;  // as Browse leaves it; a folder cannot be browsed to, but can be typed
+    state.output_folder = area_ + QStringLiteral("/Repair/");
+    if (!destination.isEmpty()) {
+      QVERIFY(wizard_test::write_file(area_ + QStringLiteral("/blocker"), "x"));
+      state.chosen_destination = area_ + QLatin1Char('/') + destination;
+    }
+    QSignalSpy requested(&screen, &DiskSelection::recovery_requested);
+    screen.next_button()->click();
+    QCOMPARE(user.informed.size(), 1);
+    QVERIFY2(user.informed[0].text.endsWith(said), qPrintable(user.informed[0].text));
+    QCOMPARE(requested.count(), 0);
+    QVERIFY(screen.isVisible());
+    QVERIFY(user.ended.isEmpty());
+  }
+
+  void unreadable_source_is_refused() {
+    if (::geteuid() == 0) QSKIP("run as root: every file can be read");
+    ScriptedUser user;
+    WizardState state;
+    DiskSelection screen(state);
+    state.source_path = make_store(QStringLiteral("locked.ost"));
+    QVERIFY(QFile::setPermissions(state.source_path, QFileDevice::WriteOwner));
+    screen.next_button()->click();
+    QCOMPARE(user.informed.size(), 1);
+    QVERIFY2(user.informed[0].text.contains(QStringLiteral("ermission")), qPrintable(user.informed[0].text));
   }
 
   void destination_chosen_after_the_file_data() {

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -91,6 +92,46 @@ std::string WriteFixtureMailbox(const QString& folder) {
   const auto other = w->AddFolder(w->ipm_subtree(), "Vereine", "IPF.Contact");
   w->AddMessage(other, contact("Sportverein", "info@verein.example.de"));
   w->Close();
+  return path;
+}
+
+std::string WriteMixedContactsMailbox(const QString& folder) {
+  const std::string path = QDir(folder).filePath(QStringLiteral("mixed.pst")).toStdString();
+  PstOptions options;
+  options.display_name = "Mixed";
+  auto w = PstWriter::Create(path, options);
+  const auto kontakte = w->AddFolder(w->ipm_subtree(), "Kontakte", "IPF.Contact");
+  w->AddMessage(kontakte, contact("Erika Mustermann", "erika@example.de"));
+  w->AddMessage(kontakte, mail("Filed among the contacts", "Alice", "Bob"));
+  MessageSpec bare;
+  bare.props = {Property::String(kPidMessageClass, "IPM.Contact"), Property::String(kPidSubject, "Nameless card")};
+  w->AddMessage(kontakte, bare);
+  w->Close();
+  return path;
+}
+
+std::string WriteDamagedMailbox(const QString& folder) {
+  const std::string path = QDir(folder).filePath(QStringLiteral("damaged.pst")).toStdString();
+  PstOptions options;
+  options.display_name = "Damaged";
+  options.crypt = CryptMethod::kNone;  // the subject's bytes can be found and flipped in the file
+  auto w = PstWriter::Create(path, options);
+  const auto inbox = w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note");
+  w->AddMessage(inbox, mail("First", "Alice", "Bob"));
+  w->AddMessage(inbox, mail(kDamagedSubject, "Carol", "Dave"));
+  w->AddMessage(inbox, mail("Third", "Erin", "Frank"));
+  w->Close();
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadWrite)) return {};
+  QByteArray bytes = file.readAll();
+  // The body names the subject too ("Body of ..."): the last copy, in the body's block, is the
+  // one damaged, so that the subject itself still reads.
+  const QByteArray needle = QByteArray::fromRawData(reinterpret_cast<const char*>(u"Body of Quarterly"), 34);
+  const qsizetype at = bytes.lastIndexOf(needle);
+  if (at < 0) return {};
+  bytes[at + 2] = static_cast<char>(bytes[at + 2] ^ 0x20);  // "body" for "Body": the checksum no longer matches
+  file.seek(0);
+  file.write(bytes);
   return path;
 }
 

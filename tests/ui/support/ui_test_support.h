@@ -26,6 +26,14 @@ inline constexpr const char* kPictureContentId = "logo123@salvora.test";
 inline constexpr const char* kRemotePicture = "http://images.example.com/tracker.png";
 inline constexpr const char* kJapaneseSubject = "会議の議事録について";
 
+// A contacts folder "Kontakte" holding a contact, a mail and a contact without contact fields.
+std::string WriteMixedContactsMailbox(const QString& folder);
+
+// An Inbox of three mails, the one with subject kDamagedSubject stored with bytes flipped so
+// that its block fails its checksum: read as it is, and named as damaged.
+std::string WriteDamagedMailbox(const QString& folder);
+inline constexpr const char* kDamagedSubject = "Quarterly figures";
+
 // A synthetic offline store of this many messages without attachments (salvora-cli synth).
 std::string WriteSyntheticStore(const QString& folder, int messages);
 
