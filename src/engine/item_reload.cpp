@@ -4,11 +4,11 @@
 
 namespace salvora {
 
-std::unique_ptr<ItemRecord> ReloadItem(const StoreInfo& store, Nid nid) {
+std::unique_ptr<ItemRecord> ReloadItem(const StoreInfo& store, Nid nid, SourceObject* source) {
   OstContext ctx;
   if (OpenFromStoreInfo(ctx, store) != 0) return nullptr;
   try {
-    return LoadItem(ctx, FindNode(ctx, nid));
+    return LoadItem(ctx, FindNode(ctx, nid), AttachmentLoad::kObjects, source);
   } catch (const CFileException&) {
     return nullptr;  // the file changed or went away since the analysis
   }

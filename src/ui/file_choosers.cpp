@@ -21,6 +21,12 @@ FileChoosers default_choosers() {
     if (folder.isEmpty()) return std::nullopt;
     return folder;
   };
+  choosers.save_file = [](QWidget* parent, const QString& caption,
+                          const QString& suggested_path) -> std::optional<QString> {
+    const QString path = QFileDialog::getSaveFileName(parent, caption, suggested_path);
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+  };
   return choosers;
 }
 

@@ -18,6 +18,9 @@ struct FileChoosers {
   // A folder; nullopt when the user cancelled. An empty text is a choice, not a cancel.
   std::function<std::optional<QString>(QWidget* parent, const QString& caption, const QString& start_folder)>
       choose_folder;
+  // A file to write, suggested_path filled in; nullopt when the user cancelled.
+  std::function<std::optional<QString>(QWidget* parent, const QString& caption, const QString& suggested_path)>
+      save_file;
 };
 
 // The process's choosers; tests replace members and restore them with reset_file_choosers().

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QShortcut>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -89,6 +90,9 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(browser_, &QTextBrowser::backwardAvailable, back_, &QWidget::setEnabled);
   connect(browser_, &QTextBrowser::forwardAvailable, forward_, &QWidget::setEnabled);
   connect(browser_, &QTextBrowser::anchorClicked, this, &HelpWindow::follow_link);
+  // A help window is read and put away: Escape closes it, as in other programs' help.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
+  escape->setContext(Qt::WindowShortcut);
   resize(760, 620);
 }
 

@@ -100,7 +100,7 @@ void Settings::build_layout() {
   status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   convert_ = make_button(this, QStringLiteral("&Convert"));
   convert_->setEnabled(false);
-  close_ = make_button(this, QStringLiteral("C&lose"));
+  close_ = make_button(this, QStringLiteral("Cl&ose"));
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(status_, 1);
   bottom->addWidget(convert_);

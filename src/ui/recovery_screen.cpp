@@ -24,9 +24,11 @@
 #include "engine/item_reload.h"
 #include "pststore/store_file.h"
 #include "pststore/store_servers.h"
+#include "ui/desktop_habits.h"
 #include "ui/exit_confirmation.h"
 #include "ui/folder_tree.h"
 #include "ui/icons.h"
+#include "ui/item_details.h"
 #include "ui/item_list_model.h"
 #include "ui/loss_report.h"
 #include "ui/preview_browser.h"
@@ -178,7 +180,11 @@ Repair_Recover::Repair_Recover(WizardState& state, QWidget* parent)
   progress_->setAccessibleName(QStringLiteral("Analysis progress"));
   progress_->setRange(0, 1);
   progress_->setValue(0);
-  layout->addWidget(progress_);
+  time_left_ = new TimeLeftLabel(QStringLiteral("analysisTimeLeft"), this);
+  auto* progress_row = new QHBoxLayout;
+  progress_row->addWidget(progress_, 1);
+  progress_row->addWidget(time_left_);
+  layout->addLayout(progress_row);
 
   auto* buttons = new QHBoxLayout;
   back_ = make_button(QStringLiteral("Back"), "backButton", this);
@@ -219,7 +225,7 @@ Repair_Recover::Repair_Recover(WizardState& state, QWidget* parent)
 
   install_screen_commands(this, menu_bar_, ScreenCommandSet::kRecovery, [this] { close(); });
 
-  resize(1100, 760);
+  fit_window(this, QSize(1100, 760), "RecoveryWindowSize");
 }
 
 Repair_Recover::~Repair_Recover() {
@@ -256,6 +262,9 @@ QWidget* Repair_Recover::BuildPreview() {
   }
   header->setColumnStretch(1, 1);
   v->addLayout(header);
+  details_ = new ItemDetailsView(box);
+  details_->setMaximumHeight(details_->fontMetrics().lineSpacing() * 8);
+  v->addWidget(details_);
   preview_ = new PreviewBrowser(box);
   v->addWidget(preview_, 1);
   return box;
@@ -336,6 +345,7 @@ void Repair_Recover::OnTick() {
   if (range >= 0) progress_->setRange(0, static_cast<int>(std::clamp<std::int64_t>(range, 1, INT32_MAX)));
   progress_->setValue(static_cast<int>(
       std::clamp<std::int64_t>(analysis_bridge_->position.load(), 0, progress_->maximum())));
+  if (range > 0 && state_ == State::kAnalysing) time_left_->Update(analysis_bridge_->position.load(), range);
   for (std::size_t i = 0; i < counters_.size(); ++i) {
     counters_[i]->setText(QString::number(analysis_bridge_->counters[i].load()));
   }
@@ -364,18 +374,24 @@ void Repair_Recover::OnAnalysisDone(AnalysisStatus status) {
     mark_loss_folders(*tree_, losses);
     preview_->setHtml(completion_page_html(losses, result_->rebuilt.size()));
     progress_->hide();
+    time_left_->hide();
     save_->setEnabled(true);
   } else {
     // The message, if any, has been shown; what was found stays browsable.
     state_ = State::kStopped;
     save_->hide();
     progress_->hide();
+    time_left_->hide();
   }
   emit analysis_finished();
 }
 
 void Repair_Recover::OnFolderChosen(QTreeWidgetItem* item) {
   const Nid nid(item->data(0, CFolderTreeCtrl1::kNidRole).toUInt());
+  // The preview belongs to a row of the list that is about to go.
+  for (QLabel* header : preview_headers_) header->clear();
+  details_->Clear();
+  preview_->clear();
   if (nid.value == 0) {
     model_->Clear();
     return;
@@ -391,8 +407,9 @@ void Repair_Recover::OnRowChosen(const QModelIndex& index) {
   const Nid nid = model_->NidAt(index.row());
   if (nid.value == 0) return;
   std::unique_ptr<ItemRecord> record;
+  SourceObject source;
   try {
-    record = ReloadItem(result_->store, nid);
+    record = ReloadItem(result_->store, nid, &source);
   } catch (const std::exception&) {
     record.reset();
   }
@@ -400,6 +417,7 @@ void Repair_Recover::OnRowChosen(const QModelIndex& index) {
     preview_headers_[0]->clear();
     preview_headers_[1]->clear();
     preview_headers_[2]->clear();
+    details_->Clear();
     preview_->setPlainText(QStringLiteral("This item could not be read again from the file."));
     return;
   }
@@ -408,6 +426,7 @@ void Repair_Recover::OnRowChosen(const QModelIndex& index) {
   preview_headers_[1]->setText(content.to);
   preview_headers_[2]->setText(content.subject);
   preview_->ShowContent(content);
+  details_->ShowItem(std::move(record), &source, &result_->store);
 }
 
 void Repair_Recover::OnPause() {
@@ -419,6 +438,7 @@ void Repair_Recover::OnPause() {
   } else if (state_ == State::kPaused) {
     state_ = State::kAnalysing;
     analysis_control_.Resume();
+    time_left_->Restart(analysis_bridge_->position.load());  // the pause is not part of the pace
     pause_->setText(QStringLiteral("Pause"));
     pause_->setAccessibleName(QStringLiteral("Pause"));
   }
@@ -436,6 +456,7 @@ void Repair_Recover::OnStop() {
   stop_->setEnabled(false);
   pause_->setText(QStringLiteral("Pause"));
   progress_->hide();
+  time_left_->hide();
   preview_->ShowPage(QStringLiteral("Abort.html"));
 }
 

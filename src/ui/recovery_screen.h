@@ -34,6 +34,8 @@ class QTreeWidgetItem;
 namespace salvora::ui {
 
 class CFolderTreeCtrl1;
+class ItemDetailsView;
+class TimeLeftLabel;
 class ItemListModel;
 class PreviewBrowser;
 class AnalysisBridge;
@@ -61,9 +63,11 @@ class Repair_Recover : public QWidget {
   QTableView* item_list() const { return list_; }
   ItemListModel* item_model() const { return model_; }
   PreviewBrowser* preview() const { return preview_; }
+  ItemDetailsView* preview_details() const { return details_; }
   QLabel* preview_header(int which) const { return preview_headers_[static_cast<std::size_t>(which)]; }
   QLabel* counter_label(AnalysisCounter c) const { return counters_[static_cast<std::size_t>(c)]; }
   QProgressBar* progress_bar() const { return progress_; }
+  TimeLeftLabel* time_left_label() const { return time_left_; }
   QPushButton* save_button() const { return save_; }
   QPushButton* pause_button() const { return pause_; }
   QPushButton* stop_button() const { return stop_; }
@@ -131,9 +135,11 @@ class Repair_Recover : public QWidget {
   QTableView* list_ = nullptr;
   ItemListModel* model_ = nullptr;
   PreviewBrowser* preview_ = nullptr;
+  ItemDetailsView* details_ = nullptr;
   std::array<QLabel*, 3> preview_headers_{};
   std::array<QLabel*, static_cast<std::size_t>(AnalysisCounter::kCount)> counters_{};
   QProgressBar* progress_ = nullptr;
+  TimeLeftLabel* time_left_ = nullptr;
   QPushButton* save_ = nullptr;
   QPushButton* pause_ = nullptr;
   QPushButton* stop_ = nullptr;

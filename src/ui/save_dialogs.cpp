@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "ui/desktop_habits.h"
 #include "ui/icons.h"
 #include "ui/ui_services.h"
 
@@ -49,6 +51,8 @@ ListPSTFile::ListPSTFile(const SaveProgress& progress, QWidget* parent) : QDialo
   bar_->setAccessibleName(QStringLiteral("Saved"));
   bar_->setRange(0, 0);  // busy until the number of items to save is known
   form->addRow(bar_);
+  time_left_ = new TimeLeftLabel(QStringLiteral("saveTimeLeft"), group);
+  form->addRow(time_left_);
   layout->addWidget(group);
   auto* buttons = new QHBoxLayout;
   stop_ = new QPushButton(QStringLiteral("Stop"), this);
@@ -78,6 +82,7 @@ void ListPSTFile::Refresh() {
     const int maximum = static_cast<int>(std::min<std::int64_t>(total, INT32_MAX));
     bar_->setRange(0, maximum);
     bar_->setValue(static_cast<int>(std::clamp<std::int64_t>(saved, 0, maximum)));
+    time_left_->Update(saved, total);
   }
 }
 
@@ -167,6 +172,19 @@ Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* pa
   buttons->button(QDialogButtonBox::Ok)->setAccessibleName(QStringLiteral("OK"));
   buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("completionOk"));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  if (!store.isEmpty()) {
+    open_folder_ = buttons->addButton(QStringLiteral("Open &Folder"), QDialogButtonBox::ActionRole);
+    open_folder_->setObjectName(QStringLiteral("openFolderButton"));
+    open_folder_->setAccessibleName(QStringLiteral("Open Folder"));
+    open_folder_->setAccessibleDescription(QStringLiteral("Shows the folder of the new PST in the file manager"));
+    // The dialog stays: the user may still want the log, and OK is what ends the program.
+    connect(open_folder_, &QPushButton::clicked, this, [this, store] {
+      const QString folder = QFileInfo(store).absolutePath();
+      if (!ui_hooks().open_file(folder)) {
+        inform(this, QStringLiteral("No file manager could show the folder. The PST is at:\n%1").arg(store));
+      }
+    });
+  }
   layout->addWidget(buttons);
   setMinimumWidth(460);
 }

@@ -19,6 +19,8 @@ class QTimer;
 
 namespace salvora::ui {
 
+class TimeLeftLabel;
+
 class ListPSTFile : public QDialog {
   Q_OBJECT
 
@@ -34,6 +36,7 @@ class ListPSTFile : public QDialog {
   QLabel* folder_label() const { return folder_; }
   QLabel* count_label() const { return count_; }
   QProgressBar* progress_bar() const { return bar_; }
+  TimeLeftLabel* time_left_label() const { return time_left_; }
   QPushButton* stop_button() const { return stop_; }
   int refreshes() const { return refreshes_; }
 
@@ -54,6 +57,7 @@ class ListPSTFile : public QDialog {
   QLabel* folder_ = nullptr;
   QLabel* count_ = nullptr;
   QProgressBar* bar_ = nullptr;
+  TimeLeftLabel* time_left_ = nullptr;
   QPushButton* stop_ = nullptr;
   QTimer* timer_ = nullptr;
   int refreshes_ = 0;
@@ -70,11 +74,14 @@ class Last_Saving_Dialog : public QDialog {
 
   bool view_log() const;
   QCheckBox* view_log_box() const { return view_log_; }
+  // Opens the folder of the PST in the desktop's file manager; null when no PST was made.
+  QPushButton* open_folder_button() const { return open_folder_; }
   QLabel* message_label() const { return message_; }
 
  private:
   QCheckBox* view_log_ = nullptr;
   QLabel* message_ = nullptr;
+  QPushButton* open_folder_ = nullptr;
 };
 
 }  // namespace salvora::ui

@@ -6,6 +6,7 @@
 #include "platform/product_globals.h"
 #include "platform/temp_folder.h"
 #include "pststore/store_servers.h"
+#include "ui/desktop_habits.h"
 #include "ui/icons.h"
 #include "ui/save_dialogs.h"  // before recovery_screen.h, which needs ListPSTFile whole
 #include "ui/recovery_screen.h"
@@ -52,6 +53,7 @@ void CTarnwellApp::InitInstance(const QStringList& arguments) {
 void CTarnwellApp::show_source_selection() {
   source_ = new DiskSelection(state_);
   connect(source_, &DiskSelection::recovery_requested, this, &CTarnwellApp::open_recovery);
+  install_source_screen_habits(source_);
   source_->show();
 }
 
@@ -61,6 +63,7 @@ void CTarnwellApp::open_recovery() {
     source_->hide();
     source_->deleteLater();
   }
+  remember_recent_file(state_.AnalysisSource());
   recovery_ = new Repair_Recover(state_);
   connect(recovery_, &Repair_Recover::back_confirmed, this, &CTarnwellApp::back_to_source_selection);
   recovery_->show();
