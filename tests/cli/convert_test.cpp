@@ -170,6 +170,19 @@ TEST(CliConvert, UnreadableObjectsAreNamedAndTheExitSaysSo) {
   EXPECT_NE(c.err.find("item " + std::to_string(damaged.message.value) + " could not be read"), std::string::npos) << c.err;
   EXPECT_NE(c.err.find("folder " + std::to_string(damaged.folder.value) + " could not be read"), std::string::npos) << c.err;
   EXPECT_EQ(Verify(c.pst), "");
+  // Every loss is also in the file beside the PST, whatever standard error had room for.
+  fs::path report(c.pst);
+  report.replace_extension(".losses.txt");
+  EXPECT_NE(c.err.find("every loss is listed in " + report.string()), std::string::npos) << c.err;
+  std::ifstream in(report);
+  std::string line;
+  int lines = 0;
+  while (std::getline(in, line)) {
+    ++lines;
+    EXPECT_NE(c.err.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(lines, 2 + std::stoi(value_of(c.out, "properties_dropped")));
+  EXPECT_EQ(fs::status(report).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(CliConvert, ChosenFoldersAndTheDefaultOutputFolder) {
