@@ -128,6 +128,15 @@ TEST_F(ConvertTarget, ADestinationPastThePathLimitIsToldAsSuch) {
   EXPECT_EQ(r.err.find("is taken"), std::string::npos) << r.err;
 }
 
+// Under a 3 GB limit on address space, as batch schedulers set it, a convert runs to its end:
+// the arrays sized for the largest store take only a share of what the limit leaves.
+TEST_F(ConvertTarget, ConvertRunsUnderAThreeGigabyteAddressSpaceLimit) {
+  const auto r = RunProgram("/bin/sh", {"-c", "ulimit -v 3000000 && exec \"$0\" convert \"$1\" --dest \"$2\"",
+                                        ProgramPath("salvora-cli"), Sample(), dir_ + "/limited"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"verify", PstOf(r)}).exit_code, 0);
+}
+
 // A FIFO would make every command wait for a writer; it and the other files that are no store
 // are refused at once with the reason.
 TEST_F(ConvertTarget, SourcesThatAreNoRegularFileAreRefusedAtOnce) {
