@@ -111,7 +111,7 @@ class PassWatcher {
     // takes it, so it cannot be lost between the thread's check of done_ and that wait.
     pthread_kill(thread_.native_handle(), kWakeSignal);
     thread_.join();
-    if (shown_) std::fprintf(stderr, "\r%70s\r", "");
+    if (shown_) std::fprintf(stderr, "\r%110s\r", "");
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
   }
 
@@ -127,9 +127,11 @@ class PassWatcher {
     }
   }
   void Draw() {
-    std::fprintf(stderr, "\rsaving: %lld of %lld objects, %d mails", static_cast<long long>(progress_.items_saved.load()),
+    // What a kill would keep is what the last checkpoint committed, not every item written.
+    std::fprintf(stderr, "\rsaving: %lld of %lld objects, %d mails, %llu items safe in the PST",
+                 static_cast<long long>(progress_.items_saved.load()),
                  static_cast<long long>(std::max<std::int64_t>(progress_.objects_to_visit(), 0)),
-                 progress_.counter(SaveCounter::kMails));
+                 progress_.counter(SaveCounter::kMails), static_cast<unsigned long long>(store::committed_store_messages()));
     std::fflush(stderr);
     shown_ = true;
   }
