@@ -185,6 +185,27 @@ TEST(CliConvert, UnreadableObjectsAreNamedAndTheExitSaysSo) {
   EXPECT_EQ(fs::status(report).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
+// An attachment whose own object cannot be read is no empty attachment in a clean result:
+// analyze, dump and convert each name it in the same words and exit 3.
+TEST(CliConvert, AnUnreadableAttachmentObjectIsNamedAlikeByEveryCommand) {
+  const std::string dir = TestTempDir() + "/convert-attachment";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const Nid message = testing::DamageOneAttachmentObject(testing::SourceDir() + "/samples/sample.ost", dir + "/mail.ost");
+  auto c = Convert(dir + "/mail.ost", dir + "/out");
+  EXPECT_EQ(c.exit_code, 3) << c.err;
+  EXPECT_EQ(Verify(c.pst), "");
+  const std::string item = "item " + std::to_string(message.value) + ": attachment \"";
+  const auto at = c.err.find(item);
+  ASSERT_NE(at, std::string::npos) << c.err;
+  const std::string named = c.err.substr(at, c.err.find(" whole", at) + 6 - at);  // ...could not be read whole
+  for (const char* command : {"analyze", "dump"}) {
+    auto r = RunProgram(ProgramPath("salvora-cli"), {command, dir + "/mail.ost"});
+    EXPECT_EQ(r.exit_code, 3) << command << ": " << r.err;
+    EXPECT_NE((r.out + r.err).find(named), std::string::npos) << command << " does not say " << named << ":\n" << r.err;
+  }
+}
+
 TEST(CliConvert, ChosenFoldersAndTheDefaultOutputFolder) {
   const std::string dir = TestTempDir() + "/convert-default";
   fs::create_directories(dir);
