@@ -39,7 +39,12 @@ const Variant& required(MemberId member, Arguments arguments, std::size_t index)
 }  // namespace
 
 AutomationError::AutomationError(Code code, MemberId member, const std::string& message)
-    : std::runtime_error(member_text(member) + ": " + message), code_(code), member_(member) {}
+    : std::runtime_error(member_text(member) + ": " + message), code_(code), member_(member), reason_(message) {}
+
+std::string cause_text(const std::exception& e) {
+  if (const auto* a = dynamic_cast<const AutomationError*>(&e)) return a->reason();
+  return e.what();
+}
 
 Variant invoke(const DispatchPtr& object, MemberId member, InvokeKind kind, std::initializer_list<Variant> arguments) {
   if (!object) return {};

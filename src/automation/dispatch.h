@@ -40,11 +40,17 @@ class AutomationError : public std::runtime_error {
 
   Code code() const { return code_; }
   MemberId member() const { return member_; }
+  // The message alone, without the member it came from: the cause in words, for the user.
+  const std::string& reason() const { return reason_; }
 
  private:
   Code code_;
   MemberId member_;
+  std::string reason_;
 };
+
+// What went wrong, for the user: an automation error's reason, any other error's message.
+std::string cause_text(const std::exception& e);
 
 class Dispatch {
  public:

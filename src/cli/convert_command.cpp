@@ -3,6 +3,7 @@
 // source. A terminal gets a progress line; Ctrl-C stops the pass and leaves a PST holding what
 // was saved before it.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@
 #include "cli/store_folders.h"
 #include "engine/folder_hierarchy.h"
 #include "platform/product_globals.h"
+#include "platform/file64.h"
+#include "pststore/pst/pst_verifier.h"
 #include "pststore/store_file.h"
 #include "pststore/store_servers.h"
 #include "writer/save_pass.h"
@@ -109,7 +112,7 @@ class PassWatcher {
     // takes it, so it cannot be lost between the thread's check of done_ and that wait.
     pthread_kill(thread_.native_handle(), kWakeSignal);
     thread_.join();
-    if (shown_) std::fprintf(stderr, "\r%70s\r", "");
+    if (shown_) std::fprintf(stderr, "\r%110s\r", "");
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
   }
 
@@ -125,9 +128,11 @@ class PassWatcher {
     }
   }
   void Draw() {
-    std::fprintf(stderr, "\rsaving: %lld of %lld objects, %d mails", static_cast<long long>(progress_.items_saved.load()),
+    // What a kill would keep is what the last checkpoint committed, not every item written.
+    std::fprintf(stderr, "\rsaving: %lld of %lld objects, %d mails, %llu items safe in the PST",
+                 static_cast<long long>(progress_.items_saved.load()),
                  static_cast<long long>(std::max<std::int64_t>(progress_.objects_to_visit(), 0)),
-                 progress_.counter(SaveCounter::kMails));
+                 progress_.counter(SaveCounter::kMails), static_cast<unsigned long long>(store::committed_store_messages()));
     std::fflush(stderr);
     shown_ = true;
   }
@@ -263,6 +268,32 @@ int report_unfinished(const SaveOutcome& outcome, const CliSaveObserver& observe
   }
 }
 
+// The file beside the PST that names every loss (standard error shows the first thousand of
+// each kind): "X.pst" gives "X.losses.txt", readable by its owner only, like the PST.
+std::string write_loss_report(const SaveProgress& progress) {
+  std::filesystem::path path(progress.store_path());
+  if (path.empty()) return {};
+  path.replace_extension(".losses.txt");
+  const std::string text = progress.loss_report();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return {};
+  bool written = true;
+  for (std::size_t at = 0; at < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      written = false;
+      break;
+    }
+    at += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) written = false;
+  if (written) return path.string();
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  return {};
+}
+
 // The PST holds everything else; what is missing from it is named, one line each, and the last
 // line says how many objects were lost in all. Damage that was made good is told first.
 int report_losses(const SaveProgress& progress) {
@@ -278,10 +309,45 @@ int report_losses(const SaveProgress& progress) {
     PrintError("and %d more properties that were not copied", progress.dropped_property_count() - static_cast<int>(dropped.size()));
   const int dropped_count = progress.dropped_property_count();
   if (count == 0 && dropped_count == 0) return kExitOk;
+  const std::string report = write_loss_report(progress);
+  if (!report.empty()) PrintError("every loss is listed in %s", report.c_str());
+  else PrintError("the list of losses could not be written beside %s", progress.store_path().c_str());
   PrintError("%s holds what could be read; %d objects of the source were lost or damaged and %d properties were "
              "not copied (named above)",
              progress.store_path().c_str(), count, dropped_count);
   return kExitPartial;
+}
+
+// Items the PST lacks because the store could not keep them (a full disk, mostly). A PST that
+// holds a part of the mailbox is kept and the run is a partial one; a PST that holds nothing is
+// removed, so that a full disk is not left full by a file of no use.
+int report_not_written(const SaveProgress& progress, long long not_written, const std::string& close_error) {
+  const std::string store = progress.store_path();
+  const std::string cause = progress.first_store_error().empty() ? close_error : progress.first_store_error();
+  const auto held = pst::PstVerifier::Verify(store, CFile64::Lock::kShared);
+  if (held.opened && held.violations.empty() && held.messages > 0) {
+    print_result(progress);
+    report_losses(progress);
+    PrintError("%s holds %zu items; %lld items of the mailbox could not be written: %s", store.c_str(), held.messages,
+               not_written, cause.c_str());
+    return kExitPartial;
+  }
+  if (held.opened && held.messages > 0) {
+    PrintError("%s: %lld items could not be written: %s; what it holds fails the structural check (verify names it)",
+               store.c_str(), not_written, cause.c_str());
+    return kExitFailure;
+  }
+  std::error_code ignored;
+  std::filesystem::remove(store, ignored);
+  std::filesystem::remove(store + ".partial", ignored);
+  if (held.opened) {
+    PrintError("%lld items could not be written, none of the mailbox is in the PST: %s; the empty PST was removed", not_written,
+               cause.c_str());
+  } else {
+    PrintError("the PST could not be completed (%lld items could not be written): %s; it was removed", not_written,
+               cause.c_str());
+  }
+  return kExitFailure;
 }
 
 }  // namespace
@@ -307,11 +373,7 @@ int RunConvert(const ParsedCommand& args) {
   // Items the store accepted before a commit that failed (a full disk) are not in the file
   // either: the count is of what the PST lacks, whichever step lost it.
   const long long not_written = progress.store_errors() + static_cast<long long>(store::lost_store_messages());
-  if (not_written > 0) {
-    const std::string cause = progress.first_store_error().empty() ? close_error : progress.first_store_error();
-    PrintError("%s: %lld items could not be written: %s", store.c_str(), not_written, cause.c_str());
-    return kExitFailure;
-  }
+  if (not_written > 0) return report_not_written(progress, not_written, close_error);
   if (!close_error.empty()) {
     PrintError("the PST could not be completed: %s", close_error.c_str());
     return kExitFailure;

@@ -167,9 +167,21 @@ struct Dumper {
       return "null";
     }
     std::vector<std::string> entries;  // "sortkey\nentry"
+    std::size_t number = 0;
     for (const auto& row : rows->properties.blocks) {
-      if (auto a = attachment(message, row, cp)) entries.push_back(*a);
-      else errors.push_back(where + ": attachment unreadable");
+      ++number;
+      if (auto a = attachment(message, row, cp)) {
+        entries.push_back(*a);
+        continue;
+      }
+      // Named as the analysis and the convert name it: by the table row's name, else its place.
+      std::string name;
+      for (std::uint32_t id : {0x3707u, 0x3704u, 0x3001u}) {
+        name = text(row, id, cp);
+        if (!name.empty()) break;
+      }
+      if (name.empty()) name = "Attachment " + std::to_string(number);
+      errors.push_back(where + ": attachment \"" + name + "\" could not be read whole");
     }
     std::sort(entries.begin(), entries.end());
     std::string out = "[";
@@ -275,7 +287,7 @@ struct Dumper {
       else html = text(p, kPidHtml, cp);
     }
     digest(o, "html_len", "html_sha256", html);
-    o.add_raw("attachments", attachments(*obj, cp, folder));
+    o.add_raw("attachments", attachments(*obj, cp, folder + ": item " + std::to_string(node.nid.value)));
     lines.push_back(o.str());
     return true;
   }

@@ -169,6 +169,9 @@ struct AttachmentNode {
   std::optional<std::string> display_name;    // 0x3001 of the attachment object
   std::optional<std::string> mime_tag;        // 0x370E of the attachment object
   std::optional<std::string> content_id;      // 0x3712: how an HTML body names the attachment
+  // The attachment's own object is missing or could not be read: only its table row's
+  // properties are known, so whatever is written of it is partial and must be named.
+  bool object_unreadable = false;
 };
 
 struct ItemRecord {

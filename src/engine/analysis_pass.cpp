@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "content/attachment_name.h"
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
 #include "engine/item_prefetch.h"
@@ -192,6 +193,12 @@ bool Walk::Visit(const NodeRecord& node) {
     enter_folder(node, *record);
     prefetch_.Enter(FolderItems(node));
     return true;
+  }
+  // Named in the save pass's words: the same attachment is the same loss in every pass.
+  for (std::size_t i = 0; i < record->attachments.size(); ++i) {
+    if (record->attachments[i].object_unreadable)
+      lose(node, ": attachment \"" + attachment_display_name(record->attachments[i], i + 1) +
+                     "\" could not be read whole; what could be read of it is kept");
   }
   try {
     classify(node, *record);

@@ -39,16 +39,22 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
     for (const auto& row : rows) source->attachments.push_back(row.entries);
   }
 
-  for (std::size_t i = 0; load == AttachmentLoad::kObjects && i < holder.attachments.size(); ++i) {
+  for (std::size_t i = 0; load != AttachmentLoad::kTableOnly && i < holder.attachments.size(); ++i) {
     AttachmentNode& node = holder.attachments[i];
     const SubnodeEntry* sub = FindSubnode(message.subnodes, Nid(node.subnode_id));
-    if (!sub) continue;
-    auto object = ReadObject(ctx, sub->data_bid, sub->sub_bid, ReadObjectOptions{true});
+    // A listing reads each attachment's object too (never its data): an attachment that every
+    // other pass finds unreadable is named by the analysis as well.
+    ReadObjectOptions read{true};
+    read.listing = load == AttachmentLoad::kListing;
+    auto object = sub ? ReadObject(ctx, sub->data_bid, sub->sub_bid, read) : std::nullopt;
     if (ctx.stopped()) return false;
-    if (!object) {
+    if (!object || object->properties.blocks.empty()) {
+      // The table row's properties are all this attachment keeps: its data is not known.
+      node.object_unreadable = true;
       if (source) ++source->unreadable_parts;
-      continue;  // the table row's properties are all this attachment keeps
+      continue;
     }
+    if (load == AttachmentLoad::kListing) continue;
     holder.attachment_cursor = i;
     apply_properties(object->properties.blocks, &holder, attachment_options);
     if (source && !object->properties.blocks.empty() && i < source->attachments.size())

@@ -14,8 +14,9 @@ enum class AttachmentLoad {
   kObjects,     // every attachment object with its properties and (up to a few MB) its data
   kTableOnly,   // only the attachment table's rows: name, size and method, never the data
   // For the item lists: the table's rows as kTableOnly, and the bodies and transport headers
-  // left unread. Their blocks are still read and checked, so that damage in them is counted
-  // as a full load counts it; only inflating and converting them is saved.
+  // left unread. Their blocks, and each attachment's object (not its data), are still read and
+  // checked, so that damage in them is counted and named as a full load does; only inflating
+  // and converting them is saved.
   kListing,
 };
 

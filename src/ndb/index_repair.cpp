@@ -54,10 +54,29 @@ void report_ranges(IndexFindings& f, const char* index, const std::vector<LostKe
 
 void note_truncation(OstContext& ctx) {
   if (ctx.header.file_eof <= ctx.file_size) return;
+  // A header may claim more than the file holds (a size written ahead of the data, or simply a
+  // damaged field): only blocks the index places past the end are lost. Index pages past the
+  // end are lost key ranges, named on their own.
+  // An index whose root lies past the end, or with key ranges lost, was cut too.
+  const bool index_cut = ctx.header.nbt_root_ib >= ctx.file_size || ctx.header.bbt_root_ib >= ctx.file_size ||
+                         !ctx.findings.lost_blocks.empty() || !ctx.findings.lost_nodes.empty();
+  std::size_t beyond = 0;
+  if (ctx.blocks) {
+    ctx.blocks->ForEach(ctx.file, [&](const BlockEntry& e) {
+      if (e.ib + e.cb > ctx.file_size) ++beyond;
+      return !ctx.stopped();
+    });
+  }
+  const std::string sizes = "its header gives " + std::to_string(ctx.header.file_eof) + " bytes, " +
+                            std::to_string(ctx.file_size) + " are there";
+  if (beyond == 0 && !index_cut) {
+    ctx.findings.rebuilt.push_back("the file is shorter than " + sizes + "; no block its index names lies past the end");
+    return;
+  }
   ctx.findings.truncated = true;
-  ctx.findings.lost.push_back("the file is cut short: its header gives " + std::to_string(ctx.header.file_eof) +
-                              " bytes, " + std::to_string(ctx.file_size) + " are there; what the last " +
-                              std::to_string(ctx.header.file_eof - ctx.file_size) + " bytes held is lost");
+  ctx.findings.lost.push_back("the file is cut short: " + sizes + "; what the last " +
+                              std::to_string(ctx.header.file_eof - ctx.file_size) + " bytes held is lost" +
+                              (beyond > 0 ? " (" + std::to_string(beyond) + " blocks past the end)" : std::string()));
 }
 
 // The blocks that something names: data blocks and sub-node blocks of nodes, the children of

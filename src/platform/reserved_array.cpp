@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -47,14 +50,35 @@ FileBacked& file_backed_registry() {
   return *registry;
 }
 
+// The most one reservation takes under a limit on address space (ulimit -v, as batch
+// schedulers set it): an eighth of what is left below the limit. The arrays are sized for the
+// largest store the format allows; taken whole (or halved only until the system agrees) the
+// first of them would leave nothing for the others, the heap and the threads' stacks, and a
+// small store would fail for want of space it never needed. No limit: no cap.
+std::size_t address_space_cap() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  std::size_t used = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    unsigned long pages = 0;
+    if (std::fscanf(statm, "%lu", &pages) == 1) used = static_cast<std::size_t>(pages) * page_size();
+    std::fclose(statm);
+  }
+  const auto allowed = static_cast<std::size_t>(limit.rlim_cur);
+  return used < allowed ? (allowed - used) / 8 : 0;
+}
+
 }  // namespace
 
 ReservedMemory::ReservedMemory(std::size_t max_bytes, Backing backing)
     : reserved_(round_up(std::max<std::size_t>(max_bytes, 1), page_size())) {
   // Reserved without access and without swap: the system counts none of it until committed.
-  // Under a limit on address space (ulimit -v) less is reserved, down to 64 MB: what fits is
-  // then all the array can hold.
-  constexpr std::size_t kLeast = std::size_t{64} << 20;
+  // Under a limit on address space (ulimit -v) less is reserved: at most a share of what the
+  // limit leaves, and less again while the system refuses, down to 16 MB. What fits is then all
+  // the array can hold.
+  constexpr std::size_t kLeast = std::size_t{16} << 20;
+  const std::size_t cap = address_space_cap();
+  reserved_ = std::min(reserved_, std::max(kLeast, cap - cap % page_size()));
   for (;;) {
     void* p = mmap(nullptr, reserved_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p != MAP_FAILED) {

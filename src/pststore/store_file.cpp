@@ -220,7 +220,16 @@ std::uint32_t StoreFile::AddMessage(StoreFolder& folder, pst::MessageSpec messag
 
 namespace {
 std::atomic<std::uint64_t> g_lost_messages{0};
+std::atomic<std::uint64_t> g_committed_messages{0};
 }  // namespace
+
+void StoreFile::NoteCommitted() {
+  g_committed_messages += since_commit_;
+  since_commit_ = 0;
+  last_commit_ = std::chrono::steady_clock::now();
+}
+
+std::uint64_t committed_store_messages() { return g_committed_messages.load(); }
 
 void StoreFile::NoteFailure(const pst::PstWriter& writer) {
   // Once the writer has failed nothing more reaches the file: every message accepted since the
@@ -263,8 +272,7 @@ void StoreFile::CheckpointIfDue() {
   // A checkpoint rewrote the tables and dropped the index pages it wrote: what the heap freed
   // goes back to the system, so that a long save does not keep every hole it made.
   release_free_heap_pages();
-  since_commit_ = 0;
-  last_commit_ = std::chrono::steady_clock::now();
+  NoteCommitted();
   last_commit_cost_ = last_commit_ - start;
 }
 
@@ -277,8 +285,7 @@ void StoreFile::Commit() {
     NoteFailure(*writer_);
     throw;
   }
-  since_commit_ = 0;
-  last_commit_ = std::chrono::steady_clock::now();
+  NoteCommitted();
 }
 
 void StoreFile::Close() {
@@ -293,6 +300,7 @@ void StoreFile::Close() {
     NoteFailure(*writer);
     throw;
   }
+  NoteCommitted();
 }
 
 // ---- the stores of the process -------------------------------------------------------------

@@ -83,6 +83,8 @@ class StoreFile {
  private:
   StoreFile() = default;
   void CheckpointIfDue();
+  // A commit went through: the messages since the one before are in the file for good.
+  void NoteCommitted();
   void RequireOpen() const;
   void NoteFailure(const pst::PstWriter& writer);
 
@@ -134,5 +136,8 @@ void close_store_files();
 // failed (a full disk): the file keeps its earlier checkpoint, without them. Their writers were
 // told they were stored, so whoever counts what is missing adds these.
 std::uint64_t lost_store_messages();
+// Messages of every store of the process that the last commit of their store put in the file:
+// what a kill now would leave there.
+std::uint64_t committed_store_messages();
 
 }  // namespace salvora::store

@@ -115,7 +115,7 @@ DispatchPtr USave_to_PST_Format::GetOrCreateFolder(const DispatchPtr& /*current*
       try {
         match = add_folder(collection, std::string(component), folder_class);
       } catch (const std::exception& e) {
-        folder_error_ = e.what();
+        folder_error_ = cause_text(e);
         return folder;
       }
       if (!match) {

@@ -132,16 +132,13 @@ void USave_to_PST_Format::set_next_item_attachments(const ItemRecord* record, co
 
 void USave_to_PST_Format::finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save) {
   // An appointment's agenda or a contact's picture comes along as with mail. Attachments that
-  // cannot be written cost only themselves: the item is kept.
+  // cannot be written cost only themselves (each is named): the item is kept.
   const PendingAttachments pending = std::exchange(next_item_attachments_, PendingAttachments{});
   const SourceObject* source = std::exchange(next_item_source_, nullptr);
   if (pending.record && pending.context && !pending.record->attachments.empty()) {
     embedded_seen_.clear();
     attachment_depth_ = 0;
-    try {
-      add_attachments(*pending.record, item, *pending.context, pending.sub_bid, source);
-    } catch (const std::exception&) {
-    }
+    add_attachments(*pending.record, item, *pending.context, pending.sub_bid, source);
     attachment_collection_.reset();
   }
   // What the writer set is the item as the object model knows it; the source's own values of

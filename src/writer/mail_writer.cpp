@@ -90,8 +90,10 @@ void USave_to_PST_Format::import_header(const DispatchPtr& item, const MessageFi
     }
     if (!write_mail_header(message, mail_file_path_, options_.stop_flag)) return;
     invoke(safe_mail_item_, dispid::kImport, InvokeKind::kMethod, {Variant(mail_file_path_), Variant(kImportRfc822)});
-  } catch (const std::exception&) {
-    // A header the import refuses costs the sender and times, not the mail.
+  } catch (const std::exception& e) {
+    // A header the import refuses costs the sender and times, not the mail; the copy of the
+    // source's properties may bring them back, but the refusal is named.
+    note_dropped({{"(the message header)", e.what()}});
   }
 }
 
@@ -186,7 +188,8 @@ void USave_to_PST_Format::fill_mail(const ItemRecord& record, const DispatchPtr&
   if (stopped()) return;
   try {
     invoke(safe_mail_item_, dispid::kSafeFields, InvokeKind::kPut, {Variant(kIconIndexTag), Variant()});
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    note_dropped({{"(the icon index)", e.what()}});
   }
   put(item, dispid::kUnRead, Variant(true));
   if (m.display_cc) put(item, dispid::kCC, Variant(*m.display_cc));
@@ -254,31 +257,35 @@ void USave_to_PST_Format::add_attachments(const ItemRecord& record, const Dispat
     if (stopped()) return;
     const AttachmentNode& node = record.attachments[i];
     const std::string name = attachment_display_name(node, i + 1);
-    DispatchPtr collection = get(item, dispid::kAttachments).dispatch_value();
-    attachment_collection_ = collection;
-    if (stopped()) {
-      attachment_collection_.reset();
-      return;
-    }
-    if (is_embedded_message(node)) {
-      const Variant added = add_embedded_message(node, i, name, collection, context, message_sub_bid, depth);
+    // One attachment the store refuses costs only itself, and is named: the item and its
+    // other attachments are still written.
+    try {
+      DispatchPtr collection = get(item, dispid::kAttachments).dispatch_value();
+      attachment_collection_ = collection;
+      if (stopped()) break;
+      if (is_embedded_message(node)) {
+        const Variant added = add_embedded_message(node, i, name, collection, context, message_sub_bid, depth);
+        if (!added.dispatch_value()) continue;
+        try {
+          copy_attachment(added, i);
+        } catch (const std::exception& e) {
+          note_dropped({{"(the properties of attachment \"" + name + "\")", e.what()}});
+        }
+        continue;
+      }
+      const Variant added = add_attachment_bytes(node, name, collection, context);
       try {
         copy_attachment(added, i);
-      } catch (const std::exception&) {
+      } catch (const std::exception& e) {
+        note_dropped({{"(the properties of attachment \"" + name + "\")", e.what()}});
       }
-      continue;
+    } catch (const std::exception& e) {
+      attachment_depth_ = depth;
+      note_unwritten_attachment(name, cause_text(e));
     }
-    try {
-      const Variant added = add_attachment_bytes(node, name, collection, context);
-      copy_attachment(added, i);
-    } catch (const std::exception&) {
-      // One attachment the store refuses does not cost the others.
-    }
-    if (stopped()) {
-      attachment_collection_.reset();
-      return;
-    }
+    if (stopped()) break;
   }
+  if (stopped()) attachment_collection_.reset();
 }
 
 Variant USave_to_PST_Format::add_attachment_bytes(const AttachmentNode& node, const std::string& name,
@@ -291,7 +298,7 @@ Variant USave_to_PST_Format::add_attachment_bytes(const AttachmentNode& node, co
     try {
       const Variant added = invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
                                    {Variant(DispatchPtr(stream)), Variant::Missing(), Variant::Missing(), Variant(name)});
-      if (stream->failed()) unreadable_attachments_.push_back(name);
+      if (stream->failed() || node.object_unreadable) unreadable_attachments_.push_back(name);
       return added;
     } catch (const AutomationError& e) {
       if (!refused_stream(e)) {
@@ -311,6 +318,8 @@ Variant USave_to_PST_Format::add_attachment_bytes(const AttachmentNode& node, co
       if (!node.data->empty()) file.Write(node.data->data(), node.data->size());
     } else if (!node.data_bid.is_null() && !WriteAttachmentData(context, node.data_bid, file)) {
       unreadable_attachments_.push_back(name);
+    } else if (node.object_unreadable) {
+      unreadable_attachments_.push_back(name);
     }
     file.Close();
   }
@@ -328,9 +337,17 @@ Variant USave_to_PST_Format::add_attachment_bytes(const AttachmentNode& node, co
 Variant USave_to_PST_Format::add_embedded_message(const AttachmentNode& node, std::size_t index,
                                                   const std::string& display_name, const DispatchPtr& collection,
                                                   const OstContext& context, Bid message_sub_bid, int depth) {
-  if (depth >= kMaxEmbeddingDepth) return {};
+  if (depth >= kMaxEmbeddingDepth) {
+    note_unwritten_attachment(display_name, "an attached message nested more than " +
+                                                std::to_string(kMaxEmbeddingDepth) + " levels deep is not written");
+    return {};
+  }
   const auto location = FindEmbeddedMessage(context, message_sub_bid, index, node);
-  if (location && !embedded_seen_.insert(location->data_bid.value).second) return {};
+  if (location && !embedded_seen_.insert(location->data_bid.value).second) {
+    note_unwritten_attachment(display_name, "the same attached message was already written for this item "
+                                            "(the file's attachments loop)");
+    return {};
+  }
   std::unique_ptr<ItemRecord> inner;
   std::optional<SourceObject> inner_source;
   try {
@@ -355,9 +372,10 @@ Variant USave_to_PST_Format::add_embedded_message(const AttachmentNode& node, st
     if (stopped()) return {};
     return invoke(collection, dispid::kAddAttachment, InvokeKind::kMethod,
                   {Variant(item), Variant(kAttachEmbeddedItem), Variant::Missing(), Variant(display_name)});
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     attachment_depth_ = depth;
-    // The attached message is lost; the mail and its other attachments are not.
+    // The attached message is lost, and named; the mail and its other attachments are not.
+    if (!stopped()) note_unwritten_attachment(display_name, cause_text(e));
   }
   return {};
 }

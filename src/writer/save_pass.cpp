@@ -168,9 +168,7 @@ class SaveWalk : public RecoveringVisitor {
     ReportDropped(node);
     progress_.set_store_errors(writer_.store_errors() + not_written_,
                                writer_.first_store_error().empty() ? first_reason_ : writer_.first_store_error());
-    for (const auto& name : writer_.take_unreadable_attachments())
-      progress_.add_unreadable(path_ + ": item " + std::to_string(node.nid.value) + ": attachment \"" + name +
-                               "\" could not be read");
+    ReportAttachments(node, "item ");
     return true;
   }
 
@@ -205,6 +203,16 @@ class SaveWalk : public RecoveringVisitor {
     }
     ending_on_error([&] { writer_.WriteAssociatedItem(folder->second, *source, record.get(), ctx_, node.sub_bid); });
     ReportDropped(node);
+    ReportAttachments(node, "hidden item ");
+  }
+
+  // Attachments the PST lacks or holds only in part, named with their item.
+  void ReportAttachments(const NodeRecord& node, const char* what) {
+    const std::string item = path_ + ": " + what + std::to_string(node.nid.value) + ": attachment \"";
+    for (const auto& name : writer_.take_unreadable_attachments())
+      progress_.add_unreadable(item + name + "\" could not be read whole; what could be read of it is kept");
+    for (const auto& a : writer_.take_unwritten_attachments())
+      progress_.add_unreadable(item + a.property + "\" was not written: " + a.reason);
   }
 
   // Properties that did not reach the PST, named one by one.
@@ -225,7 +233,7 @@ class SaveWalk : public RecoveringVisitor {
     write();
   }
 
-  void NotWritten(const std::exception& e) { NotWritten(std::string(e.what())); }
+  void NotWritten(const std::exception& e) { NotWritten(cause_text(e)); }
   void NotWritten(std::string reason) {
     if (not_written_++ == 0) first_reason_ = std::move(reason);
   }
@@ -314,7 +322,7 @@ class SaveWalk : public RecoveringVisitor {
         }
       } catch (const std::exception& e) {
         // The folder's items still find their folder, or its nearest ancestor, one by one.
-        failed_folders_.emplace(path_, e.what());
+        failed_folders_.emplace(path_, cause_text(e));
       }
     }
     if (is_mail_folder(record)) folders_.Add(path_, node.nid);
@@ -452,7 +460,7 @@ class SaveWalk : public RecoveringVisitor {
     try {
       with_source([&] { writer_.WriteMail(r, target_, ctx_, node.sub_bid); });
     } catch (const std::exception& e) {
-      throw SavingIncomplete{e.what()};
+      throw SavingIncomplete{cause_text(e)};
     }
     if (ctx_.stopped()) return;
     try {
@@ -549,13 +557,20 @@ void SaveProgress::set_store_path(std::string text) {
 void SaveProgress::add_unreadable(std::string line) {
   std::lock_guard lock(mutex_);
   ++unreadable_count_;
+  report_.append(line).push_back('\n');
   if (unreadable_.size() < kMaxUnreadableLines) unreadable_.push_back(std::move(line));
 }
 
 void SaveProgress::add_dropped_property(std::string line) {
   std::lock_guard lock(mutex_);
+  report_.append(line).push_back('\n');
   if (dropped_.size() < kMaxUnreadableLines) dropped_.push_back(std::move(line));
   ++dropped_count_;
+}
+
+std::string SaveProgress::loss_report() const {
+  std::lock_guard lock(mutex_);
+  return report_;
 }
 
 int SaveProgress::dropped_property_count() const {
@@ -656,7 +671,7 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
       return {SaveStatus::kTargetUnavailable, "the store server is not usable"};
     }
   } catch (const std::exception& e) {
-    return {SaveStatus::kTargetFailed, e.what()};
+    return {SaveStatus::kTargetFailed, cause_text(e)};
   }
   progress.set_store_path(writer.store_path());
 

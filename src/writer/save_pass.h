@@ -72,6 +72,9 @@ class SaveProgress {
   void add_dropped_property(std::string line);
   int dropped_property_count() const;
   std::vector<std::string> dropped_properties() const;
+  // Every loss line, unreadable objects and dropped properties alike, in the order met, one
+  // per line: the report kept beside the PST, which names what the lists above only count.
+  std::string loss_report() const;
 
  private:
   mutable std::mutex mutex_;
@@ -85,6 +88,7 @@ class SaveProgress {
   std::vector<std::string> rebuilt_;
   int dropped_count_ = 0;
   std::vector<std::string> dropped_;
+  std::string report_;
 };
 
 class SaveObserver {

@@ -93,10 +93,18 @@ int USave_to_PST_Format::OpenTargetStore(const std::string& destination, const s
 
 namespace {
 
-// True when nothing, not even a link, has this name.
+// True when nothing, not even a link, has this name. A name the system cannot look up at all
+// (longer than its path limit, a folder that cannot be searched) is no taken name: trying the
+// next suffix would only make it longer, so the cause is told at once.
 bool name_is_free(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
+  const auto type = std::filesystem::symlink_status(path, ec).type();
+  if (ec && ec != std::errc::no_such_file_or_directory) {
+    if (ec == std::errc::filename_too_long)
+      throw std::runtime_error(path + ": the path is longer than the system allows (" + ec.message() + ")");
+    throw std::runtime_error(path + ": " + ec.message());
+  }
+  return type == std::filesystem::file_type::not_found;
 }
 
 }  // namespace
@@ -156,7 +164,7 @@ void USave_to_PST_Format::open_store_at(const std::string& path, const std::stri
 
 void USave_to_PST_Format::note_store_error(const std::exception& e) {
   // The first reason is the cause (a full disk, say); later ones tend to repeat its effect.
-  if (store_errors_++ == 0) first_store_error_ = e.what();
+  if (store_errors_++ == 0) first_store_error_ = cause_text(e);
 }
 
 }  // namespace salvora

@@ -136,6 +136,9 @@ class USave_to_PST_Format {
   // Attachments of the items written since the last call whose data or attached message could
   // not be read from the source (by display name); what could be read of them was still added.
   std::vector<std::string> take_unreadable_attachments() { return std::exchange(unreadable_attachments_, {}); }
+  // Attachments of the items written since the last call that the PST does not hold (the store
+  // refused them, or an attached message could not be written), by display name with the reason.
+  std::vector<DroppedProperty> take_unwritten_attachments() { return std::exchange(unwritten_attachments_, {}); }
   // Properties of the objects written since the last call that did not reach the PST.
   std::vector<DroppedProperty> take_dropped_properties() { return std::exchange(dropped_properties_, {}); }
   const std::string& first_store_error() const { return first_store_error_; }
@@ -166,6 +169,9 @@ class USave_to_PST_Format {
   // Every property of source onto item, its recipients included.
   void copy_item(const DispatchPtr& item, const SourceObject& source, const OstContext& context);
   void note_dropped(std::vector<DroppedProperty> dropped);
+  void note_unwritten_attachment(const std::string& name, std::string reason) {
+    unwritten_attachments_.push_back({name, std::move(reason)});
+  }
   // The attachment added, or empty.
   Variant add_embedded_message(const AttachmentNode& node, std::size_t index, const std::string& display_name,
                             const DispatchPtr& collection, const OstContext& context, Bid message_sub_bid, int depth);
@@ -212,6 +218,7 @@ class USave_to_PST_Format {
   std::string first_store_error_;
   std::string folder_error_;
   std::vector<std::string> unreadable_attachments_;
+  std::vector<DroppedProperty> unwritten_attachments_;
 };
 
 }  // namespace salvora

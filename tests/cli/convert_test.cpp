@@ -170,6 +170,40 @@ TEST(CliConvert, UnreadableObjectsAreNamedAndTheExitSaysSo) {
   EXPECT_NE(c.err.find("item " + std::to_string(damaged.message.value) + " could not be read"), std::string::npos) << c.err;
   EXPECT_NE(c.err.find("folder " + std::to_string(damaged.folder.value) + " could not be read"), std::string::npos) << c.err;
   EXPECT_EQ(Verify(c.pst), "");
+  // Every loss is also in the file beside the PST, whatever standard error had room for.
+  fs::path report(c.pst);
+  report.replace_extension(".losses.txt");
+  EXPECT_NE(c.err.find("every loss is listed in " + report.string()), std::string::npos) << c.err;
+  std::ifstream in(report);
+  std::string line;
+  int lines = 0;
+  while (std::getline(in, line)) {
+    ++lines;
+    EXPECT_NE(c.err.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(lines, 2 + std::stoi(value_of(c.out, "properties_dropped")));
+  EXPECT_EQ(fs::status(report).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// An attachment whose own object cannot be read is no empty attachment in a clean result:
+// analyze, dump and convert each name it in the same words and exit 3.
+TEST(CliConvert, AnUnreadableAttachmentObjectIsNamedAlikeByEveryCommand) {
+  const std::string dir = TestTempDir() + "/convert-attachment";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const Nid message = testing::DamageOneAttachmentObject(testing::SourceDir() + "/samples/sample.ost", dir + "/mail.ost");
+  auto c = Convert(dir + "/mail.ost", dir + "/out");
+  EXPECT_EQ(c.exit_code, 3) << c.err;
+  EXPECT_EQ(Verify(c.pst), "");
+  const std::string item = "item " + std::to_string(message.value) + ": attachment \"";
+  const auto at = c.err.find(item);
+  ASSERT_NE(at, std::string::npos) << c.err;
+  const std::string named = c.err.substr(at, c.err.find(" whole", at) + 6 - at);  // ...could not be read whole
+  for (const char* command : {"analyze", "dump"}) {
+    auto r = RunProgram(ProgramPath("salvora-cli"), {command, dir + "/mail.ost"});
+    EXPECT_EQ(r.exit_code, 3) << command << ": " << r.err;
+    EXPECT_NE((r.out + r.err).find(named), std::string::npos) << command << " does not say " << named << ":\n" << r.err;
+  }
 }
 
 TEST(CliConvert, ChosenFoldersAndTheDefaultOutputFolder) {

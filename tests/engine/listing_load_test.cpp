@@ -4,6 +4,8 @@
 // offline store with RTF and HTML bodies, and on copies damaged inside those bodies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <map>
 
@@ -60,7 +62,9 @@ std::unique_ptr<Analysed> ExpectListingAsFull(const std::string& path) {
   EXPECT_TRUE(l.calendar == f.calendar);
   EXPECT_TRUE(l.contacts == f.contacts);
   EXPECT_EQ(l.calendar_folder_path, f.calendar_folder_path);
-  EXPECT_EQ(l.lost, f.lost);
+  // The listing reads each attachment's object as well, which the table alone does not: it
+  // names everything the table-only load names, and the damage of attachment objects besides.
+  for (const auto& line : f.lost) EXPECT_NE(std::find(l.lost.begin(), l.lost.end(), line), l.lost.end()) << line;
   EXPECT_EQ(l.rebuilt, f.rebuilt);
 
   // Without the lists (the command line's analyze), the counts are those of the lists.
@@ -74,7 +78,7 @@ std::unique_ptr<Analysed> ExpectListingAsFull(const std::string& path) {
   EXPECT_EQ(c.mail_items_by_folder, by_folder);
   EXPECT_EQ(c.counters, f.counters);
   EXPECT_EQ(c.folders, f.folders);
-  EXPECT_EQ(c.lost, f.lost);
+  EXPECT_EQ(c.lost, l.lost);
   for (const auto& e : c.mail_folders.entries()) EXPECT_TRUE(e.items.empty()) << e.path;
   EXPECT_TRUE(c.tasks.empty() && c.notes.empty() && c.journal.empty() && c.calendar.empty() && c.contacts.empty());
   return listed;

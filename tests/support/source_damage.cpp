@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "ndb/block_reader.h"
 #include "ndb/ost_context.h"
 #include "support/store_damage.h"
 
@@ -69,6 +70,30 @@ DamagedSource DamageMessageAndFolder(const std::string& source, const std::strin
   }
   for (const auto& [ib, cb] : spans) Overwrite(dest, ib, std::vector<std::uint8_t>(cb, 0xFF));
   return out;
+}
+
+Nid DamageOneAttachmentObject(const std::string& source, const std::string& dest) {
+  Nid message;
+  std::pair<std::uint64_t, std::uint32_t> span{0, 0};
+  {
+    OstContext ctx;
+    LoadCopy(source, dest, ctx);
+    for (const NodeRecord& n : ctx.nodes->nodes()) {
+      if (n.nid.type() != kNidTypeNormalMessage || !n.data_block || !n.sub_block || !n.parent()) continue;
+      const auto subnodes = ReadSubnodes(ctx, n.sub_bid);
+      if (!subnodes) continue;
+      for (const SubnodeEntry& e : *subnodes) {
+        if (e.nid.type() != kNidTypeAttachment || !e.data_block) continue;
+        message = n.nid;
+        span = {e.data_block->ib, e.data_block->cb};
+        break;
+      }
+      if (span.second != 0) break;
+    }
+  }
+  EXPECT_NE(span.second, 0u) << "no attachment to damage in " << source;
+  if (span.second != 0) Overwrite(dest, span.first, std::vector<std::uint8_t>(span.second, 0xFF));
+  return message;
 }
 
 Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest) {

@@ -25,6 +25,10 @@ DamagedSource DamageMessageAndFolder(const std::string& source, const std::strin
 // trailer's checksum is wrong; returns that message.
 Nid BreakChecksumOfOneMessage(const std::string& source, const std::string& dest);
 
+// Writes a copy of source to dest in which the object of one attachment (a message's sub-node
+// of the attachment type) is overwritten; returns the message that holds it.
+Nid DamageOneAttachmentObject(const std::string& source, const std::string& dest);
+
 // Damaged copies of source in dir, named from prefix: one with a message's checksum broken,
 // one with a message and a folder unreadable, and one for each seed of the damage campaign.
 // Returns their paths.

@@ -111,6 +111,8 @@ class FakeAttachments : public Dispatch {
     }
     if (a.size() > 1) att.type = a[1];
     if (a.size() > 3) att.display_name = a[3];
+    if (const std::string* name = att.display_name.string_value(); name && *name == item_->store_.refuse_attachment)
+      throw AutomationError(AutomationError::Code::kFailed, member, "the store refused the attachment");
     item_->store_.calls.push_back("AddAttachment(" + show(att.type) + "," + show(att.display_name) + ")");
     auto accessor = std::make_shared<FakeAttachmentObject>(att.accessed);
     item_->attachments.push_back(std::move(att));

@@ -108,6 +108,7 @@ class FakeStore {
   bool refuse_add_store = false;  // every AddStore fails
   bool full = false;  // Save, Move and AddFolder fail, as on a full disk
   bool paths_only = false;  // Import and Attachments.Add refuse streams, as a store that reads files
+  std::string refuse_attachment;  // Attachments.Add fails for an attachment of this display name
   std::vector<std::string> added_store_paths;
   std::vector<std::string> calls;  // "CreateItem(5)", "AddFolder(Inbox,IPF.Post)", "Copy", ...
   std::shared_ptr<FakeFolder> root;

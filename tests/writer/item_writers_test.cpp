@@ -360,6 +360,41 @@ TEST_F(ItemWriters, UnreadableAttachmentsAreReported) {
   EXPECT_TRUE(writer->take_unreadable_attachments().empty());
 }
 
+// An attachment whose own object could not be read is written from its table row and named as
+// partial; one the store refuses costs only itself and is named with the store's reason. A
+// task's attachments go the same way as a mail's.
+TEST_F(ItemWriters, AttachmentsThatAreNotWholeAreNamedAndTheOthersKept) {
+  Open();
+  store.refuse_attachment = "refused.bin";
+  ItemRecord r;
+  r.message.emplace();
+  r.message->subject = SubjectFields{0, 0, "with attachments"};
+  AttachmentNode table_only;
+  table_only.long_file_name = "table-only.doc";
+  table_only.method = 1;
+  table_only.object_unreadable = true;
+  AttachmentNode refused;
+  refused.long_file_name = "refused.bin";
+  refused.method = 1;
+  refused.data = ByteVector{'x'};
+  AttachmentNode fine;
+  fine.long_file_name = "fine.txt";
+  fine.method = 1;
+  fine.data = ByteVector{'o', 'k'};
+  r.attachments = {table_only, refused, fine};
+  writer->set_next_item_attachments(&r, &ctx, Bid());
+  writer->WriteTask(*r.message, Folder("Tasks", "IPF.Task"));
+  auto task = OnlyStored();
+  ASSERT_TRUE(task);
+  ASSERT_EQ(task->attachments.size(), 2u);
+  EXPECT_EQ(task->attachments.back().bytes, "ok");
+  EXPECT_EQ(writer->take_unreadable_attachments(), (std::vector<std::string>{"table-only.doc"}));
+  const auto unwritten = writer->take_unwritten_attachments();
+  ASSERT_EQ(unwritten.size(), 1u);
+  EXPECT_EQ(unwritten[0].property, "refused.bin");
+  EXPECT_NE(unwritten[0].reason.find("refused the attachment"), std::string::npos) << unwritten[0].reason;
+}
+
 // Issue 7, mend 9: the built-in store takes a body of any size as the item's body; a store with
 // a limit gets large bodies as attached files.
 TEST_F(ItemWriters, LargeBodiesAreBodiesUnlessTheStoreHasALimit) {

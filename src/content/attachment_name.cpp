@@ -1,4 +1,4 @@
-#include "writer/attachment_names.h"
+#include "content/attachment_name.h"
 
 namespace salvora {
 
