@@ -415,7 +415,9 @@ TEST(CliConvert, SpecialFoldersGoByIdentityNotByEnglishName) {
   EXPECT_EQ(fs::path(c.pst).filename().string().rfind("Salvora_Tools_Personal_Folder", 0), 0u) << c.pst;
   const std::string names = RunProgram("/usr/bin/python3", {"-c",
       "import sys, pypff\nf = pypff.file(); f.open(sys.argv[1])\n"
-      "top = f.get_root_folder().get_sub_folder(0)\n"
+      "store = {e.entry_type: e.data for e in f.get_message_store().record_sets[0].entries}\n"
+      "root = f.get_root_folder(); subtree = int.from_bytes(store[0x35E0][20:24], 'little')\n"
+      "top = [s for s in map(root.get_sub_folder, range(root.number_of_sub_folders)) if s.identifier == subtree][0]\n"
       "print(top.name); print(sorted(top.get_sub_folder(i).name for i in range(top.number_of_sub_folders)))",
       c.pst}).out;
   EXPECT_NE(names.find("Outlook \u30c7\u30fc\u30bf \u30d5\u30a1\u30a4\u30eb\u306e\u30c8\u30c3\u30d7"), std::string::npos) << names;
