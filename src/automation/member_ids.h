@@ -149,6 +149,12 @@ inline constexpr MemberId kSafeItem = 0x6101;    // put item: the Outlook item t
 inline constexpr MemberId kImport = 0x6102;      // method (file path or stream, int32 format)
 inline constexpr MemberId kSafeFields = 0x6103;  // put (int32 property tag, value); empty removes
 
+// The message store behind a folder, as MAPI offers it beside Outlook's object model: its
+// PropertyAccessor (the links to its special folders) and the folder it receives mail in.
+// Ours to number, apart from the rest like the import object's.
+inline constexpr MemberId kStore = 0x6111;              // get on a folder -> store
+inline constexpr MemberId kSetReceiveFolder = 0x6112;  // method (folder) on a store
+
 // A byte stream handed across in place of a file path (see byte_stream.h).
 inline constexpr MemberId kStreamRead = 0x6201;  // method (int32 count) -> bytes; none left: empty bytes
 inline constexpr MemberId kStreamSize = 0x6202;  // get -> int64 bytes in all, or empty when unknown

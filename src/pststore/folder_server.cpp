@@ -70,9 +70,28 @@ Variant FolderServer::Invoke(MemberId member, InvokeKind kind, Arguments argumen
     case dispid::kGetStorage:
       if (kind == InvokeKind::kMethod) return GetStorage(arguments);
       break;
+    case dispid::kStore:
+      if (kind == InvokeKind::kGet) return std::make_shared<StoreServer>(store_);
+      break;
     default: break;
   }
   throw_unknown_member(member, kind);
+}
+
+Variant StoreServer::invoke(MemberId member, InvokeKind kind, Arguments arguments) {
+  return guarded_call(member, [&]() -> Variant {
+    if (member == dispid::kPropertyAccessor && kind == InvokeKind::kGet)
+      return std::make_shared<PropertyAccessorServer>(store_bag(store_));
+    if (member == dispid::kSetReceiveFolder && kind == InvokeKind::kMethod) {
+      require_argument_count(member, arguments, 1, 1);
+      const auto folder = folder_server_of(arguments[0].dispatch_value());
+      if (!folder || folder->store() != store_)
+        throw AutomationError(AutomationError::Code::kBadArgument, member, "argument 1 must be a folder of this store");
+      store_->SetReceiveFolder(folder->folder());
+      return {};
+    }
+    throw_unknown_member(member, kind);
+  });
 }
 
 // A folder's hidden item by its message class or subject: the one this process still holds

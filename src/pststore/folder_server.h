@@ -48,6 +48,16 @@ class FolderCollectionServer : public Dispatch {
   StoreFolder* parent_;
 };
 
+// StoreServer: the message store behind a folder: its PropertyAccessor and SetReceiveFolder.
+class StoreServer : public Dispatch {
+ public:
+  explicit StoreServer(StoreFilePtr store) : store_(std::move(store)) {}
+  Variant invoke(MemberId member, InvokeKind kind, Arguments arguments) override;
+
+ private:
+  StoreFilePtr store_;
+};
+
 class StoreRootsServer : public Dispatch {
  public:
   Variant invoke(MemberId member, InvokeKind kind, Arguments arguments) override;

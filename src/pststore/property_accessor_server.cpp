@@ -169,6 +169,28 @@ class FolderBag : public PropertyBag {
   StoreFolder* folder_;
 };
 
+class StoreBag : public PropertyBag {
+ public:
+  explicit StoreBag(StoreFilePtr store) : store_(std::move(store)) {}
+  AccessorObject kind() const override { return AccessorObject::kStore; }
+  std::optional<pst::Property> Find(std::uint16_t id) const override { return store_->StoreProperty(id); }
+  std::optional<pst::Property> FindNamed(const pst::PropertyName&) const override { return std::nullopt; }
+  void Set(pst::Property p) override { store_->SetStoreProperty(std::move(p)); }
+  void SetNamed(const pst::PropertyName&, pst::Property) override {
+    fail(dispid::kSetProperty, "the store object takes no named properties");
+  }
+  void Remove(std::uint16_t) override { fail(dispid::kDeleteProperty, "a store's property cannot be deleted"); }
+  void RemoveNamed(const pst::PropertyName&) override {
+    fail(dispid::kDeleteProperty, "a store's property cannot be deleted");
+  }
+  void RequireChangeable(MemberId member) const override {
+    if (!store_->is_open()) fail(member, "the store is closed");
+  }
+
+ private:
+  StoreFilePtr store_;
+};
+
 pst::PropertyName name_of(const PropertySchema& s) {
   pst::PropertyName n;
   n.guid = *s.set;
@@ -227,6 +249,11 @@ bool store_computed_property(AccessorObject kind, std::uint16_t id) {
       return id == kPidEntryId || id == kPidContentCount || id == kPidContentUnreadCount ||
              id == kPidSubfolders    // what the folder holds in this store
              || id == kPidPstHiddenCount || id == kPidPstHiddenUnread;
+    case AccessorObject::kStore:
+      // Its identity and the folders that make it a store (its subtree, its search root) are
+      // the store's from its making; the links to the folders a mailbox fills are not.
+      return id == kPidRecordKey || id == kPidIpmSubTreeEntryId || id == kPidFinderEntryId ||
+             id == kPidValidFolderMask || id == kPidPstPassword;
   }
   return false;
 }
@@ -241,6 +268,7 @@ std::unique_ptr<PropertyBag> attachment_bag(std::shared_ptr<ItemState> item, std
 std::unique_ptr<PropertyBag> folder_bag(StoreFilePtr store, StoreFolder& folder) {
   return std::make_unique<FolderBag>(std::move(store), folder);
 }
+std::unique_ptr<PropertyBag> store_bag(StoreFilePtr store) { return std::make_unique<StoreBag>(std::move(store)); }
 
 Variant PropertyAccessorServer::GetOne(MemberId member, const std::string& schema_name) const {
   const PropertySchema& s = schema_of(member, schema_name);

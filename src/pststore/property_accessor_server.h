@@ -22,7 +22,7 @@ namespace salvora::store {
 // What an accessor reads and writes. Tagged properties by id, named ones by name; a value set
 // here wins over any the store would give the object itself.
 // The kinds of object an accessor stands for: what the store computes differs between them.
-enum class AccessorObject { kItem, kRecipient, kAttachment, kFolder };
+enum class AccessorObject { kItem, kRecipient, kAttachment, kFolder, kStore };
 
 class PropertyBag {
  public:
@@ -42,6 +42,8 @@ std::unique_ptr<PropertyBag> item_bag(std::shared_ptr<ItemState> item);
 std::unique_ptr<PropertyBag> recipient_bag(std::shared_ptr<ItemState> item, std::size_t index);
 std::unique_ptr<PropertyBag> attachment_bag(std::shared_ptr<ItemState> item, std::shared_ptr<AttachmentState> attachment);
 std::unique_ptr<PropertyBag> folder_bag(StoreFilePtr store, StoreFolder& folder);
+// The message store object itself (its name, its links to its special folders).
+std::unique_ptr<PropertyBag> store_bag(StoreFilePtr store);
 
 class PropertyAccessorServer : public Dispatch {
  public:

@@ -52,6 +52,12 @@ std::shared_ptr<StoreFile> StoreFile::Create(const std::string& path) {
   deleted->name = "Deleted Items";
   deleted->container_class = "IPF.Note";
   deleted->parent = store->root_.get();
+  for (auto [id, nid] : {std::pair{kPidIpmSubTreeEntryId, store->root_->id}, std::pair{kPidIpmWastebasketEntryId, deleted->id}}) {
+    EntryId eid;
+    eid.record_key = store->record_key_;
+    eid.nid = Nid(nid);
+    pst::set_prop(store->store_props_, pst::Property::Binary(id, eid.Serialize()));
+  }
   store->root_->children.push_back(std::move(deleted));
   store->receive_in_root_ = true;
   store->last_commit_ = std::chrono::steady_clock::now();
@@ -114,6 +120,7 @@ std::shared_ptr<StoreFile> StoreFile::Open(const std::string& path) {
     throw std::runtime_error(path + ": the store has no record key or no IPM subtree");
   std::copy(key->data.begin(), key->data.end(), store->record_key_.begin());
   if (const pst::Property* name = pst::find_prop(*props, kPidDisplayName)) store->display_name_ = name->AsString();
+  store->store_props_ = *props;
   store->root_ = std::make_unique<StoreFolder>();
   store->root_->id = EntryId::Parse(subtree->data)->nid.value;
   read_folders(reader, *store->root_, 0);
@@ -148,6 +155,37 @@ void StoreFile::SetDisplayName(const std::string& name) {
   RequireOpen();
   writer_->SetStoreProperties({pst::Property::String(kPidDisplayName, name)});
   display_name_ = name;
+  pst::set_prop(store_props_, pst::Property::String(kPidDisplayName, name));
+}
+
+namespace {
+
+// The links to special folders that Outlook keeps on the root folder rather than on the store
+// object (and again on the Inbox, where the writer of the mailbox puts them).
+bool root_folder_link(std::uint16_t id) { return (id >= 0x36D0 && id <= 0x36DF) || id == 0x36E4; }
+
+}  // namespace
+
+std::optional<pst::Property> StoreFile::StoreProperty(std::uint16_t id) const {
+  std::lock_guard lock(mutex_);
+  if (const pst::Property* p = pst::find_prop(store_props_, id)) return *p;
+  return std::nullopt;
+}
+
+void StoreFile::SetStoreProperty(pst::Property property) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  if (root_folder_link(property.id())) writer_->SetFolderProperties(writer_->root_folder(), {property});
+  else writer_->SetStoreProperties({property});
+  if (property.id() == kPidDisplayName) display_name_ = property.AsString();
+  pst::set_prop(store_props_, std::move(property));
+}
+
+void StoreFile::SetReceiveFolder(StoreFolder& folder) {
+  std::lock_guard lock(mutex_);
+  RequireOpen();
+  writer_->SetReceiveFolder(folder.id);
+  receive_in_root_ = false;
 }
 
 StoreFolder& StoreFile::AddFolder(StoreFolder& parent, const std::string& name, const std::string& container_class) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,16 @@ class StoreFile {
   std::string display_name() const;
   void SetDisplayName(const std::string& name);
 
+  // A property of the message store object, or of the root folder for the links Outlook keeps
+  // there (the calendar, contacts, journal, notes, tasks, drafts, reminders... folders:
+  // 0x36D0-0x36DF and 0x36E4). Empty when the store has none.
+  std::optional<pst::Property> StoreProperty(std::uint16_t id) const;
+  // Sets one of those. The caller gives this store's own entry ids.
+  void SetStoreProperty(pst::Property property);
+  // The folder that mail without a more specific rule is received in (the Inbox). Replaces the
+  // first-Inbox rule of AddFolder.
+  void SetReceiveFolder(StoreFolder& folder);
+
   // A new folder below parent, appended to its children. The first "Inbox" below the root of
   // a store made here becomes the folder it receives mail in, as an Outlook mailbox's is.
   StoreFolder& AddFolder(StoreFolder& parent, const std::string& name, const std::string& container_class);
@@ -93,6 +104,7 @@ class StoreFile {
   std::unique_ptr<pst::PstWriter> writer_;
   std::array<std::uint8_t, 16> record_key_{};
   std::string display_name_;
+  pst::PropertyList store_props_;  // as set here or read from the file; the root folder's links too
   std::unique_ptr<StoreFolder> root_;
   // A new store receives mail in its root until an Inbox is added below it.
   bool receive_in_root_ = false;

@@ -234,8 +234,12 @@ void USave_to_PST_Format::CopyFolderProperties(const DispatchPtr& folder, const 
                                                const OstContext& context) {
   if (!folder) return;
   const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage, &schema_names_};
+  // The links to special folders name folders that may not be made yet: FinishLinks sets them.
+  std::vector<PropertyEntry> properties;
+  for (const auto& e : source.properties)
+    if (!is_folder_link_property(e.raw_id)) properties.push_back(e);
   try {
-    note_dropped(copy_properties(folder, source.properties, copy));
+    note_dropped(copy_properties(folder, properties, copy));
   } catch (const std::exception& e) {
     note_dropped({{"(the folder's properties)", e.what()}});
   }

@@ -299,18 +299,19 @@ class SaveWalk : public RecoveringVisitor {
     if (record.item_class) folder_classes_[path_] = *record.item_class;
     if (selected(path_)) {
       try {
+        writer_.PrepareFolder(node.nid, path_);
         target_ = writer_.GetOrCreateFolder(target_, path_, record);
         if (!writer_.folder_error().empty()) failed_folders_.emplace(path_, writer_.folder_error());
         // The folder made for the path is the source folder's own (not an ancestor that took
         // its place): it gets the source folder's hidden items, and its properties but at the
-        // top, which stands for the store itself and keeps the store's.
+        // top, which stands for the store itself and keeps the store's, with the top's name.
         if (target_ && writer_.folder_error().empty()) {
-          if (path_ != kRootFolderPath) {
-            if (auto source = ReadSourceObject(ctx_, node.data_bid, node.sub_bid)) {
-              writer_.CopyFolderProperties(target_, *source, ctx_);
-              ReportDropped(node);
-            }
+          auto source = ReadSourceObject(ctx_, node.data_bid, node.sub_bid);
+          if (path_ != kRootFolderPath && source) {
+            writer_.CopyFolderProperties(target_, *source, ctx_);
+            ReportDropped(node);
           }
+          writer_.NoteFolder(node.nid, target_, path_ == kRootFolderPath && source ? &*source : nullptr, &ctx_);
           folder_targets_[path_] = target_;
         }
         progress_.set_folder_name(path_);
@@ -680,6 +681,17 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   std::vector<std::string> node_losses = AuditNodes(ctx);
   if (control.Poll()) return {SaveStatus::kStopped, {}};
 
+  writer.AdoptSourceLinks(ReadSourceLinks(ctx));
+  // The walk starts below the top: the top is the store's root, named as the source names it.
+  if (root) {
+    try {
+      const auto top = ReadSourceObject(ctx, root->data_bid, root->sub_bid);
+      writer.NoteFolder(root->nid, writer.GetOrCreateFolder(nullptr, kRootFolderPath, ItemRecord{}),
+                        top ? &*top : nullptr, &ctx);
+    } catch (const std::exception&) {
+      // The top keeps the PST's own name.
+    }
+  }
   SaveWalk walk(options, ctx, progress, writer, root);
   bool finished = true;
   try {
@@ -696,6 +708,13 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   // items it cost are in the count.
   publish_store_errors(progress, writer, walk);
   if (!finished) return {SaveStatus::kStopped, {}};
+  try {
+    writer.FinishLinks();
+  } catch (const std::exception& e) {
+    progress.add_dropped_property(std::string("the store's links to its special folders were not written: ") + e.what());
+  }
+  for (const auto& d : writer.take_dropped_properties())
+    progress.add_dropped_property("store: property " + d.property + " was not copied: " + d.reason);
   // The losses no object's reading shows, named like the analysis and the dump name them.
   const StoreAudit audit = CompleteAudit(ctx, std::move(node_losses));
   for (const auto& line : audit.lost) progress.add_unreadable(line);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 #include <utility>
+#include <unordered_map>
 #include <unordered_set>
 #include <string_view>
 
@@ -25,6 +26,7 @@
 #include "engine/source_object.h"
 #include "ndb/ost_context.h"
 #include "writer/property_copy.h"
+#include "writer/source_links.h"
 
 namespace salvora {
 
@@ -123,6 +125,21 @@ class USave_to_PST_Format {
   void WriteAssociatedItem(const DispatchPtr& folder, const SourceObject& source, const ItemRecord* record,
                            const OstContext& context, Bid sub_bid);
 
+  // The source's links to its special folders, taken before the first folder is made; the
+  // store takes the source store's display name.
+  void AdoptSourceLinks(SourceLinks links);
+  // Before the folder for a source folder at path is looked up: the source's trash, right
+  // below the top, takes over the PST's own (which a new store has) under the source's name.
+  void PrepareFolder(Nid source_folder, std::string_view path);
+  // The target folder made for a source folder. With the top's source object and context, the
+  // top folder takes the source top's name and comment.
+  void NoteFolder(Nid source_folder, const DispatchPtr& target, const SourceObject* top_source = nullptr,
+                  const OstContext* context = nullptr);
+  // Once every folder is made: the store's, root folder's and Inbox's links to the special
+  // folders, as the PST's entry ids of the folders made from the source's, and the Inbox as
+  // the folder mail is received in. A link to a folder not made is dropped and named.
+  void FinishLinks();
+
   // Gives a mail item its body: HTMLBody, Body, or for a store with a body limit a temporary
   // file attached to it.
   void set_mail_body(const MessageFields& message, const DispatchPtr& item, const TextDecoding& decoding);
@@ -176,6 +193,12 @@ class USave_to_PST_Format {
   Variant add_embedded_message(const AttachmentNode& node, std::size_t index, const std::string& display_name,
                             const DispatchPtr& collection, const OstContext& context, Bid message_sub_bid, int depth);
   void note_store_error(const std::exception& e);
+  // The PST entry id of the folder made from a source folder, if one was.
+  std::optional<std::vector<std::uint8_t>> target_entry_id(Nid source_folder);
+  // A source link (binary or multiple binary) as the PST's; empty when it names nothing made.
+  std::optional<Variant> remapped_link(const PropertyEntry& entry);
+  // Whether a link (binary or multiple binary) names any folder of the source store.
+  bool names_source_folder(const PropertyEntry& entry) const;
   void finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save = false);
   // The source whose properties finish_item will copy onto the item being written, or null.
   const SourceObject* copied_source() const { return next_item_attachments_.context ? next_item_source_ : nullptr; }
@@ -219,6 +242,8 @@ class USave_to_PST_Format {
   std::string folder_error_;
   std::vector<std::string> unreadable_attachments_;
   std::vector<DroppedProperty> unwritten_attachments_;
+  SourceLinks links_;
+  std::unordered_map<std::uint32_t, DispatchPtr> made_folders_;  // by source folder NID
 };
 
 }  // namespace salvora

@@ -429,6 +429,35 @@ bool CompareProperties(const std::string& source, const std::string& pst, const 
   return r.exit_code == 0 && fs::exists(json);
 }
 
+// Faults of the PST's links to its special folders against the source's, as libpff reads
+// them (tests/cli/check_links.py); empty when there are none.
+std::string CheckLinks(const std::string& source, const std::string& pst) {
+  auto r = RunProgram("/usr/bin/python3", {testing::SourceDir() + "/tests/cli/check_links.py", source, pst});
+  return r.exit_code == 0 ? std::string() : r.out + r.err;
+}
+
+// The trash is the folder the source names so, under the name it has there (a Japanese
+// mailbox's), the only one; the top and the store keep the source's names.
+TEST(CliConvert, SpecialFoldersGoByIdentityNotByEnglishName) {
+  const std::string corpus = testing::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "corpus absent; skipped";
+  if (!HavePypff()) GTEST_SKIP() << "pypff not installed; the link check is skipped";
+  const std::string source = corpus + "/hht-hello-cjk.pst";
+  auto c = Convert(source, TestTempDir() + "/links");
+  ASSERT_EQ(c.exit_code, 0) << c.err;
+  EXPECT_EQ(CheckLinks(source, c.pst), "");
+  EXPECT_EQ(fs::path(c.pst).filename().string().rfind("Salvora_Tools_Personal_Folder", 0), 0u) << c.pst;
+  const std::string names = RunProgram("/usr/bin/python3", {"-c",
+      "import sys, pypff\nf = pypff.file(); f.open(sys.argv[1])\n"
+      "store = {e.entry_type: e.data for e in f.get_message_store().record_sets[0].entries}\n"
+      "root = f.get_root_folder(); subtree = int.from_bytes(store[0x35E0][20:24], 'little')\n"
+      "top = [s for s in map(root.get_sub_folder, range(root.number_of_sub_folders)) if s.identifier == subtree][0]\n"
+      "print(top.name); print(sorted(top.get_sub_folder(i).name for i in range(top.number_of_sub_folders)))",
+      c.pst}).out;
+  EXPECT_NE(names.find("Outlook \u30c7\u30fc\u30bf \u30d5\u30a1\u30a4\u30eb\u306e\u30c8\u30c3\u30d7"), std::string::npos) << names;
+  EXPECT_EQ(names.find("Deleted Items"), std::string::npos) << names;
+}
+
 TEST(CliConvert, EveryCorpusFileConvertsAndReadsBackAsTheSource) {
   const std::string corpus = testing::CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "corpus absent; skipped";
@@ -445,6 +474,7 @@ TEST(CliConvert, EveryCorpusFileConvertsAndReadsBackAsTheSource) {
     EXPECT_EQ(Verify(c.pst), "") << name;
     ++converted;
     EXPECT_EQ(OtherReaders(c.pst, dest + "/peers"), "") << name;
+    if (peers) EXPECT_EQ(CheckLinks(entry.path().string(), c.pst), "") << name;
     if (!kReadpstInconsistent.count(name))
       EXPECT_EQ(CompareReadpst(entry.path().string(), c.pst, dest + "/readpst"), "") << name;
     if (!peers) continue;
