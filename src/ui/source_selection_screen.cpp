@@ -214,7 +214,7 @@ void DiskSelection::on_search() {
     connect(search_screen_, &Settings::convert_requested, this, [this] {
       search_screen_->deleteLater();
       refresh_fields();  // the file chosen in the results is now the source
-      if (!ready_to_recover()) {
+      if (!ready_to_recover(state_.AnalysisSource())) {
         show();
         activateWindow();
         return;
@@ -229,8 +229,7 @@ void DiskSelection::on_search() {
 
 // What would stop the recovery is told here, while the user can still choose again: a file that
 // is not an Outlook data file or cannot be read, a destination that cannot take the PST.
-bool DiskSelection::ready_to_recover() {
-  const QString source = state_.AnalysisSource();
+bool DiskSelection::ready_to_recover(const QString& source) {
   QString problem = source_problem(source);
   if (problem.isEmpty()) {
     const QString destination = state_.chosen_destination.isEmpty() ? state_.output_folder : state_.chosen_destination;
@@ -242,7 +241,7 @@ bool DiskSelection::ready_to_recover() {
 }
 
 void DiskSelection::on_next() {
-  if (!ready_to_recover()) return;
+  if (!ready_to_recover(state_.source_path)) return;
   hide();
   emit recovery_requested();
 }

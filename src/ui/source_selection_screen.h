@@ -58,7 +58,7 @@ class DiskSelection : public QWidget {
   void on_browse_destination();
   void on_search();
   void on_next();
-  bool ready_to_recover();
+  bool ready_to_recover(const QString& source);
   void request_exit();
   void refresh_fields();
   void follow_focus(QWidget* now);
