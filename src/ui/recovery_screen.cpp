@@ -405,6 +405,11 @@ void Repair_Recover::OnRowChosen(const QModelIndex& index) {
   preview_headers_[2]->setText(content.subject);
   preview_->ShowContent(content);
   details_->ShowItem(std::move(record), &source, &result_->store);
+  if (details_->details().kind != QLatin1String("Mail")) {
+    // A contact or a task has no sender or addressee: "None" there would read as a loss.
+    preview_headers_[0]->clear();
+    preview_headers_[1]->clear();
+  }
 }
 
 void Repair_Recover::OnPause() {
