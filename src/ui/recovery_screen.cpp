@@ -251,7 +251,7 @@ QWidget* Repair_Recover::BuildPreview() {
   header->setColumnStretch(1, 1);
   v->addLayout(header);
   details_ = new ItemDetailsView(box);
-  details_->setMaximumHeight(details_->fontMetrics().lineSpacing() * 8);
+  details_->setMaximumHeight(details_->fontMetrics().lineSpacing() * 11);
   v->addWidget(details_);
   preview_ = new PreviewBrowser(box);
   v->addWidget(preview_, 1);
