@@ -46,6 +46,18 @@ class Fields {
     if (!e || !e->value) return {};
     return display_text(value_text(*e, source_->codepage, ansi_, true)).trimmed();
   }
+  // The same keeping its lines, for a postal address.
+  QString lines(const PropertyEntry* e) const {
+    if (!e || !e->value) return {};
+    return lines_of(value_text(*e, source_->codepage, ansi_, true));
+  }
+  static QString lines_of(const std::string& value) {
+    QStringList out;
+    for (const QString& line : QString::fromStdString(value).split(QLatin1Char('\n'))) {
+      if (const QString t = display_text(line.toStdString()).trimmed(); !t.isEmpty()) out << t;
+    }
+    return out.join(QLatin1Char('\n'));
+  }
   static std::optional<std::uint64_t> time(const PropertyEntry* e) {
     if (!e) return std::nullopt;
     const auto t = value_u64(*e);
@@ -164,14 +176,14 @@ void contact_fields(ItemDetails& d, const ItemRecord& r, const Fields& f) {
   add(d, "Other phone", text_of(c.other_phone));
   add(d, "Business fax", text_of(c.business_fax));
   add(d, "Business address",
-      first_of({f.text(f.named(lid::kWorkAddress)), text_of(c.business_address),
+      first_of({f.lines(f.named(lid::kWorkAddress)), text_of(c.business_address),
                 joined_address({&c.business_street, &c.business_city, &c.business_state, &c.business_postal_code,
                                 &c.business_country})}));
   add(d, "Home address",
-      first_of({f.text(f.named(lid::kHomeAddress)),
+      first_of({f.lines(f.named(lid::kHomeAddress)),
                 joined_address({&c.home_street, &c.home_city, &c.home_state, &c.home_postal_code, &c.home_country})}));
-  add(d, "Other address", first_of({f.text(f.named(lid::kOtherAddress)), text_of(c.other_address)}));
-  add(d, "Postal address", text_of(c.postal_address));
+  add(d, "Other address", first_of({f.lines(f.named(lid::kOtherAddress)), text_of(c.other_address)}));
+  add(d, "Postal address", c.postal_address ? Fields::lines_of(*c.postal_address) : QString());
   add(d, "Web page", first_of({text_of(c.business_home_page), text_of(c.personal_home_page)}));
   add(d, "Birthday", time_text(c.birthday));
 }

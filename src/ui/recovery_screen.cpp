@@ -263,7 +263,7 @@ QWidget* Repair_Recover::BuildPreview() {
   header->setColumnStretch(1, 1);
   v->addLayout(header);
   details_ = new ItemDetailsView(box);
-  details_->setMaximumHeight(details_->fontMetrics().lineSpacing() * 8);
+  details_->setMaximumHeight(details_->fontMetrics().lineSpacing() * 11);
   v->addWidget(details_);
   preview_ = new PreviewBrowser(box);
   v->addWidget(preview_, 1);
@@ -427,6 +427,11 @@ void Repair_Recover::OnRowChosen(const QModelIndex& index) {
   preview_headers_[2]->setText(content.subject);
   preview_->ShowContent(content);
   details_->ShowItem(std::move(record), &source, &result_->store);
+  if (details_->details().kind != QLatin1String("Mail")) {
+    // A contact or a task has no sender or addressee: "None" there would read as a loss.
+    preview_headers_[0]->clear();
+    preview_headers_[1]->clear();
+  }
 }
 
 void Repair_Recover::OnPause() {

@@ -152,7 +152,7 @@ class WizardDesktopTest : public QObject {
                                                                 "Required: Bob; Carol"};
     QTest::newRow("contact") << "Contacts" << QStringList{"Name: Erika Muster", "E-mail: erika@example.de",
                                                             "Business phone: +49 30 1234",
-                                                            "Mobile phone: +49 170 5555", "Hauptstr. 1"};
+                                                            "Mobile phone: +49 170 5555", "Hauptstr. 1 10115 Berlin"};
     QTest::newRow("task") << "Tasks" << QStringList{"Due date:", "Status: In progress"};
     QTest::newRow("note") << "Notes" << QStringList{"Colour: Pink"};
     QTest::newRow("journal") << "Journal" << QStringList{"Entry type: Phone call", "Duration: 25 minute(s)"};
@@ -167,6 +167,8 @@ class WizardDesktopTest : public QObject {
     for (const QString& s : shown) QVERIFY2(text.contains(s), qPrintable(s + QStringLiteral(" not in: ") + text));
     // Text from the file is text: markup in it is never markup of the view.
     QVERIFY(!screen->preview_details()->toHtml().contains(QStringLiteral("<figures>")));
+    // Only a mail has a sender and addressees in the header.
+    QCOMPARE(screen->preview_header(0)->text().isEmpty(), folder != QLatin1String("Inbox"));
   }
 
   void preview_is_cleared_when_another_folder_is_chosen() {
