@@ -116,6 +116,17 @@ class SaveWalk : public RecoveringVisitor {
 
   void Leave() override {
     prefetch_.Leave();
+    if (!tallies_.empty()) {
+      // A folder's lines are written when it is left, with the items it held itself: written
+      // on entry they could only carry the count of the folder before it.
+      const FolderTally t = std::move(tallies_.back());
+      tallies_.pop_back();
+      if (t.logged) {
+        write_log_line(LogSelector::kActivity, "\r\n");
+        write_log_line(LogSelector::kActivity, cut_chars("Folder Name : " + t.path, kLogTextChars));
+        write_log_line(LogSelector::kActivity, cut_chars("No of E-mail : " + std::to_string(t.items), kLogTextChars));
+      }
+    }
     if (!ended_) path_ = remove_last_path_component(path_);
   }
 
@@ -292,10 +303,13 @@ class SaveWalk : public RecoveringVisitor {
   void bump(SaveCounter c) {
     const int v = ++progress_.counters[static_cast<std::size_t>(c)];
     count_text_ = std::to_string(v);
+    // The well-known mail folders' counters count mails already counted as mails.
+    if (c >= SaveCounter::kMails && !tallies_.empty()) ++tallies_.back().items;
   }
 
   void EnterFolder(const NodeRecord& node, const ItemRecord& record) {
     path_ = append_path_component(path_, record.display_name.value_or(""));
+    bool logged = false;
     if (record.item_class) folder_classes_[path_] = *record.item_class;
     if (selected(path_)) {
       try {
@@ -316,17 +330,14 @@ class SaveWalk : public RecoveringVisitor {
         }
         progress_.set_folder_name(path_);
         progress_.set_count_text(count_text_);
-        if (options_.write_log) {
-          write_log_line(LogSelector::kActivity, "\r\n");
-          write_log_line(LogSelector::kActivity, cut_chars("Folder Name : " + path_, kLogTextChars));
-          write_log_line(LogSelector::kActivity, cut_chars("No of E-mail : " + count_text_, kLogTextChars));
-        }
+        logged = options_.write_log;
       } catch (const std::exception& e) {
         // The folder's items still find their folder, or its nearest ancestor, one by one.
         failed_folders_.emplace(path_, cause_text(e));
       }
     }
     if (is_mail_folder(record)) folders_.Add(path_, node.nid);
+    tallies_.push_back(FolderTally{path_, logged, 0});
   }
 
   // The folder of an item: a failure to reach it ends the walk.
@@ -476,6 +487,13 @@ class SaveWalk : public RecoveringVisitor {
     }
   }
 
+  // The folders entered and not yet left, with the items each holds.
+  struct FolderTally {
+    std::string path;
+    bool logged = false;
+    int items = 0;
+  };
+  std::vector<FolderTally> tallies_;
   const SaveOptions& options_;
   OstContext& ctx_;
   SaveProgress& progress_;

@@ -261,7 +261,8 @@ TEST(CliConvert, ActivityLogHasTheStepAndEachChosenFolder) {
     if (e.path().filename() == "Activity Log.txt") log = slurp(e.path().string());
   }
   EXPECT_NE(log.find("\r\nStep3 : Saving OST File \r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("\r\nFolder Name : Personal Folders\\Inbox\\\r\nNo of E-mail : "), std::string::npos) << log;
+  // The Inbox's line counts the ten mails it holds itself, not the counter of the folder before it.
+  EXPECT_NE(log.find("\r\nFolder Name : Personal Folders\\Inbox\\\r\nNo of E-mail : 10\r\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("Folder Name : Personal Folders\\Calendar"), std::string::npos);
 }
 
