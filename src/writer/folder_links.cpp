@@ -110,6 +110,15 @@ std::optional<std::vector<std::uint8_t>> USave_to_PST_Format::target_entry_id(Ni
   return id.string_value() ? from_hex(*id.string_value()) : std::nullopt;
 }
 
+std::function<std::optional<std::vector<std::uint8_t>>(Bytes)> USave_to_PST_Format::folder_relink() {
+  return [this](Bytes value) -> std::optional<std::vector<std::uint8_t>> {
+    const auto nid = links_.source_object(value);
+    // Only folders are known here by identity; an id of a message goes as it is.
+    if (!nid || nid->type() != kNidTypeNormalFolder) return std::nullopt;
+    return target_entry_id(*nid).value_or(std::vector<std::uint8_t>{});
+  };
+}
+
 bool USave_to_PST_Format::names_source_folder(const PropertyEntry& entry) const {
   const auto folder = [&](Bytes bytes) {
     const auto nid = links_.source_object(bytes);
