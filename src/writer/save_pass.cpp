@@ -665,7 +665,7 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   std::vector<std::string> node_losses = AuditNodes(ctx);
   if (control.Poll()) return {SaveStatus::kStopped, {}};
 
-  writer.AdoptSourceLinks(ReadSourceLinks(ctx));
+  writer.AdoptSourceLinks(ReadSourceLinks(ctx, root));
   // The walk starts below the top: the top is the store's root, named as the source names it.
   if (root) {
     try {
