@@ -110,10 +110,19 @@ std::optional<std::vector<std::uint8_t>> USave_to_PST_Format::target_entry_id(Ni
   return id.string_value() ? from_hex(*id.string_value()) : std::nullopt;
 }
 
+std::function<std::optional<std::vector<std::uint8_t>>(Bytes)> USave_to_PST_Format::folder_relink() {
+  return [this](Bytes value) -> std::optional<std::vector<std::uint8_t>> {
+    const auto nid = links_.source_object(value);
+    // Only folders are known here by identity; an id of a message goes as it is.
+    if (!nid || nid->type() != kNidTypeNormalFolder) return std::nullopt;
+    return target_entry_id(*nid).value_or(std::vector<std::uint8_t>{});
+  };
+}
+
 bool USave_to_PST_Format::names_source_folder(const PropertyEntry& entry) const {
   const auto folder = [&](Bytes bytes) {
     const auto nid = links_.source_object(bytes);
-    return nid && nid->type() == kNidTypeNormalFolder;
+    return nid && links_.mailbox_folders.count(nid->value) != 0;
   };
   const Bytes bytes(*entry.value);
   if (entry.type == kPtypBinary) return folder(bytes);
@@ -163,7 +172,7 @@ void USave_to_PST_Format::FinishLinks() {
     if (auto target = target_entry_id(nid)) {
       names.emplace_back(name);
       values.push_back(Variant::Bytes(std::move(*target)));
-    } else {
+    } else if (links_.mailbox_folders.count(nid.value)) {
       dropped.push_back({name, std::string(kNotCopied)});
     }
   }
@@ -177,10 +186,10 @@ void USave_to_PST_Format::FinishLinks() {
     } else if (names_source_folder(e)) {
       dropped.push_back({name, std::string(kNotCopied)});
     }
-    // A link that names no folder of the source store is left out without a word, and never
-    // copied as it is, where its node id would name some other folder of the PST: a search
-    // folder (the reminders) Outlook makes again, and an entry id of another store (the one
-    // the mailbox was copied from carried it along) led nowhere in the source either.
+    // A link that names no folder of the mailbox is left out without a word, and never copied
+    // as it is, where its node id would name some other folder of the PST: a search folder
+    // (the reminders) or free/busy data Outlook makes again, and an entry id of another store
+    // (the one the mailbox was copied from carried it along) led nowhere in the source either.
   }
   // On the store they go to the root folder, where Outlook looks for them; on the Inbox, where
   // the mailbox's writer keeps them as well.

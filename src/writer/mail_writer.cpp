@@ -204,7 +204,8 @@ void USave_to_PST_Format::note_dropped(std::vector<DroppedProperty> dropped) {
 }
 
 void USave_to_PST_Format::copy_item(const DispatchPtr& item, const SourceObject& source, const OstContext& context) {
-  const PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage, &schema_names_};
+  PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage, &schema_names_};
+  copy.relink = folder_relink();
   try {
     note_dropped(copy_properties(item, source.properties, copy));
     note_dropped(copy_recipients(item, source, copy));

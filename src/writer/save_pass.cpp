@@ -23,6 +23,7 @@ namespace {
 
 constexpr std::string_view kContactsPath = "Personal Folders\\Contacts\\";
 constexpr std::size_t kLogTextChars = 99;
+constexpr std::uint16_t kSentMailLink = 0x35E4;  // the store's PR_IPM_SENTMAIL_ENTRYID
 // Items read ahead of the writing: enough to keep the second thread busy while an item with
 // large attachments is written, few enough that memory stays small.
 constexpr std::size_t kPrefetchWindow = 8;
@@ -699,7 +700,7 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   std::vector<std::string> node_losses = AuditNodes(ctx);
   if (control.Poll()) return {SaveStatus::kStopped, {}};
 
-  writer.AdoptSourceLinks(ReadSourceLinks(ctx));
+  writer.AdoptSourceLinks(ReadSourceLinks(ctx, root));
   // The walk starts below the top: the top is the store's root, named as the source names it.
   if (root) {
     try {
@@ -708,6 +709,24 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
                         top ? &*top : nullptr, &ctx);
     } catch (const std::exception&) {
       // The top keeps the PST's own name.
+    }
+  }
+  // Messages anywhere (the Outbox, the Drafts) name the folder their copy goes to once sent:
+  // that folder is made first, where the walk will find it, so their link can name it.
+  if (root && options.select_all) {
+    for (const auto& [id, nid] : writer.source_links().store_links) {
+      if (id != kSentMailLink) continue;
+      const NodeRecord* sent = FindNode(ctx, nid);
+      if (!sent || sent->parent() != root) continue;
+      try {
+        const auto record = LoadItem(ctx, sent);
+        if (!record || !record->display_name || record->display_name->empty()) continue;
+        const std::string path = append_path_component(kRootFolderPath, *record->display_name);
+        writer.PrepareFolder(nid, path);
+        writer.NoteFolder(nid, writer.GetOrCreateFolder(nullptr, path, *record));
+      } catch (const std::exception&) {
+        // The walk makes it in its turn; links made before that are dropped and named.
+      }
     }
   }
   SaveWalk walk(options, ctx, progress, writer, root);

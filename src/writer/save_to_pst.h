@@ -128,6 +128,7 @@ class USave_to_PST_Format {
   // The source's links to its special folders, taken before the first folder is made; the
   // store takes the source store's display name.
   void AdoptSourceLinks(SourceLinks links);
+  const SourceLinks& source_links() const { return links_; }
   // Before the folder for a source folder at path is looked up: the source's trash, right
   // below the top, takes over the PST's own (which a new store has) under the source's name.
   void PrepareFolder(Nid source_folder, std::string_view path);
@@ -197,6 +198,9 @@ class USave_to_PST_Format {
   std::optional<std::vector<std::uint8_t>> target_entry_id(Nid source_folder);
   // A source link (binary or multiple binary) as the PST's; empty when it names nothing made.
   std::optional<Variant> remapped_link(const PropertyEntry& entry);
+  // The copy's relink for an item's entry ids that name a folder of the source (the sent mail
+  // folder of a message): the PST's folder, or dropped when it was not made.
+  std::function<std::optional<std::vector<std::uint8_t>>(Bytes)> folder_relink();
   // Whether a link (binary or multiple binary) names any folder of the source store.
   bool names_source_folder(const PropertyEntry& entry) const;
   void finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save = false);

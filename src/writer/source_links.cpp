@@ -4,6 +4,7 @@
 
 #include "engine/object_reader.h"
 #include "format/entry_id.h"
+#include "format/multi_value.h"
 #include "format/prop_types.h"
 
 namespace salvora {
@@ -53,7 +54,7 @@ std::optional<Nid> SourceLinks::source_object(Bytes entry_id) const {
   return id->nid;
 }
 
-SourceLinks ReadSourceLinks(const OstContext& context) {
+SourceLinks ReadSourceLinks(const OstContext& context, const NodeRecord* top) {
   SourceLinks links;
   if (auto store = read_node(context, kNidMessageStore); store && !store->properties.blocks.empty()) {
     const auto& entries = store->properties.blocks.front().entries;
@@ -92,6 +93,25 @@ SourceLinks ReadSourceLinks(const OstContext& context) {
   if (links.folder_links.empty() && !links.receive_folder.is_null()) {
     if (auto inbox = read_node(context, links.receive_folder); inbox && !inbox->properties.blocks.empty())
       links.folder_links = folder_links_of(inbox->properties.blocks.front().entries);
+  }
+  const auto note_place = [&](Nid nid) {
+    int depth = 0;
+    for (const NodeRecord* n = FindNode(context, nid); n && top && depth < 256; n = n->parent(), ++depth) {
+      if (n == top) {
+        links.mailbox_folders.insert(nid.value);
+        return;
+      }
+      if (n->parent() == n) return;
+    }
+  };
+  for (const auto& [id, nid] : links.store_links) note_place(nid);
+  for (const auto& e : links.folder_links) {
+    if (e.type == kPtypBinary) {
+      if (auto nid = links.source_object(*e.value)) note_place(*nid);
+    } else if (const auto items = parse_variable_multi(*e.value)) {
+      for (Bytes item : *items)
+        if (auto nid = links.source_object(item)) note_place(*nid);
+    }
   }
   return links;
 }

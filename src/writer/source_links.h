@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -30,14 +31,18 @@ struct SourceLinks {
   std::vector<PropertyEntry> folder_links;
   Nid receive_folder;  // the Inbox; null when the table names none
   Nid wastebasket;     // null when the store names none
+  // The folders the links name that lie in the mailbox (below the top the walk starts at). A
+  // link to a folder outside it (free/busy data, views) names what Outlook keeps for itself.
+  std::unordered_set<std::uint32_t> mailbox_folders;
 
   // The source NID an entry id names when it names an object of this store.
   std::optional<Nid> source_object(Bytes entry_id) const;
 };
 
-// Reads the links of the store open in context. Parts that cannot be read are left empty: a
-// damaged store object costs the links, never the save.
-SourceLinks ReadSourceLinks(const OstContext& context);
+// Reads the links of the store open in context; top is the folder the walk starts at (null:
+// none). Parts that cannot be read are left empty: a damaged store object costs the links,
+// never the save.
+SourceLinks ReadSourceLinks(const OstContext& context, const NodeRecord* top);
 
 // The root folder's (and Inbox's) links to special folders, which the PST gets once every
 // folder is made.

@@ -81,6 +81,23 @@ class Store:
                     out[(owner, '0x%04X' % prop, position)] = self.ipm_path(struct.unpack_from('<I', eid, 20)[0])
         return out
 
+    def sent_mail_links(self):
+        """The folders the messages' PR_SENTMAIL_ENTRYID (0x0E0A) name: path -> count."""
+        out = {}
+        def walk(folder):
+            for i in range(folder.number_of_sub_messages):
+                try:
+                    eid = entries(folder.get_sub_message(i)).get(0x0E0A, b'')
+                except (IOError, OSError):
+                    continue
+                if len(eid) == 24:
+                    path = self.ipm_path(struct.unpack_from('<I', eid, 20)[0]) if eid[4:20] == self.key else '(another store)'
+                    out[path] = out.get(path, 0) + 1
+            for i in range(folder.number_of_sub_folders):
+                walk(folder.get_sub_folder(i))
+        walk(self.file.get_root_folder())
+        return out
+
     def top_names(self):
         return [name for parent, name in self.paths.values() if parent == self.subtree]
 
@@ -98,6 +115,12 @@ def main():
     for link, path in sorted(got.items()):
         if want.get(link) is not None and want[link] != path:
             faults.append('%s %s[%d]: the PST names "%s", the source "%s"' % (link[0], link[1], link[2], path, want[link]))
+    # A message's link to its sent-mail folder names, in the PST, a folder the source's names.
+    source_sent = source.sent_mail_links()
+    for path, count in dest.sent_mail_links().items():
+        if path is None or path not in source_sent:
+            faults.append('%d messages link their sent mail folder to %s, which no source message names' %
+                          (count, '"%s"' % path if path is not None else 'an object outside the mailbox'))
     # (libpff lists no folders below the subtree of today's offline stores: nothing to count.)
     source_top = source.top_names()
     if source_top and dest.top_names().count('Deleted Items') > source_top.count('Deleted Items'):

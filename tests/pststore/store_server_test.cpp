@@ -14,6 +14,7 @@
 #include "automation/byte_stream.h"
 #include "automation/member_ids.h"
 #include "automation/object_factory.h"
+#include "format/entry_id.h"
 #include "format/filetime.h"
 #include "format/prop_types.h"
 #include "pststore/item_properties.h"
@@ -655,6 +656,57 @@ TEST_F(StoreServerTest, KilledSaveLeavesTheLastCheckpoint) {
   const auto store = ReadBack(path);
   ASSERT_TRUE(store.subtree.Child("Inbox"));
   EXPECT_EQ(store.subtree.Child("Inbox")->messages.size(), 20u);  // the checkpoints at 10 and 20
+}
+
+}  // namespace
+}  // namespace salvora::store
+
+namespace salvora::store {
+namespace {
+
+// The store object's accessor: the links to the folders a mailbox fills are set (those of the
+// root folder go there, where Outlook reads them), its own identity is refused, and the
+// receive folder is the one named, whatever its name.
+TEST_F(StoreServerTest, StoreLinksAndReceiveFolderByIdentity) {
+  const std::string path = pst::testing::TempPath("store-links.pst");
+  {
+    testing::SaveDriver d(path, "Links");
+    const DispatchPtr calendar =
+        invoke(d.root_folders, dispid::kAddFolder, K::kMethod, {"Kalender", "IPF.Appointment"}).dispatch_value();
+    const DispatchPtr inbox = invoke(d.root_folders, dispid::kAddFolder, K::kMethod, {"受信トレイ", "IPF.Note"}).dispatch_value();
+    const DispatchPtr store = get(inbox, dispid::kStore).dispatch_value();
+    const DispatchPtr accessor = get(store, dispid::kPropertyAccessor).dispatch_value();
+    const std::string id_hex = *get(calendar, dispid::kEntryID).string_value();
+    std::vector<std::uint8_t> id;
+    for (std::size_t i = 0; i + 1 < id_hex.size(); i += 2) id.push_back(static_cast<std::uint8_t>(std::stoi(id_hex.substr(i, 2), nullptr, 16)));
+    const std::string sent = "http://schemas.microsoft.com/mapi/proptag/0x35E40102";
+    const std::string appointments = "http://schemas.microsoft.com/mapi/proptag/0x36D00102";
+    invoke(accessor, dispid::kSetProperty, K::kMethod, {sent, Variant::Bytes(id)});
+    invoke(accessor, dispid::kSetProperty, K::kMethod, {appointments, Variant::Bytes(id)});
+    EXPECT_EQ(*invoke(accessor, dispid::kGetProperty, K::kMethod, {sent}).bytes_value(), id);
+    EXPECT_THROW(invoke(accessor, dispid::kSetProperty, K::kMethod,
+                        {"http://schemas.microsoft.com/mapi/proptag/0x0FF90102", Variant::Bytes(id)}),
+                 AutomationError);
+    invoke(store, dispid::kSetReceiveFolder, K::kMethod, {Variant(inbox)});
+    EXPECT_THROW(invoke(store, dispid::kSetReceiveFolder, K::kMethod, {Variant("Inbox")}), AutomationError);
+  }
+  close_store_files();
+  ExpectClean(path);
+  pst::PstFileReader reader([](const std::string&) {});
+  ASSERT_TRUE(reader.Open(path));
+  reader.LoadTrees();
+  const auto props = [&](Nid nid) { return *reader.ReadPc(*reader.Node(nid)); };
+  const auto calendar_nid = ReadBack(path).subtree.Child("Kalender")->nid;
+  const auto names = [&](const pst::PropertyList& list, std::uint16_t id) {
+    const pst::Property* p = pst::find_prop(list, id);
+    return p && p->data.size() == 24 ? EntryId::Parse(p->data)->nid.value : 0u;
+  };
+  EXPECT_EQ(names(props(kNidMessageStore), 0x35E4), calendar_nid);
+  EXPECT_EQ(names(props(kNidRootFolder), 0x36D0), calendar_nid);
+  const auto receive = reader.ReadTc(*reader.Node(kNidReceiveFolderTable));
+  ASSERT_TRUE(receive && receive->rows.size() == 1);
+  EXPECT_EQ(static_cast<std::uint32_t>(pst::find_prop(receive->rows[0].cells, kPidReceiveFolderNid)->AsInt()),
+            ReadBack(path).subtree.Child("受信トレイ")->nid);
 }
 
 }  // namespace
