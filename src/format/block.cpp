@@ -109,17 +109,36 @@ std::vector<std::uint8_t> build_block(Bytes payload, std::uint64_t bid, std::uin
 
 std::vector<std::uint8_t> open_block(Bytes disk, std::uint64_t bid, std::uint16_t cb, std::uint64_t ib, CryptMethod crypt,
                                      Findings& findings) {
-  const auto trailer = cb <= kMaxBlockData ? parse_block_trailer(disk, cb, FileLayout::kUnicode) : std::nullopt;
+  return open_block(disk, bid, cb, ib, crypt, findings, FileLayout::kUnicode, cb);
+}
+
+std::vector<std::uint8_t> open_block(Bytes disk, std::uint64_t bid, std::uint16_t cb, std::uint64_t ib, CryptMethod crypt,
+                                     Findings& findings, FileLayout layout, std::uint16_t cb_inflated) {
+  const bool wide = layout == FileLayout::kUnicode4k;
+  if (!wide) layout = FileLayout::kUnicode;
+  // 64 KB on disk less the 24-byte trailer in the 4 KB layout.
+  const std::size_t max_stored = wide ? 65512 : kMaxBlockData;
+  const auto trailer = cb <= max_stored ? parse_block_trailer(disk, cb, layout) : std::nullopt;
   if (!trailer) {
     findings.add("block extends past its space");
     return {};
   }
+  if (wide && trailer->cb_inflated != cb_inflated) findings.add("trailer cbInflated differs from the block tree entry");
   const TrailerVerdict v = judge_block_trailer(*trailer, disk, bid, cb, ib);
   if (!v.cb_ok) findings.add("trailer cb differs from the block tree entry");
   if (!v.sig_ok) findings.add("trailer signature wrong");
   if (!v.crc_ok) findings.add("trailer CRC wrong");
   if (!v.bid_ok) findings.add("trailer bid differs from the block tree key");
   std::vector<std::uint8_t> data(disk.begin(), disk.begin() + cb);
+  if (wide && cb != cb_inflated) {
+    std::vector<std::uint8_t> inflated(cb_inflated);
+    uLongf size = cb_inflated;
+    if (uncompress(inflated.data(), &size, data.data(), cb) != Z_OK || size != cb_inflated) {
+      findings.add("block does not inflate to the size its block tree entry gives");
+      return {};
+    }
+    data = std::move(inflated);
+  }
   if (!IsInternalBid(bid)) decode_block_bytes(data, crypt, bid);
   return data;
 }

@@ -79,6 +79,11 @@ std::vector<std::uint8_t> build_block(Bytes payload, std::uint64_t bid, std::uin
 // external, and empty when the block does not fit its space.
 std::vector<std::uint8_t> open_block(Bytes disk, std::uint64_t bid, std::uint16_t cb, std::uint64_t ib, CryptMethod crypt,
                                      Findings& findings);
+// The same for a block of either Unicode layout: in the 4 KB one a block whose stored size
+// differs from cb_inflated is inflated first (it was compressed after it was encoded), and the
+// trailer's inflated size must match the block tree's.
+std::vector<std::uint8_t> open_block(Bytes disk, std::uint64_t bid, std::uint16_t cb, std::uint64_t ib, CryptMethod crypt,
+                                     Findings& findings, FileLayout layout, std::uint16_t cb_inflated);
 
 // XBLOCK (level 1, over data blocks) and XXBLOCK (level 2, over XBLOCKs).
 struct XBlock {

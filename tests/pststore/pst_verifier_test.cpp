@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "format/crc.h"
@@ -334,6 +335,38 @@ TEST(PstVerifier, SharedEmbeddedMessagesAreCheckedOnce) {
     EXPECT_EQ(CountLines(r, "nested too deep"), c.too_deep) << c.name;
     EXPECT_EQ(CountLines(r, "block 0x") + 1 + c.too_deep, r.violations.size()) << c.name;
   }
+}
+
+// The 4 KB layout the writer also makes: its pages, maps and compressed blocks are read in their
+// own sizes, a clean file has nothing to report, and a damaged compressed block is still found.
+TEST(PstVerifier, ReadsTheFourKilobyteLayout) {
+  const std::string path = testing::TempPath("layout4k.pst");
+  {
+    PstOptions options;
+    options.layout = FileLayout::kUnicode4k;
+    auto w = PstWriter::Create(path, options);
+    for (int i = 0; i < 40; ++i) {
+      MessageSpec m;
+      m.props = {Property::String(kPidSubject, "m" + std::to_string(i)),
+                 Property::String(kPidBody, std::string(30000 + i, static_cast<char>('a' + i % 26)))};
+      m.attachments.push_back(AttachmentSpec{{Property::String(kPidAttachLongFilename, "a.txt")},
+                                             std::vector<std::uint8_t>(150000 + i, static_cast<std::uint8_t>(i)), {}, nullptr, nullptr});
+      w->AddMessage(w->ipm_subtree(), m);
+    }
+    w->Close();
+  }
+  const VerifyResult clean = PstVerifier::Verify(path);
+  EXPECT_TRUE(clean.violations.empty()) << clean.violations.front();
+  EXPECT_EQ(clean.messages, 40u);
+  {
+    Damage d(path);
+    const auto compressed = std::find_if(d.reader().blocks().begin(), d.reader().blocks().end(),
+                                         [](const auto& b) { return b.second.cb != b.second.cb_inflated; });
+    ASSERT_NE(compressed, d.reader().blocks().end()) << "no compressed block";
+    d.FlipByte(compressed->second.ib + 5);
+  }
+  const VerifyResult damaged = PstVerifier::Verify(path);
+  EXPECT_EQ(CountLines(damaged, "trailer CRC wrong"), 1u);
 }
 
 TEST(PstVerifier, RefusesWhatIsNoPst) {

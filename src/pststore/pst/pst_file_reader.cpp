@@ -28,9 +28,11 @@ bool PstFileReader::Open(const std::string& path, CFile64::Lock lock) {
     sink_("header: not a Unicode PST file (magic or version)");
     return false;
   }
-  // This reader checks what the writer makes: the 512-byte-page Unicode layout.
-  if (header_.header.version != 23)
-    sink_("header: wVer is " + std::to_string(header_.header.version) + ", expected 23");
+  // This reader checks what the writer makes: the Unicode layouts of 512-byte and 4 KB pages.
+  const FileLayout layout = layout_for_version(header_.header.version);
+  if (layout != FileLayout::kUnicode && layout != FileLayout::kUnicode4k)
+    sink_("header: wVer is " + std::to_string(header_.header.version) + ", expected 23 or 36");
+  space_ = &space_geometry(layout);
   for (const auto& p : findings.items()) sink_(p);
   crypt_ = static_cast<CryptMethod>(header_.header.crypt_method > 2 ? 0 : header_.header.crypt_method);
   return true;
@@ -50,21 +52,23 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
     sink_(where + "B-tree deeper than 8 intermediate levels");
     return false;
   }
-  if (ref.ib % kPageSize != 0 || ref.ib + kPageSize > file_size_ || ref.ib < kFirstAmapOffset) {
-    sink_(where + "not a 512-aligned page inside the file");
+  const FileLayout layout = space_->layout;
+  const std::uint64_t page_size = space_->page_size;
+  if (ref.ib % page_size != 0 || ref.ib + page_size > file_size_ || ref.ib < space_->first_amap) {
+    sink_(where + "not a " + std::to_string(page_size) + "-aligned page inside the file");
     return false;
   }
   pages_.push_back(ref.ib);
-  const auto raw = ReadRaw(ref.ib, kPageSize);
-  for (const auto& p : check_page_trailer(raw, ptype, ref.bid, ref.ib, true)) sink_(where + p);
-  auto page = BtPage::Parse(raw);
+  const auto raw = ReadRaw(ref.ib, page_size);
+  for (const auto& p : check_page_trailer(raw, ptype, ref.bid, ref.ib, true, layout)) sink_(where + p);
+  auto page = BtPage::Parse(raw, layout);
   if (!page) {
     sink_(where + "entry count and size do not fit the page");
     return false;
   }
   if (expect_level >= 0 && page->level != expect_level) sink_(where + "cLevel " + std::to_string(page->level) + ", expected " + std::to_string(expect_level));
   const std::uint8_t want_cb = BtPage::EntrySize(ptype, page->level);
-  if (page->cb_ent != want_cb || page->c_ent_max != BtPage::MaxEntries(ptype, page->level))
+  if (page->cb_ent != want_cb || page->c_ent_max != BtPage::MaxEntries(ptype, page->level, layout))
     sink_(where + "cbEnt/cEntMax wrong for the page type");
   if (page->c_ent > page->c_ent_max) sink_(where + "cEnt exceeds cEntMax");
   if (page->c_ent == 0) sink_(where + "empty B-tree page");
@@ -72,9 +76,9 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
   // The key of entry i, by the entry kind's own parser.
   const Bytes entries(page->entries);
   const auto key_at = [&](std::size_t i) -> std::uint64_t {
-    if (page->level > 0) return parse_bt_entry<BtEntry>(entries, i, want_cb, FileLayout::kUnicode).key;
-    if (ptype == kPtypeNbt) return parse_bt_entry<NbtEntry>(entries, i, want_cb, FileLayout::kUnicode).key();
-    return parse_bt_entry<BbtEntry>(entries, i, want_cb, FileLayout::kUnicode).key();
+    if (page->level > 0) return parse_bt_entry<BtEntry>(entries, i, want_cb, layout).key;
+    if (ptype == kPtypeNbt) return parse_bt_entry<NbtEntry>(entries, i, want_cb, layout).key();
+    return parse_bt_entry<BbtEntry>(entries, i, want_cb, layout).key();
   };
   std::uint64_t prev = 0;
   for (std::size_t i = 0; i < page->c_ent; ++i) {
@@ -86,7 +90,7 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
     if (page->level == 0) {
       leaf_entries.emplace_back(e.begin(), e.end());
     } else {
-      const auto child = parse_bt_entry<BtEntry>(entries, i, want_cb, FileLayout::kUnicode);
+      const auto child = parse_bt_entry<BtEntry>(entries, i, want_cb, layout);
       std::uint64_t next = max_key;
       if (i + 1 < page->c_ent) next = key_at(i + 1);
       WalkPage(child.child, ptype, page->level - 1, child.key, next, leaf_entries, depth + 1);
@@ -101,7 +105,7 @@ void PstFileReader::WalkTree(const Bref& root, std::uint8_t ptype, std::vector<E
   WalkPage(root, ptype, -1, 0, ~std::uint64_t{0}, raw, 0);
   for (const auto& e : raw) {
     ByteReader r(e);
-    out.push_back(Entry::Parse(r));
+    out.push_back(Entry::Parse(r, space_->layout));
   }
 }
 
@@ -123,14 +127,16 @@ std::optional<std::vector<std::uint8_t>> PstFileReader::ReadBlock(Bid bid) const
     return std::nullopt;
   }
   const BbtEntry& e = it->second;
-  if (e.ib % kSlotSize != 0 || e.ib + BlockDiskSize(e.cb) > file_size_) {
-    sink_("block " + hex(bid) + ": not 64-aligned inside the file");
+  const std::uint64_t disk_size = space_->block_disk_size(e.cb);
+  if (e.ib % space_->slot_size != 0 || e.ib + disk_size > file_size_) {
+    sink_("block " + hex(bid) + ": not " + std::to_string(space_->slot_size) + "-aligned inside the file");
     return std::nullopt;
   }
   Findings findings(Tolerance::kStrict);
-  auto data = open_block(ReadRaw(e.ib, BlockDiskSize(e.cb)), e.bid, e.cb, e.ib, crypt_, findings);
+  const std::uint16_t size = InflatedSize(e);
+  auto data = open_block(ReadRaw(e.ib, disk_size), e.bid, e.cb, e.ib, crypt_, findings, space_->layout, size);
   for (const auto& p : findings.items()) sink_("block " + hex(bid) + ": " + p);
-  if (data.size() != e.cb) return std::nullopt;
+  if (data.size() != size) return std::nullopt;
   return data;
 }
 
@@ -143,7 +149,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
     out.push_back(std::move(*b));
     return out;
   }
-  auto x = XBlock::Parse(*b, FileLayout::kUnicode, Tolerance::kStrict);
+  auto x = XBlock::Parse(*b, space_->layout, Tolerance::kStrict);
   if (!x) {
     sink_("block " + hex(bid) + ": internal block of a data tree is no XBLOCK/XXBLOCK");
     return std::nullopt;
@@ -170,7 +176,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
   if (total != x->total) sink_("block " + hex(bid) + ": lcbTotal differs from the data below it");
   for (std::size_t i = 0; x->level == 1 && i + 1 < x->bids.size(); ++i) {
     const auto it = blocks_.find(Bid(x->bids[i]).key());
-    if (it != blocks_.end() && it->second.cb != kMaxBlockData) {
+    if (it != blocks_.end() && InflatedSize(it->second) != space_->max_block_data) {
       sink_("block " + hex(bid) + ": a data block other than the last is not full");
       break;
     }
@@ -191,7 +197,7 @@ std::optional<std::vector<SubnodeBlockEntry>> PstFileReader::ReadSubnodes(Bid bi
   if (bid.is_null()) return out;
   auto b = ReadBlock(bid);
   if (!b) return std::nullopt;
-  auto s = SubnodeBlock::Parse(*b, FileLayout::kUnicode, Tolerance::kStrict);
+  auto s = SubnodeBlock::Parse(*b, space_->layout, Tolerance::kStrict);
   if (!bid.is_internal() || !s) {
     sink_("block " + hex(bid) + ": sub-node tree block is no SLBLOCK/SIBLOCK");
     return std::nullopt;

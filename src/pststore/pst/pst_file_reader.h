@@ -1,5 +1,6 @@
 #pragma once
-// A strict, self-contained reader of Unicode PST files for checking what the writer produced:
+// A strict, self-contained reader of Unicode PST files (512-byte or 4 KB pages) for checking
+// what the writer produced:
 // it walks both B-trees with every structural check, then reads blocks, data trees, sub-node
 // lists, heaps, property contexts and table contexts on demand. Every problem it meets is
 // reported through a sink (one line each) and reading goes on where it can.
@@ -20,6 +21,7 @@
 #include "format/heap_on_node.h"
 #include "format/ids.h"
 #include "format/page.h"
+#include "pststore/pst/disk_layout.h"
 #include "pststore/pst/property.h"
 #include "pststore/pst/table_context.h"
 
@@ -48,6 +50,9 @@ class PstFileReader {
   void LoadTrees();
 
   const ParsedHeader& header() const { return header_; }
+  // The layout the header's version names, and the sizes of its pages, blocks and maps.
+  FileLayout layout() const { return space_->layout; }
+  const SpaceGeometry& space() const { return *space_; }
   std::uint64_t file_size() const { return file_size_; }
   // Blocks by their id without bit 0 (Bid::key()), nodes by NID.
   const std::map<Bid, BbtEntry>& blocks() const { return blocks_; }
@@ -70,6 +75,10 @@ class PstFileReader {
   std::optional<NodeRef> Node(Nid nid) const;
 
   void Report(const std::string& s) const { sink_(s); }
+  // A block's data size: stored (cb) but in the 4 KB layout, which keeps the inflated size too.
+  std::uint16_t InflatedSize(const BbtEntry& e) const {
+    return space_->layout == FileLayout::kUnicode4k ? e.cb_inflated : e.cb;
+  }
 
  private:
   template <class Entry>
@@ -82,6 +91,7 @@ class PstFileReader {
   ParsedHeader header_;
   std::uint64_t file_size_ = 0;
   CryptMethod crypt_ = CryptMethod::kNone;
+  const SpaceGeometry* space_ = &kUnicodeSpace;
   std::map<Bid, BbtEntry> blocks_;
   std::map<Nid, NbtEntry> nodes_;
   std::vector<std::uint64_t> pages_;

@@ -18,10 +18,11 @@ class NdbChecks {
 
   void Header() {
     const PstHeader& h = r_.header().header;
-    if (h.file_eof < amap_offset(1) || (h.file_eof - kFirstAmapOffset) % kAmapCoverage != 0)
+    const SpaceGeometry& g = r_.space();
+    if (h.file_eof < g.amap_offset(1) || (h.file_eof - g.first_amap) % g.coverage() != 0)
       Fail("header: ibFileEof " + hex(h.file_eof) + " is not the end of an allocation interval");
     if (h.file_eof > r_.file_size()) Fail("header: ibFileEof is past the end of the file");
-    if (h.file_eof >= amap_offset(1) && h.amap_last != h.file_eof - kAmapCoverage)
+    if (h.file_eof >= g.amap_offset(1) && h.amap_last != h.file_eof - g.coverage())
       Fail("header: ibAMapLast is not the last AMap page");
     if (r_.file_size() > h.file_eof)
       out_.notes.push_back("file is " + std::to_string(r_.file_size() - h.file_eof) + " bytes longer than ibFileEof (left over from an interrupted write)");
@@ -37,13 +38,13 @@ class NdbChecks {
       auto data = r_.ReadBlock(key);
       if (!data || !key.is_internal()) continue;
       if (!data->empty() && (*data)[0] == kBlockTypeDataTree) {
-        if (auto x = XBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
+        if (auto x = XBlock::Parse(*data, r_.layout(), Tolerance::kStrict)) {
           for (auto b : x->bids) ++refs[Bid(b).key()];
         } else {
           Fail("block " + hex(key) + ": malformed XBLOCK/XXBLOCK");
         }
       } else if (!data->empty() && (*data)[0] == kBlockTypeSubnodes) {
-        if (auto s = SubnodeBlock::Parse(*data, FileLayout::kUnicode, Tolerance::kStrict)) {
+        if (auto s = SubnodeBlock::Parse(*data, r_.layout(), Tolerance::kStrict)) {
           for (const auto& e2 : s->entries) {
             ++refs[Bid(e2.bid_data).key()];
             if (s->level == 0 && e2.bid_sub != 0) ++refs[Bid(e2.bid_sub).key()];
@@ -79,19 +80,19 @@ class NdbChecks {
 
   void AllocationMaps() {
     const PstHeader& h = r_.header().header;
-    if (h.file_eof < amap_offset(1) || h.file_eof > r_.file_size()) return;
-    const std::uint64_t count = interval_of(h.file_eof - 1) + 1;
-    std::vector<std::array<std::uint8_t, 496>> want(count);
-    for (auto& m : want) m.fill(0);
+    const SpaceGeometry& g = r_.space();
+    if (h.file_eof < g.amap_offset(1) || h.file_eof > r_.file_size()) return;
+    const std::uint64_t count = g.interval_of(h.file_eof - 1) + 1;
+    std::vector<std::vector<std::uint8_t>> want(count, std::vector<std::uint8_t>(g.map_bytes, 0));
     std::uint64_t overlaps = 0;
     auto mark = [&](std::uint64_t ib, std::uint64_t size, const std::string& what) {
-      if (ib < kFirstAmapOffset || ib + size > h.file_eof) {
+      if (ib < g.first_amap || ib + size > h.file_eof) {
         Fail(what + " at " + hex(ib) + " lies outside the mapped part of the file");
         return;
       }
-      for (std::uint64_t at = ib; at < ib + size; at += kSlotSize) {
-        const std::uint64_t k = interval_of(at);
-        const std::uint64_t slot = (at - amap_offset(k)) / kSlotSize;
+      for (std::uint64_t at = ib; at < ib + size; at += g.slot_size) {
+        const std::uint64_t k = g.interval_of(at);
+        const std::uint64_t slot = (at - g.amap_offset(k)) / g.slot_size;
         auto& byte = want[k][slot / 8];
         const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
         if (byte & bit) {
@@ -101,24 +102,24 @@ class NdbChecks {
       }
     };
     for (std::uint64_t k = 0; k < count; ++k) {
-      mark(amap_offset(k), reserved_map_bytes(k), "map pages");
-      CheckMapPage(amap_offset(k), kPtypeAMap, "AMap");
-      if (has_pmap(k)) CheckMapPage(pmap_offset(k), kPtypePMap, "PMap");
-      if (has_fmap(k)) CheckMapPage(fmap_offset(k), kPtypeFMap, "FMap");
-      if (has_fpmap(k)) CheckMapPage(fpmap_offset(k), kPtypeFPMap, "FPMap");
+      mark(g.amap_offset(k), g.reserved_map_bytes(k), "map pages");
+      CheckMapPage(g.amap_offset(k), kPtypeAMap, "AMap");
+      if (g.has_pmap(k)) CheckMapPage(g.pmap_offset(k), kPtypePMap, "PMap");
+      if (g.has_fmap(k)) CheckMapPage(g.fmap_offset(k), kPtypeFMap, "FMap");
+      if (g.has_fpmap(k)) CheckMapPage(g.fpmap_offset(k), kPtypeFPMap, "FPMap");
     }
-    for (auto ib : r_.pages()) mark(ib, kPageSize, "B-tree page");
-    for (const auto& [bid, e] : r_.blocks()) mark(e.ib, BlockDiskSize(e.cb), "block " + hex(bid));
+    for (auto ib : r_.pages()) mark(ib, g.page_size, "B-tree page");
+    for (const auto& [bid, e] : r_.blocks()) mark(e.ib, g.block_disk_size(e.cb), "block " + hex(bid));
     if (h.amap_valid != 2) {
       out_.notes.push_back("allocation maps are marked not valid (fAMapValid 0): a reader rebuilds them; their bits were not compared");
       return;
     }
     std::uint64_t free_slots = 0;
     for (std::uint64_t k = 0; k < count; ++k) {
-      const auto raw = r_.ReadRaw(amap_offset(k), kPageSize);
-      if (raw.size() < kPageSize) continue;
+      const auto raw = r_.ReadRaw(g.amap_offset(k), g.page_size);
+      if (raw.size() < g.page_size) continue;
       std::uint64_t leaked = 0, unmarked = 0;
-      for (std::size_t i = 0; i < kAmapBytes; ++i) {
+      for (std::size_t i = 0; i < g.map_bytes; ++i) {
         for (int b = 0; b < 8; ++b) {
           const bool have = (raw[i] >> (7 - b)) & 1;
           const bool need = (want[k][i] >> (7 - b)) & 1;
@@ -127,18 +128,18 @@ class NdbChecks {
           if (!have && need) ++unmarked;
         }
       }
-      if (unmarked) Fail("AMap at " + hex(amap_offset(k)) + ": " + std::to_string(unmarked) + " slot(s) in use are marked free");
-      if (leaked) Fail("AMap at " + hex(amap_offset(k)) + ": " + std::to_string(leaked) + " slot(s) marked allocated hold nothing");
+      if (unmarked) Fail("AMap at " + hex(g.amap_offset(k)) + ": " + std::to_string(unmarked) + " slot(s) in use are marked free");
+      if (leaked) Fail("AMap at " + hex(g.amap_offset(k)) + ": " + std::to_string(leaked) + " slot(s) marked allocated hold nothing");
     }
-    if (free_slots * kSlotSize != h.amap_free)
-      Fail("header: cbAMapFree is " + std::to_string(h.amap_free) + ", the maps say " + std::to_string(free_slots * kSlotSize));
+    if (free_slots * g.slot_size != h.amap_free)
+      Fail("header: cbAMapFree is " + std::to_string(h.amap_free) + ", the maps say " + std::to_string(free_slots * g.slot_size));
   }
 
  private:
   void Fail(const std::string& s) { out_.violations.push_back(s); }
   void CheckMapPage(std::uint64_t ib, std::uint8_t ptype, const char* name) {
-    const auto raw = r_.ReadRaw(ib, kPageSize);
-    for (const auto& p : check_page_trailer(raw, ptype, ib, ib, false)) Fail(std::string(name) + " page at " + hex(ib) + ": " + p);
+    const auto raw = r_.ReadRaw(ib, r_.space().page_size);
+    for (const auto& p : check_page_trailer(raw, ptype, ib, ib, false, r_.layout())) Fail(std::string(name) + " page at " + hex(ib) + ": " + p);
   }
 
   PstFileReader& r_;
