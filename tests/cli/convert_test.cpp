@@ -1,6 +1,8 @@
 // salvora-cli convert: the bundled sample and the corpus into PST files that our verifier finds
 // clean and the peer readers read as the source, the one-line errors, and stops mid-way.
 #include <gtest/gtest.h>
+
+#include <cctype>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -262,7 +264,11 @@ TEST(CliConvert, ActivityLogHasTheStepAndEachChosenFolder) {
   }
   EXPECT_NE(log.find("\r\nStep3 : Saving OST File \r\n"), std::string::npos) << log;
   // The Inbox's line counts the ten mails it holds itself, not the counter of the folder before it.
-  EXPECT_NE(log.find("\r\nFolder Name : Personal Folders\\Inbox\\\r\nNo of E-mail : 10\r\n"), std::string::npos) << log;
+  const std::string inbox_lines = "\r\nFolder Name : Personal Folders\\Inbox\\\r\nNo of E-mail : 10";
+  const auto at = log.find(inbox_lines);
+  ASSERT_NE(at, std::string::npos) << log;
+  const std::size_t end = at + inbox_lines.size();
+  EXPECT_TRUE(end == log.size() || !std::isdigit(static_cast<unsigned char>(log[end]))) << log;
   EXPECT_EQ(log.find("Folder Name : Personal Folders\\Calendar"), std::string::npos);
 }
 

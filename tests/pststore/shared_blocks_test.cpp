@@ -21,7 +21,8 @@ MessageSpec Repeated(const std::string& subject) {
   std::vector<std::uint8_t> data(100000);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
   m.attachments.push_back(AttachmentSpec{{Property::String(kPidAttachLongFilename, "same.bin")}, data, {}, nullptr, nullptr});
-  // Blocks equal to each other inside one value: the tree lists one block many times.
+  // Blocks equal to each other inside one value: each is stored, since a tree that names one
+  // block twice is refused by readers; the next message's equal value shares them all.
   m.attachments.push_back(AttachmentSpec{{Property::String(kPidAttachLongFilename, "zeros.bin")},
                                          std::vector<std::uint8_t>(60000, 0), {}, nullptr, nullptr});
   return m;

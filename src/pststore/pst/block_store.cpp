@@ -24,8 +24,14 @@ std::uint64_t BlockStore::WriteBlock(Bytes payload, bool internal, BlockList* ow
   return bid;
 }
 
-std::uint64_t BlockStore::WriteDataBlock(Bytes payload, BlockList* owned) {
-  const SharedBlocks::Digest digest = SharedBlocks::Of(payload);
+std::uint64_t BlockStore::WriteDataBlock(Bytes payload, BlockList* owned, TreeRepeats* repeats) {
+  SharedBlocks::Digest digest = SharedBlocks::Of(payload);
+  if (repeats) {
+    // The k-th repeat is looked up under its own key (and slot: the table picks slots by the
+    // first bytes): no earlier block of this tree has it.
+    const std::uint32_t k = (*repeats)[digest]++;
+    for (std::size_t i = 0; i < sizeof k; ++i) digest[sizeof k - 1 - i] ^= static_cast<std::uint8_t>(k >> (8 * i));
+  }
   if (const std::uint64_t bid = shared_.Find(digest)) {
     // The slot may name a block freed since (ids are never given out twice, so the tree says
     // so), and cRef is 16 bits: past its top the bytes are written again.
@@ -45,7 +51,7 @@ std::uint64_t BlockStore::WriteDataBlock(Bytes payload, BlockList* owned) {
 
 std::uint64_t BlockStore::WriteValue(Bytes data, BlockList* owned) {
   if (data.empty()) return 0;
-  if (data.size() <= geometry().max_block_data) return WriteDataBlock(data, owned);
+  if (data.size() <= geometry().max_block_data) return WriteDataBlock(data, owned, nullptr);
   DataTreeWriter w(*this, owned);
   w.Append(data);
   return w.Finish();
@@ -127,7 +133,7 @@ void DataTreeWriter::Append(Bytes data) {
 
 void DataTreeWriter::EndBlock() {
   if (block_.empty()) return;
-  bids_.push_back(store_.WriteDataBlock(block_, owned_));
+  bids_.push_back(store_.WriteDataBlock(block_, owned_, &repeats_));
   sizes_.push_back(static_cast<std::uint32_t>(block_.size()));
   block_.clear();
 }
@@ -143,7 +149,7 @@ void IndexedTreeWriter::Put(std::size_t index, Bytes payload) {
     sizes_.resize(index + 1, 0);
   }
   if (bids_[index] != 0) throw std::logic_error("data tree block " + std::to_string(index) + " given twice");
-  bids_[index] = store_.WriteDataBlock(payload, owned_);
+  bids_[index] = store_.WriteDataBlock(payload, owned_, &repeats_);
   sizes_[index] = static_cast<std::uint32_t>(payload.size());
 }
 

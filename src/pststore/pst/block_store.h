@@ -11,6 +11,7 @@
 // up one reference).
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "format/block_crypt.h"
@@ -27,6 +28,8 @@ using BlockTree = CowBTree<BbtEntry, 0x80>;
 // The ids of a node's blocks in the order they were written, a byte or two each: every table's
 // list is held between checkpoints, and a large folder's table has thousands of blocks.
 using BlockList = DeltaList;
+// How often each block's bytes came so far in the data tree being built.
+using TreeRepeats = std::map<SharedBlocks::Digest, std::uint32_t>;
 
 class BlockStore {
  public:
@@ -47,7 +50,10 @@ class BlockStore {
   // A leaf data block (a heap's, a body's, an attachment's): the same bytes written earlier are
   // referenced again. Data-tree and sub-node blocks are always written anew: a shared one would
   // take a second reference to each of its children that nothing holds.
-  std::uint64_t WriteDataBlock(Bytes payload, BlockList* owned);
+  // A tree never names one block twice (readers refuse that as a bomb: it reads as more blocks
+  // than the file holds), so the k-th of equal blocks in one tree is shared only with the k-th
+  // of another tree: `repeats` counts the tree's blocks by digest (null for a lone block).
+  std::uint64_t WriteDataBlock(Bytes payload, BlockList* owned, TreeRepeats* repeats);
   // A value of any length as one block or a data tree; 0 for an empty value.
   std::uint64_t WriteValue(Bytes data, BlockList* owned);
   // A data tree over blocks already written (in order), with their sizes.
@@ -86,6 +92,7 @@ class DataTreeWriter {
   std::vector<std::uint8_t> block_;
   std::vector<std::uint64_t> bids_;
   std::vector<std::uint32_t> sizes_;
+  TreeRepeats repeats_;
   std::uint64_t size_ = 0;
 };
 
@@ -103,6 +110,7 @@ class IndexedTreeWriter {
   BlockList* owned_;
   std::vector<std::uint64_t> bids_;  // 0 where no block is put yet
   std::vector<std::uint32_t> sizes_;
+  TreeRepeats repeats_;
 };
 
 }  // namespace salvora::pst

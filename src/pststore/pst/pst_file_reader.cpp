@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/property_context.h"
@@ -155,8 +156,11 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
     return std::nullopt;
   }
   std::uint64_t total = 0;
+  // Readers refuse a tree that names one block twice (it reads as more blocks than there are).
+  std::set<std::uint64_t> named;
   for (std::size_t i = 0; i < x->bids.size(); ++i) {
     const Bid child(x->bids[i]);
+    if (!named.insert(child.key().value).second) sink_("block " + hex(bid) + ": names block " + hex(child) + " twice");
     if (x->level == 2) {
       if (!child.is_internal()) sink_("block " + hex(bid) + ": XXBLOCK child is not an XBLOCK");
       auto sub = ReadDataBlocks(child);

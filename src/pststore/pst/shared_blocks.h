@@ -32,6 +32,8 @@ class SharedBlocks {
     std::uint64_t bid = 0;
   };
   static constexpr std::size_t kSlots = std::size_t{1} << 17;  // 3 MB once the first value comes
+  // The slot is picked by the digest's first four bytes, read big-endian: the low bits come from
+  // the fourth byte.
   std::size_t SlotOf(const Digest& digest) const;
   std::vector<Slot> slots_;
 };
