@@ -162,7 +162,7 @@ namespace {
 
 // The links to special folders that Outlook keeps on the root folder rather than on the store
 // object (and again on the Inbox, where the writer of the mailbox puts them).
-bool root_folder_link(std::uint16_t id) { return (id >= 0x36D0 && id <= 0x36DF) || id == 0x36E4; }
+bool root_folder_link(std::uint16_t id) { return (id >= 0x36D0 && id <= 0x36D9) || id == 0x36E4; }
 
 }  // namespace
 

@@ -45,7 +45,8 @@ std::vector<PropertyEntry> folder_links_of(const std::vector<PropertyEntry>& ent
 
 }  // namespace
 
-bool is_folder_link_property(std::uint16_t id) { return (id >= 0x36D0 && id <= 0x36DF) || id == 0x36E4; }
+// 0x36DA and above (extended folder flags and the like) are no links and are copied as they are.
+bool is_folder_link_property(std::uint16_t id) { return (id >= 0x36D0 && id <= 0x36D9) || id == 0x36E4; }
 
 std::optional<Nid> SourceLinks::source_object(Bytes entry_id) const {
   if (!store_key || entry_id.size() != EntryId::kSize) return std::nullopt;

@@ -27,7 +27,7 @@ struct SourceLinks {
   // are the PST's own.
   std::vector<std::pair<std::uint16_t, Nid>> store_links;
   // The root folder's (else the Inbox's) links to the other special folders, as stored
-  // (0x36D0-0x36DF: binary; 0x36E4: multiple binary).
+  // (0x36D0-0x36D9: binary; 0x36E4: multiple binary).
   std::vector<PropertyEntry> folder_links;
   Nid receive_folder;  // the Inbox; null when the table names none
   Nid wastebasket;     // null when the store names none
