@@ -131,6 +131,9 @@ TEST_F(ConvertTarget, ADestinationPastThePathLimitIsToldAsSuch) {
 // Under a 3 GB limit on address space, as batch schedulers set it, a convert runs to its end:
 // the arrays sized for the largest store take only a share of what the limit leaves.
 TEST_F(ConvertTarget, ConvertRunsUnderAThreeGigabyteAddressSpaceLimit) {
+#ifdef SALVORA_SANITIZED
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit under a limit on address space";
+#endif
   const auto r = RunProgram("/bin/sh", {"-c", "ulimit -v 3000000 && exec \"$0\" convert \"$1\" --dest \"$2\"",
                                         ProgramPath("salvora-cli"), Sample(), dir_ + "/limited"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
