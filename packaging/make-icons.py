@@ -20,9 +20,9 @@ SIZES = {16: 11.0, 22: 10.0, 24: 9.5, 32: 8.5, 64: 6.0, 256: 4.0}
 
 def load_drawing():
     path = os.path.join(HERE, "..", "scripts", "make-icons.py")
-    spec = importlib.util.spec_from_file_location("salvora_icons", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    loader_spec = importlib.util.spec_from_file_location("salvora_icons", path)
+    module = importlib.util.module_from_spec(loader_spec)
+    loader_spec.loader.exec_module(module)
     return module
 
 
