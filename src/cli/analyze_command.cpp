@@ -107,11 +107,12 @@ void print_text(const AnalysisResult& r) {
 }  // namespace
 
 int RunAnalyze(const ParsedCommand& args) {
-  const SourceOptions options = SourceOptionsFrom(args);
+  SourceOptions options = SourceOptionsFrom(args);
   {
     // The same checks as every command, for a clear message before the pass starts.
     OstContext probe;
     if (!OpenSource(probe, options)) return kExitFailure;
+    ChooseSourceCodepage(probe, options);
   }
   AnalysisOptions analysis;
   analysis.source_path = options.path;

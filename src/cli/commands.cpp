@@ -35,7 +35,7 @@ OptionDef threads_option() {
 
 OptionDef codepage_option() {
   return {"codepage", OptionKind::kNumber, "N",
-          "Windows code page of 8-bit strings that name none (default 1252)", 1, 65535};
+          "Windows code page of 8-bit strings that name none (default: the one they read in, else 1252)", 1, 65535};
 }
 
 std::vector<CommandDef> make_commands() {

@@ -354,12 +354,15 @@ int report_not_written(const SaveProgress& progress, long long not_written, cons
 
 int RunConvert(const ParsedCommand& args) {
   if (args.files().size() != 1 || args.flag("from-list") || args.flag("batch-report")) return RunConvertBatch(args);
-  const SourceOptions source = SourceOptionsFrom(args);
-  const SaveOptions options = options_from(args, source);
+  SourceOptions source = SourceOptionsFrom(args);
+  SaveOptions options = options_from(args, source);
   {
     // The same checks as every command, for a clear message before anything is created.
     OstContext probe;
-    if (!OpenSource(probe, source) || !chosen_folders_exist(probe, options, source)) return kExitFailure;
+    if (!OpenSource(probe, source)) return kExitFailure;
+    ChooseSourceCodepage(probe, source);
+    options.default_codepage = source.codepage;
+    if (!chosen_folders_exist(probe, options, source)) return kExitFailure;
   }
   if (!prepare_destination(options.destination.empty() ? options.output_folder : options.destination)) {
     return kExitFailure;

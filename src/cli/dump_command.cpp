@@ -353,11 +353,12 @@ std::optional<Nid> ipm_subtree_nid(const OstContext& ctx) {
 }  // namespace
 
 int RunDump(const ParsedCommand& args) {
-  const SourceOptions options = SourceOptionsFrom(args);
+  SourceOptions options = SourceOptionsFrom(args);
   OstContext ctx;
   if (!OpenSource(ctx, options)) return kExitFailure;
   LoadBlockIndex(ctx);
   LoadNodeIndex(ctx);
+  ChooseSourceCodepage(ctx, options);
   LoadNamedPropertyMap(ctx);
   const NodeRecord* root = FindNode(ctx, kNidRootFolder);
   const std::vector<const NodeRecord*> orphans = FindOrphans(ctx, root);

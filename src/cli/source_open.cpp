@@ -1,11 +1,16 @@
 #include "cli/source_open.h"
 
+#include "engine/codepage_probe.h"
+
 namespace salvora::cli {
 
 SourceOptions SourceOptionsFrom(const ParsedCommand& args) {
   SourceOptions options;
   options.path = args.file();
-  if (auto codepage = args.number("codepage")) options.codepage = static_cast<std::uint32_t>(*codepage);
+  if (auto codepage = args.number("codepage")) {
+    options.codepage = static_cast<std::uint32_t>(*codepage);
+    options.codepage_given = true;
+  }
   return options;
 }
 
@@ -34,6 +39,20 @@ bool OpenSource(OstContext& ctx, const SourceOptions& options) {
     return false;
   }
   return true;
+}
+
+void ChooseSourceCodepage(OstContext& ctx, SourceOptions& options) {
+  if (!ctx.is_ansi()) return;
+  if (ctx.nodes->size() == 0) {
+    LoadBlockIndex(ctx);
+    LoadNodeIndex(ctx);
+  }
+  const CodepageChoice choice = ChooseCodepage(ctx, options.codepage, options.codepage_given);
+  options.codepage = ctx.default_codepage = choice.chosen;
+  if (choice.message.empty()) return;
+  const bool questioned = choice.chosen == choice.given;
+  PrintError("%s: %s: %s; give --codepage N to %s", questioned ? "warning" : "note", options.path.c_str(),
+             choice.message.c_str(), questioned ? "read it in another" : "choose another");
 }
 
 }  // namespace salvora::cli

@@ -45,8 +45,10 @@ class FolderCollector : public FolderWalkVisitor {
 }  // namespace
 
 std::vector<std::string> StoreFolderPaths(OstContext& ctx) {
-  LoadBlockIndex(ctx);
-  LoadNodeIndex(ctx);
+  if (ctx.nodes->size() == 0) {  // not yet loaded by the code page check
+    LoadBlockIndex(ctx);
+    LoadNodeIndex(ctx);
+  }
   LoadNamedPropertyMap(ctx);
   // The root the save pass takes, also in a damaged store.
   const std::unique_ptr<ItemRecord> store_record = LoadStoreRecord(ctx);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "content/attachment_name.h"
+#include "engine/codepage_probe.h"
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
 #include "engine/item_prefetch.h"
@@ -301,6 +302,11 @@ AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control,
   try {
     LoadBlockIndex(ctx);
     LoadNodeIndex(ctx);
+    if (options.choose_codepage) {
+      const CodepageChoice choice = ChooseCodepage(ctx, ctx.default_codepage, false);
+      ctx.default_codepage = choice.chosen;
+      result.codepage_note = choice.message;
+    }
     publish_store_info(ctx, options, result.store);
     if (control.Poll()) return AnalysisStatus::kStopped;
     LoadNamedPropertyMap(ctx);

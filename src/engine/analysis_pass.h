@@ -53,6 +53,9 @@ struct AnalysisOptions {
   // 2: a second thread loads a folder's items ahead of the walk, and the walk loads the next
   // one itself rather than wait for it; 1: the walk loads every item. The result is the same.
   int threads = 2;
+  // An ANSI store's objects that name no code page are read in the one their strings read
+  // best in, rather than default_codepage (engine/codepage_probe.h).
+  bool choose_codepage = false;
 };
 
 AnalysisStatus RunAnalysis(const AnalysisOptions& options, PassControl& control, AnalysisObserver& observer,

@@ -133,6 +133,9 @@ struct AnalysisResult {
   // object, index pages nothing could replace), one line each.
   std::vector<std::string> rebuilt;
   std::vector<std::string> lost;
+  // What the user should know of the code page an ANSI store's 8-bit text was read in; empty
+  // when there is nothing to say.
+  std::string codepage_note;
   // Why a pass that found nothing to recover failed, for the user.
   std::string failure_cause;
 

@@ -114,11 +114,16 @@ QString shown_path(const QString& folder_path) {
   return folder_path.endsWith(QLatin1Char('\\')) ? folder_path.chopped(1) : folder_path;
 }
 
-QString completion_page_html(const std::vector<NamedLoss>& losses, std::size_t rebuilt) {
+QString completion_page_html(const std::vector<NamedLoss>& losses, std::size_t rebuilt,
+                             const QString& codepage_note) {
   QString html = QStringLiteral("<html><body>");
+  // Said under the heading: it decides whether the names below read right.
+  const QString note = codepage_note.isEmpty() ? QString()
+                                               : QStringLiteral("<p><b>Text of this old (ANSI) store:</b> %1.</p>")
+                                                     .arg(codepage_note.toHtmlEscaped());
   if (losses.empty()) {
     html += QStringLiteral("<h2>Reading complete</h2><p>The offline store was read whole: every folder and every "
-                           "item in it could be read.</p>");
+                           "item in it could be read.</p>") + note;
     if (rebuilt > 0) {
       html += QStringLiteral("<p>%1 damaged part(s) of its index were made good from other copies in the file; "
                              "nothing was lost.</p>")
@@ -128,7 +133,8 @@ QString completion_page_html(const std::vector<NamedLoss>& losses, std::size_t r
     html += QStringLiteral("<h2>Reading complete, with losses</h2><p><b>The offline store could not be read whole: "
                            "%1 object(s) were lost or damaged.</b> The folders that held them are marked in the "
                            "tree; everything else can be saved.</p>")
-                .arg(losses.size());
+                .arg(losses.size()) +
+            note;
     // Grouped by folder, in the order the folders were first named.
     QStringList order;
     QMap<QString, QStringList> by_folder;

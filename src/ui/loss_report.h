@@ -46,7 +46,8 @@ QString shown_path(const QString& folder_path);
 
 // The page the recovery screen shows when the analysis has ended: whether the store was read
 // whole, else how many objects were lost and where.
-QString completion_page_html(const std::vector<NamedLoss>& losses, std::size_t rebuilt);
+QString completion_page_html(const std::vector<NamedLoss>& losses, std::size_t rebuilt,
+                             const QString& codepage_note = {});
 
 // Marks each folder holding losses in the tree (a warning icon and the losses as its tool tip
 // and accessible description); losses outside any folder mark the top of the tree.

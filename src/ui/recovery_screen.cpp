@@ -305,6 +305,7 @@ void Repair_Recover::StartAnalysis() {
   const QByteArray source = wizard_.AnalysisSource().toUtf8();
   options.source_path = std::string(source.constData(), static_cast<std::size_t>(source.size()));
   result_->store.path = options.source_path;
+  options.choose_codepage = true;
   // The file being read, named where the user always sees it.
   const QString path = wizard_.AnalysisSource();
   setWindowTitle(QStringLiteral("%1 (%2) - %3")
@@ -372,7 +373,8 @@ void Repair_Recover::OnAnalysisDone(AnalysisStatus status) {
     // Whether the store was read whole is told where the folders to keep are chosen.
     const std::vector<NamedLoss> losses = LossNamer(*result_).NameAll(result_->lost);
     mark_loss_folders(*tree_, losses);
-    preview_->setHtml(completion_page_html(losses, result_->rebuilt.size()));
+    preview_->setHtml(
+        completion_page_html(losses, result_->rebuilt.size(), QString::fromStdString(result_->codepage_note)));
     progress_->hide();
     time_left_->hide();
     save_->setEnabled(true);

@@ -134,6 +134,15 @@ TEST(ApplyProperties, JapaneseAndCyrillicText) {
     ASSERT_TRUE(rec.message && rec.message->display_to);
     EXPECT_EQ(*rec.message->display_to, c.expected);
   }
+  // Each display list from its own property: the copy of the source's properties that follows
+  // would hide a list read from its neighbour.
+  ItemRecord lists;
+  apply_properties({B({E(0x0E02, 0x1F, utf16(u"Dave")), E(0x0E03, 0x1F, utf16(u"Carol")),
+                       E(0x0E04, 0x1F, utf16(u"Bob"))})},
+                   &lists, Unicode());
+  ASSERT_TRUE(lists.message && lists.message->display_cc && lists.message->display_to);
+  EXPECT_EQ(*lists.message->display_cc, "Carol");
+  EXPECT_EQ(*lists.message->display_to, "Bob");
 }
 
 TEST(ApplyProperties, AttachmentsRowByRowThenObjects) {

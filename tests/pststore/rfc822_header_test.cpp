@@ -58,6 +58,12 @@ TEST(Rfc822Header, TheWritersHeader) {
   EXPECT_EQ(h.to[1].name, "Carl, Jr.");  // a comma inside a name does not split it
   EXPECT_EQ(h.to[1].address, "carl@example.com");
   EXPECT_EQ(h.to_text, "Bob; Carl, Jr.<carl@example.com>");
+  // A separator inside quotes or angle brackets is part of the name.
+  const MailHeader quoted =
+      parse_mail_header("To: \"Smith; John\" <john@example.com>; Ann <a;b@example.com>\r\n\r\n");
+  ASSERT_EQ(quoted.to.size(), 2u);
+  EXPECT_EQ(quoted.to[0].name, "Smith; John");
+  EXPECT_EQ(quoted.to[1].address, "a;b@example.com");
   EXPECT_EQ(h.date, m.submit);
   EXPECT_EQ(h.received, m.delivery);
   EXPECT_EQ(h.delivered, m.delivery);
