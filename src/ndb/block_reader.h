@@ -85,6 +85,14 @@ bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth
 // block its trailer vouches for is taken to inflate. Counts no damage: where the answer is no,
 // reading the value tells what is wrong, and counts it.
 bool CheckNodeData(const OstContext& context, const BlockEntry& entry);
+// Looks at a value's blocks as ReadNodeData reads them, without decoding or inflating its data
+// blocks: a block whose trailer does not vouch for it is counted as damaged, as reading it
+// would count it. False where the value could not be read whole (a block missing or cut
+// short, a data tree that does not add up to its stored total).
+bool CheckValueBlocks(const OstContext& context, const BlockEntry& entry);
+// Whether the block at this entry's place is the one the entry names: read whole, with a
+// trailer that vouches for its id, size and bytes. Nothing is counted.
+bool BlockVouched(const OstContext& context, const BlockEntry& entry);
 // The blocks that hold a value's bytes, in order: the block itself, or the blocks under its data
 // tree (read one by one with ReadBlockDecoded). Only the tree's own blocks are read here. Where
 // part of the tree cannot be read, the blocks before it are listed and complete is false, so
