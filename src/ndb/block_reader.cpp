@@ -216,6 +216,17 @@ bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, 
   return deliver_data_tree(ctx, bid, sink, depth, walk) && !walk.size_mismatch;
 }
 
+// A value as ReadNodeData reads it, but one whose tree does not add up is kept as far as its
+// blocks go, with the damage counted for its object: for a heap, whose blocks still hold their
+// properties.
+bool deliver_in_part(const OstContext& ctx, const BlockEntry& entry, ValueSink& sink) {
+  if (!entry.bid.is_internal()) return ReadNodeData(ctx, entry, sink);
+  TreeWalk walk{ctx.blocks->size()};
+  if (!deliver_data_tree(ctx, entry.bid, sink, 0, walk)) return false;
+  if (walk.size_mismatch) count_damage(ctx);
+  return true;
+}
+
 bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry>& out, int depth,
                         std::size_t& visits) {
   if (depth > kMaxTreeDepth || !take_visit(visits)) return false;
@@ -361,13 +372,9 @@ std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid) {
 std::optional<std::vector<ByteVector>> ReadNodeBlocks(const OstContext& context, Bid bid) {
   const auto entry = FindBlock(context, bid);
   if (!entry) return std::nullopt;
+  // The blocks a heap has still hold their properties.
   BlockListSink sink;
-  if (!entry->bid.is_internal()) return ReadNodeData(context, *entry, sink) ? std::optional(std::move(sink.blocks())) : std::nullopt;
-  // A heap keeps what its tree names even when the tree does not add up: the blocks it has
-  // still hold their properties, and the damage is counted for the object.
-  TreeWalk walk{context.blocks->size()};
-  if (!deliver_data_tree(context, entry->bid, sink, 0, walk)) return std::nullopt;
-  if (walk.size_mismatch) count_damage(context);
+  if (!deliver_in_part(context, *entry, sink)) return std::nullopt;
   return std::move(sink.blocks());
 }
 

@@ -141,7 +141,8 @@ TEST_P(EveryLayout, DataTreeShortOfItsStoredTotalIsNotWhole) {
   const Bid ba = b.AddBlock(pattern(3000, 1)), bc = b.AddBlock(pattern(5000, 2));
   const Bid sound = b.AddDataTree({ba, bc}, 1, 8000);
   const Bid short_tree = b.AddDataTree({ba, bc}, 1, 9000);
-  b.AddNode(kNidMessageStore, sound, Bid(), Nid());
+  const Bid list = b.AddSubnodeLeaf({{Nid(0x671), short_tree, Bid()}});
+  b.AddNode(kNidMessageStore, sound, list, Nid());
   auto l = load(b, "short-tree.pst");
   const auto whole = FindBlock(l->ctx, sound), cut = FindBlock(l->ctx, short_tree);
   ASSERT_TRUE(whole && cut);
@@ -157,6 +158,9 @@ TEST_P(EveryLayout, DataTreeShortOfItsStoredTotalIsNotWhole) {
   const auto blocks = ReadNodeBlocks(l->ctx, short_tree);
   ASSERT_TRUE(blocks.has_value());
   EXPECT_EQ(blocks->size(), 2u);
+  const auto subs = ReadSubnodes(l->ctx, list);
+  ASSERT_TRUE(subs.has_value());
+  EXPECT_FALSE(ReadSubnodeValue(l->ctx, Nid(0x671), *subs).has_value());
   EXPECT_EQ(l->ctx.damaged_blocks.load(), damaged + 1);
 }
 
