@@ -44,6 +44,9 @@ struct Dumper {
   std::vector<std::string> lines;
   std::vector<std::string> errors;
   int threads = 2;
+  // The last attachment's name when its value could not be read whole.
+  std::optional<std::string> partial_attachment;
+  bool folder_damaged = false;
 
   static const PropertyEntry* find(const PropertyBlock& b, std::uint32_t id) { return b.find(id); }
 
@@ -90,8 +93,11 @@ struct Dumper {
     return out;
   }
 
+  // Sets folder_damaged when a block of the folder's object does not vouch for itself.
   std::string folder_name(const NodeRecord& folder) {
+    const std::uint64_t damaged_before = damaged_blocks_read_here();
     auto obj = ReadObject(ctx, folder);
+    folder_damaged = damaged_blocks_read_here() != damaged_before;
     if (!obj || obj->properties.blocks.empty()) {
       errors.push_back("folder " + std::to_string(folder.nid.value) + ": unreadable");
       return {};
@@ -140,12 +146,14 @@ struct Dumper {
         size = static_cast<std::int64_t>(data->value->size());
         if (size > 0) sha = sha256_hex(*data->value);
       } else if (data && !data->unread_subnode.is_null()) {
+        // Looked for where a save looks: the object's own sub-nodes, then the message's.
         const SubnodeEntry* big = FindSubnode(obj->subnodes, data->unread_subnode);
+        if (!big) big = FindSubnode(message.subnodes, data->unread_subnode);
         HashSink sink;
-        if (big && StreamSubnodeValue(ctx, *big, sink)) {
-          size = static_cast<std::int64_t>(sink.total());
-          if (size > 0) sha = sink.hex();
-        }
+        // A value that cannot be read whole shows what could be read, and is named.
+        if (!big || !StreamSubnodeValue(ctx, *big, sink)) partial_attachment = name;
+        size = static_cast<std::int64_t>(sink.total());
+        if (size > 0) sha = sink.hex();
       }
       o.add("size", size);
       if (sha.empty()) o.add_null("sha256"), sorted.add_null("sha256");
@@ -170,18 +178,20 @@ struct Dumper {
     std::size_t number = 0;
     for (const auto& row : rows->properties.blocks) {
       ++number;
+      partial_attachment.reset();
       if (auto a = attachment(message, row, cp)) {
         entries.push_back(*a);
-        continue;
+        if (!partial_attachment) continue;
       }
-      // Named as the analysis and the convert name it: by the table row's name, else its place.
-      std::string name;
+      // Named as the analysis and the convert name it: by the object's name, the table row's,
+      // else its place.
+      std::string name = partial_attachment.value_or("");
       for (std::uint32_t id : {0x3707u, 0x3704u, 0x3001u}) {
-        name = text(row, id, cp);
         if (!name.empty()) break;
+        name = text(row, id, cp);
       }
       if (name.empty()) name = "Attachment " + std::to_string(number);
-      errors.push_back(where + ": attachment \"" + name + "\" could not be read whole");
+      errors.push_back(where + ": attachment \"" + name + "\" could not be read whole; what could be read of it is kept");
     }
     std::sort(entries.begin(), entries.end());
     std::string out = "[";
@@ -300,6 +310,14 @@ struct Dumper {
     return out;
   }
 
+  // A folder of the mailbox read from damaged blocks, as the analysis and the convert name it
+  // (the folders the store keeps for itself are no part of what they read).
+  void name_damaged_folder(const NodeRecord& folder, const std::string& parent_path) {
+    if (folder_damaged)
+      errors.push_back(parent_path + ": folder " + std::to_string(folder.nid.value) +
+                       ": part of its data is damaged (block checksums do not match); shown as read");
+  }
+
   // The folders and messages whose parent folder is lost, under "Recovered Items" as convert
   // saves them; a folder keeps its own subfolders.
   void recovered(const std::vector<const NodeRecord*>& orphans) {
@@ -311,6 +329,7 @@ struct Dumper {
         continue;
       }
       const std::string name = escape_name(folder_name(*n));
+      name_damaged_folder(*n, path);
       messages(messages_of(*n), path + "/" + name, path + "/" + name);
       walk(*n, path + "/" + name, path + "/" + name, true);
     }
@@ -331,6 +350,7 @@ struct Dumper {
         found = true;
       } else if (ipm_path) {
         sub_ipm = ipm_path->empty() ? name : *ipm_path + "/" + name;
+        name_damaged_folder(*child, path);
       }
       messages(messages_of(*child), sub_path, sub_ipm);
       walk(*child, sub_path, sub_ipm, found);

@@ -54,7 +54,21 @@ bool load_attachments(const OstContext& ctx, const LoadedObject& message, ItemRe
       if (source) ++source->unreadable_parts;
       continue;
     }
-    if (load == AttachmentLoad::kListing) continue;
+    if (load == AttachmentLoad::kListing) {
+      // Its data is not read, but its blocks are looked at as a save reads them, so that the
+      // listing names the same damage: a value that cannot be read whole, or damaged blocks.
+      const PropertyEntry* value = object->properties.blocks.front().find(kPidAttachDataBinary);
+      const SubnodeEntry* data =
+          value && !value->unread_subnode.is_null() ? find_data_subnode(&*object, message, value->unread_subnode) : nullptr;
+      if (value && !value->unread_subnode.is_null() && (!data || !data->data_block || !CheckValueBlocks(ctx, *data->data_block))) {
+        node.object_unreadable = true;
+        if (source) ++source->unreadable_parts;
+        // Its names, for the words every pass names it with.
+        holder.attachment_cursor = i;
+        apply_properties(object->properties.blocks, &holder, attachment_options);
+      }
+      continue;
+    }
     holder.attachment_cursor = i;
     apply_properties(object->properties.blocks, &holder, attachment_options);
     if (source && !object->properties.blocks.empty() && i < source->attachments.size())

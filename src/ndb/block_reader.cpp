@@ -19,6 +19,11 @@ constexpr int kMaxTreeDepth = 4;
 
 thread_local std::uint64_t damaged_here = 0;
 
+void count_damage(const OstContext& ctx) {
+  ctx.damaged_blocks.fetch_add(1, std::memory_order_relaxed);
+  ++damaged_here;
+}
+
 // A sound tree names each block once, so its walk visits no more blocks than the index holds.
 // A tree that names blocks again and again would make a few kilobytes of a damaged or hostile
 // file expand without end: the walk stops when the visits run out.
@@ -101,10 +106,7 @@ std::optional<StoredBlock> read_checked(const OstContext& ctx, const BlockEntry&
 std::optional<ByteVector> read_stored(const OstContext& ctx, const BlockEntry& entry) {
   auto stored = read_checked(ctx, entry);
   if (!stored) return std::nullopt;
-  if (!stored->vouched) {
-    ctx.damaged_blocks.fetch_add(1, std::memory_order_relaxed);
-    ++damaged_here;
-  }
+  if (!stored->vouched) count_damage(ctx);
   return std::move(stored->bytes);
 }
 
@@ -129,30 +131,51 @@ class BlockListSink : public ValueSink {
   std::vector<ByteVector> blocks_;
 };
 
+// The bytes a leaf of a data tree holds, as the index gives them: no data block is read.
+std::uint64_t leaf_size(const OstContext& ctx, Bid leaf, const ByteVector* bytes) {
+  if (bytes) return bytes->size();
+  const auto entry = FindBlock(ctx, leaf);
+  return entry ? entry->cb_inflated : 0;
+}
+
+// One walk over a data tree: the visits it may still make, and the bytes its leaves hold.
+struct TreeWalk {
+  std::size_t visits;
+  std::uint64_t size = 0;
+  // A tree whose leaves do not add up to the total it stores (lcbTotal): a count lowered or
+  // raised, or ids lost. Every leaf it names is still walked, so that what can be read is.
+  bool size_mismatch = false;
+};
+
 // Walks a data tree in the order of its data and hands each leaf to on_leaf: its id, and its
 // bytes when the walk already has them (a block marked internal that is no data tree is taken
 // as one plain block). on_leaf returns false to end the walk as failed.
 // fetch reads the tree's own blocks, ready for use (read_prepared, or a stricter reader).
 template <class OnLeaf, class Fetch = decltype(&read_prepared)>
-bool walk_data_tree(const OstContext& ctx, Bid bid, int depth, std::size_t& visits, OnLeaf& on_leaf,
+bool walk_data_tree(const OstContext& ctx, Bid bid, int depth, TreeWalk& walk, OnLeaf& on_leaf,
                     Fetch fetch = &read_prepared) {
-  if (depth > kMaxTreeDepth || ctx.stopped() || !take_visit(visits)) return false;
+  if (depth > kMaxTreeDepth || ctx.stopped() || !take_visit(walk.visits)) return false;
   auto block = fetch(ctx, bid);
   if (!block) return false;
   const Bytes b(*block);
-  if (b.empty() || b[0] != kBlockTypeDataTree) return on_leaf(bid, &*block);
-  // lcbTotal is not checked: the sizes of the children are what counts.
+  if (b.empty() || b[0] != kBlockTypeDataTree) {
+    walk.size += b.size();
+    return on_leaf(bid, &*block);
+  }
   const auto tree = XBlock::Parse(b, ctx.header.layout, Tolerance::kSalvage);
   if (!tree) return false;
+  const std::uint64_t before = walk.size;
   for (const std::uint64_t id : tree->bids) {
     const Bid child(id);
     if (tree->level == 1 && !child.is_internal()) {
-      if (!take_visit(visits) || !on_leaf(child, nullptr)) return false;
-    } else if (!walk_data_tree(ctx, child, depth + 1, visits, on_leaf, fetch)) {
+      if (!take_visit(walk.visits) || !on_leaf(child, nullptr)) return false;
+      walk.size += leaf_size(ctx, child, nullptr);
+    } else if (!walk_data_tree(ctx, child, depth + 1, walk, on_leaf, fetch)) {
       return false;
     }
     if (ctx.stopped()) return false;
   }
+  if (walk.size - before != tree->total) walk.size_mismatch = true;
   return true;
 }
 
@@ -173,7 +196,8 @@ std::optional<ByteVector> read_vouched_prepared(const OstContext& ctx, Bid bid) 
   return prepare_block(ctx, *entry, std::move(*stored));
 }
 
-bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, std::size_t& visits) {
+// Every leaf of a data tree into the sink; false when one cannot be read.
+bool deliver_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, TreeWalk& walk) {
   auto deliver = [&](Bid leaf, const ByteVector* bytes) {
     if (bytes) {
       sink.Deliver(*bytes);
@@ -184,7 +208,23 @@ bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, 
     sink.Deliver(*data);
     return true;
   };
-  return walk_data_tree(ctx, bid, depth, visits, deliver);
+  return walk_data_tree(ctx, bid, depth, walk, deliver);
+}
+
+// A value whose tree does not add up is read as far as it goes and fails: it is not whole.
+bool read_data_tree(const OstContext& ctx, Bid bid, ValueSink& sink, int depth, TreeWalk& walk) {
+  return deliver_data_tree(ctx, bid, sink, depth, walk) && !walk.size_mismatch;
+}
+
+// A value as ReadNodeData reads it, but one whose tree does not add up is kept as far as its
+// blocks go, with the damage counted for its object: for a heap, whose blocks still hold their
+// properties.
+bool deliver_in_part(const OstContext& ctx, const BlockEntry& entry, ValueSink& sink) {
+  if (!entry.bid.is_internal()) return ReadNodeData(ctx, entry, sink);
+  TreeWalk walk{ctx.blocks->size()};
+  if (!deliver_data_tree(ctx, entry.bid, sink, 0, walk)) return false;
+  if (walk.size_mismatch) count_damage(ctx);
+  return true;
 }
 
 bool read_subnode_block(const OstContext& ctx, Bid bid, std::vector<SubnodeEntry>& out, int depth,
@@ -266,13 +306,13 @@ std::optional<ByteVector> ReadBlockDecoded(const OstContext& context, Bid bid) {
 }
 
 bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth) {
-  std::size_t visits = context.blocks->size();
-  return read_data_tree(context, bid, sink, depth, visits);
+  TreeWalk walk{context.blocks->size()};
+  return read_data_tree(context, bid, sink, depth, walk);
 }
 
 bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink& sink) {
-  std::size_t visits = context.blocks->size();
-  if (entry.bid.is_internal()) return read_data_tree(context, entry.bid, sink, 0, visits);
+  TreeWalk walk{context.blocks->size()};
+  if (entry.bid.is_internal()) return read_data_tree(context, entry.bid, sink, 0, walk);
   auto block = read_prepared(context, entry.bid);
   if (!block) return false;
   sink.Deliver(*block);
@@ -287,25 +327,39 @@ std::optional<ValueBlockList> ValueBlocks(const OstContext& context, Bid bid) {
     out.blocks.push_back(entry->bid);
     return out;
   }
-  std::size_t visits = context.blocks->size();
+  TreeWalk walk{context.blocks->size()};
   auto collect = [&](Bid leaf, const ByteVector*) {
     out.blocks.push_back(leaf);
     return true;
   };
-  out.complete = walk_data_tree(context, entry->bid, 0, visits, collect);
+  out.complete = walk_data_tree(context, entry->bid, 0, walk, collect) && !walk.size_mismatch;
   return out;
 }
 
 bool CheckNodeData(const OstContext& context, const BlockEntry& entry) {
   if (context.stopped()) return false;
   if (!entry.bid.is_internal()) return read_vouched(context, entry).has_value();
-  std::size_t visits = context.blocks->size();
+  TreeWalk walk{context.blocks->size()};
   // A leaf handed over with its bytes was fetched, and so vouched for, by the walk itself.
   auto check = [&](Bid leaf, const ByteVector* bytes) {
     return bytes != nullptr || read_vouched(context, FindBlock(context, leaf)).has_value();
   };
-  return walk_data_tree(context, entry.bid, 0, visits, check, &read_vouched_prepared);
+  return walk_data_tree(context, entry.bid, 0, walk, check, &read_vouched_prepared) && !walk.size_mismatch;
 }
+
+bool CheckValueBlocks(const OstContext& context, const BlockEntry& entry) {
+  if (context.stopped()) return false;
+  auto look = [&](Bid leaf, const ByteVector* bytes) {
+    if (bytes) return true;
+    const auto found = FindBlock(context, leaf);
+    return found && read_stored(context, *found).has_value();
+  };
+  if (!entry.bid.is_internal()) return read_stored(context, entry).has_value();
+  TreeWalk walk{context.blocks->size()};
+  return walk_data_tree(context, entry.bid, 0, walk, look) && !walk.size_mismatch;
+}
+
+bool BlockVouched(const OstContext& context, const BlockEntry& entry) { return read_vouched(context, entry).has_value(); }
 
 std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid) {
   const auto entry = FindBlock(context, bid);
@@ -318,8 +372,9 @@ std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid) {
 std::optional<std::vector<ByteVector>> ReadNodeBlocks(const OstContext& context, Bid bid) {
   const auto entry = FindBlock(context, bid);
   if (!entry) return std::nullopt;
+  // The blocks a heap has still hold their properties.
   BlockListSink sink;
-  if (!ReadNodeData(context, *entry, sink)) return std::nullopt;
+  if (!deliver_in_part(context, *entry, sink)) return std::nullopt;
   return std::move(sink.blocks());
 }
 

@@ -75,8 +75,9 @@ std::optional<ByteVector> ReadBlock(const OstContext& context, Bid bid);
 std::optional<ByteVector> ReadBlockDecoded(const OstContext& context, Bid bid);
 
 // The whole value of a node or sub-node: a single data block, or the concatenation of the
-// data blocks under a data tree. Returns false when any block is missing or unreadable; what
-// was delivered before the failure stays delivered.
+// data blocks under a data tree. Returns false when any block is missing or unreadable, or when
+// the tree's blocks do not add up to the total it stores (lcbTotal); what was delivered before
+// the failure stays delivered.
 bool ReadNodeData(const OstContext& context, const BlockEntry& entry, ValueSink& sink);
 bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth = 0);
 // Whether ReadNodeData would find the value whole and undamaged, learned without decoding or
@@ -85,6 +86,14 @@ bool ReadDataTree(const OstContext& context, Bid bid, ValueSink& sink, int depth
 // block its trailer vouches for is taken to inflate. Counts no damage: where the answer is no,
 // reading the value tells what is wrong, and counts it.
 bool CheckNodeData(const OstContext& context, const BlockEntry& entry);
+// Looks at a value's blocks as ReadNodeData reads them, without decoding or inflating its data
+// blocks: a block whose trailer does not vouch for it is counted as damaged, as reading it
+// would count it. False where the value could not be read whole (a block missing or cut
+// short, a data tree that does not add up to its stored total).
+bool CheckValueBlocks(const OstContext& context, const BlockEntry& entry);
+// Whether the block at this entry's place is the one the entry names: read whole, with a
+// trailer that vouches for its id, size and bytes. Nothing is counted.
+bool BlockVouched(const OstContext& context, const BlockEntry& entry);
 // The blocks that hold a value's bytes, in order: the block itself, or the blocks under its data
 // tree (read one by one with ReadBlockDecoded). Only the tree's own blocks are read here. Where
 // part of the tree cannot be read, the blocks before it are listed and complete is false, so
@@ -98,6 +107,7 @@ std::optional<ValueBlockList> ValueBlocks(const OstContext& context, Bid bid);
 std::optional<ByteVector> ReadNodeValue(const OstContext& context, Bid bid);
 // The data blocks of a value one by one, each decoded and inflated, in order. A heap-on-node
 // spread over a data tree needs them apart: every block is one heap block with its own map.
+// A tree that does not add up to its stored total gives the blocks it names, counted as damaged.
 std::optional<std::vector<ByteVector>> ReadNodeBlocks(const OstContext& context, Bid bid);
 
 // The sub-node list under a sub-node block (an SLBLOCK, or an SIBLOCK of SLBLOCKs), in order.

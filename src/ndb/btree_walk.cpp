@@ -86,7 +86,14 @@ struct Walk {
   }
 
   void lose(std::uint64_t low, std::uint64_t high, std::uint64_t offset, std::string why, bool suspect = false) {
-    lost.push_back({low, high, offset, std::move(why), suspect});
+    lost.push_back({low, high, offset, std::move(why), suspect, {}, {}});
+  }
+
+  // A leaf whose checksum fails is no more trusted than a missing one: its whole key range is
+  // lost to the walk, and its entries wait for the repair to confirm them.
+  LostKeyRange& lose_unverified(std::uint64_t expected, std::uint64_t upper, std::uint64_t offset) {
+    lose(expected == kNoKey ? 0 : expected, upper, offset, "fails its checksum");
+    return lost.back();
   }
 
   std::size_t intermediate_capacity() const { return g.entry_area / g.bt_entry_size; }
@@ -115,6 +122,7 @@ int walk_block_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& tr
   std::uint64_t prev = 0;
   std::size_t i = 0;
   BlockLeaf leaf{0, offset, 0};
+  LostKeyRange* unverified = nullptr;
   for (; i < capacity; ++i) {
     const auto entry = parse_bt_entry<BbtEntry>(page, i, g.bbt_leaf_entry_size, w.layout());
     const std::uint64_t bid = entry.bid;
@@ -125,10 +133,13 @@ int walk_block_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& tr
     // Equal ids are accepted (the first occurrence answers lookups); a falling id, or one at or
     // past the bound the parent gave this page, is a stale entry.
     if ((have_prev && bid < prev) || bid >= upper) {
-      if (have_prev) note_order_break(w, trailer.has_value(), prev, upper, offset);
+      if (have_prev && !unverified) note_order_break(w, trailer.has_value(), prev, upper, offset);
       break;
     }
-    if (w.leaves) {
+    if (!trailer && !w.leaves && !unverified) unverified = &w.lose_unverified(expected, upper, offset);
+    if (unverified) {
+      unverified->unverified_blocks.push_back(BlockEntry::From(entry, w.layout()));
+    } else if (w.leaves) {
       // Paged lookups search by key: every key must be new and greater than the one before.
       const std::uint64_t key = Bid(bid).key().value;
       if (w.taken > 0 && key <= w.last_key) w.sound = false;
@@ -157,6 +168,7 @@ int walk_node_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& tra
   const std::size_t capacity = usable_entries(trailer, g.entry_area / g.nbt_leaf_entry_size);
   bool have_prev = false;
   std::uint64_t prev = 0;
+  LostKeyRange* unverified = nullptr;
   for (std::size_t i = 0; i < capacity; ++i) {
     // The entry's parser keeps the 32 bits of the NID only: old files leave junk above them.
     const auto entry = parse_bt_entry<NbtEntry>(page, i, g.nbt_leaf_entry_size, w.layout());
@@ -165,15 +177,17 @@ int walk_node_leaf(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& tra
     // the bound) is misplaced, and its subtree is lost until the repair finds it.
     if (i == 0 && expected != kNoKey && nid != expected) return w.fail("does not begin with the expected key");
     if (nid >= upper || (have_prev && nid <= prev)) {
-      if (have_prev && nid != 0) note_order_break(w, trailer.has_value(), prev, upper, offset);
+      if (have_prev && nid != 0 && !unverified) note_order_break(w, trailer.has_value(), prev, upper, offset);
       break;
     }
     if (ctx.stopped()) return kStopped;
     ctx.nbt_leaf_seen = true;
+    if (!trailer && !unverified) unverified = &w.lose_unverified(expected, upper, offset);
     if (nid == 0) continue;
     prev = nid;
     have_prev = true;
-    ctx.nodes->Place(Nid(entry.nid), Bid(entry.bid_data), Bid(entry.bid_sub), Nid(entry.nid_parent), *ctx.blocks, ctx.file);
+    if (unverified) unverified->unverified_nodes.push_back(entry);
+    else ctx.nodes->Place(Nid(entry.nid), Bid(entry.bid_data), Bid(entry.bid_sub), Nid(entry.nid_parent), *ctx.blocks, ctx.file);
   }
   return kLeafConsumed;
 }
@@ -195,10 +209,14 @@ std::uint8_t& leaf_depth(Walk& w) { return is_node_tree(w) ? w.ctx.nbt_leaf_dept
 
 // trusted: the page's checksum holds and it says it is no leaf, so a child that fails is a lost
 // subtree, never a sign that the leaves were one level higher.
-int walk_intermediate(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& trailer, int depth,
-                      std::uint64_t expected, std::uint64_t upper) {
+int walk_intermediate(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& trailer, std::uint64_t offset,
+                      int depth, std::uint64_t expected, std::uint64_t upper) {
   const bool trusted = trailer && trailer->level > 0;
   if (!trusted) w.sound = false;
+  // Its keys and child offsets are unconfirmed: whatever a bent bound or pointer keeps from
+  // the walk is looked for in the scan (a child page that proves itself is still taken).
+  const std::size_t lost_before = w.lost.size();
+  if (!trailer) w.lose(expected == kNoKey ? 0 : expected, upper, offset, "fails its checksum", true);
   const std::size_t capacity = usable_entries(trailer, w.intermediate_capacity());
   if (expected != kNoKey && entry_at(w, page, 0).key != expected) return w.fail("does not begin with the expected key");
   // The node tree's pages bound nothing below them: its walk has always taken the keys of a
@@ -223,11 +241,11 @@ int walk_intermediate(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& 
     try {
       int r = walk_page(w, child, depth + 1, key, next);
       if (r == kDepthLearned) r = walk_page(w, child, depth + 1, key, next);
-      if (r == kFailed) failed.push_back({key, next, child, w.failure, false});
+      if (r == kFailed) failed.push_back({key, next, child, w.failure, false, {}, {}});
       else any_child_read = true;
     } catch (const CFileException&) {
       // An unreadable child costs that subtree only, until the repair looks for it.
-      failed.push_back({key, next, child, "cannot be read", false});
+      failed.push_back({key, next, child, "cannot be read", false, {}, {}});
     }
     if (w.ctx.stopped()) return kStopped;
     if (last) break;
@@ -235,6 +253,7 @@ int walk_intermediate(Walk& w, Bytes page, const std::optional<VerifiedBtPage>& 
   if (!failed.empty()) w.sound = false;
   if (!failed.empty() && !any_child_read && !leaf_seen(w) && !trusted) {
     leaf_depth(w) = static_cast<std::uint8_t>(depth);
+    w.lost.erase(w.lost.begin() + static_cast<std::ptrdiff_t>(lost_before), w.lost.end());
     return kDepthLearned;
   }
   w.lost.insert(w.lost.end(), failed.begin(), failed.end());
@@ -253,7 +272,7 @@ int walk_page(Walk& w, std::uint64_t offset, int depth, std::uint64_t expected, 
   if (trailer && trailer->level == 0 && leaf_depth(w) == 0xFF) leaf_depth(w) = static_cast<std::uint8_t>(depth);
   const bool leaf = depth == leaf_depth(w);
   int r = kFailed;
-  if (!leaf) r = walk_intermediate(w, *page, trailer, depth, expected, upper);
+  if (!leaf) r = walk_intermediate(w, *page, trailer, offset, depth, expected, upper);
   else if (is_node_tree(w)) r = walk_node_leaf(w, *page, trailer, offset, expected, upper);
   else r = walk_block_leaf(w, *page, trailer, offset, expected, upper);
   if (r == kLeafConsumed || r == kIntermediateConsumed) w.consumed.insert(offset);

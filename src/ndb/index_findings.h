@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "format/page.h"
+#include "ndb/block_index.h"
+
 namespace salvora {
 
 // Keys of one index that its walk could not reach: a subtree whose page was missing,
@@ -17,6 +20,10 @@ struct LostKeyRange {
   std::uint64_t page_offset = 0; // where the walk looked for the subtree's page
   std::string why;
   bool suspect_only = false;     // a page read in part: its rest is looked for, not reported lost
+  // A leaf page that fails its checksum: its entries, which the repair takes only where no
+  // sound copy gives them and what they point at confirms them.
+  std::vector<BlockEntry> unverified_blocks;
+  std::vector<NbtEntry> unverified_nodes;
 };
 
 struct IndexFindings {

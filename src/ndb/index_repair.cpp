@@ -37,18 +37,127 @@ const LostKeyRange* range_of(const std::vector<LostKeyRange>& ranges, std::uint6
   return nullptr;
 }
 
-// The findings' lines for each range, by how many entries the scan gave it.
-void report_ranges(IndexFindings& f, const char* index, const std::vector<LostKeyRange>& ranges,
-                   const std::unordered_map<const LostKeyRange*, std::size_t>& added) {
+// What the repair did for one range: entries taken from copies the scan found, entries of its
+// own page (one that fails its checksum) that stand, and those it could not confirm.
+struct RangeOutcome {
+  std::size_t from_copies = 0;
+  std::size_t confirmed = 0;
+  std::vector<std::string> unconfirmed;
+};
+using Outcomes = std::unordered_map<const LostKeyRange*, RangeOutcome>;
+
+// The findings' lines for each range, by what the repair gave it.
+void report_ranges(IndexFindings& f, const char* index, const std::vector<LostKeyRange>& ranges, const Outcomes& outcomes) {
+  const RangeOutcome none;
   for (const auto& r : ranges) {
-    const auto it = added.find(&r);
-    const std::size_t n = it == added.end() ? 0 : it->second;
-    if (n > 0) {
-      f.rebuilt.push_back(range_text(index, r) + "; " + std::to_string(n) +
-                          " entries rebuilt from copies found by scanning the file");
-    } else if (!r.suspect_only) {
+    const auto it = outcomes.find(&r);
+    const RangeOutcome& o = it == outcomes.end() ? none : it->second;
+    if (o.from_copies > 0 || o.confirmed > 0) {
+      std::string line = range_text(index, r) + ";";
+      if (o.from_copies > 0)
+        line += " " + std::to_string(o.from_copies) + " entries rebuilt from copies found by scanning the file";
+      if (o.confirmed > 0)
+        line += std::string(o.from_copies > 0 ? "," : "") + " " + std::to_string(o.confirmed) +
+                " of its own entries confirmed by what they point at";
+      f.rebuilt.push_back(line);
+    } else if (!r.suspect_only && o.unconfirmed.empty()) {
       f.lost.push_back(range_text(index, r) + "; no copy of its entries was found in the file");
     }
+    for (const auto& why : o.unconfirmed) f.lost.push_back(range_text(index, r) + "; " + why);
+  }
+}
+
+// The entries of block index pages that fail their checksum stand when the block at the place
+// they give vouches for their id and size: they are taken before the copies the scan found
+// (they carry the reference counts that blocks found by their trailers lack). The others are
+// returned, to be named unless a copy gives their ids.
+std::vector<std::pair<const LostKeyRange*, BlockEntry>> take_vouched_blocks(OstContext& ctx, const std::vector<LostKeyRange>& ranges,
+                                                                            Outcomes& outcomes) {
+  std::vector<std::pair<const LostKeyRange*, BlockEntry>> doubtful;
+  std::unordered_set<std::uint64_t> taken;
+  for (const auto& r : ranges) {
+    for (const BlockEntry& e : r.unverified_blocks) {
+      if (ctx.stopped()) return doubtful;
+      RangeOutcome& o = outcomes[&r];
+      if (taken.count(e.bid.key().value) || FindBlock(ctx, e.bid)) {
+        ++o.confirmed;
+      } else if (BlockVouched(ctx, e)) {
+        ctx.blocks->Append(e);
+        taken.insert(e.bid.key().value);
+        ++o.confirmed;
+      } else {
+        doubtful.emplace_back(&r, e);
+      }
+    }
+  }
+  ctx.blocks->Seal();
+  return doubtful;
+}
+
+void name_doubtful_blocks(const OstContext& ctx, const std::vector<std::pair<const LostKeyRange*, BlockEntry>>& doubtful,
+                          Outcomes& outcomes) {
+  for (const auto& [range, e] : doubtful) {
+    if (FindBlock(ctx, e.bid)) continue;
+    outcomes[range].unconfirmed.push_back("its entry for block " + hex(e.bid.value) + " could not be confirmed (no block of that id and size at offset " +
+                                          hex(e.ib) + ") and is left out");
+  }
+}
+
+// Why a node entry of a page that fails its checksum cannot stand: its data block is not in
+// the file, or its parent is neither a node of the file nor listed by these pages. Empty when
+// it stands.
+std::string node_doubt(const OstContext& ctx, const NbtEntry& e, const std::unordered_set<std::uint32_t>& listed) {
+  if (e.bid_data == 0 || !FindBlock(ctx, Bid(e.bid_data))) return "its data block " + hex(e.bid_data) + " is not in the file";
+  if (e.nid_parent != 0 && e.nid_parent != e.nid && !ctx.nodes->Find(Nid(e.nid_parent)) && !listed.count(e.nid_parent))
+    return "its parent " + std::to_string(e.nid_parent) + " is not in the file's index";
+  return {};
+}
+
+void place(OstContext& ctx, const NbtEntry& e) {
+  ctx.nodes->Place(Nid(e.nid), Bid(e.bid_data), Bid(e.bid_sub), Nid(e.nid_parent), *ctx.blocks, ctx.file);
+}
+
+// The same for node index pages: a node stands when nothing is wrong with it (node_doubt, and
+// a sub-node block that is in the file). Taken before the copies the scan found, which may be
+// older states of the node; the others are returned for name_doubtful_nodes.
+std::vector<std::pair<const LostKeyRange*, NbtEntry>> take_sound_nodes(OstContext& ctx, const std::vector<LostKeyRange>& ranges,
+                                                                       Outcomes& outcomes, std::unordered_set<std::uint32_t>& listed) {
+  for (const auto& r : ranges) {
+    for (const NbtEntry& e : r.unverified_nodes) listed.insert(e.nid);
+  }
+  std::vector<std::pair<const LostKeyRange*, NbtEntry>> doubtful;
+  for (const auto& r : ranges) {
+    for (const NbtEntry& e : r.unverified_nodes) {
+      RangeOutcome& o = outcomes[&r];
+      if (ctx.nodes->Find(Nid(e.nid))) {
+        ++o.confirmed;
+      } else if (node_doubt(ctx, e, listed).empty() && (e.bid_sub == 0 || FindBlock(ctx, Bid(e.bid_sub)))) {
+        place(ctx, e);
+        ++o.confirmed;
+      } else {
+        doubtful.emplace_back(&r, e);
+      }
+    }
+  }
+  return doubtful;
+}
+
+// The doubtful entries no copy replaced: left out and named; one whose only fault is a sub-node
+// block that is gone keeps its data, and what it kept there is named.
+void name_doubtful_nodes(OstContext& ctx, const std::vector<std::pair<const LostKeyRange*, NbtEntry>>& doubtful,
+                         Outcomes& outcomes, const std::unordered_set<std::uint32_t>& listed) {
+  for (const auto& [range, e] : doubtful) {
+    if (ctx.nodes->Find(Nid(e.nid))) continue;
+    RangeOutcome& o = outcomes[range];
+    const std::string node = "its entry for node " + std::to_string(e.nid);
+    if (const std::string why = node_doubt(ctx, e, listed); !why.empty()) {
+      o.unconfirmed.push_back(node + " could not be confirmed and is left out: " + why);
+      continue;
+    }
+    place(ctx, e);
+    ++o.confirmed;
+    o.unconfirmed.push_back(node + " names a sub-node block " + hex(e.bid_sub) +
+                            " that is not in the file: what the node keeps there (attachments, large values) is lost");
   }
 }
 
@@ -149,6 +258,8 @@ bool RepairBlockIndex(OstContext& context) {
   note_truncation(context);
   auto& ranges = context.findings.lost_blocks;
   if (ranges.empty()) return context.blocks->size() > 0;
+  Outcomes outcomes;
+  const auto doubtful = take_vouched_blocks(context, ranges, outcomes);
   const IndexScan& scan = EnsureIndexScan(context);
   // The newest copy of each missing id: a block index page written later has a higher id. A
   // block found only by its own trailer comes last, and only for ranges truly lost: a page read
@@ -161,19 +272,22 @@ bool RepairBlockIndex(OstContext& context) {
     auto& slot = best[key];
     if (!slot || e.page_bid > slot->page_bid) slot = &e;
   }
-  std::unordered_map<const LostKeyRange*, std::size_t> added;
   for (const auto& [key, e] : best) {
     context.blocks->Append(e->entry);
-    ++added[range_of(ranges, key, true)];
+    ++outcomes[range_of(ranges, key, true)].from_copies;
   }
   context.blocks->Seal();
-  report_ranges(context.findings, "block index", ranges, added);
+  name_doubtful_blocks(context, doubtful, outcomes);
+  report_ranges(context.findings, "block index", ranges, outcomes);
   return context.blocks->size() > 0;
 }
 
 bool RepairNodeIndex(OstContext& context) {
   auto& ranges = context.findings.lost_nodes;
   if (ranges.empty()) return context.nodes->size() > 0;
+  Outcomes outcomes;
+  std::unordered_set<std::uint32_t> listed;
+  const auto doubtful = take_sound_nodes(context, ranges, outcomes, listed);
   const IndexScan& scan = EnsureIndexScan(context);
   std::unordered_map<std::uint32_t, const ScannedNodeEntry*> best;
   for (const auto& e : scan.node_entries) {
@@ -184,15 +298,19 @@ bool RepairNodeIndex(OstContext& context) {
     auto& slot = best[e.nid.value];
     if (!slot || e.page_bid > slot->page_bid) slot = &e;
   }
-  std::unordered_map<const LostKeyRange*, std::size_t> added;
   for (const auto& [nid, e] : best) {
     context.nodes->Place(e->nid, e->data, e->sub, e->parent, *context.blocks, context.file);
-    ++added[range_of(ranges, nid, true)];
+    ++outcomes[range_of(ranges, nid, true)].from_copies;
   }
-  report_ranges(context.findings, "node index", ranges, added);
+  name_doubtful_nodes(context, doubtful, outcomes, listed);
+  report_ranges(context.findings, "node index", ranges, outcomes);
   // Nodes that stayed lost may still have their data in the file.
   bool lost = false;
-  for (const auto& r : ranges) lost = lost || (!r.suspect_only && added.find(&r) == added.end());
+  for (const auto& r : ranges) {
+    const auto it = outcomes.find(&r);
+    lost = lost || (it != outcomes.end() && !it->second.unconfirmed.empty()) ||
+           (!r.suspect_only && (it == outcomes.end() || it->second.from_copies + it->second.confirmed == 0));
+  }
   if (lost && context.blocks->size() > 0) {
     if (const std::size_t n = PlaceLooseObjects(context))
       context.findings.rebuilt.push_back("node index: " + std::to_string(n) +

@@ -9,6 +9,9 @@
 #include <functional>
 #include <regex>
 
+#include "ndb/block_reader.h"
+#include "format/byte_writer.h"
+#include "format/crc.h"
 #include "ndb/ost_context.h"
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
@@ -241,6 +244,189 @@ TEST(DamageCampaign, DamageThatOnceWentUnnoticed) {
     EXPECT_TRUE(run.exit_code == 0 || lost) << c.name << ": " << run.err;
     EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"analyze", copy}).exit_code, run.exit_code) << c.name;
     EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"dump", copy}).exit_code, run.exit_code) << c.name;
+  }
+  fs::remove_all(dir);
+}
+
+// ---- Issue 34: every loss named alike by every command ---------------------------------------
+
+// What the damage kinds below need to know of a store: its layout's page and where things are.
+struct StoreMap {
+  bool wide4k = false;              // 4 KB pages
+  std::uint64_t message_with_sub = 0;  // a message whose node names a sub-node block
+  std::uint64_t folder_block = 0;   // the data block of a folder other than the root: offset
+  std::uint64_t tree_block = 0;     // the data tree of an attachment: offset, stored size
+  std::uint16_t tree_cb = 0;
+  std::string tree_attachment;      // that attachment's name as every command names it
+};
+
+// dump: the source's dump, where an attachment is found by its size.
+StoreMap MapStore(const std::string& path, const std::string& dump) {
+  StoreMap m;
+  OstContext ctx;
+  if (OpenStore(ctx, path) != 0) return m;
+  LoadBlockIndex(ctx);
+  LoadNodeIndex(ctx);
+  m.wide4k = ctx.geometry.page_size == 4096;
+  std::uint32_t last_folder = 0;
+  for (const NodeRecord& node : ctx.nodes->nodes()) {
+    const auto type = node.nid.type();
+    const auto block = node.data_block ? FindBlock(ctx, node.data_bid) : std::nullopt;
+    // The folder made last: one of the user's, never one the store keeps for itself.
+    if (type == kNidTypeNormalFolder && block && !block->bid.is_internal() && node.nid.value > last_folder) {
+      m.folder_block = block->ib;
+      last_folder = node.nid.value;
+    }
+    if (type == kNidTypeNormalMessage && !node.sub_bid.is_null() && m.message_with_sub == 0)
+      m.message_with_sub = node.nid.value;
+  }
+  // A data tree over data blocks whose size is that of one attachment alone.
+  ctx.blocks->ForEach(ctx.file, [&](const BlockEntry& e) {
+    const auto b = e.bid.is_internal() ? ReadBlockDecoded(ctx, e.bid) : std::nullopt;
+    if (!b || b->size() < 8 || (*b)[0] != 1 || (*b)[1] != 1) return true;
+    const std::regex one("\"filename\":\"([^\"]*)\",\"method\":1,\"size\":" + std::to_string(load_u32(*b, 4)) + ",");
+    std::smatch found;
+    if (!std::regex_search(dump, found, one)) return true;
+    m.tree_block = e.ib;
+    m.tree_cb = e.cb;
+    m.tree_attachment = found[1];
+    return false;
+  });
+  return m;
+}
+
+// The block trailer's checksum made right again after a change to a block of a 512-byte-page
+// store: cb bytes of data, then its trailer at the next 64-byte boundary but 16.
+void FixBlockCrc(ByteVector& b, std::uint64_t ib, std::uint16_t cb) {
+  const std::uint64_t trailer = ib + ((cb + 16 + 63) / 64) * 64 - 16;
+  store_u32(b, trailer + 4, ComputeCrc(Bytes(b).subspan(ib, cb)));
+}
+
+// The offset of the live node index entry for nid in a leaf page; 0 when none.
+std::uint64_t NodeEntry(const ByteVector& b, std::uint64_t nid) {
+  for (const std::uint64_t page : testing::IndexPages(b, 0x81, 0)) {
+    const std::size_t count = b[page + 488];
+    for (std::size_t i = 0; i < count; ++i) {
+      if (load_u64(b, page + i * 32) == nid) return page + i * 32;
+    }
+  }
+  return 0;
+}
+
+struct CommandRuns {
+  int analyze = -1, dump = -1, convert = -1;
+  std::string analyze_err, dump_err, convert_err, pst;
+};
+
+CommandRuns RunCommands(const std::string& copy, const std::string& dest) {
+  CommandRuns r;
+  auto a = RunProgram(ProgramPath("salvora-cli"), {"analyze", copy});
+  auto d = RunProgram(ProgramPath("salvora-cli"), {"dump", copy});
+  fs::remove_all(dest);
+  auto c = RunProgram(ProgramPath("salvora-cli"), {"convert", copy, "--dest", dest});
+  r.analyze = a.exit_code, r.dump = d.exit_code, r.convert = c.exit_code;
+  r.analyze_err = a.err, r.dump_err = d.err, r.convert_err = c.err;
+  const auto at = c.out.find("pst=");
+  if (at != std::string::npos) r.pst = c.out.substr(at + 4, c.out.find('\n', at) - at - 4);
+  return r;
+}
+
+// Attachments with data in the first dump that the second shows empty.
+int AttachmentsEmptied(const std::string& source_dump, const std::string& pst_dump) {
+  static const std::regex kEmpty(R"("size":0\b)");
+  const auto count = [](const std::string& s) {
+    return static_cast<int>(std::distance(std::sregex_iterator(s.begin(), s.end(), kEmpty), std::sregex_iterator()));
+  };
+  return count(pst_dump) - count(source_dump);
+}
+
+TEST(DamageCampaign, EveryCommandNamesTheSameLossesOfEachKind) {
+  const std::string dir = testing::TestTempDir() + "/issue34";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string original = dir + "/original.pst";
+  const ByteVector store = Synthesized("pst", "60", "2", "34");
+  testing::WriteBytes(original, store);
+  const std::string source_dump = RunProgram(ProgramPath("salvora-cli"), {"dump", original}).out;
+  const StoreMap map = MapStore(original, source_dump);
+  ASSERT_FALSE(map.wide4k);
+  ASSERT_NE(map.message_with_sub, 0u);
+  ASSERT_NE(map.folder_block, 0u);
+  ASSERT_NE(map.tree_block, 0u) << "no attachment of the synthesized store is held in a data tree";
+  const auto baseline = RunCommands(original, dir + "/base");
+  ASSERT_EQ(baseline.convert, 0) << baseline.convert_err;
+  const std::string quoted = "attachment \"" + map.tree_attachment + "\" could not be read whole";
+
+  struct Case {
+    const char* name;
+    std::function<void(ByteVector&)> damage;
+    std::string words;  // named by all three commands; empty: nothing is lost, all three exit 0
+  };
+  const Case cases[] = {
+      // Its checksum fails: the entry is confirmed or named, never taken on trust.
+      {"a node index page's entry bent to a sub-node block that is not there",
+       [&](ByteVector& b) {
+         const std::uint64_t at = NodeEntry(b, map.message_with_sub);
+         ASSERT_NE(at, 0u);
+         store_u64(b, at + 16, load_u64(b, at + 16) ^ 0x7F000000);
+       },
+       "that is not in the file: what the node keeps there"},
+      {"a block index page's entry bent to a wrong offset",
+       [&](ByteVector& b) {
+         const auto pages = testing::IndexPages(b, 0x80, 0);
+         ASSERT_FALSE(pages.empty());
+         store_u64(b, pages.front() + 8, load_u64(b, pages.front() + 8) + 64);
+       },
+       ""},
+      {"a data tree whose count was lowered, its checksum made right",
+       [&](ByteVector& b) {
+         store_u16(b, map.tree_block + 2, static_cast<std::uint16_t>(load_u16(b, map.tree_block + 2) - 1));
+         FixBlockCrc(b, map.tree_block, map.tree_cb);
+       },
+       quoted},
+      {"a data tree whose count is impossible, its checksum made right",
+       [&](ByteVector& b) {
+         store_u16(b, map.tree_block + 2, 0x7FFF);
+         FixBlockCrc(b, map.tree_block, map.tree_cb);
+       },
+       quoted},
+      {"a block checksum failure in a folder's name",
+       [&](ByteVector& b) { b[map.folder_block + 20] ^= 0x01; },
+       "part of its data is damaged (block checksums do not match)"},
+      // Read by its lower half: nothing is lost.
+      {"a node id with its upper half set, the page's checksum made right",
+       [&](ByteVector& b) {
+         const std::uint64_t at = NodeEntry(b, map.message_with_sub);
+         ASSERT_NE(at, 0u);
+         b[at + 5] = 0x01;
+         const std::uint64_t page = at - (at % 512);
+         store_u32(b, page + 500, ComputeCrc(Bytes(b).subspan(page, 496)));
+       },
+       ""},
+  };
+  for (const auto& c : cases) {
+    ByteVector bytes = store;
+    c.damage(bytes);
+    const std::string copy = dir + "/copy.pst";
+    testing::WriteBytes(copy, bytes);
+    const auto r = RunCommands(copy, dir + "/out");
+    const std::string said = std::string(c.name) + "\nanalyze: " + r.analyze_err + "\ndump: " + r.dump_err +
+                             "\nconvert: " + r.convert_err;
+    const int expected = c.words.empty() ? 0 : 3;
+    EXPECT_EQ(r.analyze, expected) << said;
+    EXPECT_EQ(r.dump, expected) << said;
+    EXPECT_EQ(r.convert, expected) << said;
+    if (!c.words.empty()) {
+      for (const std::string* err : {&r.analyze_err, &r.dump_err, &r.convert_err})
+        EXPECT_NE(err->find(c.words), std::string::npos) << said;
+    }
+    ASSERT_FALSE(r.pst.empty()) << said;
+    std::string problems;
+    if (expected == 0) EXPECT_EQ(PstMessages(r.pst, &problems), PstMessages(baseline.pst, &problems)) << said << problems;
+    // An attachment the source had with data is in the PST with data, or named.
+    const std::string pst_dump = RunProgram(ProgramPath("salvora-cli"), {"dump", r.pst}).out;
+    if (r.convert_err.find("attachment \"") == std::string::npos)
+      EXPECT_LE(AttachmentsEmptied(source_dump, pst_dump), 0) << said;
   }
   fs::remove_all(dir);
 }

@@ -127,6 +127,38 @@ TEST_P(Repair, NodeLeafWithoutACopyIsNamedLost) {
   EXPECT_NE(l->ctx.findings.lost[0].find("no copy of its entries"), std::string::npos);
 }
 
+// A leaf whose checksum fails is not taken on trust (issue 34). A block entry bent to another
+// offset is not confirmed by the block there, and the block's own trailer gives it back; a node
+// entry bent to a data block the file lacks is named and left out. The page's other entries
+// stand, confirmed by their blocks.
+TEST_P(Repair, LeafFailingItsChecksumKeepsWhatItsBlocksConfirm) {
+  const std::size_t id = GetParam() == FileLayout::kAnsi ? 4 : 8;
+  for (std::uint8_t tree : {kBlockPages, kNodePages}) {
+    Store s(GetParam());
+    ByteVector bytes = s.builder.Build();
+    const auto leaves = testing::RootChildren(bytes, tree);
+    ASSERT_GE(leaves.size(), 3u);
+    // The second field of the first entry: a block's offset, a node's data block.
+    bytes[leaves[1] + id + 2] ^= 0x40;
+    auto l = load(bytes, "bent-entry.pst");
+    const auto& f = l->ctx.findings;
+    if (tree == kBlockPages) {
+      EXPECT_EQ(l->readable_messages(s.messages), s.messages.size());
+      EXPECT_TRUE(f.lost.empty()) << ::testing::PrintToString(f.lost);
+      ASSERT_EQ(f.rebuilt.size(), 1u);
+      EXPECT_NE(f.rebuilt[0].find("fails its checksum; 1 entries rebuilt from copies found by scanning the file, 3 of its own"),
+                std::string::npos) << f.rebuilt[0];
+    } else {
+      EXPECT_EQ(l->readable_messages(s.messages), s.messages.size() - 1);
+      EXPECT_EQ(FindNode(l->ctx, s.messages[2]), nullptr);
+      ASSERT_EQ(f.lost.size(), 1u) << ::testing::PrintToString(f.lost);
+      EXPECT_NE(f.lost[0].find("its entry for node " + std::to_string(s.messages[2].value) +
+                               " could not be confirmed and is left out: its data block"),
+                std::string::npos) << f.lost[0];
+    }
+  }
+}
+
 // Root pointers that lead nowhere, with the header checksum wrong or made right: the whole
 // index is rebuilt from its pages.
 TEST_P(Repair, UnusableRootsAreReplacedByScanning) {
