@@ -325,7 +325,8 @@ void DiskSelection::closeEvent(QCloseEvent* event) {
 
 void DiskSelection::follow_focus(QWidget* now) {
   if (now == nullptr || !isAncestorOf(now)) return;
-  const bool on_destination = now == destination_field_ || now == browse_destination_;
+  const bool on_destination = now == destination_field_ || now == browse_destination_ || now == split_ ||
+                              now == split_size_ || split_size_->isAncestorOf(now) || now == split_unit_;
   step_->set_step(on_destination ? 2 : 1);
 }
 
