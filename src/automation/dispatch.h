@@ -34,6 +34,7 @@ class AutomationError : public std::runtime_error {
     kBadArgument,    // wrong number or type of arguments, or a value out of range
     kNoServer,       // no server is registered under the name
     kFailed,         // the server could not do what it was asked
+    kNameTaken,      // a new object's name is someone else's (a file, or one being written under it)
   };
 
   AutomationError(Code code, MemberId member, const std::string& message);

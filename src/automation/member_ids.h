@@ -154,6 +154,12 @@ inline constexpr MemberId kSafeFields = 0x6103;  // put (int32 property tag, val
 // Ours to number, apart from the rest like the import object's.
 inline constexpr MemberId kStore = 0x6111;              // get on a folder -> store
 inline constexpr MemberId kSetReceiveFolder = 0x6112;  // method (folder) on a store
+// What a save needs to own the store it writes: how large its file is getting, what it holds
+// for good, what a failed commit cost, and its end.
+inline constexpr MemberId kStoreSize = 0x6113;       // get on a store -> int64 bytes its file would have if committed now
+inline constexpr MemberId kItemsCommitted = 0x6114;  // get on a store -> int64 messages its last commit put in the file
+inline constexpr MemberId kItemsLost = 0x6115;       // get on a store -> int64 messages accepted, then lost to a failed commit
+inline constexpr MemberId kCloseStore = 0x6116;      // method on a store: commits and closes its file
 
 // A byte stream handed across in place of a file path (see byte_stream.h).
 inline constexpr MemberId kStreamRead = 0x6201;  // method (int32 count) -> bytes; none left: empty bytes

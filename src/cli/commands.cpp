@@ -70,6 +70,9 @@ std::vector<CommandDef> make_commands() {
          "hand headers and attachments to the store through temporary files, as for a store that\n"
          "takes only paths (slower; the PST is the same)"},
         {"threads", OptionKind::kNumber, "N", "1: read the source and write the PST on one thread (default 2)", 1, 2},
+        {"max-pst-size", OptionKind::kText, "SIZE",
+         "split the PST before it passes SIZE (45G, 500M, 2000K or bytes): the next PST is named\n"
+         "as the first with \" (2)\", \" (3)\"... added, with the folders its items need; one pst= line each"},
         codepage_option(),
         {"from-list", OptionKind::kText, "LIST", "also convert the files named in LIST, one path a line"},
         {"batch-report", OptionKind::kText, "FILE", "one JSON line per file, written as each ends (a single file runs as a batch of one)"}},

@@ -25,9 +25,9 @@
 #include "platform/product_globals.h"
 #include "platform/file64.h"
 #include "pststore/pst/pst_verifier.h"
-#include "pststore/store_file.h"
 #include "pststore/store_servers.h"
 #include "writer/save_pass.h"
+#include "writer/store_size.h"
 
 namespace salvora::cli {
 
@@ -132,7 +132,7 @@ class PassWatcher {
     std::fprintf(stderr, "\rsaving: %lld of %lld objects, %d mails, %llu items safe in the PST",
                  static_cast<long long>(progress_.items_saved.load()),
                  static_cast<long long>(std::max<std::int64_t>(progress_.objects_to_visit(), 0)),
-                 progress_.counter(SaveCounter::kMails), static_cast<unsigned long long>(store::committed_store_messages()));
+                 progress_.counter(SaveCounter::kMails), static_cast<unsigned long long>(progress_.items_committed.load()));
     std::fflush(stderr);
     shown_ = true;
   }
@@ -165,7 +165,8 @@ void hold_for_test(PassControl& control, const SaveProgress& progress) {
 }
 
 void print_result(const SaveProgress& progress) {
-  std::printf("pst=%s\n", progress.store_path().c_str());
+  // One line for each PST written, the first one first.
+  for (const auto& path : progress.store_paths()) std::printf("pst=%s\n", path.c_str());
   for (int c = 0; c < static_cast<int>(SaveCounter::kCount); ++c) {
     std::printf("%s=%d\n", save_counter_key(static_cast<SaveCounter>(c)), progress.counter(static_cast<SaveCounter>(c)));
   }
@@ -187,6 +188,7 @@ SaveOptions options_from(const ParsedCommand& args, const SourceOptions& source)
   options.recover_deleted = args.flag("recover-deleted");
   options.writer.file_road = args.flag("temp-files");
   if (auto threads = args.number("threads")) options.threads = static_cast<int>(*threads);
+  if (auto size = args.value("max-pst-size")) options.max_store_size = parse_store_size(*size).value_or(0);
   if (auto dest = args.value("dest")) {
     // The path printed at the end is one the user can use from anywhere.
     std::error_code ec;
@@ -214,7 +216,7 @@ bool chosen_folders_exist(OstContext& ctx, const SaveOptions& options, const Sou
   return true;
 }
 
-// Runs the pass with the signal watcher, then commits and closes the store. Returns the
+// Runs the pass with the signal watcher; the pass commits and closes its store. Returns the
 // store's closing error, empty when it closed.
 std::string run_pass(const SaveOptions& options, SaveOutcome& outcome, CliSaveObserver& observer,
                      SaveProgress& progress) {
@@ -227,14 +229,8 @@ std::string run_pass(const SaveOptions& options, SaveOutcome& outcome, CliSaveOb
   PassWatcher watcher(control, progress);
   outcome = RunSavePass(options, control, observer, progress);
   watcher.Finish();
-  // The store is committed and closed before its path is reported as done; a store that cannot
-  // be completed (a full disk) is the run's failure.
-  try {
-    store::shutdown_store_servers();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return {};
+  // A store that could not be completed (a full disk) is the run's failure.
+  return outcome.close_error;
 }
 
 // The exit status of a pass that did not complete, with its one line.
@@ -339,7 +335,6 @@ int report_not_written(const SaveProgress& progress, long long not_written, cons
   }
   std::error_code ignored;
   std::filesystem::remove(store, ignored);
-  std::filesystem::remove(store + ".partial", ignored);
   if (held.opened) {
     PrintError("%lld items could not be written, none of the mailbox is in the PST: %s; the empty PST was removed", not_written,
                cause.c_str());
@@ -350,10 +345,54 @@ int report_not_written(const SaveProgress& progress, long long not_written, cons
   return kExitFailure;
 }
 
+// --max-pst-size: a size that leaves room for items, or a clear error.
+bool split_size_valid(const ParsedCommand& args) {
+  const auto text = args.value("max-pst-size");
+  if (!text) return true;
+  const auto size = parse_store_size(*text);
+  if (!size) {
+    PrintError("--max-pst-size: '%s' is not a size (bytes, or a whole number with K, M or G: 2000K, 500M, 45G)",
+               text->c_str());
+    return false;
+  }
+  if (*size < kSmallestSplitSize) {
+    PrintError("--max-pst-size: %s is too small; a PST needs at least %s", text->c_str(),
+               store_size_text(kSmallestSplitSize).c_str());
+    return false;
+  }
+  return true;
+}
+
+// Without a limit, a source whose PST will likely pass what Outlook opens is told so before the
+// run, with the way to split it.
+void warn_if_likely_past_outlook_limit(const ParsedCommand& args, OstContext& source, const std::string& path) {
+  if (args.value("max-pst-size")) return;
+  std::error_code ec;
+  const auto source_size = std::filesystem::file_size(path, ec);
+  // A PST is rarely more than three times its source: only a large source is read for it.
+  if (ec || source_size * 3 < kOutlookPstLimit) return;
+  if (const auto predicted = predicted_pst_size(source); predicted > kOutlookPstLimit)
+    PrintError("warning: the PST will likely be about %s, past the 50 GB Outlook opens by default; "
+               "--max-pst-size 45G splits it into PSTs below that", readable_size(predicted).c_str());
+}
+
+// After a run without a limit: a PST past what Outlook opens is named, with the way to split it.
+void warn_past_outlook_limit(const ParsedCommand& args, const SaveProgress& progress) {
+  if (args.value("max-pst-size")) return;
+  for (const auto& path : progress.store_paths()) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kOutlookPstLimit)
+      PrintError("warning: %s is %s, past the 50 GB Outlook opens by default; convert again with "
+                 "--max-pst-size 45G to split it", path.c_str(), readable_size(size).c_str());
+  }
+}
+
 }  // namespace
 
 int RunConvert(const ParsedCommand& args) {
   if (args.files().size() != 1 || args.flag("from-list") || args.flag("batch-report")) return RunConvertBatch(args);
+  if (!split_size_valid(args)) return kExitUsage;
   SourceOptions source = SourceOptionsFrom(args);
   SaveOptions options = options_from(args, source);
   {
@@ -363,6 +402,7 @@ int RunConvert(const ParsedCommand& args) {
     ChooseSourceCodepage(probe, source);
     options.default_codepage = source.codepage;
     if (!chosen_folders_exist(probe, options, source)) return kExitFailure;
+    warn_if_likely_past_outlook_limit(args, probe, source.path);
   }
   if (!prepare_destination(options.destination.empty() ? options.output_folder : options.destination)) {
     return kExitFailure;
@@ -375,13 +415,14 @@ int RunConvert(const ParsedCommand& args) {
   if (outcome.status != SaveStatus::kCompleted) return report_unfinished(outcome, observer, options, close_error, store);
   // Items the store accepted before a commit that failed (a full disk) are not in the file
   // either: the count is of what the PST lacks, whichever step lost it.
-  const long long not_written = progress.store_errors() + static_cast<long long>(store::lost_store_messages());
+  const long long not_written = progress.store_errors() + static_cast<long long>(progress.items_lost.load());
   if (not_written > 0) return report_not_written(progress, not_written, close_error);
   if (!close_error.empty()) {
     PrintError("the PST could not be completed: %s", close_error.c_str());
     return kExitFailure;
   }
   print_result(progress);
+  warn_past_outlook_limit(args, progress);
   return report_losses(progress);
 }
 

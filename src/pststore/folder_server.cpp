@@ -90,6 +90,17 @@ Variant StoreServer::invoke(MemberId member, InvokeKind kind, Arguments argument
       store_->SetReceiveFolder(folder->folder());
       return {};
     }
+    if (kind == InvokeKind::kGet) {
+      const auto count = [](std::uint64_t n) { return Variant::Int64(static_cast<std::int64_t>(n)); };
+      if (member == dispid::kStoreSize) return count(store_->projected_size());
+      if (member == dispid::kItemsCommitted) return count(store_->committed_messages());
+      if (member == dispid::kItemsLost) return count(store_->lost_messages());
+    }
+    if (member == dispid::kCloseStore && kind == InvokeKind::kMethod) {
+      require_argument_count(member, arguments, 0, 0);
+      store_->Close();
+      return {};
+    }
     throw_unknown_member(member, kind);
   });
 }

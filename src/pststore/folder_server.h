@@ -48,7 +48,9 @@ class FolderCollectionServer : public Dispatch {
   StoreFolder* parent_;
 };
 
-// StoreServer: the message store behind a folder: its PropertyAccessor and SetReceiveFolder.
+// StoreServer: the message store behind a folder: its PropertyAccessor, SetReceiveFolder, and
+// what its writer reads to own it: its size, its counts of messages committed and lost, and
+// CloseStore, which commits and closes the file (after it, calls on the store's folders fail).
 class StoreServer : public Dispatch {
  public:
   explicit StoreServer(StoreFilePtr store) : store_(std::move(store)) {}

@@ -256,44 +256,33 @@ std::uint32_t StoreFile::AddMessage(StoreFolder& folder, pst::MessageSpec messag
   return nid;
 }
 
-namespace {
-std::atomic<std::uint64_t> g_lost_messages{0};
-std::atomic<std::uint64_t> g_committed_messages{0};
-}  // namespace
-
 void StoreFile::NoteCommitted() {
-  g_committed_messages += since_commit_;
+  committed_messages_ += since_commit_;
   since_commit_ = 0;
   last_commit_ = std::chrono::steady_clock::now();
 }
-
-std::uint64_t committed_store_messages() { return g_committed_messages.load(); }
 
 void StoreFile::NoteFailure(const pst::PstWriter& writer) {
   // Once the writer has failed nothing more reaches the file: every message accepted since the
   // last commit is lost, though its caller was told it was stored.
   if (!writer.failed() || lost_counted_) return;
   lost_counted_ = true;
-  g_lost_messages += since_commit_;
+  lost_messages_ += since_commit_;
   since_commit_ = 0;
 }
 
-std::uint64_t lost_store_messages() { return g_lost_messages.load(); }
-
 std::string StoreFile::EntryIdOf(std::uint32_t nid) const { return hex_upper(pst::make_entry_id(record_key_, nid)); }
 
-namespace {
-std::atomic<std::uint32_t> g_checkpoint_messages{CheckpointRule{}.messages};
-std::atomic<std::int64_t> g_checkpoint_millis{CheckpointRule{}.interval.count()};
-}  // namespace
-
-void set_checkpoint_rule(const CheckpointRule& rule) {
-  g_checkpoint_messages = rule.messages;
-  g_checkpoint_millis = rule.interval.count();
+void StoreFile::set_checkpoint_rule(const CheckpointRule& rule) {
+  std::lock_guard lock(mutex_);
+  checkpoint_rule_ = rule;
 }
 
-CheckpointRule checkpoint_rule() {
-  return CheckpointRule{g_checkpoint_messages.load(), std::chrono::milliseconds(g_checkpoint_millis.load())};
+std::uint64_t StoreFile::projected_size() const {
+  std::lock_guard lock(mutex_);
+  if (!writer_) return 0;
+  const pst::PstWriterStats stats = writer_->stats();
+  return stats.file_size + stats.row_bytes + stats.index_bytes;
 }
 
 bool checkpoint_due(const CheckpointRule& rule, std::uint32_t messages_since, std::chrono::steady_clock::duration elapsed,
@@ -305,7 +294,7 @@ bool checkpoint_due(const CheckpointRule& rule, std::uint32_t messages_since, st
 
 void StoreFile::CheckpointIfDue() {
   const auto start = std::chrono::steady_clock::now();
-  if (!checkpoint_due(checkpoint_rule(), since_commit_, start - last_commit_, last_commit_cost_)) return;
+  if (!checkpoint_due(checkpoint_rule_, since_commit_, start - last_commit_, last_commit_cost_)) return;
   writer_->Commit();
   // A checkpoint rewrote the tables and dropped the index pages it wrote: what the heap freed
   // goes back to the system, so that a long save does not keep every hole it made.

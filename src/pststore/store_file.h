@@ -4,10 +4,11 @@
 //
 // The stores of the process are kept by path (open_store_file): adding the same path again
 // gives the same store, as Outlook keeps a store in its profile once it is added. They stay
-// open until close_store_files() or the end of the process, and are committed at checkpoints
-// (every few seconds or every few thousand messages), whenever a server that used them is
-// released, and when they are closed, so a save that is stopped or killed leaves a valid file
-// with what was stored before the last checkpoint.
+// open until their writer closes them (Close), close_store_files() or the end of the process,
+// and are committed at checkpoints (every few seconds or every few thousand messages), whenever
+// a server that used them is released, and when they are closed, so a save that is stopped or
+// killed leaves a valid file with what was stored before the last checkpoint. Each store counts
+// its own messages committed and lost: nothing about one store is kept for the whole process.
 //
 // Thread-safety: every member locks the store, so a checkpoint and a save on another thread do
 // not meet in the writer. The folder tree itself (StoreFolder) is read without the lock: the
@@ -15,6 +16,7 @@
 // owned by the store and live as long as it does.
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -30,6 +32,13 @@
 namespace salvora::store {
 
 struct ItemState;
+
+// When a store commits by itself: when this many messages were written or this much time went
+// by since the last commit, whichever comes first (by default 2000 messages or 5 s).
+struct CheckpointRule {
+  std::uint32_t messages = 2000;
+  std::chrono::milliseconds interval{5000};
+};
 
 struct StoreFolder {
   pst::FolderId id = 0;
@@ -91,6 +100,19 @@ class StoreFile {
   void Close();
   bool is_open() const;
 
+  // This store's checkpoint rule (the default one until set).
+  void set_checkpoint_rule(const CheckpointRule& rule);
+  // Messages this store accepted and then lost, because a commit after them failed (a full
+  // disk): the file keeps its earlier checkpoint, without them. Their writers were told they
+  // were stored, so whoever counts what is missing adds these.
+  std::uint64_t lost_messages() const { return lost_messages_.load(); }
+  // Messages that the store's last commit put in the file: what a kill now would leave there.
+  std::uint64_t committed_messages() const { return committed_messages_.load(); }
+  // The size the file would have if it were committed now: what is on disk and the tables and
+  // indexes a commit adds, as far as the memory they take tells (an estimate from above). 0
+  // once closed.
+  std::uint64_t projected_size() const;
+
  private:
   StoreFile() = default;
   void CheckpointIfDue();
@@ -110,20 +132,15 @@ class StoreFile {
   bool receive_in_root_ = false;
   std::uint32_t since_commit_ = 0;  // messages accepted since the last commit
   bool lost_counted_ = false;
+  CheckpointRule checkpoint_rule_;
+  // Read from other threads (a progress line) without the store's lock.
+  std::atomic<std::uint64_t> lost_messages_{0};
+  std::atomic<std::uint64_t> committed_messages_{0};
   std::chrono::steady_clock::time_point last_commit_;
   std::chrono::steady_clock::duration last_commit_cost_{};  // how long the last checkpoint took
 };
 
 using StoreFilePtr = std::shared_ptr<StoreFile>;
-
-// The checkpoint rule of every store: commit when this many messages were written or this much
-// time went by since the last commit, whichever comes first (by default 2000 messages or 5 s).
-struct CheckpointRule {
-  std::uint32_t messages = 2000;
-  std::chrono::milliseconds interval{5000};
-};
-void set_checkpoint_rule(const CheckpointRule& rule);
-CheckpointRule checkpoint_rule();
 
 // Whether a checkpoint is due: the rule says so, and the time since the last one is at least
 // four times what that one took, when that was more than a tenth of a second. A commit rewrites the tables of the folders written since the
@@ -143,13 +160,5 @@ StoreFilePtr open_store_file(const std::string& path);
 std::vector<StoreFilePtr> open_store_files();
 // Commits and closes every open store and forgets them.
 void close_store_files();
-
-// Messages that stores of this process accepted and then lost, because a commit after them
-// failed (a full disk): the file keeps its earlier checkpoint, without them. Their writers were
-// told they were stored, so whoever counts what is missing adds these.
-std::uint64_t lost_store_messages();
-// Messages of every store of the process that the last commit of their store put in the file:
-// what a kill now would leave there.
-std::uint64_t committed_store_messages();
 
 }  // namespace salvora::store

@@ -22,7 +22,6 @@
 #include <mutex>
 
 #include "engine/item_reload.h"
-#include "pststore/store_file.h"
 #include "pststore/store_servers.h"
 #include "ui/desktop_habits.h"
 #include "ui/exit_confirmation.h"
@@ -490,23 +489,19 @@ void Repair_Recover::OnSave() {
   for (const QString& f : folders) options.selected_folders.push_back(f.toStdString());
   options.destination = wizard_.chosen_destination.toStdString();
   options.recover_deleted = recover_deleted_->isChecked();
+  options.max_store_size = wizard_.max_pst_size;
   options.writer.state = &writer_state_;
   options.output_folder = wizard_.output_folder.isEmpty() ? output_folder_for(options.source_path)
                                                           : wizard_.output_folder.toStdString();
   save_thread_.Start(
       [this, options] {
         store::register_store_servers();
-        const std::uint64_t lost_before = store::lost_store_messages();
+        // The pass commits and closes the PST before the screen says anything about it.
         const SaveOutcome outcome = RunSavePass(options, save_control_, *save_bridge_, *save_progress_);
         save_status_ = outcome.status;
         save_error_ = outcome.error;
-        // The PST is committed and closed before the screen says anything about it.
-        try {
-          store::shutdown_store_servers();
-        } catch (const std::exception& e) {
-          save_close_error_ = e.what();
-        }
-        save_lost_ = store::lost_store_messages() - lost_before;
+        save_close_error_ = outcome.close_error;
+        save_lost_ = save_progress_->items_lost.load();
       },
       this, [this] { OnSaveDone(); });
 

@@ -143,7 +143,13 @@ Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* pa
                            "activity log names each of them.")
                 .arg(dropped);
   }
-  if (!store.isEmpty()) text += QStringLiteral("\n\nThe PST is at:\n") + store;
+  if (const auto paths = progress.store_paths(); paths.size() > 1) {
+    // A mailbox split at a size limit: every part is named.
+    text += QStringLiteral("\n\nThe mailbox was split into %1 PST files:").arg(paths.size());
+    for (const auto& path : paths) text += QLatin1Char('\n') + QString::fromStdString(path);
+  } else if (!store.isEmpty()) {
+    text += QStringLiteral("\n\nThe PST is at:\n") + store;
+  }
   message_ = new QLabel(text, group);
   message_->setObjectName(QStringLiteral("completionText"));
   message_->setAccessibleName(QStringLiteral("Result"));

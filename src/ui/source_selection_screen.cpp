@@ -1,7 +1,9 @@
 #include "ui/source_selection_screen.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -10,9 +12,11 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "platform/product_globals.h"
+#include "platform/settings.h"
 #include "ui/exit_confirmation.h"
 #include "ui/file_choosers.h"
 #include "ui/icons.h"
@@ -21,6 +25,7 @@
 #include "ui/source_check.h"
 #include "ui/step_picture.h"
 #include "ui/ui_services.h"
+#include "writer/store_size.h"
 
 namespace salvora::ui {
 
@@ -41,6 +46,10 @@ QLineEdit* make_path_field(QWidget* parent, const QString& caption) {
   field->setMinimumWidth(380);
   return field;
 }
+
+// The settings value of the split choice: "45G", "500M", or empty for none.
+constexpr std::string_view kMaxPstSizeValue = "MaxPstSize";
+constexpr int kDefaultSplitGigabytes = 45;
 
 // Everything before the last slash; the whole path when there is none.
 QString folder_of(const QString& path) {
@@ -107,9 +116,12 @@ void DiskSelection::build_layout() {
   destination_group->setAccessibleName(destination_group->title());
   destination_field_ = make_path_field(destination_group, QStringLiteral("Destination folder"));
   browse_destination_ = make_button(destination_group, QStringLiteral("B&rowse..."));
-  auto* destination_row = new QHBoxLayout(destination_group);
+  auto* destination_layout = new QVBoxLayout(destination_group);
+  auto* destination_row = new QHBoxLayout;
   destination_row->addWidget(destination_field_, 1);
   destination_row->addWidget(browse_destination_);
+  destination_layout->addLayout(destination_row);
+  destination_layout->addWidget(build_split_row());
 
   next_ = make_button(this, QStringLiteral("&Next"));
   next_->setDefault(true);
@@ -135,7 +147,58 @@ void DiskSelection::build_layout() {
   layout->addLayout(body);
   setTabOrder(browse_source_, search_);
   setTabOrder(search_, browse_destination_);
-  setTabOrder(browse_destination_, next_);
+  setTabOrder(browse_destination_, split_);
+  setTabOrder(split_, split_size_);
+  setTabOrder(split_size_, split_unit_);
+  setTabOrder(split_unit_, next_);
+}
+
+// Outlook opens a PST of up to 50 GB unless told otherwise: a mailbox larger than that is
+// split into PSTs below a size the user picks.
+QWidget* DiskSelection::build_split_row() {
+  auto* row = new QWidget(this);
+  split_ = new QCheckBox(QStringLiteral("S&plit the PST at"), row);
+  split_->setAccessibleName(QStringLiteral("Split the PST at"));
+  split_->setToolTip(QStringLiteral("Outlook opens PST files of up to 50 GB; a larger mailbox goes into several "
+                                    "PST files, each below this size"));
+  split_size_ = new QSpinBox(row);
+  split_size_->setRange(1, 999'999);
+  split_size_->setAccessibleName(QStringLiteral("Largest PST size"));
+  split_unit_ = new QComboBox(row);
+  split_unit_->addItems({QStringLiteral("MB"), QStringLiteral("GB")});
+  split_unit_->setAccessibleName(QStringLiteral("Size unit"));
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(split_);
+  layout->addWidget(split_size_);
+  layout->addWidget(split_unit_);
+  layout->addStretch(1);
+  load_split_choice();
+  connect(split_, &QCheckBox::toggled, this, [this] { store_split_choice(); });
+  connect(split_size_, &QSpinBox::valueChanged, this, [this] { store_split_choice(); });
+  connect(split_unit_, &QComboBox::currentIndexChanged, this, [this] { store_split_choice(); });
+  return row;
+}
+
+void DiskSelection::load_split_choice() {
+  const auto size = parse_store_size(SettingsStore(SettingsStore::DefaultFile()).Read(kMaxPstSizeValue));
+  const bool gigabytes = !size || *size % (1ull << 30) == 0;
+  const std::uint64_t unit = gigabytes ? (1ull << 30) : (1ull << 20);
+  split_->setChecked(size.has_value());
+  split_unit_->setCurrentIndex(gigabytes ? 1 : 0);
+  split_size_->setValue(size ? static_cast<int>(std::clamp<std::uint64_t>(*size / unit, 1, 999'999)) : kDefaultSplitGigabytes);
+  split_size_->setEnabled(split_->isChecked());
+  split_unit_->setEnabled(split_->isChecked());
+  state_.max_pst_size = size ? static_cast<std::uint64_t>(split_size_->value()) * unit : 0;
+}
+
+void DiskSelection::store_split_choice() {
+  const std::uint64_t unit = split_unit_->currentIndex() == 1 ? (1ull << 30) : (1ull << 20);
+  split_size_->setEnabled(split_->isChecked());
+  split_unit_->setEnabled(split_->isChecked());
+  state_.max_pst_size = split_->isChecked() ? static_cast<std::uint64_t>(split_size_->value()) * unit : 0;
+  SettingsStore(SettingsStore::DefaultFile())
+      .Write(kMaxPstSizeValue, state_.max_pst_size ? store_size_text(state_.max_pst_size) : std::string());
 }
 
 void DiskSelection::choose_source(const QString& path) {
@@ -247,7 +310,7 @@ void DiskSelection::on_next() {
 }
 
 QList<QWidget*> DiskSelection::navigation() const {
-  return {browse_source_, search_, browse_destination_, next_, menu_bar_};
+  return {browse_source_, search_, browse_destination_, split_, split_size_, split_unit_, next_, menu_bar_};
 }
 
 void DiskSelection::request_exit() {
@@ -262,7 +325,8 @@ void DiskSelection::closeEvent(QCloseEvent* event) {
 
 void DiskSelection::follow_focus(QWidget* now) {
   if (now == nullptr || !isAncestorOf(now)) return;
-  const bool on_destination = now == destination_field_ || now == browse_destination_;
+  const bool on_destination = now == destination_field_ || now == browse_destination_ || now == split_ ||
+                              now == split_size_ || split_size_->isAncestorOf(now) || now == split_unit_;
   step_->set_step(on_destination ? 2 : 1);
 }
 

@@ -13,9 +13,12 @@
 
 #include "ui/wizard_state.h"
 
+class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QMenuBar;
 class QPushButton;
+class QSpinBox;
 
 namespace salvora::ui {
 
@@ -39,6 +42,10 @@ class DiskSelection : public QWidget {
   QPushButton* search_button() const { return search_; }
   QPushButton* browse_destination_button() const { return browse_destination_; }
   QPushButton* next_button() const { return next_; }
+  // "Split the PST at" N MB or GB: off, the PST is one file whatever its size.
+  QCheckBox* split_check() const { return split_; }
+  QSpinBox* split_size_field() const { return split_size_; }
+  QComboBox* split_unit_field() const { return split_unit_; }
   StepPicture* step_picture() const { return step_; }
   ScreenCommands* commands() const { return commands_; }
   QMenuBar* menu_bar() const { return menu_bar_; }
@@ -61,6 +68,10 @@ class DiskSelection : public QWidget {
   bool ready_to_recover(const QString& source);
   void request_exit();
   void refresh_fields();
+  QWidget* build_split_row();
+  // The split choice into the state and the settings, and back.
+  void store_split_choice();
+  void load_split_choice();
   void follow_focus(QWidget* now);
   QList<QWidget*> navigation() const;
 
@@ -72,6 +83,9 @@ class DiskSelection : public QWidget {
   QPushButton* search_ = nullptr;
   QPushButton* browse_destination_ = nullptr;
   QPushButton* next_ = nullptr;
+  QCheckBox* split_ = nullptr;
+  QSpinBox* split_size_ = nullptr;
+  QComboBox* split_unit_ = nullptr;
   StepPicture* step_ = nullptr;
   ScreenCommands* commands_ = nullptr;
   QPointer<Settings> search_screen_;

@@ -4,6 +4,7 @@
 // the application object; screens hold a reference. User-interface thread only.
 
 #include <QString>
+#include <cstdint>
 #include <QStringList>
 
 namespace salvora::ui {
@@ -19,6 +20,9 @@ struct WizardState {
   QString search_selection;
   // The folders checked when Save was pressed, as paths ending in a backslash.
   QStringList selected_folders;
+  // Split the PST before it passes this many bytes (the first screen's choice, kept in the
+  // settings); 0: one PST whatever its size.
+  std::uint64_t max_pst_size = 0;
 
   // The file the analysis opens: the source path when it names an existing file, else the
   // search selection.

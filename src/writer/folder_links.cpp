@@ -122,7 +122,8 @@ std::function<std::optional<std::vector<std::uint8_t>>(Bytes)> USave_to_PST_Form
 bool USave_to_PST_Format::names_source_folder(const PropertyEntry& entry) const {
   const auto folder = [&](Bytes bytes) {
     const auto nid = links_.source_object(bytes);
-    return nid && links_.mailbox_folders.count(nid->value) != 0;
+    // A folder an earlier part of a split holds is linked there.
+    return nid && links_.mailbox_folders.count(nid->value) != 0 && made_earlier_.count(nid->value) == 0;
   };
   const Bytes bytes(*entry.value);
   if (entry.type == kPtypBinary) return folder(bytes);
@@ -156,7 +157,7 @@ std::optional<Variant> USave_to_PST_Format::remapped_link(const PropertyEntry& e
   return Variant::Array(std::move(out));
 }
 
-void USave_to_PST_Format::FinishLinks() {
+void USave_to_PST_Format::FinishLinks(bool last) {
   if (!store_root_ || !links_.store_key) return;
   DispatchPtr store;
   try {
@@ -172,7 +173,7 @@ void USave_to_PST_Format::FinishLinks() {
     if (auto target = target_entry_id(nid)) {
       names.emplace_back(name);
       values.push_back(Variant::Bytes(std::move(*target)));
-    } else if (links_.mailbox_folders.count(nid.value)) {
+    } else if (last && links_.mailbox_folders.count(nid.value) && !made_earlier_.count(nid.value)) {
       dropped.push_back({name, std::string(kNotCopied)});
     }
   }
@@ -183,7 +184,7 @@ void USave_to_PST_Format::FinishLinks() {
     if (auto v = remapped_link(e)) {
       folder_names.emplace_back(name);
       folder_values.push_back(std::move(*v));
-    } else if (names_source_folder(e)) {
+    } else if (last && names_source_folder(e)) {
       dropped.push_back({name, std::string(kNotCopied)});
     }
     // A link that names no folder of the mailbox is left out without a word, and never copied

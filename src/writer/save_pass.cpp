@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "engine/folder_hierarchy.h"
@@ -14,6 +15,7 @@
 #include "engine/store_audit.h"
 #include "ndb/index_repair.h"
 #include "engine/source_object.h"
+#include "format/byte_reader.h"
 #include "platform/activity_log.h"
 #include "writer/property_copy.h"
 
@@ -47,9 +49,61 @@ std::string cut_chars(std::string_view text, std::size_t chars) {
   return std::string(text);
 }
 
+// What an item is likely to take in the PST: the larger of the size the source gives it and the
+// bytes of its properties, recipients and attachments (whose data the row's size tells), a tenth
+// more, and a little for its node, table rows and index entries. An estimate from above: a
+// split PST stays below its limit.
+std::uint64_t estimated_pst_bytes(const SourceObject* source) {
+  constexpr std::uint64_t kItemOverhead = 4096;
+  if (!source) return kItemOverhead;
+  const auto sum = [](const std::vector<PropertyEntry>& entries, std::uint16_t size_id) {
+    std::uint64_t bytes = 0, stated = 0;
+    for (const auto& e : entries) {
+      bytes += e.size();
+      if (e.raw_id == size_id && e.value) stated = load_u32(Bytes(*e.value), 0);
+    }
+    return std::max(bytes, stated);
+  };
+  std::uint64_t bytes = sum(source->properties, kPidMessageSize);
+  for (const auto& r : source->recipients) bytes += sum(r, 0);
+  for (const auto& a : source->attachments) bytes += sum(a, kPidAttachSize);
+  return bytes + bytes / 10 + kItemOverhead;
+}
+
 bool is_empty_record(const ItemRecord& r) {
   return !r.message && !r.folder_counts && !r.contact && !r.store && !r.journal && !r.appointment &&
          r.attachments.empty() && r.kind == ItemKind::kNone && !r.item_class;
+}
+
+// What every PST of the pass begins with. The walk starts below the top: the top is the
+// store's root, named as the source names it. Messages anywhere (the Outbox, the Drafts) name
+// the folder their copy goes to once sent: that folder is made first, where the walk will find
+// it, so their link can name it.
+void make_first_folders(USave_to_PST_Format& writer, const OstContext& ctx, const NodeRecord* root,
+                        const SaveOptions& options) {
+  if (!root) return;
+  try {
+    const auto top = ReadSourceObject(ctx, root->data_bid, root->sub_bid);
+    writer.NoteFolder(root->nid, writer.GetOrCreateFolder(nullptr, kRootFolderPath, ItemRecord{}),
+                      top ? &*top : nullptr, &ctx);
+  } catch (const std::exception&) {
+    // The top keeps the PST's own name.
+  }
+  if (!options.select_all) return;
+  for (const auto& [id, nid] : writer.source_links().store_links) {
+    if (id != kSentMailLink) continue;
+    const NodeRecord* sent = FindNode(ctx, nid);
+    if (!sent || sent->parent() != root) continue;
+    try {
+      const auto record = LoadItem(ctx, sent);
+      if (!record || !record->display_name || record->display_name->empty()) continue;
+      const std::string path = append_path_component(kRootFolderPath, *record->display_name);
+      writer.PrepareFolder(nid, path);
+      writer.NoteFolder(nid, writer.GetOrCreateFolder(nullptr, path, *record));
+    } catch (const std::exception&) {
+      // The walk makes it in its turn; links made before that are dropped and named.
+    }
+  }
 }
 
 class SaveWalk : public RecoveringVisitor {
@@ -60,6 +114,7 @@ class SaveWalk : public RecoveringVisitor {
         ctx_(ctx),
         progress_(progress),
         writer_(writer),
+        root_(root),
         path_(kRootFolderPath),
         // The bodies stay as stored: the copy writes the source's own as they are, and the
         // writers take a body from the record only when the source brings none.
@@ -158,6 +213,7 @@ class SaveWalk : public RecoveringVisitor {
           // the body as loaded, without its RTF
         }
       }
+      SplitIfFull(&source);
       SaveItem(node, *record);
       ++deleted_saved_;
       return true;
@@ -175,8 +231,10 @@ class SaveWalk : public RecoveringVisitor {
       return true;
     }
     source_ = std::move(source);
+    SplitIfFull(&*source_);
     SaveItem(node, *record);
     source_.reset();
+    progress_.items_committed.store(writer_.store_figures().committed);
     ReportDropped(node);
     progress_.set_store_errors(writer_.store_errors() + not_written_,
                                writer_.first_store_error().empty() ? first_reason_ : writer_.first_store_error());
@@ -314,21 +372,8 @@ class SaveWalk : public RecoveringVisitor {
     if (record.item_class) folder_classes_[path_] = *record.item_class;
     if (selected(path_)) {
       try {
-        writer_.PrepareFolder(node.nid, path_);
-        target_ = writer_.GetOrCreateFolder(target_, path_, record);
-        if (!writer_.folder_error().empty()) failed_folders_.emplace(path_, writer_.folder_error());
-        // The folder made for the path is the source folder's own (not an ancestor that took
-        // its place): it gets the source folder's hidden items, and its properties but at the
-        // top, which stands for the store itself and keeps the store's, with the top's name.
-        if (target_ && writer_.folder_error().empty()) {
-          auto source = ReadSourceObject(ctx_, node.data_bid, node.sub_bid);
-          if (path_ != kRootFolderPath && source) {
-            writer_.CopyFolderProperties(target_, *source, ctx_);
-            ReportDropped(node);
-          }
-          writer_.NoteFolder(node.nid, target_, path_ == kRootFolderPath && source ? &*source : nullptr, &ctx_);
-          folder_targets_[path_] = target_;
-        }
+        MakeFolder(node, path_, record);
+        ReportDropped(node);
         progress_.set_folder_name(path_);
         progress_.set_count_text(count_text_);
         logged = options_.write_log;
@@ -338,7 +383,48 @@ class SaveWalk : public RecoveringVisitor {
       }
     }
     if (is_mail_folder(record)) folders_.Add(path_, node.nid);
-    tallies_.push_back(FolderTally{path_, logged, 0});
+    tallies_.push_back(FolderTally{path_, logged, 0, &node, record});
+  }
+
+  void MakeFolder(const NodeRecord& node, const std::string& path, const ItemRecord& record) {
+    writer_.PrepareFolder(node.nid, path);
+    target_ = writer_.GetOrCreateFolder(target_, path, record);
+    if (!writer_.folder_error().empty()) failed_folders_.emplace(path, writer_.folder_error());
+    // The folder made for the path is the source folder's own (not an ancestor that took
+    // its place): it gets the source folder's hidden items, and its properties but at the
+    // top, which stands for the store itself and keeps the store's, with the top's name.
+    if (target_ && writer_.folder_error().empty()) {
+      auto source = ReadSourceObject(ctx_, node.data_bid, node.sub_bid);
+      if (path != kRootFolderPath && source) writer_.CopyFolderProperties(target_, *source, ctx_);
+      writer_.NoteFolder(node.nid, target_, path == kRootFolderPath && source ? &*source : nullptr, &ctx_);
+      folder_targets_[path] = target_;
+    }
+  }
+
+  // Before an item: when it would take the PST past the size limit, the PST is finished and
+  // the next one begun, where the top and the folders the walk is in are made again as they
+  // were (the others when an item needs them). A PST takes its first item whatever its size:
+  // an item larger than the limit has a PST of its own.
+  void SplitIfFull(const SourceObject* source) {
+    if (options_.max_store_size == 0 || items_in_store_++ == 0) return;
+    const std::uint64_t size = writer_.store_figures().size;
+    if (size == 0 || size + estimated_pst_bytes(source) <= options_.max_store_size) return;
+    ending_on_error([&] { writer_.OpenNextStore(); });
+    items_in_store_ = 1;
+    progress_.add_store_path(writer_.store_path());
+    folder_targets_.clear();
+    target_.reset();
+    last_mail_path_.clear();
+    make_first_folders(writer_, ctx_, root_, options_);
+    for (const FolderTally& t : tallies_) {
+      if (!t.node || !selected(t.path)) continue;
+      try {
+        MakeFolder(*t.node, t.path, t.record);
+      } catch (const std::exception&) {
+        // Its items look for their folder by path as they come, as after any failed folder.
+      }
+      writer_.take_dropped_properties();  // told when the folder was first made
+    }
   }
 
   // The folder of an item: a failure to reach it ends the walk.
@@ -493,12 +579,15 @@ class SaveWalk : public RecoveringVisitor {
     std::string path;
     bool logged = false;
     int items = 0;
+    const NodeRecord* node = nullptr;  // for a split, which makes it again in the next PST
+    ItemRecord record;
   };
   std::vector<FolderTally> tallies_;
   const SaveOptions& options_;
   OstContext& ctx_;
   SaveProgress& progress_;
   USave_to_PST_Format& writer_;
+  const NodeRecord* root_;
   FolderListOf<int> folders_;
   std::string path_;
   std::string last_mail_path_;
@@ -510,6 +599,7 @@ class SaveWalk : public RecoveringVisitor {
   bool ended_ = false;
   bool deleted_ = false;
   int deleted_saved_ = 0;
+  std::uint64_t items_in_store_ = 0;  // items begun in the PST being written
   std::vector<const NodeRecord*> lost_folders_;
   // Chosen folders the store failed to make, with its reason.
   std::map<std::string, std::string> failed_folders_;
@@ -574,6 +664,15 @@ void SaveProgress::set_store_path(std::string text) {
   std::lock_guard lock(mutex_);
   store_path_ = std::move(text);
 }
+void SaveProgress::add_store_path(std::string path) {
+  std::lock_guard lock(mutex_);
+  if (store_path_.empty()) store_path_ = path;
+  store_paths_.push_back(std::move(path));
+}
+std::vector<std::string> SaveProgress::store_paths() const {
+  std::lock_guard lock(mutex_);
+  return store_paths_;
+}
 void SaveProgress::add_unreadable(std::string line) {
   std::lock_guard lock(mutex_);
   ++unreadable_count_;
@@ -636,8 +735,10 @@ std::string output_folder_for(const std::string& source_path) {
   return (p.parent_path() / "Repair").string() + "/";
 }
 
-SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveObserver& observer,
-                        SaveProgress& progress) {
+namespace {
+
+SaveOutcome run_save_pass(const SaveOptions& options, PassControl& control, SaveObserver& observer,
+                          SaveProgress& progress, std::optional<USave_to_PST_Format>& writer_slot) {
   OstContext ctx;
   ctx.stop_flag = control.stop_flag();
   ctx.default_codepage = options.default_codepage;
@@ -683,7 +784,7 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   WriterOptions writer_options = options.writer;
   writer_options.stop_flag = control.stop_flag();
   writer_options.message = [&observer](std::string_view text) { observer.Message(text); };
-  USave_to_PST_Format writer(std::move(writer_options));
+  USave_to_PST_Format& writer = writer_slot.emplace(std::move(writer_options));
   const std::string output_folder =
       options.output_folder.empty() ? output_folder_for(options.source_path) : options.output_folder;
   try {
@@ -693,7 +794,7 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   } catch (const std::exception& e) {
     return {SaveStatus::kTargetFailed, cause_text(e)};
   }
-  progress.set_store_path(writer.store_path());
+  progress.add_store_path(writer.store_path());
 
   // The folders' tables are checked against the index now, before the PST's own indexes and
   // tables grow, and reported at the end.
@@ -701,34 +802,7 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   if (control.Poll()) return {SaveStatus::kStopped, {}};
 
   writer.AdoptSourceLinks(ReadSourceLinks(ctx, root));
-  // The walk starts below the top: the top is the store's root, named as the source names it.
-  if (root) {
-    try {
-      const auto top = ReadSourceObject(ctx, root->data_bid, root->sub_bid);
-      writer.NoteFolder(root->nid, writer.GetOrCreateFolder(nullptr, kRootFolderPath, ItemRecord{}),
-                        top ? &*top : nullptr, &ctx);
-    } catch (const std::exception&) {
-      // The top keeps the PST's own name.
-    }
-  }
-  // Messages anywhere (the Outbox, the Drafts) name the folder their copy goes to once sent:
-  // that folder is made first, where the walk will find it, so their link can name it.
-  if (root && options.select_all) {
-    for (const auto& [id, nid] : writer.source_links().store_links) {
-      if (id != kSentMailLink) continue;
-      const NodeRecord* sent = FindNode(ctx, nid);
-      if (!sent || sent->parent() != root) continue;
-      try {
-        const auto record = LoadItem(ctx, sent);
-        if (!record || !record->display_name || record->display_name->empty()) continue;
-        const std::string path = append_path_component(kRootFolderPath, *record->display_name);
-        writer.PrepareFolder(nid, path);
-        writer.NoteFolder(nid, writer.GetOrCreateFolder(nullptr, path, *record));
-      } catch (const std::exception&) {
-        // The walk makes it in its turn; links made before that are dropped and named.
-      }
-    }
-  }
+  make_first_folders(writer, ctx, root, options);
   SaveWalk walk(options, ctx, progress, writer, root);
   bool finished = true;
   try {
@@ -760,6 +834,26 @@ SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveOb
   control.RequestStop();
   progress.close_request.store(true);
   return {SaveStatus::kCompleted, {}};
+}
+
+}  // namespace
+
+SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveObserver& observer,
+                        SaveProgress& progress) {
+  std::optional<USave_to_PST_Format> writer;
+  SaveOutcome outcome = run_save_pass(options, control, observer, progress, writer);
+  if (!writer) return outcome;
+  // The pass owns its store: it is completed here, whatever ended the pass, before anyone
+  // reports it as written; its counts reach the caller through the progress.
+  try {
+    writer->CloseTargetStore();
+  } catch (const std::exception& e) {
+    outcome.close_error = cause_text(e);
+  }
+  const StoreFigures figures = writer->store_figures();
+  progress.items_committed.store(figures.committed);
+  progress.items_lost.store(figures.lost);
+  return outcome;
 }
 
 }  // namespace salvora

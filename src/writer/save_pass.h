@@ -41,6 +41,11 @@ class SaveProgress {
   std::array<std::atomic<int>, static_cast<std::size_t>(SaveCounter::kCount)> counters{};
   // Deleted messages found and saved on request.
   std::atomic<int> deleted_recovered{0};
+  // Of the PSTs written: the messages their commits put in the file (what a kill now would
+  // leave), and those accepted and then lost to a commit that failed (a full disk), which the
+  // items written do not show. Final once the pass has returned.
+  std::atomic<std::uint64_t> items_committed{0};
+  std::atomic<std::uint64_t> items_lost{0};
 
   int counter(SaveCounter c) const { return counters[static_cast<std::size_t>(c)].load(); }
   // The nodes the walk visits in all, which items_saved counts up to (items_to_save is the
@@ -48,8 +53,10 @@ class SaveProgress {
   std::int64_t objects_to_visit() const { return items_to_save.load() + kWalkProgressShortfall; }
   std::string folder_name() const;
   std::string count_text() const;
-  // The path of the store written, once it is open.
+  // The path of the store written, once it is open: the first one of a split.
   std::string store_path() const;
+  // Every PST written, the first one first (more than one when split at a size limit).
+  std::vector<std::string> store_paths() const;
   // Items the store refused (their Save or Move failed), and the first reason given.
   int store_errors() const;
   std::string first_store_error() const;
@@ -57,6 +64,7 @@ class SaveProgress {
   void set_folder_name(std::string text);
   void set_count_text(std::string text);
   void set_store_path(std::string text);
+  void add_store_path(std::string path);
   void set_store_errors(int count, std::string last);
   // Source objects that could not be read (a folder, with what it held, or an item): one line
   // each for the user, the first kMaxUnreadableLines kept, all counted.
@@ -81,6 +89,7 @@ class SaveProgress {
   std::string folder_name_;
   std::string count_text_;
   std::string store_path_;
+  std::vector<std::string> store_paths_;
   int store_errors_ = 0;
   std::string first_store_error_;
   int unreadable_count_ = 0;
@@ -114,6 +123,9 @@ struct SaveOptions {
   bool write_log = true;
   // Also look for deleted messages still in the file, into "Recovered Items\Deleted".
   bool recover_deleted = false;
+  // Split the PST before an item that would take it past this many bytes: the next one is
+  // named as the first with " (2)", " (3)"... added. 0: one PST, whatever its size.
+  std::uint64_t max_store_size = 0;
   // 2: the source is read on a second thread while the PST is written; 1: one thread. The PST
   // is the same.
   int threads = 2;
@@ -133,14 +145,19 @@ enum class SaveStatus {
 };
 
 struct SaveOutcome {
+  SaveOutcome(SaveStatus s = SaveStatus::kCompleted, std::string e = {}) : status(s), error(std::move(e)) {}
   SaveStatus status = SaveStatus::kCompleted;
   std::string error;  // what went wrong (the cause, for the user)
+  // The PST could not be completed when the pass closed it (its last commit failed): it keeps
+  // its last checkpoint. Empty when it was closed whole, or never opened.
+  std::string close_error;
 };
 
 // The output folder for a source: its folder followed by "Repair/".
 std::string output_folder_for(const std::string& source_path);
 
-// Runs the pass on the calling thread.
+// Runs the pass on the calling thread. The pass owns the stores it writes: each is committed
+// and closed before the pass returns, whatever its status.
 SaveOutcome RunSavePass(const SaveOptions& options, PassControl& control, SaveObserver& observer,
                         SaveProgress& progress);
 

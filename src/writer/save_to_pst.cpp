@@ -18,11 +18,6 @@ std::string with_slash(std::string folder) {
 
 }  // namespace
 
-WriterProcessState& process_writer_state() {
-  static WriterProcessState state;
-  return state;
-}
-
 std::string store_time_stamp() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -36,7 +31,7 @@ std::string store_time_stamp() {
 USave_to_PST_Format::USave_to_PST_Format(WriterOptions options)
     : options_(std::move(options)),
       factory_(options_.factory ? *options_.factory : ObjectFactory::Process()),
-      state_(options_.state ? *options_.state : process_writer_state()),
+      state_(options_.state ? *options_.state : own_state_),
       file_road_(options_.file_road) {}
 
 // Nothing is logged off or removed: the server keeps the store, and commits it when the last
@@ -76,19 +71,93 @@ int USave_to_PST_Format::OpenTargetStore(const std::string& destination, const s
   // the same folder; any other store is a new file.
   if (!earlier.empty() && std::filesystem::path(earlier).parent_path() == std::filesystem::path(folder).parent_path()) {
     open_store_at(earlier, stamp);
+  } else {
+    const std::string base = std::string(kStoreNamePrefix) + stamp;
+    try {
+      open_new_store(folder, base, stamp);
+      std::lock_guard lock(state_.mutex);
+      state_.store_path = opened_path_;
+    } catch (const std::exception&) {
+      // The fixed name is tried once, in the same folder, without becoming the recovery's store.
+      const std::string fixed(kFallbackStoreFile);
+      open_new_store(folder, fixed.substr(0, fixed.size() - 4), stamp);
+    }
+  }
+  // The parts of a split store are named after the first one.
+  store_folder_ = folder;
+  store_base_ = std::filesystem::path(opened_path_).stem().string();
+  time_stamp_ = stamp;
+  return 0;
+}
+
+void USave_to_PST_Format::OpenNextStore() {
+  FinishLinks(false);
+  for (const auto& made : made_folders_) made_earlier_.insert(made.first);
+  CloseTargetStore();
+  open_new_store(store_folder_, store_base_, time_stamp_);
+  // Each part shows as the mailbox it was, like the first.
+  if (links_.store_name) {
+    put(store_root_, dispid::kName, Variant(*links_.store_name));
+    display_name_ = *links_.store_name;
+  }
+}
+
+DispatchPtr USave_to_PST_Format::store_object() {
+  if (!store_object_tried_ && store_root_) {
+    store_object_tried_ = true;
+    try {
+      store_object_ = get(store_root_, dispid::kStore).dispatch_value();
+    } catch (const AutomationError&) {
+      store_object_.reset();  // a store that shows no store object tells no figures
+    }
+  }
+  return store_object_;
+}
+
+namespace {
+
+std::uint64_t store_figure(const DispatchPtr& store, MemberId member) {
+  try {
+    const auto value = get(store, member).int64_value();
+    return value && *value > 0 ? static_cast<std::uint64_t>(*value) : 0;
+  } catch (const AutomationError&) {
     return 0;
   }
-  const std::string base = std::string(kStoreNamePrefix) + stamp;
-  try {
-    open_new_store(folder, base, stamp);
-    std::lock_guard lock(state_.mutex);
-    state_.store_path = opened_path_;
-  } catch (const std::exception&) {
-    // The fixed name is tried once, in the same folder, without becoming the recovery's store.
-    const std::string fixed(kFallbackStoreFile);
-    open_new_store(folder, fixed.substr(0, fixed.size() - 4), stamp);
+}
+
+}  // namespace
+
+StoreFigures USave_to_PST_Format::store_figures() {
+  StoreFigures figures{0, closed_committed_, closed_lost_};
+  if (const DispatchPtr store = store_object()) {
+    figures.size = store_figure(store, dispid::kStoreSize);
+    figures.committed += store_figure(store, dispid::kItemsCommitted);
+    figures.lost += store_figure(store, dispid::kItemsLost);
   }
-  return 0;
+  return figures;
+}
+
+void USave_to_PST_Format::CloseTargetStore() {
+  const DispatchPtr store = store_object();
+  // Nothing of the closed store is used again: its folders refuse every call from now on.
+  store_root_.reset();
+  root_folders_.reset();
+  namespace_folders_.reset();
+  attachment_collection_.reset();
+  made_folders_.clear();
+  store_object_.reset();
+  store_object_tried_ = false;
+  if (!store) return;
+  // Its counts are read after the close, whose last commit adds to them or loses what it held.
+  struct Count {
+    USave_to_PST_Format& w;
+    const DispatchPtr& store;
+    ~Count() {
+      w.closed_committed_ += store_figure(store, dispid::kItemsCommitted);
+      w.closed_lost_ += store_figure(store, dispid::kItemsLost);
+    }
+  } count{*this, store};
+  invoke(store, dispid::kCloseStore, InvokeKind::kMethod);
 }
 
 namespace {
@@ -112,19 +181,19 @@ bool name_is_free(const std::string& path) {
 void USave_to_PST_Format::open_new_store(const std::string& folder, const std::string& base,
                                          const std::string& time_stamp) {
   // Two recoveries in one minute, or a retry after a killed one, must not add to each other's
-  // store: a name that is taken, or whose scratch file the store server is still writing (or a
-  // killed run left), gets " (2)", " (3)"... A name that another run takes between the check
-  // and the store's creation fails the creation (the server never replaces a file) and the
-  // next one is tried.
+  // store: a name that is taken, or that the store server refuses as taken (a run still
+  // writing it, or one killed while it began), gets " (2)", " (3)"... A name that another run
+  // takes between the check and the store's creation fails the creation (the server never
+  // replaces a file) and the next one is tried.
   constexpr int kMaxSuffix = 9999;
   for (int n = 1; n <= kMaxSuffix; ++n) {
     const std::string path = folder + base + (n == 1 ? std::string() : " (" + std::to_string(n) + ")") + ".pst";
-    if (!name_is_free(path) || !name_is_free(path + ".partial")) continue;
+    if (!name_is_free(path)) continue;
     try {
       open_store_at(path, time_stamp);
       return;
-    } catch (const std::exception&) {
-      if (name_is_free(path) && name_is_free(path + ".partial")) throw;
+    } catch (const AutomationError& e) {
+      if (e.code() != AutomationError::Code::kNameTaken && name_is_free(path)) throw;
     }
   }
   throw std::runtime_error(folder + base + ".pst: every name up to \"(" + std::to_string(kMaxSuffix) + ")\" is taken");
@@ -160,6 +229,7 @@ void USave_to_PST_Format::open_store_at(const std::string& path, const std::stri
   temp_folder_ = with_slash(temp_folder_);
   mail_file_path_ = temp_folder_ + std::string(kMailHeaderFile);
   opened_path_ = path;
+  store_paths_.push_back(path);
 }
 
 void USave_to_PST_Format::note_store_error(const std::exception& e) {

@@ -39,18 +39,28 @@ inline constexpr std::size_t kExternalStoreBodyLimit = 500000;
 
 // What outlives one writer in a recovery: the path of the first store opened (later passes
 // that write to the same folder add to it) and the mail counter that drives the template
-// rules.
+// rules. Shared only by the writers given the same state (the wizard's recovery screen keeps
+// one for its saves); a writer given none has one of its own, so two passes of one process
+// never write into one store unless asked to.
 struct WriterProcessState {
   std::mutex mutex;
   std::string store_path;
   int mail_counter = 0;
 };
-WriterProcessState& process_writer_state();
+
+// What the target store tells of itself (0 for what it does not tell): the size its file would
+// have if committed now, and for every store of the writer together, the messages their
+// commits put in the file and those a failed commit lost after they were accepted.
+struct StoreFigures {
+  std::uint64_t size = 0;
+  std::uint64_t committed = 0;
+  std::uint64_t lost = 0;
+};
 
 struct WriterOptions {
   // The server factory; null: the process's.
   ObjectFactory* factory = nullptr;
-  // Shared state; null: the process's.
+  // Shared state; null: the writer's own.
   WriterProcessState* state = nullptr;
   // Where the export files go; empty: the process's private temporary folder.
   std::string temp_folder;
@@ -95,6 +105,17 @@ class USave_to_PST_Format {
   // added are removed again.
   int OpenTargetStore(const std::string& destination, const std::string& output_folder);
 
+  // Finishes the store written so far (the links to the folders made in it; committed and
+  // closed) and adds the next one in its folder, named as the first with " (2)", " (3)"...
+  // added, for a PST split at a size limit. Folders are made again as items need them; the
+  // source's links go to each store for the folders made in it. Throws what stops it.
+  void OpenNextStore();
+  // Commits and closes the target store, so that the file is complete when the pass reports
+  // it; throws the cause when it cannot be (a full disk). A store that shows no store object
+  // is left to the server, which commits it when its last object goes.
+  void CloseTargetStore();
+  StoreFigures store_figures();
+
   // The folder of the target store for a source path ("Personal Folders\Inbox\Projects\"),
   // creating each missing folder along the path with the class its rules give. Returns the
   // deepest folder found or created; the store root for the top path; empty when not even the
@@ -138,14 +159,18 @@ class USave_to_PST_Format {
                   const OstContext* context = nullptr);
   // Once every folder is made: the store's, root folder's and Inbox's links to the special
   // folders, as the PST's entry ids of the folders made from the source's, and the Inbox as
-  // the folder mail is received in. A link to a folder not made is dropped and named.
-  void FinishLinks();
+  // the folder mail is received in. A link to a folder not made is dropped and named; for a
+  // store that is not the last of a split (last false) it is dropped without a word, since a
+  // folder another part holds is no loss.
+  void FinishLinks(bool last = true);
 
   // Gives a mail item its body: HTMLBody, Body, or for a store with a body limit a temporary
   // file attached to it.
   void set_mail_body(const MessageFields& message, const DispatchPtr& item, const TextDecoding& decoding);
 
   const std::string& store_path() const { return opened_path_; }
+  // Every store this writer added, the first one first.
+  const std::vector<std::string>& store_paths() const { return store_paths_; }
   const std::string& store_display_name() const { return display_name_; }
   const std::string& mail_file_path() const { return mail_file_path_; }
   const std::string& version() const { return version_; }
@@ -207,8 +232,12 @@ class USave_to_PST_Format {
   // The source whose properties finish_item will copy onto the item being written, or null.
   const SourceObject* copied_source() const { return next_item_attachments_.context ? next_item_source_ : nullptr; }
 
+  // The target store's own object, or null when the store shows none.
+  DispatchPtr store_object();
+
   WriterOptions options_;
   ObjectFactory& factory_;
+  WriterProcessState own_state_;
   WriterProcessState& state_;
   std::string temp_folder_;
 
@@ -248,6 +277,17 @@ class USave_to_PST_Format {
   std::vector<DroppedProperty> unwritten_attachments_;
   SourceLinks links_;
   std::unordered_map<std::uint32_t, DispatchPtr> made_folders_;  // by source folder NID
+  // Source folders made in the stores finished before this one: their links went there.
+  std::unordered_set<std::uint32_t> made_earlier_;
+  std::vector<std::string> store_paths_;
+  std::string store_folder_;  // where the stores go, and the first one's name without ".pst"
+  std::string store_base_;
+  std::string time_stamp_;
+  DispatchPtr store_object_;
+  bool store_object_tried_ = false;
+  // Of the stores closed: what their commits kept and what failed commits lost.
+  std::uint64_t closed_committed_ = 0;
+  std::uint64_t closed_lost_ = 0;
 };
 
 }  // namespace salvora

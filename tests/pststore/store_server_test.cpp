@@ -632,8 +632,8 @@ TEST_F(StoreServerTest, KilledSaveLeavesTheLastCheckpoint) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    set_checkpoint_rule({10, std::chrono::hours(1)});
     try {
+      open_store_file(path)->set_checkpoint_rule({10, std::chrono::hours(1)});
       testing::SaveDriver d(path, "Killed");
       const DispatchPtr f = d.Folder({{"Inbox", "IPF.Post"}});
       for (int i = 0; i < 25; ++i) {

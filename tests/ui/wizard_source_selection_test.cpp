@@ -1,12 +1,15 @@
 // The first screen: choosing the OST file and the destination, the log banner, Next, Search and
 // the exit question, driven through the real widgets.
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <unistd.h>
 
@@ -338,6 +341,36 @@ class SourceSelectionTest : public QObject {
     DiskSelection screen(state);
     QCOMPARE(screen.source_field()->text(), state.source_path);
     QCOMPARE(screen.destination_field()->text(), QStringLiteral("/data/Repair"));
+  }
+
+  // "Split the PST at": off by default; a size chosen reaches the save through the state and
+  // comes back on a fresh screen from the settings; off again, it is gone from both.
+  void split_choice_is_kept_for_the_save_and_the_next_start() {
+    {
+      WizardState state;
+      DiskSelection screen(state);
+      QVERIFY(!screen.split_check()->isChecked());
+      QVERIFY(!screen.split_size_field()->isEnabled());
+      QCOMPARE(state.max_pst_size, std::uint64_t{0});
+      for (QWidget* w : {static_cast<QWidget*>(screen.split_check()), static_cast<QWidget*>(screen.split_size_field()),
+                         static_cast<QWidget*>(screen.split_unit_field())})
+        QVERIFY(!w->accessibleName().isEmpty());
+      screen.split_check()->setChecked(true);
+      screen.split_unit_field()->setCurrentIndex(0);
+      screen.split_size_field()->setValue(500);
+      QCOMPARE(state.max_pst_size, std::uint64_t{500} << 20);
+    }
+    WizardState state;
+    DiskSelection screen(state);
+    QVERIFY(screen.split_check()->isChecked());
+    QCOMPARE(screen.split_size_field()->value(), 500);
+    QCOMPARE(screen.split_unit_field()->currentText(), QStringLiteral("MB"));
+    QCOMPARE(state.max_pst_size, std::uint64_t{500} << 20);
+    screen.split_check()->setChecked(false);
+    QCOMPARE(state.max_pst_size, std::uint64_t{0});
+    WizardState again;
+    DiskSelection fresh(again);
+    QVERIFY(!fresh.split_check()->isChecked());
   }
 };
 

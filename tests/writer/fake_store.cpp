@@ -1,5 +1,6 @@
 #include "writer/fake_store.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -154,6 +155,10 @@ class FakeNamespace : public Dispatch {
           store_.refuse_add_store_once = false;
           throw AutomationError(AutomationError::Code::kFailed, member, "cannot create");
         }
+        // As the store server does: a name whose scratch file is there is someone else's.
+        std::error_code ec;
+        if (std::filesystem::symlink_status(path + ".partial", ec).type() != std::filesystem::file_type::not_found)
+          throw AutomationError(AutomationError::Code::kNameTaken, member, path + ".partial: the name is taken");
         store_.added_store_paths.push_back(path);
         return Variant();
       }
