@@ -34,6 +34,8 @@
 #include "ui/preview_browser.h"
 #include "ui/save_dialogs.h"
 #include "ui/screen_commands.h"
+#include "writer/save_report.h"
+#include "ui/screen_commands.h"
 #include "ui/source_check.h"
 #include "ui/ui_services.h"
 
@@ -223,7 +225,7 @@ Repair_Recover::Repair_Recover(WizardState& state, QWidget* parent)
   tick_->setInterval(kTickMs);
   connect(tick_, &QTimer::timeout, this, &Repair_Recover::OnTick);
 
-  install_screen_commands(this, menu_bar_, ScreenCommandSet::kRecovery, [this] { close(); });
+  commands_ = install_screen_commands(this, menu_bar_, ScreenCommandSet::kRecovery, [this] { close(); });
 
   fit_window(this, QSize(1100, 760), "RecoveryWindowSize");
 }
@@ -472,6 +474,7 @@ void Repair_Recover::OnSave() {
   save_error_.clear();
   save_close_error_.clear();
   save_lost_ = 0;
+  save_report_.clear();
   const QStringList folders = tree_->CollectCheckedFolders();
   if (folders.isEmpty()) {
     inform(this, QStringLiteral("Please Select Any Folder"), QMessageBox::Warning);
@@ -505,6 +508,8 @@ void Repair_Recover::OnSave() {
           save_close_error_ = e.what();
         }
         save_lost_ = store::lost_store_messages() - lost_before;
+        const long long not_written = save_progress_->store_errors() + static_cast<long long>(save_lost_);
+        save_report_ = WriteSaveReport(*save_progress_, {outcome, save_close_error_, not_written}).page;
       },
       this, [this] { OnSaveDone(); });
 
@@ -551,6 +556,7 @@ void Repair_Recover::OnSaveDone() {
       save_->setEnabled(true);
     }
   }
+  commands_->refresh_report_state();
   emit save_finished();
 }
 
@@ -560,7 +566,7 @@ void Repair_Recover::ShowCompletion() {
   const QString cause = QString::fromStdString(save_progress_->first_store_error().empty()
                                                    ? save_close_error_
                                                    : save_progress_->first_store_error());
-  auto* done = new Last_Saving_Dialog(*save_progress_, this, not_written, cause);
+  auto* done = new Last_Saving_Dialog(*save_progress_, this, not_written, cause, QString::fromStdString(save_report_));
   // The dialog lists what could not be read by folder and subject; the log keeps the node ids.
   if (auto* list = done->findChild<QPlainTextEdit*>(QStringLiteral("unreadableList"))) {
     const LossNamer namer(*result_);
