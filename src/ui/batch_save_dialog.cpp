@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "pststore/store_file.h"
 #include "pststore/store_servers.h"
 #include "ui/icons.h"
 #include "ui/source_selection_screen.h"
@@ -152,14 +153,9 @@ BatchSaveDialog::BatchSaveDialog(const QStringList& sources, const QStringList& 
   layout->addLayout(buttons);
   connect(stop_, &QPushButton::clicked, this, &BatchSaveDialog::OnStop);
   connect(close_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(summary_, &QTableWidget::currentCellChanged, this, [this](int row) {
-    view_report_->setEnabled(row >= 0 && static_cast<std::size_t>(row) < shown_ &&
-                             !results_[static_cast<std::size_t>(row)].report.empty());
-  });
+  connect(summary_, &QTableWidget::currentCellChanged, this, [this] { view_report_->setEnabled(!chosen_report().isEmpty()); });
   connect(view_report_, &QPushButton::clicked, this, [this] {
-    const int row = summary_->currentRow();
-    if (row >= 0 && static_cast<std::size_t>(row) < shown_ && !results_[static_cast<std::size_t>(row)].report.empty())
-      open_in_viewer(this, QString::fromStdString(results_[static_cast<std::size_t>(row)].report));
+    if (const QString report = chosen_report(); !report.isEmpty()) open_in_viewer(this, report);
   });
   timer_ = new QTimer(this);
   connect(timer_, &QTimer::timeout, this, &BatchSaveDialog::Refresh);
@@ -282,6 +278,12 @@ void BatchSaveDialog::ShowDone(std::size_t upto) {
   }
 }
 
+QString BatchSaveDialog::chosen_report() const {
+  const int row = summary_->currentRow();
+  if (row < 0 || static_cast<std::size_t>(row) >= shown_) return {};
+  return QString::fromStdString(results_[static_cast<std::size_t>(row)].report);
+}
+
 void BatchSaveDialog::OnStop() {
   if (finished_) return;
   if (!ask(this, QStringLiteral("Do you want to stop converting? The file being converted keeps what was saved; the "
@@ -325,6 +327,7 @@ void BatchSaveDialog::OnDone() {
       break;
     }
   }
+  view_report_->setEnabled(!chosen_report().isEmpty());
   log_line(QStringLiteral("Converted %1 of %2 files").arg(converted + partial).arg(results_.size()));
   emit all_finished();
 }

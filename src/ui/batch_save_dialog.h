@@ -72,6 +72,8 @@ class BatchSaveDialog : public QDialog {
   void Refresh();
   void ShowDone(std::size_t upto);
   void OnStop();
+  // The report of the file chosen in the summary, once that file is done; empty otherwise.
+  QString chosen_report() const;
   void OnDone();
   void RunAll();  // on the worker
   FileResult RunOne(std::size_t i);  // on the worker

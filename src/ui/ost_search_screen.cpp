@@ -62,6 +62,10 @@ Settings::Settings(WizardState& state, QWidget* parent)
   connect(folder_field_, &QLineEdit::returnPressed, this, &Settings::on_search);
   connect(results_, &QTableWidget::currentCellChanged, this, [this](int row) { on_row_chosen(row); });
   connect(results_, &QTableWidget::cellClicked, this, [this](int row) { on_row_chosen(row); });
+  // Rows picked together (Shift, Ctrl, Select All) are converted together.
+  connect(results_, &QTableWidget::itemSelectionChanged, this, [this] {
+    if (results_->selectionModel()->hasSelection()) convert_->setEnabled(true);
+  });
   connect(convert_, &QPushButton::clicked, this, &Settings::on_convert);
   connect(close_, &QPushButton::clicked, this, &Settings::on_close);
   resize(760, 520);

@@ -34,10 +34,9 @@
 #include "ui/preview_browser.h"
 #include "ui/save_dialogs.h"
 #include "ui/screen_commands.h"
-#include "writer/save_report.h"
-#include "ui/screen_commands.h"
 #include "ui/source_check.h"
 #include "ui/ui_services.h"
+#include "writer/save_report.h"
 
 namespace salvora::ui {
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "writer/recovery_report.h"
 
@@ -47,6 +48,20 @@ std::string size_text(std::uint64_t bytes) {
 std::string shown_folder(const std::string& path) {
   if (path.empty()) return "The store as a whole";
   return path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
+}
+
+// A total's key as the page says it: "sent_items" reads "Sent items".
+std::string total_label(std::string_view key) {
+  static constexpr std::pair<std::string_view, std::string_view> kNamed[] = {
+      {"mails", "Mails, all folders"}, {"objects", "Objects of the source visited"},
+      {"unreadable", "Objects lost or damaged"}, {"not_written", "Items the PST could not take"}};
+  for (const auto& [k, label] : kNamed) {
+    if (k == key) return std::string(label);
+  }
+  std::string label(key);
+  for (char& c : label) c = c == '_' ? ' ' : c;
+  if (!label.empty() && label[0] >= 'a' && label[0] <= 'z') label[0] = static_cast<char>(label[0] - 'a' + 'A');
+  return label;
 }
 
 void row(std::string& html, std::string_view name, const std::string& value) {
@@ -107,7 +122,8 @@ std::string report_html(const RecoveryReport& r) {
   row(html, "Time taken", duration_text(r.ended - r.started));
   row(html, "Outcome", r.outcome_detail.empty() ? r.outcome : r.outcome + ": " + r.outcome_detail);
   html += "</table>\n<h2>Totals</h2>\n<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">\n";
-  for (const auto& [key, value] : r.totals) html += "<tr><th align=\"left\">" + escaped(key) + "</th>" + cell(value) + "</tr>\n";
+  for (const auto& [key, value] : r.totals)
+    html += "<tr><th align=\"left\">" + escaped(total_label(key)) + "</th>" + cell(value) + "</tr>\n";
   html += "</table>\n";
   folder_table(html, r.folders);
   loss_lists(html, r.folders);

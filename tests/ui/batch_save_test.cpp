@@ -91,8 +91,11 @@ class BatchSaveTest : public QObject {
     browser.setHtml(QString::fromUtf8(wizard_test::read_file(QString::fromStdString(results[0].report))));
     QVERIFY(browser.toPlainText().contains(QStringLiteral("Personal Folders\\Inbox")));
     // With WIZARD_SHOTS naming a folder (as under xvfb-run), a picture for a person to look at.
-    if (const QString shots = qEnvironmentVariable("WIZARD_SHOTS"); !shots.isEmpty())
+    if (const QString shots = qEnvironmentVariable("WIZARD_SHOTS"); !shots.isEmpty()) {
       dialog->grab().save(QDir(shots).filePath(QStringLiteral("batch-save.png")));
+      browser.resize(900, 700);
+      browser.grab().save(QDir(shots).filePath(QStringLiteral("report-page.png")));
+    }
     dialog->close_button()->click();
   }
 
