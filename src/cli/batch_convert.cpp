@@ -214,7 +214,7 @@ int RunConvertBatch(const ParsedCommand& args) {
     return kExitUsage;
   }
   // Each run writes its report beside its own PST; one --report file would be overwritten by each.
-  if (args.value("report")) {
+  if (args.value("report") && sources.size() > 1) {
     PrintError("--report names the report of one file; with several, each report is beside its PST");
     return kExitUsage;
   }
