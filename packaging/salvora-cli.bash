@@ -10,7 +10,7 @@ _salvora_cli_options() {
         info) echo "$common" ;;
         analyze) echo "$common --json --threads" ;;
         dump) echo "$common --threads" ;;
-        convert) echo "$common --dest --folder --recover-deleted --temp-files --threads --max-pst-size --from-list --batch-report" ;;
+        convert) echo "$common --dest --folder --recover-deleted --temp-files --threads --max-pst-size --from-list --batch-report --report" ;;
         verify) echo "--help --version" ;;
         synth) echo "--help --version --messages --folders --attachments-per-message --seed --client --format --dump" ;;
     esac

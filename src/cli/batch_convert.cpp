@@ -213,6 +213,11 @@ int RunConvertBatch(const ParsedCommand& args) {
     PrintError("no file given: the list names none");
     return kExitUsage;
   }
+  // Each run writes its report beside its own PST; one --report file would be overwritten by each.
+  if (args.value("report") && sources.size() > 1) {
+    PrintError("--report names the report of one file; with several, each report is beside its PST");
+    return kExitUsage;
+  }
   const std::optional<std::string> dest = args.value("dest");
   std::optional<std::ofstream> report;
   if (auto path = args.value("batch-report")) {

@@ -62,8 +62,11 @@ std::vector<CommandDef> make_commands() {
        "go to \"Recovered Items\"; every loss is named on standard error and the exit status is 3.\n"
        "Several files (or --from-list) are converted one after another, each by a run of its own,\n"
        "into a folder of its own under --dest named after the file; one line per file tells how it\n"
-       "went, its errors are told with its name, and --batch-report writes one JSON line per file.\n",
+       "went, its errors are told with its name, and --batch-report writes one JSON line per file.\n"
+       "Each convert writes a recovery report beside the PST X.pst: X.report.html to read and\n"
+       "X.report.json, folder by folder, with the same counts as printed (report=, report_json=).\n",
        {{"dest", OptionKind::kText, "DIR", "folder for the PST (default: Repair beside FILE)"},
+        {"report", OptionKind::kText, "FILE.json", "write the report's JSON here instead of beside the PST (one FILE only)"},
         {"folder", OptionKind::kText, "PATH", "choose this folder, as a tick in the wizard does (repeatable)"},
         {"recover-deleted", OptionKind::kFlag, "", "also save deleted messages still in the file (Recovered Items\\Deleted)"},
         {"temp-files", OptionKind::kFlag, "",

@@ -3,13 +3,11 @@
 // source. A terminal gets a progress line; Ctrl-C stops the pass and leaves a PST holding what
 // was saved before it.
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +25,7 @@
 #include "pststore/pst/pst_verifier.h"
 #include "pststore/store_servers.h"
 #include "writer/save_pass.h"
+#include "writer/save_report.h"
 #include "writer/store_size.h"
 
 namespace salvora::cli {
@@ -164,7 +163,7 @@ void hold_for_test(PassControl& control, const SaveProgress& progress) {
   });
 }
 
-void print_result(const SaveProgress& progress) {
+void print_result(const SaveProgress& progress, const WrittenReport& report) {
   // One line for each PST written, the first one first.
   for (const auto& path : progress.store_paths()) std::printf("pst=%s\n", path.c_str());
   for (int c = 0; c < static_cast<int>(SaveCounter::kCount); ++c) {
@@ -176,6 +175,8 @@ void print_result(const SaveProgress& progress) {
   std::printf("deleted_recovered=%d\n", progress.deleted_recovered.load());
   std::printf("unreadable=%d\n", progress.unreadable_count());
   std::printf("properties_dropped=%d\n", progress.dropped_property_count());
+  if (!report.page.empty()) std::printf("report=%s\n", report.page.c_str());
+  if (!report.json.empty()) std::printf("report_json=%s\n", report.json.c_str());
 }
 
 // The save pass's options from the command line: the destination and the chosen folders.
@@ -270,24 +271,7 @@ std::string write_loss_report(const SaveProgress& progress) {
   std::filesystem::path path(progress.store_path());
   if (path.empty()) return {};
   path.replace_extension(".losses.txt");
-  const std::string text = progress.loss_report();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return {};
-  bool written = true;
-  for (std::size_t at = 0; at < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      written = false;
-      break;
-    }
-    at += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) written = false;
-  if (written) return path.string();
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  return {};
+  return write_private_file(path.string(), progress.loss_report()).empty() ? path.string() : std::string();
 }
 
 // The PST holds everything else; what is missing from it is named, one line each, and the last
@@ -317,12 +301,13 @@ int report_losses(const SaveProgress& progress) {
 // Items the PST lacks because the store could not keep them (a full disk, mostly). A PST that
 // holds a part of the mailbox is kept and the run is a partial one; a PST that holds nothing is
 // removed, so that a full disk is not left full by a file of no use.
-int report_not_written(const SaveProgress& progress, long long not_written, const std::string& close_error) {
+int report_not_written(const SaveProgress& progress, long long not_written, const std::string& close_error,
+                       const WrittenReport& report) {
   const std::string store = progress.store_path();
   const std::string cause = progress.first_store_error().empty() ? close_error : progress.first_store_error();
   const auto held = pst::PstVerifier::Verify(store, CFile64::Lock::kShared);
   if (held.opened && held.violations.empty() && held.messages > 0) {
-    print_result(progress);
+    print_result(progress, report);
     report_losses(progress);
     PrintError("%s holds %zu items; %lld items of the mailbox could not be written: %s", store.c_str(), held.messages,
                not_written, cause.c_str());
@@ -335,6 +320,10 @@ int report_not_written(const SaveProgress& progress, long long not_written, cons
   }
   std::error_code ignored;
   std::filesystem::remove(store, ignored);
+  // The report of a PST that is gone would name a file that is not there.
+  for (const auto& file : {report.page, report.json}) {
+    if (!file.empty()) std::filesystem::remove(file, ignored);
+  }
   if (held.opened) {
     PrintError("%lld items could not be written, none of the mailbox is in the PST: %s; the empty PST was removed", not_written,
                cause.c_str());
@@ -412,16 +401,19 @@ int RunConvert(const ParsedCommand& args) {
   SaveProgress progress;
   const std::string close_error = run_pass(options, outcome, observer, progress);
   const std::string store = progress.store_path();
-  if (outcome.status != SaveStatus::kCompleted) return report_unfinished(outcome, observer, options, close_error, store);
   // Items the store accepted before a commit that failed (a full disk) are not in the file
   // either: the count is of what the PST lacks, whichever step lost it.
   const long long not_written = progress.store_errors() + static_cast<long long>(progress.items_lost.load());
-  if (not_written > 0) return report_not_written(progress, not_written, close_error);
+  const WrittenReport report =
+      WriteSaveReport(progress, {outcome, close_error, not_written}, args.value("report").value_or(std::string()));
+  if (!report.error.empty()) PrintError("the recovery report could not be written: %s", report.error.c_str());
+  if (outcome.status != SaveStatus::kCompleted) return report_unfinished(outcome, observer, options, close_error, store);
+  if (not_written > 0) return report_not_written(progress, not_written, close_error, report);
   if (!close_error.empty()) {
     PrintError("the PST could not be completed: %s", close_error.c_str());
     return kExitFailure;
   }
-  print_result(progress);
+  print_result(progress, report);
   warn_past_outlook_limit(args, progress);
   return report_losses(progress);
 }

@@ -15,7 +15,9 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "ui/batch_save_dialog.h"
 #include "ui/exit_confirmation.h"
 #include "ui/file_choosers.h"
 #include "ui/icons.h"
@@ -60,6 +62,10 @@ Settings::Settings(WizardState& state, QWidget* parent)
   connect(folder_field_, &QLineEdit::returnPressed, this, &Settings::on_search);
   connect(results_, &QTableWidget::currentCellChanged, this, [this](int row) { on_row_chosen(row); });
   connect(results_, &QTableWidget::cellClicked, this, [this](int row) { on_row_chosen(row); });
+  // Rows picked together (Shift, Ctrl, Select All) are converted together.
+  connect(results_, &QTableWidget::itemSelectionChanged, this, [this] {
+    if (results_->selectionModel()->hasSelection()) convert_->setEnabled(true);
+  });
   connect(convert_, &QPushButton::clicked, this, &Settings::on_convert);
   connect(close_, &QPushButton::clicked, this, &Settings::on_close);
   resize(760, 520);
@@ -119,7 +125,8 @@ void Settings::build_result_list() {
   results_->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("In Folder"), QStringLiteral("Size"),
                                        QStringLiteral("Modified")});
   results_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  results_->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Several rows may be picked (Shift, Ctrl): Convert then converts each of them.
+  results_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   results_->setShowGrid(true);
   results_->setSortingEnabled(false);  // rows stay in the order they were found
@@ -235,9 +242,50 @@ void Settings::on_row_chosen(int row) {
   convert_->setEnabled(true);
 }
 
+BatchSaveDialog* Settings::batch_dialog() const { return batch_.data(); }
+
+QStringList Settings::selected_files() const {
+  QList<int> rows;
+  for (const QModelIndex& index : results_->selectionModel()->selectedRows()) rows << index.row();
+  std::sort(rows.begin(), rows.end());
+  QStringList files;
+  for (int row : rows) {
+    if (const QTableWidgetItem* item = results_->item(row, kInFolder)) files << item->text();
+  }
+  return files;
+}
+
+void Settings::convert_all(const QStringList& picked) {
+  QStringList files;
+  // A folder that matched (x.ost/) is listed, but only files can be converted.
+  for (const QString& path : picked) {
+    if (QFileInfo(path).isFile()) files << QFileInfo(path).absoluteFilePath();
+  }
+  if (files.isEmpty()) {
+    inform(this, QStringLiteral("Please Select the File First"));
+    return;
+  }
+  stop_search_and_wait();
+  // Each file's PST goes into a folder of its own: under the destination the user chose on the
+  // first screen, else under the Repair folder beside the file.
+  const QString base = destination_chosen_before_ ? state_.chosen_destination : QString();
+  batch_ = new BatchSaveDialog(files, batch_destinations(files, base), this);
+  batch_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(batch_, &BatchSaveDialog::all_finished, this, [this] {
+    commands_->refresh_report_state();
+    emit batch_finished();
+  });
+  batch_->open();
+  batch_->Start();
+}
+
 void Settings::on_convert() {
   log_line(QStringLiteral("\r\n"));
   log_line(QStringLiteral("Click OK Button for Repairng the PST file"));
+  if (const QStringList picked = selected_files(); picked.size() > 1) {
+    convert_all(picked);
+    return;
+  }
   const QString selection = state_.search_selection;
   // A folder that matched (x.ost/) is listed, but only a file can be recovered.
   if (selection.isEmpty() || !QFileInfo(selection).isFile()) {

@@ -2,11 +2,14 @@
 // The search screen: finds the OST files under a folder when the user does not know where the
 // file lies. The search runs on a worker thread and fills the list as files are found; Stop ends
 // it at the next entry. Convert asks, through convert_requested, for the recovery of the picked
-// file; Close goes back to the first screen through back_requested.
+// file; Close goes back to the first screen through back_requested. With several rows selected,
+// Convert converts each of them whole into a PST of its own, one after another, in a dialog of
+// its own (BatchSaveDialog), and the screen stays.
 //
 // The screen writes the picked file into the WizardState it is given, which must outlive it.
 // Destroying the screen stops and joins a running search. User-interface thread only.
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 #include <thread>
@@ -23,6 +26,7 @@ class QTableWidget;
 
 namespace salvora::ui {
 
+class BatchSaveDialog;
 class ScreenCommands;
 
 class Settings : public QWidget {
@@ -44,12 +48,16 @@ class Settings : public QWidget {
   QPushButton* convert_button() const { return convert_; }
   QPushButton* close_button() const { return close_; }
   ScreenCommands* commands() const { return commands_; }
+  // The conversion of several files, while its dialog is open; null otherwise.
+  BatchSaveDialog* batch_dialog() const;
 
  signals:
   void back_requested();
   void convert_requested();
   // A search has ended (finished or stopped) with this many entries listed.
   void search_finished(int found);
+  // The conversion of several selected files has ended.
+  void batch_finished();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -66,6 +74,9 @@ class Settings : public QWidget {
   void on_search_done();
   void on_row_chosen(int row);
   void on_convert();
+  // The files of the selected rows, in the list's order.
+  QStringList selected_files() const;
+  void convert_all(const QStringList& files);
   void on_close();
   void request_exit();
   QList<QWidget*> navigation() const;
@@ -88,6 +99,7 @@ class Settings : public QWidget {
   QPushButton* convert_ = nullptr;
   QPushButton* close_ = nullptr;
   ScreenCommands* commands_ = nullptr;
+  QPointer<BatchSaveDialog> batch_;
 };
 
 }  // namespace salvora::ui

@@ -35,6 +35,7 @@
 #include "ui/screen_commands.h"
 #include "ui/source_check.h"
 #include "ui/ui_services.h"
+#include "writer/save_report.h"
 
 namespace salvora::ui {
 
@@ -222,7 +223,7 @@ Repair_Recover::Repair_Recover(WizardState& state, QWidget* parent)
   tick_->setInterval(kTickMs);
   connect(tick_, &QTimer::timeout, this, &Repair_Recover::OnTick);
 
-  install_screen_commands(this, menu_bar_, ScreenCommandSet::kRecovery, [this] { close(); });
+  commands_ = install_screen_commands(this, menu_bar_, ScreenCommandSet::kRecovery, [this] { close(); });
 
   fit_window(this, QSize(1100, 760), "RecoveryWindowSize");
 }
@@ -473,6 +474,7 @@ void Repair_Recover::OnSave() {
   save_error_.clear();
   save_close_error_.clear();
   save_lost_ = 0;
+  save_report_.clear();
   const QStringList folders = tree_->CollectCheckedFolders();
   if (folders.isEmpty()) {
     inform(this, QStringLiteral("Please Select Any Folder"), QMessageBox::Warning);
@@ -502,6 +504,8 @@ void Repair_Recover::OnSave() {
         save_error_ = outcome.error;
         save_close_error_ = outcome.close_error;
         save_lost_ = save_progress_->items_lost.load();
+        const long long not_written = save_progress_->store_errors() + static_cast<long long>(save_lost_);
+        save_report_ = WriteSaveReport(*save_progress_, {outcome, save_close_error_, not_written}).page;
       },
       this, [this] { OnSaveDone(); });
 
@@ -548,6 +552,7 @@ void Repair_Recover::OnSaveDone() {
       save_->setEnabled(true);
     }
   }
+  commands_->refresh_report_state();
   emit save_finished();
 }
 
@@ -557,7 +562,7 @@ void Repair_Recover::ShowCompletion() {
   const QString cause = QString::fromStdString(save_progress_->first_store_error().empty()
                                                    ? save_close_error_
                                                    : save_progress_->first_store_error());
-  auto* done = new Last_Saving_Dialog(*save_progress_, this, not_written, cause);
+  auto* done = new Last_Saving_Dialog(*save_progress_, this, not_written, cause, QString::fromStdString(save_report_));
   // The dialog lists what could not be read by folder and subject; the log keeps the node ids.
   if (auto* list = done->findChild<QPlainTextEdit*>(QStringLiteral("unreadableList"))) {
     const LossNamer namer(*result_);

@@ -40,6 +40,7 @@ class ItemListModel;
 class PreviewBrowser;
 class AnalysisBridge;
 class SaveBridge;
+class ScreenCommands;
 
 class Repair_Recover : public QWidget {
   Q_OBJECT
@@ -128,9 +129,11 @@ class Repair_Recover : public QWidget {
   std::string save_close_error_;
   std::string save_error_;  // the cause a pass that did not complete gave
   std::uint64_t save_lost_ = 0;  // messages a failed commit took with it
+  std::string save_report_;  // the report page of the last save, empty when none was written
   PassThread save_thread_;
 
   QMenuBar* menu_bar_ = nullptr;
+  ScreenCommands* commands_ = nullptr;
   CFolderTreeCtrl1* tree_ = nullptr;
   QTableView* list_ = nullptr;
   ItemListModel* model_ = nullptr;

@@ -109,7 +109,7 @@ void ListPSTFile::Finish() {
 }
 
 Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* parent, long long not_written,
-                                       const QString& cause)
+                                       const QString& cause, const QString& report)
     : QDialog(parent) {
   setObjectName(QStringLiteral("Last_Saving_Dialog"));
   setWindowTitle(QStringLiteral("Salvora Tools for Microsoft Exchange OST- MS Outlook PST"));
@@ -190,6 +190,13 @@ Last_Saving_Dialog::Last_Saving_Dialog(const SaveProgress& progress, QWidget* pa
         inform(this, QStringLiteral("No file manager could show the folder. The PST is at:\n%1").arg(store));
       }
     });
+  }
+  if (!report.isEmpty()) {
+    view_report_ = buttons->addButton(QStringLiteral("View &Report"), QDialogButtonBox::ActionRole);
+    view_report_->setObjectName(QStringLiteral("viewReportButton"));
+    view_report_->setAccessibleName(QStringLiteral("View Report"));
+    view_report_->setAccessibleDescription(QStringLiteral("Opens the recovery report: what each folder held, what was saved and what was lost"));
+    connect(view_report_, &QPushButton::clicked, this, [this, report] { open_in_viewer(this, report); });
   }
   layout->addWidget(buttons);
   setMinimumWidth(460);

@@ -68,20 +68,24 @@ class Last_Saving_Dialog : public QDialog {
   Q_OBJECT
 
  public:
-  // not_written: items the store refused or lost (a full disk), with the first cause given.
+  // not_written: items the store refused or lost (a full disk), with the first cause given;
+  // report: the recovery report's page, empty when none was written.
   Last_Saving_Dialog(const SaveProgress& progress, QWidget* parent = nullptr, long long not_written = 0,
-                     const QString& cause = {});
+                     const QString& cause = {}, const QString& report = {});
 
   bool view_log() const;
   QCheckBox* view_log_box() const { return view_log_; }
   // Opens the folder of the PST in the desktop's file manager; null when no PST was made.
   QPushButton* open_folder_button() const { return open_folder_; }
+  // Opens the recovery report; null when none was written.
+  QPushButton* view_report_button() const { return view_report_; }
   QLabel* message_label() const { return message_; }
 
  private:
   QCheckBox* view_log_ = nullptr;
   QLabel* message_ = nullptr;
   QPushButton* open_folder_ = nullptr;
+  QPushButton* view_report_ = nullptr;
 };
 
 }  // namespace salvora::ui

@@ -68,6 +68,12 @@ std::uint64_t estimated_pst_bytes(const SourceObject* source) {
   for (const auto& r : source->recipients) bytes += sum(r, 0);
   for (const auto& a : source->attachments) bytes += sum(a, kPidAttachSize);
   return bytes + bytes / 10 + kItemOverhead;
+
+// The messages the index lists in a folder, readable or not.
+std::int64_t messages_in(const NodeRecord& folder) {
+  std::int64_t n = 0;
+  for (const NodeRecord* c = folder.first_child(); c; c = c->next_sibling()) n += c->nid.type() == kNidTypeNormalMessage;
+  return n;
 }
 
 bool is_empty_record(const ItemRecord& r) {
@@ -216,6 +222,7 @@ class SaveWalk : public RecoveringVisitor {
       SplitIfFull(&source);
       SaveItem(node, *record);
       ++deleted_saved_;
+      progress_.ledger().DeletedRecovered(path_);
       return true;
     }
     if (!record || is_empty_record(*record)) {
@@ -362,6 +369,7 @@ class SaveWalk : public RecoveringVisitor {
   void bump(SaveCounter c) {
     const int v = ++progress_.counters[static_cast<std::size_t>(c)];
     count_text_ = std::to_string(v);
+    if (c >= SaveCounter::kMails) progress_.ledger().ItemSaved(path_);
     // The well-known mail folders' counters count mails already counted as mails.
     if (c >= SaveCounter::kMails && !tallies_.empty()) ++tallies_.back().items;
   }
@@ -384,6 +392,7 @@ class SaveWalk : public RecoveringVisitor {
     }
     if (is_mail_folder(record)) folders_.Add(path_, node.nid);
     tallies_.push_back(FolderTally{path_, logged, 0, &node, record});
+    progress_.ledger().EnterFolder(path_, node.nid.value, messages_in(node));
   }
 
   void MakeFolder(const NodeRecord& node, const std::string& path, const ItemRecord& record) {
@@ -677,12 +686,14 @@ void SaveProgress::add_unreadable(std::string line) {
   std::lock_guard lock(mutex_);
   ++unreadable_count_;
   report_.append(line).push_back('\n');
+  ledger_.Loss(line);
   if (unreadable_.size() < kMaxUnreadableLines) unreadable_.push_back(std::move(line));
 }
 
 void SaveProgress::add_dropped_property(std::string line) {
   std::lock_guard lock(mutex_);
   report_.append(line).push_back('\n');
+  ledger_.DroppedProperty(line);
   if (dropped_.size() < kMaxUnreadableLines) dropped_.push_back(std::move(line));
   ++dropped_count_;
 }
@@ -746,6 +757,7 @@ SaveOutcome run_save_pass(const SaveOptions& options, PassControl& control, Save
     observer.Message(kMsgCannotReadOst);
     return {SaveStatus::kCannotReadSource, ctx.open_error.message()};
   }
+  progress.ledger().Begin(options.source_path, source_format_text(ctx));
   if (options.write_log) {
     write_log_line(LogSelector::kActivity, "\r\n");
     write_log_line(LogSelector::kActivity, "Step3 : Saving OST File ");
@@ -818,7 +830,10 @@ SaveOutcome run_save_pass(const SaveOptions& options, PassControl& control, Save
   // An error that ended the writing leaves what was written, and completion follows; the
   // items it cost are in the count.
   publish_store_errors(progress, writer, walk);
-  if (!finished) return {SaveStatus::kStopped, {}};
+  if (!finished) {
+    progress.ledger().Resolve(ctx);
+    return {SaveStatus::kStopped, {}};
+  }
   try {
     writer.FinishLinks();
   } catch (const std::exception& e) {
@@ -830,6 +845,7 @@ SaveOutcome run_save_pass(const SaveOptions& options, PassControl& control, Save
   const StoreAudit audit = CompleteAudit(ctx, std::move(node_losses));
   for (const auto& line : audit.lost) progress.add_unreadable(line);
   for (const auto& line : audit.rebuilt) progress.add_rebuilt(line);
+  progress.ledger().Resolve(ctx);
   observer.Completed();
   control.RequestStop();
   progress.close_request.store(true);

@@ -14,6 +14,7 @@
 
 #include "engine/folder_walk.h"
 #include "platform/pass_control.h"
+#include "writer/recovery_report.h"
 #include "writer/save_to_pst.h"
 
 namespace salvora {
@@ -83,6 +84,10 @@ class SaveProgress {
   // Every loss line, unreadable objects and dropped properties alike, in the order met, one
   // per line: the report kept beside the PST, which names what the lists above only count.
   std::string loss_report() const;
+  // Folder by folder, what the pass wrote and lost: the recovery report's matter. Every line
+  // added above reaches it too.
+  RecoveryLedger& ledger() { return ledger_; }
+  const RecoveryLedger& ledger() const { return ledger_; }
 
  private:
   mutable std::mutex mutex_;
@@ -98,6 +103,7 @@ class SaveProgress {
   int dropped_count_ = 0;
   std::vector<std::string> dropped_;
   std::string report_;
+  RecoveryLedger ledger_;
 };
 
 class SaveObserver {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "support/run_program.h"
@@ -51,9 +52,12 @@ TEST_F(BatchConvert, OneBadFileLeavesTheOthersConvertedAndReported) {
                             {"convert", In("mail.ost"), In("broken.ost"), "--from-list", list.string(), "--dest",
                              dest.string(), "--batch-report", (dir_ / "report.jsonl").string()});
   EXPECT_EQ(r.exit_code, 4) << r.out << r.err;
-  // Each file its own folder, the second "mail" numbered.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dest / "mail"), {}), 1);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dest / "mail (2)"), {}), 1);
+  // Each file its own folder, the second "mail" numbered, with its PST and its report.
+  for (const char* folder : {"mail", "mail (2)"}) {
+    std::multiset<std::string> kinds;
+    for (const auto& e : fs::directory_iterator(dest / folder)) kinds.insert(e.path().extension().string());
+    EXPECT_EQ(kinds, (std::multiset<std::string>{".html", ".json", ".pst"})) << folder;
+  }
   EXPECT_FALSE(fs::exists(dest / "broken"));
   // The bad file's error is told with its name; the summary counts all three.
   EXPECT_NE(r.err.find(In("broken.ost") + ": salvora-cli convert: "), std::string::npos) << r.err;

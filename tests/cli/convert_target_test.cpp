@@ -178,7 +178,9 @@ TEST_F(ConvertTarget, ReadersShareTheSourceAndAWriterKeepsThemOut) {
   ::close(fd);
   // A PST another program is still writing is not verified half-written.
   const std::string pst = [&] {
-    for (const auto& e : fs::directory_iterator(dir_ + "/out")) return e.path().string();
+    for (const auto& e : fs::directory_iterator(dir_ + "/out")) {
+      if (e.path().extension() == ".pst") return e.path().string();
+    }
     return std::string();
   }();
   const int pst_fd = ::open(pst.c_str(), O_RDONLY | O_CLOEXEC);

@@ -14,6 +14,7 @@
 #include "ui/preview_browser.h"
 #include "ui/recovery_screen.h"
 #include "ui/save_dialogs.h"
+#include "ui/screen_commands.h"
 #include "ui/ui_services.h"
 #include "ui/support/ui_test_support.h"
 #include "ui/support/wizard_test_env.h"
@@ -357,6 +358,11 @@ class RecoveryScreenTest : public QObject {
     const QString pst = only_pst_in(dest);
     QVERIFY2(!pst.isEmpty(), qPrintable(QString::fromStdString(screen->save_progress().store_path())));
     QVERIFY(done->message_label()->text().contains(pst));
+    // The save's report lies beside the PST, the dialog offers it, and File > View Report opens it.
+    const QString report = QString(pst).replace(QStringLiteral(".pst"), QStringLiteral(".report.html"));
+    QVERIFY(QFile::exists(report));
+    QVERIFY(done->view_report_button() != nullptr);
+    QCOMPARE(report_file(), report);
     done->view_log_box()->setChecked(view_log);
     QVERIFY(user_->ended.isEmpty());
     done->accept();

@@ -1,8 +1,8 @@
-#include "cli/json.h"
+#include "platform/json_text.h"
 
 #include <cstdio>
 
-namespace salvora::cli {
+namespace salvora {
 
 std::string json_string(std::string_view s) {
   std::string out = "\"";
@@ -61,4 +61,4 @@ JsonObject& JsonObject::add_raw(std::string_view k, std::string_view json) {
   return *this;
 }
 
-}  // namespace salvora::cli
+}  // namespace salvora
