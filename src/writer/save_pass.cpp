@@ -68,6 +68,7 @@ std::uint64_t estimated_pst_bytes(const SourceObject* source) {
   for (const auto& r : source->recipients) bytes += sum(r, 0);
   for (const auto& a : source->attachments) bytes += sum(a, kPidAttachSize);
   return bytes + bytes / 10 + kItemOverhead;
+}
 
 // The messages the index lists in a folder, readable or not.
 std::int64_t messages_in(const NodeRecord& folder) {
