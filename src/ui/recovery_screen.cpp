@@ -22,6 +22,7 @@
 #include <mutex>
 
 #include "engine/item_reload.h"
+#include "mimestore/mime_stores.h"
 #include "pststore/store_file.h"
 #include "pststore/store_servers.h"
 #include "ui/desktop_habits.h"
@@ -489,11 +490,13 @@ void Repair_Recover::OnSave() {
   options.destination = wizard_.chosen_destination.toStdString();
   options.recover_deleted = recover_deleted_->isChecked();
   options.writer.state = &writer_state_;
+  options.writer.store_suffix = wizard_.save_as.toStdString();
   options.output_folder = wizard_.output_folder.isEmpty() ? output_folder_for(options.source_path)
                                                           : wizard_.output_folder.toStdString();
   save_thread_.Start(
       [this, options] {
         store::register_store_servers();
+        mime::register_mime_stores();
         const std::uint64_t lost_before = store::lost_store_messages();
         const SaveOutcome outcome = RunSavePass(options, save_control_, *save_bridge_, *save_progress_);
         save_status_ = outcome.status;

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -111,6 +112,19 @@ void DiskSelection::build_layout() {
   destination_row->addWidget(destination_field_, 1);
   destination_row->addWidget(browse_destination_);
 
+  // The form the recovered mailbox takes: the store's name ends in the suffix that chooses it.
+  auto* save_as_group = new QGroupBox(QStringLiteral("Save As"), this);
+  save_as_group->setAccessibleName(save_as_group->title());
+  save_as_ = new QComboBox(save_as_group);
+  save_as_->setAccessibleName(QStringLiteral("Save as"));
+  save_as_->addItem(QStringLiteral("PST file (Outlook)"), QStringLiteral(".pst"));
+  save_as_->addItem(QStringLiteral("Thunderbird/Evolution folders (mbox)"), QStringLiteral(".mbox"));
+  save_as_->addItem(QStringLiteral("One file per message (EML)"), QStringLiteral(".eml"));
+  auto* save_as_row = new QHBoxLayout(save_as_group);
+  save_as_row->addWidget(save_as_, 1);
+  connect(save_as_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { state_.save_as = save_as_->itemData(index).toString(); });
+
   next_ = make_button(this, QStringLiteral("&Next"));
   next_->setDefault(true);
   next_->setMinimumWidth(96);
@@ -123,6 +137,7 @@ void DiskSelection::build_layout() {
   choices->addSpacing(6);
   choices->addWidget(source_group);
   choices->addWidget(destination_group);
+  choices->addWidget(save_as_group);
   choices->addStretch(1);
   choices->addLayout(buttons);
 
@@ -135,7 +150,8 @@ void DiskSelection::build_layout() {
   layout->addLayout(body);
   setTabOrder(browse_source_, search_);
   setTabOrder(search_, browse_destination_);
-  setTabOrder(browse_destination_, next_);
+  setTabOrder(browse_destination_, save_as_);
+  setTabOrder(save_as_, next_);
 }
 
 void DiskSelection::choose_source(const QString& path) {
@@ -173,6 +189,8 @@ void DiskSelection::refresh_fields() {
   QString destination = state_.chosen_destination;
   if (destination.isEmpty() && !state_.output_folder.isEmpty()) destination = state_.output_folder.chopped(1);
   destination_field_->setText(destination);
+  const int save_as = save_as_->findData(state_.save_as);
+  save_as_->setCurrentIndex(save_as < 0 ? 0 : save_as);
 }
 
 void DiskSelection::on_browse_source() {

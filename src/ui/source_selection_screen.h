@@ -13,6 +13,7 @@
 
 #include "ui/wizard_state.h"
 
+class QComboBox;
 class QLineEdit;
 class QMenuBar;
 class QPushButton;
@@ -39,6 +40,8 @@ class DiskSelection : public QWidget {
   QPushButton* search_button() const { return search_; }
   QPushButton* browse_destination_button() const { return browse_destination_; }
   QPushButton* next_button() const { return next_; }
+  // "Save as": a PST file, mbox folders or one file per message.
+  QComboBox* save_as_box() const { return save_as_; }
   StepPicture* step_picture() const { return step_; }
   ScreenCommands* commands() const { return commands_; }
   QMenuBar* menu_bar() const { return menu_bar_; }
@@ -72,6 +75,7 @@ class DiskSelection : public QWidget {
   QPushButton* search_ = nullptr;
   QPushButton* browse_destination_ = nullptr;
   QPushButton* next_ = nullptr;
+  QComboBox* save_as_ = nullptr;
   StepPicture* step_ = nullptr;
   ScreenCommands* commands_ = nullptr;
   QPointer<Settings> search_screen_;
