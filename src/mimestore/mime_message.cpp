@@ -112,11 +112,13 @@ GMimePart* memory_part(const char* type, const char* subtype, std::string_view b
 }
 
 // Text keeps its bytes exactly: base64 where line ends are CR LF (a quoted-printable text is
-// read back with the reader's own line ends), else what suits it best.
+// read back with the reader's own line ends) or where the last line has none (an mbox ends
+// every message with one), else what suits it best.
 GMimePart* text_part(const char* subtype, std::string_view bytes, const char* charset) {
   GMimePart* part = memory_part("text", subtype, bytes);
   if (charset) g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset);
-  const bool keep_bytes = bytes.find('\r') != std::string_view::npos || bytes.find('\0') != std::string_view::npos;
+  const bool keep_bytes = bytes.find('\r') != std::string_view::npos || bytes.find('\0') != std::string_view::npos ||
+                          (!bytes.empty() && bytes.back() != '\n');
   g_mime_part_set_content_encoding(part, keep_bytes ? GMIME_CONTENT_ENCODING_BASE64
                                                     : g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
   return part;

@@ -175,6 +175,7 @@ def main():
     problems, checked = [], 0
     others = {}
     expected_other = {}
+    by_subject = {}
     for item in items:
         folder = dump_folder(item["ipm_folder"] or "")
         if item["ipm_folder"] is None:
@@ -189,12 +190,20 @@ def main():
             continue
         checked += 1
         candidates = folders.get(folder, [])
-        found = [m for m in candidates if not differences(item, m)]
-        if len(found) == 0:
-            near = [differences(item, m) for m in candidates if norm(m["subject"]) == norm(item["subject"])]
+        # Only messages of the same subject are compared part by part: a folder of thousands
+        # stays quick.
+        if folder not in by_subject:
+            by_subject[folder] = {}
+            for m in candidates:
+                by_subject[folder].setdefault(norm(m["subject"]), []).append(m)
+        same = by_subject[folder].get(norm(item["subject"]), [])
+        found = next((m for m in same if not differences(item, m)), None)
+        if found is None:
+            near = [differences(item, m) for m in same]
             problems.append(f"{folder}: {item['subject']!r} not found" + (f" ({near[0]})" if near else ""))
             continue
-        candidates.remove(found[0])
+        same.remove(found)
+        candidates.remove(found)
     for folder, rest in folders.items():
         if len(rest) > others.get(folder, 0):
             problems.append(f"{folder}: {len(rest) - others.get(folder, 0)} messages more than the source has")
