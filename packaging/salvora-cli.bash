@@ -10,7 +10,7 @@ _salvora_cli_options() {
         info) echo "$common" ;;
         analyze) echo "$common --json --threads" ;;
         dump) echo "$common --threads" ;;
-        convert) echo "$common --dest --folder --recover-deleted --temp-files --threads --max-pst-size --from-list --batch-report --report" ;;
+        convert) echo "$common --dest --folder --format --recover-deleted --temp-files --threads --max-pst-size --from-list --batch-report --report" ;;
         verify) echo "--help --version" ;;
         synth) echo "--help --version --messages --folders --attachments-per-message --seed --client --format --dump" ;;
     esac
@@ -52,7 +52,13 @@ _salvora_cli_value() {
         --threads) COMPREPLY=($(compgen -W "1 2" -- "$cur")) ;;
         --max-pst-size) COMPREPLY=($(compgen -W "500M 2G 10G 20G 45G" -- "$cur")) ;;
         --client) COMPREPLY=($(compgen -W "pst ost" -- "$cur")) ;;
-        --format) COMPREPLY=($(compgen -W "23 36" -- "$cur")) ;;
+        --format)
+            # synth's is a file format version; convert's what to write ($command is the caller's).
+            if [[ $command == convert ]]; then
+                COMPREPLY=($(compgen -W "pst mbox eml all" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "23 36" -- "$cur"))
+            fi ;;
         --codepage) COMPREPLY=($(compgen -W "1250 1251 1252 1253 1254 1255 1256 1257 1258 874 932 936 949 950" -- "$cur")) ;;
         *) ;;  # a folder path, a number or a seed: nothing to offer
     esac

@@ -247,8 +247,9 @@ int RunConvertBatch(const ParsedCommand& args) {
     const RunResult r = run_one(argv);
     const std::string first_error = forward_errors(source, r.err);
     std::string pst;
-    if (const auto at = r.out.find("pst="); at != std::string::npos)
-      pst = r.out.substr(at + 4, r.out.find('\n', at) - at - 4);
+    // The first line names what was written: pst=PATH, mbox=PATH or eml=PATH.
+    if (const auto at = r.out.find('='); at != std::string::npos && at < r.out.find('\n'))
+      pst = r.out.substr(at + 1, r.out.find('\n', at) - at - 1);
     std::printf("%s: %s%s%s\n", source.c_str(), outcome_word(r.status), pst.empty() ? "" : " -> ", pst.c_str());
     std::fflush(stdout);
     if (report) *report << json_line(source, r, first_error) << '\n' << std::flush;

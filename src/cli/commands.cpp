@@ -53,9 +53,10 @@ std::vector<CommandDef> make_commands() {
        kPartialStatuses, RunAnalyze},
       {"dump", "FILE", "Print one JSON line per message, comparable with other readers' dumps.", "",
        {codepage_option(), threads_option()}, kPartialStatuses, RunDump},
-      {"convert", "FILE...", "Write the mailbox of an OST (or PST) into a new PST.",
-       "Prints pst=PATH and the counters of what was written. Without --folder every folder is\n"
-       "chosen; a --folder that is not in the store is an error that lists the folders there are.\n"
+      {"convert", "FILE...", "Write the mailbox of an OST (or PST) into a new PST, or as mbox or .eml files.",
+       "Prints pst=PATH (mbox=PATH, eml=PATH for the other formats) and the counters of what was\n"
+       "written. Without --folder every folder is chosen; a --folder that is not in the store is an\n"
+       "error that lists the folders there are.\n"
        "A folder's path is its display names from the mailbox root, each followed by a backslash\n"
        "(\"Personal Folders\\Inbox\\\"), as analyze prints it; \"Inbox/Projects\" is accepted too.\n"
        "A damaged source is saved as far as it goes: folders and messages whose parent folder is lost\n"
@@ -68,6 +69,9 @@ std::vector<CommandDef> make_commands() {
        {{"dest", OptionKind::kText, "DIR", "folder for the PST (default: Repair beside FILE)"},
         {"report", OptionKind::kText, "FILE.json", "write the report's JSON here instead of beside the PST (one FILE only)"},
         {"folder", OptionKind::kText, "PATH", "choose this folder, as a tick in the wizard does (repeatable)"},
+        {"format", OptionKind::kText, "pst|mbox|eml|all",
+         "what to write: a PST (default); a folder of mbox files for Thunderbird and Evolution; a\n"
+         "folder of .eml files, one per message; or all three, one after another"},
         {"recover-deleted", OptionKind::kFlag, "", "also save deleted messages still in the file (Recovered Items\\Deleted)"},
         {"temp-files", OptionKind::kFlag, "",
          "hand headers and attachments to the store through temporary files, as for a store that\n"

@@ -20,6 +20,7 @@
 #include "cli/source_open.h"
 #include "cli/store_folders.h"
 #include "engine/folder_hierarchy.h"
+#include "mimestore/mime_stores.h"
 #include "platform/product_globals.h"
 #include "platform/file64.h"
 #include "pststore/pst/pst_verifier.h"
@@ -163,9 +164,16 @@ void hold_for_test(PassControl& control, const SaveProgress& progress) {
   });
 }
 
+// The store's kind, by the suffix that chose it: "pst", "mbox" or "eml".
+std::string store_kind(const std::string& store_path) {
+  for (std::string_view suffix : {mime::kMboxSuffix, mime::kEmlSuffix})
+    if (store_path.ends_with(suffix)) return std::string(suffix.substr(1));
+  return "pst";
+}
+
 void print_result(const SaveProgress& progress, const WrittenReport& report) {
-  // One line for each PST written, the first one first.
-  for (const auto& path : progress.store_paths()) std::printf("pst=%s\n", path.c_str());
+  // One line for each store written, the first one first.
+  for (const auto& path : progress.store_paths()) std::printf("%s=%s\n", store_kind(path).c_str(), path.c_str());
   for (int c = 0; c < static_cast<int>(SaveCounter::kCount); ++c) {
     std::printf("%s=%d\n", save_counter_key(static_cast<SaveCounter>(c)), progress.counter(static_cast<SaveCounter>(c)));
   }
@@ -222,6 +230,7 @@ bool chosen_folders_exist(OstContext& ctx, const SaveOptions& options, const Sou
 std::string run_pass(const SaveOptions& options, SaveOutcome& outcome, CliSaveObserver& observer,
                      SaveProgress& progress) {
   store::register_store_servers();
+  mime::register_mime_stores();
   // The settings the wizard's start-up writes on first start: the activity log's folder among
   // them, which the pass's lines go to.
   product_globals();
@@ -305,6 +314,13 @@ int report_not_written(const SaveProgress& progress, long long not_written, cons
                        const WrittenReport& report) {
   const std::string store = progress.store_path();
   const std::string cause = progress.first_store_error().empty() ? close_error : progress.first_store_error();
+  if (store_kind(store) != "pst") {
+    // Mail files are whole as each is written: what is there stays, and is what was saved.
+    print_result(progress, report);
+    report_losses(progress);
+    PrintError("%s: %lld items of the mailbox could not be written: %s", store.c_str(), not_written, cause.c_str());
+    return kExitPartial;
+  }
   const auto held = pst::PstVerifier::Verify(store, CFile64::Lock::kShared);
   if (held.opened && held.violations.empty() && held.messages > 0) {
     print_result(progress, report);
@@ -377,13 +393,10 @@ void warn_past_outlook_limit(const ParsedCommand& args, const SaveProgress& prog
   }
 }
 
-}  // namespace
-
-int RunConvert(const ParsedCommand& args) {
-  if (args.files().size() != 1 || args.flag("from-list") || args.flag("batch-report")) return RunConvertBatch(args);
-  if (!split_size_valid(args)) return kExitUsage;
-  SourceOptions source = SourceOptionsFrom(args);
+// One pass writing one form of the mailbox.
+int convert_to(const ParsedCommand& args, SourceOptions& source, const std::string& suffix) {
   SaveOptions options = options_from(args, source);
+  options.writer.store_suffix = suffix;
   {
     // The same checks as every command, for a clear message before anything is created.
     OstContext probe;
@@ -416,6 +429,38 @@ int RunConvert(const ParsedCommand& args) {
   print_result(progress, report);
   warn_past_outlook_limit(args, progress);
   return report_losses(progress);
+}
+
+// The store suffixes a --format asks for; empty for an unknown one.
+std::vector<std::string> format_suffixes(const std::string& format) {
+  const std::string mbox(mime::kMboxSuffix), eml(mime::kEmlSuffix);
+  if (format == "pst") return {".pst"};
+  if (format == "mbox") return {mbox};
+  if (format == "eml") return {eml};
+  if (format == "all") return {".pst", mbox, eml};
+  return {};
+}
+
+}  // namespace
+
+int RunConvert(const ParsedCommand& args) {
+  const std::vector<std::string> suffixes = format_suffixes(args.value("format").value_or("pst"));
+  if (suffixes.empty()) {
+    PrintError("--format %s: not a format; choose pst, mbox, eml or all", args.value("format")->c_str());
+    return kExitUsage;
+  }
+  if (args.files().size() != 1 || args.flag("from-list") || args.flag("batch-report")) return RunConvertBatch(args);
+  if (!split_size_valid(args)) return kExitUsage;
+  SourceOptions source = SourceOptionsFrom(args);
+  // Each form is a pass of its own over the source; the worst outcome is the run's.
+  int status = kExitOk;
+  for (const auto& suffix : suffixes) {
+    const int one = convert_to(args, source, suffix);
+    // A source that cannot be read, or a stop, ends the run: the next form would meet the same.
+    if (one == kExitStopped || one == kExitFailure) return one;
+    if (one == kExitPartial) status = one;
+  }
+  return status;
 }
 
 }  // namespace salvora::cli

@@ -42,7 +42,8 @@ bool OpenSource(OstContext& ctx, const SourceOptions& options) {
 }
 
 void ChooseSourceCodepage(OstContext& ctx, SourceOptions& options) {
-  if (!ctx.is_ansi()) return;
+  if (!ctx.is_ansi() || options.codepage_checked) return;
+  options.codepage_checked = true;
   if (ctx.nodes->size() == 0) {
     LoadBlockIndex(ctx);
     LoadNodeIndex(ctx);

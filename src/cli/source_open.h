@@ -13,6 +13,7 @@ struct SourceOptions {
   std::string path;
   std::uint32_t codepage = 1252;
   bool codepage_given = false;  // --codepage was on the command line
+  bool codepage_checked = false;  // ChooseSourceCodepage has looked at the source
 };
 
 // FILE and --codepage N of a command that reads a file.

@@ -32,16 +32,55 @@ std::string hex_upper(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
+namespace {
+
+struct WriterMakers {
+  std::mutex mutex;
+  std::vector<std::pair<std::string, StoreWriterMaker>> makers;
+};
+
+WriterMakers& writer_makers() {
+  static WriterMakers m;
+  return m;
+}
+
+// The maker registered for the path's suffix; null for a PST.
+StoreWriterMaker maker_for(const std::string& path) {
+  WriterMakers& m = writer_makers();
+  std::lock_guard lock(m.mutex);
+  for (const auto& [suffix, maker] : m.makers)
+    if (path.ends_with(suffix)) return maker;
+  return nullptr;
+}
+
+}  // namespace
+
+void register_store_writer(const std::string& suffix, StoreWriterMaker maker) {
+  WriterMakers& m = writer_makers();
+  std::lock_guard lock(m.mutex);
+  for (auto& entry : m.makers) {
+    if (entry.first == suffix) {
+      entry.second = std::move(maker);
+      return;
+    }
+  }
+  m.makers.emplace_back(suffix, std::move(maker));
+}
+
 std::shared_ptr<StoreFile> StoreFile::Create(const std::string& path) {
   std::shared_ptr<StoreFile> store(new StoreFile());
   store->path_ = path;
   std::random_device rd;
   for (auto& b : store->record_key_) b = static_cast<std::uint8_t>(rd());
-  pst::PstOptions options;
-  options.display_name = kDefaultDisplayName;
-  options.record_key = store->record_key_;
-  options.keep_existing = true;
-  store->writer_ = pst::PstWriter::Create(path, options);
+  if (StoreWriterMaker maker = maker_for(path)) {
+    store->writer_ = maker(path);
+  } else {
+    pst::PstOptions options;
+    options.display_name = kDefaultDisplayName;
+    options.record_key = store->record_key_;
+    options.keep_existing = true;
+    store->writer_ = pst::PstWriter::Create(path, options);
+  }
   store->display_name_ = kDefaultDisplayName;
   store->root_ = std::make_unique<StoreFolder>();
   store->root_->id = store->writer_->ipm_subtree();
@@ -262,7 +301,7 @@ void StoreFile::NoteCommitted() {
   last_commit_ = std::chrono::steady_clock::now();
 }
 
-void StoreFile::NoteFailure(const pst::PstWriter& writer) {
+void StoreFile::NoteFailure(const pst::StoreWriter& writer) {
   // Once the writer has failed nothing more reaches the file: every message accepted since the
   // last commit is lost, though its caller was told it was stored.
   if (!writer.failed() || lost_counted_) return;
@@ -320,7 +359,7 @@ void StoreFile::Close() {
   if (!writer_) return;
   // The writer is dropped even when its last commit fails, so that the store is closed either
   // way; the failure still reaches the caller.
-  std::unique_ptr<pst::PstWriter> writer = std::move(writer_);
+  std::unique_ptr<pst::StoreWriter> writer = std::move(writer_);
   try {
     writer->Close();
   } catch (...) {
@@ -378,7 +417,13 @@ StoreFilePtr open_store_file(const std::string& path) {
     std::error_code ec;
     const bool exists = std::filesystem::exists(key, ec);
     if (ec) throw AutomationError(AutomationError::Code::kFailed, kNoMember, path + ": " + ec.message());
-    if (exists) {
+    if (maker_for(key)) {
+      try {
+        store = StoreFile::Create(key);
+      } catch (const std::exception& e) {
+        throw AutomationError(AutomationError::Code::kFailed, kNoMember, e.what());
+      }
+    } else if (exists) {
       try {
         store = StoreFile::Open(key);
       } catch (const std::exception& e) {

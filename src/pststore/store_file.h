@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,7 @@
 #include "pststore/pst/message_spec.h"
 #include "pststore/pst/name_map.h"
 #include "pststore/pst/pst_writer.h"
+#include "pststore/pst/store_writer.h"
 
 namespace salvora::store {
 
@@ -54,7 +56,8 @@ struct StoreFolder {
 
 class StoreFile {
  public:
-  // Creates a new PST at path; fails (CFileException, EEXIST) rather than replace a file that
+  // Creates a new store at path: of the form registered for its suffix, else a PST. A new PST
+  // fails (CFileException, EEXIST) rather than replace a file that
   // is there, or follow a link at the scratch name. Throws CFileException.
   static std::shared_ptr<StoreFile> Create(const std::string& path);
   // Opens an existing PST at path to add to it, as Outlook adds a store file it finds there.
@@ -119,11 +122,11 @@ class StoreFile {
   // A commit went through: the messages since the one before are in the file for good.
   void NoteCommitted();
   void RequireOpen() const;
-  void NoteFailure(const pst::PstWriter& writer);
+  void NoteFailure(const pst::StoreWriter& writer);
 
   mutable std::mutex mutex_;
   std::string path_;
-  std::unique_ptr<pst::PstWriter> writer_;
+  std::unique_ptr<pst::StoreWriter> writer_;
   std::array<std::uint8_t, 16> record_key_{};
   std::string display_name_;
   pst::PropertyList store_props_;  // as set here or read from the file; the root folder's links too
@@ -150,6 +153,12 @@ using StoreFilePtr = std::shared_ptr<StoreFile>;
 // most a fifth of the time, and a kill loses at most that much more of the work.
 bool checkpoint_due(const CheckpointRule& rule, std::uint32_t messages_since, std::chrono::steady_clock::duration elapsed,
                     std::chrono::steady_clock::duration last_cost);
+
+// A store of another form than a PST, for every path that ends in suffix (".mbox"): the maker
+// makes its writer, and decides what it does with a path that is already there (it never
+// replaces what it finds). Registered once, before the first store is added.
+using StoreWriterMaker = std::function<std::unique_ptr<pst::StoreWriter>(const std::string& path)>;
+void register_store_writer(const std::string& suffix, StoreWriterMaker maker);
 
 // The store at path: the one already open in this process for that file, the PST found there
 // opened to be added to, or a new PST. A file that exists but cannot be opened as a store is

@@ -22,6 +22,7 @@
 #include <mutex>
 
 #include "engine/item_reload.h"
+#include "mimestore/mime_stores.h"
 #include "pststore/store_servers.h"
 #include "ui/desktop_habits.h"
 #include "ui/exit_confirmation.h"
@@ -493,12 +494,14 @@ void Repair_Recover::OnSave() {
   options.recover_deleted = recover_deleted_->isChecked();
   options.max_store_size = wizard_.max_pst_size;
   options.writer.state = &writer_state_;
+  options.writer.store_suffix = wizard_.save_as.toStdString();
   options.output_folder = wizard_.output_folder.isEmpty() ? output_folder_for(options.source_path)
                                                           : wizard_.output_folder.toStdString();
   save_thread_.Start(
       [this, options] {
         store::register_store_servers();
-        // The pass commits and closes the PST before the screen says anything about it.
+        mime::register_mime_stores();
+        // The pass commits and closes the store before the screen says anything about it.
         const SaveOutcome outcome = RunSavePass(options, save_control_, *save_bridge_, *save_progress_);
         save_status_ = outcome.status;
         save_error_ = outcome.error;

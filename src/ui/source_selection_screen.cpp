@@ -123,6 +123,19 @@ void DiskSelection::build_layout() {
   destination_layout->addLayout(destination_row);
   destination_layout->addWidget(build_split_row());
 
+  // The form the recovered mailbox takes: the store's name ends in the suffix that chooses it.
+  auto* save_as_group = new QGroupBox(QStringLiteral("Save As"), this);
+  save_as_group->setAccessibleName(save_as_group->title());
+  save_as_ = new QComboBox(save_as_group);
+  save_as_->setAccessibleName(QStringLiteral("Save as"));
+  save_as_->addItem(QStringLiteral("PST file (Outlook)"), QStringLiteral(".pst"));
+  save_as_->addItem(QStringLiteral("Thunderbird/Evolution folders (mbox)"), QStringLiteral(".mbox"));
+  save_as_->addItem(QStringLiteral("One file per message (EML)"), QStringLiteral(".eml"));
+  auto* save_as_row = new QHBoxLayout(save_as_group);
+  save_as_row->addWidget(save_as_, 1);
+  connect(save_as_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { state_.save_as = save_as_->itemData(index).toString(); });
+
   next_ = make_button(this, QStringLiteral("&Next"));
   next_->setDefault(true);
   next_->setMinimumWidth(96);
@@ -135,6 +148,7 @@ void DiskSelection::build_layout() {
   choices->addSpacing(6);
   choices->addWidget(source_group);
   choices->addWidget(destination_group);
+  choices->addWidget(save_as_group);
   choices->addStretch(1);
   choices->addLayout(buttons);
 
@@ -150,7 +164,8 @@ void DiskSelection::build_layout() {
   setTabOrder(browse_destination_, split_);
   setTabOrder(split_, split_size_);
   setTabOrder(split_size_, split_unit_);
-  setTabOrder(split_unit_, next_);
+  setTabOrder(split_unit_, save_as_);
+  setTabOrder(save_as_, next_);
 }
 
 // Outlook opens a PST of up to 50 GB unless told otherwise: a mailbox larger than that is
@@ -236,6 +251,8 @@ void DiskSelection::refresh_fields() {
   QString destination = state_.chosen_destination;
   if (destination.isEmpty() && !state_.output_folder.isEmpty()) destination = state_.output_folder.chopped(1);
   destination_field_->setText(destination);
+  const int save_as = save_as_->findData(state_.save_as);
+  save_as_->setCurrentIndex(save_as < 0 ? 0 : save_as);
 }
 
 void DiskSelection::on_browse_source() {

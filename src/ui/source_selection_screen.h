@@ -46,6 +46,8 @@ class DiskSelection : public QWidget {
   QCheckBox* split_check() const { return split_; }
   QSpinBox* split_size_field() const { return split_size_; }
   QComboBox* split_unit_field() const { return split_unit_; }
+  // "Save as": a PST file, mbox folders or one file per message.
+  QComboBox* save_as_box() const { return save_as_; }
   StepPicture* step_picture() const { return step_; }
   ScreenCommands* commands() const { return commands_; }
   QMenuBar* menu_bar() const { return menu_bar_; }
@@ -86,6 +88,7 @@ class DiskSelection : public QWidget {
   QCheckBox* split_ = nullptr;
   QSpinBox* split_size_ = nullptr;
   QComboBox* split_unit_ = nullptr;
+  QComboBox* save_as_ = nullptr;
   StepPicture* step_ = nullptr;
   ScreenCommands* commands_ = nullptr;
   QPointer<Settings> search_screen_;

@@ -5,6 +5,7 @@
 
 #include "platform/product_globals.h"
 #include "platform/temp_folder.h"
+#include "mimestore/mime_stores.h"
 #include "pststore/store_servers.h"
 #include "ui/desktop_habits.h"
 #include "ui/icons.h"
@@ -32,6 +33,7 @@ void CTarnwellApp::InitInstance(const QStringList& arguments) {
   // A wizard killed mid-save left its private folder with mail in it; the next start clears it.
   remove_abandoned_temp_folders(temp_base_folder());
   store::register_store_servers();
+  mime::register_mime_stores();
   QApplication::setApplicationName(QStringLiteral("salvora"));
   QApplication::setApplicationDisplayName(product_title());
   QApplication::setDesktopFileName(QStringLiteral("salvora"));

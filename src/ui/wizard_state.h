@@ -18,6 +18,9 @@ struct WizardState {
   QString chosen_destination;
   // The "In Folder" text of the row last clicked in the search results.
   QString search_selection;
+  // What Save writes, by the ending of the store's name: ".pst" (a PST file), ".mbox" (mbox
+  // files for Thunderbird and Evolution) or ".eml" (one file per message).
+  QString save_as = QStringLiteral(".pst");
   // The folders checked when Save was pressed, as paths ending in a backslash.
   QStringList selected_folders;
   // Split the PST before it passes this many bytes (the first screen's choice, kept in the

@@ -69,7 +69,8 @@ int USave_to_PST_Format::OpenTargetStore(const std::string& destination, const s
   }
   // A later pass of the same recovery adds to the store its first pass made, when it writes to
   // the same folder; any other store is a new file.
-  if (!earlier.empty() && std::filesystem::path(earlier).parent_path() == std::filesystem::path(folder).parent_path()) {
+  if (!earlier.empty() && earlier.ends_with(options_.store_suffix) &&
+      std::filesystem::path(earlier).parent_path() == std::filesystem::path(folder).parent_path()) {
     open_store_at(earlier, stamp);
   } else {
     const std::string base = std::string(kStoreNamePrefix) + stamp;
@@ -187,7 +188,7 @@ void USave_to_PST_Format::open_new_store(const std::string& folder, const std::s
   // replaces a file) and the next one is tried.
   constexpr int kMaxSuffix = 9999;
   for (int n = 1; n <= kMaxSuffix; ++n) {
-    const std::string path = folder + base + (n == 1 ? std::string() : " (" + std::to_string(n) + ")") + ".pst";
+    const std::string path = folder + base + (n == 1 ? std::string() : " (" + std::to_string(n) + ")") + options_.store_suffix;
     if (!name_is_free(path)) continue;
     try {
       open_store_at(path, time_stamp);
@@ -196,7 +197,7 @@ void USave_to_PST_Format::open_new_store(const std::string& folder, const std::s
       if (e.code() != AutomationError::Code::kNameTaken && name_is_free(path)) throw;
     }
   }
-  throw std::runtime_error(folder + base + ".pst: every name up to \"(" + std::to_string(kMaxSuffix) + ")\" is taken");
+  throw std::runtime_error(folder + base + options_.store_suffix + ": every name up to \"(" + std::to_string(kMaxSuffix) + ")\" is taken");
 }
 
 void USave_to_PST_Format::open_store_at(const std::string& path, const std::string& time_stamp) {

@@ -70,6 +70,9 @@ struct WriterOptions {
   // Hand the store files (the header file, one per attachment) instead of streams. A store that
   // refuses a stream gets files from then on anyway.
   bool file_road = false;
+  // The ending of the store's name, which chooses its form: ".pst", or the suffix a store of
+  // another form was registered under (".mbox", ".eml").
+  std::string store_suffix = ".pst";
   // Polled between steps; null never stops.
   const std::atomic<bool>* stop_flag = nullptr;
   // A message for the user (the texts above); null: not shown.
@@ -192,7 +195,7 @@ class USave_to_PST_Format {
  private:
   bool stopped() const { return options_.stop_flag && options_.stop_flag->load(std::memory_order_relaxed); }
   void open_store_at(const std::string& path, const std::string& time_stamp);
-  // A new store named folder + base + ".pst", or base + " (n).pst" for the first free n.
+  // A new store named folder + base + suffix, or base + " (n)" + suffix for the first free n.
   void open_new_store(const std::string& folder, const std::string& base, const std::string& time_stamp);
   DispatchPtr add_folder(const DispatchPtr& collection, const std::string& name, const std::string& folder_class);
   DispatchPtr new_mail_item();

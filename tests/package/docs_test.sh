@@ -95,6 +95,7 @@ for mode in "${modes[@]}"; do
   expect "$mode" "salvora-cli info Mail" "Mail Folder"
   expect "$mode" "salvora-cli convert a.ost --threads " "1|2"
   expect "$mode" "salvora-cli synth x.pst --format " "23|36"
+  expect "$mode" "salvora-cli convert a.ost --format " "pst|mbox|eml|all" "23"
   expect "$mode" "salvora-cli convert a.ost --dest " "Mail Folder" "a.ost"
   # "=" splits words in bash (the value is completed on its own) unless COMP_WORDBREAKS lacks it.
   expect "$mode" "salvora-cli convert --dest =" "Mail Folder" "a.ost"

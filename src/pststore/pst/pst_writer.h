@@ -31,10 +31,11 @@
 #include "format/layout.h"
 #include "pststore/pst/message_spec.h"
 #include "pststore/pst/name_map.h"
+#include "pststore/pst/store_writer.h"
 
 namespace salvora::pst {
 
-using FolderId = std::uint32_t;  // the folder's NID
+// A folder id of the PST writer is the folder's NID.
 
 struct PstOptions {
   // The file's layout: Unicode with 512-byte pages (wVer 23), or with 4 KB pages and
@@ -69,7 +70,7 @@ struct PstWriterStats {
   std::uint64_t index_bytes = 0;
 };
 
-class PstWriter {
+class PstWriter : public StoreWriter {
  public:
   // Creates (or, unless options.keep_existing, replaces) the file and commits the minimum store.
   // The file is written as path + ".partial", created new (never through a link at that name)
@@ -82,39 +83,39 @@ class PstWriter {
   // Throws CFileException, or std::runtime_error for a file it will not change (damaged trees
   // or maps, an unknown layout). (pst_opener.cpp)
   static std::unique_ptr<PstWriter> Open(const std::string& path, const PstOptions& options);
-  ~PstWriter();
+  ~PstWriter() override;
   PstWriter(const PstWriter&) = delete;
   PstWriter& operator=(const PstWriter&) = delete;
 
-  FolderId root_folder() const;
-  FolderId ipm_subtree() const;
-  FolderId deleted_items() const;
+  FolderId root_folder() const override;
+  FolderId ipm_subtree() const override;
+  FolderId deleted_items() const override;
   FolderId search_root() const;
 
   // A new folder under parent (any depth). container_class may be empty ("IPF.Note" etc.).
-  FolderId AddFolder(FolderId parent, std::string_view name, std::string_view container_class);
+  FolderId AddFolder(FolderId parent, std::string_view name, std::string_view container_class) override;
   // Sets further properties of a folder (comment, hidden counts...). Counts and the subfolder
   // flag are always computed by the writer.
-  void SetFolderProperties(FolderId folder, const PropertyList& props);
+  void SetFolderProperties(FolderId folder, const PropertyList& props) override;
   // Sets further properties of the store object (0x21), e.g. a display name.
-  void SetStoreProperties(const PropertyList& props);
+  void SetStoreProperties(const PropertyList& props) override;
   // The folder new mail is delivered to (the receive-folder table, node 0x62B): the Inbox once
   // there is one. A new store names the root folder, as Outlook does.
-  void SetReceiveFolder(FolderId folder);
+  void SetReceiveFolder(FolderId folder) override;
   // The property id (0x8000 and up) of a named property, registered when new.
-  std::uint16_t RegisterName(const PropertyName& name);
+  std::uint16_t RegisterName(const PropertyName& name) override;
   // Writes a message into a folder and returns its NID. The message is taken by value: a caller
   // done with it moves it in, and its bodies and attachment data are not copied.
-  std::uint32_t AddMessage(FolderId folder, MessageSpec message);
+  std::uint32_t AddMessage(FolderId folder, MessageSpec message) override;
 
-  void Commit();
+  void Commit() override;
   // Commits and closes the file. The destructor closes without committing.
-  void Close();
+  void Close() override;
 
   const std::string& path() const;
   // True once a write or commit failed: the file keeps its last commit and every later call
   // fails.
-  bool failed() const;
+  bool failed() const override;
   PstWriterStats stats() const;
 
   struct Impl;  // opaque outside the writer's own sources

@@ -4,7 +4,16 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+
 #include "ui/file_choosers.h"
+#include "ui/folder_tree.h"
+#include "ui/recovery_screen.h"
+#include "ui/save_dialogs.h"
+#include "ui/source_selection_screen.h"
+#include "ui/wizard_app.h"
 #include "ui/support/ui_test_support.h"
 #include "ui/ui_services.h"
 
@@ -87,6 +96,27 @@ QStringList ScriptedUser::asked_texts() const {
   QStringList texts;
   for (const Shown& s : asked) texts.append(s.text);
   return texts;
+}
+
+}  // namespace wizard_test
+
+namespace wizard_test {
+
+QString recover_everything(salvora::ui::CTarnwellApp& wizard, const ScriptedUser& user) {
+  using namespace salvora::ui;
+  wizard.source_screen()->next_button()->click();
+  QPointer<Repair_Recover> recovery = wizard.recovery_screen();
+  if (!recovery) return QStringLiteral("no recovery screen");
+  QSignalSpy analysed(recovery.data(), &Repair_Recover::analysis_finished);
+  if (analysed.count() == 0 && !analysed.wait(60000)) return QStringLiteral("the analysis did not finish");
+  recovery->tree()->SetChecked(recovery->tree()->topLevelItem(0), true);
+  QSignalSpy saved(recovery.data(), &Repair_Recover::save_finished);
+  recovery->save_button()->click();
+  if (!saved.wait(60000)) return QStringLiteral("the save did not finish");
+  auto* done = recovery->findChild<Last_Saving_Dialog*>();
+  if (!done || !done->isVisible()) return QStringLiteral("no completion: ") + user.informed_texts().join(" | ");
+  done->accept();
+  return {};
 }
 
 }  // namespace wizard_test

@@ -12,6 +12,10 @@
 #include <functional>
 #include <optional>
 
+namespace salvora::ui {
+class CTarnwellApp;
+}
+
 namespace wizard_test {
 
 // The private home of ui_test_support.h, made once; must run before anything reads the settings.
@@ -66,6 +70,13 @@ class ScriptedUser {
   QStringList asked_texts() const;
 };
 
+}  // namespace wizard_test
+
+namespace wizard_test {
+// The rest of a whole recovery from the first screen as a person makes it: Next, the analysis,
+// the top of the tree ticked, Save and the completion's OK. Empty when it went through, else
+// what stopped it.
+QString recover_everything(salvora::ui::CTarnwellApp& wizard, const ScriptedUser& user);
 }  // namespace wizard_test
 
 // A QtTest main that prepares the private home before the application object exists.
