@@ -572,16 +572,13 @@ class SaveWalk : public RecoveringVisitor {
       throw SavingIncomplete{cause_text(e)};
     }
     if (ctx_.stopped()) return;
-    try {
-      auto* entry = folders_.FindFolderEntry(node.parent() ? node.parent()->nid : Nid());
-      bump(SaveCounter::kMails);
-      progress_.set_count_text(count_text_);
-      if (!entry) return;
-      // Counted where it is written: the folder that holds it, never the entry a mail in a folder
-      // of another kind was filed under.
-      if (const auto counted = counted_mail_folder(path_)) bump(static_cast<SaveCounter>(*counted));
-    } catch (const std::exception&) {
-    }
+    auto* entry = folders_.FindFolderEntry(node.parent() ? node.parent()->nid : Nid());
+    bump(SaveCounter::kMails);
+    progress_.set_count_text(count_text_);
+    if (!entry) return;
+    // Counted where it is written: the folder that holds it, never the entry a mail in a folder
+    // of another kind was filed under.
+    if (const auto counted = counted_mail_folder(path_)) bump(static_cast<SaveCounter>(*counted));
   }
 
   // The folders entered and not yet left, with the items each holds.
