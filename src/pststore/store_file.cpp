@@ -320,8 +320,7 @@ void StoreFile::set_checkpoint_rule(const CheckpointRule& rule) {
 std::uint64_t StoreFile::projected_size() const {
   std::lock_guard lock(mutex_);
   if (!writer_) return 0;
-  const pst::PstWriterStats stats = writer_->stats();
-  return stats.file_size + stats.row_bytes + stats.index_bytes;
+  return writer_->projected_size();
 }
 
 bool checkpoint_due(const CheckpointRule& rule, std::uint32_t messages_since, std::chrono::steady_clock::duration elapsed,

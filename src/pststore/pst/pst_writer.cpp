@@ -440,6 +440,11 @@ const std::string& PstWriter::path() const { return impl_->path; }
 
 bool PstWriter::failed() const { return impl_->failed; }
 
+std::uint64_t PstWriter::projected_size() const {
+  const PstWriterStats s = stats();
+  return s.file_size + s.row_bytes + s.index_bytes;
+}
+
 PstWriterStats PstWriter::stats() const {
   PstWriterStats s = impl_->stats;
   s.bytes_written = impl_->store->bytes_written;

@@ -117,6 +117,7 @@ class PstWriter : public StoreWriter {
   // fails.
   bool failed() const override;
   PstWriterStats stats() const;
+  std::uint64_t projected_size() const override;
 
   struct Impl;  // opaque outside the writer's own sources
 

@@ -35,6 +35,9 @@ class StoreWriter {
   virtual void Commit() = 0;
   virtual void Close() = 0;
   virtual bool failed() const = 0;
+  // The size the store's file would have if committed now, for a split at a size limit; 0 for
+  // a store that cannot tell (files written one by one), which is never split.
+  virtual std::uint64_t projected_size() const { return 0; }
 };
 
 }  // namespace salvora::pst
