@@ -28,7 +28,8 @@ def components(escaped):
 
 def main():
     cli, peer_dump, path = sys.argv[1:4]
-    run = subprocess.run([cli, 'analyze', '--json', path], capture_output=True, text=True)
+    # libpff reads an old file's 8-bit text as Windows-1252: so does this side, like for like.
+    run = subprocess.run([cli, 'analyze', '--json', '--codepage', '1252', path], capture_output=True, text=True)
     if run.returncode != 0:
         print('analyze failed:', run.stderr.strip())
         return 1
