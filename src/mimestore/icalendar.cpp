@@ -9,7 +9,7 @@
 #include "format/filetime.h"
 #include "format/prop_types.h"
 #include "mimestore/recurrence_pattern.h"
-#include "mimestore/spec_fields.h"
+#include "mimestore/item_fields.h"
 #include "pststore/item_properties.h"
 
 namespace salvora::mime {

@@ -16,7 +16,7 @@
 #include "format/filetime.h"
 #include "format/prop_types.h"
 #include "format/text.h"
-#include "mimestore/spec_fields.h"
+#include "mimestore/item_fields.h"
 
 namespace salvora::mime {
 

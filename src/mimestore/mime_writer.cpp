@@ -12,7 +12,7 @@
 #include "mimestore/file_names.h"
 #include "mimestore/mbox_format.h"
 #include "mimestore/mime_message.h"
-#include "mimestore/spec_fields.h"
+#include "mimestore/item_fields.h"
 #include "mimestore/vcard.h"
 #include "platform/file_exception.h"
 

@@ -8,7 +8,7 @@
 #include "format/multi_value.h"
 #include "format/prop_types.h"
 #include "format/text.h"
-#include "mimestore/spec_fields.h"
+#include "mimestore/item_fields.h"
 #include "pststore/item_properties.h"
 
 namespace salvora::mime {

@@ -1,4 +1,4 @@
-#include "mimestore/spec_fields.h"
+#include "mimestore/item_fields.h"
 
 #include <algorithm>
 #include <cstring>
