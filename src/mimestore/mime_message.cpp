@@ -127,7 +127,7 @@ GMimePart* text_part(const char* subtype, std::string_view bytes, const char* ch
 struct Builder {
   int depth = 0;
 
-  GMimeMessage* Build(const pst::MessageSpec& spec, MailFacts* facts);
+  GMimeMessage* Build(const pst::MessageSpec& item, MailFacts* facts);
 
   GMimeObject* Attachment(const pst::AttachmentSpec& a) {
     const std::string name = one_line(!prop_text(a.props, kPidAttachLongFilename).empty()
@@ -230,8 +230,8 @@ std::uint64_t time_of(const pst::PropertyList& props) {
   return 0;
 }
 
-GMimeObject* bodies(const pst::MessageSpec& spec, Builder& builder, std::vector<bool>& used) {
-  const pst::PropertyList& props = spec.props;
+GMimeObject* bodies(const pst::MessageSpec& item, Builder& builder, std::vector<bool>& used) {
+  const pst::PropertyList& props = item.props;
   std::string plain = prop_text(props, kPidBody);
   if (plain.empty()) {
     if (const pst::Property* rtf = pst::find_prop(props, kPidRtfCompressed)) {
@@ -255,10 +255,10 @@ GMimeObject* bodies(const pst::MessageSpec& spec, Builder& builder, std::vector<
   GPtr<GMimeObject> html_part(GMIME_OBJECT(text_part("html", html, html_charset)));
   // Pictures the HTML shows by content id go beside it, not among the attachments.
   GPtr<GMimeMultipart> related;
-  for (std::size_t i = 0; i < spec.attachments.size(); ++i) {
-    const std::string cid = prop_text(spec.attachments[i].props, kPidAttachContentId);
-    if (cid.empty() || spec.attachments[i].embedded || html.find("cid:" + cid) == std::string::npos) continue;
-    GPtr<GMimeObject> picture(builder.Attachment(spec.attachments[i]));
+  for (std::size_t i = 0; i < item.attachments.size(); ++i) {
+    const std::string cid = prop_text(item.attachments[i].props, kPidAttachContentId);
+    if (cid.empty() || item.attachments[i].embedded || html.find("cid:" + cid) == std::string::npos) continue;
+    GPtr<GMimeObject> picture(builder.Attachment(item.attachments[i]));
     if (!picture) continue;
     if (!related) {
       related.reset(g_mime_multipart_new_with_subtype("related"));
@@ -277,8 +277,8 @@ GMimeObject* bodies(const pst::MessageSpec& spec, Builder& builder, std::vector<
   return GMIME_OBJECT(alternative);
 }
 
-GMimeMessage* Builder::Build(const pst::MessageSpec& spec, MailFacts* facts) {
-  const pst::PropertyList& props = spec.props;
+GMimeMessage* Builder::Build(const pst::MessageSpec& item, MailFacts* facts) {
+  const pst::PropertyList& props = item.props;
   GMimeMessage* message = message_with_source_headers(props);
   if (!message) message = g_mime_message_new(TRUE);
   GPtr<GMimeMessage> owned(message);
@@ -296,7 +296,7 @@ GMimeMessage* Builder::Build(const pst::MessageSpec& spec, MailFacts* facts) {
       g_mime_message_add_mailbox(message, GMIME_ADDRESS_TYPE_FROM, name.empty() ? nullptr : name.c_str(), one_line(address).c_str());
   }
   std::vector<const pst::RecipientSpec*> by_type[3];
-  for (const auto& r : spec.recipients) {
+  for (const auto& r : item.recipients) {
     const auto type = prop_int(r.props, kPidRecipientType).value_or(1) & 0x0F;
     if (type >= 1 && type <= 3) by_type[type - 1].push_back(&r);
   }
@@ -324,13 +324,13 @@ GMimeMessage* Builder::Build(const pst::MessageSpec& spec, MailFacts* facts) {
   }
   if (!has_header(message, "MIME-Version")) g_mime_object_set_header(GMIME_OBJECT(message), "MIME-Version", "1.0", nullptr);
 
-  std::vector<bool> used(spec.attachments.size(), false);
-  GPtr<GMimeObject> body(bodies(spec, *this, used));
+  std::vector<bool> used(item.attachments.size(), false);
+  GPtr<GMimeObject> body(bodies(item, *this, used));
   std::vector<GPtr<GMimeObject>> attached;
-  for (std::size_t i = 0; i < spec.attachments.size(); ++i) {
+  for (std::size_t i = 0; i < item.attachments.size(); ++i) {
     if (used[i]) continue;
-    if (GMimeObject* part = Attachment(spec.attachments[i])) {
-      const auto hidden = prop_int(spec.attachments[i].props, kPidAttachmentHidden).value_or(0);
+    if (GMimeObject* part = Attachment(item.attachments[i])) {
+      const auto hidden = prop_int(item.attachments[i].props, kPidAttachmentHidden).value_or(0);
       g_mime_object_set_disposition(part, hidden ? "inline" : "attachment");
       attached.emplace_back(part);
     }
@@ -363,11 +363,11 @@ void init_mime_library() {
   std::call_once(once, [] { g_mime_init(); });
 }
 
-BuiltMessage build_mime_message(const pst::MessageSpec& spec) {
+BuiltMessage build_mime_message(const pst::MessageSpec& item) {
   init_mime_library();
   BuiltMessage built;
   Builder builder;
-  GPtr<GMimeMessage> message(builder.Build(spec, &built.facts));
+  GPtr<GMimeMessage> message(builder.Build(item, &built.facts));
   GPtr<GMimeStream> out(g_mime_stream_mem_new());
   GMimeFormatOptions* options = g_mime_format_options_new();
   g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_UNIX);
