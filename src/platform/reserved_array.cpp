@@ -39,10 +39,12 @@ int open_nameless_file() {
   return named;
 }
 
-// The file-backed reservations of the process, for release_file_backed_pages.
+// The file-backed reservations of the process, for release_file_backed_pages, and the bytes
+// their files hold between them.
 struct FileBacked {
   std::mutex mutex;
   std::vector<ReservedMemory*> all;
+  std::atomic<std::size_t> bytes{0};
 };
 
 FileBacked& file_backed_registry() {
@@ -55,6 +57,33 @@ FileBacked& file_backed_registry() {
 // largest store the format allows; taken whole (or halved only until the system agrees) the
 // first of them would leave nothing for the others, the heap and the threads' stacks, and a
 // small store would fail for want of space it never needed. No limit: no cap.
+// What the process keeps in memory before file-backed pages are let go of. Letting go is not
+// free: every thread's mappings are flushed with it, which cost a convert a third of its time
+// when pages went every few dozen records. So pages stay while the process is small, and go
+// only once it holds more than this: a flat peak, well under a hundred megabytes, at any size.
+constexpr std::size_t kResidentBudget = std::size_t{48} << 20;
+
+// The process's resident memory in bytes, from a descriptor kept open; 0 when it cannot be read.
+std::size_t resident_bytes() {
+  static const int statm = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+  if (statm < 0) return 0;
+  char text[128];
+  const ssize_t got = pread(statm, text, sizeof text - 1, 0);
+  if (got <= 0) return 0;
+  text[got] = '\0';
+  unsigned long size = 0, resident = 0;
+  if (std::sscanf(text, "%lu %lu", &size, &resident) != 2) return 0;
+  return static_cast<std::size_t>(resident) * page_size();
+}
+
+// Whether letting go of file-backed pages is worth its cost now. While the files hold less
+// than the budget, their pages cannot take more than that: no need to look.
+bool over_resident_budget() {
+  if (file_backed_registry().bytes.load(std::memory_order_relaxed) <= kResidentBudget) return false;
+  const std::size_t resident = resident_bytes();
+  return resident == 0 || resident > kResidentBudget;
+}
+
 std::size_t address_space_cap() {
   rlimit limit{};
   if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
@@ -105,6 +134,7 @@ ReservedMemory::~ReservedMemory() {
       std::lock_guard lock(registry.mutex);
       std::erase(registry.all, this);
     }
+    registry.bytes.fetch_sub(file_backed(), std::memory_order_relaxed);
     close(fd_);
   }
   if (base_) munmap(base_, reserved_);
@@ -126,6 +156,7 @@ void ReservedMemory::Commit(std::size_t bytes) {
   if (fd_ >= 0 && file_backed() == committed_ && posix_fallocate(fd_, static_cast<off_t>(committed_), static_cast<off_t>(length)) == 0 &&
       mmap(from, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_, static_cast<off_t>(committed_)) != MAP_FAILED) {
     file_bytes_.store(want, std::memory_order_relaxed);
+    file_backed_registry().bytes.fetch_add(length, std::memory_order_relaxed);
   } else if (mprotect(from, length, PROT_READ | PROT_WRITE) != 0) {
     throw std::bad_alloc();
   }
@@ -133,14 +164,18 @@ void ReservedMemory::Commit(std::size_t bytes) {
 }
 
 void ReservedMemory::ReleaseResidentPages() {
+  const std::size_t bytes = file_backed();
   // Shared file pages keep what was written to them: the next access finds it in the file.
-  if (const std::size_t bytes = file_backed(); bytes > 0) madvise(base_, bytes, MADV_DONTNEED);
+  if (bytes > 0 && over_resident_budget()) madvise(base_, bytes, MADV_DONTNEED);
 }
 
 void release_file_backed_pages() {
+  if (!over_resident_budget()) return;
   auto& registry = file_backed_registry();
   std::lock_guard lock(registry.mutex);
-  for (ReservedMemory* memory : registry.all) memory->ReleaseResidentPages();
+  for (ReservedMemory* memory : registry.all) {
+    if (const std::size_t bytes = memory->file_backed(); bytes > 0) madvise(memory->base(), bytes, MADV_DONTNEED);
+  }
 }
 
 void release_free_heap_pages() {
