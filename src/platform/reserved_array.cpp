@@ -57,12 +57,6 @@ FileBacked& file_backed_registry() {
 // largest store the format allows; taken whole (or halved only until the system agrees) the
 // first of them would leave nothing for the others, the heap and the threads' stacks, and a
 // small store would fail for want of space it never needed. No limit: no cap.
-// What the process keeps in memory before file-backed pages are let go of. Letting go is not
-// free: every thread's mappings are flushed with it, which cost a convert a third of its time
-// when pages went every few dozen records. So pages stay while the process is small, and go
-// only once it holds more than this: a flat peak, well under a hundred megabytes, at any size.
-constexpr std::size_t kResidentBudget = std::size_t{48} << 20;
-
 // The process's resident memory in bytes, from a descriptor kept open; 0 when it cannot be read.
 std::size_t resident_bytes() {
   static const int statm = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
@@ -79,9 +73,9 @@ std::size_t resident_bytes() {
 // Whether letting go of file-backed pages is worth its cost now. While the files hold less
 // than the budget, their pages cannot take more than that: no need to look.
 bool over_resident_budget() {
-  if (file_backed_registry().bytes.load(std::memory_order_relaxed) <= kResidentBudget) return false;
+  if (file_backed_registry().bytes.load(std::memory_order_relaxed) <= kResidentMemoryBudget) return false;
   const std::size_t resident = resident_bytes();
-  return resident == 0 || resident > kResidentBudget;
+  return resident == 0 || resident > kResidentMemoryBudget;
 }
 
 std::size_t address_space_cap() {
