@@ -4,8 +4,8 @@
 
 namespace salvora {
 
-ItemPrefetcher::ItemPrefetcher(Loader loader, std::size_t window, Sharing sharing)
-    : loader_(std::move(loader)), window_(window), sharing_(sharing) {
+ItemPrefetcher::ItemPrefetcher(Loader loader, std::size_t window, Sharing sharing, std::size_t max_bytes)
+    : loader_(std::move(loader)), window_(window), sharing_(sharing), max_bytes_(max_bytes) {
   if (window_ > 0) worker_ = std::thread([this] { Run(); });
 }
 
@@ -46,7 +46,11 @@ void ItemPrefetcher::Leave() {
   std::lock_guard lock(mutex_);
   if (folders_.empty()) return;
   const std::uint64_t id = folders_.back().id;
-  std::erase_if(ready_, [id](const auto& entry) { return entry.second.folder == id; });
+  std::erase_if(ready_, [this, id](const auto& entry) {
+    if (entry.second.folder != id) return false;
+    ready_bytes_ -= entry.second.item.source.held_bytes();
+    return true;
+  });
   folders_.pop_back();
   changed_.notify_all();
 }
@@ -62,6 +66,7 @@ LoadedItem ItemPrefetcher::Take(const NodeRecord& node) {
     if (auto it = ready_.find(&node); it != ready_.end()) {
       LoadedItem out = std::move(it->second.item);
       ready_.erase(it);
+      ready_bytes_ -= out.source.held_bytes();
       // A worker waiting for room is woken once half the window is free, not at every item:
       // each wake-up costs the pass a system call.
       if (ready_.size() <= window_ / 2) changed_.notify_all();
@@ -77,7 +82,8 @@ LoadedItem ItemPrefetcher::Take(const NodeRecord& node) {
 }
 
 bool ItemPrefetcher::can_load_next() const {
-  return ready_.size() < window_ && !folders_.empty() && folders_.back().next != nullptr;
+  return ready_.size() < window_ && (max_bytes_ == 0 || ready_bytes_ < max_bytes_) && !folders_.empty() &&
+         folders_.back().next != nullptr;
 }
 
 void ItemPrefetcher::LoadNext(std::unique_lock<std::mutex>& lock, bool worker) {
@@ -100,6 +106,7 @@ void ItemPrefetcher::LoadNext(std::unique_lock<std::mutex>& lock, bool worker) {
   // Kept only while the folder it belongs to is still entered.
   for (const Folder& f : folders_) {
     if (f.id == folder_id) {
+      ready_bytes_ += loaded.source.held_bytes();
       ready_.emplace(node, Ready{folder_id, std::move(loaded)});
       break;
     }

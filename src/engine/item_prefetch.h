@@ -51,7 +51,9 @@ class ItemPrefetcher {
   enum class Sharing { kWorkerLoadsAll, kShared };
 
   // window: how many loaded items may wait for the pass. 0 starts no thread: Take loads.
-  ItemPrefetcher(Loader loader, std::size_t window, Sharing sharing = Sharing::kWorkerLoadsAll);
+  // max_bytes, when not 0: no item is loaded ahead while those waiting hold as many bytes of
+  // attachment data (SourceObject::held_bytes) or more.
+  ItemPrefetcher(Loader loader, std::size_t window, Sharing sharing = Sharing::kWorkerLoadsAll, std::size_t max_bytes = 0);
   ~ItemPrefetcher();
   ItemPrefetcher(const ItemPrefetcher&) = delete;
   ItemPrefetcher& operator=(const ItemPrefetcher&) = delete;
@@ -84,6 +86,8 @@ class ItemPrefetcher {
   Loader loader_;
   std::size_t window_;
   Sharing sharing_;
+  std::size_t max_bytes_;
+  std::size_t ready_bytes_ = 0;  // held by the items in ready_
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Folder> folders_;  // entered and not left, innermost last

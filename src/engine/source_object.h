@@ -6,7 +6,9 @@
 // Values stay in their stored form (see content/property_block.h); named properties keep their
 // store-assigned ids, which the store's named-property map turns into names.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -15,6 +17,15 @@
 
 namespace salvora {
 
+// An attachment's data read ahead, on the thread that loaded its message, exactly as the thread
+// that writes it would have met it: the bytes up to any damage, the size the index promised,
+// and whether the reading failed before the end.
+struct ValueReadAhead {
+  ByteVector bytes;
+  std::optional<std::uint64_t> size;
+  bool failed = false;
+};
+
 struct SourceObject {
   std::vector<PropertyEntry> properties;
   std::vector<std::vector<PropertyEntry>> recipients;   // in the table's order
@@ -22,6 +33,15 @@ struct SourceObject {
   std::uint32_t codepage = 1252;                        // of the object's 8-bit strings
   // Recipient or attachment objects that could not be read: their rows are all they keep.
   int unreadable_parts = 0;
+  // Attachment data read ahead, in the table's order; null where it was left in the file.
+  std::vector<std::shared_ptr<const ValueReadAhead>> attachment_data;
+
+  // The bytes of attachment data this object holds in memory.
+  std::size_t held_bytes() const {
+    std::size_t n = 0;
+    for (const auto& d : attachment_data) n += d ? d->bytes.size() : 0;
+    return n;
+  }
 };
 
 // The object whose data and sub-node blocks are given. Empty when its property context cannot

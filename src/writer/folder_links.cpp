@@ -100,7 +100,7 @@ void USave_to_PST_Format::NoteFolder(Nid source_folder, const DispatchPtr& targe
   for (const auto& e : source->properties)
     if (e.raw_id == kPidDisplayName || e.raw_id == kPidComment) naming.push_back(e);
   if (naming.empty()) return;
-  CopyFolderProperties(target, SourceObject{naming, {}, {}, source->codepage, 0}, *context);
+  CopyFolderProperties(target, SourceObject{naming, {}, {}, source->codepage, 0, {}}, *context);
 }
 
 std::optional<std::vector<std::uint8_t>> USave_to_PST_Format::target_entry_id(Nid source_folder) {

@@ -274,7 +274,8 @@ void USave_to_PST_Format::add_attachments(const ItemRecord& record, const Dispat
         }
         continue;
       }
-      const Variant added = add_attachment_bytes(node, name, collection, context);
+      const Variant added = add_attachment_bytes(node, name, collection, context,
+                                                 source && i < source->attachment_data.size() ? source->attachment_data[i] : nullptr);
       try {
         copy_attachment(added, i);
       } catch (const std::exception& e) {
@@ -290,10 +291,12 @@ void USave_to_PST_Format::add_attachments(const ItemRecord& record, const Dispat
 }
 
 Variant USave_to_PST_Format::add_attachment_bytes(const AttachmentNode& node, const std::string& name,
-                                                  const DispatchPtr& collection, const OstContext& context) {
+                                                  const DispatchPtr& collection, const OstContext& context,
+                                                  std::shared_ptr<const ValueReadAhead> ahead) {
   if (!file_road_) {
     std::shared_ptr<ByteStream> stream;
     if (node.data) stream = std::make_shared<MemoryStream>(std::string(node.data->begin(), node.data->end()));
+    else if (ahead) stream = std::make_shared<ReadAheadStream>(ahead);
     else if (!node.data_bid.is_null()) stream = std::make_shared<SourceValueStream>(context, node.data_bid);
     else stream = std::make_shared<MemoryStream>(std::string());
     try {
@@ -317,6 +320,9 @@ Variant USave_to_PST_Format::add_attachment_bytes(const AttachmentNode& node, co
     if (!file.Open(path, CFile64::Access::kCreate, CFile64::Lock::kNone, &error)) throw error;
     if (node.data) {
       if (!node.data->empty()) file.Write(node.data->data(), node.data->size());
+    } else if (ahead) {
+      if (!ahead->bytes.empty()) file.Write(ahead->bytes.data(), ahead->bytes.size());
+      if (ahead->failed) unreadable_attachments_.push_back(name);
     } else if (!node.data_bid.is_null() && !WriteAttachmentData(context, node.data_bid, file)) {
       unreadable_attachments_.push_back(name);
     } else if (node.object_unreadable) {

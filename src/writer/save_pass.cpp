@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "engine/embedded_loader.h"
 #include "engine/folder_hierarchy.h"
 #include "engine/folder_walk.h"
 #include "engine/item_prefetch.h"
@@ -18,6 +19,7 @@
 #include "format/byte_reader.h"
 #include "platform/activity_log.h"
 #include "writer/property_copy.h"
+#include "writer/source_stream.h"
 
 namespace salvora {
 
@@ -29,6 +31,28 @@ constexpr std::uint16_t kSentMailLink = 0x35E4;  // the store's PR_IPM_SENTMAIL_
 // Items read ahead of the writing: enough to keep the second thread busy while an item with
 // large attachments is written, few enough that memory stays small.
 constexpr std::size_t kPrefetchWindow = 8;
+// Attachment data is read ahead with its message up to this much an item, and while the items
+// waiting hold less than kPrefetchBytes, so that the writing thread only writes it; larger data
+// is read by the writing thread as it writes, a block at a time.
+constexpr std::uint64_t kReadAheadPerItem = std::uint64_t{8} << 20;
+constexpr std::size_t kPrefetchBytes = std::size_t{16} << 20;
+
+// The item, with as much of its attachments' data as kReadAheadPerItem allows read ahead.
+std::unique_ptr<ItemRecord> load_for_saving(const OstContext& ctx, const NodeRecord& node, SourceObject& source) {
+  auto record = LoadItem(ctx, &node, AttachmentLoad::kObjects, &source, BodyLoad::kAsStored);
+  if (!record) return record;
+  std::uint64_t left = kReadAheadPerItem;
+  source.attachment_data.resize(record->attachments.size());
+  for (std::size_t i = 0; i < record->attachments.size() && left > 0 && !ctx.stopped(); ++i) {
+    const AttachmentNode& a = record->attachments[i];
+    if (a.data || a.data_bid.is_null() || a.object_unreadable || is_embedded_message(a)) continue;
+    auto value = SourceValueStream::ReadAhead(ctx, a.data_bid, left);
+    if (!value) continue;
+    left -= value->bytes.size();
+    source.attachment_data[i] = std::move(value);
+  }
+  return record;
+}
 
 static_assert(static_cast<std::size_t>(SaveCounter::kJunkEmail) + 1 == kCountedMailFolders,
               "the counted mail folders begin the counters");
@@ -125,10 +149,8 @@ class SaveWalk : public RecoveringVisitor {
         path_(kRootFolderPath),
         // The bodies stay as stored: the copy writes the source's own as they are, and the
         // writers take a body from the record only when the source brings none.
-        prefetch_([&ctx](const NodeRecord& node, SourceObject& source) {
-          return LoadItem(ctx, &node, AttachmentLoad::kObjects, &source, BodyLoad::kAsStored);
-        },
-                  options.threads > 1 ? kPrefetchWindow : 0) {
+        prefetch_([&ctx](const NodeRecord& node, SourceObject& source) { return load_for_saving(ctx, node, source); },
+                  options.threads > 1 ? kPrefetchWindow : 0, ItemPrefetcher::Sharing::kWorkerLoadsAll, kPrefetchBytes) {
     if (root && !root->nid.is_null()) folders_.Add(std::string(kRootFolderPath), root->nid);
   }
 

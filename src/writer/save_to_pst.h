@@ -203,9 +203,11 @@ class USave_to_PST_Format {
   // Lets the import object read the message's header into the item: handed over as a stream,
   // or written to the header file first where the store takes only paths.
   void import_header(const DispatchPtr& item, const MessageFields& message);
-  // A by-value attachment of node's bytes, as a stream or through a temporary file.
+  // A by-value attachment of node's bytes, as a stream or through a temporary file; from the
+  // data read ahead when it is given, else from the source file.
   Variant add_attachment_bytes(const AttachmentNode& node, const std::string& name, const DispatchPtr& collection,
-                               const OstContext& context);
+                               const OstContext& context,
+                               std::shared_ptr<const ValueReadAhead> ahead = nullptr);
   // True (and the file road taken from now on) when e says the store refused a stream argument.
   bool refused_stream(const AutomationError& e);
   void fill_mail(const ItemRecord& record, const DispatchPtr& item, const OstContext& context, Bid message_sub_bid,

@@ -54,4 +54,23 @@ std::size_t SourceValueStream::read(std::span<std::uint8_t> buffer) {
   return got;
 }
 
+std::shared_ptr<const ValueReadAhead> SourceValueStream::ReadAhead(const OstContext& context, Bid data_bid,
+                                                                  std::uint64_t max_bytes) {
+  SourceValueStream stream(context, data_bid);
+  if (!stream.size_ || *stream.size_ > max_bytes) return nullptr;
+  auto value = std::make_shared<ValueReadAhead>();
+  value->size = stream.size_;
+  value->bytes.resize(static_cast<std::size_t>(*stream.size_));
+  value->bytes.resize(stream.read(value->bytes));
+  value->failed = stream.failed();
+  return value;
+}
+
+std::size_t ReadAheadStream::read(std::span<std::uint8_t> buffer) {
+  const std::size_t n = std::min(buffer.size(), value_->bytes.size() - offset_);
+  std::memcpy(buffer.data(), value_->bytes.data() + offset_, n);
+  offset_ += n;
+  return n;
+}
+
 }  // namespace salvora

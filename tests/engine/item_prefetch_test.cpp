@@ -115,6 +115,30 @@ TEST(ItemPrefetch, TheWindowBoundsWhatWaitsAndLeavingLetsItGo) {
   EXPECT_LE(calls.load(), 4 + 10);
 }
 
+// Items holding attachment data read ahead stop the worker once they hold the bound between
+// them, however much room the window has; taking one lets it go on.
+TEST(ItemPrefetch, TheBytesHeldBoundWhatWaits) {
+  const auto nodes = make_nodes(20);
+  std::atomic<int> calls{0};
+  ItemPrefetcher prefetch(
+      [&](const NodeRecord&, SourceObject& source) {
+        ++calls;
+        auto data = std::make_shared<ValueReadAhead>();
+        data->bytes.resize(1000);
+        source.attachment_data.push_back(std::move(data));
+        return std::make_unique<ItemRecord>();
+      },
+      8, ItemPrefetcher::Sharing::kWorkerLoadsAll, 2500);
+  prefetch.Enter(pointers(nodes, 0, 20));
+  while (calls.load() < 3) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(calls.load(), 3);
+  const LoadedItem first = prefetch.Take(nodes[0]);
+  EXPECT_EQ(first.source.held_bytes(), 1000u);
+  for (std::size_t i = 1; i < 20; ++i) EXPECT_TRUE(prefetch.Take(nodes[i]).record);
+  EXPECT_EQ(calls.load(), 20);
+}
+
 // A sharing pass that finds the worker loading the node it wants loads the next one itself:
 // with loads that take a while, both threads load, and each node is still loaded once.
 TEST(ItemPrefetch, ASharingPassLoadsWhileTheWorkerDoes) {
