@@ -205,23 +205,38 @@ void FileSpace::MakeFreedReusable() {
 }
 
 void FileSpace::Write(std::uint64_t ib, Bytes data) {
-  if (!buffer_.empty() && (ib != buffer_start_ + buffer_.size() || buffer_.size() + data.size() > kBufferLimit)) Flush();
-  if (buffer_.empty()) buffer_start_ = ib;
+  // Earlier bytes of the same range go to the file first, so that the later ones win.
+  for (WriteRun& run : runs_)
+    if (run.overlaps(ib, data.size())) FlushRun(run);
   if (data.size() >= kBufferLimit) {
     file_.WriteAt(ib, data.data(), data.size());
     return;
   }
-  buffer_.insert(buffer_.end(), data.begin(), data.end());
+  std::size_t pick = 2;
+  for (std::size_t i = 0; i < 2; ++i)
+    if (!runs_[i].bytes.empty() && runs_[i].end() == ib && runs_[i].bytes.size() + data.size() <= kBufferLimit) pick = i;
+  if (pick == 2) {
+    pick = runs_[0].bytes.empty() ? 0 : runs_[1].bytes.empty() ? 1 : 1 - last_run_;
+    FlushRun(runs_[pick]);
+    runs_[pick].start = ib;
+  }
+  runs_[pick].bytes.insert(runs_[pick].bytes.end(), data.begin(), data.end());
+  last_run_ = pick;
+}
+
+void FileSpace::FlushRun(WriteRun& run) {
+  if (run.bytes.empty()) return;
+  file_.WriteAt(run.start, run.bytes.data(), run.bytes.size());
+  run.bytes.clear();
 }
 
 void FileSpace::Flush() {
-  if (buffer_.empty()) return;
-  file_.WriteAt(buffer_start_, buffer_.data(), buffer_.size());
-  buffer_.clear();
+  for (WriteRun& run : runs_) FlushRun(run);
 }
 
 std::vector<std::uint8_t> FileSpace::Read(std::uint64_t ib, std::size_t size) {
-  if (!buffer_.empty() && ib < buffer_start_ + buffer_.size() && buffer_start_ < ib + size) Flush();
+  for (WriteRun& run : runs_)
+    if (run.overlaps(ib, size)) FlushRun(run);
   std::vector<std::uint8_t> out(size);
   out.resize(file_.ReadAt(ib, out.data(), size));
   return out;

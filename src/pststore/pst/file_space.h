@@ -129,8 +129,17 @@ class FileSpace {
   DeltaList pending_ib_, pending_size_;
   std::array<DeltaList, 129> reusable_blocks_;  // by size in slots
   DeltaList reusable_pages_;
-  std::vector<std::uint8_t> buffer_;
-  std::uint64_t buffer_start_ = 0;
+  // Two runs of sequential writes: the blocks of a message go to one place while the small
+  // blocks that fill earlier holes go to another, and a single buffer would flush at every turn.
+  struct WriteRun {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t start = 0;
+    std::uint64_t end() const { return start + bytes.size(); }
+    bool overlaps(std::uint64_t ib, std::size_t size) const { return !bytes.empty() && ib < end() && start < ib + size; }
+  };
+  void FlushRun(WriteRun& run);
+  WriteRun runs_[2];
+  std::size_t last_run_ = 0;  // the run written last; the other is flushed for a new one
 };
 
 }  // namespace salvora::pst

@@ -1,5 +1,7 @@
 #include "pststore/pst/property_context.h"
 
+#include <algorithm>
+
 #include "format/byte_writer.h"
 #include "format/bth.h"
 #include "format/property_context.h"
@@ -7,11 +9,20 @@
 
 namespace salvora::pst {
 
-std::vector<std::vector<std::uint8_t>> build_property_context(PropertyList props, SubnodeSink& sink,
+std::vector<std::vector<std::uint8_t>> build_property_context(const PropertyList& given, SubnodeSink& sink,
                                                             const std::vector<PrebuiltValue>& prebuilt) {
-  // Prebuilt values take a placeholder in the sorted list and are swapped in below.
-  for (const auto& v : prebuilt) set_prop(props, Property{v.tag, {}});
-  normalize_props(props);
+  // Prebuilt values take a placeholder in the sorted list and are swapped in below. A list
+  // already in order without them is written as it is: a message's bodies are not copied.
+  const bool in_order = std::adjacent_find(given.begin(), given.end(), [](const Property& a, const Property& b) {
+                          return a.id() >= b.id();
+                        }) == given.end();
+  PropertyList ordered;
+  if (!in_order || !prebuilt.empty()) {
+    ordered = given;
+    for (const auto& v : prebuilt) set_prop(ordered, Property{v.tag, {}});
+    normalize_props(ordered);
+  }
+  const PropertyList& props = in_order && prebuilt.empty() ? given : ordered;
   HeapWriter heap(kClientPropertyContext);
   // Outlook's order, which some readers rely on: BTH header, records, then the values.
   BthBuilder bth(heap, 2, 6);

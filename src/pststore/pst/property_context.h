@@ -51,7 +51,7 @@ struct PrebuiltValue {
 
 // The heap blocks of a property context over props (any order; one value per id) and values
 // already in sub-nodes.
-std::vector<std::vector<std::uint8_t>> build_property_context(PropertyList props, SubnodeSink& sink,
+std::vector<std::vector<std::uint8_t>> build_property_context(const PropertyList& props, SubnodeSink& sink,
                                                             const std::vector<PrebuiltValue>& prebuilt = {});
 
 // Reads a property context back through the shared layout. Findings name malformed structures

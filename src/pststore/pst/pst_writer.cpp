@@ -245,6 +245,8 @@ void PstWriter::Impl::WriteHeader(PstHeader h) {
 // the exception: they are rewritten in place, so the old header is first marked "maps not
 // valid" and synced; a file cut off while the maps change is then an old, valid store whose
 // maps a reader rebuilds (MS-PST 2.6.1.3.7). The new header, with the maps valid, goes last.
+// The new blocks and the old header's mark share one sync: the mark is only about the maps,
+// and the blocks matter only once the new header names them.
 void PstWriter::Impl::CommitNow() {
   CheckUsable();
   try {
@@ -252,7 +254,6 @@ void PstWriter::Impl::CommitNow() {
     const Bref nbt_root = nbt.Commit(store->space(), store->next_page_bid);
     const Bref bbt_root = store->bbt().Commit(store->space(), store->next_page_bid);
     store->space().Flush();
-    file.Flush();
     if (has_committed) {
       PstHeader old = committed;
       old.amap_valid = 0;
@@ -260,6 +261,8 @@ void PstWriter::Impl::CommitNow() {
       WriteHeader(old);
       file.Flush();
     }
+    // A store never committed has no header a reader could trust yet: its blocks and maps
+    // are synced together, before its first header.
     store->space().ApplyPendingFrees();
     store->space().WriteMaps();
     file.Flush();

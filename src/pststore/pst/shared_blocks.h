@@ -10,6 +10,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -35,7 +37,10 @@ class SharedBlocks {
   // The slot is picked by the digest's first four bytes, read big-endian: the low bits come from
   // the fourth byte.
   std::size_t SlotOf(const Digest& digest) const;
-  std::vector<Slot> slots_;
+  struct ReleaseSlots {
+    void operator()(Slot* slots) const;
+  };
+  std::unique_ptr<Slot[], ReleaseSlots> slots_;
 };
 
 }  // namespace salvora::pst
