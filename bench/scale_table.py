@@ -7,6 +7,11 @@ it is present) the script runs, pair by pair, our command and a yardstick on the
     convert / cp           convert / readpst -r      convert / pffexport
     analyze / cat          dump / cat
 
+and beside them each command's time against the floor under any reader of the store: every
+block read and inflated on two threads, as `bench_read_floor` measures it just before the row
+(convert / floor, dump / floor, analyze / floor; the command's median over all its runs of the
+row, the floor the best of five).
+
 Each ratio is taken within one pair of runs (A then B, back to back), so that a machine whose
 speed drifts still gives a fair ratio, and the table shows the median of the pairs. Peak memory
 is each child's own (wait4). The page cache is warm: every file is read once before the runs.
@@ -90,8 +95,23 @@ def warm(path):
 class Bench:
     def __init__(self, args):
         self.cli = os.path.join(args.bin, 'salvora-cli')
+        self.floor_tool = os.path.join(args.bin, 'bench_read_floor')
         self.work = args.work
         self.runs = args.runs
+        self.seconds = {}  # our command -> its seconds in the pairs of the current row
+
+    def floor(self, source):
+        """Seconds to read and inflate every block of the store on two threads, or None."""
+        if not os.path.exists(self.floor_tool):
+            return None
+        printed = subprocess.run([self.floor_tool, source], capture_output=True, text=True).stdout
+        for line in printed.splitlines():
+            if 'on two threads' in line:
+                try:
+                    return float(line.split()[5])
+                except (IndexError, ValueError):
+                    return None
+        return None
 
     def ours(self, command, source):
         out = os.path.join(self.work, 'ours')
@@ -122,6 +142,7 @@ class Bench:
                 return None, None
             ratios.append(a_seconds / b_seconds)
             peaks.append(a_peak)
+            self.seconds.setdefault(command, []).append(a_seconds)
         return statistics.median(ratios), statistics.median(peaks)
 
 
@@ -194,16 +215,23 @@ def main():
         return
     columns = [('convert', 'cp'), ('convert', 'readpst'), ('convert', 'pffexport'), ('analyze', 'cat'), ('dump', 'cat')]
     print(f'{args.runs} paired runs per cell, median ratio; peak memory of convert and analyze.\n')
-    print('| file | MB | items | ' + ' | '.join(f'{a} / {b}' for a, b in columns) + ' | convert peak MB | analyze peak MB |')
-    print('|---|---:|---:|' + '---:|' * len(columns) + '---:|---:|')
+    floored = ('convert', 'dump', 'analyze')
+    print('| file | MB | items | ' + ' | '.join(f'{a} / {b}' for a, b in columns) + ' | ' +
+          ' | '.join(f'{c} / floor' for c in floored) + ' | convert peak MB | analyze peak MB |')
+    print('|---|---:|---:|' + '---:|' * (len(columns) + len(floored)) + '---:|---:|')
     for path in files:
         warm(path)
+        floor = bench.floor(path)
+        bench.seconds = {}
         cells, peaks = [], {}
         for command, yardstick in columns:
             ratio, peak = bench.pair(command, yardstick, path)
             cells.append('n/a' if ratio is None else f'{ratio:.2f}')
             if peak is not None:
                 peaks[command] = peak
+        for command in floored:
+            runs = bench.seconds.get(command)
+            cells.append(f'{statistics.median(runs) / floor:.2f}' if runs and floor else 'n/a')
         size = os.path.getsize(path) / 1e6
         print(f'| {os.path.basename(path)} | {size:,.0f} | {messages_of(bench.cli, path)} | ' + ' | '.join(cells) +
               f" | {peaks.get('convert', 0):.0f} | {peaks.get('analyze', 0):.0f} |", flush=True)
