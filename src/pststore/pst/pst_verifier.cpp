@@ -4,6 +4,7 @@
 #include <map>
 #include <unordered_set>
 
+#include "format/page.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/pst_file_reader.h"
 #include "pststore/pst/verifier_objects.h"
@@ -94,7 +95,7 @@ class NdbChecks {
         const std::uint64_t k = g.interval_of(at);
         const std::uint64_t slot = (at - g.amap_offset(k)) / g.slot_size;
         auto& byte = want[k][slot / 8];
-        const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
+        const auto bit = map_slot_mask(slot);
         if (byte & bit) {
           if (overlaps++ < 20) Fail(what + " at " + hex(ib) + " overlaps space already in use");
         }
@@ -119,14 +120,12 @@ class NdbChecks {
       const auto raw = r_.ReadRaw(g.amap_offset(k), g.page_size);
       if (raw.size() < g.page_size) continue;
       std::uint64_t leaked = 0, unmarked = 0;
-      for (std::size_t i = 0; i < g.map_bytes; ++i) {
-        for (int b = 0; b < 8; ++b) {
-          const bool have = (raw[i] >> (7 - b)) & 1;
-          const bool need = (want[k][i] >> (7 - b)) & 1;
-          if (!have) ++free_slots;
-          if (have && !need) ++leaked;
-          if (!have && need) ++unmarked;
-        }
+      for (std::uint64_t s = 0; s < g.map_bytes * 8; ++s) {
+        const bool have = map_slot_set(raw, s);
+        const bool need = map_slot_set(want[k], s);
+        if (!have) ++free_slots;
+        if (have && !need) ++leaked;
+        if (!have && need) ++unmarked;
       }
       if (unmarked) Fail("AMap at " + hex(g.amap_offset(k)) + ": " + std::to_string(unmarked) + " slot(s) in use are marked free");
       if (leaked) Fail("AMap at " + hex(g.amap_offset(k)) + ": " + std::to_string(leaked) + " slot(s) marked allocated hold nothing");
