@@ -147,7 +147,7 @@ TEST(PstVerifier, FindsEveryDamage) {
          auto [ib, off] = d.FindLeafEntry(kPtypeBbt, d.reader().blocks().begin()->first.value);
          d.EditPage(ib, [off = off](auto& p) { store_u16(p, off + 18, 7); });
        },
-       "cRef 7"},
+       "cRef is 7, expected"},
       {"AMap bit of a used slot",
        [](Damage& d) {
          d.EditPage(kFirstAmapOffset, [](auto& p) {
