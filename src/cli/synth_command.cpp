@@ -342,7 +342,7 @@ int RunSynth(const ParsedCommand& args) {
   options.random_seed = seed + 1;
   for (auto& b : options.record_key) b = static_cast<std::uint8_t>(s.rng());
   s.writer = pst::PstWriter::Create(out, options);
-  const auto appointment_name = [&](std::uint32_t lid) { return s.writer->RegisterName(store::named(store::kPsetidAppointment, lid)); };
+  const auto appointment_name = [&](std::uint32_t lid) { return s.writer->RegisterName(store::named(kPsetidAppointment, lid)); };
   s.appointment = {appointment_name(store::lid::kAppointmentStartWhole), appointment_name(store::lid::kAppointmentEndWhole),
                    appointment_name(store::lid::kLocation), appointment_name(store::lid::kRecurring),
                    appointment_name(kLidAppointmentRecur)};

@@ -12,6 +12,7 @@
 
 #include "content/property_block.h"
 #include "format/byte_reader.h"
+#include "format/property_sets.h"
 
 namespace salvora {
 
@@ -24,13 +25,6 @@ struct NamedProperty {
   std::optional<std::string> name;  // kString: the name in UTF-8; empty when unreadable
   std::uint16_t guid_index = 0;     // wGuid: 1 PS_MAPI, 2 PS_PUBLIC_STRINGS, 3+ GUID stream
 };
-
-// A property set as its 16 stored bytes.
-using PropertySetGuid = std::array<std::uint8_t, 16>;
-inline constexpr PropertySetGuid kPsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                            0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-inline constexpr PropertySetGuid kPsPublicStrings = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                                     0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
 class NamedPropertyMap {
  public:

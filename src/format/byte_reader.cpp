@@ -1,5 +1,7 @@
 #include "format/byte_reader.h"
 
+#include <bit>
+
 namespace salvora {
 
 namespace {
@@ -77,5 +79,9 @@ std::uint64_t load_u64(Bytes data, std::size_t off) {
   if (off > data.size() || data.size() - off < 8) return 0;
   return load_le(data.data() + off, 8);
 }
+
+float load_f32(Bytes data, std::size_t off) { return std::bit_cast<float>(load_u32(data, off)); }
+
+double load_f64(Bytes data, std::size_t off) { return std::bit_cast<double>(load_u64(data, off)); }
 
 }  // namespace salvora

@@ -49,5 +49,8 @@ class ByteReader {
 std::uint16_t load_u16(Bytes data, std::size_t off);
 std::uint32_t load_u32(Bytes data, std::size_t off);
 std::uint64_t load_u64(Bytes data, std::size_t off);
+// IEEE 754 values stored in the byte order of the integers.
+float load_f32(Bytes data, std::size_t off);
+double load_f64(Bytes data, std::size_t off);
 
 }  // namespace salvora

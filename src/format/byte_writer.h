@@ -2,9 +2,11 @@
 // Little-endian encoding into a growing byte vector: the counterpart of ByteReader for the
 // structures the PST writer serialises.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 namespace salvora {
@@ -38,5 +40,21 @@ class ByteWriter {
 void store_u16(std::span<std::uint8_t> out, std::size_t off, std::uint16_t v);
 void store_u32(std::span<std::uint8_t> out, std::size_t off, std::uint32_t v);
 void store_u64(std::span<std::uint8_t> out, std::size_t off, std::uint64_t v);
+
+// The little-endian bytes of an integer or an IEEE 754 value, whatever the host's order.
+template <class T>
+std::vector<std::uint8_t> le_bytes(T v) {
+  static_assert(std::is_arithmetic_v<T> && (sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8));
+  using Bits = std::conditional_t<sizeof(T) == 1, std::uint8_t,
+               std::conditional_t<sizeof(T) == 2, std::uint16_t,
+               std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
+  auto bits = std::bit_cast<Bits>(v);
+  std::vector<std::uint8_t> out(sizeof(T));
+  for (auto& b : out) {
+    b = static_cast<std::uint8_t>(bits & 0xFF);
+    bits = static_cast<Bits>(bits >> 4 >> 4);  // two shifts: a byte-wide Bits cannot shift by 8
+  }
+  return out;
+}
 
 }  // namespace salvora

@@ -14,12 +14,19 @@
 // A Findings is a plain value used by one thread.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace salvora {
 
 enum class Tolerance { kSalvage, kStrict };
+
+// The line of a field whose value is not the one the rest of the file calls for, with both:
+// "<field> is <found>, expected <expected>". Counts go in decimal, offsets and ids in hex.
+std::string field_mismatch(std::string_view field, std::string_view found, std::string_view expected);
+std::string field_mismatch(std::string_view field, std::uint64_t found, std::uint64_t expected);
 
 class Findings {
  public:

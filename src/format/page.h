@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,13 @@ struct BtPage {
 
 // AMap, PMap, FMap and FPMap pages: the map (496 bytes in the 512-byte layout, 4072 in the
 // 4 KB one) and a trailer whose bid is the offset.
+// A map gives each slot of its interval one bit, the first slot the high bit of the first byte.
+constexpr std::uint8_t map_slot_mask(std::uint64_t slot) { return static_cast<std::uint8_t>(0x80u >> (slot % 8)); }
+inline bool map_slot_set(std::span<const std::uint8_t> map, std::uint64_t slot) {
+  return (map[slot / 8] & map_slot_mask(slot)) != 0;
+}
+inline void set_map_slot(std::span<std::uint8_t> map, std::uint64_t slot) { map[slot / 8] |= map_slot_mask(slot); }
+
 std::vector<std::uint8_t> serialize_map_page(std::uint8_t ptype, Bytes map, std::uint64_t ib,
                                              FileLayout layout = FileLayout::kUnicode);
 

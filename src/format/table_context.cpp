@@ -91,7 +91,7 @@ bool column_fits_row(const TcInfo& info, const TcColumn& column) {
 bool cell_present(Bytes row, const TcInfo& info, const TcColumn& column) {
   const std::size_t byte = std::size_t{info.ceb_start()} + column.bit / 8;
   if (byte >= row.size()) return false;
-  return (row[byte] & (0x80 >> (column.bit % 8))) != 0;
+  return (row[byte] & cell_existence_mask(column.bit)) != 0;
 }
 
 std::optional<Bytes> cell_bytes(Bytes row, const TcInfo& info, const TcColumn& column) {

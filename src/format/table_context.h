@@ -53,6 +53,9 @@ std::optional<TcInfo> read_tc_info(const HeapOnNode& heap, Findings& findings, C
 // do not); whether the column's cell exists in a row; and the cell's bytes, empty when the cell
 // runs into the existence bitmap or past the row.
 bool column_fits_row(const TcInfo& info, const TcColumn& column);
+// The mask of a column's existence bit within its byte (bit / 8 of the bitmap): the first
+// column bit is the high bit of the first byte.
+constexpr std::uint8_t cell_existence_mask(std::uint32_t bit) { return static_cast<std::uint8_t>(0x80u >> (bit % 8)); }
 bool cell_present(Bytes row, const TcInfo& info, const TcColumn& column);
 std::optional<Bytes> cell_bytes(Bytes row, const TcInfo& info, const TcColumn& column);
 

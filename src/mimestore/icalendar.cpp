@@ -16,9 +16,6 @@ namespace salvora::mime {
 
 namespace {
 
-using store::kPsetidAppointment;
-using store::kPsetidCommon;
-using store::kPsetidTask;
 
 constexpr pst::Guid kPsetidMeeting = {0x90, 0xDA, 0xD8, 0x6E, 0x0B, 0x45, 0x1B, 0x10,
                                       0x98, 0xDA, 0x00, 0xAA, 0x00, 0x3F, 0x13, 0x05};

@@ -1,8 +1,8 @@
 #include "mimestore/item_fields.h"
 
 #include <algorithm>
-#include <cstring>
 
+#include "format/byte_reader.h"
 #include "format/prop_types.h"
 
 namespace salvora::mime {
@@ -39,11 +39,7 @@ std::optional<std::uint64_t> prop_time(const pst::PropertyList& props, std::uint
 std::optional<double> prop_double(const pst::PropertyList& props, std::uint16_t id) {
   const pst::Property* p = pst::find_prop(props, id);
   if (!p || p->type() != kPtypFloating64 || p->data.size() != 8) return std::nullopt;
-  double d = 0;
-  std::uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p->data[static_cast<std::size_t>(i)];
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
+  return load_f64(p->data, 0);
 }
 
 std::uint16_t NamedFields::IdOf(const pst::Guid& set, std::uint32_t lid) const {

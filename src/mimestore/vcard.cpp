@@ -15,7 +15,6 @@ namespace salvora::mime {
 
 namespace {
 
-using store::kPsetidAddress;
 
 // Contact fields that are tagged properties.
 constexpr std::uint16_t kGivenName = 0x3A06, kSurname = 0x3A11, kMiddleName = 0x3A44, kPrefix = 0x3A45,
@@ -75,7 +74,7 @@ std::string base64(const std::vector<std::uint8_t>& data) {
 std::pair<std::string, std::string> one_off_member(Bytes entry) {
   constexpr std::size_t kHead = 4 + 16 + 2 + 2;
   if (entry.size() <= kHead) return {};
-  const bool wide = (entry[22] | (entry[23] << 8)) & 0x8000;
+  const bool wide = (load_u16(entry, 22) & 0x8000) != 0;
   std::vector<std::string> strings;
   std::size_t at = kHead;
   while (strings.size() < 3 && at < entry.size()) {

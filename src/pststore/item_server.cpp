@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <random>
@@ -166,12 +165,7 @@ Variant variant_from_property(const pst::Property& p) {
     case kPtypInteger32: return static_cast<std::int32_t>(p.AsInt());
     case kPtypBoolean: return p.AsInt() != 0;
     case kPtypTime: return Variant::Date(filetime_to_date(static_cast<std::uint64_t>(p.AsInt())));
-    case kPtypFloating64: {
-      double d = 0;
-      const auto bits = static_cast<std::uint64_t>(p.AsInt());
-      std::memcpy(&d, &bits, sizeof d);
-      return d;
-    }
+    case kPtypFloating64: return p.data.size() == 8 ? Variant(load_f64(p.data, 0)) : Variant();
     case kPtypMultipleString: {
       // The UTF-16 strings, shown joined as Outlook joins a name list.
       const auto items = parse_variable_multi(p.data);

@@ -1,11 +1,13 @@
 #include "pststore/property_values.h"
 
 #include <cmath>
-#include <cstring>
+#include <type_traits>
+#include <variant>
 
-#include "format/byte_reader.h"
+#include "format/byte_writer.h"
 #include "format/filetime.h"
 #include "format/multi_value.h"
+#include "format/property_value.h"
 #include "format/prop_types.h"
 #include "format/text.h"
 #include "pststore/call_guard.h"
@@ -15,13 +17,6 @@ namespace salvora::store {
 namespace {
 
 using ByteVec = std::vector<std::uint8_t>;
-
-template <class T>
-ByteVec little_endian(T v) {
-  ByteVec out(sizeof(T));
-  std::memcpy(out.data(), &v, sizeof(T));  // the hosts we build for are little-endian
-  return out;
-}
 
 std::optional<std::int64_t> integer_of(const Variant& v) {
   if (auto i = v.int64_value()) return i;
@@ -40,36 +35,36 @@ std::optional<double> number_of(const Variant& v) {
 std::optional<ByteVec> stored_element(std::uint16_t type, const Variant& v) {
   switch (type) {
     case kPtypInteger16:
-      if (auto i = v.int32_value(); i && *i >= -32768 && *i <= 65535) return little_endian(static_cast<std::int16_t>(*i));
+      if (auto i = v.int32_value(); i && *i >= -32768 && *i <= 65535) return le_bytes(static_cast<std::int16_t>(*i));
       return std::nullopt;
     case kPtypInteger32:
-      if (auto i = v.int32_value()) return little_endian(*i);
+      if (auto i = v.int32_value()) return le_bytes(*i);
       return std::nullopt;
     case kPtypErrorCode:
-      if (auto e = v.error_code()) return little_endian(*e);
-      if (auto i = v.int32_value()) return little_endian(*i);
+      if (auto e = v.error_code()) return le_bytes(*e);
+      if (auto i = v.int32_value()) return le_bytes(*i);
       return std::nullopt;
     case kPtypFloating32:
-      if (auto d = number_of(v)) return little_endian(static_cast<float>(*d));
+      if (auto d = number_of(v)) return le_bytes(static_cast<float>(*d));
       return std::nullopt;
     case kPtypFloating64:
     case kPtypFloatingTime:
-      if (auto d = number_of(v)) return little_endian(*d);
+      if (auto d = number_of(v)) return le_bytes(*d);
       return std::nullopt;
     case kPtypCurrency:
     case kPtypInteger64:
-      if (auto i = integer_of(v)) return little_endian(*i);
+      if (auto i = integer_of(v)) return le_bytes(*i);
       return std::nullopt;
     case kPtypBoolean:
       if (auto b = v.bool_value()) return ByteVec{static_cast<std::uint8_t>(*b ? 1 : 0)};
       if (auto i = v.int32_value()) return ByteVec{static_cast<std::uint8_t>(*i != 0 ? 1 : 0)};
       return std::nullopt;
     case kPtypTime: {
-      if (auto i = v.int64_value()) return little_endian(*i);
+      if (auto i = v.int64_value()) return le_bytes(*i);
       std::optional<double> d = v.date_value();
       if (!d) d = v.double_value();
       if (!d || !std::isfinite(*d)) return std::nullopt;
-      return little_endian(date_to_filetime(*d));
+      return le_bytes(date_to_filetime(*d));
     }
     case kPtypString8:
     case kPtypString:
@@ -98,37 +93,22 @@ std::uint16_t stored_type(std::uint16_t type) {
   return type;
 }
 
-Variant element_value(std::uint16_t type, Bytes bytes) {
-  const auto fits = [&](std::size_t n) { return bytes.size() >= n; };
-  switch (type) {
-    case kPtypInteger16: return fits(2) ? Variant(static_cast<std::int32_t>(static_cast<std::int16_t>(load_u16(bytes, 0)))) : Variant();
-    case kPtypInteger32: return fits(4) ? Variant(static_cast<std::int32_t>(load_u32(bytes, 0))) : Variant();
-    case kPtypErrorCode: return fits(4) ? Variant::Error(static_cast<std::int32_t>(load_u32(bytes, 0))) : Variant();
-    case kPtypFloating32: {
-      if (!fits(4)) return {};
-      float f;
-      std::memcpy(&f, bytes.data(), 4);
-      return static_cast<double>(f);
-    }
-    case kPtypFloating64:
-    case kPtypFloatingTime: {
-      if (!fits(8)) return {};
-      double d;
-      std::memcpy(&d, bytes.data(), 8);
-      return type == kPtypFloatingTime ? Variant::Date(d) : Variant(d);
-    }
-    case kPtypCurrency:
-    case kPtypInteger64: return fits(8) ? Variant::Int64(static_cast<std::int64_t>(load_u64(bytes, 0))) : Variant();
-    case kPtypBoolean: return fits(1) ? Variant(bytes[0] != 0) : Variant();
-    case kPtypTime: return fits(8) ? Variant::Date(filetime_to_date(load_u64(bytes, 0))) : Variant();
-    case kPtypString: return utf16_to_utf8(bytes);
-    case kPtypGuid:
-    case kPtypBinary:
-    case kPtypServerId:
-    case kPtypRestriction:
-    case kPtypRuleAction: return Variant::Bytes(ByteVec(bytes.begin(), bytes.end()));
-    default: return {};
-  }
+// What an accessor gives for a stored value: text as UTF-8, a time as its FILETIME ticks, so
+// that a value read and set again is the value it was. The store keeps no 8-bit text.
+Variant variant_of(const StoredValue& stored) {
+  return std::visit(
+      [](const auto& v) -> Variant {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::int64_t>) return Variant::Int64(v);
+        else if constexpr (std::is_same_v<T, StoredErrorCode>) return Variant::Error(v.code);
+        else if constexpr (std::is_same_v<T, StoredAppTime>) return Variant::Date(v.days);
+        else if constexpr (std::is_same_v<T, StoredFiletime>) return Variant::Int64(static_cast<std::int64_t>(v.ticks));
+        else if constexpr (std::is_same_v<T, StoredUtf16>) return Variant(utf16_to_utf8(v.units));
+        else if constexpr (std::is_same_v<T, StoredText8>) return Variant();
+        else if constexpr (std::is_same_v<T, StoredBinary>) return Variant::Bytes(ByteVec(v.bytes.begin(), v.bytes.end()));
+        else return Variant(v);
+      },
+      stored);
 }
 
 }  // namespace
@@ -159,17 +139,15 @@ pst::Property property_from_value(MemberId member, std::uint16_t id, std::uint16
 
 Variant value_from_property(const pst::Property& property) {
   const std::uint16_t type = property.type();
-  if (!IsMultiValued(type)) return element_value(type, property.data);
-  const auto element_type = static_cast<std::uint16_t>(type & ~kPtypMultipleFlag);
-  std::vector<Variant> items;
-  if (const std::uint32_t width = FixedPropSize(type); width != 0) {
-    for (std::size_t at = 0; at + width <= property.data.size(); at += width)
-      items.push_back(element_value(element_type, Bytes(property.data).subspan(at, width)));
-    return Variant::Array(std::move(items));
+  if (!IsMultiValued(type)) {
+    const auto v = decode_stored_value(type, property.data);
+    return v ? variant_of(*v) : Variant();
   }
-  const auto stored = parse_variable_multi(property.data);
-  if (!stored) return {};
-  for (const Bytes item : *stored) items.push_back(element_value(element_type, item));
+  std::vector<StoredValue> stored;
+  if (decode_stored_values(type, property.data, stored) != ValueFault::kNone) return {};
+  std::vector<Variant> items;
+  items.reserve(stored.size());
+  for (const auto& v : stored) items.push_back(variant_of(v));
   return Variant::Array(std::move(items));
 }
 

@@ -10,8 +10,8 @@
 //   PT_BOOLEAN                bool (an int32 is taken too)
 //   PT_STRING8, PT_UNICODE    string; always stored as Unicode. The bytes of a string in its
 //                             stored form (UTF-16LE) are taken too, so a copy need not convert.
-//   PT_SYSTIME                DATE, read and written as UTC; an int64 is taken as a FILETIME, to
-//                             the 100 ns, where a DATE would round it
+//   PT_SYSTIME                int64, the FILETIME to the 100 ns (a DATE would round it), so a
+//                             time read and set again is unchanged; a DATE is taken too, as UTC
 //   PT_CLSID                  16 bytes
 //   PT_BINARY and the other binary forms (PT_SVREID, restrictions, rule actions)   bytes
 //   multi-valued types        an array of the element's values

@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-#include <cstring>
 
+#include "format/byte_reader.h"
 #include "platform/temp_folder.h"
 #include "ui/file_choosers.h"
 #include "ui/item_list_model.h"
@@ -67,9 +67,7 @@ class Fields {
   static std::optional<std::int32_t> i32(const PropertyEntry* e) { return e ? value_i32(*e) : std::nullopt; }
   static std::optional<double> f64(const PropertyEntry* e) {
     if (!e || !e->value || e->value->size() < 8) return std::nullopt;
-    double d = 0;
-    std::memcpy(&d, e->value->data(), sizeof d);
-    return d;
+    return load_f64(*e->value, 0);
   }
 
  private:

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <type_traits>
+#include <variant>
 
 #include "automation/member_ids.h"
 #include "automation/schema_name.h"
 #include "format/byte_reader.h"
-#include "format/multi_value.h"
+#include "format/property_sets.h"
+#include "format/property_value.h"
 #include "format/prop_types.h"
 #include "format/text.h"
 
@@ -27,48 +29,23 @@ std::string hex4(std::uint32_t v) {
 
 std::string tag_text(std::uint16_t id, std::uint16_t type) { return "0x" + hex4(id) + hex4(type); }
 
-// A stored 8-bit string ends where its terminator does, if it carries one.
-std::string text8(Bytes bytes, std::uint32_t codepage) {
-  std::size_t n = bytes.size();
-  while (n > 0 && bytes[n - 1] == 0) --n;
-  return codepage_to_utf8(bytes.first(n), codepage);
-}
-
-template <class T>
-T load(Bytes bytes) {
-  T v{};
-  std::memcpy(&v, bytes.data(), sizeof v);
-  return v;
-}
-
-// One value of a single-valued type from its stored bytes; empty when they are too short.
-std::optional<Variant> element(std::uint16_t type, Bytes b, const PropertyCopy& copy) {
-  const auto need = [&](std::size_t n) { return b.size() >= n; };
-  switch (type) {
-    case kPtypInteger16: if (need(2)) return Variant(static_cast<std::int32_t>(load<std::int16_t>(b))); break;
-    case kPtypInteger32: if (need(4)) return Variant(load<std::int32_t>(b)); break;
-    case kPtypErrorCode: if (need(4)) return Variant::Error(load<std::int32_t>(b)); break;
-    case kPtypFloating32: if (need(4)) return Variant(static_cast<double>(load<float>(b))); break;
-    case kPtypFloating64: if (need(8)) return Variant(load<double>(b)); break;
-    case kPtypFloatingTime: if (need(8)) return Variant::Date(load<double>(b)); break;
-    case kPtypCurrency:
-    case kPtypInteger64:
-    case kPtypTime:  // a FILETIME goes as its ticks: a DATE would round it
-      if (need(8)) return Variant::Int64(load<std::int64_t>(b));
-      break;
-    case kPtypBoolean: if (need(1)) return Variant(b[0] != 0); break;
-    // Stored text passes as it is stored: converting it to UTF-8 and back would cost the copy
-    // most of its time, and could only lose.
-    case kPtypString: return Variant::Bytes(ByteVec(b.begin(), b.end() - static_cast<std::ptrdiff_t>(b.size() % 2)));
-    case kPtypString8: return Variant(text8(b, copy.codepage));
-    case kPtypGuid: if (need(16)) return Variant::Bytes(ByteVec(b.begin(), b.begin() + 16)); break;
-    case kPtypBinary:
-    case kPtypServerId:
-    case kPtypRestriction:
-    case kPtypRuleAction: return Variant::Bytes(ByteVec(b.begin(), b.end()));
-    default: break;
-  }
-  return std::nullopt;
+// A stored value as the accessor takes it. Stored text passes as it is stored: converting it
+// to UTF-8 and back would cost the copy most of its time, and could only lose. A FILETIME goes
+// as its ticks: a DATE would round it.
+Variant variant_of(const StoredValue& stored, std::uint32_t codepage) {
+  return std::visit(
+      [&](const auto& v) -> Variant {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::int64_t>) return Variant::Int64(v);
+        else if constexpr (std::is_same_v<T, StoredErrorCode>) return Variant::Error(v.code);
+        else if constexpr (std::is_same_v<T, StoredAppTime>) return Variant::Date(v.days);
+        else if constexpr (std::is_same_v<T, StoredFiletime>) return Variant::Int64(static_cast<std::int64_t>(v.ticks));
+        else if constexpr (std::is_same_v<T, StoredUtf16>) return Variant::Bytes(ByteVec(v.units.begin(), v.units.end()));
+        else if constexpr (std::is_same_v<T, StoredText8>) return Variant(codepage_to_utf8(v.bytes, codepage));
+        else if constexpr (std::is_same_v<T, StoredBinary>) return Variant::Bytes(ByteVec(v.bytes.begin(), v.bytes.end()));
+        else return Variant(v);
+      },
+      stored);
 }
 
 // A property's value as the accessor takes it, or why it cannot be given.
@@ -77,39 +54,25 @@ std::optional<Variant> value_of(const PropertyEntry& e, const PropertyCopy& copy
     why = "its value could not be read from the source";
     return std::nullopt;
   }
-  Bytes bytes(*e.value);
+  const Bytes bytes(*e.value);
   std::uint16_t type = e.type;
   // An ANSI store's strings are 8-bit whatever type they are given as.
   if (copy.ansi_file && (type & ~kPtypMultipleFlag) == kPtypString) type = static_cast<std::uint16_t>(type ^ 0x0001);
   if (!IsMultiValued(type)) {
-    if (auto v = element(type, bytes, copy)) return v;
+    if (auto v = decode_stored_value(type, bytes)) return variant_of(*v, copy.codepage);
     why = "its stored value is too short for its type";
     return std::nullopt;
   }
-  const auto base = static_cast<std::uint16_t>(type & ~kPtypMultipleFlag);
+  std::vector<StoredValue> stored;
+  switch (decode_stored_values(type, bytes, stored)) {
+    case ValueFault::kNone: break;
+    case ValueFault::kPartialElement: why = "its stored values do not fill whole elements"; return std::nullopt;
+    case ValueFault::kTooShort: why = "its stored value is too short for its type"; return std::nullopt;
+    case ValueFault::kDamagedList: why = "its list of values is damaged"; return std::nullopt;
+  }
   std::vector<Variant> items;
-  const auto add = [&](Bytes item) {
-    auto v = element(base, item, copy);
-    if (!v) return false;
-    items.push_back(std::move(*v));
-    return true;
-  };
-  if (const std::uint32_t width = FixedPropSize(type); width != 0) {
-    if (bytes.size() % width != 0) {
-      why = "its stored values do not fill whole elements";
-      return std::nullopt;
-    }
-    for (std::size_t at = 0; at < bytes.size(); at += width)
-      if (!add(bytes.subspan(at, width))) return std::nullopt;
-    return Variant::Array(std::move(items));
-  }
-  const auto stored = parse_variable_multi(bytes);
-  bool sound = stored.has_value();
-  for (std::size_t i = 0; sound && i < stored->size(); ++i) sound = add((*stored)[i]);
-  if (!sound) {
-    why = "its list of values is damaged";
-    return std::nullopt;
-  }
+  items.reserve(stored.size());
+  for (const auto& v : stored) items.push_back(variant_of(v, copy.codepage));
   return Variant::Array(std::move(items));
 }
 
@@ -228,34 +191,28 @@ void remove_unsourced(const DispatchPtr& item, const std::vector<PropertyEntry>&
     std::uint32_t lid;
     std::uint16_t type;
   };
-  static constexpr std::array<std::uint8_t, 16> kAppointment = {0x02, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-  static constexpr std::array<std::uint8_t, 16> kTask = {0x03, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-  static constexpr std::array<std::uint8_t, 16> kAddress = {0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-  static constexpr std::array<std::uint8_t, 16> kCommon = {0x08, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-  static constexpr std::array<std::uint8_t, 16> kLog = {0x0A, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-  static constexpr std::array<std::uint8_t, 16> kNote = {0x0E, 0x20, 0x06, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
   static constexpr RoadName kRoadNames[] = {
-      {kAppointment, 0x8205, kPtypInteger32}, {kAppointment, 0x8208, kPtypString},
-      {kAppointment, 0x820D, kPtypTime},      {kAppointment, 0x820E, kPtypTime},
-      {kAppointment, 0x8213, kPtypInteger32}, {kAppointment, 0x8215, kPtypBoolean},
-      {kAppointment, 0x8217, kPtypInteger32}, {kAppointment, 0x8223, kPtypBoolean},
-      {kCommon, 0x8501, kPtypInteger32},      {kCommon, 0x8503, kPtypBoolean},
-      {kCommon, 0x8516, kPtypTime},           {kCommon, 0x8517, kPtypTime},
-      {kCommon, 0x853C, kPtypMultipleString}, {kCommon, 0x8534, kPtypString},
-      {kTask, 0x8101, kPtypInteger32},        {kTask, 0x8102, kPtypFloating64},
-      {kTask, 0x810F, kPtypTime},             {kTask, 0x811C, kPtypBoolean},
-      {kLog, 0x8700, kPtypString},            {kLog, 0x8706, kPtypTime},
-      {kLog, 0x8707, kPtypInteger32},         {kLog, 0x8708, kPtypTime},
-      {kLog, 0x8712, kPtypString},            {kNote, 0x8B00, kPtypInteger32},
-      {kNote, 0x8B02, kPtypInteger32},        {kNote, 0x8B03, kPtypInteger32},
-      {kAddress, 0x8005, kPtypString},        {kAddress, 0x801B, kPtypString},
-      {kAddress, 0x801C, kPtypString},        {kAddress, 0x8028, kPtypMultipleInteger32},
-      {kAddress, 0x8029, kPtypInteger32},     {kAddress, 0x8045, kPtypString},
-      {kAddress, 0x8046, kPtypString},        {kAddress, 0x8047, kPtypString},
-      {kAddress, 0x8048, kPtypString},        {kAddress, 0x8049, kPtypString},
-      {kAddress, 0x8080, kPtypString},        {kAddress, 0x8082, kPtypString},
-      {kAddress, 0x8083, kPtypString},        {kAddress, 0x8084, kPtypString},
-      {kAddress, 0x80D8, kPtypString},
+      {kPsetidAppointment, 0x8205, kPtypInteger32}, {kPsetidAppointment, 0x8208, kPtypString},
+      {kPsetidAppointment, 0x820D, kPtypTime},      {kPsetidAppointment, 0x820E, kPtypTime},
+      {kPsetidAppointment, 0x8213, kPtypInteger32}, {kPsetidAppointment, 0x8215, kPtypBoolean},
+      {kPsetidAppointment, 0x8217, kPtypInteger32}, {kPsetidAppointment, 0x8223, kPtypBoolean},
+      {kPsetidCommon, 0x8501, kPtypInteger32},      {kPsetidCommon, 0x8503, kPtypBoolean},
+      {kPsetidCommon, 0x8516, kPtypTime},           {kPsetidCommon, 0x8517, kPtypTime},
+      {kPsetidCommon, 0x853C, kPtypMultipleString}, {kPsetidCommon, 0x8534, kPtypString},
+      {kPsetidTask, 0x8101, kPtypInteger32},        {kPsetidTask, 0x8102, kPtypFloating64},
+      {kPsetidTask, 0x810F, kPtypTime},             {kPsetidTask, 0x811C, kPtypBoolean},
+      {kPsetidLog, 0x8700, kPtypString},            {kPsetidLog, 0x8706, kPtypTime},
+      {kPsetidLog, 0x8707, kPtypInteger32},         {kPsetidLog, 0x8708, kPtypTime},
+      {kPsetidLog, 0x8712, kPtypString},            {kPsetidNote, 0x8B00, kPtypInteger32},
+      {kPsetidNote, 0x8B02, kPtypInteger32},        {kPsetidNote, 0x8B03, kPtypInteger32},
+      {kPsetidAddress, 0x8005, kPtypString},        {kPsetidAddress, 0x801B, kPtypString},
+      {kPsetidAddress, 0x801C, kPtypString},        {kPsetidAddress, 0x8028, kPtypMultipleInteger32},
+      {kPsetidAddress, 0x8029, kPtypInteger32},     {kPsetidAddress, 0x8045, kPtypString},
+      {kPsetidAddress, 0x8046, kPtypString},        {kPsetidAddress, 0x8047, kPtypString},
+      {kPsetidAddress, 0x8048, kPtypString},        {kPsetidAddress, 0x8049, kPtypString},
+      {kPsetidAddress, 0x8080, kPtypString},        {kPsetidAddress, 0x8082, kPtypString},
+      {kPsetidAddress, 0x8083, kPtypString},        {kPsetidAddress, 0x8084, kPtypString},
+      {kPsetidAddress, 0x80D8, kPtypString},
   };
   // What the source has, gathered once: its tagged ids, and its numbered names.
   std::vector<std::uint16_t> tags;

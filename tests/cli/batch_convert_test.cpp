@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "support/run_program.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
@@ -17,24 +18,21 @@ namespace fs = std::filesystem;
 using testing::ProgramPath;
 using testing::RunProgram;
 
-class BatchConvert : public ::testing::Test {
+class BatchConvert : public testing::TestFolder {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("salvora-batch-test-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "in");
+    TestFolder::SetUp();
+    fs::create_directories(folder() / "in");
     // Two copies of the sample with the same name in different folders, and one file of
     // random-looking bytes that is no Outlook data file.
-    fs::create_directories(dir_ / "in" / "other");
-    fs::copy_file(testing::SourceDir() + "/samples/sample.ost", dir_ / "in" / "mail.ost");
-    fs::copy_file(testing::SourceDir() + "/samples/sample.ost", dir_ / "in" / "other" / "mail.ost");
-    std::ofstream bad(dir_ / "in" / "broken.ost", std::ios::binary);
+    fs::create_directories(folder() / "in" / "other");
+    fs::copy_file(testing::SourceDir() + "/samples/sample.ost", folder() / "in" / "mail.ost");
+    fs::copy_file(testing::SourceDir() + "/samples/sample.ost", folder() / "in" / "other" / "mail.ost");
+    std::ofstream bad(folder() / "in" / "broken.ost", std::ios::binary);
     for (int i = 0; i < 100000; ++i) bad.put(static_cast<char>((i * 7919) >> 3));
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string In(const std::string& name) const { return (dir_ / "in" / name).string(); }
-  fs::path dir_;
+  std::string In(const std::string& name) const { return (folder() / "in" / name).string(); }
+  fs::path folder() const { return dir_; }
 };
 
 std::vector<std::string> Lines(const fs::path& path) {
@@ -45,12 +43,12 @@ std::vector<std::string> Lines(const fs::path& path) {
 }
 
 TEST_F(BatchConvert, OneBadFileLeavesTheOthersConvertedAndReported) {
-  const fs::path dest = dir_ / "out";
-  const fs::path list = dir_ / "list.txt";
+  const fs::path dest = folder() / "out";
+  const fs::path list = folder() / "list.txt";
   std::ofstream(list) << "# the second copy\n\n" << In("other/mail.ost") << "\n";
   const auto r = RunProgram(ProgramPath("salvora-cli"),
                             {"convert", In("mail.ost"), In("broken.ost"), "--from-list", list.string(), "--dest",
-                             dest.string(), "--batch-report", (dir_ / "report.jsonl").string()});
+                             dest.string(), "--batch-report", (folder() / "report.jsonl").string()});
   EXPECT_EQ(r.exit_code, 4) << r.out << r.err;
   // Each file its own folder, the second "mail" numbered, with its PST and its report.
   for (const char* folder : {"mail", "mail (2)"}) {
@@ -63,7 +61,7 @@ TEST_F(BatchConvert, OneBadFileLeavesTheOthersConvertedAndReported) {
   EXPECT_NE(r.err.find(In("broken.ost") + ": salvora-cli convert: "), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("files=3 converted=2 partial=0 failed=1"), std::string::npos) << r.out;
 
-  const auto lines = Lines(dir_ / "report.jsonl");
+  const auto lines = Lines(folder() / "report.jsonl");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[0].find("\"status\":0"), std::string::npos) << lines[0];
   EXPECT_NE(lines[0].find("\"pst\":\"" + (dest / "mail").string()), std::string::npos) << lines[0];
@@ -75,7 +73,7 @@ TEST_F(BatchConvert, OneBadFileLeavesTheOthersConvertedAndReported) {
 
 TEST_F(BatchConvert, EveryFileFailingOrAMissingListIsAFailure) {
   EXPECT_EQ(RunProgram(ProgramPath("salvora-cli"), {"convert", In("broken.ost"), In("nothing.ost"), "--dest",
-                                                    (dir_ / "out").string()})
+                                                    (folder() / "out").string()})
                 .exit_code,
             1);
   const auto r = RunProgram(ProgramPath("salvora-cli"), {"convert", "--from-list", In("no-list.txt")});
@@ -87,14 +85,14 @@ TEST_F(BatchConvert, EveryFileFailingOrAMissingListIsAFailure) {
 TEST_F(BatchConvert, GnuParallelRecipe) {
   if (std::system("command -v parallel >/dev/null 2>&1") != 0) GTEST_SKIP() << "GNU parallel not installed; skipped";
   fs::copy_file(In("mail.ost"), In("third.ost"));
-  const fs::path dest = dir_ / "out";
+  const fs::path dest = folder() / "out";
   std::ostringstream cmd;
-  cmd << "cd '" << (dir_ / "in").string() << "' && find . -name '*.ost' ! -name broken.ost | "
+  cmd << "cd '" << (folder() / "in").string() << "' && find . -name '*.ost' ! -name broken.ost | "
       << "parallel -j 2 '" << ProgramPath("salvora-cli") << "' convert {} --dest " << dest.string()
       << "/{#} --batch-report " << dest.string() << "/{#}.jsonl >/dev/null 2>&1 && "
-      << "cat " << dest.string() << "/*.jsonl > '" << (dir_ / "all.jsonl").string() << "'";
+      << "cat " << dest.string() << "/*.jsonl > '" << (folder() / "all.jsonl").string() << "'";
   ASSERT_EQ(std::system(cmd.str().c_str()), 0);
-  const auto lines = Lines(dir_ / "all.jsonl");
+  const auto lines = Lines(folder() / "all.jsonl");
   ASSERT_EQ(lines.size(), 3u);
   for (const auto& line : lines) EXPECT_NE(line.find("\"status\":0"), std::string::npos) << line;
 }

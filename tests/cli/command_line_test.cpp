@@ -9,6 +9,7 @@
 
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
@@ -21,16 +22,7 @@ const std::vector<std::string> kCommands = {"info", "analyze", "dump", "convert"
 
 std::string Sample() { return testing::SourceDir() + "/samples/sample.ost"; }
 
-class CliCommandLine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = testing::TestTempDir() + "/command-line-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
-};
+class CliCommandLine : public testing::TestFolder {};
 
 TEST_F(CliCommandLine, EveryCommandAnswersHelpAndVersion) {
   for (const auto& command : kCommands) {

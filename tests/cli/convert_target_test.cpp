@@ -19,6 +19,7 @@
 
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
@@ -55,16 +56,7 @@ std::string StampedName(std::time_t when) {
   return buf;
 }
 
-class ConvertTarget : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = TestTempDir() + "/convert-target";
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
-};
+class ConvertTarget : public testing::TestFolder {};
 
 // Two converts into one folder in the same minute, with a link planted at the scratch name the
 // first would use: two whole PSTs, each the whole sample and nothing more, each 0600, and the

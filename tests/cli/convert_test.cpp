@@ -14,10 +14,13 @@
 #include <map>
 #include <sstream>
 
+#include "format/prop_types.h"
 #include "platform/temp_folder.h"
+#include "pststore/pst/pst_writer.h"
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
 #include "support/source_damage.h"
+#include "support/test_folder.h"
 
 extern char** environ;
 
@@ -133,9 +136,7 @@ TEST(CliConvert, BundledSampleBecomesACleanPstAndTheSourceStaysAsItWas) {
 // A synthetic offline store with mail in many scripts, attachments, tasks and notes, made by
 // our own writer: its mail and tasks read back alike.
 TEST(CliConvert, SyntheticOfflineStore) {
-  const std::string dir = TestTempDir() + "/convert-synthetic";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const std::string dir = testing::FreshTestDir("convert-synthetic");
   auto synth = RunProgram(ProgramPath("salvora-cli"), {"synth", dir + "/synthetic.ost", "--messages", "200", "--folders",
                                                        "6", "--client", "ost", "--seed", "7"});
   ASSERT_EQ(synth.exit_code, 0) << synth.err;
@@ -162,9 +163,7 @@ TEST(CliConvert, SyntheticOfflineStore) {
 // Objects of the source that cannot be read do not fail the conversion, but they are named on
 // standard error, counted, and the exit status says the PST is not the whole mailbox.
 TEST(CliConvert, UnreadableObjectsAreNamedAndTheExitSaysSo) {
-  const std::string dir = TestTempDir() + "/convert-damaged";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const std::string dir = testing::FreshTestDir("convert-damaged");
   const auto damaged = testing::DamageMessageAndFolder(testing::SourceDir() + "/samples/sample.ost", dir + "/mail.ost");
   auto c = Convert(dir + "/mail.ost", dir + "/out");
   EXPECT_EQ(c.exit_code, 3) << c.err;
@@ -187,12 +186,31 @@ TEST(CliConvert, UnreadableObjectsAreNamedAndTheExitSaysSo) {
   EXPECT_EQ(fs::status(report).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
+// A property the copy cannot give is a loss like an unreadable object: with nothing else lost,
+// it alone makes the exit say that the PST is not the whole mailbox.
+TEST(CliConvert, APropertyNotCopiedAloneMakesThePartialExit) {
+  const std::string dir = testing::FreshTestDir("convert-dropped");
+  {
+    auto w = pst::PstWriter::Create(dir + "/mail.pst", pst::PstOptions{});
+    pst::MessageSpec m;
+    // A named id the store's map of names does not name: there is no schema name to copy it by.
+    m.props = {pst::Property::String(kPidMessageClass, "IPM.Note"), pst::Property::String(kPidSubject, "kept"),
+               pst::Property::Raw(PropTag(0x8FF0, kPtypInteger32), {1, 0, 0, 0})};
+    w->AddMessage(w->AddFolder(w->ipm_subtree(), "Inbox", "IPF.Note"), m);
+    w->Close();
+  }
+  auto c = Convert(dir + "/mail.pst", dir + "/out");
+  EXPECT_EQ(c.exit_code, 3) << c.err;
+  EXPECT_EQ(value_of(c.out, "unreadable"), "0");
+  EXPECT_EQ(value_of(c.out, "properties_dropped"), "1");
+  EXPECT_NE(c.err.find("0 objects of the source were lost or damaged and 1 properties were not copied"), std::string::npos)
+      << c.err;
+}
+
 // An attachment whose own object cannot be read is no empty attachment in a clean result:
 // analyze, dump and convert each name it in the same words and exit 3.
 TEST(CliConvert, AnUnreadableAttachmentObjectIsNamedAlikeByEveryCommand) {
-  const std::string dir = TestTempDir() + "/convert-attachment";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const std::string dir = testing::FreshTestDir("convert-attachment");
   const Nid message = testing::DamageOneAttachmentObject(testing::SourceDir() + "/samples/sample.ost", dir + "/mail.ost");
   auto c = Convert(dir + "/mail.ost", dir + "/out");
   EXPECT_EQ(c.exit_code, 3) << c.err;

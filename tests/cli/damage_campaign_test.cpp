@@ -16,6 +16,7 @@
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
 #include "support/store_damage.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
@@ -341,9 +342,7 @@ int AttachmentsEmptied(const std::string& source_dump, const std::string& pst_du
 }
 
 TEST(DamageCampaign, EveryCommandNamesTheSameLossesOfEachKind) {
-  const std::string dir = testing::TestTempDir() + "/issue34";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const std::string dir = testing::FreshTestDir("issue34");
   const std::string original = dir + "/original.pst";
   const ByteVector store = Synthesized("pst", "60", "2", "34");
   testing::WriteBytes(original, store);

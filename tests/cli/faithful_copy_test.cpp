@@ -13,6 +13,7 @@
 #include "pststore/pst/pst_writer.h"
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
@@ -140,9 +141,7 @@ TEST(FaithfulCopy, EveryPropertyOfAMailboxWrittenInCodeReachesThePst) {
   const std::string tools = testing::SourceDir() + "/../shared/tools";
   if (!fs::exists(tools + "/compare-properties") || RunProgram("/usr/bin/python3", {"-c", "import pypff"}).exit_code != 0)
     GTEST_SKIP() << "compare-properties or pypff not installed; skipped";
-  const std::string dir = TestTempDir() + "/faithful-copy";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const std::string dir = testing::FreshTestDir("faithful-copy");
   const std::string source = dir + "/source.pst";
   WriteSource(source);
   auto convert = RunProgram(ProgramPath("salvora-cli"), {"convert", source, "--dest", dir + "/out"});

@@ -13,6 +13,7 @@
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
 #include "support/store_damage.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
@@ -75,15 +76,7 @@ void ExpectReportAgrees(const testing::ProgramResult& c, const std::string& labe
   EXPECT_EQ(report.at("outcome"), c.exit_code == 0 ? "completed" : "completed with losses") << label;
 }
 
-class Report : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = testing::TestTempDir() + "/report";
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  std::string dir_;
-};
+class Report : public testing::TestFolder {};
 
 TEST_F(Report, SampleReportIsConvertsCountsAndIsAPrivateInertPage) {
   const std::string sample = testing::SourceDir() + "/samples/sample.ost";

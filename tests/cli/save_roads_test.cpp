@@ -10,6 +10,7 @@
 
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
@@ -41,9 +42,7 @@ std::string dump(const std::string& file) {
 }
 
 TEST(SaveRoads, StreamsOrFilesOneThreadOrTwoGiveTheSamePst) {
-  const std::string dir = TestTempDir() + "/save-roads";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const std::string dir = testing::FreshTestDir("save-roads");
   // Attachments of every size class the synthetic store makes, and the sample's mail with its
   // embedded messages and real headers.
   const std::string synthetic = dir + "/synthetic.ost";

@@ -12,6 +12,7 @@
 #include "pststore/store_servers.h"
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
+#include "support/test_folder.h"
 #include "writer/save_pass.h"
 
 namespace salvora {
@@ -39,16 +40,7 @@ std::vector<std::string> DumpLines(const std::string& pst) {
   return lines;
 }
 
-class Split : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = TestTempDir() + "/split";
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
-};
+class Split : public testing::TestFolder {};
 
 // 300 messages of about 4 KB with an attachment each, in several folders, at a limit of 1 MB:
 // several parts, each under the limit (an item larger than the limit would be allowed alone in

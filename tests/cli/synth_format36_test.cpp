@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "support/run_program.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
@@ -16,23 +17,18 @@ namespace {
 using testing::ProgramPath;
 using testing::RunProgram;
 
-class SynthFormat36 : public ::testing::Test {
+class SynthFormat36 : public testing::TestFolder {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("salvora-synth36-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    ost_ = (dir_ / "mailbox.ost").string();
+    TestFolder::SetUp();
+    ost_ = (folder() / "mailbox.ost").string();
     auto synth = RunProgram(ProgramPath("salvora-cli"), {"synth", ost_, "--format", "36", "--client", "ost", "--messages", "50",
                                                          "--folders", "3", "--attachments-per-message", "2", "--seed", "5", "--dump"});
     ASSERT_EQ(synth.exit_code, 0) << synth.err;
     written_ = synth.out;
   }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
   std::string Write(const std::string& name, const std::string& text) const {
-    const std::string path = (dir_ / name).string();
+    const std::string path = (folder() / name).string();
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
@@ -41,7 +37,7 @@ class SynthFormat36 : public ::testing::Test {
     return {std::istreambuf_iterator<char>(f), {}};
   }
 
-  std::filesystem::path dir_;
+  std::filesystem::path folder() const { return dir_; }
   std::string ost_;
   std::string written_;  // synth's own dump
 };
@@ -71,7 +67,7 @@ TEST_F(SynthFormat36, OurReaderSeesWhatSynthWrote) {
   for (const char* part : {"\"html_len\":0", "image001.png", "\"method\":5", "IPM.Appointment"})
     EXPECT_NE(written_.find(part), std::string::npos) << part;
 
-  const std::string again = (dir_ / "again.ost").string();
+  const std::string again = (folder() / "again.ost").string();
   ASSERT_EQ(RunProgram(ProgramPath("salvora-cli"), {"synth", again, "--format", "36", "--client", "ost", "--messages", "50",
                                                     "--folders", "3", "--attachments-per-message", "2", "--seed", "5"})
                 .exit_code,
@@ -82,16 +78,16 @@ TEST_F(SynthFormat36, OurReaderSeesWhatSynthWrote) {
 }
 
 TEST_F(SynthFormat36, OtherFormatsAreRefusedByName) {
-  auto bad = RunProgram(ProgramPath("salvora-cli"), {"synth", (dir_ / "x.pst").string(), "--format", "14"});
+  auto bad = RunProgram(ProgramPath("salvora-cli"), {"synth", (folder() / "x.pst").string(), "--format", "14"});
   EXPECT_EQ(bad.exit_code, 2);
   EXPECT_NE(bad.err.find("--format: 14 is not a format synth writes; use 23 (512-byte pages) or 36 (4 KB pages)"),
             std::string::npos)
       << bad.err;
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.pst"));
+  EXPECT_FALSE(std::filesystem::exists(folder() / "x.pst"));
 }
 
 TEST_F(SynthFormat36, ConvertGivesAPstWithTheSameItems) {
-  const std::string dest = (dir_ / "out").string();
+  const std::string dest = (folder() / "out").string();
   auto convert = RunProgram(ProgramPath("salvora-cli"), {"convert", ost_, "--dest", dest});
   ASSERT_EQ(convert.exit_code, 0) << convert.err;
   const std::string pst = convert.out.substr(4, convert.out.find('\n') - 4);
@@ -121,7 +117,7 @@ TEST_F(SynthFormat36, PeerReadersReadIt) {
   }
   if (std::filesystem::exists("/usr/bin/readpst")) {
     ++peers;
-    const std::string out = (dir_ / "readpst").string();
+    const std::string out = (folder() / "readpst").string();
     std::filesystem::create_directories(out);
     auto r = RunProgram("/usr/bin/readpst", {"-q", "-D", "-o", out, ost_});
     EXPECT_EQ(r.exit_code, 0) << r.err;

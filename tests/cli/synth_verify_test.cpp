@@ -7,18 +7,13 @@
 #include <fstream>
 
 #include "support/run_program.h"
+#include "support/test_folder.h"
 
 namespace salvora {
 namespace {
 
 using testing::ProgramPath;
 using testing::RunProgram;
-
-std::string Scratch(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / ("salvora-synth-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  return (dir / name).string();
-}
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -27,12 +22,9 @@ std::string ReadBytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(f), {}};
 }
 
-class SynthVerify : public ::testing::Test {
+class SynthVerify : public testing::TestFolder {
  protected:
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(Scratch("x")).parent_path(), ec);
-  }
+  std::string Scratch(const std::string& name) const { return dir_ + "/" + name; }
 };
 
 TEST_F(SynthVerify, SameSeedSameFileAndCleanVerify) {

@@ -2,9 +2,12 @@
 // and, when present, corpus files with text in several scripts and attachments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/folder_hierarchy.h"
 #include "engine/named_map_loader.h"
 #include "engine/object_loader.h"
+#include "ndb/index_repair.h"
 #include "platform/sha256.h"
 #include "support/ndb_builder.h"
 #include "support/run_program.h"
@@ -105,6 +108,30 @@ TEST(RootFolder, OfflineStoreFindsTheIpmSubtreeByName) {
   }
   EXPECT_GE(messages, 183u);
   EXPECT_GE(appointments, 160u);
+}
+
+// Objects found by their data alone are taken only when they read as messages: the data of a
+// lost folder, placed the same way, is no item of Recovered Items.
+TEST(Orphans, LooseObjectsAreTakenOnlyWhenTheyReadAsMessages) {
+  auto o = open_loaded(testing::SourceDir() + "/samples/sample.ost");
+  ASSERT_TRUE(o);
+  NodeRecord* root = FindRootFolder(o->ctx, LoadItem(o->ctx, FindNode(o->ctx, kNidMessageStore)).get());
+  ASSERT_TRUE(root);
+  const std::size_t before = FindOrphans(o->ctx, root).size();
+  Bid message_data, folder_data;
+  for (const auto& n : o->ctx.nodes->nodes()) {
+    if (n.nid.type() == kNidTypeNormalMessage && n.parent() && message_data.is_null()) message_data = n.data_bid;
+    if (n.nid.type() == kNidTypeNormalFolder && n.nid != root->nid && folder_data.is_null()) folder_data = n.data_bid;
+  }
+  ASSERT_FALSE(message_data.is_null() || folder_data.is_null());
+  const Nid loose_message = Nid::make(kNidTypeNormalMessage, 0x7FFFFFF);
+  const Nid loose_folder_data = Nid::make(kNidTypeNormalMessage, 0x7FFFFFE);
+  o->ctx.nodes->Place(loose_message, message_data, Bid(), kLooseObjectParent, *o->ctx.blocks, o->ctx.file);
+  o->ctx.nodes->Place(loose_folder_data, folder_data, Bid(), kLooseObjectParent, *o->ctx.blocks, o->ctx.file);
+  o->ctx.nodes->Link();
+  const auto orphans = FindOrphans(o->ctx, root);
+  ASSERT_EQ(orphans.size(), before + 1);
+  EXPECT_TRUE(std::any_of(orphans.begin(), orphans.end(), [&](const NodeRecord* n) { return n->nid == loose_message; }));
 }
 
 TEST(RootFolder, EntryIdSelectsTheFolderAndMissingStoreGivesNull) {

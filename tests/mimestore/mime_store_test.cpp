@@ -249,7 +249,7 @@ TEST(VCard, EscapesAndFoldsAsRfc6350Says) {
 
 TEST(VCard, ContactAndDistributionList) {
   pst::NameToIdMap names;
-  auto named_id = [&](std::uint32_t lid) { return names.Register(store::named(store::kPsetidAddress, lid)); };
+  auto named_id = [&](std::uint32_t lid) { return names.Register(store::named(kPsetidAddress, lid)); };
   pst::MessageSpec contact;
   contact.props = {Property::String(kPidMessageClass, "IPM.Contact"), Property::String(kPidDisplayName, "Doe, Jane"),
                    Property::String(0x3A06, "Jane"), Property::String(0x3A11, "Doe"),

@@ -87,6 +87,10 @@ TEST_F(PropertyAccessorTest, AnItemKeepsEveryValueGivenOverWhatTheStoreWouldDeri
     EXPECT_EQ(invoke(accessor, dispid::kGetProperty, K::kMethod, {Tag(kPidSubject, kPtypString)}),
               Variant("RE: Quarterly: numbers"));
     EXPECT_THROW(invoke(accessor, dispid::kGetProperty, K::kMethod, {Tag(0x6006, kPtypInteger32)}), AutomationError);
+    // A time comes back to the tick, as the copy reads it from a source: set again, it is the
+    // same time.
+    EXPECT_EQ(invoke(accessor, dispid::kGetProperty, K::kMethod, {Tag(kPidCreationTime, kPtypTime)}),
+              Variant::Int64(static_cast<std::int64_t>(kCreated)));
     d.SaveAndMove(item, inbox);
   }
   close_store_files();

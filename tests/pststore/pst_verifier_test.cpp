@@ -96,6 +96,15 @@ std::uint64_t FirstInternalBlock(const PstFileReader& r, std::uint8_t btype, std
   return 0;
 }
 
+void list_first_child_twice(Damage& d) {
+  const std::uint64_t root = d.reader().header().header.bbt.ib;
+  d.EditPage(root, [](auto& p) {
+    ASSERT_GT(p[491], 0) << "the block index needs an intermediate root";
+    ASSERT_GE(p[488], 2);
+    std::copy_n(p.begin() + 8, 16, p.begin() + 32);  // the second entry's BREF := the first's
+  });
+}
+
 struct DamageCase {
   const char* name;
   std::function<void(Damage&)> damage;
@@ -121,6 +130,10 @@ TEST(PstVerifier, FindsEveryDamage) {
          d.EditPage(ib, [off = off](auto& p) { store_u64(p, off, 0x7FFFFFF1); });
        },
        "not strictly ascending"},
+      // The root lists its first child a second time, in its second entry's place: the page
+      // is counted once in the maps, and its entries once in the index.
+      {"B-tree page listed twice (space)", list_first_child_twice, "overlaps space already in use"},
+      {"B-tree page listed twice (entries)", list_first_child_twice, "listed twice"},
       {"block CRC",
        [](Damage& d) { d.FlipByte(d.reader().blocks().begin()->second.ib); }, "trailer CRC wrong"},
       {"block trailer size",
@@ -134,7 +147,7 @@ TEST(PstVerifier, FindsEveryDamage) {
          auto [ib, off] = d.FindLeafEntry(kPtypeBbt, d.reader().blocks().begin()->first.value);
          d.EditPage(ib, [off = off](auto& p) { store_u16(p, off + 18, 7); });
        },
-       "cRef 7"},
+       "cRef is 7, expected"},
       {"AMap bit of a used slot",
        [](Damage& d) {
          d.EditPage(kFirstAmapOffset, [](auto& p) {

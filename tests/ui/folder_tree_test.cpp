@@ -82,6 +82,20 @@ class FolderTreeTest : public QObject {
     QVERIFY(lonely.CollectCheckedFolders().isEmpty());
   }
 
+  // The analysis still finds folders after the user checked a branch: a folder found below a
+  // checked one is saved with it, one below an unchecked folder is not.
+  void a_folder_added_under_a_checked_one_is_checked() {
+    CFolderTreeCtrl1 tree;
+    fill(tree);
+    tree.SetChecked(tree.FindPath(QStringLiteral("Personal Folders\\Inbox\\")), true);
+    QTreeWidgetItem* late = tree.AddFolder(QStringLiteral("Personal Folders\\Inbox\\B\\Late\\"), 0x80C2);
+    QTreeWidgetItem* other = tree.AddFolder(QStringLiteral("Personal Folders\\Sent Items\\Late\\"), 0x80E2);
+    QCOMPARE(late->checkState(0), Qt::Checked);
+    QCOMPARE(other->checkState(0), Qt::Unchecked);
+    QVERIFY(tree.CollectCheckedFolders().contains(QStringLiteral("Personal Folders\\Inbox\\B\\Late\\")));
+    QVERIFY(bold(late) && !bold(other));
+  }
+
   void icons_follow_name_and_class_the_later_rule_winning_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("container_class");

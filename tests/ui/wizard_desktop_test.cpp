@@ -58,36 +58,36 @@ std::string write_kinds_mailbox(const QString& folder) {
 
   MessageSpec meeting;
   meeting.props = {Property::String(kPidMessageClass, "IPM.Appointment"), Property::String(kPidSubject, "Planning"),
-                   Property::String(name(store::kPsetidAppointment, 0x8208), "Room 4"),
-                   Property::Time(name(store::kPsetidAppointment, 0x820D), kJan2024 + 9 * kHour),
-                   Property::Time(name(store::kPsetidAppointment, 0x820E), kJan2024 + 10 * kHour),
-                   Property::String(name(store::kPsetidAppointment, 0x8232), "every Monday from 09:00 to 10:00"),
-                   Property::String(name(store::kPsetidAppointment, 0x823B), "Bob; Carol")};
+                   Property::String(name(kPsetidAppointment, 0x8208), "Room 4"),
+                   Property::Time(name(kPsetidAppointment, 0x820D), kJan2024 + 9 * kHour),
+                   Property::Time(name(kPsetidAppointment, 0x820E), kJan2024 + 10 * kHour),
+                   Property::String(name(kPsetidAppointment, 0x8232), "every Monday from 09:00 to 10:00"),
+                   Property::String(name(kPsetidAppointment, 0x823B), "Bob; Carol")};
   w->AddMessage(w->AddFolder(w->ipm_subtree(), "Calendar", "IPF.Appointment"), meeting);
 
   MessageSpec person;
   person.props = {Property::String(kPidMessageClass, "IPM.Contact"), Property::String(kPidSubject, "Erika Muster"),
                   Property::String(kPidDisplayName, "Erika Muster"), Property::String(0x3A08, "+49 30 1234"),
                   Property::String(0x3A1C, "+49 170 5555"),
-                  Property::String(name(store::kPsetidAddress, 0x8083), "erika@example.de"),
-                  Property::String(name(store::kPsetidAddress, 0x801B), "Hauptstr. 1\r\n10115 Berlin")};
+                  Property::String(name(kPsetidAddress, 0x8083), "erika@example.de"),
+                  Property::String(name(kPsetidAddress, 0x801B), "Hauptstr. 1\r\n10115 Berlin")};
   w->AddMessage(w->AddFolder(w->ipm_subtree(), "Contacts", "IPF.Contact"), person);
 
   MessageSpec task;
   task.props = {Property::String(kPidMessageClass, "IPM.Task"), Property::String(kPidSubject, "File taxes"),
-                Property::Time(name(store::kPsetidTask, 0x8105), kJan2024 + 24 * kHour),
-                Property::Int32(name(store::kPsetidTask, 0x8101), 1)};
+                Property::Time(name(kPsetidTask, 0x8105), kJan2024 + 24 * kHour),
+                Property::Int32(name(kPsetidTask, 0x8101), 1)};
   w->AddMessage(w->AddFolder(w->ipm_subtree(), "Tasks", "IPF.Task"), task);
 
   MessageSpec note;
   note.props = {Property::String(kPidMessageClass, "IPM.StickyNote"), Property::String(kPidSubject, "Milk"),
-                Property::Int32(name(store::kPsetidNote, 0x8B00), 2)};
+                Property::Int32(name(kPsetidNote, 0x8B00), 2)};
   w->AddMessage(w->AddFolder(w->ipm_subtree(), "Notes", "IPF.StickyNote"), note);
 
   MessageSpec entry;
   entry.props = {Property::String(kPidMessageClass, "IPM.Activity"), Property::String(kPidSubject, "Call with Bob"),
-                 Property::String(name(store::kPsetidLog, 0x8700), "Phone call"),
-                 Property::Int32(name(store::kPsetidLog, 0x8707), 25)};
+                 Property::String(name(kPsetidLog, 0x8700), "Phone call"),
+                 Property::Int32(name(kPsetidLog, 0x8707), 25)};
   w->AddMessage(w->AddFolder(w->ipm_subtree(), "Journal", "IPF.Journal"), entry);
   w->Close();
   return path;

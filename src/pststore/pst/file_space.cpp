@@ -103,7 +103,7 @@ void FileSpace::Mark(std::uint64_t ib, std::uint64_t size, bool allocated) {
     const Map map = MapOf(k);
     for (std::uint64_t slot = (ib - g_.amap_offset(k)) / g_.slot_size; ib < stop; ib += g_.slot_size, ++slot) {
       auto& byte = map[slot / 8];
-      const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
+      const auto bit = map_slot_mask(slot);
       const bool was = (byte & bit) != 0;
       if (allocated && !was) {
         byte = static_cast<std::uint8_t>(byte | bit);
@@ -122,7 +122,7 @@ bool FileSpace::IsAllocated(std::uint64_t ib) {
   const std::uint64_t k = g_.interval_of(ib);
   if (k >= longest_free_.size()) return false;
   const std::uint64_t slot = (ib - g_.amap_offset(k)) / g_.slot_size;
-  return (MapOf(k)[slot / 8] & (0x80 >> (slot % 8))) != 0;
+  return map_slot_set(MapOf(k), slot);
 }
 
 void FileSpace::AddReusable(std::uint64_t ib, std::uint64_t size) {
@@ -247,7 +247,7 @@ namespace {
 std::uint16_t longest_free_run(std::span<const std::uint8_t> map) {
   std::uint32_t best = 0, run = 0;
   for (std::uint32_t s = 0; s < map.size() * 8; ++s) {
-    const bool used = (map[s / 8] & (0x80 >> (s % 8))) != 0;
+    const bool used = map_slot_set(map, s);
     run = used ? 0 : run + 1;
     best = std::max(best, run);
   }

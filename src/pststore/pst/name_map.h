@@ -11,16 +11,12 @@
 #include <tuple>
 #include <vector>
 
+#include "format/property_sets.h"
 #include "pststore/pst/property.h"
 
 namespace salvora::pst {
 
-using Guid = std::array<std::uint8_t, 16>;
-
-// {00020328-0000-0000-C000-000000000046} and {00020329-0000-0000-C000-000000000046} in their
-// stored byte order.
-inline constexpr Guid kPsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-inline constexpr Guid kPsPublicStrings = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+using Guid = PropertySetGuid;
 
 struct PropertyName {
   Guid guid{};

@@ -1,7 +1,6 @@
 #include "pststore/pst/property.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "format/byte_writer.h"
 #include "format/multi_value.h"
@@ -9,26 +8,15 @@
 
 namespace salvora::pst {
 
-namespace {
-template <class T>
-std::vector<std::uint8_t> little_endian(T v) {
-  std::vector<std::uint8_t> out(sizeof(T));
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &v, sizeof(T));
-  for (std::size_t i = 0; i < sizeof(T); ++i) out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-  return out;
-}
 
-}  // namespace
-
-Property Property::Int16(std::uint16_t id, std::int16_t v) { return {PropTag(id, kPtypInteger16), little_endian(v)}; }
-Property Property::Int32(std::uint16_t id, std::int32_t v) { return {PropTag(id, kPtypInteger32), little_endian(v)}; }
+Property Property::Int16(std::uint16_t id, std::int16_t v) { return {PropTag(id, kPtypInteger16), le_bytes(v)}; }
+Property Property::Int32(std::uint16_t id, std::int32_t v) { return {PropTag(id, kPtypInteger32), le_bytes(v)}; }
 Property Property::Bool(std::uint16_t id, bool v) { return {PropTag(id, kPtypBoolean), {static_cast<std::uint8_t>(v ? 1 : 0)}}; }
-Property Property::Int64(std::uint16_t id, std::int64_t v) { return {PropTag(id, kPtypInteger64), little_endian(v)}; }
-Property Property::Float(std::uint16_t id, float v) { return {PropTag(id, kPtypFloating32), little_endian(v)}; }
-Property Property::Double(std::uint16_t id, double v) { return {PropTag(id, kPtypFloating64), little_endian(v)}; }
-Property Property::Currency(std::uint16_t id, std::int64_t v) { return {PropTag(id, kPtypCurrency), little_endian(v)}; }
-Property Property::Time(std::uint16_t id, std::uint64_t ft) { return {PropTag(id, kPtypTime), little_endian(ft)}; }
+Property Property::Int64(std::uint16_t id, std::int64_t v) { return {PropTag(id, kPtypInteger64), le_bytes(v)}; }
+Property Property::Float(std::uint16_t id, float v) { return {PropTag(id, kPtypFloating32), le_bytes(v)}; }
+Property Property::Double(std::uint16_t id, double v) { return {PropTag(id, kPtypFloating64), le_bytes(v)}; }
+Property Property::Currency(std::uint16_t id, std::int64_t v) { return {PropTag(id, kPtypCurrency), le_bytes(v)}; }
+Property Property::Time(std::uint16_t id, std::uint64_t ft) { return {PropTag(id, kPtypTime), le_bytes(ft)}; }
 Property Property::Guid(std::uint16_t id, const std::array<std::uint8_t, 16>& g) {
   return {PropTag(id, kPtypGuid), {g.begin(), g.end()}};
 }

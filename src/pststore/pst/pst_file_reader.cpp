@@ -32,7 +32,7 @@ bool PstFileReader::Open(const std::string& path, CFile64::Lock lock) {
   // This reader checks what the writer makes: the Unicode layouts of 512-byte and 4 KB pages.
   const FileLayout layout = layout_for_version(header_.header.version);
   if (layout != FileLayout::kUnicode && layout != FileLayout::kUnicode4k)
-    sink_("header: wVer is " + std::to_string(header_.header.version) + ", expected 23 or 36");
+    sink_(field_mismatch("header: wVer", std::to_string(header_.header.version), "23 or 36"));
   space_ = &space_geometry(layout);
   for (const auto& p : findings.items()) sink_(p);
   crypt_ = static_cast<CryptMethod>(header_.header.crypt_method > 2 ? 0 : header_.header.crypt_method);
@@ -67,7 +67,7 @@ bool PstFileReader::WalkPage(const Bref& ref, std::uint8_t ptype, int expect_lev
     sink_(where + "entry count and size do not fit the page");
     return false;
   }
-  if (expect_level >= 0 && page->level != expect_level) sink_(where + "cLevel " + std::to_string(page->level) + ", expected " + std::to_string(expect_level));
+  if (expect_level >= 0 && page->level != expect_level) sink_(field_mismatch(where + "cLevel", page->level, static_cast<std::uint64_t>(expect_level)));
   const std::uint8_t want_cb = BtPage::EntrySize(ptype, page->level);
   if (page->cb_ent != want_cb || page->c_ent_max != BtPage::MaxEntries(ptype, page->level, layout))
     sink_(where + "cbEnt/cEntMax wrong for the page type");
@@ -177,7 +177,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> PstFileReader::ReadDataBlo
       out.push_back(std::move(*d));
     }
   }
-  if (total != x->total) sink_("block " + hex(bid) + ": lcbTotal differs from the data below it");
+  if (total != x->total) sink_(field_mismatch("block " + hex(bid) + ": lcbTotal", x->total, total) + ", the size of the data below it");
   for (std::size_t i = 0; x->level == 1 && i + 1 < x->bids.size(); ++i) {
     const auto it = blocks_.find(Bid(x->bids[i]).key());
     if (it != blocks_.end() && InflatedSize(it->second) != space_->max_block_data) {

@@ -17,6 +17,7 @@
 #include "format/block_crypt.h"
 #include "platform/file64.h"
 #include "format/block.h"
+#include "format/findings.h"
 #include "format/header.h"
 #include "format/heap_on_node.h"
 #include "format/ids.h"

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "format/ids.h"
+#include "format/page.h"
 #include "format/prop_types.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/pst_file_reader.h"
@@ -174,7 +175,7 @@ void FileSpace::Adopt(const std::vector<std::vector<std::uint8_t>>& maps) {
     std::uint64_t run_start = 0, run = 0;
     const std::uint64_t slots = g_.slots_per_map();
     for (std::uint64_t s = 0; s <= slots; ++s) {
-      const bool used = s == slots || (map[s / 8] & (0x80 >> (s % 8))) != 0;
+      const bool used = s == slots || map_slot_set(map, s);
       if (s < slots && used) ++allocated_slots_;
       if (!used) {
         if (run == 0) run_start = s;
@@ -280,7 +281,7 @@ std::vector<std::vector<std::uint8_t>> MapsOfUsedSpace(const PstHeader& h, const
     for (std::uint64_t at = ib; at < ib + size; at += kSlotSize) {
       const std::uint64_t k = interval_of(at);
       const std::uint64_t slot = (at - amap_offset(k)) / kSlotSize;
-      maps[k][slot / 8] = static_cast<std::uint8_t>(maps[k][slot / 8] | (0x80 >> (slot % 8)));
+      set_map_slot(maps[k], slot);
     }
   };
   for (std::uint64_t k = 0; k < intervals; ++k) mark(amap_offset(k), reserved_map_bytes(k));

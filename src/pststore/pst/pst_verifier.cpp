@@ -4,6 +4,7 @@
 #include <map>
 #include <unordered_set>
 
+#include "format/page.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/pst_file_reader.h"
 #include "pststore/pst/verifier_objects.h"
@@ -23,7 +24,7 @@ class NdbChecks {
       Fail("header: ibFileEof " + hex(h.file_eof) + " is not the end of an allocation interval");
     if (h.file_eof > r_.file_size()) Fail("header: ibFileEof is past the end of the file");
     if (h.file_eof >= g.amap_offset(1) && h.amap_last != h.file_eof - g.coverage())
-      Fail("header: ibAMapLast is not the last AMap page");
+      Fail(field_mismatch("header: ibAMapLast", hex(h.amap_last), hex(h.file_eof - g.coverage()) + ", the last AMap page"));
     if (r_.file_size() > h.file_eof)
       out_.notes.push_back("file is " + std::to_string(r_.file_size() - h.file_eof) + " bytes longer than ibFileEof (left over from an interrupted write)");
   }
@@ -65,17 +66,19 @@ class NdbChecks {
       if (it == r_.blocks().end()) {
         Fail("block " + hex(bid) + ": referenced " + std::to_string(count) + " time(s) but not in the block tree");
       } else if (it->second.cref != count + 1) {
-        Fail("block " + hex(bid) + ": cRef " + std::to_string(it->second.cref) + ", expected " + std::to_string(count + 1));
+        Fail(field_mismatch("block " + hex(bid) + ": cRef", it->second.cref, count + 1));
       }
     }
     for (const auto& [bid, e] : r_.blocks())
       if (!refs.count(bid)) Fail("block " + hex(bid) + ": in the block tree but referenced by nothing");
-    if (r_.header().header.bid_next_b <= max_bid.value) Fail("header: bidNextB is not above every block id");
+    if (r_.header().header.bid_next_b <= max_bid.value)
+      Fail(field_mismatch("header: bidNextB", hex(r_.header().header.bid_next_b), "above " + hex(max_bid.value) + ", the highest block id"));
     std::array<std::uint32_t, 32> highest{};
     for (const auto& [nid, n] : r_.nodes()) highest[nid.type()] = std::max(highest[nid.type()], nid.index());
     for (std::size_t t = 0; t < 32; ++t)
       if (highest[t] >= kFirstUserNidIndex && r_.header().header.rgnid[t] < highest[t])
-        Fail("header: rgnid[" + std::to_string(t) + "] is below NID index " + hex(highest[t]) + " in use");
+        Fail(field_mismatch("header: rgnid[" + std::to_string(t) + "]", hex(r_.header().header.rgnid[t]),
+                      "at least " + hex(highest[t]) + ", the highest NID index in use"));
   }
 
   void AllocationMaps() {
@@ -94,7 +97,7 @@ class NdbChecks {
         const std::uint64_t k = g.interval_of(at);
         const std::uint64_t slot = (at - g.amap_offset(k)) / g.slot_size;
         auto& byte = want[k][slot / 8];
-        const auto bit = static_cast<std::uint8_t>(0x80 >> (slot % 8));
+        const auto bit = map_slot_mask(slot);
         if (byte & bit) {
           if (overlaps++ < 20) Fail(what + " at " + hex(ib) + " overlaps space already in use");
         }
@@ -119,20 +122,18 @@ class NdbChecks {
       const auto raw = r_.ReadRaw(g.amap_offset(k), g.page_size);
       if (raw.size() < g.page_size) continue;
       std::uint64_t leaked = 0, unmarked = 0;
-      for (std::size_t i = 0; i < g.map_bytes; ++i) {
-        for (int b = 0; b < 8; ++b) {
-          const bool have = (raw[i] >> (7 - b)) & 1;
-          const bool need = (want[k][i] >> (7 - b)) & 1;
-          if (!have) ++free_slots;
-          if (have && !need) ++leaked;
-          if (!have && need) ++unmarked;
-        }
+      for (std::uint64_t s = 0; s < g.map_bytes * 8; ++s) {
+        const bool have = map_slot_set(raw, s);
+        const bool need = map_slot_set(want[k], s);
+        if (!have) ++free_slots;
+        if (have && !need) ++leaked;
+        if (!have && need) ++unmarked;
       }
       if (unmarked) Fail("AMap at " + hex(g.amap_offset(k)) + ": " + std::to_string(unmarked) + " slot(s) in use are marked free");
       if (leaked) Fail("AMap at " + hex(g.amap_offset(k)) + ": " + std::to_string(leaked) + " slot(s) marked allocated hold nothing");
     }
     if (free_slots * g.slot_size != h.amap_free)
-      Fail("header: cbAMapFree is " + std::to_string(h.amap_free) + ", the maps say " + std::to_string(free_slots * g.slot_size));
+      Fail(field_mismatch("header: cbAMapFree", h.amap_free, free_slots * g.slot_size));
   }
 
  private:

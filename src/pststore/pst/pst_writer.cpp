@@ -11,6 +11,7 @@
 #include "format/entry_id.h"
 #include "format/ids.h"
 #include "format/prop_types.h"
+#include "format/property_sets.h"
 #include "pststore/pst/disk_layout.h"
 #include "pststore/pst/table_templates.h"
 #include "pststore/pst/writer_impl.h"
@@ -361,7 +362,6 @@ std::unique_ptr<PstWriter> PstWriter::Create(const std::string& path, const PstO
   const std::uint32_t deleted = w.NewFolder(ipm, "Deleted Items", "IPF.Note");
   // A new Outlook store comes with named properties already registered, and some readers
   // (libpff) refuse a map with no entries at all; register a few common ones.
-  static constexpr Guid kPsetidCommon = {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
   for (std::uint32_t lid : {0x8501u, 0x8503u, 0x8506u, 0x850Eu, 0x8510u, 0x8514u, 0x8516u, 0x8517u})
     w.names.Register(PropertyName{kPsetidCommon, lid, ""});
   w.names.Register(PropertyName{kPsPublicStrings, std::nullopt, "Keywords"});

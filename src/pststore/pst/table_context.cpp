@@ -5,6 +5,7 @@
 
 #include "format/byte_writer.h"
 #include "format/bth.h"
+#include "format/table_context.h"
 #include "pststore/pst/disk_layout.h"
 
 namespace salvora::pst {
@@ -100,7 +101,7 @@ void build_table_heap(HeapWriter& heap, const TableSchema& schema, std::size_t r
     if (index_in_order && i > 0 && row.row_id <= last_id)
       throw std::logic_error("table rows said to rise in id do not");
     last_id = row.row_id;
-    auto set_bit = [&](std::uint8_t bit) { cell[ceb_at + bit / 8] = static_cast<std::uint8_t>(cell[ceb_at + bit / 8] | (0x80 >> (bit % 8))); };
+    auto set_bit = [&](std::uint8_t bit) { cell[ceb_at + bit / 8] |= cell_existence_mask(bit); };
     store_u32(cell, 0, row.row_id);
     store_u32(cell, 4, row.row_ver);
     for (const auto& c : schema.columns) {

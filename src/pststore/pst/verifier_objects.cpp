@@ -160,7 +160,8 @@ class ObjectChecks {
       RequireTemplateColumns(*hierarchy, hierarchy_template(), where + " hierarchy table");
       Rows(*hierarchy, subfolders, where + " hierarchy table", {kHierarchyNotCopied, kHierarchyNotCopied + 3});
       if (const Property* sf = find_prop(*pc, kPidSubfolders); sf && (sf->AsInt() != 0) != !hierarchy->rows.empty())
-        Fail(where + ": PidTagSubfolders disagrees with the hierarchy table");
+        Fail(field_mismatch(where + ": PidTagSubfolders", sf->AsInt() != 0 ? "true" : "false",
+                      hierarchy->rows.empty() ? "false, the hierarchy table has no rows" : "true, the hierarchy table has rows"));
     }
     if (contents) {
       RequireTemplateColumns(*contents, contents_template(), where + " contents table");
@@ -174,9 +175,9 @@ class ObjectChecks {
       const Property* cc = find_prop(*pc, kPidContentCount);
       const Property* cu = find_prop(*pc, kPidContentUnreadCount);
       if (cc && cc->AsInt() != static_cast<std::int64_t>(contents->rows.size()))
-        Fail(where + ": PidTagContentCount " + std::to_string(cc->AsInt()) + " but " + std::to_string(contents->rows.size()) + " contents rows");
+        Fail(field_mismatch(where + ": PidTagContentCount", std::to_string(cc->AsInt()), std::to_string(contents->rows.size()) + ", the contents rows"));
       if (cu && cu->AsInt() != unread)
-        Fail(where + ": PidTagContentUnreadCount " + std::to_string(cu->AsInt()) + " but " + std::to_string(unread) + " unread rows");
+        Fail(field_mismatch(where + ": PidTagContentUnreadCount", std::to_string(cu->AsInt()), std::to_string(unread) + ", the unread rows"));
     }
     if (fai) {
       RequireTemplateColumns(*fai, assoc_contents_template(), where + " associated contents table");
@@ -263,9 +264,11 @@ class ObjectChecks {
     else if (!attachments.empty()) Fail(where + ": attachment objects without an attachment table");
     const std::size_t rows = table ? table->rows.size() : 0;
     if (table && rows != attachments.size())
-      Fail(where + ": attachment table has " + std::to_string(rows) + " rows for " + std::to_string(attachments.size()) + " attachment objects");
+      Fail(field_mismatch(where + ": attachment table's row count", std::to_string(rows),
+                    std::to_string(attachments.size()) + ", the attachment objects"));
     if (const Property* f = find_prop(*pc, kPidMessageFlags); f && ((f->AsInt() & kMsgFlagHasAttach) != 0) != (rows > 0))
-      Fail(where + ": mfHasAttach disagrees with the attachment table");
+      Fail(field_mismatch(where + ": mfHasAttach", (f->AsInt() & kMsgFlagHasAttach) != 0 ? "set" : "clear",
+                    rows > 0 ? "set, the attachment table has rows" : "clear, the attachment table has none"));
     int height = 0;
     for (const auto& a : attachments) {
       const std::string aw = where + " attachment " + hex(a.nid);
