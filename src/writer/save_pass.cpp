@@ -17,6 +17,7 @@
 #include "engine/source_object.h"
 #include "format/byte_reader.h"
 #include "platform/activity_log.h"
+#include "writer/outside_mailbox.h"
 #include "writer/property_copy.h"
 
 namespace salvora {
@@ -818,6 +819,17 @@ std::vector<std::string> SaveProgress::rebuilt() const {
   return rebuilt_;
 }
 
+void SaveProgress::add_left_behind(std::string line) {
+  std::lock_guard lock(mutex_);
+  report_.append(line).push_back('\n');
+  if (left_behind_.size() < kMaxUnreadableLines) left_behind_.push_back(std::move(line));
+}
+
+std::vector<std::string> SaveProgress::left_behind() const {
+  std::lock_guard lock(mutex_);
+  return left_behind_;
+}
+
 void SaveProgress::set_store_errors(int count, std::string last) {
   std::lock_guard lock(mutex_);
   store_errors_ = count;
@@ -927,6 +939,8 @@ SaveOutcome run_save_pass(const SaveOptions& options, PassControl& control, Save
   }
   for (const auto& d : writer.take_dropped_properties())
     progress.add_dropped_property("store: property " + d.property + " was not copied: " + d.reason);
+  if (options.select_all)
+    for (auto& line : DescribeOutsideMailbox(ctx, root)) progress.add_left_behind(std::move(line));
   // The losses no object's reading shows, named like the analysis and the dump name them.
   const StoreAudit audit = CompleteAudit(ctx, std::move(node_losses));
   for (const auto& line : audit.lost) progress.add_unreadable(line);

@@ -54,6 +54,20 @@ def items_of(value):
     return [value[offsets[i]:offsets[i + 1]] for i in range(count)]
 
 
+def typed_entries(item):
+    try:
+        for record_set in item.record_sets:
+            return {e.entry_type: (e.value_type, e.data) for e in record_set.entries if e.data is not None}
+    except (IOError, OSError):
+        pass
+    return {}
+
+
+def decoded(kind, data):
+    """A string value as text: 8-bit ones as Windows-1252, as the corpus test converts them."""
+    return data.decode('cp1252', 'replace') if kind == 0x001E else data.decode('utf-16-le', 'replace')
+
+
 def ids_in(value):
     """The 24-byte entry ids of a binary or multiple-binary value (b'' where an item is none)."""
     if len(value) == 24:
@@ -133,8 +147,8 @@ class Store:
             return self.folder_identity(nid)
         if nid in self.messages:
             folder, message = self.messages[nid]
-            props = entries(message)
-            text = lambda tag: (props.get(tag) or b'').decode('utf-16-le', 'replace').rstrip('\0')
+            props = typed_entries(message)
+            text = lambda tag: decoded(*props.get(tag, (0x001F, b''))).rstrip('\0')
             subject = text(0x0037)
             subject = subject[2:] if subject.startswith('\x01') else subject
             return 'message %s "%s" "%s"' % (self.folder_identity(folder), text(0x001A), subject)

@@ -482,6 +482,22 @@ TEST(CliConvert, LinksBetweenItemsNameThePstsObjects) {
   EXPECT_EQ(CheckLinks(dir + "/links.pst", c.pst), "");
 }
 
+// Issue 29: the user's search folders, shortcuts and views outside the mailbox's folders are
+// named, one line a folder; the search folders Outlook keeps for itself are not; the run still
+// succeeds, since none of the user's items is missing.
+TEST(CliConvert, WhatLiesOutsideTheMailboxIsNamed) {
+  const std::string corpus = testing::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "corpus absent; skipped";
+  auto c = Convert(corpus + "/hughbe-hughbe-outlook.pst", TestTempDir() + "/outside");
+  ASSERT_EQ(c.exit_code, 0) << c.err;
+  EXPECT_NE(c.err.find("\"IPM_COMMON_VIEWS\\\": 13 navigation-pane shortcuts, 3 search folder definitions and 2 saved "
+                       "views were not carried"),
+            std::string::npos)
+      << c.err;
+  EXPECT_NE(c.err.find("\"Search Root\\Unread Mail\", \"Search Root\\For Follow Up\""), std::string::npos) << c.err;
+  EXPECT_EQ(c.err.find("To-Do Search"), std::string::npos) << c.err;
+}
+
 TEST(CliConvert, EveryCorpusFileConvertsAndReadsBackAsTheSource) {
   const std::string corpus = testing::CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "corpus absent; skipped";
