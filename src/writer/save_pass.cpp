@@ -821,7 +821,6 @@ std::vector<std::string> SaveProgress::rebuilt() const {
 
 void SaveProgress::add_left_behind(std::string line) {
   std::lock_guard lock(mutex_);
-  report_.append(line).push_back('\n');
   if (left_behind_.size() < kMaxUnreadableLines) left_behind_.push_back(std::move(line));
 }
 

@@ -122,7 +122,10 @@ TEST(CliConvert, BundledSampleBecomesACleanPstAndTheSourceStaysAsItWas) {
   EXPECT_EQ(value_of(c.out, "inbox"), "10");
   EXPECT_EQ(value_of(c.out, "calendar"), "169");
   EXPECT_EQ(value_of(c.out, "objects"), "241");
-  EXPECT_TRUE(c.err.empty()) << c.err;
+  // Nothing is said but the shortcuts of its navigation pane, which the PST does not hold.
+  std::istringstream said(c.err);
+  for (std::string line; std::getline(said, line);)
+    EXPECT_NE(line.find("navigation-pane shortcuts were not carried"), std::string::npos) << line;
   EXPECT_EQ(Verify(c.pst), "");
   EXPECT_EQ(OtherReaders(c.pst, dest + "/peers"), "");
   EXPECT_EQ(slurp(source), before);
