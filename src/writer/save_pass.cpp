@@ -272,6 +272,7 @@ class SaveWalk : public RecoveringVisitor {
   void WriteItem(const NodeRecord& node, const ItemRecord& record, SourceObject source) {
     source_ = std::move(source);
     writing_ = node.nid;
+    writer_.NoteWrittenItem(Nid());  // whatever was placed before is no part of this item
     SplitIfFull(&*source_);
     SaveItem(node, record);
     source_.reset();

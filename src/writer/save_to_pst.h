@@ -165,7 +165,8 @@ class USave_to_PST_Format {
   // top folder takes the source top's name and comment.
   void NoteFolder(Nid source_folder, const DispatchPtr& target, const SourceObject* top_source = nullptr,
                   const OstContext* context = nullptr);
-  // The item last written is the one made from source: links of later items to it name it.
+  // The item last placed in a folder is the one made from source: links of later items to it
+  // name it. A null source only forgets the item last placed.
   void NoteWrittenItem(Nid source);
   // The messages and folders of the source that source names by entry id and that are not in
   // the PST yet (self aside).
