@@ -12,7 +12,7 @@ _salvora_cli_options() {
         dump) echo "$common --threads" ;;
         convert) echo "$common --dest --folder --format --recover-deleted --temp-files --threads --max-pst-size --from-list --batch-report --report" ;;
         verify) echo "--help --version" ;;
-        synth) echo "--help --version --messages --folders --attachments-per-message --seed --client --format --dump" ;;
+        synth) echo "--help --version --messages --folders --attachments-per-message --seed --client --format --dump --links" ;;
     esac
 }
 

@@ -94,7 +94,9 @@ std::vector<CommandDef> make_commands() {
         {"client", OptionKind::kText, "pst|ost", "write a PST (default) or an offline store"},
         {"format", OptionKind::kNumber, "23|36", "file format version: 23 (default, 512-byte pages) or 36 (4 KB pages, compressed blocks)",
          0, INT64_MAX},
-        {"dump", OptionKind::kFlag, "", "print what was written in the dump form"}},
+        {"dump", OptionKind::kFlag, "", "print what was written in the dump form"},
+        {"links", OptionKind::kFlag, "", "add items that link to others: a distribution list and its contacts, a mail's sent\n"
+                                         "mail folder (not with --dump)"}},
        kReadStatuses, RunSynth},
   };
 }

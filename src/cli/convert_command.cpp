@@ -287,6 +287,7 @@ std::string write_loss_report(const SaveProgress& progress) {
 // line says how many objects were lost in all. Damage that was made good is told first.
 int report_losses(const SaveProgress& progress) {
   for (const auto& line : progress.rebuilt()) PrintError("rebuilt: %s", line.c_str());
+  for (const auto& line : progress.left_behind()) PrintError("%s", line.c_str());
   const auto lines = progress.unreadable();
   for (const auto& line : lines) PrintError("%s", line.c_str());
   const int count = progress.unreadable_count();

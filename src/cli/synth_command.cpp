@@ -14,6 +14,7 @@
 
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "format/crc.h"
 #include "format/filetime.h"
 #include "format/prop_types.h"
 #include "platform/sha256.h"
@@ -308,6 +309,43 @@ std::vector<FolderInfo> MakeFolders(Synth& s, int extra) {
   return folders;
 }
 
+// A distribution list in Contacts whose members are two contacts of a folder made after it (a
+// walk of the folders meets the list first) and an address of its own, and a mail in the Inbox
+// that names Sent Items as the folder its sent copy goes to: links a copy must carry over.
+void AddLinkedItems(Synth& s, const std::vector<FolderInfo>& folders, const std::array<std::uint8_t, 16>& key) {
+  constexpr std::uint16_t kPidSentMailEntryId = 0x0E0A;
+  constexpr std::uint32_t kLidListName = 0x8053, kLidOneOffMembers = 0x8054, kLidMembers = 0x8055,
+                          kLidChecksum = 0x804C;
+  pst::PstWriter& w = *s.writer;
+  const auto address_name = [&](std::uint32_t lid) { return w.RegisterName(store::named(store::kPsetidAddress, lid)); };
+  const pst::FolderId club = w.AddFolder(w.ipm_subtree(), "Club", "IPF.Contact");
+  std::vector<std::vector<std::uint8_t>> members, addresses;
+  for (const char* name : {"Member one", "Member two"}) {
+    const std::string address = s.Address();
+    pst::MessageSpec contact;
+    contact.props = {Property::String(kPidMessageClass, "IPM.Contact"), Property::String(kPidSubject, name),
+                     Property::String(kPidDisplayName, name)};
+    const std::uint32_t nid = w.AddMessage(club, contact);
+    members.push_back(wrapped_entry_id(pst::make_entry_id(key, nid)));
+    addresses.push_back(one_off_entry_id(name, address));
+  }
+  addresses.push_back(one_off_entry_id("Outsider", "outsider@example.org"));
+  members.push_back(addresses.back());
+  std::vector<std::uint8_t> all;
+  for (const auto& m : members) all.insert(all.end(), m.begin(), m.end());
+  pst::MessageSpec list;
+  list.props = {Property::String(kPidMessageClass, "IPM.DistList"), Property::String(kPidSubject, "Linked list"),
+                Property::String(address_name(kLidListName), "Linked list"),
+                Property::MultiBinary(address_name(kLidMembers), members),
+                Property::MultiBinary(address_name(kLidOneOffMembers), addresses),
+                Property::Int32(address_name(kLidChecksum), static_cast<std::int32_t>(ComputeCrc(all)))};
+  w.AddMessage(folders[2].id, list);
+  pst::MessageSpec mail;
+  mail.props = {Property::String(kPidMessageClass, "IPM.Note"), Property::String(kPidSubject, "Sent copy linked"),
+                Property::Binary(kPidSentMailEntryId, pst::make_entry_id(key, folders[1].id))};
+  w.AddMessage(folders[0].id, mail);
+}
+
 }  // namespace
 
 int RunSynth(const ParsedCommand& args) {
@@ -317,6 +355,11 @@ int RunSynth(const ParsedCommand& args) {
   const long attachments = static_cast<long>(args.number("attachments-per-message").value_or(1));
   const auto seed = static_cast<std::uint64_t>(args.number("seed").value_or(1));
   const bool dump = args.flag("dump");
+  const bool links = args.flag("links");
+  if (links && dump) {
+    PrintError("--links: the linked items are not in the dump; use one of --links and --dump");
+    return kExitUsage;
+  }
   const std::string client = args.value("client").value_or("pst");
   if (client != "pst" && client != "ost") {
     PrintError("--client: '%s' is neither pst nor ost", client.c_str());
@@ -356,6 +399,7 @@ int RunSynth(const ParsedCommand& args) {
     const FolderInfo& f = r < 70 ? *mail[s.Pick(mail.size())] : all[2 + r % 4];
     AddMessage(s, f, static_cast<int>(attachments));
   }
+  if (links) AddLinkedItems(s, all, options.record_key);
   s.writer->Close();
   if (dump) {
     std::sort(s.dump.begin(), s.dump.end());

@@ -102,3 +102,35 @@ std::vector<std::uint8_t> inline_picture() {
 }
 
 }  // namespace salvora::cli
+
+namespace salvora::cli {
+
+std::vector<std::uint8_t> one_off_entry_id(std::string_view name, std::string_view address) {
+  static constexpr std::uint8_t kOneOffProvider[] = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                                                     0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+  constexpr std::uint16_t kUnicodeNoRichText = 0x8001;
+  ByteWriter w(64);
+  w.u32(0);
+  w.bytes(kOneOffProvider);
+  w.u16(0);  // version
+  w.u16(kUnicodeNoRichText);
+  for (std::string_view text : {name, std::string_view("SMTP"), address}) {
+    w.bytes(utf8_to_utf16le(text));
+    w.u16(0);
+  }
+  return w.take();
+}
+
+std::vector<std::uint8_t> wrapped_entry_id(std::span<const std::uint8_t> entry_id) {
+  static constexpr std::uint8_t kWrappedProvider[] = {0xC0, 0x91, 0xAD, 0xD3, 0x51, 0x9D, 0xCF, 0x11,
+                                                      0xA4, 0xA9, 0x00, 0xAA, 0x00, 0x47, 0xFA, 0xA4};
+  constexpr std::uint8_t kContactEmail1 = 0xC3;  // a contact of a store, its first address
+  ByteWriter w(45);
+  w.u32(0);
+  w.bytes(kWrappedProvider);
+  w.u8(kContactEmail1);
+  w.bytes(entry_id);
+  return w.take();
+}
+
+}  // namespace salvora::cli

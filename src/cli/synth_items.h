@@ -5,6 +5,7 @@
 // into them; these build the bytes.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,11 @@ std::string internet_headers(std::string_view from, std::string_view to, std::st
 
 // A plain body as an RTF document: characters outside ASCII as \uN escapes, lines as \par.
 std::string rtf_document(std::string_view text_utf8);
+
+// An address of its own, as a distribution list keeps a member that is no contact.
+std::vector<std::uint8_t> one_off_entry_id(std::string_view name, std::string_view address);
+// A contact's entry id as a distribution list's member names it.
+std::vector<std::uint8_t> wrapped_entry_id(std::span<const std::uint8_t> entry_id);
 
 // A 1x1 PNG, the inline picture of HTML bodies.
 std::vector<std::uint8_t> inline_picture();

@@ -8,6 +8,7 @@
 #include "format/entry_id.h"
 #include "format/multi_value.h"
 #include "format/prop_types.h"
+#include "writer/item_links.h"
 #include "writer/save_to_pst.h"
 
 namespace salvora {
@@ -110,13 +111,38 @@ std::optional<std::vector<std::uint8_t>> USave_to_PST_Format::target_entry_id(Ni
   return id.string_value() ? from_hex(*id.string_value()) : std::nullopt;
 }
 
-std::function<std::optional<std::vector<std::uint8_t>>(Bytes)> USave_to_PST_Format::folder_relink() {
-  return [this](Bytes value) -> std::optional<std::vector<std::uint8_t>> {
-    const auto nid = links_.source_object(value);
-    // Only folders are known here by identity; an id of a message goes as it is.
-    if (!nid || nid->type() != kNidTypeNormalFolder) return std::nullopt;
-    return target_entry_id(*nid).value_or(std::vector<std::uint8_t>{});
-  };
+std::optional<std::vector<std::uint8_t>> USave_to_PST_Format::made_object(Nid source) {
+  if (source.type() == kNidTypeNormalFolder) return target_entry_id(source);
+  const auto item = made_items_.find(source.value);
+  if (item == made_items_.end()) return std::nullopt;
+  return std::vector<std::uint8_t>(item->second.begin(), item->second.end());
+}
+
+void USave_to_PST_Format::note_placed(const Variant& moved, const DispatchPtr& item) {
+  last_placed_.reset();
+  const DispatchPtr placed = moved.dispatch_value() ? moved.dispatch_value() : item;
+  const Variant id = placed ? get(placed, dispid::kEntryID) : Variant();
+  const auto bytes = id.string_value() ? from_hex(*id.string_value()) : std::nullopt;
+  if (bytes && bytes->size() == EntryId::kSize) {
+    last_placed_.emplace();
+    std::copy(bytes->begin(), bytes->end(), last_placed_->begin());
+  }
+}
+
+void USave_to_PST_Format::NoteWrittenItem(Nid source) {
+  if (last_placed_ && !source.is_null()) made_items_[source.value] = *last_placed_;
+  last_placed_.reset();
+}
+
+std::vector<Nid> USave_to_PST_Format::UnwrittenLinks(const SourceObject& source, Nid self) const {
+  std::vector<Nid> out;
+  if (!links_.store_key) return out;
+  for (Nid nid : linked_objects(source, *links_.store_key, self)) {
+    const bool made = nid.type() == kNidTypeNormalFolder ? made_folders_.count(nid.value) != 0
+                                                         : made_items_.count(nid.value) != 0;
+    if (!made) out.push_back(nid);
+  }
+  return out;
 }
 
 bool USave_to_PST_Format::names_source_folder(const PropertyEntry& entry) const {

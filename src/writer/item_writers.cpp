@@ -149,7 +149,7 @@ void USave_to_PST_Format::finish_item(const DispatchPtr& item, const DispatchPtr
   } else {
     invoke(item, dispid::kSave, InvokeKind::kMethod);
   }
-  invoke(item, dispid::kMove, InvokeKind::kMethod, {Variant(target)});
+  note_placed(invoke(item, dispid::kMove, InvokeKind::kMethod, {Variant(target)}), item);
 }
 
 void USave_to_PST_Format::WriteAppointment(const ItemRecord& record, const DispatchPtr& target) {

@@ -12,6 +12,7 @@
 #include "platform/file64.h"
 #include "writer/attachment_names.h"
 #include "writer/source_stream.h"
+#include "writer/item_links.h"
 #include "writer/save_to_pst.h"
 
 namespace salvora {
@@ -160,7 +161,7 @@ void USave_to_PST_Format::WriteMail(const ItemRecord& record, const DispatchPtr&
       }
     }
     try {
-      invoke(current_mail_item_, dispid::kMove, InvokeKind::kMethod, {Variant(target)});
+      note_placed(invoke(current_mail_item_, dispid::kMove, InvokeKind::kMethod, {Variant(target)}), current_mail_item_);
     } catch (const std::exception& e) {
       note_store_error(e);
     }
@@ -205,11 +206,20 @@ void USave_to_PST_Format::note_dropped(std::vector<DroppedProperty> dropped) {
 
 void USave_to_PST_Format::copy_item(const DispatchPtr& item, const SourceObject& source, const OstContext& context) {
   PropertyCopy copy{context.named_properties.get(), context.is_ansi(), source.codepage, &schema_names_};
-  copy.relink = folder_relink();
+  // Entry ids that name objects of the source name the PST's objects made from them; an item
+  // without any is copied as it is, without a copy of its values.
+  const SourceObject* from = &source;
+  std::optional<SourceObject> relinked;
+  if (links_.store_key && !linked_objects(source, *links_.store_key, Nid()).empty()) {
+    relinked = source;
+    note_dropped(relink_object(*relinked, *links_.store_key, writing_, copy.names,
+                               [this](Nid nid) { return made_object(nid); }));
+    from = &*relinked;
+  }
   try {
-    note_dropped(copy_properties(item, source.properties, copy));
-    note_dropped(copy_recipients(item, source, copy));
-    remove_unsourced(item, source.properties, copy);
+    note_dropped(copy_properties(item, from->properties, copy));
+    note_dropped(copy_recipients(item, *from, copy));
+    remove_unsourced(item, from->properties, copy);
   } catch (const std::exception& e) {
     // The item keeps what its writer gave it; what the copy would have added is named.
     note_dropped({{"(the item's properties)", e.what()}});

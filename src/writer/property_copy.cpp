@@ -18,7 +18,6 @@ namespace salvora {
 namespace {
 
 using ByteVec = std::vector<std::uint8_t>;
-constexpr std::size_t kEntryIdBytes = 24;  // flags, the store's record key, the node id
 
 std::string hex4(std::uint32_t v) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -130,16 +129,6 @@ std::vector<DroppedProperty> copy_properties(const DispatchPtr& object, const st
       if (name && copy.cache) copy.cache->emplace(key, *name);
     }
     auto value = name ? value_of(e, copy, why) : std::nullopt;
-    if (value && copy.relink && e.type == kPtypBinary && e.value->size() == kEntryIdBytes) {
-      if (auto linked = copy.relink(Bytes(*e.value))) {
-        if (linked->empty()) {
-          value.reset();
-          why = "it names a folder of the source that is not in the PST";
-        } else {
-          value = Variant::Bytes(std::move(*linked));
-        }
-      }
-    }
     if (!name || !value) {
       dropped.push_back({name.value_or(tag_text(e.raw_id, e.type)), why});
       continue;

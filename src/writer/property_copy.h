@@ -28,11 +28,6 @@ struct PropertyCopy {
   bool ansi_file = false;
   std::uint32_t codepage = 1252;
   SchemaNameCache* cache = nullptr;  // may be null
-  // For a value the size of an entry id: nullopt when it names nothing of the source store's
-  // that the copy knows (it goes as it is); else the same object's entry id in the PST, or an
-  // empty vector when that object is not in the PST (the value is dropped, and named). Null: every
-  // value goes as it is.
-  std::function<std::optional<std::vector<std::uint8_t>>(Bytes)> relink;
 };
 
 // Why a property did not reach the copy, for the user: "0x0037001F: ...".

@@ -18,6 +18,7 @@
 #include "engine/source_object.h"
 #include "format/byte_reader.h"
 #include "platform/activity_log.h"
+#include "writer/outside_mailbox.h"
 #include "writer/property_copy.h"
 #include "writer/source_stream.h"
 
@@ -260,15 +261,101 @@ class SaveWalk : public RecoveringVisitor {
       prefetch_.Enter(FolderItems(node));
       return true;
     }
+    // An item that names an item the walk has not written yet (a list and the contacts in it)
+    // waits for the end of the walk, when the PST can name the items it links to.
+    if (WaitsForLinked(source, node)) {
+      deferred_.push_back({&node, path_});
+      return true;
+    }
+    WriteItem(node, *record, std::move(source));
+    return true;
+  }
+
+  // Whether the item names a message not written yet, or a folder of the mailbox not made yet
+  // that the walk will make (when it makes them all).
+  bool WaitsForLinked(const SourceObject& source, const NodeRecord& node) const {
+    for (Nid nid : writer_.UnwrittenLinks(source, node.nid)) {
+      if (nid.type() == kNidTypeNormalMessage) return true;
+      if (nid.type() == kNidTypeNormalFolder && options_.select_all && below_top(nid)) return true;
+    }
+    return false;
+  }
+
+  bool below_top(Nid nid) const {
+    int depth = 0;
+    for (const NodeRecord* n = FindNode(ctx_, nid); n && root_ && depth < kMaxFolderDepth; n = n->parent(), ++depth) {
+      if (n == root_) return true;
+      if (n->parent() == n) return false;
+    }
+    return false;
+  }
+  static constexpr int kMaxFolderDepth = 256;
+
+  void WriteItem(const NodeRecord& node, const ItemRecord& record, SourceObject source) {
     source_ = std::move(source);
+    writing_ = node.nid;
+    writer_.NoteWrittenItem(Nid());  // whatever was placed before is no part of this item
     SplitIfFull(&*source_);
-    SaveItem(node, *record);
+    SaveItem(node, record);
     source_.reset();
+    writing_ = Nid();
+    writer_.NoteWrittenItem(node.nid);
     progress_.items_committed.store(writer_.store_figures().committed);
     ReportDropped(node);
     progress_.set_store_errors(writer_.store_errors() + not_written_,
                                writer_.first_store_error().empty() ? first_reason_ : writer_.first_store_error());
     ReportAttachments(node, "item ");
+  }
+
+ public:
+  // The items that waited for others, written in rounds: each round those whose linked items
+  // are all in the PST by now. Lists that name each other in a ring go last, as they are, and
+  // their links to the ones not yet written are left out and named. False when stopped.
+  bool SaveDeferred(PassControl& control) {
+    bool force = false;
+    for (int round = 0; !deferred_.empty(); ++round) {
+      std::vector<DeferredItem> waiting = std::exchange(deferred_, {});
+      for (std::size_t i = 0; i < waiting.size(); ++i) {
+        if (ended_) {
+          not_written_ += static_cast<int>(waiting.size() - i);
+          return true;
+        }
+        if (control.Poll()) return false;
+        if (!SaveDeferredItem(waiting[i], force)) deferred_.push_back(waiting[i]);
+      }
+      force = deferred_.size() == waiting.size() || round + 1 >= kDeferredRounds;
+    }
+    return true;
+  }
+
+ private:
+  struct DeferredItem {
+    const NodeRecord* node;
+    std::string path;
+  };
+  static constexpr int kDeferredRounds = 8;
+
+  // False when the item still names one not written and force is not set.
+  bool SaveDeferredItem(const DeferredItem& d, bool force) {
+    SourceObject source;
+    std::unique_ptr<ItemRecord> record;
+    try {
+      record = LoadItem(ctx_, d.node, AttachmentLoad::kObjects, &source, BodyLoad::kAsStored);
+    } catch (const std::exception&) {
+      record.reset();
+    }
+    path_ = d.path;
+    last_mail_path_.clear();
+    if (!record || is_empty_record(*record)) {
+      ReportUnreadable(*d.node);
+      return true;
+    }
+    if (!force && WaitsForLinked(source, *d.node)) return false;
+    try {
+      WriteItem(*d.node, *record, std::move(source));
+    } catch (const WalkEnded&) {
+      ended_ = true;
+    }
     return true;
   }
 
@@ -329,7 +416,7 @@ class SaveWalk : public RecoveringVisitor {
       USave_to_PST_Format& w;
       ~Clear() { w.set_next_item_source(nullptr); }
     } clear{writer_};
-    writer_.set_next_item_source(source_ ? &*source_ : nullptr);
+    writer_.set_next_item_source(source_ ? &*source_ : nullptr, writing_);
     write();
   }
 
@@ -630,12 +717,14 @@ class SaveWalk : public RecoveringVisitor {
   int deleted_saved_ = 0;
   std::uint64_t items_in_store_ = 0;  // items begun in the PST being written
   std::vector<const NodeRecord*> lost_folders_;
+  std::vector<DeferredItem> deferred_;  // items that name items written after them
   // Chosen folders the store failed to make, with its reason.
   std::map<std::string, std::string> failed_folders_;
   int not_written_ = 0;
   std::string first_reason_;
   // The item being written, every property as the source has it.
   std::optional<SourceObject> source_;
+  Nid writing_;  // its node
   // The target folder made for each source folder's path, and each source folder's class.
   std::map<std::string, DispatchPtr> folder_targets_;
   std::map<std::string, std::string> folder_classes_;
@@ -753,6 +842,16 @@ std::vector<std::string> SaveProgress::rebuilt() const {
   return rebuilt_;
 }
 
+void SaveProgress::add_left_behind(std::string line) {
+  std::lock_guard lock(mutex_);
+  if (left_behind_.size() < kMaxUnreadableLines) left_behind_.push_back(std::move(line));
+}
+
+std::vector<std::string> SaveProgress::left_behind() const {
+  std::lock_guard lock(mutex_);
+  return left_behind_;
+}
+
 void SaveProgress::set_store_errors(int count, std::string last) {
   std::lock_guard lock(mutex_);
   store_errors_ = count;
@@ -838,7 +937,8 @@ SaveOutcome run_save_pass(const SaveOptions& options, PassControl& control, Save
   SaveWalk walk(options, ctx, progress, writer, root);
   bool finished = true;
   try {
-    finished = (!root || WalkFolderTree(*root, control, walk)) && WalkRecovered(ctx, root, control, walk);
+    finished = (!root || WalkFolderTree(*root, control, walk)) && WalkRecovered(ctx, root, control, walk) &&
+               walk.SaveDeferred(control);
     if (finished) walk.SaveDeleted(deleted, control);
     progress.deleted_recovered.store(walk.deleted_saved());
   } catch (const SavingIncomplete& e) {
@@ -861,6 +961,8 @@ SaveOutcome run_save_pass(const SaveOptions& options, PassControl& control, Save
   }
   for (const auto& d : writer.take_dropped_properties())
     progress.add_dropped_property("store: property " + d.property + " was not copied: " + d.reason);
+  if (options.select_all)
+    for (auto& line : DescribeOutsideMailbox(ctx, root)) progress.add_left_behind(std::move(line));
   // The losses no object's reading shows, named like the analysis and the dump name them.
   const StoreAudit audit = CompleteAudit(ctx, std::move(node_losses));
   for (const auto& line : audit.lost) progress.add_unreadable(line);

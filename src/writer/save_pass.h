@@ -77,6 +77,10 @@ class SaveProgress {
   // missing for it.
   void add_rebuilt(std::string line);
   std::vector<std::string> rebuilt() const;
+  // What the source keeps outside the mailbox's folders that the PST does not hold (search
+  // folders, shortcuts, views): told, but none of the user's items is missing for it.
+  void add_left_behind(std::string line);
+  std::vector<std::string> left_behind() const;
   // Properties of written objects that did not reach the PST: one line each, as above.
   void add_dropped_property(std::string line);
   int dropped_property_count() const;
@@ -100,6 +104,7 @@ class SaveProgress {
   int unreadable_count_ = 0;
   std::vector<std::string> unreadable_;
   std::vector<std::string> rebuilt_;
+  std::vector<std::string> left_behind_;
   int dropped_count_ = 0;
   std::vector<std::string> dropped_;
   std::string report_;

@@ -7,6 +7,7 @@
 // A writer lives on the save worker's thread and is used only there. Releasing it releases its
 // objects; the server commits the store when its last object goes.
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -141,7 +142,11 @@ class USave_to_PST_Format {
   // The source object the next item written (by any writer) copies every property from, after
   // its writer set its fields: set right before the call, used once (null clears). Must outlive
   // the call.
-  void set_next_item_source(const SourceObject* source) { next_item_source_ = source; }
+  // nid: the source object's own, so that its links to itself are known as such.
+  void set_next_item_source(const SourceObject* source, Nid nid = Nid()) {
+    next_item_source_ = source;
+    writing_ = nid;
+  }
   // Copies every property of a source folder onto a folder of the target store.
   void CopyFolderProperties(const DispatchPtr& folder, const SourceObject& source, const OstContext& context);
   // Writes a folder's hidden item (a view, a rule, a setting) into folder as the source has it,
@@ -160,6 +165,12 @@ class USave_to_PST_Format {
   // top folder takes the source top's name and comment.
   void NoteFolder(Nid source_folder, const DispatchPtr& target, const SourceObject* top_source = nullptr,
                   const OstContext* context = nullptr);
+  // The item last placed in a folder is the one made from source: links of later items to it
+  // name it. A null source only forgets the item last placed.
+  void NoteWrittenItem(Nid source);
+  // The messages and folders of the source that source names by entry id and that are not in
+  // the PST yet (self aside).
+  std::vector<Nid> UnwrittenLinks(const SourceObject& source, Nid self) const;
   // Once every folder is made: the store's, root folder's and Inbox's links to the special
   // folders, as the PST's entry ids of the folders made from the source's, and the Inbox as
   // the folder mail is received in. A link to a folder not made is dropped and named; for a
@@ -228,9 +239,10 @@ class USave_to_PST_Format {
   std::optional<std::vector<std::uint8_t>> target_entry_id(Nid source_folder);
   // A source link (binary or multiple binary) as the PST's; empty when it names nothing made.
   std::optional<Variant> remapped_link(const PropertyEntry& entry);
-  // The copy's relink for an item's entry ids that name a folder of the source (the sent mail
-  // folder of a message): the PST's folder, or dropped when it was not made.
-  std::function<std::optional<std::vector<std::uint8_t>>(Bytes)> folder_relink();
+  // The PST entry id of the folder or item made from a source object, if one was.
+  std::optional<std::vector<std::uint8_t>> made_object(Nid source);
+  // The item a writer just placed in its folder, for NoteWrittenItem.
+  void note_placed(const Variant& moved, const DispatchPtr& item);
   // Whether a link (binary or multiple binary) names any folder of the source store.
   bool names_source_folder(const PropertyEntry& entry) const;
   void finish_item(const DispatchPtr& item, const DispatchPtr& target, bool close_instead_of_save = false);
@@ -268,6 +280,7 @@ class USave_to_PST_Format {
   };
   PendingAttachments next_item_attachments_;
   const SourceObject* next_item_source_ = nullptr;
+  Nid writing_;  // the source item being written, when told
   SchemaNameCache schema_names_;  // one pass reads one source
   std::vector<DroppedProperty> dropped_properties_;
   // Embedded messages written for the current mail, by data block: a damaged file that embeds
@@ -282,6 +295,9 @@ class USave_to_PST_Format {
   std::vector<DroppedProperty> unwritten_attachments_;
   SourceLinks links_;
   std::unordered_map<std::uint32_t, DispatchPtr> made_folders_;  // by source folder NID
+  // The PST entry ids of the items written, by source NID (of this store or an earlier part).
+  std::unordered_map<std::uint32_t, std::array<std::uint8_t, 24>> made_items_;
+  std::optional<std::array<std::uint8_t, 24>> last_placed_;
   // Source folders made in the stores finished before this one: their links went there.
   std::unordered_set<std::uint32_t> made_earlier_;
   std::vector<std::string> store_paths_;

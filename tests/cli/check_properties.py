@@ -21,9 +21,11 @@ What is left out, and why:
   cache, views of its own folders by their entry ids);
 - the top of the mailbox itself (scope "folder", class "(none)", key "IPM:"): it is the PST's
   root, named by the store as the store is named, and its properties are the store's own;
-- the folders' links to the special folders (0x36D0-0x36D9, 0x36E4): they are rewritten to
-  name the PST's folders, or dropped when they name none, so their bytes differ by design;
-  check_links.py checks what they resolve to.
+- the folders' links to the special folders (0x36D0-0x36D9, 0x36E4), and the messages' links
+  to other objects of the store (a distribution list's members and the checksum kept of them,
+  a contact's reference to itself): they are rewritten to name the PST's objects, or dropped
+  when they name none, so their bytes differ by design; check_links.py checks what they
+  resolve to.
 """
 import collections
 import json
@@ -31,6 +33,10 @@ import sys
 
 REQUIRED = 99.0
 OUTSIDE = ('ROOT', 'NON:')
+
+
+# Members, their checksum, and the reference entry id.
+ITEM_LINKS = ('N:Address:0x8055', 'N:Address:0x804C', 'N:Common:0x85BD')
 
 
 def is_folder_link(tag):
@@ -74,7 +80,7 @@ def main():
                 continue
             if scope == 'folder' and cls == '(none)':
                 continue  # the top of the mailbox, see above
-            if scope == 'folder' and is_folder_link(tag):
+            if (scope == 'folder' and is_folder_link(tag)) or tag in ITEM_LINKS:
                 continue  # rewritten links, see above
             totals[(scope, cls)][0] += present
             totals[(scope, cls)][1] += equal

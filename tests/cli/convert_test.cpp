@@ -125,7 +125,10 @@ TEST(CliConvert, BundledSampleBecomesACleanPstAndTheSourceStaysAsItWas) {
   EXPECT_EQ(value_of(c.out, "inbox"), "10");
   EXPECT_EQ(value_of(c.out, "calendar"), "169");
   EXPECT_EQ(value_of(c.out, "objects"), "241");
-  EXPECT_TRUE(c.err.empty()) << c.err;
+  // Nothing is said but the shortcuts of its navigation pane, which the PST does not hold.
+  std::istringstream said(c.err);
+  for (std::string line; std::getline(said, line);)
+    EXPECT_NE(line.find("navigation-pane shortcuts were not carried"), std::string::npos) << line;
   EXPECT_EQ(Verify(c.pst), "");
   EXPECT_EQ(OtherReaders(c.pst, dest + "/peers"), "");
   EXPECT_EQ(slurp(source), before);
@@ -481,6 +484,39 @@ TEST(CliConvert, SpecialFoldersGoByIdentityNotByEnglishName) {
       c.pst}).out;
   EXPECT_NE(names.find("Outlook \u30c7\u30fc\u30bf \u30d5\u30a1\u30a4\u30eb\u306e\u30c8\u30c3\u30d7"), std::string::npos) << names;
   EXPECT_EQ(names.find("Deleted Items"), std::string::npos) << names;
+}
+
+// Issue 29: a distribution list met before the contacts it names (they are in a folder the walk
+// enters later) and a mail met before the folder its sent copy goes to: in the PST each names
+// the object made from the one it named, and nothing is dropped.
+TEST(CliConvert, LinksBetweenItemsNameThePstsObjects) {
+  const std::string dir = TestTempDir() + "/convert-links";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  auto synth = RunProgram(ProgramPath("salvora-cli"), {"synth", dir + "/links.pst", "--messages", "20", "--links"});
+  ASSERT_EQ(synth.exit_code, 0) << synth.err;
+  auto c = Convert(dir + "/links.pst", dir + "/out");
+  ASSERT_EQ(c.exit_code, 0) << c.err;
+  EXPECT_EQ(value_of(c.out, "properties_dropped"), "0") << c.err;
+  EXPECT_EQ(Verify(c.pst), "");
+  if (!HavePypff()) GTEST_SKIP() << "pypff not installed; the link check is skipped";
+  EXPECT_EQ(CheckLinks(dir + "/links.pst", c.pst), "");
+}
+
+// Issue 29: the user's search folders, shortcuts and views outside the mailbox's folders are
+// named, one line a folder; the search folders Outlook keeps for itself are not; the run still
+// succeeds, since none of the user's items is missing.
+TEST(CliConvert, WhatLiesOutsideTheMailboxIsNamed) {
+  const std::string corpus = testing::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "corpus absent; skipped";
+  auto c = Convert(corpus + "/hughbe-hughbe-outlook.pst", TestTempDir() + "/outside");
+  ASSERT_EQ(c.exit_code, 0) << c.err;
+  EXPECT_NE(c.err.find("\"IPM_COMMON_VIEWS\\\": 13 navigation-pane shortcuts, 3 search folder definitions and 2 saved "
+                       "views were not carried"),
+            std::string::npos)
+      << c.err;
+  EXPECT_NE(c.err.find("\"Search Root\\Unread Mail\", \"Search Root\\For Follow Up\""), std::string::npos) << c.err;
+  EXPECT_EQ(c.err.find("To-Do Search"), std::string::npos) << c.err;
 }
 
 TEST(CliConvert, EveryCorpusFileConvertsAndReadsBackAsTheSource) {
