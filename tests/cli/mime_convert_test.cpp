@@ -113,5 +113,27 @@ TEST(CliMimeConvert, EveryCorpusFileReadsBackAsItsSource) {
   std::printf("%zu corpus files checked as mbox and eml\n", checked);
 }
 
+// The recurring appointments of the corpus expand, in their .ics files, to the occurrences
+// their recurrence blobs (read through libpff) say, deleted and changed instances included.
+TEST(CliMimeConvert, CorpusSeriesExpandToTheOccurrencesOfTheirBlobs) {
+  const std::string corpus = testing::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "corpus absent; skipped";
+  const std::string work = TestTempDir() + "/mime-recurrence";
+  std::size_t checked = 0;
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    const auto ext = entry.path().extension();
+    if (ext != ".pst" && ext != ".ost") continue;
+    fs::remove_all(work);
+    auto c = RunProgram(ProgramPath("salvora-cli"), {"convert", entry.path().string(), "--dest", work, "--format", "eml"});
+    ASSERT_EQ(c.exit_code == 0 || c.exit_code == 3, true) << entry.path() << c.err;
+    auto check = RunProgram("/usr/bin/python3", {testing::SourceDir() + "/tests/cli/check_recurrence.py",
+                                                 entry.path().string(), PrintedPath(c.out, "eml")});
+    EXPECT_EQ(check.exit_code, 0) << entry.path().filename() << ": " << check.out << check.err;
+    ++checked;
+  }
+  fs::remove_all(work);
+  std::printf("%zu corpus files' recurring appointments checked\n", checked);
+}
+
 }  // namespace
 }  // namespace salvora
