@@ -204,10 +204,8 @@ def main():
         elif want not in candidates:
             got = candidates[0]
             problems.append(f"{subject!r}: occurrences differ; missing {sorted(want - got)[:3]}, extra {sorted(got - want)[:3]}")
-    for p in problems:
-        print(p)
-    print(f"{checked} recurring items checked, {len(problems)} differences")
-    return 1 if problems else 0
+    print("\n".join(problems + [f"{checked} recurring items checked, {len(problems)} differences"]))
+    return int(bool(problems))
 
 
 if __name__ == "__main__":
