@@ -18,7 +18,7 @@ struct SaveEnding {
   long long not_written = 0;  // items the store refused or a failed commit lost
   // The files the store was written as, when its path alone does not name them (one store in
   // several forms); the report names each.
-  std::vector<std::string> outputs;
+  std::vector<std::string> outputs = {};
 };
 
 // The report of the pass that filled progress; its totals are those convert prints.

@@ -82,8 +82,9 @@ def exported(kind, top):
                 if name.endswith(".vcf"):
                     found = [c.fn.value for c in vobject.readComponents(text)]
                 else:
+                    # A changed instance of a series is a component of its own, no item.
                     found = [str(c.get("summary", "")) for c in icalendar.Calendar.from_ical(text).walk()
-                             if c.name in ("VEVENT", "VTODO", "VJOURNAL")]
+                             if c.name in ("VEVENT", "VTODO", "VJOURNAL") and "RECURRENCE-ID" not in c]
                 # A contact kept outside a contacts folder is saved in Contacts: cards are
                 # counted over the whole mailbox.
                 others_found.setdefault((folder if name.endswith(".ics") else "*", name[-3:]), []).extend(found)
