@@ -171,9 +171,17 @@ std::string store_kind(const std::string& store_path) {
   return "pst";
 }
 
+// Every file the pass wrote, a store in several forms as each of its forms.
+std::vector<std::string> written_files(const SaveProgress& progress) {
+  std::vector<std::string> files;
+  for (const auto& path : progress.store_paths())
+    for (auto& form : mime::form_paths(path)) files.push_back(std::move(form));
+  return files;
+}
+
 void print_result(const SaveProgress& progress, const WrittenReport& report) {
-  // One line for each store written, the first one first.
-  for (const auto& path : progress.store_paths()) std::printf("%s=%s\n", store_kind(path).c_str(), path.c_str());
+  // One line for each file written, the first one first.
+  for (const auto& path : written_files(progress)) std::printf("%s=%s\n", store_kind(path).c_str(), path.c_str());
   for (int c = 0; c < static_cast<int>(SaveCounter::kCount); ++c) {
     std::printf("%s=%d\n", save_counter_key(static_cast<SaveCounter>(c)), progress.counter(static_cast<SaveCounter>(c)));
   }
@@ -418,8 +426,10 @@ int convert_to(const ParsedCommand& args, SourceOptions& source, const std::stri
   // Items the store accepted before a commit that failed (a full disk) are not in the file
   // either: the count is of what the PST lacks, whichever step lost it.
   const long long not_written = progress.store_errors() + static_cast<long long>(progress.items_lost.load());
+  const std::vector<std::string> files = written_files(progress);
   const WrittenReport report =
-      WriteSaveReport(progress, {outcome, close_error, not_written}, args.value("report").value_or(std::string()));
+      WriteSaveReport(progress, {outcome, close_error, not_written, files.size() > progress.store_paths().size() ? files : std::vector<std::string>{}},
+                      args.value("report").value_or(std::string()));
   if (!report.error.empty()) PrintError("the recovery report could not be written: %s", report.error.c_str());
   if (outcome.status != SaveStatus::kCompleted) return report_unfinished(outcome, observer, options, close_error, store);
   if (not_written > 0) return report_not_written(progress, not_written, close_error, report);
@@ -432,36 +442,28 @@ int convert_to(const ParsedCommand& args, SourceOptions& source, const std::stri
   return report_losses(progress);
 }
 
-// The store suffixes a --format asks for; empty for an unknown one.
-std::vector<std::string> format_suffixes(const std::string& format) {
-  const std::string mbox(mime::kMboxSuffix), eml(mime::kEmlSuffix);
-  if (format == "pst") return {".pst"};
-  if (format == "mbox") return {mbox};
-  if (format == "eml") return {eml};
-  if (format == "all") return {".pst", mbox, eml};
+// The store suffix a --format asks for; empty for an unknown one.
+std::string format_suffix(const std::string& format) {
+  if (format == "pst") return ".pst";
+  if (format == "mbox") return std::string(mime::kMboxSuffix);
+  if (format == "eml") return std::string(mime::kEmlSuffix);
+  if (format == "all") return std::string(mime::kAllSuffix);
   return {};
 }
 
 }  // namespace
 
 int RunConvert(const ParsedCommand& args) {
-  const std::vector<std::string> suffixes = format_suffixes(args.value("format").value_or("pst"));
-  if (suffixes.empty()) {
+  const std::string suffix = format_suffix(args.value("format").value_or("pst"));
+  if (suffix.empty()) {
     PrintError("--format %s: not a format; choose pst, mbox, eml or all", args.value("format")->c_str());
     return kExitUsage;
   }
   if (args.files().size() != 1 || args.flag("from-list") || args.flag("batch-report")) return RunConvertBatch(args);
   if (!split_size_valid(args)) return kExitUsage;
   SourceOptions source = SourceOptionsFrom(args);
-  // Each form is a pass of its own over the source; the worst outcome is the run's.
-  int status = kExitOk;
-  for (const auto& suffix : suffixes) {
-    const int one = convert_to(args, source, suffix);
-    // A source that cannot be read, or a stop, ends the run: the next form would meet the same.
-    if (one == kExitStopped || one == kExitFailure) return one;
-    if (one == kExitPartial) status = one;
-  }
-  return status;
+  // Every form, "all" too, is written by one pass over the source.
+  return convert_to(args, source, suffix);
 }
 
 }  // namespace salvora::cli

@@ -28,6 +28,9 @@ enum class Kind {
   kFixedCodePage,  // \ansi, \mac, \pc, \pca: the document's character set by name
   kFontCharset,    // \fcharsetN in the font table
   kFontCodePage,   // \cpgN in the font table
+  kFromHtml,       // \fromhtml1: the document carries an HTML body in its groups and text
+  kHtmlRtf,        // \htmlrtf, \htmlrtf0: what only the RTF rendering shows begins or ends
+  kHtmlTag,        // \*\htmltagN: a group holding the HTML's markup
 };
 
 struct Keyword {
@@ -80,6 +83,10 @@ constexpr Keyword kKeywords[] = {
     {"ansicpg", Kind::kDocCodePage}, {"ansi", Kind::kFixedCodePage, 1252}, {"mac", Kind::kFixedCodePage, 10000},
     {"pc", Kind::kFixedCodePage, 437}, {"pca", Kind::kFixedCodePage, 850}, {"fcharset", Kind::kFontCharset},
     {"cpg", Kind::kFontCodePage},
+    // HTML carried in RTF. Its \*\mhtmltag groups repeat a tag with the links as the sender wrote
+    // them; the \*\htmltag beside each is the one the HTML is made of.
+    {"fromhtml", Kind::kFromHtml}, {"htmlrtf", Kind::kHtmlRtf}, {"htmltag", Kind::kHtmlTag},
+    {"mhtmltag", Kind::kDestination},
 };
 
 const Keyword* find_keyword(std::string_view word) {
@@ -131,7 +138,9 @@ constexpr std::int32_t kMaxFallbackSkip = 1 << 16;
 
 class RtfReader {
  public:
-  RtfReader(Bytes in, std::string& out) : in_(in), out_(out) {}
+  // With html, a document that carries an HTML body gives that HTML instead of its text.
+  RtfReader(Bytes in, std::string& out, bool html = false) : in_(in), out_(out), want_html_(html) {}
+  bool carried_html() const { return html_; }
 
   RtfTextResult Run() {
     const RtfTextResult r = Loop();
@@ -149,6 +158,8 @@ class RtfReader {
     Input input = Input::kNormal;
     std::int32_t font = -1;
     std::int32_t uc = 1;
+    bool rtf_only = false;  // between \htmlrtf and \htmlrtf0: no part of the carried HTML
+    bool html_tag = false;  // in an \htmltag group: markup, read in the document's code page
   };
   struct Font {
     std::uint32_t charset_cp = 0;
@@ -323,6 +334,15 @@ class RtfReader {
       case Kind::kFontCodePage:
         if (in_font_table && has_param && defining_font_ >= 0) fonts_[defining_font_].cpg = usable_codepage(param);
         break;
+      case Kind::kFromHtml:
+        if (want_html_ && (!has_param || param == 1) && stack_.size() == 1) html_ = true;
+        break;
+      case Kind::kHtmlRtf: state_.rtf_only = !has_param || param != 0; break;
+      case Kind::kHtmlTag:
+        // Markup is no text: the text of such a document shows without it.
+        if (html_ && state_.dest == Dest::kNormal) state_.html_tag = true;
+        else state_.dest = Dest::kSkip;
+        break;
     }
   }
 
@@ -334,6 +354,7 @@ class RtfReader {
   }
 
   std::uint32_t CurrentCodePage() const {
+    if (state_.html_tag) return doc_cp_;
     const std::int32_t font = state_.font >= 0 ? state_.font : default_font_;
     if (font >= 0) {
       if (auto it = fonts_.find(font); it != fonts_.end()) {
@@ -352,7 +373,7 @@ class RtfReader {
       --fallback_left_;
       return;
     }
-    if (c == 0) return;
+    if (c == 0 || Hidden()) return;
     DropLoneHighSurrogate();
     const std::uint32_t cp = CurrentCodePage();
     if (!pending_.empty() && pending_cp_ != cp) Flush();
@@ -360,8 +381,11 @@ class RtfReader {
     pending_.push_back(c);
   }
 
+  // What only the RTF rendering of a document that carries HTML shows is no part of the HTML.
+  bool Hidden() const { return html_ && state_.rtf_only && !state_.html_tag; }
+
   void EmitCodePoint(std::uint32_t cp) {
-    if (state_.dest != Dest::kNormal || cp == 0) return;
+    if (state_.dest != Dest::kNormal || cp == 0 || Hidden()) return;
     Flush();
     if (cp >= 0xD800 && cp <= 0xDBFF) {
       DropLoneHighSurrogate();
@@ -417,6 +441,8 @@ class RtfReader {
   Bytes in_;
   std::size_t pos_ = 0;
   std::string& out_;
+  bool want_html_ = false;
+  bool html_ = false;  // the document said \fromhtml1 and HTML was asked for
 
   State state_;
   std::vector<State> stack_;
@@ -439,6 +465,15 @@ class RtfReader {
 }  // namespace
 
 RtfTextResult rtf_to_text(Bytes rtf, std::string& text) { return RtfReader(rtf, text).Run(); }
+
+bool rtf_carried_html(Bytes rtf, std::string& html) {
+  std::string out;
+  RtfReader reader(rtf, out, true);
+  reader.Run();
+  if (!reader.carried_html() || out.empty()) return false;
+  html += out;
+  return true;
+}
 
 RtfTextResult rtf_to_text(CFile64& file, std::string& text) {
   const std::uint64_t length = file.GetLength();

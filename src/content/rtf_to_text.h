@@ -36,6 +36,12 @@ inline constexpr int kMaxRtfGroupDepth = 10000;
 // this document's text).
 RtfTextResult rtf_to_text(Bytes rtf, std::string& text);
 
+// The HTML body an RTF document carries (a message sent as HTML keeps it in its RTF as
+// \fromhtml1: the markup in \*\htmltag groups, the text between them, and what only the RTF
+// rendering shows between \htmlrtf and \htmlrtf0), as UTF-8, appended to html. False, and html
+// unchanged, for a document that carries none. A damaged document gives what was read of it.
+bool rtf_carried_html(Bytes rtf, std::string& html);
+
 // The same for an open file, read from its current position to its end. A read error throws
 // CFileException.
 RtfTextResult rtf_to_text(CFile64& file, std::string& text);

@@ -21,6 +21,9 @@ constexpr pst::Guid kPsetidMeeting = {0x90, 0xDA, 0xD8, 0x6E, 0x0B, 0x45, 0x1B, 
                                       0x98, 0xDA, 0x00, 0xAA, 0x00, 0x3F, 0x13, 0x05};
 constexpr std::uint32_t kGlobalObjectId = 0x0003;
 constexpr std::uint32_t kAppointmentRecur = 0x8216, kTimeZoneStruct = 0x8233, kTimeZoneDescription = 0x8234;
+constexpr std::uint32_t kExceptionReplaceTime = 0x8228;
+constexpr std::uint16_t kPidMessageCodepage = 0x3FFD;
+constexpr std::string_view kExceptionClass = "IPM.OLE.CLASS.{00061055-0000-0000-C000-000000000046}";
 constexpr std::uint32_t kTaskStartDate = 0x8104, kTaskDueDate = 0x8105;
 constexpr std::uint16_t kRecipientFlags = 0x5FFD, kRecipientTrackStatus = 0x5FFF;
 constexpr std::uint32_t kRecipOrganizer = 0x0002;
@@ -42,6 +45,13 @@ icaltimetype date_of(std::uint64_t filetime) { return icaltime_from_timet_with_z
 icaltimetype local_time(std::uint64_t minutes) {
   const time_t t = static_cast<time_t>(minutes * 60) - static_cast<time_t>(kFiletimeUnixEpoch / kFiletimeTicksPerSecond);
   return icaltime_from_timet_with_zone(t, 0, nullptr);
+}
+
+// A local time of the blob as a date (an all-day series) or a time of day.
+icaltimetype blob_time(std::uint64_t minutes, bool date) {
+  if (!date) return local_time(minutes);
+  const time_t t = static_cast<time_t>(minutes * 60) - static_cast<time_t>(kFiletimeUnixEpoch / kFiletimeTicksPerSecond);
+  return icaltime_from_timet_with_zone(t, 1, nullptr);
 }
 
 icalproperty* in_zone(icalproperty* property, const std::string& tzid) {
@@ -119,13 +129,17 @@ void add_text(icalcomponent* c, icalproperty* (*make)(const char*), const std::s
   if (!value.empty()) icalcomponent_add_property(c, make(value.c_str()));
 }
 
-void add_alarm(icalcomponent* c, const NamedFields& named) {
-  if (named.Int(kPsetidCommon, store::lid::kReminderSet).value_or(0) == 0) return;
+void add_alarm(icalcomponent* c, const NamedFields& named, const RecurrenceException* change = nullptr) {
+  const bool set = change && change->reminder_set ? *change->reminder_set
+                                                  : named.Int(kPsetidCommon, store::lid::kReminderSet).value_or(0) != 0;
+  if (!set) return;
   icalcomponent* alarm = icalcomponent_new_valarm();
   icalcomponent_add_property(alarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
   icalcomponent_add_property(alarm, icalproperty_new_description("Reminder"));
   struct icaltriggertype trigger = icaltriggertype_from_int(
-      -60 * static_cast<int>(named.Int(kPsetidCommon, store::lid::kReminderDelta).value_or(15)));
+      -60 * static_cast<int>(change && change->reminder_delta
+                                 ? *change->reminder_delta
+                                 : named.Int(kPsetidCommon, store::lid::kReminderDelta).value_or(15)));
   icalcomponent_add_property(alarm, icalproperty_new_trigger(trigger));
   icalcomponent_add_component(c, alarm);
 }
@@ -190,6 +204,25 @@ icalcomponent* zone_part(bool daylight, Bytes when, int from, int to) {
   return part;
 }
 
+// The message an exception attachment holds for a changed instance (its body, its attendees):
+// the one whose replace time is nearest the instance's original start, within an hour (the
+// zone's rules are read from the item and may be off by a summer hour). Null when none is.
+const pst::MessageSpec* exception_message(const pst::MessageSpec& series, const pst::NameToIdMap& names, time_t original) {
+  const pst::MessageSpec* best = nullptr;
+  time_t best_distance = 3600;
+  for (const auto& a : series.attachments) {
+    if (!a.embedded || prop_text(a.embedded->props, kPidMessageClass) != kExceptionClass) continue;
+    const auto replaced = NamedFields(a.embedded->props, names).Time(kPsetidAppointment, kExceptionReplaceTime);
+    if (!replaced) continue;
+    const time_t distance = std::abs(unix_of(*replaced) - original);
+    if (distance <= best_distance) {
+      best = a.embedded.get();
+      best_distance = distance;
+    }
+  }
+  return best;
+}
+
 }  // namespace
 
 CalendarText::CalendarText() : calendar_(icalcomponent_new_vcalendar()) {
@@ -234,6 +267,48 @@ std::string CalendarText::Zone(const pst::MessageSpec& m, const pst::NameToIdMap
   return tzid;
 }
 
+std::vector<icalcomponent*> CalendarText::AddDeletedAndChanged(icalcomponent* series, const pst::MessageSpec& m,
+                                                               const pst::NameToIdMap& names, const RecurrencePattern& p,
+                                                               bool all_day) {
+  const std::string tzid = all_day ? std::string() : Zone(m, names);
+  // An instance the blob describes as changed is no deleted one, whichever list has its date:
+  // its original date is in the deleted list, its new one in the changed list.
+  std::vector<std::uint32_t> changed_days;
+  for (const auto& e : p.exceptions) changed_days.push_back(e.original_start - e.original_start % 1440);
+  const std::vector<std::uint32_t>& kept = p.exceptions_complete ? changed_days : p.modified;
+  for (std::uint32_t day : p.deleted) {
+    if (std::find(kept.begin(), kept.end(), day) != kept.end()) continue;
+    icalcomponent_add_property(
+        series, in_zone(icalproperty_new_exdate(blob_time(std::uint64_t{day} + (all_day ? 0 : p.start_offset), all_day)), tzid));
+  }
+  std::vector<icalcomponent*> instances;
+  if (!p.exceptions_complete) return instances;  // their original dates are not all known
+  icaltimezone* zone = tzid.empty() ? nullptr : icalcomponent_get_timezone(calendar_, tzid.c_str());
+  const NamedFields named(m.props, names);
+  for (const auto& e : p.exceptions) {
+    icalcomponent* c = icalcomponent_new_vevent();
+    instances.push_back(c);
+    icalcomponent_add_property(c, icalproperty_new_uid(icalcomponent_get_uid(series)));
+    icalcomponent_add_property(c, icalproperty_new_dtstamp(icalcomponent_get_dtstamp(series)));
+    icalcomponent_add_property(c, in_zone(icalproperty_new_recurrenceid(blob_time(e.original_start, all_day)), tzid));
+    const bool day_only = e.all_day.value_or(all_day);
+    const std::string& instance_zone = day_only ? std::string() : tzid;
+    icalcomponent_add_property(c, in_zone(icalproperty_new_dtstart(blob_time(e.start, day_only)), instance_zone));
+    icalcomponent_add_property(c, in_zone(icalproperty_new_dtend(blob_time(std::max(e.end, e.start), day_only)), instance_zone));
+    icaltimetype original = local_time(e.original_start);
+    const time_t original_utc = zone ? icaltime_as_timet_with_zone(original, zone) : icaltime_as_timet(original);
+    const pst::MessageSpec* own = exception_message(m, names, original_utc);
+    add_text(c, icalproperty_new_summary, e.subject.value_or(icalcomponent_get_summary(series) ? icalcomponent_get_summary(series) : ""));
+    const std::string body = own ? prop_text(own->props, kPidBody) : std::string();
+    add_text(c, icalproperty_new_description,
+             !body.empty() ? body : (icalcomponent_get_description(series) ? icalcomponent_get_description(series) : ""));
+    add_text(c, icalproperty_new_location, e.location.value_or(named.Text(kPsetidAppointment, store::lid::kLocation)));
+    add_people(c, own && !own->recipients.empty() ? *own : m);
+    add_alarm(c, named, &e);
+  }
+  return instances;
+}
+
 void CalendarText::Add(const pst::MessageSpec& m, const pst::NameToIdMap& names) {
   const pst::PropertyList& p = m.props;
   const NamedFields named(p, names);
@@ -250,12 +325,13 @@ void CalendarText::Add(const pst::MessageSpec& m, const pst::NameToIdMap& names)
   add_text(c, icalproperty_new_summary, subject);
   add_text(c, icalproperty_new_description, prop_text(p, kPidBody));
   if (event) {
+    std::vector<icalcomponent*> changed;
     add_text(c, icalproperty_new_location, named.Text(kPsetidAppointment, store::lid::kLocation));
     const auto start = named.Time(kPsetidAppointment, store::lid::kAppointmentStartWhole);
     const auto end = named.Time(kPsetidAppointment, store::lid::kAppointmentEndWhole);
     const bool all_day = named.Int(kPsetidAppointment, store::lid::kAppointmentSubType).value_or(0) != 0;
     const pst::Property* blob = named.Find(kPsetidAppointment, kAppointmentRecur);
-    const auto pattern = blob ? parse_recurrence_pattern(blob->data) : std::nullopt;
+    const auto pattern = blob ? parse_recurrence_pattern(blob->data, static_cast<std::uint32_t>(prop_int(p, kPidMessageCodepage).value_or(1252))) : std::nullopt;
     if (pattern && !all_day) {
       // A series is told in the time of its own zone, so that its occurrences keep their hour
       // across the changes to and from summer time.
@@ -285,22 +361,15 @@ void CalendarText::Add(const pst::MessageSpec& m, const pst::NameToIdMap& names)
       }
       if (!rule.empty()) {
         icalcomponent_add_property(c, icalproperty_new_rrule(icalrecurrencetype_from_string(rule.c_str())));
-        // Changed instances still take place (at their original time here); deleted ones not.
-        const std::string tzid = all_day ? std::string() : Zone(m, names);
-        for (std::uint32_t day : pattern->deleted) {
-          if (std::find(pattern->modified.begin(), pattern->modified.end(), day) != pattern->modified.end()) continue;
-          if (all_day) {
-            const time_t t = static_cast<time_t>(day) * 60 - static_cast<time_t>(kFiletimeUnixEpoch / kFiletimeTicksPerSecond);
-            icalcomponent_add_property(c, icalproperty_new_exdate(icaltime_from_timet_with_zone(t, 1, nullptr)));
-          } else {
-            icalcomponent_add_property(
-                c, in_zone(icalproperty_new_exdate(local_time(std::uint64_t{day} + pattern->start_offset)), tzid));
-          }
-        }
+        changed = AddDeletedAndChanged(c, m, names, *pattern, all_day);
       }
     }
     add_people(c, m);
     add_alarm(c, named);
+    // The changed instances follow their series, each a component of its own.
+    icalcomponent_add_component(calendar_, c);
+    for (icalcomponent* instance : changed) icalcomponent_add_component(calendar_, instance);
+    return;
   } else if (task) {
     if (const auto s = named.Time(kPsetidTask, kTaskStartDate)) icalcomponent_add_property(c, icalproperty_new_dtstart(date_of(*s)));
     if (const auto d = named.Time(kPsetidTask, kTaskDueDate)) icalcomponent_add_property(c, icalproperty_new_due(date_of(*d)));

@@ -1,8 +1,9 @@
 #pragma once
 // A calendar or tasks folder as one iCalendar file (RFC 5545), built with libical: events with
-// their organizer, attendees and responses, location, all-day dates, recurrence (RRULE, with
-// the deleted instances as EXDATE, in the time zone of the item's own definition as VTIMEZONE)
-// and reminder (VALARM); tasks as VTODO with due date, status and percent complete; journal
+// their organizer, attendees and responses, location, all-day dates, recurrence (RRULE, the
+// deleted instances as EXDATE, the changed ones as components of their own with the original
+// start as RECURRENCE-ID, in the time zone of the item's own definition as VTIMEZONE) and
+// reminder (VALARM); tasks as VTODO with due date, status and percent complete; journal
 // entries and notes as VJOURNAL.
 //
 // Not thread-safe; one folder's file is built by one writer.
@@ -10,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "pststore/pst/message_spec.h"
 #include "pststore/pst/name_map.h"
@@ -17,6 +19,8 @@
 struct icalcomponent_impl;
 
 namespace salvora::mime {
+
+struct RecurrencePattern;
 
 class CalendarText {
  public:
@@ -34,6 +38,11 @@ class CalendarText {
  private:
   // The TZID of the item's time zone, its VTIMEZONE added once; empty when it has none.
   std::string Zone(const pst::MessageSpec& message, const pst::NameToIdMap& names);
+  // The series' EXDATEs for its deleted instances, and a component for each changed one (its
+  // RECURRENCE-ID the original start), to follow the series in the file.
+  std::vector<icalcomponent_impl*> AddDeletedAndChanged(icalcomponent_impl* series, const pst::MessageSpec& message,
+                                                        const pst::NameToIdMap& names, const RecurrencePattern& pattern,
+                                                        bool all_day);
 
   icalcomponent_impl* calendar_;
   std::set<std::string> zones_;

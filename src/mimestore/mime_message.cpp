@@ -233,12 +233,6 @@ std::uint64_t time_of(const pst::PropertyList& props) {
 GMimeObject* bodies(const pst::MessageSpec& item, Builder& builder, std::vector<bool>& used) {
   const pst::PropertyList& props = item.props;
   std::string plain = prop_text(props, kPidBody);
-  if (plain.empty()) {
-    if (const pst::Property* rtf = pst::find_prop(props, kPidRtfCompressed)) {
-      const RtfResult decoded = decompress_rtf(rtf->data);
-      if (decoded.usable()) rtf_to_text(decoded.rtf, plain);
-    }
-  }
   std::string html;
   const char* html_charset = nullptr;
   if (const pst::Property* h = pst::find_prop(props, kPidHtml)) {
@@ -248,6 +242,15 @@ GMimeObject* bodies(const pst::MessageSpec& item, Builder& builder, std::vector<
     } else {
       html.assign(h->data.begin(), h->data.end());
       html_charset = charset_of_codepage(prop_int(props, kPidInternetCodepage).value_or(0));
+    }
+  }
+  // A message kept only as RTF: the HTML it was sent as, when its RTF carries that, and its
+  // text as the plain part.
+  if (plain.empty() || html.empty()) {
+    if (const pst::Property* rtf = pst::find_prop(props, kPidRtfCompressed)) {
+      const RtfResult decoded = decompress_rtf(rtf->data);
+      if (decoded.usable() && plain.empty()) rtf_to_text(decoded.rtf, plain);
+      if (decoded.usable() && html.empty() && rtf_carried_html(decoded.rtf, html)) html_charset = "utf-8";
     }
   }
   GPtr<GMimeObject> text(plain.empty() && !html.empty() ? nullptr : GMIME_OBJECT(text_part("plain", plain, "utf-8")));

@@ -5,11 +5,24 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "format/byte_reader.h"
 
 namespace salvora::mime {
+
+// One changed instance: its times and what it changes of the series (the fields its flags name).
+struct RecurrenceException {
+  std::uint32_t start = 0;           // local minutes since 1601, as the instance now is
+  std::uint32_t end = 0;
+  std::uint32_t original_start = 0;  // the start the series gave it
+  std::optional<std::string> subject;   // UTF-8
+  std::optional<std::string> location;  // UTF-8
+  std::optional<std::uint32_t> reminder_delta;  // minutes before the start
+  std::optional<bool> reminder_set;
+  std::optional<bool> all_day;
+};
 
 struct RecurrencePattern {
   std::uint16_t frequency = 0;     // 0x200A daily, 0x200B weekly, 0x200C monthly, 0x200D yearly
@@ -27,9 +40,14 @@ struct RecurrencePattern {
   std::uint32_t end_date = 0;
   std::uint32_t start_offset = 0;  // minutes after midnight
   std::uint32_t end_offset = 0;
+  // The changed instances the blob describes. A blob cut short after its times keeps the
+  // exceptions read whole and sets exceptions_complete false.
+  std::vector<RecurrenceException> exceptions;
+  bool exceptions_complete = false;
 };
 
-// Empty for a blob that is cut short or names counts it does not hold.
-std::optional<RecurrencePattern> parse_recurrence_pattern(Bytes blob);
+// Empty for a blob that is cut short before its times or names counts it does not hold.
+// codepage: that of the 8-bit subjects and locations, when the blob has no Unicode ones.
+std::optional<RecurrencePattern> parse_recurrence_pattern(Bytes blob, std::uint32_t codepage = 1252);
 
 }  // namespace salvora::mime

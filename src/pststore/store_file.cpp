@@ -67,20 +67,21 @@ void register_store_writer(const std::string& suffix, StoreWriterMaker maker) {
   m.makers.emplace_back(suffix, std::move(maker));
 }
 
+std::unique_ptr<pst::StoreWriter> make_store_writer(const std::string& path, const RecordKey& record_key) {
+  if (StoreWriterMaker maker = maker_for(path)) return maker(path, record_key);
+  pst::PstOptions options;
+  options.display_name = kDefaultDisplayName;
+  options.record_key = record_key;
+  options.keep_existing = true;
+  return pst::PstWriter::Create(path, options);
+}
+
 std::shared_ptr<StoreFile> StoreFile::Create(const std::string& path) {
   std::shared_ptr<StoreFile> store(new StoreFile());
   store->path_ = path;
   std::random_device rd;
   for (auto& b : store->record_key_) b = static_cast<std::uint8_t>(rd());
-  if (StoreWriterMaker maker = maker_for(path)) {
-    store->writer_ = maker(path);
-  } else {
-    pst::PstOptions options;
-    options.display_name = kDefaultDisplayName;
-    options.record_key = store->record_key_;
-    options.keep_existing = true;
-    store->writer_ = pst::PstWriter::Create(path, options);
-  }
+  store->writer_ = make_store_writer(path, store->record_key_);
   store->display_name_ = kDefaultDisplayName;
   store->root_ = std::make_unique<StoreFolder>();
   store->root_->id = store->writer_->ipm_subtree();
@@ -419,6 +420,8 @@ StoreFilePtr open_store_file(const std::string& path) {
     if (maker_for(key)) {
       try {
         store = StoreFile::Create(key);
+      } catch (const CFileException&) {
+        throw;  // a name that is taken is told as one, as for a PST
       } catch (const std::exception& e) {
         throw AutomationError(AutomationError::Code::kFailed, kNoMember, e.what());
       }

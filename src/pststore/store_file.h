@@ -156,9 +156,14 @@ bool checkpoint_due(const CheckpointRule& rule, std::uint32_t messages_since, st
 
 // A store of another form than a PST, for every path that ends in suffix (".mbox"): the maker
 // makes its writer, and decides what it does with a path that is already there (it never
-// replaces what it finds). Registered once, before the first store is added.
-using StoreWriterMaker = std::function<std::unique_ptr<pst::StoreWriter>(const std::string& path)>;
+// replaces what it finds). record_key is the store's, which the entry ids it is given carry.
+// Registered once, before the first store is added.
+using RecordKey = std::array<std::uint8_t, 16>;
+using StoreWriterMaker = std::function<std::unique_ptr<pst::StoreWriter>(const std::string& path, const RecordKey& record_key)>;
 void register_store_writer(const std::string& suffix, StoreWriterMaker maker);
+// The writer of a new store at path: the registered form for its suffix, else a new PST with
+// that record key (which fails rather than replace a file that is there). Throws CFileException.
+std::unique_ptr<pst::StoreWriter> make_store_writer(const std::string& path, const RecordKey& record_key);
 
 // The store at path: the one already open in this process for that file, the PST found there
 // opened to be added to, or a new PST. A file that exists but cannot be opened as a store is

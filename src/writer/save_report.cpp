@@ -50,6 +50,10 @@ RecoveryReport ReportOfSave(const SaveProgress& progress, const SaveEnding& endi
   r.source_size = ec ? 0 : size;
   r.source_format = ledger.source_format();
   r.destination = progress.store_path();
+  if (!ending.outputs.empty()) {
+    r.destination.clear();
+    for (const auto& output : ending.outputs) r.destination += (r.destination.empty() ? "" : ", ") + output;
+  }
   r.started = ledger.started();
   r.ended = now_ms();
   set_outcome(r, progress, ending);

@@ -4,6 +4,7 @@
 // wizard's View Report opens.
 
 #include <string>
+#include <vector>
 
 #include "writer/recovery_report.h"
 #include "writer/save_pass.h"
@@ -15,6 +16,9 @@ struct SaveEnding {
   SaveOutcome outcome;
   std::string close_error;  // the store could not be completed
   long long not_written = 0;  // items the store refused or a failed commit lost
+  // The files the store was written as, when its path alone does not name them (one store in
+  // several forms); the report names each.
+  std::vector<std::string> outputs = {};
 };
 
 // The report of the pass that filled progress; its totals are those convert prints.

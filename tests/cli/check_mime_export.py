@@ -20,6 +20,7 @@ import mailbox
 import os
 import re
 import sys
+from datetime import datetime
 
 import icalendar
 import vobject
@@ -47,18 +48,16 @@ def mbox_messages(path):
         data = f.read()
     # The standard reader must read it too, to the same count.
     count = len(mailbox.mbox(path, create=False))
-    messages, current = [], None
-    for line in data.splitlines(keepends=True):
-        if line.startswith(b"From ") and (current is None or current.endswith(b"\n\n") or current == b""):
-            if current is not None:
-                messages.append(current[:-1])
-            current = b""
-            continue
-        if re.match(rb"^>+From ", line):
-            line = line[1:]
-        current += line
-    if current is not None:
-        messages.append(current[:-1] if current.endswith(b"\n\n") else current)
+    # A message starts with a "From " line at the file's start or after a blank line; the
+    # blank line before the next one is the separator, not the message's.
+    starts = [m.start() for m in re.finditer(rb"(?:\A|(?<=\n\n))From ", data)]
+    messages = []
+    for begin, end in zip(starts, starts[1:] + [len(data)]):
+        line_end = data.find(b"\n", begin, end)
+        chunk = data[line_end + 1:end] if line_end >= 0 else b""
+        if end != len(data) or chunk.endswith(b"\n\n"):
+            chunk = chunk[:-1]
+        messages.append(re.sub(rb"(?m)^>(>*From )", rb"\1", chunk))
     if count != len(messages):
         raise SystemExit(f"{path}: mailbox reads {count} messages, the mboxrd split {len(messages)}")
     return [email.message_from_bytes(m, policy=email.policy.default) for m in messages]
@@ -83,8 +82,9 @@ def exported(kind, top):
                 if name.endswith(".vcf"):
                     found = [c.fn.value for c in vobject.readComponents(text)]
                 else:
+                    # A changed instance of a series is a component of its own, no item.
                     found = [str(c.get("summary", "")) for c in icalendar.Calendar.from_ical(text).walk()
-                             if c.name in ("VEVENT", "VTODO", "VJOURNAL")]
+                             if c.name in ("VEVENT", "VTODO", "VJOURNAL") and "RECURRENCE-ID" not in c]
                 # A contact kept outside a contacts folder is saved in Contacts: cards are
                 # counted over the whole mailbox.
                 others_found.setdefault((folder if name.endswith(".ics") else "*", name[-3:]), []).extend(found)
@@ -114,50 +114,76 @@ def norm(text):
     return " ".join(str(text or "").split())
 
 
-def differences(item, msg):
-    """What differs between a dump line and a parsed message; empty when they are alike."""
-    out = []
-    if norm(msg["subject"]) != norm(item["subject"]):
-        out.append(f"subject {norm(msg['subject'])!r}")
+# The headers this program makes from an item's properties; a message with any other header
+# carries the source's own header block, whose addresses are as the sending system wrote them.
+MADE_HEADERS = {"subject", "from", "sender", "to", "cc", "bcc", "date", "message-id", "in-reply-to",
+                "references", "mime-version", "status", "x-status"}
+
+
+def facts(msg, cache={}):
+    """What the comparison needs of a parsed message, worked out once per message."""
+    known = cache.get(id(msg))
+    if known is not None and known[0] is msg:
+        return known[1]
     parts = list(leaves(msg))
-    bodies = {"plain": [], "html": []}
+    bodies = {"plain": set(), "html": set()}
     for p in parts:
         if p.get_content_maintype() == "text" and p.get_content_subtype() in bodies and p.get_filename() is None \
                 and p.get_content_disposition() != "attachment":
-            bodies[p.get_content_subtype()].append(sha(p.get_payload(decode=True)))
-    if item["body_sha256"] and item["body_sha256"] not in bodies["plain"]:
+            bodies[p.get_content_subtype()].add(sha(p.get_payload(decode=True)))
+    unquote = lambda text: norm(text).lower().replace('"', "")
+    found = {
+        "subject": norm(msg["subject"]),
+        "bodies": bodies,
+        "senders": unquote(str(msg.get("from", "")) + " " + str(msg.get("sender", ""))),
+        "addressees": unquote(" ".join(str(msg.get(h, "")) for h in ("to", "cc", "bcc"))),
+        "source_headers": any(k.lower() not in MADE_HEADERS and not k.lower().startswith("content-")
+                              for k in msg.keys()),
+        "date": msg["date"],
+        "data": [(p.get_filename(), sha(p.get_payload(decode=True) or b"")) for p in parts
+                 if p.get_content_maintype() != "message"],
+        "attached_messages": sum(1 for p in msg.walk() if p.get_content_type() == "message/rfc822"),
+    }
+    cache[id(msg)] = (msg, found)
+    return found
+
+
+def differences(item, msg):
+    """What differs between a dump line and a parsed message; empty when they are alike."""
+    out = []
+    f = facts(msg)
+    if f["subject"] != norm(item["subject"]):
+        out.append(f"subject {f['subject']!r}")
+    if item["body_sha256"] and item["body_sha256"] not in f["bodies"]["plain"]:
         out.append("plain body differs")
-    if item["html_sha256"] and item["html_sha256"] not in bodies["html"]:
+    if item["html_sha256"] and item["html_sha256"] not in f["bodies"]["html"]:
         out.append("HTML body differs")
-    senders = norm(str(msg.get("from", "")) + " " + str(msg.get("sender", ""))).lower()
+    senders = f["senders"]
     if item["sender_email"] and "@" in item["sender_email"] and item["sender_email"].lower() not in senders \
-            and norm(item["sender_name"]).lower() not in senders:
+            and norm(item["sender_name"]).lower() not in senders and not f["source_headers"]:
         out.append(f"sender {item['sender_email']!r} not in {senders!r}")
-    addressees = norm(" ".join(str(msg.get(h, "")) for h in ("to", "cc", "bcc"))).lower()
+    addressees = f["addressees"]
     for name in filter(None, (n.strip() for n in (item["to"] + ";" + item["cc"]).split(";"))):
         # A display list may show a name with its address in brackets ("Jane (jane@x)"), or in
         # quotes, where the recipient row has the name alone.
-        name = name.strip("'\"")
+        name = name.replace('"', "").strip("'")
         shown = re.match(r"^(.*?)\s*\(([^()]*)\)$", name)
         alike = [name] + ([shown.group(1), shown.group(2)] if shown else [])
-        if not any(norm(a).lower() in addressees for a in alike if a) and "received" not in msg:
+        if not any(norm(a).lower() in addressees for a in alike if a) and not f["source_headers"]:
             out.append(f"addressee {name!r} not in {addressees!r}")
-    if item["submit_time"] and "received" not in msg and msg["date"]:
-        when = email.utils.parsedate_to_datetime(str(msg["date"])).timestamp()
-        from datetime import datetime
-        source = datetime.strptime(item["submit_time"], "%Y-%m-%dT%H:%M:%S.%fZ").timestamp() - \
-            datetime(1970, 1, 1).timestamp()
+    if item["submit_time"] and not f["source_headers"] and f["date"]:
+        when = email.utils.parsedate_to_datetime(str(f["date"])).timestamp()
+        source = (datetime.strptime(item["submit_time"], "%Y-%m-%dT%H:%M:%S.%fZ") - datetime(1970, 1, 1)).total_seconds()
         if abs(when - source) > 1:
-            out.append(f"date {msg['date']} for {item['submit_time']}")
-    data = [(p.get_filename(), sha(p.get_payload(decode=True) or b"")) for p in parts
-            if p.get_content_maintype() != "message"]
-    attached_messages = sum(1 for p in msg.walk() if p.get_content_type() == "message/rfc822")
+            out.append(f"date {f['date']} for {item['submit_time']}")
+    attached_messages = f["attached_messages"]
     for a in item["attachments"] or []:
         if a["method"] == 5:
             attached_messages -= 1
             if attached_messages < 0:
                 out.append(f"attached message {a['filename']!r} missing")
-        elif a["sha256"] and not any(s == a["sha256"] and (not a["filename"] or n == a["filename"]) for n, s in data):
+        elif a["sha256"] and not any(s == a["sha256"] and (not a["filename"] or n == a["filename"])
+                                     for n, s in f["data"]):
             out.append(f"attachment {a['filename']!r} missing or changed")
     return out
 

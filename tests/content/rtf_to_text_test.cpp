@@ -151,5 +151,38 @@ TEST(RtfToText, ArbitraryInputGivesValidUtf8) {
   }
 }
 
+// The HTML of a message kept as RTF comes back from its \fromhtml1 groups and text; a document
+// that carries none gives none.
+TEST(RtfCarriedHtml, MarkupAndTextWithoutWhatOnlyTheRtfShows) {
+  struct HtmlCase {
+    const char* what;
+    std::string rtf;
+    std::string html;  // empty: the document carries no HTML
+  };
+  const std::string head = "{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset204 Arial Cyr;}}";
+  const HtmlCase cases[] = {
+      {"tags, text and an RTF-only paragraph mark",
+       head + "{\\*\\htmltag19 <html><body>}{\\*\\htmltag64 <p>}\\htmlrtf {\\htmlrtf0 Hi \\'e9\\htmlrtf\\par\\htmlrtf0}"
+              "{\\*\\htmltag72 </p>}\\htmlrtf }\\htmlrtf0{\\*\\htmltag27 </body></html>}}",
+       "<html><body><p>Hi \xC3\xA9</p></body></html>"},
+      {"a tag's 8-bit bytes are in the document's code page, text in its font's",
+       head + "{\\*\\htmltag0 <a title=\"\\'e9\">}\\f1 \\'e4{\\*\\htmltag0 </a>}}", "<a title=\"\xC3\xA9\">\xD0\xB4</a>"},
+      {"the sender's form of a tag is left for the one beside it",
+       head + "{\\*\\mhtmltag0 <img src=\"file.png\">}{\\*\\htmltag0 <img src=\"cid:p1\">}}", "<img src=\"cid:p1\">"},
+      {"a Unicode character hidden with its fallback", head + "\\htmlrtf \\u8364?\\htmlrtf0 x}", "x"},
+      {"plain RTF", "{\\rtf1\\ansi Hello\\par}", ""},
+      {"\\fromhtml0", "{\\rtf1\\ansi\\fromhtml0 Hello}", ""},
+      {"\\fromhtml1 in a group of the body is no header", "{\\rtf1 {\\fromhtml1 x}}", ""},
+  };
+  for (const auto& c : cases) {
+    std::string html = "kept:";
+    const bool carried = rtf_carried_html(Bytes(reinterpret_cast<const std::uint8_t*>(c.rtf.data()), c.rtf.size()), html);
+    EXPECT_EQ(carried, !c.html.empty()) << c.what;
+    EXPECT_EQ(html, "kept:" + c.html) << c.what;
+  }
+  // The text of such a document stays what it was: the RTF's text, without the markup.
+  EXPECT_EQ(convert(cases[0].rtf).text, "Hi \xC3\xA9\n");
+}
+
 }  // namespace
 }  // namespace salvora
