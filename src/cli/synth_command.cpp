@@ -317,7 +317,7 @@ void AddLinkedItems(Synth& s, const std::vector<FolderInfo>& folders, const std:
   constexpr std::uint32_t kLidListName = 0x8053, kLidOneOffMembers = 0x8054, kLidMembers = 0x8055,
                           kLidChecksum = 0x804C;
   pst::PstWriter& w = *s.writer;
-  const auto address_name = [&](std::uint32_t lid) { return w.RegisterName(store::named(store::kPsetidAddress, lid)); };
+  const auto address_name = [&](std::uint32_t lid) { return w.RegisterName(store::named(kPsetidAddress, lid)); };
   const pst::FolderId club = w.AddFolder(w.ipm_subtree(), "Club", "IPF.Contact");
   std::vector<std::vector<std::uint8_t>> members, addresses;
   for (const char* name : {"Member one", "Member two"}) {

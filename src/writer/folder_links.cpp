@@ -113,9 +113,8 @@ std::optional<std::vector<std::uint8_t>> USave_to_PST_Format::target_entry_id(Ni
 
 std::optional<std::vector<std::uint8_t>> USave_to_PST_Format::made_object(Nid source) {
   if (source.type() == kNidTypeNormalFolder) return target_entry_id(source);
-  const auto item = made_items_.find(source.value);
-  if (item == made_items_.end()) return std::nullopt;
-  return std::vector<std::uint8_t>(item->second.begin(), item->second.end());
+  if (!source_nodes_) return std::nullopt;
+  return made_items_.Find(*source_nodes_, source);
 }
 
 void USave_to_PST_Format::note_placed(const Variant& moved, const DispatchPtr& item) {
@@ -129,8 +128,9 @@ void USave_to_PST_Format::note_placed(const Variant& moved, const DispatchPtr& i
   }
 }
 
-void USave_to_PST_Format::NoteWrittenItem(Nid source) {
-  if (last_placed_ && !source.is_null()) made_items_[source.value] = *last_placed_;
+void USave_to_PST_Format::NoteWrittenItem(const OstContext& context, Nid source) {
+  if (!source_nodes_) source_nodes_ = context.nodes;
+  if (last_placed_ && !source.is_null()) made_items_.Note(*source_nodes_, source, *last_placed_);
   last_placed_.reset();
 }
 
@@ -139,7 +139,7 @@ std::vector<Nid> USave_to_PST_Format::UnwrittenLinks(const SourceObject& source,
   if (!links_.store_key) return out;
   for (Nid nid : linked_objects(source, *links_.store_key, self)) {
     const bool made = nid.type() == kNidTypeNormalFolder ? made_folders_.count(nid.value) != 0
-                                                         : made_items_.count(nid.value) != 0;
+                                                         : source_nodes_ && made_items_.Contains(*source_nodes_, nid);
     if (!made) out.push_back(nid);
   }
   return out;

@@ -294,12 +294,12 @@ class SaveWalk : public RecoveringVisitor {
   void WriteItem(const NodeRecord& node, const ItemRecord& record, SourceObject source) {
     source_ = std::move(source);
     writing_ = node.nid;
-    writer_.NoteWrittenItem(Nid());  // whatever was placed before is no part of this item
+    writer_.NoteWrittenItem(ctx_, Nid());  // whatever was placed before is no part of this item
     SplitIfFull(&*source_);
     SaveItem(node, record);
     source_.reset();
     writing_ = Nid();
-    writer_.NoteWrittenItem(node.nid);
+    writer_.NoteWrittenItem(ctx_, node.nid);
     progress_.items_committed.store(writer_.store_figures().committed);
     ReportDropped(node);
     progress_.set_store_errors(writer_.store_errors() + not_written_,

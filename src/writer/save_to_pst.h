@@ -26,6 +26,7 @@
 #include "content/item_record.h"
 #include "engine/source_object.h"
 #include "ndb/ost_context.h"
+#include "writer/made_items.h"
 #include "writer/property_copy.h"
 #include "writer/source_links.h"
 
@@ -167,7 +168,7 @@ class USave_to_PST_Format {
                   const OstContext* context = nullptr);
   // The item last placed in a folder is the one made from source: links of later items to it
   // name it. A null source only forgets the item last placed.
-  void NoteWrittenItem(Nid source);
+  void NoteWrittenItem(const OstContext& context, Nid source);
   // The messages and folders of the source that source names by entry id and that are not in
   // the PST yet (self aside).
   std::vector<Nid> UnwrittenLinks(const SourceObject& source, Nid self) const;
@@ -295,8 +296,10 @@ class USave_to_PST_Format {
   std::vector<DroppedProperty> unwritten_attachments_;
   SourceLinks links_;
   std::unordered_map<std::uint32_t, DispatchPtr> made_folders_;  // by source folder NID
-  // The PST entry ids of the items written, by source NID (of this store or an earlier part).
-  std::unordered_map<std::uint32_t, std::array<std::uint8_t, 24>> made_items_;
+  // The PST entry ids of the items written, by source node (of this store or an earlier part),
+  // and the source's nodes they are kept beside.
+  MadeItemIds made_items_;
+  std::shared_ptr<const NodeTree> source_nodes_;
   std::optional<std::array<std::uint8_t, 24>> last_placed_;
   // Source folders made in the stores finished before this one: their links went there.
   std::unordered_set<std::uint32_t> made_earlier_;

@@ -73,7 +73,7 @@ TEST(RecurrenceExceptions, BlobGivesEachChangedInstanceItsTimesAndTexts) {
 
 TEST(RecurrenceExceptions, SeriesHasExdatesAndAComponentPerChangedInstance) {
   pst::NameToIdMap names;
-  auto named = [&](std::uint32_t lid) { return names.Register(store::named(store::kPsetidAppointment, lid)); };
+  auto named = [&](std::uint32_t lid) { return names.Register(store::named(kPsetidAppointment, lid)); };
   pst::MessageSpec series;
   series.props = {Property::String(kPidMessageClass, "IPM.Appointment"), Property::String(kPidSubject, "Weekly"),
                   Property::String(named(store::lid::kLocation), "Room A"), Property::Binary(named(0x8216), weekly_blob())};
